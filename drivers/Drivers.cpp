@@ -1,0 +1,105 @@
+#include "drivers/Drivers.h"
+
+#include <array>
+#include <cstdlib>
+
+#include "adapter/ErrorCodes.h"
+#include "drivers/i2cdev/I2cDevDriver.h"
+#include "drivers/sim/SimDriver.h"
+#include "shell/Settings.h"
+
+namespace {
+
+constexpr std::array<DriverInfo, 2> kDrivers{{
+    {"i2cdev", "Linux i2c-dev: USB-to-I2C/SMBus bridges seen as /dev/i2c-N", false,
+     &CreateI2cDevControl},
+    {"sim", "simulated evaluation board with one rk5190 charger", true, &CreateSimControl},
+}};
+
+constexpr std::string_view kDefaultDriver = "i2cdev";
+
+// What the link hosts when no known driver is chosen: no adapter is ever listed.
+class AbsentControl final : public Zentio {
+ public:
+  void ListFreeDevices(int32_t, int32_t& count, std::string& names) override {
+    count = 0;
+    names.clear();
+  }
+  int16_t OpenDevice(const std::string&) override { return -1; }
+  void DeviceClose() override {}
+  void ShowAboutBox() override {}
+  int16_t QueryError() override { return VB_OK; }
+  int16_t SmbWriteWord(int16_t, int16_t, int16_t) override { return VB_NO_USB; }
+  int16_t SmbReadWord(int16_t, int16_t&, int16_t) override { return VB_NO_USB; }
+  int16_t SmbSendCommand(int16_t, int16_t) override { return VB_NO_USB; }
+  int16_t SmbWriteBlock(int16_t, const std::vector<uint8_t>&, int16_t, int16_t) override {
+    return VB_NO_USB;
+  }
+  int16_t SmbReadBlock(int16_t, std::vector<uint8_t>&, int16_t& length, int16_t) override {
+    length = 0;
+    return VB_NO_USB;
+  }
+  int16_t SmbReadI2CBlock(int16_t, std::vector<uint8_t>&, int16_t& length, int16_t) override {
+    length = 0;
+    return VB_NO_USB;
+  }
+  int16_t SmbReadI2CBlockNoCmd(std::vector<uint8_t>&, int16_t& length, int16_t) override {
+    length = 0;
+    return VB_NO_USB;
+  }
+  int16_t SmbWriteI2CBlock(int16_t, const std::vector<uint8_t>&, int16_t, int16_t) override {
+    return VB_NO_USB;
+  }
+  int16_t SmbWriteReadI2CBlock(int16_t, int16_t, int16_t, std::vector<uint8_t>&,
+                               int16_t& lengthRead, int16_t) override {
+    lengthRead = 0;
+    return VB_NO_USB;
+  }
+  int16_t I2CBlockRead(int16_t, std::vector<uint8_t>&, int16_t, int16_t) override {
+    return VB_NO_USB;
+  }
+  int16_t I2CBlockWrite(int16_t, const std::vector<uint8_t>&, int16_t, int16_t) override {
+    return VB_NO_USB;
+  }
+  int16_t I2CByteOp(int32_t, int16_t, int16_t, int16_t&) override { return VB_NO_USB; }
+  int16_t OneWireRead(int32_t, int16_t, int16_t&) override { return VB_NO_USB; }
+  int16_t OneWireWrite(int32_t, int16_t, int16_t) override { return VB_NO_USB; }
+  void Wait(int32_t) override {}
+  int16_t GetVersion(int16_t&, int16_t&) override { return VB_NO_USB; }
+  int16_t FlashFromSrec(const std::string&, const std::string&, const std::string&) override {
+    return VB_NO_USB;
+  }
+  int16_t FlashProgram(int32_t, int32_t, const std::vector<uint8_t>&, int32_t, int32_t,
+                       const std::vector<uint8_t>&, int32_t, int16_t) override {
+    return VB_NO_USB;
+  }
+  int16_t FlashRead(int32_t, int32_t, std::vector<uint8_t>&, int32_t, std::vector<uint8_t>&,
+                    int32_t, int16_t) override {
+    return VB_NO_USB;
+  }
+};
+
+}  // namespace
+
+std::span<const DriverInfo> AllDrivers() { return kDrivers; }
+
+const DriverInfo* FindDriver(std::string_view name) {
+  for (const auto& d : kDrivers)
+    if (d.name == name) return &d;
+  return nullptr;
+}
+
+std::string SelectedDriverName() {
+  if (const char* env = std::getenv("KORVO_ADAPTER"); env != nullptr && *env != '\0') return env;
+  std::string fromFile = Settings::GetString("Adapter", "Driver", "");
+  if (!fromFile.empty()) return fromFile;
+  return std::string(kDefaultDriver);
+}
+
+std::unique_ptr<Zentio> CreateSelectedControl() {
+  const DriverInfo* d = FindDriver(SelectedDriverName());
+  if (d == nullptr) return CreateAbsentControl();
+  return d->create();
+}
+
+std::unique_ptr<Zentio> CreateAbsentControl() { return std::make_unique<AbsentControl>(); }

@@ -1,0 +1,26 @@
+// The one list of backends behind the adapter contract, and the choice among them.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "adapter/Zentio.h"
+
+struct DriverInfo {
+  std::string_view name;         // the value of [Adapter] Driver / KORVO_ADAPTER
+  std::string_view description;  // one line for --help and the About text
+  bool simulated;                // true for a backend that needs no hardware
+  std::unique_ptr<Zentio> (*create)();
+};
+
+std::span<const DriverInfo> AllDrivers();
+const DriverInfo* FindDriver(std::string_view name);
+
+// KORVO_ADAPTER when set, else [Adapter] Driver from the settings file, else the default.
+std::string SelectedDriverName();
+// A control of the selected driver; when the name is unknown or none is chosen, a control that
+// lists no adapter and fails every transaction with VB_NO_USB.
+std::unique_ptr<Zentio> CreateSelectedControl();
+std::unique_ptr<Zentio> CreateAbsentControl();

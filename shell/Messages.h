@@ -1,0 +1,30 @@
+// The one way the core tells the user something. The GUI shows modal message boxes, korvoctl
+// writes to stderr, tests record. The core itself never prints.
+#pragma once
+
+#include <string>
+
+inline constexpr const char* kAppTitle = "rk5190 Korvo";
+
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  // A modal message with an OK button only; returns when the user has dismissed it.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // A message after which the operation goes on when the user agrees. The windows show it like
+  // any other message (OK only, always true); korvoctl asks at the terminal.
+  virtual bool Confirm(const std::string& text) {
+    ShowMessage(text);
+    return true;
+  }
+};
+
+// Not owned. nullptr (the initial state) drops messages.
+void SetMessageSink(MessageSink* sink);
+MessageSink* CurrentMessageSink();
+
+void MsgBox(const std::string& text);
+bool MsgBoxConfirm(const std::string& text);
+
+// Lines of a multi-line message are joined with carriage return plus line feed.
+inline constexpr const char* kNewLine = "\r\n";

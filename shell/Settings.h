@@ -1,0 +1,42 @@
+// Application-wide settings, read once from the settings file beside the executable.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace modGlobals {
+extern int32_t BitHi;
+extern int32_t BitLo;
+extern int32_t BitUnknown;
+extern int16_t DeviceAddress;
+extern bool I2CMode;
+extern bool VerifyWrite;
+extern int16_t ReadRetryCount;
+}  // namespace modGlobals
+
+namespace Settings {
+
+inline constexpr int32_t kDefaultBitHi = 8356095;       // 0x7F80FF
+inline constexpr int32_t kDefaultBitLo = 8371968;       // 0x7FBF00
+inline constexpr int32_t kDefaultBitUnknown = 13619151; // 0xCFCFCF
+inline constexpr int16_t kDefaultAddress = 103;         // 0x67
+
+// <directory of the running executable>/<its base name>.ini, unless SetFile chose another.
+const std::string& File();
+void SetFile(std::string path);
+std::string DefaultFile();
+
+// Reads from the settings file (re-read on every call, as the private-profile functions do).
+int32_t GetInt(std::string_view section, std::string_view key, int32_t def);
+std::string GetString(std::string_view section, std::string_view key, const std::string& def = "");
+int16_t ClampToInt16(int32_t v);
+
+// First pass of the main window's load step: BitHi, BitLo, BitUnknown.
+void LoadColors();
+// Second pass: DeviceAddress, I2CMode, VerifyWrite, ReadRetryCount.
+void LoadCommSettings();
+// Restores every variable to its value with no settings file (for tests and korvoctl).
+void ResetToDefaults();
+
+}  // namespace Settings
