@@ -1,0 +1,165 @@
+#include "shell/IniFile.h"
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <sstream>
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+IniFile IniFile::Parse(std::string_view text) {
+  IniFile ini;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+
+  Section* current = nullptr;  // lines before the first section header belong to none
+  bool current_is_duplicate = false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    // A line ends at LF, CR LF or a lone CR.
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = Trim(text.substr(pos, end - pos));
+    pos = end;
+    if (pos < text.size() && text[pos] == '\r') ++pos;
+    if (pos < text.size() && text[pos] == '\n') ++pos;
+
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() == '[') {
+      size_t close = line.find(']');
+      std::string_view name =
+          Trim(close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1));
+      // A repeated section adds nothing: lookups only ever see the first one.
+      current_is_duplicate = ini.Find(name) != nullptr;
+      if (!current_is_duplicate) {
+        ini.sections_.push_back(Section{std::string(name), {}});
+        current = &ini.sections_.back();
+      } else {
+        current = nullptr;
+      }
+      continue;
+    }
+    if (current == nullptr) continue;
+    size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view key = Trim(line.substr(0, eq));
+    if (key.empty()) continue;
+    bool seen = false;
+    for (const Entry& e : current->entries) {
+      if (SameName(e.key, key)) {
+        seen = true;
+        break;
+      }
+    }
+    if (seen) continue;
+    std::string_view value = Trim(line.substr(eq + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    current->entries.push_back(Entry{std::string(key), std::string(value)});
+  }
+  return ini;
+}
+
+std::optional<IniFile> IniFile::Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text;
+  // Reading a directory "opens" but fails at the first read: that is no file either.
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return Parse(text);
+}
+
+const IniFile::Section* IniFile::Find(std::string_view section) const {
+  section = Trim(section);
+  for (const Section& s : sections_) {
+    if (SameName(s.name, section)) return &s;
+  }
+  return nullptr;
+}
+
+bool IniFile::HasSection(std::string_view section) const { return Find(section) != nullptr; }
+
+std::optional<std::string> IniFile::Value(std::string_view section, std::string_view key) const {
+  const Section* s = Find(section);
+  if (s == nullptr) return std::nullopt;
+  key = Trim(key);
+  for (const Entry& e : s->entries) {
+    if (SameName(e.key, key)) return e.value;
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> IniFile::Keys(std::string_view section) const {
+  std::vector<std::string> keys;
+  if (const Section* s = Find(section)) {
+    keys.reserve(s->entries.size());
+    for (const Entry& e : s->entries) keys.push_back(e.key);
+  }
+  return keys;
+}
+
+int32_t IniIntFromText(std::string_view value) {
+  value = Trim(value);
+  bool negative = false;
+  if (!value.empty() && (value.front() == '+' || value.front() == '-')) {
+    negative = value.front() == '-';
+    value.remove_prefix(1);
+  }
+  // Saturate while reading so that any number of digits stays in range.
+  constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
+  int64_t magnitude = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') break;
+    magnitude = magnitude * 10 + (c - '0');
+    if (magnitude > kLimit) magnitude = kLimit;
+  }
+  int64_t v = negative ? -magnitude : magnitude;
+  if (v > std::numeric_limits<int32_t>::max()) v = std::numeric_limits<int32_t>::max();
+  if (v < std::numeric_limits<int32_t>::min()) v = std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(v);
+}
+
+int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int32_t def,
+                             const std::string& path) {
+  std::optional<IniFile> ini = IniFile::Load(path);
+  if (!ini) return def;
+  std::optional<std::string> value = ini->Value(section, key);
+  if (!value) return def;
+  return IniIntFromText(*value);
+}
+
+std::string GetPrivateProfileString(std::string_view section, std::string_view key,
+                                    const std::string& def, const std::string& path) {
+  constexpr size_t kMaxChars = 255;  // a 256-character buffer with its terminating NUL
+  std::string result = def;
+  if (std::optional<IniFile> ini = IniFile::Load(path)) {
+    if (std::optional<std::string> value = ini->Value(section, key)) result = std::move(*value);
+  }
+  // The caller's buffer ends at the first NUL, as a C string would.
+  const size_t nul = result.find('\0');
+  if (nul != std::string::npos) result.erase(nul);
+  if (result.size() > kMaxChars) result.erase(kMaxChars);
+  return result;
+}

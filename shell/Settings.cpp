@@ -1,0 +1,77 @@
+#include "shell/Settings.h"
+
+#include <utility>
+
+#include "shell/IniFile.h"
+#include "shell/Paths.h"
+
+namespace modGlobals {
+int32_t BitHi = Settings::kDefaultBitHi;
+int32_t BitLo = Settings::kDefaultBitLo;
+int32_t BitUnknown = Settings::kDefaultBitUnknown;
+int16_t DeviceAddress = Settings::kDefaultAddress;
+bool I2CMode = false;
+bool VerifyWrite = true;
+int16_t ReadRetryCount = 0;
+}  // namespace modGlobals
+
+namespace Settings {
+
+namespace {
+std::string& ChosenFile() {
+  static std::string file;
+  return file;
+}
+}  // namespace
+
+std::string DefaultFile() { return Paths::Join(Paths::ProgramDir(), Paths::ProgramBaseName() + ".ini"); }
+
+const std::string& File() {
+  std::string& file = ChosenFile();
+  if (file.empty()) file = DefaultFile();
+  return file;
+}
+
+// An empty path goes back to the file beside the executable.
+void SetFile(std::string path) { ChosenFile() = std::move(path); }
+
+int32_t GetInt(std::string_view section, std::string_view key, int32_t def) {
+  return GetPrivateProfileInt(section, key, def, File());
+}
+
+std::string GetString(std::string_view section, std::string_view key, const std::string& def) {
+  return GetPrivateProfileString(section, key, def, File());
+}
+
+int16_t ClampToInt16(int32_t v) {
+  if (v > INT16_MAX) return INT16_MAX;
+  if (v < INT16_MIN) return INT16_MIN;
+  return static_cast<int16_t>(v);
+}
+
+void LoadColors() {
+  modGlobals::BitHi = GetInt("Colors", "BitHi", kDefaultBitHi);
+  modGlobals::BitLo = GetInt("Colors", "BitLo", kDefaultBitLo);
+  modGlobals::BitUnknown = GetInt("Colors", "BitUnknown", kDefaultBitUnknown);
+}
+
+void LoadCommSettings() {
+  modGlobals::DeviceAddress = ClampToInt16(GetInt("Target", "Address", kDefaultAddress));
+  modGlobals::I2CMode = GetInt("Settings", "CommMode", 1) == 0;
+  modGlobals::VerifyWrite = false;
+  if (GetInt("Settings", "VerifyWrite", 1) != 0) modGlobals::VerifyWrite = true;
+  modGlobals::ReadRetryCount = ClampToInt16(GetInt("Settings", "ReadRetryCount", 0));
+  if (modGlobals::ReadRetryCount < 0) modGlobals::ReadRetryCount = 0;
+}
+
+void ResetToDefaults() {
+  modGlobals::BitHi = kDefaultBitHi;
+  modGlobals::BitLo = kDefaultBitLo;
+  modGlobals::BitUnknown = kDefaultBitUnknown;
+  modGlobals::DeviceAddress = kDefaultAddress;
+  modGlobals::I2CMode = false;
+  modGlobals::VerifyWrite = true;
+  modGlobals::ReadRetryCount = 0;
+}
+
+}  // namespace Settings
