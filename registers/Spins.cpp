@@ -1,0 +1,133 @@
+#include "registers/Spins.h"
+
+#include <cctype>
+
+#include "adapter/frmUSB.h"
+#include "registers/RegisterAccess.h"
+#include "shell/Messages.h"
+#include "shell/Settings.h"
+#include "shell/Utils.h"
+
+namespace Spins {
+
+std::string SectionName(std::string_view caption) {
+  std::string s = "Spin";
+  s += caption;
+  return s;
+}
+
+std::string Description(std::string_view caption) {
+  return Settings::GetString(SectionName(caption), kDescKey, "");
+}
+
+std::optional<std::string_view> FindCaption(std::string_view text) {
+  for (std::string_view c : kButtonCaptions) {
+    if (c.size() != text.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < c.size() && same; ++i)
+      same = std::tolower(static_cast<unsigned char>(c[i])) ==
+             std::tolower(static_cast<unsigned char>(text[i]));
+    if (same) return c;
+  }
+  return std::nullopt;
+}
+
+std::optional<uint16_t> ParsePresetValue(std::string_view text) {
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  uint16_t v = 0;
+  for (char ch : text) {
+    int d;
+    if (ch >= '0' && ch <= '9') d = ch - '0';
+    else if (ch >= 'A' && ch <= 'F') d = ch - 'A' + 10;
+    else if (ch >= 'a' && ch <= 'f') d = ch - 'a' + 10;
+    else return std::nullopt;
+    v = static_cast<uint16_t>(v * 16 + d);
+  }
+  return v;
+}
+
+std::string ReadBackErrorText(std::string_view key, int32_t status) {
+  return "Error reading register " + std::string(key) +
+         ". Error code(decimal)=" + std::to_string(status);
+}
+
+std::string MismatchText(std::string_view key) {
+  return "Register " + std::string(key) + " : Read Value does not match the value that was written!";
+}
+
+std::string BadValueText(std::string_view section, std::string_view key, std::string_view value) {
+  return "Register " + std::string(key) + " not written: the value \"" + std::string(value) +
+         "\" in section [" + std::string(section) + "] is not 1 to 4 hex digits without any prefix.";
+}
+
+SpinReport SpinProgrammer::ApplySpin(std::string_view caption) {
+  SpinReport report;
+  const std::string section = SectionName(caption);
+
+  if (!MsgBoxConfirm(std::string(kSpinConfirmText))) return report;
+
+  if (access_.WriteRegister(std::string(kSpinEnableName), kTestModeRegister, kTestModeSoftTrim,
+                            modGlobals::DeviceAddress) != 0) {
+    MsgBox(std::string(kAbortingText));
+    report.outcome = SpinReport::Outcome::kAborted;
+    return report;
+  }
+
+  for (const PresetRegister& reg : kPresetRegisters) {
+    const std::string key(reg.key);
+    const std::string text = Settings::GetString(section, key, "");
+    if (text.empty()) continue;  // a missing or empty key leaves the register untouched
+
+    const std::optional<uint16_t> parsed = ParsePresetValue(text);
+    if (!parsed) {
+      MsgBox(BadValueText(section, key, text));
+      ++report.refused;
+      continue;
+    }
+    const int16_t value = Utils::UIntToInt(*parsed);
+
+    if (access_.WriteRegister(key, reg.address, value, modGlobals::DeviceAddress) == 0)
+      ++report.written;
+    else
+      ++report.writeFailed;
+
+    if (modGlobals::VerifyWrite) {
+      // Read back even after a failed write: the operator sees what the charger now holds.
+      int16_t readback = 0;
+      const int32_t status = access_.ReadRegister(key, reg.address, readback,
+                                                  modGlobals::DeviceAddress);
+      if (status != 0) {
+        MsgBox(ReadBackErrorText(key, status));
+        ++report.readFailed;
+      }
+      if (readback != value) {
+        MsgBox(MismatchText(key));
+        ++report.mismatched;
+      }
+    }
+  }
+  report.outcome = SpinReport::Outcome::kApplied;
+  return report;
+}
+
+BurnOutcome SpinProgrammer::BurnEeprom() {
+  if (!MsgBoxConfirm(std::string(kBurnConfirmText))) return BurnOutcome::kDeclined;
+
+  const std::string name(kBurnName);
+  const int32_t start = access_.WriteRegister(name, kTestModeRegister, kTestModeEEBurn,
+                                              modGlobals::DeviceAddress);
+  frmUSB::Get().Delay(kBurnDelayMs);
+  Utils::WaitSeconds(kBurnSettleSeconds);
+  // Always leave the burn state, even when starting the burn failed.
+  const int32_t finish = access_.WriteRegister(name, kTestModeRegister, kTestModeSoftTrim,
+                                               modGlobals::DeviceAddress);
+
+  if (start != 0 || finish != 0) {
+    MsgBox(std::string(kBurnFailedText));
+    return BurnOutcome::kFailed;
+  }
+  MsgBox(std::string(kBurnCompleteText));
+  return BurnOutcome::kComplete;
+}
+
+}  // namespace Spins
