@@ -1,0 +1,97 @@
+#include "views/BitBoxes.h"
+
+#include <QFocusEvent>
+#include <QPalette>
+
+#include "shell/Utils.h"
+
+QColor ColorFromBgr(int32_t bgr) {
+  return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
+}
+
+int32_t BgrFromColor(const QColor& c) {
+  return static_cast<int32_t>(c.red() | (c.green() << 8) | (c.blue() << 16));
+}
+
+void PaintBackground(QWidget* label, int32_t bgr) {
+  const QColor c = ColorFromBgr(bgr);
+  if (label->autoFillBackground() && label->palette().color(QPalette::Window) == c) return;
+  QPalette p = label->palette();
+  p.setColor(QPalette::Window, c);
+  label->setPalette(p);
+  label->setAutoFillBackground(true);
+}
+
+int32_t BackgroundOf(const QWidget* label) {
+  return BgrFromColor(label->palette().color(QPalette::Window));
+}
+
+void BitBox::focusInEvent(QFocusEvent* e) {
+  QLineEdit::focusInEvent(e);
+  setSelection(0, 1);
+}
+
+BitBoxes::BitBoxes(QWidget* parent) : QObject(parent) {
+  // Created from bit 15 down so that the default tab order runs from the leftmost box.
+  for (int i = kBits - 1; i >= 0; --i) {
+    auto* box = new BitBox(parent);
+    box->setObjectName(QStringLiteral("txtBitVal%1").arg(i));
+    box->setAlignment(Qt::AlignCenter);
+    box->setMaxLength(2);
+    boxes_[i] = box;
+    connect(box, &QLineEdit::textChanged, this, [this, i] { OnTextChanged(i); });
+  }
+}
+
+QString BitBoxes::Normalised(const QString& text) {
+  const std::string s = text.toStdString();
+  if (const std::optional<double> v = Utils::ParseDecimal(s)) {
+    if (*v > 0) return QStringLiteral("1");
+    if (text.size() >= 2) return QStringLiteral("0");
+    return text;
+  }
+  if (!text.isEmpty()) return QStringLiteral("0");
+  return text;
+}
+
+void BitBoxes::OnTextChanged(int bit) {
+  QLineEdit* box = boxes_[bit];
+  // Normalised text maps to itself, so one nested run is all a change can cause; the guard
+  // makes that certain whatever the text.
+  if (depth_[bit] < 2) {
+    const QString normal = Normalised(box->text());
+    if (normal != box->text()) {
+      ++depth_[bit];
+      box->setText(normal);
+      --depth_[bit];
+    }
+  }
+  box->setSelection(0, 1);
+  emit Change();
+}
+
+std::optional<int32_t> BitBoxes::Value() const {
+  for (const QLineEdit* box : boxes_) {
+    if (box->text().isEmpty()) return std::nullopt;
+  }
+  int32_t v = 0;
+  for (int i = 0; i < kBits; ++i) {
+    if (Utils::LeadingNumber(boxes_[i]->text().toStdString()) == 1.0) {
+      v = Utils::SetBit(v, static_cast<int16_t>(i), 1);
+    }
+  }
+  return v;
+}
+
+void BitBoxes::SetValue(std::optional<int32_t> v, const Painter& paint) {
+  for (int i = 0; i < kBits; ++i) {
+    if (!v) {
+      boxes_[i]->setText(QString());
+      if (paint) paint(i, BitState::Unknown);
+      continue;
+    }
+    const bool set = Utils::IsBitSet(*v, static_cast<int16_t>(i));
+    boxes_[i]->setText(set ? QStringLiteral("1") : QStringLiteral("0"));
+    if (paint) paint(i, set ? BitState::High : BitState::Low);
+  }
+}

@@ -1,0 +1,94 @@
+// The sixteen one-character bit boxes shared by the editable register views (the DAC, control
+// and trim register controls), and the bit colours every register view paints with.
+//
+// BitBoxes creates QLineEdits named "txtBitVal0" .. "txtBitVal15" (box i is bit i) as children
+// of the given parent widget; the owner positions them (Box(i)->setGeometry). Tab order runs
+// from bit 15 to bit 0. Each box is centred, takes at most 2 typed characters, and selects its
+// first character when it receives the focus.
+//
+// Every text change of a box, typed or set by SetValue, runs the bit-box handling:
+//   1. text that reads as a decimal number becomes "1" when its value is above 0, and "0" when
+//      it is 0 or less and two or more characters long (a single "0" stays);
+//   2. other non-empty text becomes "0"; empty text stays empty (the bit is unknown);
+//   3. the first character is selected, so the next key typed replaces it;
+//   4. Change() is emitted.
+// Setting the normalised text in step 1 or 2 is itself a change and runs the handling once
+// more (so a typed "7" emits Change twice); normalised text is a fixed point, and a depth guard
+// ends the re-entry in any case.
+//
+// Value(): nullopt when any box is empty, else bit i is set exactly when box i reads as 1.
+// SetValue(v, paint): nullopt empties every box and paints every bit BitState::Unknown;
+// otherwise box i becomes "1"/"0" from bit i of v (bits above 15 are ignored, a negative 16-bit
+// value shows bit 15 as 1) and bit i is painted High/Low. Boxes are set in bit order 0..15, each
+// followed by its paint call, so Change() comes once per box whose text changes, and an owner
+// reading Value() inside its Change handler sees the bits written so far. Writing the value the
+// boxes already hold emits nothing.
+#pragma once
+
+#include <QLineEdit>
+#include <QObject>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QWidget;
+
+enum class BitState { Unknown, Low, High };
+
+// The three colours of a register view, each 0x00BBGGRR (red in the lowest byte). Hi and Lo
+// start black until the owner sets them; Unknown starts at the light grey of a fresh view.
+struct BitColors {
+  int32_t hi = 0;
+  int32_t lo = 0;
+  int32_t unknown = 0xCFCFCF;
+  int32_t For(BitState s) const {
+    return s == BitState::High ? hi : s == BitState::Low ? lo : unknown;
+  }
+};
+
+// Qt colour of a 0x00BBGGRR value.
+QColor ColorFromBgr(int32_t bgr);
+// 0x00BBGGRR value of a Qt colour.
+int32_t BgrFromColor(const QColor& c);
+// Paints the label's background (the label fills its background from then on). Does nothing
+// when the label already has that colour.
+void PaintBackground(QWidget* label, int32_t bgr);
+// The background a label was last painted with, as 0x00BBGGRR.
+int32_t BackgroundOf(const QWidget* label);
+
+class BitBox : public QLineEdit {
+  Q_OBJECT
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void focusInEvent(QFocusEvent* e) override;
+};
+
+class BitBoxes : public QObject {
+  Q_OBJECT
+ public:
+  static constexpr int kBits = 16;
+  using Painter = std::function<void(int bit, BitState state)>;
+
+  explicit BitBoxes(QWidget* parent);
+
+  QLineEdit* Box(int bit) const { return boxes_[bit]; }
+  std::optional<int32_t> Value() const;
+  void SetValue(std::optional<int32_t> v, const Painter& paint);
+
+  // What the handling turns text into (steps 1 and 2); text it leaves alone comes back as is.
+  static QString Normalised(const QString& text);
+
+ signals:
+  void Change();
+
+ private:
+  void OnTextChanged(int bit);
+
+  std::array<QLineEdit*, kBits> boxes_{};
+  std::array<int, kBits> depth_{};
+};
