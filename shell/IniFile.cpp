@@ -1,10 +1,12 @@
 #include "shell/IniFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <limits>
-#include <sstream>
 
 namespace {
 
@@ -82,12 +84,28 @@ IniFile IniFile::Parse(std::string_view text) {
 }
 
 std::optional<IniFile> IniFile::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  // Only a plain file counts: a directory, a pipe or a device would fail or never end.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
   std::string text;
-  // Reading a directory "opens" but fails at the first read: that is no file either.
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      text.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      ::close(fd);
+      return std::nullopt;
+    }
+  }
+  ::close(fd);
   return Parse(text);
 }
 

@@ -27,9 +27,11 @@ std::string& ChosenFile() {
 std::string DefaultFile() { return Paths::Join(Paths::ProgramDir(), Paths::ProgramBaseName() + ".ini"); }
 
 const std::string& File() {
-  std::string& file = ChosenFile();
-  if (file.empty()) file = DefaultFile();
-  return file;
+  if (!ChosenFile().empty()) return ChosenFile();
+  // Worked out afresh each time, so a test that moves the program directory is followed.
+  static std::string beside_program;
+  beside_program = DefaultFile();
+  return beside_program;
 }
 
 // An empty path goes back to the file beside the executable.
