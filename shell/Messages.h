@@ -28,3 +28,10 @@ bool MsgBoxConfirm(const std::string& text);
 
 // Lines of a multi-line message are joined with carriage return plus line feed.
 inline constexpr const char* kNewLine = "\r\n";
+
+// Shown when no adapter could be opened at start-up (the windows and korvoctl alike).
+inline constexpr const char* kOpenFailureText =
+    "Failed to initialize the Tarn88! This program cannot continue.\r\n"
+    "Please make sure that the Tarn88 is connected and all required drivers are installed.\r\n"
+    "Please ensure that no other program is using the Tarn88.\r\n"
+    "Please close and restart the Korvo program.";

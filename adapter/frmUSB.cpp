@@ -1,0 +1,385 @@
+#include "adapter/frmUSB.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "drivers/Drivers.h"
+#include "shell/Messages.h"
+#include "shell/Paths.h"
+#include "shell/Utils.h"
+
+namespace {
+
+std::unique_ptr<frmUSB>& Instance() {
+  static std::unique_ptr<frmUSB> link;
+  return link;
+}
+
+frmUSB::ControlFactory& Factory() {
+  static frmUSB::ControlFactory factory;
+  return factory;
+}
+
+std::string H(uint8_t v) { return Utils::Hex(v); }
+std::string H(int16_t v) { return Utils::Hex16(v); }
+std::string H(int32_t v) { return Utils::Hex32(v); }
+
+// Two upper-case hex digits per byte, nothing between; never past the end of bytes.
+void AppendHexPairs(std::string& out, const std::vector<uint8_t>& bytes, int32_t count) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const auto n = std::min<std::size_t>(static_cast<std::size_t>(std::max(count, 0)), bytes.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 0x0F];
+  }
+}
+
+// Copies the first count bytes of from into to, at the same indices, without going past either end.
+void CopyPrefix(const std::vector<uint8_t>& from, std::vector<uint8_t>& to, int32_t count) {
+  const auto n = std::min({static_cast<std::size_t>(std::max(count, 0)), from.size(), to.size()});
+  std::copy_n(from.begin(), n, to.begin());
+}
+
+constexpr std::size_t kSmbBlockBuffer = 129;  // elements 0 to 128
+constexpr std::size_t kI2CBlockBuffer = 257;  // elements 0 to 256
+
+}  // namespace
+
+frmUSB& frmUSB::Get() {
+  auto& link = Instance();
+  if (!link) link.reset(new frmUSB());
+  return *link;
+}
+
+bool frmUSB::Loaded() { return Instance() != nullptr; }
+
+void frmUSB::SetControlFactory(ControlFactory factory) { Factory() = std::move(factory); }
+
+std::unique_ptr<Zentio> frmUSB::CreateControl() {
+  std::unique_ptr<Zentio> control = Factory() ? Factory()() : CreateSelectedControl();
+  return control ? std::move(control) : CreateAbsentControl();
+}
+
+frmUSB::frmUSB() : Zentio1_(CreateControl()) {}
+
+frmUSB::~frmUSB() = default;
+
+// ---------------------------------------------------------------- device connection
+
+bool frmUSB::OpenFirstUsedDevice() {
+  if (Zentio1_->OpenDevice("dummy") == -1) {
+    MsgBox(
+        "Could not open device!Make sure that this plugin is started from Qorra. Or you may have "
+        "started Qorra by ignoring errors!");
+    return false;
+  }
+  return true;
+}
+
+bool frmUSB::OpenFirstFreeDevice() {
+  int32_t count = 0;
+  std::string names;
+  Zentio1_->ListFreeDevices(16, count, names);
+  if (count < 1) return false;
+  const std::string first = names.substr(0, names.find(','));
+  return Zentio1_->OpenDevice(first) != -1;
+}
+
+void frmUSB::CloseDevice() {
+  Zentio1_->DeviceClose();
+  Instance().reset();  // destroys *this: nothing may follow
+}
+
+// ---------------------------------------------------------------- error log
+
+void frmUSB::EnableErrorLog() { logPath_ = Paths::Join(Paths::ProgramDir(), "CommErr.log"); }
+
+void frmUSB::DisableErrorLog() { logPath_.clear(); }
+
+void frmUSB::LogError(int32_t nErrNo, const std::string& sErrDetail) {
+  if (nErrNo == 0 || logPath_.empty()) return;
+  // A log that cannot be opened or written is skipped: it must never stop a bench session.
+  std::FILE* f = std::fopen(logPath_.c_str(), "ab");
+  if (f == nullptr) return;
+  char stamp[128] = "";
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) != nullptr) std::strftime(stamp, sizeof stamp, "%x %X", &local);
+  const std::string line =
+      std::string(stamp) + "  " + TranslateErrorCode(nErrNo) + " - " + sErrDetail + "\r\n";
+  std::fwrite(line.data(), 1, line.size(), f);
+  std::fclose(f);
+}
+
+void frmUSB::ClearErrorLog() {
+  const bool wasOn = !logPath_.empty();
+  if (!wasOn) EnableErrorLog();
+  std::remove(logPath_.c_str());  // a missing or busy file is no error here
+  if (!wasOn) DisableErrorLog();
+}
+
+int32_t frmUSB::Finish(int32_t status, const char* name, const std::string& detail) {
+  if (status != 0) LogError(status, std::string(name) + "(" + detail + ")");
+  return status;
+}
+
+int16_t frmUSB::CheckForError() {
+  const int16_t status = Zentio1_->QueryError();
+  if (status != 0) LogError(status, "CheckForError()");
+  return status;
+}
+
+// ---------------------------------------------------------------- SMBus transactions
+
+int32_t frmUSB::WriteSMBusWord_(uint8_t ySubCommand, int16_t nWord, int16_t nTargetAddr) {
+  int32_t status = Zentio1_->SmbWriteWord(ySubCommand, nWord, nTargetAddr);
+  if (status == 0) status = CheckForError();
+  return Finish(status, "WriteSMBusWord_", H(ySubCommand) + "," + H(nWord));
+}
+
+int32_t frmUSB::WriteSMBusWord(uint8_t ySubCommand, uint8_t yMSData, uint8_t yLSData,
+                               int16_t nTargetAddr) {
+  const auto nWord = static_cast<int16_t>(static_cast<uint16_t>(yMSData << 8 | yLSData));
+  return WriteSMBusWord_(ySubCommand, nWord, nTargetAddr);
+}
+
+int32_t frmUSB::WriteSMBusBlock(int16_t nCommand, std::vector<uint8_t>& DataArray,
+                                int16_t iNumBytes, int16_t nTargetAddr) {
+  int32_t status = Zentio1_->SmbWriteBlock(nCommand, DataArray, iNumBytes, nTargetAddr);
+  if (status == 0) status = CheckForError();
+  return Finish(status, "WriteSMBusBlock", H(nCommand) + ",...," + H(iNumBytes));
+}
+
+int32_t frmUSB::WriteSMBusCommand(int16_t nCommand, int16_t nTargetAddr) {
+  int32_t status = Zentio1_->SmbSendCommand(nCommand, nTargetAddr);
+  if (status == 0) status = CheckForError();
+  return Finish(status, "WriteSMBusCommand", H(nCommand));
+}
+
+int32_t frmUSB::ReadSMBusWord_(uint8_t ySmbCommand, int16_t& nData, int16_t nTargetAddr) {
+  const int32_t status = Zentio1_->SmbReadWord(ySmbCommand, nData, nTargetAddr);
+  if (status != 0) LogError(status, "ReadSMBusWord_(" + H(ySmbCommand) + ")");
+  return status;
+}
+
+int32_t frmUSB::ReadSMBusWord(uint8_t ySubCommand, uint8_t& yMSData, uint8_t& yLSData,
+                              int16_t nTargetAddr) {
+  int16_t word = 0;
+  const int32_t status = ReadSMBusWord_(ySubCommand, word, nTargetAddr);
+  if (status != 0) return status;
+  yMSData = static_cast<uint8_t>(static_cast<uint16_t>(word) >> 8);
+  yLSData = static_cast<uint8_t>(word & 0xFF);
+  return 0;
+}
+
+int32_t frmUSB::ReadSMBusBlock_(uint8_t ySubCommand, std::vector<uint8_t>& yResponse,
+                                int16_t nTargetAddr) {
+  std::vector<uint8_t> work = yResponse;
+  int16_t length = 0;
+  const int32_t status = Zentio1_->SmbReadBlock(ySubCommand, work, length, nTargetAddr);
+  CopyPrefix(work, yResponse, length);  // whatever the status
+  return status;
+}
+
+int32_t frmUSB::ReadSMBusBlock(uint8_t ySubCommand, std::string& sResponse, int16_t nTargetAddr,
+                               int16_t nReturnStrType) {
+  sResponse.clear();
+  std::vector<uint8_t> buffer(kSmbBlockBuffer, 0);
+  int16_t length = 0;
+  const int32_t status = Zentio1_->SmbReadBlock(ySubCommand, buffer, length, nTargetAddr);
+  if (status == 0) {
+    if (nReturnStrType == 0) {
+      AppendHexPairs(sResponse, buffer, length);
+    } else if (nReturnStrType == 1) {
+      const auto n = std::min<std::size_t>(static_cast<std::size_t>(std::max<int16_t>(length, 0)),
+                                           buffer.size());
+      sResponse.append(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+  }
+  return Finish(status, "ReadSMBusBlock", H(ySubCommand));
+}
+
+// ---------------------------------------------------------------- word-address I2C blocks
+
+int32_t frmUSB::I2CReadBlock_(int16_t nWordAddr, int16_t nBlockSize,
+                              std::vector<uint8_t>& yResponse, int16_t nTargetAddress) {
+  std::vector<uint8_t> buffer;
+  const int32_t status = Zentio1_->I2CBlockRead(nWordAddr, buffer, nBlockSize, nTargetAddress);
+  if (status == 0) CopyPrefix(buffer, yResponse, nBlockSize);
+  return Finish(status, "I2CReadBlock_", H(nWordAddr) + H(nBlockSize));
+}
+
+int32_t frmUSB::I2CReadBlock(int16_t nWordAddr, int16_t nBlockSize, std::string& sResponse,
+                             int16_t nTargetAddress) {
+  sResponse.clear();
+  std::vector<uint8_t> buffer;
+  const int32_t status = Zentio1_->I2CBlockRead(nWordAddr, buffer, nBlockSize, nTargetAddress);
+  if (status == 0) AppendHexPairs(sResponse, buffer, nBlockSize);
+  return status;  // this one keeps no log
+}
+
+int32_t frmUSB::I2CWriteBlock(uint8_t nWordAddr, int16_t nBlockSize,
+                              std::vector<uint8_t>& DataArray, int16_t nTargetAddress) {
+  int32_t status = Zentio1_->I2CBlockWrite(nWordAddr, DataArray, nBlockSize, nTargetAddress);
+  if (status == 0) status = CheckForError();
+  return Finish(status, "I2CWriteBlock", H(nWordAddr) + H(nBlockSize));
+}
+
+// ---------------------------------------------------------------- I2C-style blocks over SMBus
+
+int32_t frmUSB::ReadI2CBlockOnSMB(uint8_t nCommand, int16_t& nRetLen, std::string& sResponse,
+                                  int16_t nTargetAddr) {
+  std::vector<uint8_t> buffer(kI2CBlockBuffer, 0);
+  const int32_t status = Zentio1_->SmbReadI2CBlock(nCommand, buffer, nRetLen, nTargetAddr);
+  if (status == 0) AppendHexPairs(sResponse, buffer, nRetLen);
+  return Finish(status, "ReadI2CBlockOnSMB", H(nCommand));
+}
+
+int32_t frmUSB::WriteReadI2CBlockOnSMB(uint8_t nCommand, int16_t& nWriteLen, int16_t& nLenToRead,
+                                       std::vector<uint8_t>& WriteDataArray,
+                                       std::string& sResponse, int16_t nTargetAddr) {
+  std::vector<uint8_t> buffer(kI2CBlockBuffer, 0);
+  CopyPrefix(WriteDataArray, buffer, static_cast<int32_t>(nWriteLen) + 1);
+  int16_t lengthRead = 0;
+  const int32_t status = Zentio1_->SmbWriteReadI2CBlock(nCommand, nWriteLen, nLenToRead, buffer,
+                                                        lengthRead, nTargetAddr);
+  if (status == 0) AppendHexPairs(sResponse, buffer, lengthRead);
+  return Finish(status, "WriteReadI2CBlockOnSMB",
+                H(nCommand) + "," + H(nWriteLen) + "," + H(nLenToRead));
+}
+
+int32_t frmUSB::WriteI2CBlockOnSMB(int16_t nCommand, std::vector<uint8_t>& DataArray,
+                                   int16_t iNumBytes, int16_t nTargetAddr) {
+  int32_t status = Zentio1_->SmbWriteI2CBlock(nCommand, DataArray, iNumBytes, nTargetAddr);
+  if (status == 0) status = CheckForError();
+  return Finish(status, "WriteI2CBlockOnSMB", H(nCommand) + ",...," + H(iNumBytes));
+}
+
+int32_t frmUSB::ReadI2CBlockNoCmdOnSMB(int16_t& nRetLen, std::string& sResponse,
+                                       int16_t nTargetAddr) {
+  std::vector<uint8_t> buffer(kI2CBlockBuffer, 0);
+  const int32_t status = Zentio1_->SmbReadI2CBlockNoCmd(buffer, nRetLen, nTargetAddr);
+  if (status == 0) AppendHexPairs(sResponse, buffer, nRetLen);
+  return Finish(status, "ReadI2CBlockNoCmdOnSMB", "");
+}
+
+// ---------------------------------------------------------------- byte-level I2C
+
+int32_t frmUSB::I2CPower(uint8_t nData) {
+  int16_t scratch = 0;
+  int32_t status = Zentio1_->I2CByteOp(0, nData, 0, scratch);
+  if (status == 0) status = CheckForError();
+  return Finish(status, "I2CPower", H(nData));
+}
+
+int32_t frmUSB::I2CWriteByte(int16_t nAddr, int16_t nWriteData, int16_t nTargetAddress) {
+  int32_t status = Zentio1_->I2CByteOp(1, nTargetAddress, nAddr, nWriteData);
+  if (status == 0) status = CheckForError();
+  return Finish(status, "I2CWriteByte", H(nAddr) + H(nWriteData));
+}
+
+int32_t frmUSB::I2CReadByte(int16_t nAddr, int16_t& nReadData, int16_t nTargetAddress) {
+  const int32_t status = Zentio1_->I2CByteOp(2, nTargetAddress, nAddr, nReadData);
+  return Finish(status, "I2CReadByte", H(nAddr));
+}
+
+int32_t frmUSB::I2CWireControl(uint8_t nData) {
+  int16_t scratch = 0;
+  int32_t status = Zentio1_->I2CByteOp(3, nData, 0, scratch);
+  if (status == 0) status = CheckForError();
+  return Finish(status, "I2CWireControl", H(nData));
+}
+
+// ---------------------------------------------------------------- EEPROM
+
+int32_t frmUSB::EEPower(int16_t nData) {
+  const int32_t status = I2CPower(static_cast<uint8_t>(nData));
+  return Finish(status, "EEPower", H(nData));
+}
+
+int32_t frmUSB::EEWriteByte(int16_t nAddr, int16_t nWriteData) {
+  const int32_t status = I2CWriteByte(nAddr, nWriteData, 0xA0);
+  LogError(status, "EEWriteByte(" + H(nAddr) + H(nWriteData) + ")");
+  return status;
+}
+
+int32_t frmUSB::EEWrite(int16_t nDeviceAddress, int16_t nAddr, int16_t nWriteData) {
+  const int32_t status = I2CWriteByte(nAddr, nWriteData, nDeviceAddress);
+  LogError(status, "EEWrite(" + H(nDeviceAddress) + H(nAddr) + H(nWriteData) + ")");
+  return status;
+}
+
+int32_t frmUSB::EEReadByte(int16_t nAddr, int16_t nWriteData, int16_t& nReadData) {
+  const int32_t status = I2CReadByte(nAddr, nReadData, 0xA0);
+  LogError(status, "EEReadByte(" + H(nAddr) + H(nWriteData) + ")");
+  return status;
+}
+
+int32_t frmUSB::EERead(int16_t nDeviceAddress, int16_t nAddr, int16_t& nReadData) {
+  const int32_t status = I2CReadByte(nAddr, nReadData, nDeviceAddress);
+  LogError(status, "EERead(" + H(nDeviceAddress) + H(nAddr) + ")");
+  return status;
+}
+
+// ---------------------------------------------------------------- one-wire, delay, version
+
+int32_t frmUSB::ReadOneWire(int32_t eType, int16_t nOneWireCmd, int16_t& nWord) {
+  const int32_t status = Zentio1_->OneWireRead(eType, nOneWireCmd, nWord);
+  return Finish(status, "ReadOneWire", H(eType) + H(nOneWireCmd));
+}
+
+int32_t frmUSB::WriteOneWire(int32_t eType, int16_t nOneWireCmd, int16_t nWord) {
+  const int32_t status = Zentio1_->OneWireWrite(eType, nOneWireCmd, nWord);
+  return Finish(status, "WriteOneWire", H(eType) + H(nOneWireCmd) + H(nWord));
+}
+
+int32_t frmUSB::Delay(int32_t nTime_ms) {
+  Zentio1_->Wait(nTime_ms);
+  return Finish(CheckForError(), "Delay", H(nTime_ms));
+}
+
+int16_t frmUSB::GetTarn88Version(int16_t& nVersion, int16_t& nRevision) {
+  const int16_t status = Zentio1_->GetVersion(nVersion, nRevision);
+  Finish(status, "GetTarn88Version", "");
+  return status;
+}
+
+// ---------------------------------------------------------------- flash
+
+int32_t frmUSB::ProgramFromSrecWithCfg(const std::string& sSrecFile, const std::string& sBcfgFile,
+                                       const std::string& sPCfgFile) {
+  const int32_t status = Zentio1_->FlashFromSrec(sSrecFile, sBcfgFile, sPCfgFile);
+  return Finish(status, "ProgramFromSrecWithCfg", sSrecFile);
+}
+
+namespace {
+std::string FlashDetail(int32_t dataStart, int32_t codeStart, int32_t dataSize, int32_t codeSize) {
+  return std::to_string(dataStart) + "," + std::to_string(codeStart) + ",...," +
+         std::to_string(dataSize) + ",...," + std::to_string(codeSize);
+}
+}  // namespace
+
+int32_t frmUSB::ProgramFlash(int32_t nDataFlashStartAddr, int32_t nInstrFlashStartAddr,
+                             std::vector<uint8_t> pDataFlashBlock, int32_t nDataFlashSz,
+                             int32_t nRsvdDataFlashSz, std::vector<uint8_t> pInstrFlashBlock,
+                             int32_t nInstrFlashSz, int16_t nTargetAddress) {
+  const int32_t status = Zentio1_->FlashProgram(nDataFlashStartAddr, nInstrFlashStartAddr,
+                                                pDataFlashBlock, nDataFlashSz, nRsvdDataFlashSz,
+                                                pInstrFlashBlock, nInstrFlashSz, nTargetAddress);
+  return Finish(status, "ProgramFlash",
+                FlashDetail(nDataFlashStartAddr, nInstrFlashStartAddr, nDataFlashSz,
+                            nInstrFlashSz));
+}
+
+int32_t frmUSB::ReadFlash(int32_t nDataFlashStartAddr, int32_t nInstrFlashStartAddr,
+                          std::vector<uint8_t>& varDFBlock, int32_t nDataFlashSz,
+                          std::vector<uint8_t>& varIFBlock, int32_t nInstrFlashSz,
+                          int16_t nTargetAddress) {
+  const int32_t status = Zentio1_->FlashRead(nDataFlashStartAddr, nInstrFlashStartAddr, varDFBlock,
+                                             nDataFlashSz, varIFBlock, nInstrFlashSz,
+                                             nTargetAddress);
+  return Finish(status, "ReadFlash",
+                FlashDetail(nDataFlashStartAddr, nInstrFlashStartAddr, nDataFlashSz,
+                            nInstrFlashSz));
+}

@@ -1,0 +1,280 @@
+#include "cli/Korvoctl.h"
+
+#include <iostream>
+#include <optional>
+#include <sstream>
+
+#include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
+#include "registers/RegisterAccess.h"
+#include "registers/RegisterMap.h"
+#include "shell/IniFile.h"
+#include "shell/Paths.h"
+#include "shell/Settings.h"
+#include "shell/Utils.h"
+#include "shell/Version.h"
+
+namespace {
+
+// Every register access of korvoctl names the register the way the main window does.
+constexpr const char* kRegName = "CS: Status";
+
+struct Operation {
+  enum class Kind { Read, Write, Dump, List } kind;
+  uint8_t address = 0;
+  uint16_t value = 0;
+};
+
+struct Options {
+  std::optional<std::string> ini;
+  std::optional<bool> i2c;
+  std::optional<int16_t> address;
+  std::optional<int16_t> retries;
+  bool yes = false;
+  bool help = false;
+  bool version = false;
+  std::vector<Operation> ops;
+};
+
+struct UsageError {
+  std::string message;
+};
+
+std::string Hex4(uint16_t v) { return "0x" + Utils::PadLeftZeros(Utils::Hex(v), 4); }
+std::string Hex2(uint8_t v) { return "0x" + Utils::PadLeftZeros(Utils::Hex(v), 2); }
+
+int64_t Number(const std::vector<std::string>& args, std::size_t& i, const std::string& what,
+               int64_t lo, int64_t hi) {
+  if (i + 1 >= args.size()) throw UsageError{what + " is missing"};
+  const std::string& text = args[++i];
+  auto v = Utils::ParseInteger(text, lo, hi);
+  if (!v) {
+    throw UsageError{"invalid " + what + " '" + text + "': expected " + std::to_string(lo) +
+                     " to " + std::to_string(hi) + " (decimal, or hexadecimal with 0x)"};
+  }
+  return *v;
+}
+
+Options Parse(const std::vector<std::string>& args) {
+  Options o;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "-h" || a == "--help") {
+      o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
+    } else if (a == "-y" || a == "--yes") {
+      o.yes = true;
+    } else if (a == "--i2c") {
+      o.i2c = true;
+    } else if (a == "--smbus") {
+      o.i2c = false;
+    } else if (a == "--ini") {
+      if (i + 1 >= args.size()) throw UsageError{"--ini needs a file"};
+      o.ini = args[++i];
+    } else if (a == "--address") {
+      o.address = static_cast<int16_t>(Number(args, i, "device address", 0, 0xFF));
+    } else if (a == "--retries") {
+      o.retries = static_cast<int16_t>(Number(args, i, "retry count", 0, 32767));
+    } else if (a == "read") {
+      o.ops.push_back({Operation::Kind::Read,
+                       static_cast<uint8_t>(Number(args, i, "register address", 0, 0xFF)), 0});
+    } else if (a == "write") {
+      const auto address = static_cast<uint8_t>(Number(args, i, "register address", 0, 0xFF));
+      const auto value = static_cast<uint16_t>(Number(args, i, "register value", 0, 0xFFFF));
+      o.ops.push_back({Operation::Kind::Write, address, value});
+    } else if (a == "dump") {
+      o.ops.push_back({Operation::Kind::Dump, 0, 0});
+    } else if (a == "list") {
+      o.ops.push_back({Operation::Kind::List, 0, 0});
+    } else if (!a.empty() && a[0] == '-') {
+      throw UsageError{"unknown option '" + a + "'"};
+    } else {
+      throw UsageError{"unknown operation '" + a + "'"};
+    }
+  }
+  if (!o.help && !o.version && o.ops.empty()) throw UsageError{"no operation given"};
+  return o;
+}
+
+// Restores the previous message sink when korvoctl returns (tests run it in-process).
+class SinkScope {
+ public:
+  explicit SinkScope(MessageSink* sink) : previous_(CurrentMessageSink()) { SetMessageSink(sink); }
+  ~SinkScope() { SetMessageSink(previous_); }
+  SinkScope(const SinkScope&) = delete;
+  SinkScope& operator=(const SinkScope&) = delete;
+
+ private:
+  MessageSink* previous_;
+};
+
+class Session {
+ public:
+  explicit Session(std::ostream& out) : out_(out) {}
+
+  bool Read(uint8_t address) {
+    int16_t value = 0;
+    if (access_.ReadRegister(kRegName, address, value, modGlobals::DeviceAddress) != 0)
+      return false;
+    const auto u = static_cast<uint16_t>(value);
+    out_ << Hex2(address) << ' ' << Hex4(u) << ' ' << u << '\n';
+    return true;
+  }
+
+  bool Write(uint8_t address, uint16_t value) {
+    return access_.WriteRegister(kRegName, address, RegisterAccess::UIntToInt(value),
+                                 modGlobals::DeviceAddress) == 0;
+  }
+
+  // Every register is attempted; a failed one shows "----".
+  bool Dump() {
+    bool ok = true;
+    for (const RegisterInfo& r : Registers()) {
+      int16_t value = 0;
+      const bool read =
+          access_.ReadRegister(kRegName, r.address, value, modGlobals::DeviceAddress) == 0;
+      out_ << Hex2(r.address) << ' '
+           << (read ? Hex4(static_cast<uint16_t>(value)) : std::string("------")) << ' '
+           << r.trimCaption << '\n';
+      ok = ok && read;
+    }
+    return ok;
+  }
+
+  void List() {
+    int32_t count = 0;
+    std::string names;
+    frmUSB::Get().Control().ListFreeDevices(16, count, names);
+    std::size_t start = 0;
+    for (int32_t n = 0; n < count && start <= names.size(); ++n) {
+      const std::size_t comma = names.find(',', start);
+      out_ << names.substr(start, comma == std::string::npos ? std::string::npos : comma - start)
+           << '\n';
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+  }
+
+ private:
+  std::ostream& out_;
+  RegisterAccess access_;
+};
+
+}  // namespace
+
+void StreamMessageSink::ShowMessage(const std::string& text) {
+  std::string plain;
+  plain.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    plain += text[i];
+  }
+  err_ << plain << '\n';
+  ++shown_;
+}
+
+bool StreamMessageSink::Confirm(const std::string& text) {
+  ShowMessage(text);
+  if (assumeYes_) return true;
+  err_ << "Continue? [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(in_, answer)) return false;
+  const auto first = answer.find_first_not_of(" \t");
+  return first != std::string::npos && (answer[first] == 'y' || answer[first] == 'Y');
+}
+
+std::string KorvoctlUsage() {
+  std::ostringstream s;
+  s << "Usage: korvoctl [options] operation...\n"
+       "Reads and writes the rk5190 charger's registers through the adapter.\n"
+       "\n"
+       "Operations (run in order on one open adapter):\n"
+       "  read ADDR          print register ADDR: address, value in hex, value in decimal\n"
+       "  write ADDR VALUE   write VALUE (0 to 65535) to register ADDR\n"
+       "  dump               print all eleven registers: address, value in hex, caption\n"
+       "  list               print the names of the free adapters\n"
+       "Addresses and values are decimal or hexadecimal with a 0x prefix.\n"
+       "\n"
+       "Options:\n"
+       "  --ini FILE         settings file (default: korvo.ini beside korvoctl)\n"
+       "  --i2c, --smbus     bus mode (default: CommMode of the settings file)\n"
+       "  --address ADDR     charger bus address, 8-bit form (default: Address, 0x67)\n"
+       "  --retries N        extra attempts of a failed read (default: ReadRetryCount)\n"
+       "  -y, --yes          answer yes to every confirmation\n"
+       "  -h, --help         show this text\n"
+       "  --version          show the version\n"
+       "\n"
+       "Adapter drivers ([Adapter] Driver=..., or KORVO_ADAPTER=...):\n";
+  for (const DriverInfo& d : AllDrivers()) s << "  " << d.name << "  " << d.description << '\n';
+  s << "\n"
+       "Exit codes:\n"
+       "  0  success\n"
+       "  1  usage error (bad command line, unreadable --ini file)\n"
+       "  2  bus failure (no adapter opened, or a register access failed)\n";
+  return s.str();
+}
+
+int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                std::istream& in) {
+  Options o;
+  try {
+    o = Parse(args);
+  } catch (const UsageError& e) {
+    err << "korvoctl: " << e.message << "\nTry 'korvoctl --help'.\n";
+    return kExitUsage;
+  }
+  if (o.help) {
+    out << KorvoctlUsage();
+    return kExitOk;
+  }
+  if (o.version) {
+    out << "korvoctl " << VersionText() << '\n';
+    return kExitOk;
+  }
+
+  if (o.ini) {
+    if (!IniFile::Load(*o.ini)) {
+      err << "korvoctl: cannot read settings file '" << *o.ini << "'\n";
+      return kExitUsage;
+    }
+    Settings::SetFile(*o.ini);
+  } else {
+    Settings::SetFile(Paths::Join(Paths::ProgramDir(), "korvo.ini"));
+  }
+  Settings::ResetToDefaults();
+  Settings::LoadColors();
+  Settings::LoadCommSettings();
+  if (o.i2c) modGlobals::I2CMode = *o.i2c;
+  if (o.address) modGlobals::DeviceAddress = *o.address;
+  if (o.retries) modGlobals::ReadRetryCount = *o.retries;
+
+  StreamMessageSink sink(err, in, o.yes);
+  SinkScope scope(&sink);
+
+  bool needsDevice = false;
+  for (const Operation& op : o.ops) needsDevice |= op.kind != Operation::Kind::List;
+
+  int rc = kExitOk;
+  if (needsDevice && !frmUSB::Get().OpenFirstFreeDevice()) {
+    MsgBox(kOpenFailureText);
+    rc = kExitBus;
+  } else {
+    Session session(out);
+    for (const Operation& op : o.ops) {
+      bool ok = true;
+      switch (op.kind) {
+        case Operation::Kind::Read: ok = session.Read(op.address); break;
+        case Operation::Kind::Write: ok = session.Write(op.address, op.value); break;
+        case Operation::Kind::Dump: ok = session.Dump(); break;
+        case Operation::Kind::List: session.List(); break;
+      }
+      if (!ok) {
+        rc = kExitBus;
+        break;
+      }
+    }
+  }
+  frmUSB::Get().CloseDevice();
+  return rc;
+}

@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "adapter/frmUSB.h"
+#include "shell/Paths.h"
+#include "support/FakeZentio.h"
+#include "support/RecordingSink.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("korvo_link_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    Paths::SetProgramDirForTesting(dir_.string());
+    frmUSB::SetControlFactory([this] {
+      ++created_;
+      return std::make_unique<FakeZentio>(fake_);
+    });
+  }
+  void TearDown() override {
+    if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
+    frmUSB::SetControlFactory(nullptr);
+    Paths::SetProgramDirForTesting("");
+    fs::remove_all(dir_);
+  }
+  frmUSB& Link() { return frmUSB::Get(); }
+  std::string LogPath() const { return (dir_ / "CommErr.log").string(); }
+  std::vector<std::string> LogLines() const {
+    std::ifstream f(LogPath(), std::ios::binary);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(f, line)) lines.push_back(line);
+    return lines;
+  }
+  // The part of a log line after the date and time.
+  static std::string Tail(const std::string& line) {
+    const auto pos = line.find("  ");
+    return pos == std::string::npos ? line : line.substr(pos);
+  }
+  int Count(const std::string& call) const {
+    return static_cast<int>(std::count(fake_.calls.begin(), fake_.calls.end(), call));
+  }
+
+  FakeZentio::State fake_;
+  fs::path dir_;
+  int created_ = 0;
+};
+
+TEST_F(LinkTest, CreatedOnFirstCallAndGoneAfterCloseDevice) {
+  EXPECT_FALSE(frmUSB::Loaded());
+  Link();
+  Link();
+  EXPECT_EQ(created_, 1);
+  Link().CloseDevice();
+  EXPECT_FALSE(frmUSB::Loaded());
+  EXPECT_EQ(fake_.closes, 1);
+  Link();  // a later call makes a new link with a fresh (closed) control
+  EXPECT_EQ(created_, 2);
+}
+
+TEST_F(LinkTest, OpenFirstFreeDeviceOpensTheFirstListedName) {
+  struct Case {
+    std::string names;
+    int32_t count;
+    int16_t openResult;
+    bool expected;
+    std::string opened;
+  } cases[] = {
+      {"A,B", 2, 0, true, "OpenDevice(A)"},
+      {"A", 1, 0, true, "OpenDevice(A)"},
+      {"A", 1, 5, true, "OpenDevice(A)"},  // only -1 is failure
+      {"A", 1, -1, false, "OpenDevice(A)"},
+      {"", 0, 0, false, ""},
+  };
+  for (const auto& c : cases) {
+    fake_ = {};
+    fake_.listNames = c.names;
+    fake_.listCount = c.count;
+    fake_.openResult = c.openResult;
+    RecordingSink sink;
+    ScopedSink scope(&sink);
+    EXPECT_EQ(Link().OpenFirstFreeDevice(), c.expected) << c.names;
+    EXPECT_TRUE(sink.messages.empty());
+    if (c.opened.empty()) {
+      EXPECT_EQ(fake_.calls, std::vector<std::string>{"ListFreeDevices(16)"});
+    } else {
+      EXPECT_EQ(fake_.calls.back(), c.opened);
+    }
+  }
+}
+
+TEST_F(LinkTest, OpenFirstUsedDeviceTellsTheUserOnlyOnFailure) {
+  RecordingSink sink;
+  ScopedSink scope(&sink);
+  fake_.openResult = 5;
+  EXPECT_TRUE(Link().OpenFirstUsedDevice());
+  EXPECT_EQ(fake_.calls.back(), "OpenDevice(dummy)");
+  EXPECT_TRUE(sink.messages.empty());
+  fake_.openResult = -1;
+  EXPECT_FALSE(Link().OpenFirstUsedDevice());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_EQ(sink.messages[0],
+            "Could not open device!Make sure that this plugin is started from Qorra. Or you may "
+            "have started Qorra by ignoring errors!");
+}
+
+// Each failing transaction and the detail text its log line carries.
+TEST_F(LinkTest, FailedTransactionsLogTheirDetail) {
+  struct Case {
+    const char* expected;
+    std::function<int32_t(frmUSB&)> call;
+  } cases[] = {
+      {"  VB_TIMEOUT_ERROR - ReadSMBusWord_(8)",
+       [](frmUSB& l) { int16_t w = 0; return l.ReadSMBusWord_(0x08, w, 103); }},
+      {"  VB_TIMEOUT_ERROR - WriteSMBusWord_(3F,FFFF)",
+       [](frmUSB& l) { return l.WriteSMBusWord_(0x3F, -1, 103); }},
+      {"  VB_TIMEOUT_ERROR - WriteSMBusWord_(12,FF01)",
+       [](frmUSB& l) { return l.WriteSMBusWord(0x12, 0xFF, 0x01, 103); }},
+      {"  VB_TIMEOUT_ERROR - I2CReadBlock_(102)",
+       [](frmUSB& l) { std::vector<uint8_t> b(2); return l.I2CReadBlock_(0x10, 2, b, 103); }},
+      {"  VB_TIMEOUT_ERROR - I2CWriteBlock(3F2)",
+       [](frmUSB& l) { std::vector<uint8_t> b(2); return l.I2CWriteBlock(0x3F, 2, b, 103); }},
+      {"  VB_TIMEOUT_ERROR - WriteSMBusBlock(20,...,4)",
+       [](frmUSB& l) { std::vector<uint8_t> b(4); return l.WriteSMBusBlock(0x20, b, 4, 103); }},
+      {"  VB_TIMEOUT_ERROR - WriteSMBusCommand(A)",
+       [](frmUSB& l) { return l.WriteSMBusCommand(0x0A, 103); }},
+      {"  VB_TIMEOUT_ERROR - ReadSMBusBlock(21)",
+       [](frmUSB& l) { std::string s; return l.ReadSMBusBlock(0x21, s, 103); }},
+      {"  VB_TIMEOUT_ERROR - ReadI2CBlockOnSMB(30)",
+       [](frmUSB& l) { int16_t n = 2; std::string s; return l.ReadI2CBlockOnSMB(0x30, n, s, 103); }},
+      {"  VB_TIMEOUT_ERROR - WriteReadI2CBlockOnSMB(30,1,4)",
+       [](frmUSB& l) {
+         int16_t w = 1, r = 4;
+         std::vector<uint8_t> d(2);
+         std::string s;
+         return l.WriteReadI2CBlockOnSMB(0x30, w, r, d, s, 103);
+       }},
+      {"  VB_TIMEOUT_ERROR - WriteI2CBlockOnSMB(30,...,2)",
+       [](frmUSB& l) { std::vector<uint8_t> b(2); return l.WriteI2CBlockOnSMB(0x30, b, 2, 103); }},
+      {"  VB_TIMEOUT_ERROR - ReadI2CBlockNoCmdOnSMB()",
+       [](frmUSB& l) { int16_t n = 2; std::string s; return l.ReadI2CBlockNoCmdOnSMB(n, s, 103); }},
+      {"  VB_TIMEOUT_ERROR - I2CPower(1)", [](frmUSB& l) { return l.I2CPower(1); }},
+      {"  VB_TIMEOUT_ERROR - I2CWireControl(FF)", [](frmUSB& l) { return l.I2CWireControl(0xFF); }},
+      {"  VB_TIMEOUT_ERROR - I2CReadByte(5)",
+       [](frmUSB& l) { int16_t d = 0; return l.I2CReadByte(5, d, 0xA0); }},
+      {"  VB_TIMEOUT_ERROR - ReadOneWire(FFFFFFFF2)",
+       [](frmUSB& l) { int16_t w = 0; return l.ReadOneWire(-1, 2, w); }},
+      {"  VB_TIMEOUT_ERROR - WriteOneWire(12FFFF)",
+       [](frmUSB& l) { return l.WriteOneWire(1, 2, -1); }},
+      {"  VB_TIMEOUT_ERROR - GetTarn88Version()",
+       [](frmUSB& l) { int16_t v = 0, r = 0; return int32_t{l.GetTarn88Version(v, r)}; }},
+      {"  VB_TIMEOUT_ERROR - ProgramFromSrecWithCfg(a.srec)",
+       [](frmUSB& l) { return l.ProgramFromSrecWithCfg("a.srec"); }},
+      {"  VB_TIMEOUT_ERROR - ProgramFlash(16384,0,...,2048,...,4096)",
+       [](frmUSB& l) { return l.ProgramFlash(16384, 0, {}, 2048, 0, {}, 4096, 0x17); }},
+      {"  VB_TIMEOUT_ERROR - ReadFlash(1,2,...,3,...,4)",
+       [](frmUSB& l) {
+         std::vector<uint8_t> a, b;
+         return l.ReadFlash(1, 2, a, 3, b, 4, 0x17);
+       }},
+  };
+  Link().EnableErrorLog();
+  EXPECT_EQ(Link().LogPath(), LogPath());
+  for (const auto& c : cases) {
+    fs::remove(LogPath());
+    fake_.statuses = {8};
+    EXPECT_EQ(c.call(Link()), 8) << c.expected;
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 1u) << c.expected;
+    EXPECT_EQ(Tail(lines[0]), std::string(c.expected) + "\r");
+  }
+}
+
+TEST_F(LinkTest, LogLineIsLocalDateTimeThenNameAndDetail) {
+  Link().EnableErrorLog();
+  fake_.statuses = {772, 2};
+  int16_t w = 0;
+  Link().ReadSMBusWord_(0x13, w, 103);
+  Link().ReadSMBusWord_(0x14, w, 103);
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);  // in order, CR LF ended
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\S+ \S+  VB_T2H_NACK - ReadSMBusWord_\(13\)\r)")))
+      << lines[0];
+  EXPECT_EQ(Tail(lines[1]), "  VB_NO_USB - ReadSMBusWord_(14)\r");
+}
+
+TEST_F(LinkTest, LogIsAppendedNeverTruncatedAndSilentWhenOffOrZero) {
+  { std::ofstream(LogPath()) << "earlier\r\n"; }
+  Link().LogError(8, "x");  // logging is off at first
+  EXPECT_EQ(LogLines().size(), 1u);
+  Link().EnableErrorLog();
+  Link().LogError(0, "ignored");
+  EXPECT_EQ(LogLines().size(), 1u);
+  Link().LogError(8, "kept");
+  ASSERT_EQ(LogLines().size(), 2u);
+  EXPECT_EQ(LogLines()[0], "earlier\r");
+  Link().DisableErrorLog();
+  Link().LogError(8, "dropped");
+  EXPECT_EQ(LogLines().size(), 2u);
+}
+
+TEST_F(LinkTest, UnwritableLogIsSkippedSilently) {
+  fs::create_directories(LogPath());  // a directory where the file should be
+  Link().EnableErrorLog();
+  fake_.statuses = {8};
+  int16_t w = 0;
+  EXPECT_EQ(Link().ReadSMBusWord_(0x13, w, 103), 8);
+}
+
+TEST_F(LinkTest, ClearErrorLogDeletesTheFileAndRestoresTheLoggingState) {
+  { std::ofstream(LogPath()) << "old\r\n"; }
+  Link().ClearErrorLog();
+  EXPECT_FALSE(fs::exists(LogPath()));
+  EXPECT_TRUE(Link().LogPath().empty());
+  Link().ClearErrorLog();  // no file: nothing happens
+  Link().EnableErrorLog();
+  { std::ofstream(LogPath()) << "old\r\n"; }
+  Link().ClearErrorLog();
+  EXPECT_FALSE(fs::exists(LogPath()));
+  EXPECT_EQ(Link().LogPath(), LogPath());
+}
+
+TEST_F(LinkTest, WritesAskForAPendingErrorAndLogItFirst) {
+  Link().EnableErrorLog();
+  fake_.queryErrors = {3};
+  EXPECT_EQ(Link().WriteSMBusWord_(0x12, 0x1234, 103), 3);
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(Tail(lines[0]), "  VB_BAD_PEC - CheckForError()\r");
+  EXPECT_EQ(Tail(lines[1]), "  VB_BAD_PEC - WriteSMBusWord_(12,1234)\r");
+}
+
+TEST_F(LinkTest, ReadsNeverAskAndFailedWritesDoNotAsk) {
+  int16_t w = 0;
+  std::vector<uint8_t> b(2);
+  std::string s;
+  Link().ReadSMBusWord_(0x13, w, 103);
+  Link().I2CReadBlock_(0x13, 2, b, 103);
+  Link().I2CReadBlock(0x13, 2, s, 103);
+  Link().ReadSMBusBlock(0x13, s, 103);
+  EXPECT_EQ(fake_.queries, 0);
+  fake_.statuses = {7, 7};
+  Link().WriteSMBusWord_(0x12, 1, 103);
+  Link().I2CWriteBlock(0x12, 2, b, 103);
+  EXPECT_EQ(fake_.queries, 0);
+  Link().WriteSMBusWord_(0x12, 1, 103);
+  EXPECT_EQ(fake_.queries, 1);
+}
+
+TEST_F(LinkTest, WordSplitAndJoin) {
+  Link().WriteSMBusWord(0x12, 0xFF, 0x01, 103);
+  EXPECT_EQ(fake_.calls.front(), "SmbWriteWord(18,-255,103)");
+  Link().WriteSMBusWord(0x12, 0x12, 0x34, 103);
+  EXPECT_EQ(fake_.calls[2], "SmbWriteWord(18,4660,103)");
+
+  fake_.words[0x13] = static_cast<int16_t>(0x8001);
+  uint8_t ms = 0, ls = 0;
+  EXPECT_EQ(Link().ReadSMBusWord(0x13, ms, ls, 103), 0);
+  EXPECT_EQ(ms, 0x80);
+  EXPECT_EQ(ls, 0x01);
+  fake_.statuses = {8};
+  ms = ls = 0x55;
+  EXPECT_EQ(Link().ReadSMBusWord(0x13, ms, ls, 103), 8);
+  EXPECT_EQ(ms, 0x55);  // untouched on failure
+  EXPECT_EQ(ls, 0x55);
+}
+
+TEST_F(LinkTest, BlockReadsAsText) {
+  fake_.block = {0x0A, 0xFF};
+  std::string s = "stale";
+  EXPECT_EQ(Link().ReadSMBusBlock(0x20, s, 103), 0);
+  EXPECT_EQ(s, "0AFF");
+  EXPECT_EQ(Link().ReadSMBusBlock(0x20, s, 103, 2), 0);
+  EXPECT_EQ(s, "");
+  fake_.block = {'o', 'k'};
+  EXPECT_EQ(Link().ReadSMBusBlock(0x20, s, 103, 1), 0);
+  EXPECT_EQ(s, "ok");
+
+  Link().EnableErrorLog();
+  fake_.block = {0x0A, 0x01, 0xFF};
+  EXPECT_EQ(Link().I2CReadBlock(0x10, 3, s, 103), 0);
+  EXPECT_EQ(s, "0A01FF");
+  fake_.statuses = {8};
+  EXPECT_EQ(Link().I2CReadBlock(0x10, 3, s, 103), 8);
+  EXPECT_EQ(s, "");
+  EXPECT_FALSE(fs::exists(LogPath()));  // I2CReadBlock keeps no log
+
+  // ReadI2CBlockOnSMB appends without clearing.
+  fake_.block = {0x12};
+  std::string acc;
+  int16_t n = 1;
+  Link().ReadI2CBlockOnSMB(0x30, n, acc, 103);
+  Link().ReadI2CBlockOnSMB(0x30, n, acc, 103);
+  EXPECT_EQ(acc, "1212");
+}
+
+TEST_F(LinkTest, I2CReadBlockCopiesOnlyOnSuccess) {
+  Link().EnableErrorLog();
+  fake_.block = {0x12, 0x34};
+  std::vector<uint8_t> r{9, 9, 9};
+  EXPECT_EQ(Link().I2CReadBlock_(0x10, 2, r, 103), 0);
+  EXPECT_EQ(r, (std::vector<uint8_t>{0x12, 0x34, 9}));
+  fake_.statuses = {772};
+  r = {1, 2};
+  EXPECT_EQ(Link().I2CReadBlock_(0x10, 2, r, 103), 772);
+  EXPECT_EQ(r, (std::vector<uint8_t>{1, 2}));
+  EXPECT_EQ(LogLines().size(), 1u);
+}
+
+// Whatever sizes a caller passes, no copy goes past a buffer's end (checked under ASan).
+TEST_F(LinkTest, HostileSizesStayInsideTheBuffers) {
+  fake_.block.assign(300, 0xAB);
+  fake_.resizeBlockBuffer = false;
+  std::vector<uint8_t> small(1, 0);
+  EXPECT_EQ(Link().ReadSMBusBlock_(0x20, small, 103), 0);
+  EXPECT_EQ(small.size(), 1u);
+  EXPECT_EQ(small[0], 0xAB);
+  std::vector<uint8_t> empty;
+  Link().ReadSMBusBlock_(0x20, empty, 103);
+  EXPECT_TRUE(empty.empty());
+  std::string s;
+  Link().ReadSMBusBlock(0x20, s, 103);
+  EXPECT_EQ(s.size(), 2u * 129);
+  int16_t n = 32000;
+  s.clear();
+  Link().ReadI2CBlockOnSMB(0x20, n, s, 103);
+  EXPECT_EQ(s.size(), 2u * 257);
+
+  fake_.block = {1, 2};
+  std::vector<uint8_t> two(2);
+  for (int16_t size : {int16_t{-5}, int16_t{0}, int16_t{2}, int16_t{1000}, int16_t{32767}}) {
+    EXPECT_EQ(Link().I2CReadBlock_(0x10, size, two, 103), 0);
+    EXPECT_EQ(two.size(), 2u);
+  }
+  std::vector<uint8_t> three{1, 2, 3};
+  for (int16_t writeLen : {int16_t{-1}, int16_t{2}, int16_t{300}, int16_t{-32768}}) {
+    int16_t w = writeLen, r = 4;
+    Link().WriteReadI2CBlockOnSMB(0x30, w, r, three, s, 103);
+    EXPECT_EQ(fake_.lastWritten.size(), 257u);
+  }
+}
+
+TEST_F(LinkTest, EepromFailureLeavesTwoEntriesAndSuccessNone) {
+  Link().EnableErrorLog();
+  EXPECT_EQ(Link().EEWriteByte(0x05, 0x3C), 0);
+  EXPECT_FALSE(fs::exists(LogPath()));
+  EXPECT_EQ(fake_.calls.front(), "I2CByteOp(1,160,5,60)");
+  fake_.statuses = {772};
+  EXPECT_EQ(Link().EEWriteByte(0x05, 0x3C), 772);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(Tail(lines[0]), "  VB_T2H_NACK - I2CWriteByte(53C)\r");
+  EXPECT_EQ(Tail(lines[1]), "  VB_T2H_NACK - EEWriteByte(53C)\r");
+
+  fs::remove(LogPath());
+  fake_.statuses = {772, 772, 772, 772};
+  int16_t d = 0;
+  Link().EEReadByte(1, 2, d);
+  Link().EERead(0xA2, 3, d);
+  Link().EEWrite(0xA2, 3, 4);
+  Link().EEPower(1);
+  lines = LogLines();
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(Tail(lines[1]), "  VB_T2H_NACK - EEReadByte(12)\r");
+  EXPECT_EQ(Tail(lines[3]), "  VB_T2H_NACK - EERead(A23)\r");
+  EXPECT_EQ(Tail(lines[5]), "  VB_T2H_NACK - EEWrite(A234)\r");
+  EXPECT_EQ(Tail(lines[7]), "  VB_T2H_NACK - EEPower(1)\r");
+
+  fake_.byteOpData = 0x5A;
+  EXPECT_EQ(Link().EEReadByte(1, 0, d), 0);
+  EXPECT_EQ(d, 0x5A);
+}
+
+TEST_F(LinkTest, DelayReturnsThePendingErrorAfterWaiting) {
+  EXPECT_EQ(Link().Delay(100), 0);
+  EXPECT_EQ(fake_.calls, (std::vector<std::string>{"Wait(100)", "QueryError()"}));
+  Link().EnableErrorLog();
+  fake_.queryErrors = {94};
+  EXPECT_EQ(Link().Delay(100), 94);
+  EXPECT_EQ(Tail(LogLines().back()), "  VB_BUS_BUSY - Delay(64)\r");
+}
+
+}  // namespace
