@@ -1,8 +1,148 @@
-// The Linux i2c-dev driver's entry in the driver list.
+// The Linux i2c-dev driver: the adapter control contract over a USB-to-I2C/SMBus bridge that the
+// kernel shows as /dev/i2c-N (CP2112, MCP2221, FT260, i2c-tiny-usb, Diolan U2C, ...).
+// It reaches the kernel only through I2cDevKernel (I2cDevKernel.h).
+//
+// Settings, section [Adapter]:
+//   Bus=           which bus to use: a device path (/dev/i2c-3), a number (3 or i2c-3) or an
+//                  adapter name as sysfs gives it (CP2112 SMBus Bridge on hidraw0; a leading part
+//                  of the name is enough). Empty: every USB-attached bus that can be opened.
+//   ForceAddress=1 when a kernel driver has claimed the target address, take it anyway
+//                  (I2C_SLAVE_FORCE). Default 0: the transaction fails with VB_BUS_BUSY.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "adapter/Zentio.h"
+#include "drivers/i2cdev/I2cDevKernel.h"
 
 std::unique_ptr<Zentio> CreateI2cDevControl();
+
+// What the user should know about the buses: why each could not be opened (with the i2c group
+// hint for permission problems), addresses claimed by kernel drivers, adapters unplugged. One
+// note per line, each ended by "\n"; empty when there is nothing to say. Shared by every
+// i2c-dev control of the process and renewed by each ListFreeDevices.
+std::string I2cDevDiagnostics();
+void ClearI2cDevDiagnostics();
+
+struct I2cDevOptions {
+  std::string bus;            // [Adapter] Bus, trimmed; empty = the USB-attached buses
+  bool forceAddress = false;  // [Adapter] ForceAddress
+};
+I2cDevOptions I2cDevOptionsFromSettings();
+
+// One bus as sysfs shows it under class/i2c-dev.
+struct I2cBusInfo {
+  int number = 0;      // N of i2c-N
+  std::string name;    // the adapter's name, trimmed
+  bool usb = false;    // one of its sysfs parents is a USB device
+  std::string usbId;   // "idVendor:idProduct" when usb
+};
+// The buses under <sysfsRoot>/class/i2c-dev, by number. When there is no such directory,
+// problem (if given) says so.
+std::vector<I2cBusInfo> EnumerateI2cBuses(const std::string& sysfsRoot,
+                                          std::string* problem = nullptr);
+// "i2c-3 CP2112 SMBus Bridge on hidraw0": the name ListFreeDevices gives; never holds a ",".
+std::string ListedBusName(const I2cBusInfo& bus);
+
+// How a kernel error reads as an adapter status.
+struct ErrnoStatus {
+  int error;
+  int16_t status;
+};
+std::span<const ErrnoStatus> I2cDevErrnoTable();
+// The table's status for err (a positive errno); VB_UNKNOWN for any errno not in it.
+int16_t StatusFromErrno(int err);
+
+class I2cDevDriver final : public Zentio {
+ public:
+  I2cDevDriver(I2cDevKernel& kernel, I2cDevOptions options);
+  ~I2cDevDriver() override;
+  I2cDevDriver(const I2cDevDriver&) = delete;
+  I2cDevDriver& operator=(const I2cDevDriver&) = delete;
+
+  void ListFreeDevices(int32_t limit, int32_t& count, std::string& names) override;
+  int16_t OpenDevice(const std::string& name) override;
+  void DeviceClose() override;
+  void ShowAboutBox() override;
+  int16_t QueryError() override;
+
+  int16_t SmbWriteWord(int16_t command, int16_t word, int16_t target) override;
+  int16_t SmbReadWord(int16_t command, int16_t& word, int16_t target) override;
+  int16_t SmbSendCommand(int16_t command, int16_t target) override;
+  int16_t SmbWriteBlock(int16_t command, const std::vector<uint8_t>& bytes, int16_t count,
+                        int16_t target) override;
+  int16_t SmbReadBlock(int16_t command, std::vector<uint8_t>& buffer, int16_t& length,
+                       int16_t target) override;
+  int16_t SmbReadI2CBlock(int16_t command, std::vector<uint8_t>& buffer, int16_t& length,
+                          int16_t target) override;
+  int16_t SmbReadI2CBlockNoCmd(std::vector<uint8_t>& buffer, int16_t& length,
+                               int16_t target) override;
+  int16_t SmbWriteI2CBlock(int16_t command, const std::vector<uint8_t>& bytes, int16_t count,
+                           int16_t target) override;
+  int16_t SmbWriteReadI2CBlock(int16_t command, int16_t writeLength, int16_t readLength,
+                               std::vector<uint8_t>& buffer, int16_t& lengthRead,
+                               int16_t target) override;
+  int16_t I2CBlockRead(int16_t wordAddress, std::vector<uint8_t>& buffer, int16_t size,
+                       int16_t target) override;
+  int16_t I2CBlockWrite(int16_t wordAddress, const std::vector<uint8_t>& bytes, int16_t size,
+                        int16_t target) override;
+  int16_t I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t& c) override;
+  int16_t OneWireRead(int32_t type, int16_t command, int16_t& word) override;
+  int16_t OneWireWrite(int32_t type, int16_t command, int16_t word) override;
+  void Wait(int32_t milliseconds) override;
+  int16_t GetVersion(int16_t& version, int16_t& revision) override;
+  int16_t FlashFromSrec(const std::string& recordFile, const std::string& boardFile,
+                        const std::string& partFile) override;
+  int16_t FlashProgram(int32_t dataStart, int32_t codeStart, const std::vector<uint8_t>& dataBlock,
+                       int32_t dataSize, int32_t reservedSize,
+                       const std::vector<uint8_t>& codeBlock, int32_t codeSize,
+                       int16_t target) override;
+  int16_t FlashRead(int32_t dataStart, int32_t codeStart, std::vector<uint8_t>& dataBlock,
+                    int32_t dataSize, std::vector<uint8_t>& codeBlock, int32_t codeSize,
+                    int16_t target) override;
+
+  // The driver's own version, given by GetVersion.
+  static constexpr int16_t kVersion = 1;
+  static constexpr int16_t kRevision = 0;
+
+ private:
+  struct Candidate {
+    std::string listedName;  // as ListFreeDevices gives it
+    std::string devicePath;  // /dev/i2c-N or the path from the Bus key
+    std::string label;       // for notes: the path and the adapter name
+    int number = -1;         // N when known
+  };
+  // The buses this driver may use: the Bus key's, or else every USB-attached one. Notes on
+  // why there are none go to notes.
+  std::vector<Candidate> Candidates(std::vector<std::string>* notes);
+
+  // Open check, functionality check and target selection ahead of a transfer: 0 or a status.
+  int16_t Prepare(int16_t target, unsigned long needed);
+  int16_t SelectAddress(uint8_t address);
+  // A kernel result (>= 0 success, -errno failure) as a status; an unplugged adapter's file
+  // descriptor is closed here and then.
+  int16_t FromKernel(int result);
+  int16_t Done(int16_t status) {
+    lastStatus_ = status;
+    return status;
+  }
+  // Reads count bytes at command into data, 32 at a time at consecutive commands.
+  int16_t ReadI2cBlockAt(int16_t command, int32_t count, int16_t target,
+                         std::array<uint8_t, 256>& data, int32_t& delivered);
+  void CloseFd();
+  void ForgetUnpluggedAdapter();
+
+  I2cDevKernel& kernel_;
+  I2cDevOptions options_;
+  int fd_ = -1;
+  unsigned long funcs_ = 0;
+  int address_ = -1;  // the 7-bit address the fd is set to, -1 for none
+  bool unplugged_ = false;
+  int16_t lastStatus_ = 0;
+  std::string openLabel_;
+};
