@@ -129,6 +129,13 @@ std::optional<std::string> IniFile::Value(std::string_view section, std::string_
   return std::nullopt;
 }
 
+std::vector<std::string> IniFile::Sections() const {
+  std::vector<std::string> names;
+  names.reserve(sections_.size());
+  for (const Section& s : sections_) names.push_back(s.name);
+  return names;
+}
+
 std::vector<std::string> IniFile::Keys(std::string_view section) const {
   std::vector<std::string> keys;
   if (const Section* s = Find(section)) {

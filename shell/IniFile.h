@@ -20,6 +20,8 @@ class IniFile {
   static std::optional<IniFile> Load(const std::string& path);
 
   bool HasSection(std::string_view section) const;
+  // Section names in file order (first occurrences only).
+  std::vector<std::string> Sections() const;
   // The trimmed value of the first occurrence of key in the first occurrence of section,
   // surrounding double quotes removed; nullopt when the section or key is absent.
   std::optional<std::string> Value(std::string_view section, std::string_view key) const;

@@ -32,6 +32,7 @@ TEST(IniFile, FirstOccurrenceWins) {
   // A repeated section is never looked at, as with the private-profile functions.
   EXPECT_FALSE(ini.Value("Settings", "VerifyWrite").has_value());
   EXPECT_EQ(ini.Keys("SETTINGS"), (std::vector<std::string>{"CommMode"}));
+  EXPECT_EQ(ini.Sections(), (std::vector<std::string>{"Settings"}));
 }
 
 TEST(IniFile, TrimsBlanksAroundNamesAndValues) {
@@ -81,6 +82,7 @@ TEST(IniFile, LineShapes) {
   EXPECT_EQ(ini.Value("B", "x"), "1");
   EXPECT_EQ(ini.Value("C", "y"), "2");
   EXPECT_EQ(ini.Value("", "z"), "3");
+  EXPECT_EQ(ini.Sections(), (std::vector<std::string>{"A", "B", "C", ""}));
 }
 
 TEST(IniFile, LineEndsLfCrLfAndLoneCr) {
