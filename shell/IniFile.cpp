@@ -185,6 +185,15 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
   // The caller's buffer ends at the first NUL, as a C string would.
   const size_t nul = result.find('\0');
   if (nul != std::string::npos) result.erase(nul);
-  if (result.size() > kMaxChars) result.erase(kMaxChars);
+  if (result.size() > kMaxChars) {
+    // Do not leave half a UTF-8 character behind: drop the cut one whole (it has at most
+    // three continuation bytes, so garbage cannot make this eat the whole text).
+    size_t cut = kMaxChars;
+    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(result[cut]) & 0xC0) == 0x80; ++back) {
+      --cut;
+    }
+    if ((static_cast<unsigned char>(result[cut]) & 0xC0) != 0xC0) cut = kMaxChars;
+    result.erase(cut);
+  }
   return result;
 }

@@ -174,6 +174,19 @@ TEST_F(IniFileOnDisk, StringReadReturnsAtMost255Characters) {
   EXPECT_EQ(GetPrivateProfileString("S", "none", std::string(400, 'd'), path), std::string(255, 'd'));
 }
 
+TEST_F(IniFileOnDisk, StringReadCutsNoCharacterInHalf) {
+  // 254 ASCII bytes, then a two-byte character that would straddle the 255-byte limit.
+  const std::string value = std::string(254, 'a') + "\xC3\xA4" + "tail";
+  std::string path = dir.Write("u.ini", "[S]\nk=" + value + "\n");
+  EXPECT_EQ(GetPrivateProfileString("S", "k", "", path), std::string(254, 'a'));
+  // Stray continuation bytes are no character: cut at 255 as usual.
+  path = dir.Write("g.ini", "[S]\nk=" + std::string(300, '\x80') + "\n");
+  EXPECT_EQ(GetPrivateProfileString("S", "k", "", path).size(), 255u);
+  // A three-byte character ending exactly at the limit stays whole.
+  path = dir.Write("e.ini", "[S]\nk=" + std::string(252, 'a') + "\xE2\x82\xAC" + "x\n");
+  EXPECT_EQ(GetPrivateProfileString("S", "k", "", path), std::string(252, 'a') + "\xE2\x82\xAC");
+}
+
 TEST_F(IniFileOnDisk, StringReadStopsAtNul) {
   std::string text = "[S]\nk=ab";
   text += '\0';
