@@ -350,4 +350,25 @@ TEST_F(SpinsTest, BurnedSpinSurvivesIntoANewBoard) {
   EXPECT_EQ(board_->Peek(0x15), sim::kPowerOnChargeVoltage);
 }
 
+// The example settings file in the repository: its sample presets go in cleanly.
+TEST_F(SpinsTest, ExampleSettingsFileSamplesApplyCleanly) {
+  const fs::path example = fs::path(__FILE__).parent_path() / ".." / ".." / "korvo.ini";
+  ASSERT_TRUE(fs::exists(example)) << example;
+  Settings::SetFile(example.string());
+  Settings::LoadColors();
+  Settings::LoadCommSettings();
+  EXPECT_TRUE(modGlobals::VerifyWrite);
+  int withDescription = 0;
+  for (std::string_view caption : Spins::kButtonCaptions) {
+    const std::string desc = Spins::Description(caption);
+    if (desc.empty()) continue;
+    ++withDescription;
+    EXPECT_EQ(desc.rfind("SAMPLE", 0), 0u) << desc;
+    sink_.messages.clear();
+    EXPECT_TRUE(spins_.ApplySpin(caption).Clean()) << caption;
+    EXPECT_EQ(sink_.messages, std::vector<std::string>{kConfirm}) << caption;
+  }
+  EXPECT_GE(withDescription, 2);
+}
+
 }  // namespace
