@@ -1,0 +1,26 @@
+#include "shell/StartUp.h"
+
+#include <QPointer>
+#include <QPushButton>
+
+#include "dialogs/frmSplash.h"
+#include "shell/Utils.h"
+#include "shell/frmBasic.h"
+
+frmBasic* RunStartUp(const StartUpWaits& waits) {
+  // The user may close the splash early (a key, a click on its frame): it deletes itself then.
+  QPointer<frmSplash> splash = new frmSplash(nullptr);
+  splash->CmdOK()->setVisible(false);
+  splash->cmdSysInfo()->setVisible(false);
+  splash->show();
+  Utils::WaitSeconds(waits.splash);
+
+  auto* main = new frmBasic;
+  main->Form_Load();
+  main->show();
+  if (waits.onShown) waits.onShown(*main);
+  Utils::WaitSeconds(waits.afterShow);
+
+  if (splash) splash->close();
+  return main;
+}

@@ -1,0 +1,154 @@
+// The main window: the charger's register panel. It lives for the whole run, owns the register
+// access that every window goes through (ReadRegister, WriteRegister, UIntToInt), opens the
+// adapter in its load step and closes it when it is closed.
+//
+// Child objectNames are the control names (cmdReadAll, txtVoltDAC, ctlCtrlRegister1, ...);
+// the frames are fraStatus, fraControl and fraDAC.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "registers/RegisterAccess.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class BitRegisterView;
+class ClickableLabel;
+class Zentio;
+class ctlCtrlRegister;
+class ctlDACRegister;
+class ctlStatRegister;
+class frmLegend;
+
+class frmBasic : public QWidget {
+  Q_OBJECT
+ public:
+  explicit frmBasic(QWidget* parent = nullptr);
+  ~frmBasic() override;
+
+  // The main window while it exists (other windows reach the register access through it).
+  static frmBasic* Current();
+
+  // The load step: variant, version label, adapter, colours, communication settings. Runs
+  // once, before the window is first shown.
+  void Form_Load();
+  void CommandLineProcessing(const std::string& sArg);
+
+  // --- register access for every window ---
+  int32_t ReadRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t& nResult,
+                       int16_t nTargetAddr);
+  int32_t WriteRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t nWord,
+                        int16_t nTargetAddr);
+  static int16_t UIntToInt(int32_t nLong) { return RegisterAccess::UIntToInt(nLong); }
+
+  // --- register commands of the panel ---
+  void ReadAllRegisters();
+  void ReadStatusRegister();
+  void ReadControlRegister();
+  void ReadVoltDAC();
+  void ReadIpCurrDAC();
+  void ReadCurrDAC();
+  void WriteControlRegister();
+  void WriteVoltDAC();
+  void WriteCurrDAC();
+  void WriteIpCurrDAC();
+  void WriteAllRegisters();
+  // Keeps a DAC entry numeric and within 0..65535.
+  static void AllowOnlyNumeric(QLineEdit* txt);
+  // The register address a view's Tag ("&h" and hex digits) denotes.
+  static uint8_t AddressFromTag(const QString& tag);
+
+  // --- timers ---
+  void Timer1_Timer();  // scan tick
+  void Timer2_Timer();  // settle step: scan period, then device address
+  // Timer1 runs while the scan is switched on and its period is above 0.
+  bool Timer1Enabled() const { return timer1Enabled_; }
+  int Timer1Interval() const { return timer1Interval_; }
+  QTimer* Timer1() const { return timer1_; }
+  QTimer* Timer2() const { return timer2_; }
+  // How long Timer2 waits after the last keystroke (1000 ms unless a test shortens it).
+  static void SetSettleIntervalForTesting(int ms);
+
+  // The adapter control instance of this window (only for its About box).
+  Zentio& Zentio1() { return *Zentio1_; }
+  frmLegend* Legend() const;
+
+ signals:
+  // Clicked "Trim Registers...": the window behind it connects here.
+  void openTrimWindow();
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void BuildControls();
+  void ConnectHandlers();
+  void HandColoursToViews();
+  void Form_Unload();
+  void ReadInto(BitRegisterView* view);
+  void WriteDAC(QLineEdit* entry, BitRegisterView* view, const char* what,
+                void (frmBasic::*readBack)());
+  void ColourDACEntry(QLineEdit* entry, bool (*valid)(double));
+  void RefreshControlHex();
+  void OnDACViewChange(BitRegisterView* view, QLineEdit* entry);
+  void RestartTimer2();
+  void UpdateTimer1();
+  void SetTimer1Interval(int ms);
+  std::optional<int> ScanPeriodValue() const;
+  std::optional<int16_t> DeviceAddressValue() const;
+  void ColourSettleBoxes();
+  void ToggleCommMode();
+  void ShowAbout();
+  void ShowLegend();
+
+  RegisterAccess registers_;
+  std::unique_ptr<Zentio> Zentio1_;
+  int opDepth_ = 0;
+  bool inTick_ = false;
+  bool unloaded_ = false;
+  bool timer1Enabled_ = false;
+  int timer1Interval_ = 500;
+  QPointer<frmLegend> legend_;
+
+  ctlStatRegister* ctlStatRegister1 = nullptr;
+  QPushButton* cmdReadStat = nullptr;
+  QLabel* lblStatRegisterHex = nullptr;
+  ctlCtrlRegister* ctlCtrlRegister1 = nullptr;
+  QPushButton* cmdReadCtrlReg = nullptr;
+  QLineEdit* txtCtrlRegisterHex = nullptr;
+  QPushButton* WriteControlReg = nullptr;
+  ctlDACRegister* ctlDACRegisterVolt = nullptr;
+  ctlDACRegister* ctlDACRegisterCurr = nullptr;
+  ctlDACRegister* ctlDACRegisterIpCurr = nullptr;
+  QPushButton* cmdReadVoltDAC = nullptr;
+  QPushButton* cmdReadCurrDAC = nullptr;
+  QPushButton* cmdReadIpCurrDAC = nullptr;
+  QLineEdit* txtVoltDAC = nullptr;
+  QLineEdit* txtCurrDAC = nullptr;
+  QLineEdit* txtIpCurrDAC = nullptr;
+  QPushButton* cmdWriteVoltDAC = nullptr;
+  QPushButton* cmdWriteCurrDAC = nullptr;
+  QPushButton* cmdWriteIpCurrDAC = nullptr;
+  QPushButton* cmdReadAll = nullptr;
+  QPushButton* cmdWriteAll = nullptr;
+  QLabel* lblDevAddr = nullptr;
+  QLineEdit* txtDevAddr = nullptr;
+  ClickableLabel* lblCommMode = nullptr;
+  QCheckBox* ContinuousScan = nullptr;
+  QLineEdit* ScanPeriod = nullptr;
+  QPushButton* cmdLegend = nullptr;
+  QPushButton* cmdAbout = nullptr;
+  QPushButton* cmdTrimRegs = nullptr;
+  QLabel* LblVer = nullptr;
+  QTimer* timer1_ = nullptr;
+  QTimer* timer2_ = nullptr;
+};
