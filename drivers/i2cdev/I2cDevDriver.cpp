@@ -586,7 +586,7 @@ int16_t I2cDevDriver::ReadI2cBlockAt(int16_t command, int32_t count, int16_t tar
   if (fd_ < 0) return VB_NO_USB;
   // Longer reads go as 32-byte transfers at consecutive addresses, which must stay within the
   // one-byte address range (so at most 256 bytes).
-  if (!InByteRange(command) || count < 0) return VB_INCORRECT_PARAM;
+  if (!InByteRange(command) || count < 1) return VB_INCORRECT_PARAM;
   if (static_cast<std::size_t>(count) > kBlockMax && command + count > 0x100)
     return VB_INCORRECT_PARAM;
   if (int16_t s = Prepare(target, I2C_FUNC_SMBUS_READ_I2C_BLOCK); s != VB_OK) return s;
@@ -620,9 +620,8 @@ int16_t I2cDevDriver::SmbReadI2CBlockNoCmd(std::vector<uint8_t>& buffer, int16_t
   const int16_t wanted = length;
   length = 0;
   if (fd_ < 0) return Done(VB_NO_USB);
-  if (wanted < 0 || static_cast<std::size_t>(wanted) > kBlockMax) return Done(VB_INCORRECT_PARAM);
+  if (wanted < 1 || static_cast<std::size_t>(wanted) > kBlockMax) return Done(VB_INCORRECT_PARAM);
   if (int16_t s = Prepare(target, I2C_FUNC_I2C); s != VB_OK) return Done(s);
-  if (wanted == 0) return Done(VB_OK);
   std::array<uint8_t, kBlockMax> block{};
   i2c_msg msg{};
   msg.addr = static_cast<uint16_t>(address_);
@@ -655,8 +654,9 @@ int16_t I2cDevDriver::SmbWriteReadI2CBlock(int16_t command, int16_t writeLength,
   if (fd_ < 0) return Done(VB_NO_USB);
   // The contract writes buffer elements 0 to writeLength, that is writeLength + 1 bytes.
   const int writeCount = writeLength + 1;
-  if (!InByteRange(command) || writeCount < 0 || static_cast<std::size_t>(writeCount) > kBlockMax ||
-      static_cast<std::size_t>(writeCount) > buffer.size() || readLength < 0 ||
+  if (!InByteRange(command) || writeLength < 0 ||
+      static_cast<std::size_t>(writeCount) > kBlockMax ||
+      static_cast<std::size_t>(writeCount) > buffer.size() || readLength < 1 ||
       static_cast<std::size_t>(readLength) > kBlockMax)
     return Done(VB_INCORRECT_PARAM);
   if (int16_t s = Prepare(target, I2C_FUNC_I2C); s != VB_OK) return Done(s);
@@ -673,7 +673,7 @@ int16_t I2cDevDriver::SmbWriteReadI2CBlock(int16_t command, int16_t writeLength,
   msgs[1].flags = I2C_M_RD;
   msgs[1].len = static_cast<uint16_t>(readLength);
   msgs[1].buf = in.data();
-  const int r = kernel_.Transfer(fd_, std::span<i2c_msg>(msgs.data(), readLength > 0 ? 2 : 1));
+  const int r = kernel_.Transfer(fd_, msgs);
   if (r < 0) return Done(FromKernel(r));
   if (buffer.size() < static_cast<std::size_t>(readLength)) buffer.resize(readLength);
   std::copy_n(in.begin(), readLength, buffer.begin());
