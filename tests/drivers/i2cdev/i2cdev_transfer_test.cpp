@@ -125,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrnoCase{EOPNOTSUPP, 7}, ErrnoCase{EINVAL, 7}, ErrnoCase{EIO, 100},
                       ErrnoCase{EPERM, 100}, ErrnoCase{ENOMEM, 100}, ErrnoCase{EFAULT, 100},
                       ErrnoCase{EINTR, 100}),
-    [](const ::testing::TestParamInfo<ErrnoCase>& info) {
-      return std::string(strerrorname_np(info.param.error));
+    [](const ::testing::TestParamInfo<ErrnoCase>& p) {
+      return std::string(strerrorname_np(p.param.error));
     });
 
 TEST(I2cDevErrnoTable, HoldsExactlyTheDocumentedEntries) {
