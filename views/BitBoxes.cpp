@@ -38,6 +38,13 @@ BitBoxes::BitBoxes(QWidget* parent) : QObject(parent) {
     box->setObjectName(QStringLiteral("txtBitVal%1").arg(i));
     box->setAlignment(Qt::AlignCenter);
     box->setMaxLength(2);
+    // The first character stays selected after every change; show that only in the box that
+    // has the focus, as a text box does when it hides its selection.
+    QPalette p = box->palette();
+    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Inactive, QPalette::Base));
+    p.setColor(QPalette::Inactive, QPalette::HighlightedText,
+               p.color(QPalette::Inactive, QPalette::Text));
+    box->setPalette(p);
     boxes_[i] = box;
     connect(box, &QLineEdit::textChanged, this, [this, i] { OnTextChanged(i); });
   }

@@ -1,5 +1,7 @@
 #include "views/ctlCtrlRegister.h"
 
+#include <QFontMetrics>
+
 #include "views/Twips.h"
 
 namespace {
@@ -31,6 +33,19 @@ ctlCtrlRegister::ctlCtrlRegister(QWidget* parent) : BitRegisterView(parent, 2) {
     txtBitVal(i)->setGeometry(col.x(), boxTop, col.width(), boxHeight);
     right = std::max(right, col.right() + 1);
   }
+  // The names were sized for a narrower font: shrink the name row until every name fits.
+  QFont nameFont = font();
+  for (qreal pt = nameFont.pointSizeF(); pt > 5.0; pt -= 0.5) {
+    nameFont.setPointSizeF(pt);
+    const QFontMetrics fm(nameFont);
+    bool fits = true;
+    for (int i = 0; i < 16; ++i) {
+      const QLabel* l = lblBit(16 + i);
+      if (fm.horizontalAdvance(l->text()) > l->contentsRect().width() - 2) fits = false;
+    }
+    if (fits) break;
+  }
+  for (int i = 0; i < 16; ++i) lblBit(16 + i)->setFont(nameFont);
   SetContentSize(QSize(right, boxTop + boxHeight));
   SetValue(std::nullopt);
 }
