@@ -31,7 +31,7 @@
 //   0x15 and 0x3F to their power-on values (the rest of that write is ignored); RST reads 0.
 // - Test mode is on while 0x17 bit 0 (TMEN) is set. 0x17 is always writable. 0x10, 0x11,
 //   0x16 and 0x18 take writes only in test mode; outside it a write is acknowledged and
-//   changes nothing. In test mode the test bits of 0x12 (15 to 12, 1), 0x14 (6 to 0), 0x15
+//   changes nothing (they keep what test mode left in them). In test mode the test bits of 0x12 (15 to 12, 1), 0x14 (6 to 0), 0x15
 //   (0) and 0x3F (6 to 0) are writable too; they clear when test mode ends.
 // - 0x19 (VDT) is read-only, derived from the charging voltage: cell range (bit 0 two cells
 //   with bit 4 "Nine Volt" at exactly 9000 mV, bit 1 three cells 12000-14400, bit 2 four cells
@@ -40,7 +40,9 @@
 // - A write to 0x17 with TMEN and TMEE BURN (bit 2) both set burns TR0 (0x10), TR1 (0x11) and
 //   TR2 (0x16) into the charger's EEPROM; a new board (or a power cycle) loads them from there.
 //
-// Transactions that fail (a fault, a NACK, a closed adapter) change nothing on the board.
+// Transactions that fail (a fault, a NACK, a closed adapter) change nothing on the board. The
+// one exception: a burn whose EepromFile cannot be written still burns, and its write fails
+// with VB_ZENTIO_OCX_INTERNAL_ERROR so the user hears of it.
 // The board is used from one thread; only Shared()/ResetShared() may be called from any.
 #pragma once
 
@@ -118,6 +120,8 @@ struct Conditions {
   bool operator==(const Conditions&) const = default;
 };
 
+// Read: word, block and byte reads, one-wire reads. Write: word, block and byte writes, send
+// command, one-wire writes. Other: write-then-read, I2C power and wire control, flash.
 struct Transaction {
   enum class Kind : uint8_t { Read, Write, Other };
   Kind kind;

@@ -4,8 +4,8 @@
 // The adapter is listed as "Tarn88 simulator" (not at all while the board is absent) and
 // opens under that name only; every transaction on a closed (or unplugged) adapter fails with
 // VB_NO_USB. Argument checks come first and fail with VB_INCORRECT_PARAM without touching the
-// bus: a command, word or byte address outside 0..255, a count or size below 0 (1 for block
-// reads and I2C block transfers), above 256 (255 for SMBus blocks) or beyond the bytes passed.
+// bus: a command, word or byte address outside 0..255, a count or size below 0 (below 1 for
+// reads), above 256 (255 for SMBus blocks) or beyond the bytes passed.
 // Reads grow a buffer that is too short; nothing is read or written past a buffer's end.
 // Then each transaction goes through the board's faults and latency and reaches the device at
 // the target: the charger takes whole registers only (2 bytes, low byte first; other sizes fail
