@@ -100,7 +100,7 @@ Adapter::Adapter(std::shared_ptr<Board> board) : board_(std::move(board)), follo
   if (!board_) board_ = std::make_shared<Board>();
 }
 
-Board& Adapter::Current() {
+Board& Adapter::CurrentBoard() {
   if (followShared_) {
     const uint64_t generation = Board::SharedGeneration();
     if (!board_ || generation != generation_) {
@@ -116,13 +116,13 @@ Board& Adapter::Current() {
 void Adapter::ListFreeDevices(int32_t limit, int32_t& count, std::string& names) {
   names.clear();
   count = 0;
-  if (limit < 1 || !Current().Present()) return;
+  if (limit < 1 || !CurrentBoard().Present()) return;
   count = 1;
   names = kAdapterName;
 }
 
 int16_t Adapter::OpenDevice(const std::string& name) {
-  if (!Current().Present() || name != kAdapterName) return -1;
+  if (!CurrentBoard().Present() || name != kAdapterName) return -1;
   open_ = true;
   return 0;
 }
@@ -130,7 +130,7 @@ int16_t Adapter::OpenDevice(const std::string& name) {
 void Adapter::DeviceClose() { open_ = false; }
 
 void Adapter::ShowAboutBox() {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   std::string text = std::string(kAdapterName) + ", version " + std::to_string(kAdapterVersion) + "." +
                      std::to_string(kAdapterRevision) + kNewLine +
                      "A simulated USB-to-SMBus adapter with a simulated evaluation board: no hardware is used." +
@@ -139,7 +139,7 @@ void Adapter::ShowAboutBox() {
 }
 
 int16_t Adapter::QueryError() {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   if (!Connected(b)) return VB_NO_USB;
   return b.TakeQueryError();
 }
@@ -155,7 +155,7 @@ int16_t Adapter::Gate(Board& b, Transaction::Kind kind, bool argsOk) const {
 // --- SMBus ---
 
 int16_t Adapter::SmbWriteWord(int16_t command, int16_t word, int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   int16_t st = Gate(b, Kind::Write, IsByte(command));
   if (st == VB_OK) {
     const uint8_t bytes[2] = {static_cast<uint8_t>(word & 0xFF), static_cast<uint8_t>((word >> 8) & 0xFF)};
@@ -165,7 +165,7 @@ int16_t Adapter::SmbWriteWord(int16_t command, int16_t word, int16_t target) {
 }
 
 int16_t Adapter::SmbReadWord(int16_t command, int16_t& word, int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   uint8_t bytes[2] = {0, 0};
   int16_t st = Gate(b, Kind::Read, IsByte(command));
   if (st == VB_OK) st = BusRead(b, target, static_cast<uint8_t>(command), bytes, 2);
@@ -175,7 +175,7 @@ int16_t Adapter::SmbReadWord(int16_t command, int16_t& word, int16_t target) {
 }
 
 int16_t Adapter::SmbSendCommand(int16_t command, int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   int16_t st = Gate(b, Kind::Write, IsByte(command));
   if (st == VB_OK) {
     const auto c = static_cast<uint8_t>(command);
@@ -190,7 +190,7 @@ int16_t Adapter::SmbSendCommand(int16_t command, int16_t target) {
 
 int16_t Adapter::SmbWriteBlock(int16_t command, const std::vector<uint8_t>& bytes, int16_t count,
                                int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   const bool ok = IsByte(command) && FitsIn(count, bytes, 0, kMaxSmbBlock);
   int16_t st = Gate(b, Kind::Write, ok);
   const auto n = ok ? static_cast<std::size_t>(count) : 0;
@@ -212,7 +212,7 @@ int16_t Adapter::SmbWriteBlock(int16_t command, const std::vector<uint8_t>& byte
 
 int16_t Adapter::SmbReadBlock(int16_t command, std::vector<uint8_t>& buffer, int16_t& length,
                               int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   std::array<uint8_t, kMaxSmbBlock> data{};
   std::size_t n = 0;
   int16_t st = Gate(b, Kind::Read, IsByte(command));
@@ -244,7 +244,7 @@ int16_t Adapter::SmbReadBlock(int16_t command, std::vector<uint8_t>& buffer, int
 
 int16_t Adapter::SmbReadI2CBlock(int16_t command, std::vector<uint8_t>& buffer, int16_t& length,
                                  int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   std::array<uint8_t, kMaxTransfer> data{};
   const bool ok = IsByte(command) && length >= 1 && length <= kMaxTransfer;
   const auto n = ok ? static_cast<std::size_t>(length) : 0;
@@ -259,7 +259,7 @@ int16_t Adapter::SmbReadI2CBlock(int16_t command, std::vector<uint8_t>& buffer, 
 }
 
 int16_t Adapter::SmbReadI2CBlockNoCmd(std::vector<uint8_t>& buffer, int16_t& length, int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   std::array<uint8_t, kMaxTransfer> data{};
   const bool ok = length >= 1 && length <= kMaxTransfer;
   const auto n = ok ? static_cast<std::size_t>(length) : 0;
@@ -275,7 +275,7 @@ int16_t Adapter::SmbReadI2CBlockNoCmd(std::vector<uint8_t>& buffer, int16_t& len
 
 int16_t Adapter::SmbWriteI2CBlock(int16_t command, const std::vector<uint8_t>& bytes, int16_t count,
                                   int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   const bool ok = IsByte(command) && FitsIn(count, bytes, 0, kMaxTransfer);
   const auto n = ok ? static_cast<std::size_t>(count) : 0;
   int16_t st = Gate(b, Kind::Write, ok);
@@ -286,7 +286,7 @@ int16_t Adapter::SmbWriteI2CBlock(int16_t command, const std::vector<uint8_t>& b
 
 int16_t Adapter::SmbWriteReadI2CBlock(int16_t command, int16_t writeLength, int16_t readLength,
                                       std::vector<uint8_t>& buffer, int16_t& lengthRead, int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   std::array<uint8_t, kMaxTransfer> data{};
   // writeLength + 1 bytes go out (elements 0 to writeLength).
   const bool ok = IsByte(command) && writeLength >= 0 && writeLength < kMaxTransfer &&
@@ -316,7 +316,7 @@ int16_t Adapter::SmbWriteReadI2CBlock(int16_t command, int16_t writeLength, int1
 // --- word-address I2C blocks ---
 
 int16_t Adapter::I2CBlockRead(int16_t wordAddress, std::vector<uint8_t>& buffer, int16_t size, int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   std::array<uint8_t, kMaxTransfer> data{};
   const bool ok = IsByte(wordAddress) && size >= 1 && size <= kMaxTransfer;
   const auto n = ok ? static_cast<std::size_t>(size) : 0;
@@ -329,7 +329,7 @@ int16_t Adapter::I2CBlockRead(int16_t wordAddress, std::vector<uint8_t>& buffer,
 
 int16_t Adapter::I2CBlockWrite(int16_t wordAddress, const std::vector<uint8_t>& bytes, int16_t size,
                                int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   const bool ok = IsByte(wordAddress) && FitsIn(size, bytes, 0, kMaxTransfer);
   const auto n = ok ? static_cast<std::size_t>(size) : 0;
   int16_t st = Gate(b, Kind::Write, ok);
@@ -341,7 +341,7 @@ int16_t Adapter::I2CBlockWrite(int16_t wordAddress, const std::vector<uint8_t>& 
 // --- byte-level I2C ---
 
 int16_t Adapter::I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t& c) {
-  Board& board = Current();
+  Board& board = CurrentBoard();
   switch (selector) {
     case 0:    // adapter's I2C power output
     case 3: {  // wire control
@@ -371,7 +371,7 @@ int16_t Adapter::I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t& c) {
 // --- one-wire: the board has no one-wire device ---
 
 int16_t Adapter::OneWireRead(int32_t, int16_t command, int16_t& word) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   int16_t st = Gate(b, Kind::Read, true);
   if (st == VB_OK) st = VB_T2H_NACK;
   word = 0;
@@ -379,7 +379,7 @@ int16_t Adapter::OneWireRead(int32_t, int16_t command, int16_t& word) {
 }
 
 int16_t Adapter::OneWireWrite(int32_t, int16_t command, int16_t word) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   int16_t st = Gate(b, Kind::Write, true);
   if (st == VB_OK) st = VB_T2H_NACK;
   return b.EndTransaction(Kind::Write, static_cast<uint8_t>(command), static_cast<uint16_t>(word), 0, st);
@@ -392,7 +392,7 @@ void Adapter::Wait(int32_t milliseconds) {
 }
 
 int16_t Adapter::GetVersion(int16_t& version, int16_t& revision) {
-  if (!Connected(Current())) {
+  if (!Connected(CurrentBoard())) {
     version = 0;
     revision = 0;
     return VB_NO_USB;
@@ -405,19 +405,19 @@ int16_t Adapter::GetVersion(int16_t& version, int16_t& revision) {
 // --- flash: nothing on the board can be programmed ---
 
 int16_t Adapter::FlashFromSrec(const std::string&, const std::string&, const std::string&) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   return b.EndTransaction(Kind::Other, 0, 0, 0, Gate(b, Kind::Other, false));
 }
 
 int16_t Adapter::FlashProgram(int32_t, int32_t, const std::vector<uint8_t>&, int32_t, int32_t,
                               const std::vector<uint8_t>&, int32_t, int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   return b.EndTransaction(Kind::Other, 0, 0, target, Gate(b, Kind::Other, false));
 }
 
 int16_t Adapter::FlashRead(int32_t, int32_t, std::vector<uint8_t>&, int32_t, std::vector<uint8_t>&, int32_t,
                            int16_t target) {
-  Board& b = Current();
+  Board& b = CurrentBoard();
   return b.EndTransaction(Kind::Other, 0, 0, target, Gate(b, Kind::Other, false));
 }
 

@@ -28,7 +28,8 @@ class Adapter final : public Zentio {
   // Always this board.
   explicit Adapter(std::shared_ptr<Board> board);
 
-  Board& board() { return Current(); }
+  // The board this control talks to now.
+  Board& CurrentBoard();
   bool IsOpen() const { return open_; }
 
   void ListFreeDevices(int32_t limit, int32_t& count, std::string& names) override;
@@ -72,7 +73,6 @@ class Adapter final : public Zentio {
                     int16_t target) override;
 
  private:
-  Board& Current();
   bool Connected(const Board& b) const { return open_ && b.Present(); }
   int16_t Gate(Board& b, Transaction::Kind kind, bool argsOk) const;
 

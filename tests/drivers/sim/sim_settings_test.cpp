@@ -140,6 +140,7 @@ TEST_F(SimSettings, ControlsShareOneBoardAndFollowItsReplacement) {
   ASSERT_EQ(link->SmbReadWord(reg::ChargeVoltage, w, 0x67), VB_OK);
   EXPECT_EQ(w, 9000) << "controls made earlier see the new board";
   EXPECT_EQ(Board::Shared(), replacement);
+  EXPECT_EQ(&static_cast<Adapter&>(*about).CurrentBoard(), replacement.get());
 
   Board::ResetShared();
   ASSERT_EQ(link->SmbReadWord(reg::ChargeVoltage, w, 0x67), VB_OK);
