@@ -622,12 +622,13 @@ void frmBasic::ShowAbout() {
 
 void frmBasic::ShowLegend() {
   if (!legend_) legend_ = new frmLegend(this);
+  // The outer width of a window is known once it is shown, so place it after showing.
+  legend_->show();
   const QRect main = frameGeometry();
   legend_->move(main.left() + main.width() - legend_->frameGeometry().width(), main.top());
   legend_->SetBitHiColor(modGlobals::BitHi);
   legend_->SetBitLoColor(modGlobals::BitLo);
   legend_->SetBitUnknownColor(modGlobals::BitUnknown);
-  legend_->show();
   legend_->raise();
   legend_->activateWindow();
 }

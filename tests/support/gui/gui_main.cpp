@@ -4,11 +4,15 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "shell/GuiMessageSink.h"
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("KORVO_ADAPTER", "sim", 1);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
+  // WaitSeconds keeps the windows alive as in the program; messages go to each test's recorder.
+  InstallQtEventPump();
   return RUN_ALL_TESTS();
 }
