@@ -264,16 +264,21 @@ TEST_F(TrimWindowTest, WriteAllWritesTheRowsInOrderSkipsRow9AndReadsOnlyAtTheEnd
 
 TEST_F(TrimWindowTest, SpinsOpensTheModalSpinWindowOwnedByThisWindow) {
   Open();
-  QWidget* seen = nullptr;
+  bool isSpinWindow = false;
+  QString title;
+  QWidget* owner = nullptr;
   QTimer::singleShot(0, [&] {
-    seen = QApplication::activeModalWidget();
-    if (seen) seen->close();
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    isSpinWindow = qobject_cast<frmSpins*>(modal) != nullptr;
+    title = modal->windowTitle();
+    owner = modal->parentWidget();
+    modal->close();
   });
-  Click(window->findChild<QPushButton*>("cmdSpins"));
-  ASSERT_NE(seen, nullptr);
-  EXPECT_NE(qobject_cast<frmSpins*>(seen), nullptr);
-  EXPECT_EQ(seen->windowTitle(), "Program Spins");
-  EXPECT_EQ(seen->parentWidget(), window.data());
+  Click(window->findChild<QPushButton*>("cmdSpins"));  // returns when the dialog is closed
+  EXPECT_TRUE(isSpinWindow);
+  EXPECT_EQ(title, "Program Spins");
+  EXPECT_EQ(owner, window.data());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 

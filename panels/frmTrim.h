@@ -1,0 +1,92 @@
+// The test-mode register window: the eleven trim and test-mode registers, each as a row with a
+// title, a bit view naming every bit, a hex entry box and Read / Write, plus Read All, Write All
+// and the spin preset window.
+//
+// objectNames: cmdReadAll, cmdWriteAll, cmdSpins, BitLabel0..BitLabel15, and per row i:
+// Frame1_<i>, Label1_<i>, ctlTrimReg<i>, txtHexVal<i>, lblHex<i>, cmdRead<i>, cmdWrite<i>
+// (an underscore only where the name itself ends in a digit).
+//
+// The window deletes itself when closed: closing discards what it shows.
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+class RegisterAccess;
+class ctlTrimRegister;
+
+class frmTrim : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kRows = 11;
+  static constexpr int kReadOnlyRow = 9;
+
+  struct RowDesign {
+    const char* tag;
+    const char* title;
+    int bitLabelHeight;  // twips
+    const char* bitNames;
+  };
+  static const std::array<RowDesign, kRows>& Rows();
+
+  // Settings key ([Settings] ShowTrimRegisters, not 0) that makes the main window's
+  // "Trim Registers..." button visible and enabled.
+  static bool TrimButtonWanted();
+
+  // The one test-mode window: created on first use without an owner, shown and brought
+  // forward. Closing it discards it; the next call creates it afresh.
+  static frmTrim* Open(RegisterAccess& access);
+  static frmTrim* Instance();
+  // Closes the window if it is open (when the main window closes).
+  static void CloseInstance();
+
+  explicit frmTrim(RegisterAccess& access, QWidget* parent = nullptr);
+  ~frmTrim() override;
+
+  // --- handlers, row i ---
+  void cmdRead_Click(int i);
+  void cmdWrite_Click(int i);
+  void ctlTrimReg_Change(int i);
+  void cmdReadAll_Click();
+  void cmdWriteAll_Click();
+  void cmdSpins_Click();
+
+  ctlTrimRegister* ctlTrimReg(int i) const { return rows_[i].view; }
+  QLineEdit* txtHexVal(int i) const { return rows_[i].hex; }
+  QLabel* Label1(int i) const { return rows_[i].title; }
+  QPushButton* cmdRead(int i) const { return rows_[i].read; }
+  QPushButton* cmdWrite(int i) const { return rows_[i].write; }
+
+  // The register address that a Tag ("&h" and hex digits) denotes, as one byte.
+  static uint8_t AddressFromTag(const QString& tag);
+
+ private:
+  struct Row {
+    QGroupBox* frame = nullptr;
+    QLabel* title = nullptr;
+    ctlTrimRegister* view = nullptr;
+    QLineEdit* hex = nullptr;
+    QLabel* hexLabel = nullptr;
+    QPushButton* read = nullptr;
+    QPushButton* write = nullptr;
+  };
+  void BuildControls();
+  void Form_Load();
+
+  RegisterAccess& access_;
+  std::array<Row, kRows> rows_{};
+  std::array<QLabel*, 16> bitLabels_{};
+  QPushButton* cmdReadAll = nullptr;
+  QPushButton* cmdWriteAll = nullptr;
+  QPushButton* cmdSpins = nullptr;
+  QScrollArea* scroll_ = nullptr;
+};
