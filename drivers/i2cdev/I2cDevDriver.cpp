@@ -25,20 +25,19 @@ namespace {
 
 // Kernel errors as adapter statuses. The i2c bus drivers do not agree on errno values, so
 // several map to one status; what a given bridge reports is noted where it matters.
-constexpr std::array<ErrnoStatus, 13> kErrnoTable{{
-    {ENXIO, VB_T2H_NACK},          // address or data NACK (most bus drivers)
-    {EREMOTEIO, VB_T2H_NACK},      // NACK (i2c-tiny-usb, Diolan, MCP2221)
-    {ETIMEDOUT, VB_TIMEOUT_ERROR}, // the CP2112 reports an address NACK this way
-    {EAGAIN, VB_BUS_BUSY},         // arbitration lost
-    {EBUSY, VB_BUS_BUSY},          // bus busy, or the address is claimed by a kernel driver
-    {EBADMSG, VB_BAD_PEC},         // PEC mismatch
-    {EPROTO, VB_WRONG_NUM_BYTES},  // block count out of range
-    {ENODEV, VB_NO_USB},           // adapter gone
-    {ESHUTDOWN, VB_NO_USB},        // adapter suspended or being removed
+constexpr std::array<ErrnoStatus, 12> kErrnoTable{{
+    {ENXIO, VB_T2H_NACK},              // the address was not acknowledged
+    {EREMOTEIO, VB_T2H_NACK},          // a NACK, as some bus drivers report it
+    {ETIMEDOUT, VB_TIMEOUT_ERROR},     // the CP2112 reports an address NACK this way
+    {EAGAIN, VB_BUS_BUSY},             // arbitration lost
+    {EBUSY, VB_BUS_BUSY},              // bus busy, or the address is claimed by a kernel driver
+    {EBADMSG, VB_BAD_PEC},             // PEC mismatch
+    {EPROTO, VB_WRONG_NUM_BYTES},      // block count out of range
+    {ENODEV, VB_NO_USB},               // adapter gone
+    {ESHUTDOWN, VB_NO_USB},            // adapter suspended or being removed
     {EOPNOTSUPP, VB_INCORRECT_PARAM},  // transfer type not supported by the adapter
     {EINVAL, VB_INCORRECT_PARAM},      // the kernel refused the arguments
-    {EIO, VB_UNKNOWN},             // the FT260 reports a NACK this way; anything else too
-    {EPERM, VB_UNKNOWN},
+    {EIO, VB_UNKNOWN},                 // the FT260 reports a NACK this way; anything else too
 }};
 // Any errno not in the table reads as VB_UNKNOWN as well.
 
@@ -91,8 +90,10 @@ std::string Lower(std::string s) {
 // Adapter names go into a ","-joined list: no "," and no control characters in them.
 std::string Sanitize(std::string s) {
   for (char& c : s) {
-    if (c == ',') c = ';';
-    else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    if (c == ',')
+      c = ';';
+    else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+      c = ' ';
   }
   return s;
 }
@@ -143,8 +144,9 @@ std::string OpenFailureText(const std::string& label, int err) {
   switch (err) {
     case EACCES:
     case EPERM:
-      why = "permission denied. Add your user to the i2c group (sudo usermod -aG i2c $USER, then "
-            "log out and in again) or install the udev rule from docs/i2cdev.md";
+      why =
+          "permission denied. Add your user to the i2c group (sudo usermod -aG i2c $USER, then "
+          "log out and in again) or install the udev rule from docs/i2cdev.md";
       break;
     case ENOENT:
       why = "no such device file (is the i2c-dev module loaded? sudo modprobe i2c-dev)";
@@ -286,8 +288,8 @@ std::vector<I2cDevDriver::Candidate> I2cDevDriver::Candidates(std::vector<std::s
     if (notes != nullptr) notes->push_back(s);
   };
   auto fromBus = [](const I2cBusInfo& b) {
-    return Candidate{ListedBusName(b), DevicePathOf(b.number), LabelOf(DevicePathOf(b.number), b.name),
-                     b.number};
+    return Candidate{ListedBusName(b), DevicePathOf(b.number),
+                     LabelOf(DevicePathOf(b.number), b.name), b.number};
   };
   auto fromNumber = [&](int number) {
     for (const auto& b : buses)
@@ -310,7 +312,8 @@ std::vector<I2cDevDriver::Candidate> I2cDevDriver::Candidates(std::vector<std::s
     for (const auto& b : buses)
       if (b.usb) out.push_back(fromBus(b));
     if (out.empty()) {
-      if (!problem.empty()) note(problem);
+      if (!problem.empty())
+        note(problem);
       else
         note("No USB-attached I2C bus found (buses seen: " + seen() +
              "). Plug in a USB-to-I2C/SMBus bridge, or name a bus with Bus= in section [Adapter].");
@@ -346,8 +349,10 @@ std::vector<I2cDevDriver::Candidate> I2cDevDriver::Candidates(std::vector<std::s
       if (Lower(b.name).starts_with(want)) out.push_back(fromBus(b));
   if (out.empty()) {
     if (!problem.empty()) note(problem);
-    note("Bus=" + spec + " in section [Adapter]: no bus has that path, number or adapter name "
-         "(buses seen: " + seen() + ").");
+    note("Bus=" + spec +
+         " in section [Adapter]: no bus has that path, number or adapter name "
+         "(buses seen: " +
+         seen() + ").");
   }
   return out;
 }
@@ -405,7 +410,8 @@ int16_t I2cDevDriver::OpenDevice(const std::string& name) {
     if (c.listedName == name) chosen = &c;
   if (chosen == nullptr)
     for (const auto& c : candidates)
-      if (chosen == nullptr && !token.empty() && c.listedName.substr(0, c.listedName.find(' ')) == token)
+      if (chosen == nullptr && !token.empty() &&
+          c.listedName.substr(0, c.listedName.find(' ')) == token)
         chosen = &c;
   if (chosen == nullptr) {
     AddNote("No bus named \"" + name + "\" is available" +
@@ -454,14 +460,16 @@ void I2cDevDriver::ShowAboutBox() {
   text += openBus.empty() ? std::string("Bus in use: none")
                           : "Bus in use: " + openBus + ", functions " + FuncsText(openFuncs);
   text += kNewLine;
-  text += "Bus setting: " + (options_.bus.empty() ? std::string("(USB-attached buses)") : options_.bus) +
+  text += "Bus setting: " +
+          (options_.bus.empty() ? std::string("(USB-attached buses)") : options_.bus) +
           ", ForceAddress=" + (options_.forceAddress ? "1" : "0");
   text += kNewLine;
   text += "Buses found:";
   if (buses.empty()) text += problem.empty() ? std::string(" none") : " none. " + problem;
   for (const auto& b : buses) {
     text += kNewLine;
-    text += "  " + ListedBusName(b) + (b.usb ? " (USB " + b.usbId + ")" : std::string(" (not USB)"));
+    text +=
+        "  " + ListedBusName(b) + (b.usb ? " (USB " + b.usbId + ")" : std::string(" (not USB)"));
   }
   const std::string notes = I2cDevDiagnostics();
   if (!notes.empty()) {
@@ -488,7 +496,8 @@ void I2cDevDriver::ForgetUnpluggedAdapter() {
   const std::string label = openLabel_;
   CloseFd();
   unplugged_ = true;
-  AddNote(label + " has gone (unplugged?). Every transaction now fails with VB_NO_USB; restart "
+  AddNote(label +
+          " has gone (unplugged?). Every transaction now fails with VB_NO_USB; restart "
           "the program after plugging it back in.");
 }
 
@@ -509,7 +518,8 @@ int16_t I2cDevDriver::SelectAddress(uint8_t address) {
       r = kernel_.SetAddress(fd_, address, true);
       if (r >= 0) AddNote(where + " is claimed by a kernel driver; used anyway (ForceAddress=1).");
     } else {
-      AddNote(where + " is claimed by a kernel driver. Unbind that driver, or set ForceAddress=1 "
+      AddNote(where +
+              " is claimed by a kernel driver. Unbind that driver, or set ForceAddress=1 "
               "in section [Adapter] to use it anyway.");
     }
   }
@@ -560,8 +570,8 @@ int16_t I2cDevDriver::SmbWriteBlock(int16_t command, const std::vector<uint8_t>&
       static_cast<std::size_t>(count) > bytes.size())
     return Done(VB_INCORRECT_PARAM);
   if (int16_t s = Prepare(target, I2C_FUNC_SMBUS_WRITE_BLOCK_DATA); s != VB_OK) return Done(s);
-  return Done(FromKernel(kernel_.SmbusWriteBlock(
-      fd_, static_cast<uint8_t>(command), std::span<const uint8_t>(bytes.data(), count))));
+  return Done(FromKernel(kernel_.SmbusWriteBlock(fd_, static_cast<uint8_t>(command),
+                                                 std::span<const uint8_t>(bytes.data(), count))));
 }
 
 int16_t I2cDevDriver::SmbReadBlock(int16_t command, std::vector<uint8_t>& buffer, int16_t& length,
@@ -647,9 +657,9 @@ int16_t I2cDevDriver::SmbWriteI2CBlock(int16_t command, const std::vector<uint8_
       fd_, static_cast<uint8_t>(command), std::span<const uint8_t>(bytes.data(), count))));
 }
 
-int16_t I2cDevDriver::SmbWriteReadI2CBlock(int16_t command, int16_t writeLength,
-                                           int16_t readLength, std::vector<uint8_t>& buffer,
-                                           int16_t& lengthRead, int16_t target) {
+int16_t I2cDevDriver::SmbWriteReadI2CBlock(int16_t command, int16_t writeLength, int16_t readLength,
+                                           std::vector<uint8_t>& buffer, int16_t& lengthRead,
+                                           int16_t target) {
   lengthRead = 0;
   if (fd_ < 0) return Done(VB_NO_USB);
   // The contract writes buffer elements 0 to writeLength, that is writeLength + 1 bytes.
@@ -702,8 +712,8 @@ int16_t I2cDevDriver::I2CBlockWrite(int16_t wordAddress, const std::vector<uint8
       static_cast<std::size_t>(size) > bytes.size())
     return Done(VB_INCORRECT_PARAM);
   if (int16_t s = Prepare(target, I2C_FUNC_SMBUS_WRITE_I2C_BLOCK); s != VB_OK) return Done(s);
-  return Done(FromKernel(kernel_.SmbusWriteI2cBlock(
-      fd_, static_cast<uint8_t>(wordAddress), std::span<const uint8_t>(bytes.data(), size))));
+  return Done(FromKernel(kernel_.SmbusWriteI2cBlock(fd_, static_cast<uint8_t>(wordAddress),
+                                                    std::span<const uint8_t>(bytes.data(), size))));
 }
 
 int16_t I2cDevDriver::I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t& c) {
@@ -712,8 +722,8 @@ int16_t I2cDevDriver::I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t&
     case 1: {  // write: target a, address b, data c
       if (!InByteRange(b) || !InByteRange(c)) return Done(VB_INCORRECT_PARAM);
       if (int16_t s = Prepare(a, I2C_FUNC_SMBUS_WRITE_BYTE_DATA); s != VB_OK) return Done(s);
-      return Done(FromKernel(kernel_.SmbusWriteByteData(fd_, static_cast<uint8_t>(b),
-                                                        static_cast<uint8_t>(c))));
+      return Done(FromKernel(
+          kernel_.SmbusWriteByteData(fd_, static_cast<uint8_t>(b), static_cast<uint8_t>(c))));
     }
     case 2: {  // read: target a, address b, data out c
       if (!InByteRange(b)) return Done(VB_INCORRECT_PARAM);

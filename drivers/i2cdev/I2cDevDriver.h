@@ -37,10 +37,10 @@ I2cDevOptions I2cDevOptionsFromSettings();
 
 // One bus as sysfs shows it under class/i2c-dev.
 struct I2cBusInfo {
-  int number = 0;      // N of i2c-N
-  std::string name;    // the adapter's name, trimmed
-  bool usb = false;    // one of its sysfs parents is a USB device
-  std::string usbId;   // "idVendor:idProduct" when usb
+  int number = 0;     // N of i2c-N
+  std::string name;   // the adapter's name, trimmed
+  bool usb = false;   // one of its sysfs parents is a USB device
+  std::string usbId;  // "idVendor:idProduct" when usb
 };
 // The buses under <sysfsRoot>/class/i2c-dev, by number. When there is no such directory,
 // problem (if given) says so.

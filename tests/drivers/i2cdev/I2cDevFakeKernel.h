@@ -23,8 +23,7 @@
 class FakeSysfs {
  public:
   FakeSysfs() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "korvo_i2cdev_XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvo_i2cdev_XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     root_ = pattern;
     std::filesystem::create_directories(root_ / "class" / "i2c-dev");
@@ -101,8 +100,8 @@ class FakeKernel : public I2cDevKernel {
       I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL | I2C_FUNC_SMBUS_READ_BLOCK_DATA;
 
   struct Bus {
-    int openErrno = 0;        // Open fails with this
-    int funcsErrno = 0;       // I2C_FUNCS fails with this
+    int openErrno = 0;   // Open fails with this
+    int funcsErrno = 0;  // I2C_FUNCS fails with this
     unsigned long funcs = kAllFuncs;
     bool unplugged = false;
     std::set<uint8_t> claimed;  // addresses a kernel driver holds (I2C_SLAVE gives EBUSY)
@@ -140,8 +139,9 @@ class FakeKernel : public I2cDevKernel {
 
   std::map<std::string, Bus> buses;
   std::vector<Call> calls;
-  std::vector<std::string> openedPaths;            // every Open, in order
-  std::vector<std::pair<int, bool>> addressesSet;  // (7-bit address, force) that took  // (7-bit address, force)
+  std::vector<std::string> openedPaths;  // every Open, in order
+  std::vector<std::pair<int, bool>>
+      addressesSet;  // (7-bit address, force) that took  // (7-bit address, force)
 
   int Open(const std::string& path) override {
     calls.push_back({"Open", -1, -1, -1});
@@ -211,7 +211,8 @@ class FakeKernel : public I2cDevKernel {
     FakeChip* c = nullptr;
     if (int e = Begin("ReadBlock", fd, command, -1, c); e != 0) return e;
     const auto& data = c->blocks[command];
-    const int n = c->blockCountOverride >= 0 ? c->blockCountOverride : static_cast<int>(data.size());
+    const int n =
+        c->blockCountOverride >= 0 ? c->blockCountOverride : static_cast<int>(data.size());
     if (n > static_cast<int>(kBlockMax)) return -EPROTO;  // as the kernel checks the count byte
     for (int i = 0; i < n; ++i) values[i] = i < static_cast<int>(data.size()) ? data[i] : 0;
     return n;

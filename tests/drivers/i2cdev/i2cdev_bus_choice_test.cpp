@@ -70,7 +70,8 @@ TEST(I2cDevListing, DefaultListsOnlyUsbBusesThatOpenAndNeverTouchesTheMotherboar
   auto d = rig.Driver();
   const Listing l = List(*d);
   EXPECT_EQ(l.count, 2);
-  EXPECT_EQ(l.names, std::string(I2cDevRig::kUsbName) + ",i2c-7 i2c-tiny-usb at bus 001 device 005");
+  EXPECT_EQ(l.names,
+            std::string(I2cDevRig::kUsbName) + ",i2c-7 i2c-tiny-usb at bus 001 device 005");
   for (const auto& p : rig.kernel.openedPaths) EXPECT_NE(p, "/dev/i2c-0");
   EXPECT_EQ(rig.kernel.OpenFds(), 0) << "listing leaves no bus open";
 }
@@ -90,9 +91,9 @@ TEST(I2cDevListing, BusThatCannotBeOpenedIsLeftOutAndExplained) {
     int error;
     const char* expected;
   };
-  for (const Case& c : {Case{EACCES, "i2c group"}, Case{EACCES, "udev rule"},
-                        Case{EPERM, "i2c group"}, Case{EBUSY, "busy"},
-                        Case{ENODEV, "no such device"}}) {
+  for (const Case& c :
+       {Case{EACCES, "i2c group"}, Case{EACCES, "udev rule"}, Case{EPERM, "i2c group"},
+        Case{EBUSY, "busy"}, Case{ENODEV, "no such device"}}) {
     I2cDevRig rig;
     rig.UsbBus().openErrno = c.error;
     auto d = rig.Driver();
@@ -141,9 +142,9 @@ TEST(I2cDevListing, EachListingRenewsTheNotes) {
 
 // The Bus key names one bus, USB or not, in any of its forms.
 TEST(I2cDevBusKey, EveryFormNamesTheMotherboardBus) {
-  for (const char* form : {"/dev/i2c-0", "0", "i2c-0", "I2C-0", "i2c-0 SMBus I801 adapter at efa0",
-                           "SMBus I801 adapter at efa0", "smbus i801 ADAPTER at efa0",
-                           "SMBus I801"}) {
+  for (const char* form :
+       {"/dev/i2c-0", "0", "i2c-0", "I2C-0", "i2c-0 SMBus I801 adapter at efa0",
+        "SMBus I801 adapter at efa0", "smbus i801 ADAPTER at efa0", "SMBus I801"}) {
     I2cDevRig rig;
     auto d = rig.Driver({form, false});
     const Listing l = List(*d);

@@ -186,7 +186,8 @@ TEST_F(I2cDevRegisterLayer, AnUnplugInTheMiddleOfAScanFailsFastWithNoUsb) {
   }
   EXPECT_EQ(ok, 5);
   EXPECT_EQ(noUsb, 6);
-  EXPECT_EQ(rig.kernel.calls.size(), callsAfterUnplug) << "retries and later reads stay off the kernel";
+  EXPECT_EQ(rig.kernel.calls.size(), callsAfterUnplug)
+      << "retries and later reads stay off the kernel";
   EXPECT_EQ(rig.kernel.OpenFds(), 0);
   ASSERT_EQ(sink.messages.size(), 6u);
   EXPECT_NE(sink.messages[0].find("VB_NO_USB"), std::string::npos);

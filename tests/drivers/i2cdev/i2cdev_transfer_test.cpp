@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <functional>
+#include <map>
 
 #include "I2cDevRig.h"
 #include "adapter/ErrorCodes.h"
@@ -117,23 +117,23 @@ TEST_P(I2cDevErrno, TransferFailureReadsAsItsStatus) {
   EXPECT_EQ(d->QueryError(), c.status);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, I2cDevErrno,
-    ::testing::Values(ErrnoCase{ENXIO, 772}, ErrnoCase{EREMOTEIO, 772}, ErrnoCase{ETIMEDOUT, 8},
-                      ErrnoCase{EAGAIN, 94}, ErrnoCase{EBUSY, 94}, ErrnoCase{EBADMSG, 3},
-                      ErrnoCase{EPROTO, 5}, ErrnoCase{ENODEV, 2}, ErrnoCase{ESHUTDOWN, 2},
-                      ErrnoCase{EOPNOTSUPP, 7}, ErrnoCase{EINVAL, 7}, ErrnoCase{EIO, 100},
-                      ErrnoCase{EPERM, 100}, ErrnoCase{ENOMEM, 100}, ErrnoCase{EFAULT, 100},
-                      ErrnoCase{EINTR, 100}),
-    [](const ::testing::TestParamInfo<ErrnoCase>& p) {
-      return std::string(strerrorname_np(p.param.error));
-    });
+INSTANTIATE_TEST_SUITE_P(Table, I2cDevErrno,
+                         ::testing::Values(ErrnoCase{ENXIO, 772}, ErrnoCase{EREMOTEIO, 772},
+                                           ErrnoCase{ETIMEDOUT, 8}, ErrnoCase{EAGAIN, 94},
+                                           ErrnoCase{EBUSY, 94}, ErrnoCase{EBADMSG, 3},
+                                           ErrnoCase{EPROTO, 5}, ErrnoCase{ENODEV, 2},
+                                           ErrnoCase{ESHUTDOWN, 2}, ErrnoCase{EOPNOTSUPP, 7},
+                                           ErrnoCase{EINVAL, 7}, ErrnoCase{EIO, 100},
+                                           ErrnoCase{EPERM, 100}, ErrnoCase{ENOMEM, 100},
+                                           ErrnoCase{EFAULT, 100}, ErrnoCase{EINTR, 100}),
+                         [](const ::testing::TestParamInfo<ErrnoCase>& p) {
+                           return std::string(strerrorname_np(p.param.error));
+                         });
 
 TEST(I2cDevErrnoTable, HoldsExactlyTheDocumentedEntries) {
-  std::map<int, int16_t> expected{{ENXIO, 772},    {EREMOTEIO, 772}, {ETIMEDOUT, 8},
-                                  {EAGAIN, 94},    {EBUSY, 94},      {EBADMSG, 3},
-                                  {EPROTO, 5},     {ENODEV, 2},      {ESHUTDOWN, 2},
-                                  {EOPNOTSUPP, 7}, {EINVAL, 7}};
+  std::map<int, int16_t> expected{{ENXIO, 772},   {EREMOTEIO, 772}, {ETIMEDOUT, 8}, {EAGAIN, 94},
+                                  {EBUSY, 94},    {EBADMSG, 3},     {EPROTO, 5},    {ENODEV, 2},
+                                  {ESHUTDOWN, 2}, {EOPNOTSUPP, 7},  {EINVAL, 7}};
   for (const ErrnoStatus& e : I2cDevErrnoTable()) {
     auto it = expected.find(e.error);
     if (it == expected.end()) {
@@ -180,31 +180,65 @@ struct FuncCase {
 std::vector<FuncCase> FuncCases() {
   return {
       {"SmbReadWord", I2C_FUNC_SMBUS_READ_WORD_DATA,
-       [](Zentio& z) { int16_t w; return z.SmbReadWord(0x15, w, 0x67); }},
+       [](Zentio& z) {
+         int16_t w;
+         return z.SmbReadWord(0x15, w, 0x67);
+       }},
       {"SmbWriteWord", I2C_FUNC_SMBUS_WRITE_WORD_DATA,
        [](Zentio& z) { return z.SmbWriteWord(0x15, 1, 0x67); }},
       {"SmbSendCommand", I2C_FUNC_SMBUS_WRITE_BYTE,
        [](Zentio& z) { return z.SmbSendCommand(0x15, 0x67); }},
       {"SmbWriteBlock", I2C_FUNC_SMBUS_WRITE_BLOCK_DATA,
-       [](Zentio& z) { return z.SmbWriteBlock(0x15, {1, 2}, 2, 0x67); }},
+       [](Zentio& z) {
+         return z.SmbWriteBlock(0x15, {1, 2}, 2, 0x67);
+       }},
       {"SmbReadBlock", I2C_FUNC_SMBUS_READ_BLOCK_DATA,
-       [](Zentio& z) { std::vector<uint8_t> b; int16_t n; return z.SmbReadBlock(0x15, b, n, 0x67); }},
+       [](Zentio& z) {
+         std::vector<uint8_t> b;
+         int16_t n;
+         return z.SmbReadBlock(0x15, b, n, 0x67);
+       }},
       {"SmbReadI2CBlock", I2C_FUNC_SMBUS_READ_I2C_BLOCK,
-       [](Zentio& z) { std::vector<uint8_t> b; int16_t n = 2; return z.SmbReadI2CBlock(0x15, b, n, 0x67); }},
+       [](Zentio& z) {
+         std::vector<uint8_t> b;
+         int16_t n = 2;
+         return z.SmbReadI2CBlock(0x15, b, n, 0x67);
+       }},
       {"SmbReadI2CBlockNoCmd", I2C_FUNC_I2C,
-       [](Zentio& z) { std::vector<uint8_t> b; int16_t n = 2; return z.SmbReadI2CBlockNoCmd(b, n, 0x67); }},
+       [](Zentio& z) {
+         std::vector<uint8_t> b;
+         int16_t n = 2;
+         return z.SmbReadI2CBlockNoCmd(b, n, 0x67);
+       }},
       {"SmbWriteI2CBlock", I2C_FUNC_SMBUS_WRITE_I2C_BLOCK,
-       [](Zentio& z) { return z.SmbWriteI2CBlock(0x15, {1, 2}, 2, 0x67); }},
+       [](Zentio& z) {
+         return z.SmbWriteI2CBlock(0x15, {1, 2}, 2, 0x67);
+       }},
       {"SmbWriteReadI2CBlock", I2C_FUNC_I2C,
-       [](Zentio& z) { std::vector<uint8_t> b(4); int16_t n; return z.SmbWriteReadI2CBlock(0x15, 0, 2, b, n, 0x67); }},
+       [](Zentio& z) {
+         std::vector<uint8_t> b(4);
+         int16_t n;
+         return z.SmbWriteReadI2CBlock(0x15, 0, 2, b, n, 0x67);
+       }},
       {"I2CBlockRead", I2C_FUNC_SMBUS_READ_I2C_BLOCK,
-       [](Zentio& z) { std::vector<uint8_t> b; return z.I2CBlockRead(0x15, b, 2, 0x67); }},
+       [](Zentio& z) {
+         std::vector<uint8_t> b;
+         return z.I2CBlockRead(0x15, b, 2, 0x67);
+       }},
       {"I2CBlockWrite", I2C_FUNC_SMBUS_WRITE_I2C_BLOCK,
-       [](Zentio& z) { return z.I2CBlockWrite(0x15, {1, 2}, 2, 0x67); }},
+       [](Zentio& z) {
+         return z.I2CBlockWrite(0x15, {1, 2}, 2, 0x67);
+       }},
       {"I2CByteOp write", I2C_FUNC_SMBUS_WRITE_BYTE_DATA,
-       [](Zentio& z) { int16_t c = 0x3C; return z.I2CByteOp(1, 0x67, 5, c); }},
+       [](Zentio& z) {
+         int16_t c = 0x3C;
+         return z.I2CByteOp(1, 0x67, 5, c);
+       }},
       {"I2CByteOp read", I2C_FUNC_SMBUS_READ_BYTE_DATA,
-       [](Zentio& z) { int16_t c; return z.I2CByteOp(2, 0x67, 5, c); }},
+       [](Zentio& z) {
+         int16_t c;
+         return z.I2CByteOp(2, 0x67, 5, c);
+       }},
   };
 }
 
