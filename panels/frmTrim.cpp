@@ -1,6 +1,7 @@
 #include "panels/frmTrim.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
@@ -129,6 +130,12 @@ frmTrim::frmTrim(RegisterAccess& access, QWidget* parent) : QWidget(parent), acc
 }
 
 frmTrim::~frmTrim() = default;
+
+void frmTrim::closeEvent(QCloseEvent* e) {
+  // A closing window is gone for Open() even before its deferred deletion has run.
+  if (g_instance == this) g_instance = nullptr;
+  QWidget::closeEvent(e);
+}
 
 void frmTrim::BuildControls() {
   auto* content = new QWidget;

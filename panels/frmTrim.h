@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string_view>
 
+class QCloseEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -68,6 +69,9 @@ class frmTrim : public QWidget {
 
   // The register address that a Tag ("&h" and hex digits) denotes, as one byte.
   static uint8_t AddressFromTag(const QString& tag);
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   struct Row {

@@ -16,6 +16,7 @@
 #include "adapter/frmUSB.h"
 #include "dialogs/frmLegend.h"
 #include "dialogs/frmSplash.h"
+#include "panels/frmTrim.h"
 #include "shell/CommandLine.h"
 #include "shell/Messages.h"
 #include "shell/Settings.h"
@@ -318,6 +319,7 @@ void frmBasic::ConnectHandlers() {
   connect(cmdAbout, &QPushButton::clicked, this, &frmBasic::ShowAbout);
   connect(cmdLegend, &QPushButton::clicked, this, &frmBasic::ShowLegend);
   connect(cmdTrimRegs, &QPushButton::clicked, this, &frmBasic::openTrimWindow);
+  connect(this, &frmBasic::openTrimWindow, this, [this] { frmTrim::Open(registers_); });
 }
 
 // --- lifecycle ---
@@ -331,6 +333,11 @@ void frmBasic::Form_Load() {
   Settings::LoadCommSettings();
   lblCommMode->setText(modGlobals::I2CMode ? QStringLiteral("I2C") : QStringLiteral("SMB"));
   txtDevAddr->setText(QString::fromStdString(Utils::Hex16(modGlobals::DeviceAddress)));
+  // Hidden and disabled unless the settings file asks for the test-mode window.
+  if (frmTrim::TrimButtonWanted()) {
+    cmdTrimRegs->setVisible(true);
+    cmdTrimRegs->setEnabled(true);
+  }
 }
 
 void frmBasic::CommandLineProcessing(const std::string& sArg) {
@@ -362,6 +369,7 @@ void frmBasic::closeEvent(QCloseEvent* e) {
 void frmBasic::Form_Unload() {
   if (unloaded_) return;
   unloaded_ = true;
+  frmTrim::CloseInstance();  // it has no owner, yet must not outlive the register access
   timer1_->stop();
   timer2_->stop();
   // Windows owned by this one (About, legend) close with it.
