@@ -50,13 +50,17 @@ double NumericValue(const QString& text) {
 }
 
 void SetBase(QLineEdit* box, int32_t bgr) {
+  const QColor c = ColorFromBgr(bgr);
+  if (box->testAttribute(Qt::WA_SetPalette) && box->palette().color(QPalette::Base) == c) return;
   QPalette p = box->palette();
-  p.setColor(QPalette::Base, ColorFromBgr(bgr));
+  p.setColor(QPalette::Base, c);
   box->setPalette(p);
 }
 
 // Back to the window's own background.
-void ClearBase(QLineEdit* box) { box->setPalette(QPalette()); }
+void ClearBase(QLineEdit* box) {
+  if (box->testAttribute(Qt::WA_SetPalette)) box->setPalette(QPalette());
+}
 
 QString Hex4(uint32_t v) {
   return QString::fromStdString(Utils::PadLeftZeros(Utils::Hex(v), 4));
@@ -403,10 +407,23 @@ uint8_t frmBasic::AddressFromTag(const QString& tag) {
 
 void frmBasic::ReadInto(BitRegisterView* view) {
   int16_t value = 0;
-  if (ReadRegister(kRegName, AddressFromTag(view->Tag()), value, modGlobals::DeviceAddress) == 0) {
-    view->SetValue(value);
-  } else {
-    view->SetValue(std::nullopt);
+  const bool ok =
+      ReadRegister(kRegName, AddressFromTag(view->Tag()), value, modGlobals::DeviceAddress) == 0;
+  // The entry ends with the complete value either way; the bits written on the way there
+  // are never seen, so it follows once, and only when some box changed.
+  writingView_ = view;
+  followPending_ = false;
+  view->SetValue(ok ? std::optional<int32_t>(value) : std::nullopt);
+  writingView_ = nullptr;
+  if (!followPending_) return;
+  if (view == ctlCtrlRegister1) {
+    RefreshControlHex();
+  } else if (view == ctlDACRegisterVolt) {
+    OnDACViewChange(view, txtVoltDAC);
+  } else if (view == ctlDACRegisterCurr) {
+    OnDACViewChange(view, txtCurrDAC);
+  } else if (view == ctlDACRegisterIpCurr) {
+    OnDACViewChange(view, txtIpCurrDAC);
   }
 }
 
@@ -437,6 +454,10 @@ void frmBasic::ReadAllRegisters() {
 }
 
 void frmBasic::RefreshControlHex() {
+  if (writingView_ == ctlCtrlRegister1) {
+    followPending_ = true;
+    return;
+  }
   const std::optional<int32_t> v = ctlCtrlRegister1->Value();
   txtCtrlRegisterHex->setText(v ? Hex4(static_cast<uint32_t>(*v)) : QString());
 }
@@ -531,6 +552,10 @@ void frmBasic::ColourDACEntry(QLineEdit* dacEntry, bool (*valid)(double)) {
 }
 
 void frmBasic::OnDACViewChange(BitRegisterView* view, QLineEdit* dacEntry) {
+  if (writingView_ == view) {
+    followPending_ = true;
+    return;
+  }
   const std::optional<int32_t> v = view->Value();
   dacEntry->setText(v ? QString::number(*v) : QString());
 }

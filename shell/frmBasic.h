@@ -118,6 +118,9 @@ class frmBasic : public QWidget {
   bool timer1Enabled_ = false;
   int timer1Interval_ = 500;
   QPointer<frmLegend> legend_;
+  // While a read writes a view, its entry follows once at the end instead of once per bit.
+  BitRegisterView* writingView_ = nullptr;
+  bool followPending_ = false;
 
   ctlStatRegister* ctlStatRegister1 = nullptr;
   QPushButton* cmdReadStat = nullptr;

@@ -1,6 +1,7 @@
 #include "views/BitBoxes.h"
 
 #include <QFocusEvent>
+#include <QPainter>
 #include <QPalette>
 
 #include "shell/Utils.h"
@@ -13,8 +14,28 @@ int32_t BgrFromColor(const QColor& c) {
   return static_cast<int32_t>(c.red() | (c.green() << 8) | (c.blue() << 16));
 }
 
+BitCell::BitCell(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+
+void BitCell::SetBackground(const QColor& c) {
+  if (c == background_) return;
+  background_ = c;
+  update();
+}
+
+void BitCell::paintEvent(QPaintEvent* e) {
+  if (background_.isValid()) {
+    QPainter p(this);
+    p.fillRect(rect(), background_);
+  }
+  QLabel::paintEvent(e);
+}
+
 void PaintBackground(QWidget* label, int32_t bgr) {
   const QColor c = ColorFromBgr(bgr);
+  if (auto* cell = qobject_cast<BitCell*>(label)) {
+    cell->SetBackground(c);
+    return;
+  }
   if (label->autoFillBackground() && label->palette().color(QPalette::Window) == c) return;
   QPalette p = label->palette();
   p.setColor(QPalette::Window, c);
@@ -23,6 +44,7 @@ void PaintBackground(QWidget* label, int32_t bgr) {
 }
 
 int32_t BackgroundOf(const QWidget* label) {
+  if (auto* cell = qobject_cast<const BitCell*>(label)) return BgrFromColor(cell->Background());
   return BgrFromColor(label->palette().color(QPalette::Window));
 }
 
@@ -73,21 +95,21 @@ void BitBoxes::OnTextChanged(int bit) {
       --depth_[bit];
     }
   }
+  const QString& text = box->text();
+  const uint16_t mask = static_cast<uint16_t>(1u << bit);
+  const bool known = !text.isEmpty();
+  const bool one = text == QLatin1String("1") ||
+                   (known && text != QLatin1String("0") &&
+                    Utils::LeadingNumber(text.toStdString()) == 1.0);
+  known_ = known ? (known_ | mask) : (known_ & ~mask);
+  ones_ = one ? (ones_ | mask) : (ones_ & ~mask);
   box->setSelection(0, 1);
   emit Change();
 }
 
 std::optional<int32_t> BitBoxes::Value() const {
-  for (const QLineEdit* box : boxes_) {
-    if (box->text().isEmpty()) return std::nullopt;
-  }
-  int32_t v = 0;
-  for (int i = 0; i < kBits; ++i) {
-    if (Utils::LeadingNumber(boxes_[i]->text().toStdString()) == 1.0) {
-      v = Utils::SetBit(v, static_cast<int16_t>(i), 1);
-    }
-  }
-  return v;
+  if (known_ != 0xFFFF) return std::nullopt;
+  return ones_;
 }
 
 void BitBoxes::SetValue(std::optional<int32_t> v, const Painter& paint) {

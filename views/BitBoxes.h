@@ -25,6 +25,8 @@
 // boxes already hold emits nothing.
 #pragma once
 
+#include <QColor>
+#include <QLabel>
 #include <QLineEdit>
 #include <QObject>
 #include <QString>
@@ -33,7 +35,6 @@
 #include <functional>
 #include <optional>
 
-class QLabel;
 class QWidget;
 
 enum class BitState { Unknown, Low, High };
@@ -49,12 +50,28 @@ struct BitColors {
   }
 };
 
+// A label cell of a register view. It fills its own background, so repainting a bit costs an
+// update rather than a palette change (a scan tick repaints up to 128 of them).
+class BitCell : public QLabel {
+  Q_OBJECT
+ public:
+  explicit BitCell(const QString& text, QWidget* parent = nullptr);
+  void SetBackground(const QColor& c);
+  QColor Background() const { return background_; }
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+
+ private:
+  QColor background_;
+};
+
 // Qt colour of a 0x00BBGGRR value.
 QColor ColorFromBgr(int32_t bgr);
 // 0x00BBGGRR value of a Qt colour.
 int32_t BgrFromColor(const QColor& c);
-// Paints the label's background (the label fills its background from then on). Does nothing
-// when the label already has that colour.
+// Paints the label's background: a BitCell's own, any other widget's through its palette (it
+// fills its background from then on). Does nothing when the label already has that colour.
 void PaintBackground(QWidget* label, int32_t bgr);
 // The background a label was last painted with, as 0x00BBGGRR.
 int32_t BackgroundOf(const QWidget* label);
@@ -91,4 +108,7 @@ class BitBoxes : public QObject {
 
   std::array<QLineEdit*, kBits> boxes_{};
   std::array<int, kBits> depth_{};
+  // What the box texts say, kept up to date on every text change so Value() is cheap.
+  uint16_t known_ = 0;  // box i not empty
+  uint16_t ones_ = 0;   // box i reads as 1
 };

@@ -19,7 +19,7 @@ BitRegisterView::BitRegisterView(QWidget* parent, int labelRows)
 }
 
 QLabel* BitRegisterView::AddLabel(int index, const QString& caption) {
-  auto* l = new QLabel(caption, this);
+  auto* l = new BitCell(caption, this);
   l->setObjectName(QStringLiteral("lblBit%1").arg(index));
   l->setAlignment(Qt::AlignCenter);
   l->setFrameShape(QFrame::Box);

@@ -26,7 +26,7 @@ ctlStatRegister::ctlStatRegister(QWidget* parent) : QWidget(parent) {
   const int rowHeight = std::max(Twips::ToPxY(this, 255), fm.height() + 4);
   const int minWidth = Twips::ToPxX(this, 495);
   auto make = [this](const QString& name, const QString& caption) {
-    auto* l = new QLabel(caption, this);
+    auto* l = new BitCell(caption, this);
     l->setObjectName(name);
     l->setAlignment(Qt::AlignCenter);
     l->setFrameShape(QFrame::Box);
