@@ -5,9 +5,11 @@
 #include <sstream>
 
 #include "adapter/frmUSB.h"
+#include "cli/KorvoctlSpins.h"
 #include "drivers/Drivers.h"
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterMap.h"
+#include "registers/Spins.h"
 #include "shell/IniFile.h"
 #include "shell/Paths.h"
 #include "shell/Settings.h"
@@ -20,9 +22,10 @@ namespace {
 constexpr const char* kRegName = "CS: Status";
 
 struct Operation {
-  enum class Kind { Read, Write, Dump, List } kind;
+  enum class Kind { Read, Write, Dump, List, Spin, Burn } kind;
   uint8_t address = 0;
   uint16_t value = 0;
+  std::string caption = {};  // spin: the button caption
 };
 
 struct Options {
@@ -87,6 +90,14 @@ Options Parse(const std::vector<std::string>& args) {
       o.ops.push_back({Operation::Kind::Dump, 0, 0});
     } else if (a == "list") {
       o.ops.push_back({Operation::Kind::List, 0, 0});
+    } else if (a == "spin") {
+      if (i + 1 >= args.size()) throw UsageError{"spin caption is missing"};
+      const std::string& text = args[++i];
+      const auto caption = Spins::FindCaption(text);
+      if (!caption) throw UsageError{UnknownSpinText(text)};
+      o.ops.push_back({Operation::Kind::Spin, 0, 0, std::string(*caption)});
+    } else if (a == "burn") {
+      o.ops.push_back({Operation::Kind::Burn, 0, 0});
     } else if (!a.empty() && a[0] == '-') {
       throw UsageError{"unknown option '" + a + "'"};
     } else {
@@ -142,6 +153,10 @@ class Session {
     return ok;
   }
 
+  // Exit code of a spin or a burn.
+  int Spin(const std::string& caption) { return KorvoctlSpin(access_, caption); }
+  int Burn() { return KorvoctlBurn(access_); }
+
   void List() {
     int32_t count = 0;
     std::string names;
@@ -193,8 +208,9 @@ std::string KorvoctlUsage() {
        "  read ADDR          print register ADDR: address, value in hex, value in decimal\n"
        "  write ADDR VALUE   write VALUE (0 to 65535) to register ADDR\n"
        "  dump               print all eleven registers: address, value in hex, caption\n"
-       "  list               print the names of the free adapters\n"
-       "Addresses and values are decimal or hexadecimal with a 0x prefix.\n"
+       "  list               print the names of the free adapters\n";
+  s << KorvoctlSpinUsage();
+  s << "Addresses and values are decimal or hexadecimal with a 0x prefix.\n"
        "\n"
        "Options:\n"
        "  --ini FILE         settings file (default: korvo.ini beside korvoctl)\n"
@@ -211,7 +227,9 @@ std::string KorvoctlUsage() {
        "Exit codes:\n"
        "  0  success\n"
        "  1  usage error (bad command line, unreadable --ini file)\n"
-       "  2  bus failure (no adapter opened, or a register access failed)\n";
+       "  2  bus failure (no adapter opened, or a register access failed)\n"
+       "     also: a spin that did not go in as stored, a failed EEPROM burn\n"
+       "  3  a confirmation was declined (spin, burn): nothing more was written\n";
   return s.str();
 }
 
@@ -258,18 +276,28 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   int rc = kExitOk;
   if (needsDevice && !frmUSB::Get().OpenFirstFreeDevice()) {
     MsgBox(kOpenFailureText);
+    err << SelectedDriverDiagnostics();
     rc = kExitBus;
   } else {
     Session session(out);
     for (const Operation& op : o.ops) {
       bool ok = true;
+      int step = kExitOk;
       switch (op.kind) {
         case Operation::Kind::Read: ok = session.Read(op.address); break;
         case Operation::Kind::Write: ok = session.Write(op.address, op.value); break;
         case Operation::Kind::Dump: ok = session.Dump(); break;
         case Operation::Kind::List: session.List(); break;
+        case Operation::Kind::Spin: step = session.Spin(op.caption); break;
+        case Operation::Kind::Burn: step = session.Burn(); break;
       }
+      if (step == kExitDeclined) {
+        rc = step;
+        break;
+      }
+      ok = ok && step == kExitOk;
       if (!ok) {
+        err << SelectedDriverDiagnostics();  // e.g. a kernel driver holding the address
         rc = kExitBus;
         break;
       }

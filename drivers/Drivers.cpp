@@ -12,8 +12,9 @@ namespace {
 
 constexpr std::array<DriverInfo, 2> kDrivers{{
     {"i2cdev", "Linux i2c-dev: USB-to-I2C/SMBus bridges seen as /dev/i2c-N", false,
-     &CreateI2cDevControl},
-    {"sim", "simulated evaluation board with one rk5190 charger", true, &CreateSimControl},
+     &CreateI2cDevControl, &I2cDevDiagnostics},
+    {"sim", "simulated evaluation board with one rk5190 charger", true, &CreateSimControl,
+     nullptr},
 }};
 
 constexpr std::string_view kDefaultDriver = "i2cdev";
@@ -103,3 +104,13 @@ std::unique_ptr<Zentio> CreateSelectedControl() {
 }
 
 std::unique_ptr<Zentio> CreateAbsentControl() { return std::make_unique<AbsentControl>(); }
+
+std::string SelectedDriverDiagnostics() {
+  const DriverInfo* d = FindDriver(SelectedDriverName());
+  if (d == nullptr) {
+    std::string known;
+    for (const auto& info : kDrivers) known += (known.empty() ? "" : ", ") + std::string(info.name);
+    return "Unknown adapter driver '" + SelectedDriverName() + "' (known: " + known + ").\n";
+  }
+  return d->diagnostics != nullptr ? d->diagnostics() : std::string();
+}

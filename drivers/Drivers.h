@@ -13,6 +13,8 @@ struct DriverInfo {
   std::string_view description;  // one line for --help and the About text
   bool simulated;                // true for a backend that needs no hardware
   std::unique_ptr<Zentio> (*create)();
+  // Why the backend found or opened no adapter, one note per line; may be null.
+  std::string (*diagnostics)();
 };
 
 std::span<const DriverInfo> AllDrivers();
@@ -24,3 +26,5 @@ std::string SelectedDriverName();
 // lists no adapter and fails every transaction with VB_NO_USB.
 std::unique_ptr<Zentio> CreateSelectedControl();
 std::unique_ptr<Zentio> CreateAbsentControl();
+// The selected driver's notes on why no adapter was found or opened; empty when it has none.
+std::string SelectedDriverDiagnostics();

@@ -147,3 +147,18 @@ TEST_F(KorvoctlTest, ListNamesTheFreeAdapters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KorvoctlDrivers, AnUnknownDriverListsNoAdapterAndSaysWhy) {
+  ::setenv("KORVO_ADAPTER", "tarn99", 1);
+  std::ostringstream out, err;
+  std::istringstream in;
+  EXPECT_EQ(RunKorvoctl({"dump"}, out, err, in), kExitBus);
+  EXPECT_NE(err.str().find("Failed to initialize the Tarn88!"), std::string::npos);
+  EXPECT_NE(err.str().find("Unknown adapter driver 'tarn99' (known: i2cdev, sim)."),
+            std::string::npos);
+  ::unsetenv("KORVO_ADAPTER");
+}
+
+}  // namespace
