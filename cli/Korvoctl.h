@@ -13,6 +13,7 @@ enum KorvoctlExit : int {
   kExitOk = 0,
   kExitUsage = 1,  // bad command line or unreadable --ini file
   kExitBus = 2,    // the adapter could not be opened, or a register access failed
+  kExitDeclined = 3,  // a confirmation was declined: the operation wrote nothing
 };
 
 // args excludes the program name. in answers the confirmation prompts.
