@@ -13,7 +13,7 @@ constexpr int kButtonWidth = 1800;
 constexpr int kButtonHeight = 400;
 constexpr int kRowStep = 480;
 constexpr int kDescLeft = kLeft + kButtonWidth + 120;
-constexpr int kDescWidth = 4800;
+constexpr int kDescWidth = 5400;
 constexpr int kTop = 600;
 }  // namespace
 
