@@ -1,7 +1,9 @@
 #include "shell/StartUp.h"
 
 #include <QPointer>
+#include <QGuiApplication>
 #include <QPushButton>
+#include <QScreen>
 
 #include "dialogs/frmSplash.h"
 #include "shell/Utils.h"
@@ -12,6 +14,10 @@ frmBasic* RunStartUp(const StartUpWaits& waits) {
   QPointer<frmSplash> splash = new frmSplash(nullptr);
   splash->CmdOK()->setVisible(false);
   splash->cmdSysInfo()->setVisible(false);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    splash->adjustSize();
+    splash->move(screen->availableGeometry().center() - splash->rect().center());
+  }
   splash->show();
   Utils::WaitSeconds(waits.splash);
 
