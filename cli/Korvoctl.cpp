@@ -108,17 +108,6 @@ Options Parse(const std::vector<std::string>& args) {
   return o;
 }
 
-// Restores the previous message sink when korvoctl returns (tests run it in-process).
-class SinkScope {
- public:
-  explicit SinkScope(MessageSink* sink) : previous_(CurrentMessageSink()) { SetMessageSink(sink); }
-  ~SinkScope() { SetMessageSink(previous_); }
-  SinkScope(const SinkScope&) = delete;
-  SinkScope& operator=(const SinkScope&) = delete;
-
- private:
-  MessageSink* previous_;
-};
 
 class Session {
  public:
@@ -268,7 +257,7 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   if (o.retries) modGlobals::ReadRetryCount = *o.retries;
 
   StreamMessageSink sink(err, in, o.yes);
-  SinkScope scope(&sink);
+  ScopedMessageSink scope(&sink);  // tests run korvoctl in-process
 
   bool needsDevice = false;
   for (const Operation& op : o.ops) needsDevice |= op.kind != Operation::Kind::List;

@@ -23,6 +23,20 @@ class MessageSink {
 void SetMessageSink(MessageSink* sink);
 MessageSink* CurrentMessageSink();
 
+// Installs a sink for a scope and puts the previous one back at its end.
+class ScopedMessageSink {
+ public:
+  explicit ScopedMessageSink(MessageSink* sink) : previous_(CurrentMessageSink()) {
+    SetMessageSink(sink);
+  }
+  ~ScopedMessageSink() { SetMessageSink(previous_); }
+  ScopedMessageSink(const ScopedMessageSink&) = delete;
+  ScopedMessageSink& operator=(const ScopedMessageSink&) = delete;
+
+ private:
+  MessageSink* previous_;
+};
+
 void MsgBox(const std::string& text);
 bool MsgBoxConfirm(const std::string& text);
 

@@ -12,8 +12,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
+#include <iostream>
 
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "dialogs/frmLegend.h"
 #include "dialogs/frmSplash.h"
 #include "panels/frmTrim.h"
@@ -331,7 +333,11 @@ void frmBasic::ConnectHandlers() {
 void frmBasic::Form_Load() {
   CommandLineProcessing(CommandLine::ArgumentString());
   LblVer->setText(QString::fromStdString(VersionText()));
-  if (!frmUSB::Get().OpenFirstFreeDevice()) MsgBox(kOpenFailureText);
+  if (!frmUSB::Get().OpenFirstFreeDevice()) {
+    MsgBox(kOpenFailureText);
+    // Why no bus opened (permissions, a busy bus) is for the terminal the program ran from.
+    std::cerr << SelectedDriverDiagnostics();
+  }
   Settings::LoadColors();
   HandColoursToViews();
   Settings::LoadCommSettings();

@@ -50,6 +50,21 @@ struct BitColors {
   }
 };
 
+// The three colour properties every register view has. Setting one only stores it: the
+// cells keep their colours until the next value is written.
+class BitColorProperties {
+ public:
+  int32_t BitHiColor() const { return colors_.hi; }
+  void SetBitHiColor(int32_t c) { colors_.hi = c; }
+  int32_t BitLoColor() const { return colors_.lo; }
+  void SetBitLoColor(int32_t c) { colors_.lo = c; }
+  int32_t BitUnknownColor() const { return colors_.unknown; }
+  void SetBitUnknownColor(int32_t c) { colors_.unknown = c; }
+
+ protected:
+  BitColors colors_;
+};
+
 // A label cell of a register view. It fills its own background, so repainting a bit costs an
 // update rather than a palette change (a scan tick repaints up to 128 of them).
 class BitCell : public QLabel {

@@ -14,20 +14,12 @@
 
 #include "views/BitBoxes.h"
 
-class BitRegisterView : public QWidget {
+class BitRegisterView : public QWidget, public BitColorProperties {
   Q_OBJECT
  public:
   // nullopt: unknown (nothing read yet or the last read failed).
   std::optional<int32_t> Value() const { return boxes_->Value(); }
   void SetValue(std::optional<int32_t> v);
-
-  // Stored only: the labels keep their colours until the next SetValue.
-  int32_t BitHiColor() const { return colors_.hi; }
-  void SetBitHiColor(int32_t c) { colors_.hi = c; }
-  int32_t BitLoColor() const { return colors_.lo; }
-  void SetBitLoColor(int32_t c) { colors_.lo = c; }
-  int32_t BitUnknownColor() const { return colors_.unknown; }
-  void SetBitUnknownColor(int32_t c) { colors_.unknown = c; }
 
   // The register address as "&h" and hex digits; callers read it at every access.
   const QString& Tag() const { return tag_; }
@@ -55,7 +47,6 @@ class BitRegisterView : public QWidget {
   BitBoxes* boxes_;
   std::vector<QLabel*> labels_;
   int labelRows_;
-  BitColors colors_;
   QString tag_;
   QSize size_;
 };

@@ -12,19 +12,12 @@
 
 #include "views/BitBoxes.h"
 
-class ctlStatRegister : public QWidget {
+class ctlStatRegister : public QWidget, public BitColorProperties {
   Q_OBJECT
  public:
   explicit ctlStatRegister(QWidget* parent = nullptr);
 
   void SetValue(std::optional<int32_t> v);
-
-  int32_t BitHiColor() const { return colors_.hi; }
-  void SetBitHiColor(int32_t c) { colors_.hi = c; }
-  int32_t BitLoColor() const { return colors_.lo; }
-  void SetBitLoColor(int32_t c) { colors_.lo = c; }
-  int32_t BitUnknownColor() const { return colors_.unknown; }
-  void SetBitUnknownColor(int32_t c) { colors_.unknown = c; }
 
   // Renames bits 14, 10 and 9 for the rk5191; there is no way back.
   void Makerk5191();
@@ -42,7 +35,6 @@ class ctlStatRegister : public QWidget {
   std::array<QLabel*, 16> numbers_{};
   std::array<QLabel*, 16> names_{};
   std::array<QLabel*, 16> values_{};
-  BitColors colors_;
   QString tag_;
   QSize size_;
 };

@@ -17,7 +17,7 @@
 
 #include "views/BitBoxes.h"
 
-class ctlTrimRegister : public QWidget {
+class ctlTrimRegister : public QWidget, public BitColorProperties {
   Q_OBJECT
  public:
   static constexpr int kBits = 16;
@@ -41,14 +41,6 @@ class ctlTrimRegister : public QWidget {
   void SetBitWidth(int32_t w);
   int32_t BitLabelHeight() const { return labelHeight_; }
   void SetBitLabelHeight(int32_t h);
-
-  // Stored only: the labels keep their colours until the next SetValue.
-  int32_t BitHiColor() const { return colors_.hi; }
-  void SetBitHiColor(int32_t c) { colors_.hi = c; }
-  int32_t BitLoColor() const { return colors_.lo; }
-  void SetBitLoColor(int32_t c) { colors_.lo = c; }
-  int32_t BitUnknownColor() const { return colors_.unknown; }
-  void SetBitUnknownColor(int32_t c) { colors_.unknown = c; }
 
   // Free text for the owner: the register address as "&h" and hex digits.
   const QString& Tag() const { return tag_; }
@@ -86,6 +78,5 @@ class ctlTrimRegister : public QWidget {
   int controlHeight_ = 0;
   int32_t width_ = 0;
   int32_t labelHeight_ = 0;
-  BitColors colors_;
   QString tag_;
 };

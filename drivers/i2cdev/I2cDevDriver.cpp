@@ -307,8 +307,8 @@ std::vector<I2cDevDriver::Candidate> I2cDevDriver::Candidates(std::vector<std::s
   };
 
   std::vector<Candidate> out;
-  const std::string& spec = options_.bus;
-  if (spec.empty()) {
+  const std::string& wanted = options_.bus;
+  if (wanted.empty()) {
     for (const auto& b : buses)
       if (b.usb) out.push_back(fromBus(b));
     if (out.empty()) {
@@ -321,27 +321,27 @@ std::vector<I2cDevDriver::Candidate> I2cDevDriver::Candidates(std::vector<std::s
     return out;
   }
 
-  if (spec.front() == '/') {
+  if (wanted.front() == '/') {
     // A path; a udev symlink such as /dev/i2c-cp2112 is listed under its own name.
-    const int number = BusNumberOf(fs::path(spec).filename().string());
+    const int number = BusNumberOf(fs::path(wanted).filename().string());
     std::string adapterName;
     for (const auto& b : buses)
       if (b.number == number) adapterName = b.name;
-    Candidate c = number >= 0 ? fromNumber(number) : Candidate{Sanitize(spec), spec, spec, -1};
-    c.devicePath = spec;
-    c.label = LabelOf(spec, adapterName);
+    Candidate c = number >= 0 ? fromNumber(number) : Candidate{Sanitize(wanted), wanted, wanted, -1};
+    c.devicePath = wanted;
+    c.label = LabelOf(wanted, adapterName);
     out.push_back(std::move(c));
     return out;
   }
   // "3", "i2c-3", or a listed name "i2c-3 CP2112 ..." copied into the key.
-  int number = NumberOfDigits(spec);
-  if (number < 0) number = BusNumberOf(spec.substr(0, spec.find(' ')));
+  int number = NumberOfDigits(wanted);
+  if (number < 0) number = BusNumberOf(wanted.substr(0, wanted.find(' ')));
   if (number >= 0) {
     out.push_back(fromNumber(number));
     return out;
   }
   // An adapter name: the buses whose name is the key, or else those whose name begins with it.
-  const std::string want = Lower(spec);
+  const std::string want = Lower(wanted);
   for (const auto& b : buses)
     if (Lower(b.name) == want) out.push_back(fromBus(b));
   if (out.empty())
@@ -349,7 +349,7 @@ std::vector<I2cDevDriver::Candidate> I2cDevDriver::Candidates(std::vector<std::s
       if (Lower(b.name).starts_with(want)) out.push_back(fromBus(b));
   if (out.empty()) {
     if (!problem.empty()) note(problem);
-    note("Bus=" + spec +
+    note("Bus=" + wanted +
          " in section [Adapter]: no bus has that path, number or adapter name "
          "(buses seen: " +
          seen() + ").");

@@ -22,14 +22,4 @@ class RecordingSink : public MessageSink {
   std::function<void(const std::string&)> onShow;
 };
 
-// Installs a sink for the scope of a test.
-class ScopedSink {
- public:
-  explicit ScopedSink(MessageSink* s) : previous_(CurrentMessageSink()) { SetMessageSink(s); }
-  ~ScopedSink() { SetMessageSink(previous_); }
-  ScopedSink(const ScopedSink&) = delete;
-  ScopedSink& operator=(const ScopedSink&) = delete;
-
- private:
-  MessageSink* previous_;
-};
+using ScopedSink = ScopedMessageSink;
