@@ -1,38 +1,26 @@
 // A scratch directory for one test, removed with everything in it afterwards.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <string_view>
 
-class ShellTempDir {
- public:
+struct ShellTempDir {
   ShellTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "korvo_shell_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
+    if (::mkdtemp(path.data()) == nullptr) std::abort();
   }
   ~ShellTempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(path, ec);
   }
   ShellTempDir(const ShellTempDir&) = delete;
-  ShellTempDir& operator=(const ShellTempDir&) = delete;
 
-  const std::string& path() const { return path_; }
-
-  // Writes text byte for byte (binary mode: no line-end translation) and returns the file's path.
-  std::string Write(const std::string& name, std::string_view text) const {
-    std::string file = path_ + "/" + name;
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    return file;
+  // Writes text byte for byte (no line-end translation) and returns the file's path.
+  std::string Write(const std::string& name, const std::string& text) const {
+    std::ofstream(path + "/" + name, std::ios::binary) << text;
+    return path + "/" + name;
   }
 
- private:
-  std::string path_;
+  std::string path = std::filesystem::temp_directory_path() / "korvo_shell_XXXXXX";
 };
