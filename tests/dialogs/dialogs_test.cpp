@@ -3,14 +3,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
-#include <QPushButton>
-#include <QTest>
+#include <functional>
 #include <map>
+#include <set>
 
 #include "dialogs/Registry.h"
 #include "dialogs/frmLegend.h"
 #include "dialogs/frmSplash.h"
-#include "shell/CommandLine.h"
 #include "support/gui/MainWindowFixture.h"
 #include "views/BitBoxes.h"
 
@@ -18,45 +17,40 @@ namespace {
 
 void Flush() { QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-// Keys by name, values as (type, bytes).
+// Keys by name, each holding values by name as (type, bytes).
 class FakeRegistry : public Registry {
  public:
-  struct Value {
-    uint32_t type;
-    std::string bytes;
-  };
-  std::map<std::string, std::map<std::string, Value>> keys;
-  std::map<std::string, bool> files;
+  using Values = std::map<std::string, std::pair<uint32_t, std::string>>;
+  std::map<std::string, Values> keys;
+  std::set<std::string> files;
   std::vector<std::string> started;
   bool startWorks = true;
   int open = 0;
 
-  long RegOpenKeyEx(int32_t root, const std::string& subKey, uint32_t access,
-                    RegistryKey& key) override {
-    EXPECT_EQ(root, HKEY_LOCAL_MACHINE);
-    EXPECT_EQ(access, 0x2003Fu);
+  long RegOpenKeyEx(int32_t root, const std::string& subKey, uint32_t access, RegistryKey& key) override {
     auto it = keys.find(subKey);
-    if (it == keys.end()) return ERROR_FILE_NOT_FOUND;
+    if (root != HKEY_LOCAL_MACHINE || access != kKeyAllAccess || it == keys.end()) return ERROR_FILE_NOT_FOUND;
     key = reinterpret_cast<RegistryKey>(&it->second);
     ++open;
     return ERROR_SUCCESS;
   }
   long RegQueryValueEx(RegistryKey key, const std::string& name, uint32_t& type, std::string& data,
                        uint32_t& size) override {
-    auto& values = *reinterpret_cast<std::map<std::string, Value>*>(key);
+    const Values& values = *reinterpret_cast<Values*>(key);
     auto it = values.find(name);
     if (it == values.end()) return ERROR_FILE_NOT_FOUND;
-    if (it->second.bytes.size() > size) return ERROR_MORE_DATA;
-    type = it->second.type;
-    std::copy(it->second.bytes.begin(), it->second.bytes.end(), data.begin());
-    size = static_cast<uint32_t>(it->second.bytes.size());
+    const std::string& bytes = it->second.second;
+    if (bytes.size() > size) return ERROR_MORE_DATA;
+    type = it->second.first;
+    std::copy(bytes.begin(), bytes.end(), data.begin());  // within the size the caller gave
+    size = static_cast<uint32_t>(bytes.size());
     return ERROR_SUCCESS;
   }
   long RegCloseKey(RegistryKey key) override {
-    if (key) --open;
+    open -= key != 0;
     return ERROR_SUCCESS;
   }
-  bool FileExists(const std::string& path) override { return files[path]; }
+  bool FileExists(const std::string& path) override { return files.count(path) > 0; }
   bool StartProgram(const std::string& path) override {
     started.push_back(path);
     return startWorks;
@@ -66,107 +60,71 @@ class FakeRegistry : public Registry {
 const char* kInfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
 const char* kLocationKey = "SOFTWARE\\Microsoft\\Shared Tools Location";
 
-class GetKeyValueTest : public ::testing::Test {
- protected:
-  bool Get(const std::string& key, const std::string& name, std::string& out) {
-    return frmSplash::GetKeyValue(reg, HKEY_LOCAL_MACHINE, key, name, out);
-  }
+TEST(GetKeyValue, StringsNumbersAndFailures) {
+  constexpr uint32_t kAbsent = 0;  // the key has no such value
+  const std::vector<std::tuple<uint32_t, std::string, bool, const char*>> cases = {
+      {REG_SZ, std::string("C:\\msinfo32.exe\0", 16), true, "C:\\msinfo32.exe"},
+      {REG_SZ, "abc", true, "abc"},
+      {3, "\x01\x02", true, "keep"},  // other types keep the caller's value
+      // Every byte keeps its leading zero: 0A 01 00 00 is 266.
+      {REG_DWORD, std::string("\x0A\x01\x00\x00", 4), true, "266"},
+      {REG_DWORD, std::string("\x01\x00\x00\x00", 4), true, "1"},
+      {REG_DWORD, std::string("\x00\x01\x00\x00", 4), true, "256"},
+      {REG_DWORD, std::string("\xFF\xFF\xFF\xFF", 4), true, "-1"},
+      {REG_DWORD, std::string("\x78\x56\x34\x12", 4), true, "305419896"},
+      {REG_SZ, std::string(2000, 'x'), false, ""},  // longer than the buffer
+      {kAbsent, "", false, ""}};
   FakeRegistry reg;
-};
-
-TEST_F(GetKeyValueTest, StringsLoseTheirTerminatingZero) {
-  reg.keys[kInfoKey]["PATH"] = {REG_SZ, std::string("C:\\msinfo32.exe\0", 16)};
-  reg.keys[kInfoKey]["RAW"] = {REG_SZ, "abc"};
-  std::string v = "old";
-  EXPECT_TRUE(Get(kInfoKey, "PATH", v));
-  EXPECT_EQ(v, "C:\\msinfo32.exe");
-  EXPECT_TRUE(Get(kInfoKey, "RAW", v));
-  EXPECT_EQ(v, "abc");
+  FakeRegistry::Values& values = reg.keys[kInfoKey];
+  for (const auto& [type, bytes, ok, value] : cases) {
+    values.clear();
+    if (type != kAbsent) values["V"] = {type, bytes};
+    std::string v = "keep";
+    EXPECT_EQ(frmSplash::GetKeyValue(reg, HKEY_LOCAL_MACHINE, kInfoKey, "V", v), ok) << value;
+    EXPECT_EQ(v, value);
+  }
+  std::string v = "keep";
+  EXPECT_FALSE(frmSplash::GetKeyValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\Nowhere", "V", v));
+  EXPECT_EQ(v, "");
   EXPECT_EQ(reg.open, 0);  // every key closed again
 }
 
-TEST_F(GetKeyValueTest, NumbersKeepEveryByteWithItsLeadingZero) {
-  const std::vector<std::pair<std::string, const char*>> cases = {
-      {std::string("\x0A\x01\x00\x00", 4), "266"},
-      {std::string("\x01\x00\x00\x00", 4), "1"},
-      {std::string("\x00\x01\x00\x00", 4), "256"},
-      {std::string("\xFF\xFF\xFF\xFF", 4), "-1"},
-      {std::string("\x78\x56\x34\x12", 4), "305419896"},
-  };
-  for (const auto& [bytes, text] : cases) {
-    reg.keys[kInfoKey]["N"] = {REG_DWORD, bytes};
-    std::string v = "caller";
-    EXPECT_TRUE(Get(kInfoKey, "N", v));
-    EXPECT_EQ(v, text);
-  }
-}
-
-TEST_F(GetKeyValueTest, FailuresEmptyTheValueOtherTypesKeepIt) {
-  std::string v = "keep";
-  EXPECT_FALSE(Get("SOFTWARE\\Nowhere", "PATH", v));
-  EXPECT_EQ(v, "");
-  reg.keys[kInfoKey]["BIG"] = {REG_SZ, std::string(2000, 'x')};
-  v = "keep";
-  EXPECT_FALSE(Get(kInfoKey, "BIG", v));
-  EXPECT_EQ(v, "");
-  v = "keep";
-  EXPECT_FALSE(Get(kInfoKey, "MISSING", v));
-  EXPECT_EQ(v, "");
-  reg.keys[kInfoKey]["BIN"] = {3, "\x01\x02"};
-  v = "keep";
-  EXPECT_TRUE(Get(kInfoKey, "BIN", v));
-  EXPECT_EQ(v, "keep");
-  EXPECT_EQ(reg.open, 0);
-}
-
-class SysInfoTest : public ::testing::Test {
- protected:
-  SysInfoTest() { SetRegistry(&reg); }
-  ~SysInfoTest() override { SetRegistry(nullptr); }
-  void Run() {
-    frmSplash about(&owner);
-    about.StartSysInfo();
-  }
-  QWidget owner;
-  FakeRegistry reg;
+TEST(SysInfo, StartsTheRegisteredProgramOrSaysItIsUnavailable) {
   RecordingMessageSink sink;
-};
-
-TEST_F(SysInfoTest, PlatformWithoutRegistryHasNoSystemInformation) {
-  SetRegistry(nullptr);
-  Run();
-  EXPECT_EQ(sink.messages, (std::vector<std::string>{"System Information Is Unavailable At This Time"}));
-}
-
-TEST_F(SysInfoTest, RegisteredPathIsStarted) {
-  reg.keys[kInfoKey]["PATH"] = {REG_SZ, std::string("C:\\x\\msinfo32.exe\0", 18)};
-  Run();
-  EXPECT_EQ(reg.started, (std::vector<std::string>{"C:\\x\\msinfo32.exe"}));
-  EXPECT_TRUE(sink.messages.empty());
-}
-
-TEST_F(SysInfoTest, ToolsLocationIsUsedWhenTheProgramFileExists) {
-  reg.keys[kLocationKey]["MSINFO"] = {REG_SZ, std::string("C:\\tools\0", 9)};
-  reg.files["C:\\tools\\MSINFO32.EXE"] = true;
-  Run();
-  EXPECT_EQ(reg.started, (std::vector<std::string>{"C:\\tools\\MSINFO32.EXE"}));
-  EXPECT_TRUE(sink.messages.empty());
-}
-
-TEST_F(SysInfoTest, MissingFileOrFailedLaunchIsReported) {
-  reg.keys[kLocationKey]["MSINFO"] = {REG_SZ, "C:\\tools"};
-  Run();
-  EXPECT_TRUE(reg.started.empty());
-  EXPECT_EQ(sink.Count(), 1u);
-  reg.files["C:\\tools\\MSINFO32.EXE"] = true;
-  reg.startWorks = false;
-  Run();
-  EXPECT_EQ(sink.messages, (std::vector<std::string>(2, "System Information Is Unavailable At This Time")));
+  auto run = [](Registry* reg) {
+    SetRegistry(reg);
+    QWidget owner;
+    frmSplash(&owner).StartSysInfo();
+    SetRegistry(nullptr);
+  };
+  const std::string kUnavailable = "System Information Is Unavailable At This Time";
+  run(nullptr);  // the platform has no registry
+  EXPECT_EQ(sink.messages, (std::vector<std::string>{kUnavailable}));
+  const std::string kTools = "C:\\tools\\MSINFO32.EXE";
+  // The registered program, the tools location (either may be missing), whether the program
+  // file exists there, whether starting works; then what was started.
+  const std::vector<std::tuple<const char*, const char*, bool, bool, std::vector<std::string>>> cases = {
+      {"C:\\x\\msinfo32.exe", nullptr, false, true, {"C:\\x\\msinfo32.exe"}},
+      {nullptr, "C:\\tools", true, true, {kTools}},
+      {nullptr, "C:\\tools", false, true, {}},
+      {nullptr, "C:\\tools", true, false, {kTools}}};
+  for (const auto& [path, location, fileExists, startWorks, started] : cases) {
+    FakeRegistry reg;
+    if (path) reg.keys[kInfoKey]["PATH"] = {REG_SZ, std::string(path) + '\0'};
+    if (location) reg.keys[kLocationKey]["MSINFO"] = {REG_SZ, location};
+    if (fileExists) reg.files.insert(kTools);
+    reg.startWorks = startWorks;
+    sink.Clear();
+    run(&reg);
+    EXPECT_EQ(reg.started, started);
+    const bool ran = !started.empty() && startWorks;
+    EXPECT_EQ(sink.messages, ran ? std::vector<std::string>{} : std::vector<std::string>{kUnavailable});
+  }
 }
 
 class AboutTest : public MainWindowFixture {};
 
-TEST_F(AboutTest, AboutShowsOneOwnedWindowWithButtonsAndAsksTheControlEachTime) {
+TEST_F(AboutTest, AboutShowsOneOwnedWindowAsksTheControlEachTimeAndClosesOnAKeyFrameOrOk) {
   Load();
   Click("cmdAbout");
   frmSplash* about = frmSplash::Instance();
@@ -180,79 +138,46 @@ TEST_F(AboutTest, AboutShowsOneOwnedWindowWithButtonsAndAsksTheControlEachTime) 
   Click("cmdAbout");
   EXPECT_EQ(frmSplash::Instance(), about);
   EXPECT_EQ(window->findChildren<frmSplash*>().size(), 1);
-  EXPECT_EQ(counts.showAboutBox, 2);
-  EXPECT_EQ(sink.Count(), 2u);  // the simulated control's own about text, each time
-}
-
-TEST_F(AboutTest, Rk5191AboutCaption) {
-  Load("", "rk5191");
-  Click("cmdAbout");
-  EXPECT_EQ(frmSplash::Instance()->findChild<QLabel*>("LblProductName")->text(), "rk5191 Korvo");
-}
-
-TEST_F(AboutTest, KeyFrameAndOkCloseLabelsDoNot) {
-  Load();
-  auto open = [&] {
-    Click("cmdAbout");
-    return frmSplash::Instance();
-  };
-  frmSplash* about = open();
+  // The simulated control's own about text, each time.
+  ASSERT_EQ(sink.Count(), 2u);
+  EXPECT_EQ(sink.messages[1].rfind("Tarn88 simulator", 0), 0u) << sink.messages[1];
+  // A key, the frame or OK closes it; the labels do not.
   QTest::mouseClick(about->findChild<QLabel*>("LblProductName"), Qt::LeftButton);
   QTest::mouseClick(about->findChild<QLabel*>("AboutOK"), Qt::LeftButton);
   Flush();
   ASSERT_EQ(frmSplash::Instance(), about);
-  QTest::keyClick(about, Qt::Key_A);
-  Flush();
-  EXPECT_EQ(frmSplash::Instance(), nullptr);
-
-  about = open();
-  QTest::mouseClick(about->findChild<QFrame*>("Frame1"), Qt::LeftButton, {}, QPoint(2, 2));
-  Flush();
-  EXPECT_EQ(frmSplash::Instance(), nullptr);
-
-  about = open();
-  QTest::mouseClick(about->CmdOK(), Qt::LeftButton);
-  Flush();
-  EXPECT_EQ(frmSplash::Instance(), nullptr);
+  for (const auto& close : std::vector<std::function<void(frmSplash*)>>{
+           [](frmSplash* s) { QTest::keyClick(s, Qt::Key_A); },
+           [](frmSplash* s) {
+             QTest::mouseClick(s->findChild<QFrame*>("Frame1"), Qt::LeftButton, {}, QPoint(2, 2));
+           },
+           [](frmSplash* s) { QTest::mouseClick(s->CmdOK(), Qt::LeftButton); }}) {
+    Click("cmdAbout");
+    close(frmSplash::Instance());
+    Flush();
+    EXPECT_EQ(frmSplash::Instance(), nullptr);
+  }
 }
 
-TEST_F(AboutTest, LegendSitsAtTheTopRightAndShowsTheColours) {
+TEST_F(AboutTest, LegendSitsAtTheTopRightShowsTheColoursAndClosesWithTheMainWindow) {
   Load();
-  window->move(200, 120);
-  Click("cmdLegend");
-  frmLegend* legend = window->Legend();
-  ASSERT_NE(legend, nullptr);
+  for (const QPoint& at : {QPoint(200, 120), QPoint(300, 200)}) {
+    window->move(at);  // moved: the same legend comes back to the new corner
+    Click("cmdLegend");
+    EXPECT_EQ(window->Legend()->frameGeometry().top(), window->frameGeometry().top());
+    EXPECT_EQ(window->Legend()->frameGeometry().right(), window->frameGeometry().right());
+  }
+  QPointer<frmLegend> legend = window->Legend();
+  ASSERT_TRUE(legend);
   EXPECT_TRUE(legend->isVisible());
   EXPECT_EQ(legend->windowTitle(), "Legend");
-  EXPECT_EQ(legend->frameGeometry().top(), window->frameGeometry().top());
-  EXPECT_EQ(legend->frameGeometry().right(), window->frameGeometry().right());
-  EXPECT_EQ(legend->BitHiColor(), 0x7F80FF);
-  EXPECT_EQ(legend->BitLoColor(), 0x7FBF00);
-  EXPECT_EQ(legend->BitUnknownColor(), 0xCFCFCF);
-  EXPECT_EQ(BackgroundOf(legend->findChild<QLabel*>("Label31")), 0x7F80FF);
-  EXPECT_EQ(legend->findChild<QLabel*>("Label30")->text(), "XXXX");
+  EXPECT_EQ(window->findChildren<frmLegend*>().size(), 1);
+  EXPECT_EQ(BackgroundOf(legend->Label3(0)), 0x7FBF00);  // low
+  EXPECT_EQ(BackgroundOf(legend->Label3(1)), 0x7F80FF);  // high
+  EXPECT_EQ(BackgroundOf(legend->Label3(2)), 0xCFCFCF);  // unknown
   EXPECT_TRUE(legend->findChild<QCheckBox*>("Check1")->isChecked());
   EXPECT_FALSE(legend->findChild<QCheckBox*>("Check2")->isChecked());
-  // Moved main window: the same legend comes back to the new corner.
-  window->move(300, 200);
-  Click("cmdLegend");
-  EXPECT_EQ(window->Legend(), legend);
-  EXPECT_EQ(legend->frameGeometry().top(), window->frameGeometry().top());
-  EXPECT_EQ(legend->frameGeometry().right(), window->frameGeometry().right());
-}
-
-TEST_F(AboutTest, LegendAssignsRepaintAtOnce) {
-  frmLegend legend;
-  legend.SetBitLoColor(0x123456);
-  EXPECT_EQ(BackgroundOf(legend.Label3(0)), 0x123456);
-  EXPECT_EQ(legend.BitLoColor(), 0x123456);
-}
-
-TEST_F(AboutTest, OwnedWindowsCloseWithTheMainWindow) {
-  Load();
-  Click("cmdLegend");
   Click("cmdAbout");
-  QPointer<frmLegend> legend = window->Legend();
   window->close();
   Flush();
   EXPECT_EQ(frmSplash::Instance(), nullptr);
