@@ -47,7 +47,8 @@ class frmTrim : public QWidget {
   // forward. Closing it discards it; the next call creates it afresh.
   static frmTrim* Open(RegisterAccess& access);
   static frmTrim* Instance();
-  // Closes the window if it is open (when the main window closes).
+  // Closes the window if it is open. The main window does not: as a window without an owner
+  // it stays open after the main window has closed, and the program ends with the last window.
   static void CloseInstance();
 
   explicit frmTrim(RegisterAccess& access, QWidget* parent = nullptr);

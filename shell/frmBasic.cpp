@@ -379,7 +379,6 @@ void frmBasic::closeEvent(QCloseEvent* e) {
 void frmBasic::Form_Unload() {
   if (unloaded_) return;
   unloaded_ = true;
-  frmTrim::CloseInstance();  // it has no owner, yet must not outlive the register access
   timer1_->stop();
   timer2_->stop();
   // Windows owned by this one (About, legend) close with it.
