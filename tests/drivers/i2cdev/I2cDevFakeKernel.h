@@ -1,11 +1,11 @@
 // A fake kernel for the i2c-dev driver: a sysfs tree in a scratch directory, bus device files
-// with chips behind them, injected errors, unplugging, and a record of every call.
+// with chips behind them, injected errors, unplugging, and a record of every call; and a rig
+// that sets up the usual bench with them.
 #pragma once
 
-#include <linux/i2c-dev.h>
 #include <linux/i2c.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -13,72 +13,57 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <numeric>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "drivers/i2cdev/I2cDevDriver.h"
 #include "drivers/i2cdev/I2cDevKernel.h"
 
-// A sysfs root laid out as the kernel does it: class/i2c-dev/i2c-N links into devices/.
+// A sysfs root laid out as the kernel does it: class/i2c-dev/i2c-N leads into devices/.
 class FakeSysfs {
  public:
   FakeSysfs() {
     std::string pattern = (std::filesystem::temp_directory_path() / "korvo_i2cdev_XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     root_ = pattern;
-    std::filesystem::create_directories(root_ / "class" / "i2c-dev");
   }
   ~FakeSysfs() {
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
   }
-  FakeSysfs(const FakeSysfs&) = delete;
-  FakeSysfs& operator=(const FakeSysfs&) = delete;
-
   std::string Root() const { return root_.string(); }
 
   // A bus of a USB bridge: usb device (idVendor, idProduct) / interface / hid device / i2c-N.
   void AddUsbBus(int n, const std::string& name, const std::string& vid = "10c4",
                  const std::string& pid = "ea90") {
-    const auto usbDev = root_ / "devices/pci0000:00/0000:00:14.0/usb1" / ("1-" + std::to_string(n));
-    std::filesystem::create_directories(usbDev);
-    Write(usbDev / "idVendor", vid + "\n");
-    Write(usbDev / "idProduct", pid + "\n");
-    AddBusUnder(usbDev / ("1-" + std::to_string(n) + ":1.0") / "0003:10C4:EA90.0001", n, name);
+    const std::string usb = "devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(n);
+    AddBus(n, name, usb + "/1-" + std::to_string(n) + ":1.0/0003:10C4:EA90.0001",
+           {{usb + "/idVendor", vid}, {usb + "/idProduct", pid}});
   }
   // A motherboard bus: its PCI parent has "vendor" and "device", but no idVendor.
   void AddPciBus(int n, const std::string& name) {
-    const auto pci = root_ / "devices/pci0000:00" / ("0000:00:1f." + std::to_string(n));
-    std::filesystem::create_directories(pci);
-    Write(pci / "vendor", "0x8086\n");
-    Write(pci / "device", "0xa323\n");
-    AddBusUnder(pci, n, name);
+    const std::string pci = "devices/pci0000:00/0000:00:1f." + std::to_string(n);
+    AddBus(n, name, pci, {{pci + "/vendor", "0x8086"}, {pci + "/device", "0xa323"}});
   }
-  // A bus whose parent carries only some of the USB attributes.
-  void AddBusWithParentFiles(int n, const std::string& name,
-                             const std::vector<std::string>& parentFiles) {
-    const auto parent = root_ / "devices/platform" / ("odd." + std::to_string(n));
-    std::filesystem::create_directories(parent);
-    for (const auto& f : parentFiles) Write(parent / f, "1234\n");
-    AddBusUnder(parent, n, name);
+  // class/i2c-dev/i2c-N with its name, its device being the adapter i2c-N under parent; the
+  // given files first (paths relative to the root).
+  void AddBus(int n, const std::string& name, const std::string& parent,
+              const std::map<std::string, std::string>& files) {
+    for (const auto& [path, text] : files) Write(root_ / path, text);
+    const auto classDev = root_ / "class/i2c-dev" / ("i2c-" + std::to_string(n));
+    const auto adapter = root_ / parent / classDev.filename();
+    std::filesystem::create_directories(adapter);
+    Write(classDev / "name", name);
+    std::filesystem::create_directory_symlink(adapter, classDev / "device");
   }
-  void RemoveClassDir() { std::filesystem::remove_all(root_ / "class" / "i2c-dev"); }
 
  private:
   static void Write(const std::filesystem::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
-  }
-  void AddBusUnder(const std::filesystem::path& parent, int n, const std::string& name) {
-    const std::string bus = "i2c-" + std::to_string(n);
-    const auto adapter = parent / bus;
-    const auto classDev = adapter / "i2c-dev" / bus;
-    std::filesystem::create_directories(classDev);
-    Write(adapter / "name", name + "\n");
-    Write(classDev / "name", name + "\n");
-    std::filesystem::create_directory_symlink("../../" + bus, classDev / "device");
-    std::filesystem::create_directory_symlink(
-        std::filesystem::relative(classDev, root_ / "class" / "i2c-dev"),
-        root_ / "class" / "i2c-dev" / bus);
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << text << "\n";
   }
   std::filesystem::path root_;
 };
@@ -89,225 +74,193 @@ struct FakeChip {
   std::array<uint16_t, 256> words{};
   std::array<uint8_t, 256> memory{};
   std::map<uint8_t, std::vector<uint8_t>> blocks;  // SMBus block registers
-  std::vector<uint8_t> sent;                       // send-byte values, in order
   uint8_t pointer = 0;
-  int blockCountOverride = -1;  // makes SMBus block reads report this count
 };
 
 class FakeKernel : public I2cDevKernel {
  public:
-  static constexpr unsigned long kAllFuncs =
-      I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL | I2C_FUNC_SMBUS_READ_BLOCK_DATA;
+  static constexpr unsigned long kAllFuncs = I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL | I2C_FUNC_SMBUS_READ_BLOCK_DATA;
 
   struct Bus {
     int openErrno = 0;   // Open fails with this
     int funcsErrno = 0;  // I2C_FUNCS fails with this
     unsigned long funcs = kAllFuncs;
-    bool unplugged = false;
+    bool unplugged = false;     // its device file is gone and open descriptors get ENODEV
     std::set<uint8_t> claimed;  // addresses a kernel driver holds (I2C_SLAVE gives EBUSY)
     std::map<uint8_t, FakeChip> chips;
   };
   struct Call {
     std::string op;
-    int fd = -1;
-    int command = -1;
-    int length = -1;
+    int command = -1, length = -1;
   };
 
-  explicit FakeKernel(std::string sysfsRoot = "/nonexistent-sysfs") : root_(std::move(sysfsRoot)) {}
+  explicit FakeKernel(std::string sysfsRoot) : root_(std::move(sysfsRoot)) {}
 
   Bus& AddBus(int n) { return buses["/dev/i2c-" + std::to_string(n)]; }
   FakeChip& Chip(int n, uint8_t address7) { return AddBus(n).chips[address7]; }
-  // The adapter disappears: its device file is gone and open descriptors get ENODEV.
-  void Unplug(int n) { AddBus(n).unplugged = true; }
-  // Every transfer (not open, funcs or address) fails with these errnos, one per call.
-  std::deque<int> failNext;
 
   int OpenFds() const { return static_cast<int>(fds_.size()); }
-  // While a descriptor of an unplugged bus is open, the kernel cannot finish the removal.
-  bool RemovalStalled() const {
-    for (const auto& [fd, st] : fds_)
-      if (buses.at(st.path).unplugged) return true;
-    return false;
-  }
+  // Calls on a descriptor that was never open or already closed.
   int CallsAfterClose() const { return callsAfterClose_; }
   int Count(const std::string& op) const {
-    int n = 0;
-    for (const auto& c : calls) n += c.op == op;
-    return n;
+    return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](auto& c) { return c.op == op; }));
   }
 
   std::map<std::string, Bus> buses;
+  std::deque<int> failNext;  // transfers (not open, funcs or address) fail with these, in turn
   std::vector<Call> calls;
-  std::vector<std::string> openedPaths;  // every Open, in order
-  std::vector<std::pair<int, bool>>
-      addressesSet;  // (7-bit address, force) that took  // (7-bit address, force)
+  std::vector<std::string> openedPaths;
 
   int Open(const std::string& path) override {
-    calls.push_back({"Open", -1, -1, -1});
+    calls.push_back({"Open"});
     openedPaths.push_back(path);
     auto it = buses.find(path);
     if (it == buses.end() || it->second.unplugged) return -ENOENT;
     if (it->second.openErrno != 0) return -it->second.openErrno;
-    const int fd = nextFd_++;
-    fds_[fd] = {path, -1};
-    return fd;
+    fds_[nextFd_] = {path, -1};
+    return nextFd_++;
   }
   void Close(int fd) override {
-    calls.push_back({"Close", fd, -1, -1});
+    calls.push_back({"Close"});
     if (fds_.erase(fd) == 0) ++callsAfterClose_;
   }
   int Functionality(int fd, unsigned long& funcs) override {
-    calls.push_back({"Funcs", fd, -1, -1});
+    calls.push_back({"Funcs"});
     Bus* b = BusOf(fd);
-    if (b == nullptr) return -EBADF;
-    if (b->unplugged) return -ENODEV;
+    if (int e = Gone(b)) return e;
     if (b->funcsErrno != 0) return -b->funcsErrno;
     funcs = b->funcs;
     return 0;
   }
   int SetAddress(int fd, uint8_t address, bool force) override {
-    calls.push_back({force ? "SetAddressForce" : "SetAddress", fd, address, -1});
+    calls.push_back({force ? "SetAddressForce" : "SetAddress", address});
     Bus* b = BusOf(fd);
-    if (b == nullptr) return -EBADF;
-    if (b->unplugged) return -ENODEV;
+    if (int e = Gone(b)) return e;
     if (address > 0x7F) return -EINVAL;
     if (!force && b->claimed.count(address) != 0) return -EBUSY;
-    addressesSet.emplace_back(address, force);
-    fds_[fd].address = address;
+    fds_[fd].second = address;
     return 0;
   }
 
   int SmbusReadWord(int fd, uint8_t command) override {
-    FakeChip* c = nullptr;
-    if (int e = Begin("ReadWord", fd, command, 2, c); e != 0) return e;
-    return c->words[command];
+    return Do("ReadWord", fd, command, 2, [&](FakeChip& c) { return int{c.words[command]}; });
   }
   int SmbusWriteWord(int fd, uint8_t command, uint16_t word) override {
-    FakeChip* c = nullptr;
-    if (int e = Begin("WriteWord", fd, command, 2, c); e != 0) return e;
-    c->words[command] = word;
-    return 0;
+    return Do("WriteWord", fd, command, 2, [&](FakeChip& c) { c.words[command] = word; return 0; });
   }
   int SmbusSendByte(int fd, uint8_t value) override {
-    FakeChip* c = nullptr;
-    if (int e = Begin("SendByte", fd, value, 0, c); e != 0) return e;
-    c->sent.push_back(value);
-    c->pointer = value;
-    return 0;
+    return Do("SendByte", fd, value, 0, [&](FakeChip& c) { c.pointer = value; return 0; });
   }
   int SmbusReadByteData(int fd, uint8_t command) override {
-    FakeChip* c = nullptr;
-    if (int e = Begin("ReadByteData", fd, command, 1, c); e != 0) return e;
-    return c->memory[command];
+    return Do("ReadByteData", fd, command, 1, [&](FakeChip& c) { return int{c.memory[command]}; });
   }
   int SmbusWriteByteData(int fd, uint8_t command, uint8_t value) override {
-    FakeChip* c = nullptr;
-    if (int e = Begin("WriteByteData", fd, command, 1, c); e != 0) return e;
-    c->memory[command] = value;
-    return 0;
+    return Do("WriteByteData", fd, command, 1, [&](FakeChip& c) { c.memory[command] = value; return 0; });
   }
   int SmbusReadBlock(int fd, uint8_t command, std::span<uint8_t, kBlockMax> values) override {
-    FakeChip* c = nullptr;
-    if (int e = Begin("ReadBlock", fd, command, -1, c); e != 0) return e;
-    const auto& data = c->blocks[command];
-    const int n =
-        c->blockCountOverride >= 0 ? c->blockCountOverride : static_cast<int>(data.size());
-    if (n > static_cast<int>(kBlockMax)) return -EPROTO;  // as the kernel checks the count byte
-    for (int i = 0; i < n; ++i) values[i] = i < static_cast<int>(data.size()) ? data[i] : 0;
-    return n;
+    return Do("ReadBlock", fd, command, -1, [&](FakeChip& c) {
+      const auto& data = c.blocks[command];
+      if (data.size() > kBlockMax) return -EPROTO;  // as the kernel checks the count byte
+      std::copy(data.begin(), data.end(), values.begin());
+      return static_cast<int>(data.size());
+    });
   }
   int SmbusWriteBlock(int fd, uint8_t command, std::span<const uint8_t> values) override {
-    FakeChip* c = nullptr;
-    if (int e = Begin("WriteBlock", fd, command, static_cast<int>(values.size()), c); e != 0)
-      return e;
-    if (values.size() > kBlockMax) return -EINVAL;
-    c->blocks[command].assign(values.begin(), values.end());
-    return 0;
+    return Do("WriteBlock", fd, command, static_cast<int>(values.size()),
+              [&](FakeChip& c) { c.blocks[command].assign(values.begin(), values.end()); return 0; });
   }
   int SmbusReadI2cBlock(int fd, uint8_t command, std::span<uint8_t> values) override {
-    FakeChip* c = nullptr;
-    if (int e = Begin("ReadI2cBlock", fd, command, static_cast<int>(values.size()), c); e != 0)
-      return e;
-    if (values.size() > kBlockMax) return -EINVAL;
-    for (std::size_t i = 0; i < values.size(); ++i) values[i] = c->memory[(command + i) & 0xFF];
-    return static_cast<int>(values.size());
+    return Do("ReadI2cBlock", fd, command, static_cast<int>(values.size()), [&](FakeChip& c) {
+      for (std::size_t i = 0; i < values.size(); ++i) values[i] = c.memory[(command + i) & 0xFF];
+      return static_cast<int>(values.size());
+    });
   }
   int SmbusWriteI2cBlock(int fd, uint8_t command, std::span<const uint8_t> values) override {
-    FakeChip* c = nullptr;
-    if (int e = Begin("WriteI2cBlock", fd, command, static_cast<int>(values.size()), c); e != 0)
-      return e;
-    if (values.size() > kBlockMax) return -EINVAL;
-    for (std::size_t i = 0; i < values.size(); ++i) c->memory[(command + i) & 0xFF] = values[i];
-    return 0;
+    return Do("WriteI2cBlock", fd, command, static_cast<int>(values.size()), [&](FakeChip& c) {
+      for (std::size_t i = 0; i < values.size(); ++i) c.memory[(command + i) & 0xFF] = values[i];
+      return 0;
+    });
   }
+  // The messages in order: a write sets the chip's pointer and stores the bytes after the first,
+  // a read continues at the pointer. length records the bytes of all messages together.
   int Transfer(int fd, std::span<i2c_msg> messages) override {
-    int total = 0;
-    for (const auto& m : messages) total += m.len;
-    FakeChip* c = nullptr;
-    if (int e = Begin("Transfer", fd, -1, total, c); e != 0) return e;
-    transfers.emplace_back();
-    for (auto& m : messages) {
-      if (m.addr != fds_[fd].address) return -EINVAL;
-      transfers.back().push_back({m.flags, std::vector<uint8_t>(m.buf, m.buf + m.len)});
-      if ((m.flags & I2C_M_RD) != 0) {
-        for (int i = 0; i < m.len; ++i) m.buf[i] = c->memory[c->pointer++];
-      } else if (m.len > 0) {
-        c->pointer = m.buf[0];
-        for (int i = 1; i < m.len; ++i) c->memory[c->pointer++] = m.buf[i];
-        c->pointer = m.buf[0];
+    const int total = std::accumulate(messages.begin(), messages.end(), 0, [](int t, auto& m) { return t + m.len; });
+    return Do("Transfer", fd, -1, total, [&](FakeChip& c) {
+      for (auto& m : messages) {
+        if (m.addr != fds_[fd].second) return -EINVAL;
+        if ((m.flags & I2C_M_RD) != 0) {
+          for (int i = 0; i < m.len; ++i) m.buf[i] = c.memory[c.pointer++];
+        } else if (m.len > 0) {
+          c.pointer = m.buf[0];
+          for (int i = 1; i < m.len; ++i) c.memory[c.pointer++] = m.buf[i];
+          c.pointer = m.buf[0];
+        }
       }
-    }
-    return static_cast<int>(messages.size());
+      return static_cast<int>(messages.size());
+    });
   }
-  // Each I2C_RDWR as its messages: (flags, bytes written or the buffer handed in for a read).
-  std::vector<std::vector<std::pair<uint16_t, std::vector<uint8_t>>>> transfers;
 
   std::string SysfsRoot() override { return root_; }
 
  private:
-  struct FdState {
-    std::string path;
-    int address = -1;
-  };
   Bus* BusOf(int fd) {
     auto it = fds_.find(fd);
     if (it == fds_.end()) {
       ++callsAfterClose_;
       return nullptr;
     }
-    return &buses[it->second.path];
+    return &buses[it->second.first];
   }
-  // Common checks of a transfer: 0, or the -errno the call returns.
-  int Begin(const char* op, int fd, int command, int length, FakeChip*& chip) {
-    calls.push_back({op, fd, command, length});
+  static int Gone(const Bus* b) { return b == nullptr ? -EBADF : b->unplugged ? -ENODEV : 0; }
+  // Common checks of a transfer, then transfer(chip): its result, or the -errno of a check.
+  template <class F>
+  int Do(const char* op, int fd, int command, int length, F&& transfer) {
+    calls.push_back({op, command, length});
     Bus* b = BusOf(fd);
-    if (b == nullptr) return -EBADF;
-    if (b->unplugged) return -ENODEV;
-    if (!failNext.empty()) {
-      const int e = failNext.front();
-      failNext.pop_front();
-      if (e != 0) return -e;
-    }
-    const int address = fds_[fd].address;
+    if (int e = Gone(b)) return e;
+    const int injected = failNext.empty() ? 0 : failNext.front();
+    if (!failNext.empty()) failNext.pop_front();
+    if (injected != 0) return -injected;
+    const int address = fds_[fd].second;
     if (address < 0) return -EINVAL;
     auto it = b->chips.find(static_cast<uint8_t>(address));
     if (it == b->chips.end()) return -ENXIO;  // nobody acknowledges the address
-    chip = &it->second;
-    return 0;
+    return transfer(it->second);
   }
 
   std::string root_;
-  std::map<int, FdState> fds_;
+  std::map<int, std::pair<std::string, int>> fds_;  // the bus path and the 7-bit address (-1: none)
   int nextFd_ = 100;
   int callsAfterClose_ = 0;
 };
 
-// Installs a fake kernel for the scope of a test.
-class ScopedI2cDevKernel {
+// The usual bench: a CP2112 bridge (i2c-3) carrying a charger at 7-bit 0x33 (unless left out),
+// and a motherboard SMBus (i2c-0) that must stay untouched.
+class I2cDevRig {
  public:
-  explicit ScopedI2cDevKernel(I2cDevKernel* k) { InstallI2cDevKernel(k); }
-  ~ScopedI2cDevKernel() { InstallI2cDevKernel(nullptr); }
-  ScopedI2cDevKernel(const ScopedI2cDevKernel&) = delete;
-  ScopedI2cDevKernel& operator=(const ScopedI2cDevKernel&) = delete;
+  static constexpr int kUsbBus = 3;
+  static constexpr int kPciBus = 0;
+  static constexpr const char* kUsbName = "i2c-3 CP2112 SMBus Bridge on hidraw0";
+
+  explicit I2cDevRig(bool withBridge = true) : kernel(sysfs.Root()) {
+    ClearI2cDevDiagnostics();
+    sysfs.AddPciBus(kPciBus, "SMBus I801 adapter at efa0");
+    kernel.AddBus(kPciBus);
+    if (!withBridge) return;
+    sysfs.AddUsbBus(kUsbBus, "CP2112 SMBus Bridge on hidraw0");
+    kernel.Chip(kUsbBus, 0x33);
+  }
+  std::unique_ptr<I2cDevDriver> Driver(I2cDevOptions options = {}) {
+    return std::make_unique<I2cDevDriver>(kernel, std::move(options));
+  }
+  // A driver with the CP2112 bus open.
+  std::unique_ptr<I2cDevDriver> Opened(I2cDevOptions options = {}) {
+    auto d = Driver(std::move(options));
+    return d->OpenDevice(kUsbName) == -1 ? nullptr : std::move(d);
+  }
+  FakeChip& Charger() { return kernel.Chip(kUsbBus, 0x33); }
+  FakeKernel::Bus& UsbBus() { return kernel.AddBus(kUsbBus); }
+
+  FakeSysfs sysfs;
+  FakeKernel kernel;
 };
