@@ -152,11 +152,4 @@ TEST_F(RegisterAccessTest, FailureMessages) {
   }
 }
 
-TEST(UIntToInt, KeepsTheLow16Bits) {
-  const std::pair<int32_t, int16_t> cases[] = {
-      {0, 0}, {32767, 32767}, {32768, -32768}, {65535, -1}, {65536, -32768},
-      {40000, static_cast<int16_t>(0x9C40)}, {-1, -1}, {-32768, -32768}};
-  for (const auto& [in, out] : cases) EXPECT_EQ(RegisterAccess::UIntToInt(in), out) << in;
-}
-
 }  // namespace
