@@ -194,53 +194,37 @@ TEST_F(LinkTest, LogLineIsLocalDateTimeThenNameAndDetail) {
   EXPECT_EQ(Tail(lines[1]), "  VB_NO_USB - ReadSMBusWord_(14)\r");
 }
 
-TEST_F(LinkTest, LogIsAppendedNeverTruncatedAndSilentWhenOffOrZero) {
+// Appended, never truncated; silent when off, for status 0, or when the file cannot be written;
+// ClearErrorLog deletes it and leaves logging as it found it.
+TEST_F(LinkTest, LogFileLifecycle) {
   { std::ofstream(LogPath()) << "earlier\r\n"; }
   Link().LogError(8, "x");  // logging is off at first
-  EXPECT_EQ(LogLines().size(), 1u);
   Link().EnableErrorLog();
   Link().LogError(0, "ignored");
-  EXPECT_EQ(LogLines().size(), 1u);
   Link().LogError(8, "kept");
-  ASSERT_EQ(LogLines().size(), 2u);
-  EXPECT_EQ(LogLines()[0], "earlier\r");
   Link().DisableErrorLog();
   Link().LogError(8, "dropped");
-  EXPECT_EQ(LogLines().size(), 2u);
-}
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "earlier\r");
+  EXPECT_EQ(Tail(lines[1]), "  VB_TIMEOUT_ERROR - kept\r");
 
-TEST_F(LinkTest, UnwritableLogIsSkippedSilently) {
-  fs::create_directories(LogPath());  // a directory where the file should be
-  Link().EnableErrorLog();
-  fake_.statuses = {8};
-  int16_t w = 0;
-  EXPECT_EQ(Link().ReadSMBusWord_(0x13, w, 103), 8);
-}
-
-TEST_F(LinkTest, ClearErrorLogDeletesTheFileAndRestoresTheLoggingState) {
-  { std::ofstream(LogPath()) << "old\r\n"; }
   Link().ClearErrorLog();
   EXPECT_FALSE(fs::exists(LogPath()));
   EXPECT_TRUE(Link().LogPath().empty());
   Link().ClearErrorLog();  // no file: nothing happens
   Link().EnableErrorLog();
+  fs::create_directories(LogPath());  // a directory where the file should be
+  Link().LogError(8, "skipped");
+  fs::remove(LogPath());
   { std::ofstream(LogPath()) << "old\r\n"; }
   Link().ClearErrorLog();
   EXPECT_FALSE(fs::exists(LogPath()));
   EXPECT_EQ(Link().LogPath(), LogPath());
 }
 
-TEST_F(LinkTest, WritesAskForAPendingErrorAndLogItFirst) {
-  Link().EnableErrorLog();
-  fake_.queryErrors = {3};
-  EXPECT_EQ(Link().WriteSMBusWord_(0x12, 0x1234, 103), 3);
-  const auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(Tail(lines[0]), "  VB_BAD_PEC - CheckForError()\r");
-  EXPECT_EQ(Tail(lines[1]), "  VB_BAD_PEC - WriteSMBusWord_(12,1234)\r");
-}
-
-TEST_F(LinkTest, ReadsNeverAskAndFailedWritesDoNotAsk) {
+// Only a write whose own status is 0 asks for a pending error, which is logged before the write.
+TEST_F(LinkTest, OnlySuccessfulWritesAskForAPendingError) {
   int16_t w = 0;
   std::vector<uint8_t> b(2);
   std::string s;
@@ -248,13 +232,19 @@ TEST_F(LinkTest, ReadsNeverAskAndFailedWritesDoNotAsk) {
   Link().I2CReadBlock_(0x13, 2, b, 103);
   Link().I2CReadBlock(0x13, 2, s, 103);
   Link().ReadSMBusBlock(0x13, s, 103);
-  EXPECT_EQ(fake_.queries, 0);
   fake_.statuses = {7, 7};
   Link().WriteSMBusWord_(0x12, 1, 103);
   Link().I2CWriteBlock(0x12, 2, b, 103);
   EXPECT_EQ(fake_.queries, 0);
-  Link().WriteSMBusWord_(0x12, 1, 103);
+
+  Link().EnableErrorLog();
+  fake_.queryErrors = {3};
+  EXPECT_EQ(Link().WriteSMBusWord_(0x12, 0x1234, 103), 3);
   EXPECT_EQ(fake_.queries, 1);
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(Tail(lines[0]), "  VB_BAD_PEC - CheckForError()\r");
+  EXPECT_EQ(Tail(lines[1]), "  VB_BAD_PEC - WriteSMBusWord_(12,1234)\r");
 }
 
 TEST_F(LinkTest, WordSplitAndJoin) {
