@@ -74,7 +74,6 @@ TEST_F(TrimRegisterTest, ColumnsAndHeightFollowBitWidthAndBitLabelHeight) {
     int bit0Left, controlWidth, stripTop, boxTop, controlHeight;
   } cases[] = {
       {0, 0, 9000, 9600, 240, 255, 540},  // BitWidth 600, BitLabelHeight 240
-      {600, 600, 9000, 9600, 600, 615, 900},
       {600, 420, 9000, 9600, 420, 435, 720},
       {480, 600, 7200, 7680, 600, 615, 900},
   };
