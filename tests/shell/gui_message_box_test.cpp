@@ -45,11 +45,4 @@ TEST(QtEventPump, WaitKeepsEventsFlowingWithoutSpinning) {
   EXPECT_LT(wakeups, 20);  // sleeps in the event loop between events
 }
 
-TEST(QtEventPump, ZeroWaitRunsOnePassOfPendingEvents) {
-  bool ran = false;
-  QTimer::singleShot(0, [&] { ran = true; });
-  Utils::WaitSeconds(0.0f);
-  EXPECT_TRUE(ran);
-}
-
 }  // namespace

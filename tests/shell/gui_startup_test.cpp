@@ -32,8 +32,7 @@ TEST_F(StartUpTest, SplashWithoutButtonsUntilAfterTheMainWindowWhichClosesTheAda
     frmSplash* splash = frmSplash::Instance();
     ASSERT_NE(splash, nullptr);
     splashSeen = splash->isVisible();
-    EXPECT_FALSE(splash->CmdOK()->isVisible());
-    EXPECT_FALSE(splash->cmdSysInfo()->isVisible());
+    EXPECT_FALSE(splash->CmdOK()->isVisible() || splash->cmdSysInfo()->isVisible());
     EXPECT_TRUE(main.isVisible());
   };
   Start();
@@ -41,10 +40,8 @@ TEST_F(StartUpTest, SplashWithoutButtonsUntilAfterTheMainWindowWhichClosesTheAda
   EXPECT_EQ(frmSplash::Instance(), nullptr);
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(sink.messages.empty());
-  EXPECT_EQ(counts.openDevice, 1);
-  EXPECT_EQ(counts.deviceClose, 0);
+  EXPECT_EQ(std::make_pair(counts.openDevice, counts.deviceClose), std::make_pair(1, 0));
   window->close();
-  EXPECT_EQ(counts.deviceClose, 1);
   window->close();
   EXPECT_EQ(counts.deviceClose, 1);
   EXPECT_FALSE(frmUSB::Loaded());

@@ -56,13 +56,11 @@ TEST_F(SettingsTest, EveryKeyHasItsDefault) {
   Scramble();
   Settings::ResetToDefaults();
   ExpectDefaults("ResetToDefaults");
-}
-
-TEST_F(SettingsTest, ColoursAreReadOnTheirOwnAndKeyByKey) {
+  // Colours are read on their own and key by key.
+  DeviceAddress = -7;
   WriteIni("[colors]\r\nbitlo=65280\r\n[Target]\r\nAddress=18\r\n");
   Settings::LoadColors();
-  EXPECT_EQ(BitHi, 0x7F80FF);
-  EXPECT_EQ(BitLo, 65280);
+  EXPECT_EQ(std::make_pair(BitHi, BitLo), std::make_pair(0x7F80FF, 65280));
   EXPECT_EQ(DeviceAddress, -7) << "the colour loader leaves the communication settings alone";
 }
 

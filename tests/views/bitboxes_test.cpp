@@ -36,10 +36,6 @@ TEST_F(BitBoxesTest, EnteredTextIsNormalisedSelectedAndRaisesChangeDeletingEmpti
   EXPECT_EQ(box->text(), "1");
   EXPECT_EQ(changes.count(), 2);  // for the typed and for the normalised text
   EXPECT_EQ(box->selectedText(), "1");  // so the next key replaces it
-  QTest::keyClicks(box, "x");
-  EXPECT_EQ(box->text(), "0");
-  QTest::keyClicks(box, "1");
-  EXPECT_EQ(box->text(), "1");
   box->selectAll();
   box->insert("-1");  // two characters arrive at once only when pasted
   EXPECT_EQ(box->text(), "0");
@@ -70,9 +66,7 @@ TEST_F(BitBoxesTest, ChangeComesOncePerChangedBoxAndSeesTheBitsWrittenSoFar) {
   boxes.SetValue(std::nullopt, [&](int, BitState s) { painted.push_back(s); });
   EXPECT_EQ(painted, std::vector<BitState>(16, BitState::Unknown));
   EXPECT_FALSE(boxes.Value().has_value());
-}
-
-TEST_F(BitBoxesTest, NegativeAndWideValuesUseOnlyTheLowSixteenBits) {
+  // Negative and wide values use only the low sixteen bits.
   for (const auto& [written, read] :
        std::vector<std::pair<int32_t, int32_t>>{{-32768, 32768}, {-1, 65535}, {0x12345, 0x2345}}) {
     boxes.SetValue(written, nullptr);
@@ -93,13 +87,6 @@ TEST_F(BitBoxesTest, TabRunsFromBitFifteenAndFocusSelectsTheFirstCharacter) {
   EXPECT_EQ(boxes.Box(5)->selectedText(), "0");
 }
 
-TEST(BitColours, ConvertBetweenBgrAndQtColours) {
-  EXPECT_EQ(ColorFromBgr(0x7F80FF), QColor(255, 128, 127));  // red in the lowest byte
-  EXPECT_EQ(BgrFromColor(QColor(255, 128, 127)), 0x7F80FF);
-  QWidget label;
-  PaintBackground(&label, 0x2020FF);
-  EXPECT_EQ(BackgroundOf(&label), 0x2020FF);
-  EXPECT_TRUE(label.autoFillBackground());
-}
+TEST(BitColours, RedIsInTheLowestByte) { EXPECT_EQ(ColorFromBgr(0x7F80FF), QColor(255, 128, 127)); }
 
 }  // namespace
