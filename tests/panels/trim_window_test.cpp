@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPointer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
@@ -15,7 +14,6 @@
 #include "drivers/sim/SimDriver.h"
 #include "panels/frmSpins.h"
 #include "panels/frmTrim.h"
-#include "registers/RegisterAccess.h"
 #include "shell/GuiMessageSink.h"
 #include "shell/Settings.h"
 #include "shell/Utils.h"
@@ -97,8 +95,9 @@ class TrimWindowTest : public ::testing::Test {
   QPointer<frmTrim> window;
 };
 
-TEST_F(TrimWindowTest, LoadShowsTitledNamedUnknownRowsRow9ReadOnlyAndReadsNothing) {
-  Open();
+TEST_F(TrimWindowTest, OneOwnerlessWindowShowsTitledNamedUnknownRowsRow9ReadOnlyAndReadsNothing) {
+  window = frmTrim::Open(access);
+  EXPECT_EQ(window->parentWidget(), nullptr);
   EXPECT_EQ(window->windowTitle(), "rk5190 Korvo Test Mode Registers");
   for (int i = 0; i < frmTrim::kRows; ++i) {
     SCOPED_TRACE(i);
@@ -117,6 +116,14 @@ TEST_F(TrimWindowTest, LoadShowsTitledNamedUnknownRowsRow9ReadOnlyAndReadsNothin
     EXPECT_EQ(window->ctlTrimReg(row)->lblBitLabel(bit)->text(), text) << row << " " << bit;
   EXPECT_TRUE(sink.messages.empty());
   EXPECT_EQ(board->TransactionCount(), 0u);
+  // One window at a time; closing discards it, and the next one is loaded afresh.
+  window->txtHexVal(0)->setText("1234");
+  EXPECT_EQ(frmTrim::Open(access), window.data());
+  window->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(window.isNull());
+  EXPECT_EQ(frmTrim::Instance(), nullptr);
+  EXPECT_EQ(frmTrim::Open(access)->txtHexVal(0)->text(), "");
 }
 
 TEST_F(TrimWindowTest, ReadPaintsInTheConfiguredColoursTheLowerCaseTagAddresses0x3FAndAFailureClears) {
@@ -197,7 +204,7 @@ TEST_F(TrimWindowTest, EditingBitsUpdatesTheHexBoxWithoutBusTraffic) {
   EXPECT_EQ(board->TransactionCount(), 0u);
 }
 
-TEST_F(TrimWindowTest, WriteAllWithEveryBoxEmptyWritesNothingThenReadsAllRowsOnlyWithVerify) {
+TEST_F(TrimWindowTest, WriteAllWritesFilledRowsInOrderThenReadsAllRowsOnlyWithVerify) {
   Open();
   std::vector<std::string> expected;
   for (int i = 0; i < frmTrim::kRows; ++i)
@@ -214,15 +221,16 @@ TEST_F(TrimWindowTest, WriteAllWithEveryBoxEmptyWritesNothingThenReadsAllRowsOnl
     EXPECT_EQ(modGlobals::VerifyWrite, verify);
   }
   for (int i = 0; i < frmTrim::kRows; ++i) EXPECT_NE(Hex(i), "") << i;
-}
 
-TEST_F(TrimWindowTest, WriteAllWritesTheRowsInOrderSkipsRow9AndReadsOnlyAtTheEnd) {
+  // Filled rows are written in order, row 9 never; all reads come after the last write.
+  for (int i = 0; i < frmTrim::kRows; ++i) window->ctlTrimReg(i)->SetValue(std::nullopt);
   board->Poke(0x17, 0x0001);  // test mode, so the trims stick
-  Open();
+  board->ClearHistory();
+  sink.Clear();
   window->txtHexVal(7)->setText("0001");
   for (int i : {0, 1, 6, 8})
     window->txtHexVal(i)->setText(QStringLiteral("%1").arg(0x1111 * (i + 1), 4, 16, QChar('0')));
-  window->txtHexVal(9)->setText("FFFF");  // read-only row: never written
+  window->txtHexVal(9)->setText("ABCD");  // read-only row: never written
   bool verifyDuringWrites = true;
   sink.whileOpen = [&](const std::string&) { verifyDuringWrites = modGlobals::VerifyWrite; };
   Click("cmdWriteAll");
@@ -231,27 +239,12 @@ TEST_F(TrimWindowTest, WriteAllWritesTheRowsInOrderSkipsRow9AndReadsOnlyAtTheEnd
                                           {0x17, 0x0001}, {0x18, 0x9999}}));
   EXPECT_FALSE(verifyDuringWrites);     // seen while the empty rows' messages were open
   EXPECT_EQ(sink.messages.size(), 5u);  // rows 2, 3, 4, 5 and 10 are empty
-  // All reads come after the last write.
   const auto& h = board->History();
   ASSERT_EQ(h.size(), 5u + 11u);
   for (std::size_t k = 5; k < h.size(); ++k) EXPECT_EQ(h[k].kind, sim::Transaction::Kind::Read);
   EXPECT_EQ(Hex(0), "1111");
   EXPECT_EQ(Hex(8), "9999");
-  EXPECT_NE(Hex(9), "FFFF");
-}
-
-TEST_F(TrimWindowTest, OneWindowAtATimeAndClosingDiscardsIt) {
-  frmTrim* first = frmTrim::Open(access);
-  EXPECT_EQ(first->parentWidget(), nullptr);
-  first->txtHexVal(0)->setText("1234");
-  EXPECT_EQ(frmTrim::Open(access), first);
-
-  QPointer<frmTrim> gone = first;
-  first->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(gone.isNull());
-  EXPECT_EQ(frmTrim::Instance(), nullptr);
-  EXPECT_EQ(frmTrim::Open(access)->txtHexVal(0)->text(), "");  // loaded afresh
+  EXPECT_NE(Hex(9), "ABCD");
 }
 
 TEST_F(TrimWindowTest, SpinButtonsApplyTheirPresetAndShowTheirDescriptions) {
