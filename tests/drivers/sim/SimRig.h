@@ -28,6 +28,10 @@ class SimRig : public ::testing::Test {
     EXPECT_EQ(ReadAs(r, w), VB_OK) << "register " << int(r);
     return static_cast<uint16_t>(w);
   }
+  uint16_t WriteThenRead(uint8_t r, uint16_t v) {
+    EXPECT_EQ(Write(r, v), VB_OK) << "register " << int(r);
+    return Read(r);
+  }
 
   std::shared_ptr<Board> board;
   std::unique_ptr<Adapter> adapter;

@@ -101,14 +101,14 @@ TEST_F(SimContract, TargetsFollowTheEightBitConventionAndTheChargerItsRegisters)
                 Each(VB_INCORRECT_PARAM)) << cmd;
 }
 
-TEST_F(SimContract, SmbusWordsAndTwoByteBlocksReachTheSameRegisterLowByteFirst) {
+TEST_F(SimContract, WordsAndTwoByteBlocksReachTheSameRegisterLowByteFirstAndOtherSizesAreRefused) {
   ASSERT_EQ(Write(0x15, 0x41A0), VB_OK);  // 16800
   std::vector<uint8_t> buf;
   ASSERT_EQ(adapter->I2CBlockRead(0x15, buf, 2, 0x67), VB_OK);
   EXPECT_EQ(buf, (std::vector<uint8_t>{0xA0, 0x41}));
   ASSERT_EQ(adapter->I2CBlockWrite(0x15, {0xE0, 0x2E}, 2, 0x66), VB_OK);  // 12000
   EXPECT_EQ(Read(0x15), 12000);
-  ASSERT_EQ(adapter->SmbWriteI2CBlock(0x14, {0x80, 0x0C}, 2, 0x67), VB_OK);
+  ASSERT_EQ(adapter->SmbWriteBlock(0x14, {0x80, 0x0C}, 2, 0x67), VB_OK);  // an SMBus block too
   int16_t n = 2;
   buf.assign(257, 0xEE);
   ASSERT_EQ(adapter->SmbReadI2CBlock(0x14, buf, n, 0x67), VB_OK);
@@ -117,30 +117,16 @@ TEST_F(SimContract, SmbusWordsAndTwoByteBlocksReachTheSameRegisterLowByteFirst) 
   board->Poke(reg::TR0, 0x8001);
   EXPECT_EQ(ReadAs(reg::TR0, n), VB_OK);
   EXPECT_EQ(n, static_cast<int16_t>(0x8001)) << "bit 15 makes a negative word";
-  // An SMBus block is a register's two bytes too.
-  EXPECT_EQ(adapter->SmbWriteBlock(0x15, {0x40, 0x1F}, 2, 0x67), VB_OK);
-  buf.clear();  // too short: grown
-  ASSERT_EQ(adapter->SmbReadBlock(0x15, buf, n, 0x67), VB_OK);
-  EXPECT_EQ(n, 2);
-  EXPECT_EQ(buf, (std::vector<uint8_t>{0x40, 0x1F}));
-  EXPECT_EQ(adapter->SmbReadBlock(0x30, buf, n, 0x67), VB_T2H_NACK);
-  EXPECT_EQ(n, 0);
-}
-
-TEST_F(SimContract, TheChargerTakesWholeRegistersOnly) {
-  std::vector<uint8_t> buf;
+  // The charger takes whole registers only.
   for (int16_t size : {0, 1, 3, 4, 256}) {
     if (size > 0) { EXPECT_EQ(adapter->I2CBlockRead(0x15, buf, size, 0x67), VB_WRONG_NUM_BYTES) << size; }
     EXPECT_EQ(adapter->I2CBlockWrite(0x15, std::vector<uint8_t>(size), size, 0x67), VB_WRONG_NUM_BYTES) << size;
   }
-  EXPECT_EQ(board->Peek(reg::ChargeVoltage), kPowerOnChargeVoltage);
-  EXPECT_EQ(adapter->I2CBlockRead(0x20, buf, 3, 0x67), VB_T2H_NACK) << "an unknown register, any size";
-  int16_t n = 0;
   EXPECT_EQ(adapter->I2CByteOp(2, 0x67, 0x15, n), VB_WRONG_NUM_BYTES);
   // Write-then-read: a refused size writes nothing; a sound one reads back what the charger kept.
   std::vector<uint8_t> wr{0x00, 0x10};
   EXPECT_EQ(adapter->SmbWriteReadI2CBlock(0x14, 1, 3, wr, n, 0x67), VB_WRONG_NUM_BYTES);
-  EXPECT_EQ(board->Peek(reg::ChargeCurrent), kPowerOnChargeCurrent);
+  EXPECT_EQ(std::pair(board->Peek(reg::ChargeCurrent), board->Peek(reg::ChargeVoltage)), (std::pair<uint16_t, uint16_t>(3200, 12000)));
   wr = {0xFF, 0xFF};  // elements 0..1: two data bytes
   ASSERT_EQ(adapter->SmbWriteReadI2CBlock(0x14, 1, 2, wr, n, 0x67), VB_OK);
   EXPECT_EQ(wr[0] | (wr[1] << 8), kCurrentMask);
@@ -149,26 +135,19 @@ TEST_F(SimContract, TheChargerTakesWholeRegistersOnly) {
   ASSERT_EQ(adapter->SmbSendCommand(0x3F, 0x67), VB_OK);
   EXPECT_EQ(noCommand(), kPowerOnInputCurrent);
   ASSERT_EQ(ReadAs(0x15, n), VB_OK);
-  EXPECT_EQ(noCommand(), kPowerOnChargeVoltage);
+  EXPECT_EQ(noCommand(), 12000);
 }
 
-TEST_F(SimContract, TheEepromDeviceAnswersByteAndBlockTransfersOfAnySize) {
+TEST_F(SimContract, TheEepromDeviceAnswersByteAndBlockTransfers) {
   int16_t d = 0x3C;
   ASSERT_EQ(adapter->I2CByteOp(1, 0xA0, 5, d), VB_OK);
   d = 0;
   ASSERT_EQ(adapter->I2CByteOp(2, 0xA1, 5, d), VB_OK);
   EXPECT_EQ(d, 0x3C);
-  std::vector<uint8_t> data(256), buf;
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i + 2);
-  ASSERT_EQ(adapter->I2CBlockWrite(0xFE, data, 256, 0xA0), VB_OK);  // sequential transfers wrap
-  ASSERT_EQ(adapter->I2CBlockRead(0xFE, buf, 256, 0xA0), VB_OK);
-  EXPECT_EQ(buf, data);
-  // SMBus block: the byte at the command address is the count.
-  ASSERT_EQ(adapter->SmbWriteBlock(0x40, std::vector<uint8_t>(255, 0x5A), 255, 0xA0), VB_OK);
-  buf.resize(3);
-  ASSERT_EQ(adapter->SmbReadBlock(0x40, buf, d, 0xA0), VB_OK);
-  EXPECT_EQ(d, 255);
-  EXPECT_EQ(buf, std::vector<uint8_t>(255, 0x5A));
+  std::vector<uint8_t> buf;  // sequential transfers wrap
+  ASSERT_EQ(adapter->I2CBlockWrite(0xFF, {1, 2, 3}, 3, 0xA0), VB_OK);
+  ASSERT_EQ(adapter->I2CBlockRead(0xFF, buf, 3, 0xA0), VB_OK);
+  EXPECT_EQ(buf, (std::vector<uint8_t>{1, 2, 3}));
   int16_t big = 0x100;  // byte data or address that is not a byte; no such operation
   EXPECT_THAT((std::vector<int16_t>{adapter->I2CByteOp(1, 0xA0, 5, big), adapter->I2CByteOp(2, 0xA0, -1, d),
                                     adapter->I2CByteOp(4, 0xA0, 5, d), adapter->I2CByteOp(-1, 0xA0, 5, d)}),
@@ -250,12 +229,10 @@ TEST_F(SimFaults, EachModeFailsTheTransactionsOfItsScopeAndTheyCombine) {
 }
 
 TEST_F(SimFaults, ASeededRateIsRepeatableAndRoughlyRight) {
-  board->FailAtRate(0.25, 42, VB_LOST_SYNC);
-  const auto first = Run(std::string(2000, 'r'));
-  board->FailAtRate(0.25, 42, VB_LOST_SYNC);
-  EXPECT_EQ(Run(std::string(2000, 'r')), first) << "the same seed gives the same failures";
-  board->FailAtRate(0.25, 43, VB_LOST_SYNC);
-  EXPECT_NE(Run(std::string(2000, 'r')), first) << "another seed, another pattern";
+  const auto run = [this](uint32_t seed) { board->FailAtRate(0.25, seed, VB_LOST_SYNC); return Run(std::string(2000, 'r')); };
+  const auto first = run(42);
+  EXPECT_EQ(run(42), first) << "the same seed gives the same failures";
+  EXPECT_NE(run(43), first) << "another seed, another pattern";
   const auto failed = std::count(first.begin(), first.end(), VB_LOST_SYNC);
   EXPECT_EQ(failed + std::count(first.begin(), first.end(), VB_OK), 2000);
   EXPECT_GT(failed, 400);
@@ -274,22 +251,18 @@ TEST_F(SimFaults, FailuresChangeNothingAndDeliverZeroAndOnlyRealTransactionsCons
   EXPECT_EQ(board->Peek(reg::ChargeVoltage), kPowerOnChargeVoltage);
   EXPECT_EQ(ReadAs(reg::ChargeVoltage, w), VB_TIMEOUT_ERROR);
   EXPECT_EQ(w, 0);
-  EXPECT_EQ(Write(reg::ChargeVoltage, 12000), VB_OK);
-  EXPECT_EQ(board->Peek(reg::ChargeVoltage), 12000);
+  EXPECT_EQ(Run("w"), std::vector<int16_t>{VB_OK});
 }
 
 TEST_F(SimFaults, APendingErrorFollowsTheNextSuccessfulWriteOnce) {
   board->SetPendingErrorAfterWrite(VB_BAD_PEC);
   EXPECT_EQ(Run("r"), std::vector<int16_t>{0});
-  EXPECT_EQ(adapter->QueryError(), VB_OK) << "armed, not yet pending: a read does not leave it";
   EXPECT_EQ(Write(0x40, 0), VB_T2H_NACK);
-  EXPECT_EQ(adapter->QueryError(), VB_OK) << "nor a failed write";
+  EXPECT_EQ(adapter->QueryError(), VB_OK) << "armed, not yet pending: neither a read nor a failed write leaves it";
   EXPECT_EQ(Write(reg::ChargeVoltage, 12000), VB_OK);
   EXPECT_EQ(board->Peek(reg::ChargeVoltage), 12000) << "the write itself went through";
-  EXPECT_EQ(adapter->QueryError(), VB_BAD_PEC);
-  EXPECT_EQ(adapter->QueryError(), VB_OK) << "handed out once";
-  EXPECT_EQ(Write(reg::ChargeVoltage, 12000), VB_OK);
-  EXPECT_EQ(adapter->QueryError(), VB_OK) << "only one write";
+  EXPECT_EQ(std::vector<int16_t>({adapter->QueryError(), adapter->QueryError(), Write(reg::ChargeVoltage, 1), adapter->QueryError()}),
+            (std::vector<int16_t>{VB_BAD_PEC, VB_OK, VB_OK, VB_OK})) << "handed out once, after one write only";
   EXPECT_EQ(board->TransactionCount(), 4u) << "QueryError is no transaction";
 }
 
@@ -308,23 +281,15 @@ TEST_F(SimFaults, LatencyIsAddedToEveryTransactionAndWaitReallyWaits) {
 }
 
 TEST_F(SimFaults, TheHistoryRecordsEachTransactionAndStaysBoundedOverALongScan) {
-  ASSERT_EQ(Write(reg::ChargeVoltage, 0x2EE0), VB_OK);
   int16_t w = 0;
-  ASSERT_EQ(adapter->SmbReadWord(reg::Status, w, 0x66), VB_OK);
-  ASSERT_EQ(ReadAs(0x40, w), VB_T2H_NACK);
-  std::vector<uint8_t> buf;
-  ASSERT_EQ(adapter->I2CBlockRead(reg::InputCurrent, buf, 2, 0x67), VB_OK);
+  ASSERT_EQ(adapter->SmbReadWord(0x40, w, 0x66), VB_T2H_NACK);
+  ASSERT_EQ(Write(reg::ChargeVoltage, 0x2EE0), VB_OK);
   const auto& h = board->History();
-  ASSERT_EQ(h.size(), 4u);
   const auto fields = [](const Transaction& t) { return std::tuple(t.kind, int{t.command}, int{t.value}, int{t.target}, int{t.status}); };
-  EXPECT_EQ(fields(h[0]), std::tuple(Kind::Write, reg::ChargeVoltage, 0x2EE0, 0x67, VB_OK));
-  EXPECT_EQ(fields(h[1]), std::tuple(Kind::Read, reg::Status, 0x8080, 0x66, VB_OK));
-  EXPECT_EQ(fields(h[2]), std::tuple(Kind::Read, 0x40, 0, 0x67, VB_T2H_NACK));
-  EXPECT_EQ(fields(h[3]), std::tuple(Kind::Read, reg::InputCurrent, kPowerOnInputCurrent, 0x67, VB_OK));
-  EXPECT_EQ(board->Count(Kind::Read, reg::Status), 1u);
+  EXPECT_EQ(fields(h.at(0)), std::tuple(Kind::Read, 0x40, 0, 0x66, VB_T2H_NACK));
+  EXPECT_EQ(fields(h.at(1)), std::tuple(Kind::Write, reg::ChargeVoltage, 0x2EE0, 0x67, VB_OK));
   board->ClearHistory();
-  EXPECT_TRUE(board->History().empty());
-  EXPECT_EQ(board->TransactionCount(), 0u);
+  EXPECT_EQ(h.size() + board->TransactionCount(), 0u);
 
   const std::size_t total = 5 * Board::kHistoryKept + 123;
   for (std::size_t i = 0; i < total; ++i) ReadAs(static_cast<uint8_t>(0x10 + i % 10), w);
@@ -332,7 +297,6 @@ TEST_F(SimFaults, TheHistoryRecordsEachTransactionAndStaysBoundedOverALongScan) 
   EXPECT_GE(h.size(), Board::kHistoryKept);
   EXPECT_LT(h.size(), 2 * Board::kHistoryKept);
   EXPECT_EQ(h.back().command, 0x10 + (total - 1) % 10) << "the newest is last";
-  EXPECT_EQ(h[h.size() - 2].command, 0x10 + (total - 2) % 10);
 }
 
 }  // namespace

@@ -61,38 +61,31 @@ TEST_F(SimSettings, EveryKeyIsReadAndDefaultsWhenAbsentOrOdd) {
   EXPECT_EQ(Board::OptionsFromSettings().faults.rate, 1.0);
 }
 
-TEST_F(SimSettings, SettingsShapeTheSharedBoardThatTheDriverListOffers) {
+TEST_F(SimSettings, SettingsShapeTheOneSharedBoardThatTheDriverListOffers) {
   UseSettings("[Simulator]\nAcPresent=0\nFailNext=1\nFailStatus=94\nFailScope=Reads\n");
   const DriverInfo* d = FindDriver("sim");
   ASSERT_NE(d, nullptr);
   EXPECT_TRUE(d->simulated);
-  auto control = d->create();
-  ASSERT_EQ(control->OpenDevice(kAdapterName), 0);
-  int16_t w = 0;
-  EXPECT_EQ(control->SmbReadWord(reg::Status, w, 0x67), VB_BUS_BUSY);
-  EXPECT_EQ(control->SmbReadWord(reg::Status, w, 0x67), VB_OK);
-  EXPECT_EQ(static_cast<uint16_t>(w), 0x2042);
-  UseSettings("[Simulator]\nAbsent=1\n");  // the start-up failure path
-  Board::ResetShared();
-  int32_t count = -1;
-  std::string names = "stale";
-  control->ListFreeDevices(16, count, names);
-  EXPECT_EQ(std::to_string(count) + names, "0");
-}
-
-TEST_F(SimSettings, ControlsShareOneBoardAndFollowItsReplacement) {
-  UseSettings("");
-  auto link = CreateSimControl(), about = CreateSimControl();  // as the link and the About box hold them
+  auto link = d->create(), about = CreateSimControl();  // as the link and the About box hold them
   ASSERT_EQ(link->OpenDevice(kAdapterName) + about->OpenDevice(kAdapterName), 0) << "both open";
-  ASSERT_EQ(link->SmbWriteWord(reg::ChargeVoltage, 12000, 0x67), VB_OK);
   int16_t w = 0;
-  ASSERT_EQ(about->SmbReadWord(reg::ChargeVoltage, w, 0x67), VB_OK);
-  EXPECT_EQ(w, 12000);
+  EXPECT_EQ(link->SmbReadWord(reg::Status, w, 0x67), VB_BUS_BUSY);
+  ASSERT_EQ(about->SmbWriteWord(reg::ChargeVoltage, 12000, 0x67), VB_OK);
+  EXPECT_EQ(link->SmbReadWord(reg::Status, w, 0x67), VB_OK);
+  EXPECT_EQ(static_cast<uint16_t>(w), 0x2042);
+  ASSERT_EQ(link->SmbReadWord(reg::ChargeVoltage, w, 0x67), VB_OK);
+  EXPECT_EQ(w, 12000) << "one board behind both";
   auto replacement = std::make_shared<Board>();
   replacement->Poke(reg::ChargeVoltage, 9000);
   Board::ResetShared(replacement);
   ASSERT_EQ(link->SmbReadWord(reg::ChargeVoltage, w, 0x67), VB_OK);
   EXPECT_EQ(w, 9000) << "controls made earlier see the new board";
+  UseSettings("[Simulator]\nAbsent=1\n");  // the start-up failure path
+  Board::ResetShared();
+  int32_t count = -1;
+  std::string names = "stale";
+  link->ListFreeDevices(16, count, names);
+  EXPECT_EQ(std::to_string(count) + names, "0");
 }
 
 TEST_F(SimSettings, TheAboutBoxSaysSimulatedAndShowsTheBoard) {
