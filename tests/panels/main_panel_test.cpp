@@ -61,19 +61,7 @@ TEST_F(MainPanelTest, LoadReadsNothingHandsTheSettingsOverAndTheBusModeLabelTogg
   }
 }
 
-TEST_F(MainPanelTest, ReadAllFillsEveryViewInOrder) {
-  Load();
-  Board().Poke(sim::reg::Status, 0x0A3F);
-  Click("cmdReadAll");
-  EXPECT_EQ(Sequence(), "R13 R12 R15 R3F R14");
-  EXPECT_EQ(Text("lblStatRegisterHex"), "Hex value = 0A3F");
-  EXPECT_EQ(Text("txtCtrlRegisterHex"), "0040");
-  EXPECT_EQ(Text("txtVoltDAC") + Text("txtIpCurrDAC") + Text("txtCurrDAC"), "1680040960");
-  EXPECT_EQ(Child<ctlStatRegister>("ctlStatRegister1")->lblBit(16)->text(), "1");
-  EXPECT_TRUE(sink.messages.empty());
-}
-
-TEST_F(MainPanelTest, ReadsUseTheirTagsAddressAndTheDeviceAddress) {
+TEST_F(MainPanelTest, ReadsUseTheirTagsAddressAndTheDeviceAddressReadAllFillsEveryViewInOrder) {
   Load();
   for (const auto& [button, read] : std::vector<std::pair<const char*, const char*>>{
            {"cmdReadStat", "R13"}, {"cmdReadCtrlReg", "R12"}, {"cmdReadVoltDAC", "R15"},
@@ -89,6 +77,15 @@ TEST_F(MainPanelTest, ReadsUseTheirTagsAddressAndTheDeviceAddress) {
     Click("cmdReadStat");
     EXPECT_EQ(Text("lblStatRegisterHex"), text);
   }
+  Board().Poke(sim::reg::Status, 0x0A3F);
+  Board().ClearHistory();
+  Click("cmdReadAll");
+  EXPECT_EQ(Sequence(), "R13 R12 R15 R3F R14");
+  EXPECT_EQ(Text("lblStatRegisterHex"), "Hex value = 0A3F");
+  EXPECT_EQ(Text("txtCtrlRegisterHex"), "0040");
+  EXPECT_EQ(Text("txtVoltDAC") + Text("txtIpCurrDAC") + Text("txtCurrDAC"), "1680040960");
+  EXPECT_EQ(Child<ctlStatRegister>("ctlStatRegister1")->lblBit(16)->text(), "1");
+  EXPECT_TRUE(sink.messages.empty());
 }
 
 TEST_F(MainPanelTest, AbsentChargerGivesFiveMessagesInOrderAndBlanksEverything) {
@@ -98,16 +95,13 @@ TEST_F(MainPanelTest, AbsentChargerGivesFiveMessagesInOrderAndBlanksEverything) 
   sink.Clear();
   Click("cmdReadAll");
   std::vector<std::string> expected;
-  for (uint8_t reg : {0x13, 0x12, 0x15, 0x3F, 0x14}) {
+  for (uint8_t reg : {0x13, 0x12, 0x15, 0x3F, 0x14})
     expected.push_back(ReadFailureText("CS: Status", reg, VB_T2H_NACK));
-  }
   EXPECT_EQ(sink.messages, expected);
   EXPECT_EQ(Text("lblStatRegisterHex"), "");
   EXPECT_EQ(Text("txtCtrlRegisterHex"), "");
   EXPECT_EQ(BackgroundOf(Child<ctlStatRegister>("ctlStatRegister1")->lblBit(16)), Settings::kDefaultBitUnknown);
-  for (const char* name : kBitViews) {
-    EXPECT_FALSE(Child<BitRegisterView>(name)->Value().has_value()) << name;
-  }
+  for (const char* name : kBitViews) EXPECT_FALSE(Child<BitRegisterView>(name)->Value().has_value()) << name;
   // The emptied entries: only the voltage's range excludes an empty text.
   EXPECT_EQ(Text("txtVoltDAC") + Text("txtCurrDAC") + Text("txtIpCurrDAC"), "");
   EXPECT_EQ(std::vector<int32_t>({Base("txtVoltDAC"), Base("txtCurrDAC"), Base("txtIpCurrDAC")}),
@@ -142,10 +136,9 @@ TEST_F(MainPanelTest, WritesWithoutVerifySendTheNormalisedControlEntryAndSixteen
   Click("cmdWriteCurrDAC");
   Type("txtIpCurrDAC", "16257");  // red, but written all the same
   Click("cmdWriteIpCurrDAC");
-  QLineEdit* e = Child<QLineEdit>("txtVoltDAC");
   for (const char* fraction : {"2.5", "3.5"}) {
-    e->clear();
-    e->insert(fraction);  // pasted
+    Child<QLineEdit>("txtVoltDAC")->clear();
+    Child<QLineEdit>("txtVoltDAC")->insert(fraction);  // pasted
     Click("cmdWriteVoltDAC");
   }
   EXPECT_EQ(Sequence(true), "W14=9C40 W3F=3F81 W15=0002 W15=0004");  // DAC words round half to even
@@ -183,11 +176,9 @@ TEST_F(MainPanelTest, EmptyEntriesRefuseTheirWriteAFailedWriteIsNotReadBack) {
   Click("cmdWriteVoltDAC");
   EXPECT_EQ(Sequence(), "W15");
   EXPECT_EQ(sink.messages, (std::vector<std::string>{
-                               "No valid value specified for Control Register!",
-                               "No valid value specified for Voltage!",
-                               "No valid value specified for Charge Current!",
-                               "No valid value specified for Input Current!",
-                               WriteFailureText("CS: Status", 0x15, 8)}));
+                "No valid value specified for Control Register!", "No valid value specified for Voltage!",
+                "No valid value specified for Charge Current!", "No valid value specified for Input Current!",
+                WriteFailureText("CS: Status", 0x15, 8)}));
 }
 
 TEST_F(MainPanelTest, WriteAllOrderWithAndWithoutVerifyAndANonHexControlEntry) {

@@ -76,18 +76,15 @@ TEST(PrivateProfile, DefaultOnlyWhenFileSectionOrKeyIsAbsent) {
   const std::string path = dir.Write("k.ini", "[Settings]\nEmpty=\nText=abc\nNum=-4\n");
   const std::string fifo = dir.path + "/fifo.ini";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(GetPrivateProfileInt("Settings", "Num", 9, path), -4);
-  EXPECT_EQ(GetPrivateProfileInt("Settings", "Empty", 9, path), 0);
-  EXPECT_EQ(GetPrivateProfileInt("Settings", "Text", 9, path), 0);
-  EXPECT_EQ(GetPrivateProfileString("Settings", "Text", "d", path), "abc");
-  EXPECT_EQ(GetPrivateProfileString("Settings", "Empty", "d", path), "");
-  // Absent: the key, the section, the file; a directory or a pipe is no file (and must not hang).
-  const std::tuple<const char*, const char*, std::string> absent[] = {
-      {"Settings", "Missing", path}, {"Nowhere", "Num", path}, {"Settings", "Num", dir.path + "/absent.ini"},
-      {"Settings", "Num", dir.path}, {"Settings", "Num", fifo}};
-  for (const auto& [section, key, file] : absent) {
-    EXPECT_EQ(GetPrivateProfileInt(section, key, 9, file), 9) << section << key << file;
-    EXPECT_EQ(GetPrivateProfileString(section, key, "d", file), "d") << section << key << file;
+  // Absent (default 9 or "d"): the key, the section, the file; a directory or a pipe is no file (and must not hang).
+  const std::tuple<const char*, const char*, std::string, int, const char*> cases[] = {
+      {"Settings", "Num", path, -4, "-4"}, {"Settings", "Empty", path, 0, ""}, {"Settings", "Text", path, 0, "abc"},
+      {"Settings", "Missing", path, 9, "d"}, {"Nowhere", "Num", path, 9, "d"},
+      {"Settings", "Num", dir.path + "/absent.ini", 9, "d"}, {"Settings", "Num", dir.path, 9, "d"},
+      {"Settings", "Num", fifo, 9, "d"}};
+  for (const auto& [section, key, file, number, text] : cases) {
+    EXPECT_EQ(GetPrivateProfileInt(section, key, 9, file), number) << section << key << file;
+    EXPECT_EQ(GetPrivateProfileString(section, key, "d", file), text) << section << key << file;
   }
 }
 

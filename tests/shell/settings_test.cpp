@@ -32,13 +32,8 @@ class SettingsTest : public ::testing::Test {
     VerifyWrite = false;
   }
   static void ExpectDefaults(const char* after) {
-    EXPECT_EQ(BitHi, 0x7F80FF) << after;
-    EXPECT_EQ(BitLo, 0x7FBF00) << after;
-    EXPECT_EQ(BitUnknown, 0xCFCFCF) << after;
-    EXPECT_EQ(DeviceAddress, 103) << after;
-    EXPECT_FALSE(I2CMode) << after;
-    EXPECT_TRUE(VerifyWrite) << after;
-    EXPECT_EQ(ReadRetryCount, 0) << after;
+    EXPECT_EQ(std::make_tuple(BitHi, BitLo, BitUnknown, DeviceAddress, I2CMode, VerifyWrite, ReadRetryCount),
+              std::make_tuple(0x7F80FF, 0x7FBF00, 0xCFCFCF, int16_t{103}, false, true, int16_t{0})) << after;
   }
 
   ShellTempDir dir_;
@@ -81,10 +76,8 @@ TEST_F(SettingsTest, CommSettingsAreClampedIntoTheirVariables) {
     DeviceAddress = ReadRetryCount = -7;
     WriteIni("[Target]\nAddress=" + address + "\n[Settings]\n" + settings + "\n");
     Settings::LoadCommSettings();
-    EXPECT_EQ(DeviceAddress, addr) << address;
-    EXPECT_EQ(I2CMode, i2c) << settings;
-    EXPECT_EQ(VerifyWrite, verify) << settings;
-    EXPECT_EQ(ReadRetryCount, retries) << settings;
+    EXPECT_EQ(std::make_tuple(DeviceAddress, I2CMode, VerifyWrite, ReadRetryCount),
+              std::make_tuple(addr, i2c, verify, retries)) << address << "\n" << settings;
   }
 }
 
