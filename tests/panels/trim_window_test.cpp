@@ -146,31 +146,28 @@ TEST_F(TrimWindowTest, ReadPaintsInTheConfiguredColoursTheLowerCaseTagAddresses0
   EXPECT_EQ(BackgroundOf(window->ctlTrimReg(10)->lblBit(3)), 0xFF0000);
 }
 
-TEST_F(TrimWindowTest, HexBoxTextDecidesWhatIsWritten) {
-  board->Poke(0x17, 0x0001);  // test mode, so TM2 takes writes
+TEST_F(TrimWindowTest, HexBoxTextDecidesWhatIsWrittenWhichIsReadBackOnlyWithVerifyAndNotAfterAFailure) {
   modGlobals::VerifyWrite = false;
   Open();
   const std::string noPrefix = "Write failed! Please specify a proper hex value without any prefix.";
   const std::tuple<QString, std::optional<uint16_t>, std::string> cases[] = {
       {"ffff", 0xFFFF, ""}, {" 12 ", 0x0012, ""}, {"0x12", {}, noPrefix}, {"&h12", {}, noPrefix},
       {"12G4", {}, noPrefix}, {"   ", 0x0000, ""},
-      {"", {}, std::string("Write failed! Incorrect value for ") + kTitles[8]}};
+      {"", {}, std::string("Write failed! Incorrect value for ") + kTitles[5]}};
   for (const auto& [typed, written, message] : cases) {
     SCOPED_TRACE(typed.toStdString());
     board->ClearHistory();
     sink.Clear();
-    Type(window->txtHexVal(8), typed);
-    ASSERT_EQ(window->txtHexVal(8)->text(), typed);
-    Click(window->cmdWrite(8));
-    EXPECT_EQ(Writes(), written ? (std::vector<Write>{{0x18, *written}}) : std::vector<Write>{});
+    Type(window->txtHexVal(5), typed);
+    ASSERT_EQ(window->txtHexVal(5)->text(), typed);
+    Click(window->cmdWrite(5));
+    EXPECT_EQ(Writes(), written ? (std::vector<Write>{{0x15, *written}}) : std::vector<Write>{});
     EXPECT_EQ(sink.messages, message.empty() ? std::vector<std::string>{}
                                              : std::vector<std::string>{message});
     EXPECT_TRUE(Reads().empty());  // VerifyWrite is off
   }
-}
 
-TEST_F(TrimWindowTest, WriteIsReadBackOnlyWithVerifyWriteAndNotAfterAFailedWrite) {
-  Open();
+  sink.Clear();
   for (bool verify : {false, true}) {
     SCOPED_TRACE(verify);
     modGlobals::VerifyWrite = verify;

@@ -212,17 +212,16 @@ TEST_F(SpinsTest, ExampleSettingsFileSamplesApplyCleanly) {
   Settings::SetFile(example.string());
   Settings::LoadCommSettings();
   EXPECT_TRUE(modGlobals::VerifyWrite);
-  int withDescription = 0;
+  int samples = 0;
   for (std::string_view caption : Spins::kButtonCaptions) {
-    const std::string desc = Spins::Description(caption);
-    if (desc.empty()) continue;
-    ++withDescription;
-    EXPECT_EQ(desc.rfind("SAMPLE", 0), 0u) << desc;
+    if (Spins::Description(caption).empty()) continue;
+    EXPECT_EQ(Spins::Description(caption).rfind("SAMPLE", 0), 0u) << caption;
     sink_.messages.clear();
+    ++samples;
     EXPECT_TRUE(spins_.ApplySpin(caption).Clean()) << caption;
     EXPECT_EQ(sink_.messages, std::vector<std::string>{kConfirm}) << caption;
   }
-  EXPECT_GE(withDescription, 2);
+  EXPECT_GE(samples, 2);
 }
 
 }  // namespace
