@@ -233,25 +233,20 @@ TEST_F(MainPanelTest, BadScanPeriodOrAddressKeepsTheOldOneAndShowsRed) {
   }
 }
 
-TEST_F(MainPanelTest, DacEntryRangeColours) {
+TEST_F(MainPanelTest, DacEntryRangeColoursAndFilter) {
   Load();
   // Per entry: the texts shown white, then those shown red.
   for (const auto& [box, white, red] : std::vector<std::tuple<const char*, QString, QString>>{
            {"txtVoltDAC", "9000 12000 14400 16000 19200", "8999 9001 11999 14401 19201 70000"},
            {"txtCurrDAC", "0 16256", "16257 99999"}, {"txtIpCurrDAC", "16256", "16257 70000"}}) {
-    for (const QString& typed : white.split(' ')) {
-      Type(box, typed);
-      EXPECT_EQ(Base(box), kWhite) << box << " " << typed.toStdString();
-    }
-    for (const QString& typed : red.split(' ')) {
-      Type(box, typed);
-      EXPECT_EQ(Base(box), kRed) << box << " " << typed.toStdString();
+    for (const auto& [texts, colour] : {std::pair{white, kWhite}, std::pair{red, kRed}}) {
+      for (const QString& typed : texts.split(' ')) {
+        Type(box, typed);
+        EXPECT_EQ(Base(box), colour) << box << " " << typed.toStdString();
+      }
     }
   }
-}
-
-TEST_F(MainPanelTest, DacEntryFilterClampsAndReplacesNonNumbers) {
-  Load();
+  // The filter clamps and replaces non-numbers.
   QLineEdit* e = Child<QLineEdit>("txtCurrDAC");
   EXPECT_EQ(e->maxLength(), 5);
   Type("txtCurrDAC", "70000");
