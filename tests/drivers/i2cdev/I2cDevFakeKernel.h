@@ -14,7 +14,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <numeric>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,15 +29,11 @@ class FakeSysfs {
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     root_ = pattern;
   }
-  ~FakeSysfs() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
+  ~FakeSysfs() { std::error_code ec; std::filesystem::remove_all(root_, ec); }
   std::string Root() const { return root_.string(); }
 
   // A bus of a USB bridge: usb device (idVendor, idProduct) / interface / hid device / i2c-N.
-  void AddUsbBus(int n, const std::string& name, const std::string& vid = "10c4",
-                 const std::string& pid = "ea90") {
+  void AddUsbBus(int n, const std::string& name, const std::string& vid = "10c4", const std::string& pid = "ea90") {
     const std::string usb = "devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(n);
     AddBus(n, name, usb + "/1-" + std::to_string(n) + ":1.0/0003:10C4:EA90.0001",
            {{usb + "/idVendor", vid}, {usb + "/idProduct", pid}});
@@ -48,23 +43,20 @@ class FakeSysfs {
     const std::string pci = "devices/pci0000:00/0000:00:1f." + std::to_string(n);
     AddBus(n, name, pci, {{pci + "/vendor", "0x8086"}, {pci + "/device", "0xa323"}});
   }
-  // class/i2c-dev/i2c-N with its name, its device being the adapter i2c-N under parent; the
-  // given files first (paths relative to the root).
-  void AddBus(int n, const std::string& name, const std::string& parent,
-              const std::map<std::string, std::string>& files) {
-    for (const auto& [path, text] : files) Write(root_ / path, text);
-    const auto classDev = root_ / "class/i2c-dev" / ("i2c-" + std::to_string(n));
-    const auto adapter = root_ / parent / classDev.filename();
-    std::filesystem::create_directories(adapter);
-    Write(classDev / "name", name);
-    std::filesystem::create_directory_symlink(adapter, classDev / "device");
+  // class/i2c-dev/i2c-N with its name, its device being the adapter i2c-N under parent, which
+  // holds the given files (paths relative to the root).
+  void AddBus(int n, const std::string& name, const std::string& parent, std::map<std::string, std::string> files) {
+    const std::string bus = "i2c-" + std::to_string(n);
+    files["class/i2c-dev/" + bus + "/name"] = name;
+    std::filesystem::create_directories(root_ / parent / bus);
+    for (const auto& [path, text] : files) {
+      std::filesystem::create_directories((root_ / path).parent_path());
+      std::ofstream(root_ / path) << text << "\n";
+    }
+    std::filesystem::create_directory_symlink(root_ / parent / bus, root_ / "class/i2c-dev" / bus / "device");
   }
 
  private:
-  static void Write(const std::filesystem::path& p, const std::string& text) {
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << text << "\n";
-  }
   std::filesystem::path root_;
 };
 
@@ -82,8 +74,7 @@ class FakeKernel : public I2cDevKernel {
   static constexpr unsigned long kAllFuncs = I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL | I2C_FUNC_SMBUS_READ_BLOCK_DATA;
 
   struct Bus {
-    int openErrno = 0;   // Open fails with this
-    int funcsErrno = 0;  // I2C_FUNCS fails with this
+    int openErrno = 0, funcsErrno = 0;  // Open or I2C_FUNCS fails with these
     unsigned long funcs = kAllFuncs;
     bool unplugged = false;     // its device file is gone and open descriptors get ENODEV
     std::set<uint8_t> claimed;  // addresses a kernel driver holds (I2C_SLAVE gives EBUSY)
@@ -98,10 +89,7 @@ class FakeKernel : public I2cDevKernel {
 
   Bus& AddBus(int n) { return buses["/dev/i2c-" + std::to_string(n)]; }
   FakeChip& Chip(int n, uint8_t address7) { return AddBus(n).chips[address7]; }
-
   int OpenFds() const { return static_cast<int>(fds_.size()); }
-  // Calls on a descriptor that was never open or already closed.
-  int CallsAfterClose() const { return callsAfterClose_; }
   int Count(const std::string& op) const {
     return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](auto& c) { return c.op == op; }));
   }
@@ -110,6 +98,7 @@ class FakeKernel : public I2cDevKernel {
   std::deque<int> failNext;  // transfers (not open, funcs or address) fail with these, in turn
   std::vector<Call> calls;
   std::vector<std::string> openedPaths;
+  int callsAfterClose = 0;  // calls on a descriptor that was never open or already closed
 
   int Open(const std::string& path) override {
     calls.push_back({"Open"});
@@ -122,7 +111,7 @@ class FakeKernel : public I2cDevKernel {
   }
   void Close(int fd) override {
     calls.push_back({"Close"});
-    if (fds_.erase(fd) == 0) ++callsAfterClose_;
+    if (fds_.erase(fd) == 0) ++callsAfterClose;
   }
   int Functionality(int fd, unsigned long& funcs) override {
     calls.push_back({"Funcs"});
@@ -142,49 +131,50 @@ class FakeKernel : public I2cDevKernel {
     return 0;
   }
 
-  int SmbusReadWord(int fd, uint8_t command) override {
-    return Do("ReadWord", fd, command, 2, [&](FakeChip& c) { return int{c.words[command]}; });
+  int SmbusReadWord(int fd, uint8_t cmd) override {
+    return Do("ReadWord", fd, cmd, 2, [&](FakeChip& c) { return int{c.words[cmd]}; });
   }
-  int SmbusWriteWord(int fd, uint8_t command, uint16_t word) override {
-    return Do("WriteWord", fd, command, 2, [&](FakeChip& c) { c.words[command] = word; return 0; });
+  int SmbusWriteWord(int fd, uint8_t cmd, uint16_t word) override {
+    return Do("WriteWord", fd, cmd, 2, [&](FakeChip& c) { return c.words[cmd] = word, 0; });
   }
   int SmbusSendByte(int fd, uint8_t value) override {
-    return Do("SendByte", fd, value, 0, [&](FakeChip& c) { c.pointer = value; return 0; });
+    return Do("SendByte", fd, value, 0, [&](FakeChip& c) { return c.pointer = value, 0; });
   }
-  int SmbusReadByteData(int fd, uint8_t command) override {
-    return Do("ReadByteData", fd, command, 1, [&](FakeChip& c) { return int{c.memory[command]}; });
+  int SmbusReadByteData(int fd, uint8_t cmd) override {
+    return Do("ReadByteData", fd, cmd, 1, [&](FakeChip& c) { return int{c.memory[cmd]}; });
   }
-  int SmbusWriteByteData(int fd, uint8_t command, uint8_t value) override {
-    return Do("WriteByteData", fd, command, 1, [&](FakeChip& c) { c.memory[command] = value; return 0; });
+  int SmbusWriteByteData(int fd, uint8_t cmd, uint8_t value) override {
+    return Do("WriteByteData", fd, cmd, 1, [&](FakeChip& c) { return c.memory[cmd] = value, 0; });
   }
-  int SmbusReadBlock(int fd, uint8_t command, std::span<uint8_t, kBlockMax> values) override {
-    return Do("ReadBlock", fd, command, -1, [&](FakeChip& c) {
-      const auto& data = c.blocks[command];
+  int SmbusReadBlock(int fd, uint8_t cmd, std::span<uint8_t, kBlockMax> values) override {
+    return Do("ReadBlock", fd, cmd, -1, [&](FakeChip& c) {
+      const auto& data = c.blocks[cmd];
       if (data.size() > kBlockMax) return -EPROTO;  // as the kernel checks the count byte
       std::copy(data.begin(), data.end(), values.begin());
       return static_cast<int>(data.size());
     });
   }
-  int SmbusWriteBlock(int fd, uint8_t command, std::span<const uint8_t> values) override {
-    return Do("WriteBlock", fd, command, static_cast<int>(values.size()),
-              [&](FakeChip& c) { c.blocks[command].assign(values.begin(), values.end()); return 0; });
+  int SmbusWriteBlock(int fd, uint8_t cmd, std::span<const uint8_t> values) override {
+    return Do("WriteBlock", fd, cmd, static_cast<int>(values.size()),
+              [&](FakeChip& c) { return c.blocks[cmd].assign(values.begin(), values.end()), 0; });
   }
-  int SmbusReadI2cBlock(int fd, uint8_t command, std::span<uint8_t> values) override {
-    return Do("ReadI2cBlock", fd, command, static_cast<int>(values.size()), [&](FakeChip& c) {
-      for (std::size_t i = 0; i < values.size(); ++i) values[i] = c.memory[(command + i) & 0xFF];
+  int SmbusReadI2cBlock(int fd, uint8_t cmd, std::span<uint8_t> values) override {
+    return Do("ReadI2cBlock", fd, cmd, static_cast<int>(values.size()), [&](FakeChip& c) {
+      for (std::size_t i = 0; i < values.size(); ++i) values[i] = c.memory[(cmd + i) & 0xFF];
       return static_cast<int>(values.size());
     });
   }
-  int SmbusWriteI2cBlock(int fd, uint8_t command, std::span<const uint8_t> values) override {
-    return Do("WriteI2cBlock", fd, command, static_cast<int>(values.size()), [&](FakeChip& c) {
-      for (std::size_t i = 0; i < values.size(); ++i) c.memory[(command + i) & 0xFF] = values[i];
+  int SmbusWriteI2cBlock(int fd, uint8_t cmd, std::span<const uint8_t> values) override {
+    return Do("WriteI2cBlock", fd, cmd, static_cast<int>(values.size()), [&](FakeChip& c) {
+      for (std::size_t i = 0; i < values.size(); ++i) c.memory[(cmd + i) & 0xFF] = values[i];
       return 0;
     });
   }
   // The messages in order: a write sets the chip's pointer and stores the bytes after the first,
   // a read continues at the pointer. length records the bytes of all messages together.
   int Transfer(int fd, std::span<i2c_msg> messages) override {
-    const int total = std::accumulate(messages.begin(), messages.end(), 0, [](int t, auto& m) { return t + m.len; });
+    int total = 0;
+    for (const auto& m : messages) total += m.len;
     return Do("Transfer", fd, -1, total, [&](FakeChip& c) {
       for (auto& m : messages) {
         if (m.addr != fds_[fd].second) return -EINVAL;
@@ -199,17 +189,14 @@ class FakeKernel : public I2cDevKernel {
       return static_cast<int>(messages.size());
     });
   }
-
   std::string SysfsRoot() override { return root_; }
 
  private:
   Bus* BusOf(int fd) {
     auto it = fds_.find(fd);
-    if (it == fds_.end()) {
-      ++callsAfterClose_;
-      return nullptr;
-    }
-    return &buses[it->second.first];
+    if (it != fds_.end()) return &buses[it->second.first];
+    ++callsAfterClose;
+    return nullptr;
   }
   static int Gone(const Bus* b) { return b == nullptr ? -EBADF : b->unplugged ? -ENODEV : 0; }
   // Common checks of a transfer, then transfer(chip): its result, or the -errno of a check.
@@ -218,28 +205,26 @@ class FakeKernel : public I2cDevKernel {
     calls.push_back({op, command, length});
     Bus* b = BusOf(fd);
     if (int e = Gone(b)) return e;
-    const int injected = failNext.empty() ? 0 : failNext.front();
-    if (!failNext.empty()) failNext.pop_front();
-    if (injected != 0) return -injected;
+    if (!failNext.empty()) {
+      const int injected = failNext.front();
+      failNext.pop_front();
+      if (injected != 0) return -injected;
+    }
     const int address = fds_[fd].second;
     if (address < 0) return -EINVAL;
     auto it = b->chips.find(static_cast<uint8_t>(address));
-    if (it == b->chips.end()) return -ENXIO;  // nobody acknowledges the address
-    return transfer(it->second);
+    return it == b->chips.end() ? -ENXIO : transfer(it->second);  // ENXIO: nobody acknowledges
   }
 
   std::string root_;
   std::map<int, std::pair<std::string, int>> fds_;  // the bus path and the 7-bit address (-1: none)
   int nextFd_ = 100;
-  int callsAfterClose_ = 0;
 };
 
 // The usual bench: a CP2112 bridge (i2c-3) carrying a charger at 7-bit 0x33 (unless left out),
 // and a motherboard SMBus (i2c-0) that must stay untouched.
-class I2cDevRig {
- public:
-  static constexpr int kUsbBus = 3;
-  static constexpr int kPciBus = 0;
+struct I2cDevRig {
+  static constexpr int kUsbBus = 3, kPciBus = 0;
   static constexpr const char* kUsbName = "i2c-3 CP2112 SMBus Bridge on hidraw0";
 
   explicit I2cDevRig(bool withBridge = true) : kernel(sysfs.Root()) {
