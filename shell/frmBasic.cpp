@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -21,6 +22,7 @@
 #include "panels/frmTrim.h"
 #include "shell/CommandLine.h"
 #include "shell/Messages.h"
+#include "shell/ScanTimer.h"
 #include "shell/Settings.h"
 #include "shell/Utils.h"
 #include "shell/Version.h"
@@ -83,8 +85,11 @@ frmLegend* frmBasic::Legend() const { return legend_.data(); }
 
 void frmBasic::SetSettleIntervalForTesting(int ms) { g_settleMs = ms > 0 ? ms : 1000; }
 
-frmBasic::frmBasic(QWidget* parent) : QWidget(parent) {
+frmBasic::frmBasic(QWidget* parent, std::unique_ptr<ScanTimer> scanTimer) : QWidget(parent) {
   g_current = this;
+  timer1_ = scanTimer ? scanTimer.release() : new QtScanTimer;
+  timer1_->setParent(this);
+  timer1_->setObjectName(QStringLiteral("Timer1"));
   setObjectName(QStringLiteral("frmBasic"));
   setWindowTitle(QString::fromLatin1(kAppTitle));
   Zentio1_ = frmUSB::CreateControl();
@@ -239,8 +244,6 @@ void frmBasic::BuildControls() {
   cmdTrimRegs->setEnabled(false);
   LblVer = label("LblVer", "Ver");
 
-  timer1_ = new QTimer(this);
-  timer1_->setObjectName(QStringLiteral("Timer1"));
   timer2_ = new QTimer(this);
   timer2_->setObjectName(QStringLiteral("Timer2"));
 
@@ -320,7 +323,7 @@ void frmBasic::ConnectHandlers() {
     UpdateTimer1();
   });
   connect(lblCommMode, &ClickableLabel::clicked, this, &frmBasic::ToggleCommMode);
-  connect(timer1_, &QTimer::timeout, this, &frmBasic::Timer1_Timer);
+  connect(timer1_, &ScanTimer::Tick, this, &frmBasic::Timer1_Timer);
   connect(timer2_, &QTimer::timeout, this, &frmBasic::Timer2_Timer);
   connect(cmdAbout, &QPushButton::clicked, this, &frmBasic::ShowAbout);
   connect(cmdLegend, &QPushButton::clicked, this, &frmBasic::ShowLegend);
@@ -379,7 +382,7 @@ void frmBasic::closeEvent(QCloseEvent* e) {
 void frmBasic::Form_Unload() {
   if (unloaded_) return;
   unloaded_ = true;
-  timer1_->stop();
+  timer1_->Stop();
   timer2_->stop();
   // Windows owned by this one (About, legend) close with it.
   for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -393,7 +396,10 @@ void frmBasic::Form_Unload() {
 int32_t frmBasic::ReadRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t& nResult,
                                int16_t nTargetAddr) {
   Busy busy(opDepth_);
-  return registers_.ReadRegister(sRegName, nRegAddr, nResult, nTargetAddr);
+  const int32_t status = registers_.ReadRegister(sRegName, nRegAddr, nResult, nTargetAddr);
+  // A failed read has shown its message by now, and the user has closed it.
+  if (status != 0 && inTick_) failureClosedAt_ = timer1_->NowMs();
+  return status;
 }
 
 int32_t frmBasic::WriteRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t nWord,
@@ -616,13 +622,18 @@ void frmBasic::SetTimer1Interval(int ms) {
 }
 
 void frmBasic::UpdateTimer1() {
-  // A period of 0 means no ticks at all (a zero-interval QTimer would fire continuously).
+  // A period of 0 means no ticks at all (a zero-interval timer would fire continuously).
   if (timer1Enabled_ && timer1Interval_ > 0) {
-    if (!timer1_->isActive() || timer1_->interval() != timer1Interval_) {
-      timer1_->start(timer1Interval_);
+    if (!timer1_->IsActive() || timer1_->Period() != timer1Interval_) {
+      // The first tick one period from now, or later while a failed tick's hold-off runs.
+      int first = timer1Interval_;
+      if (holdOffUntil_) {
+        first = static_cast<int>(std::max<int64_t>(first, *holdOffUntil_ - timer1_->NowMs()));
+      }
+      timer1_->Start(first, timer1Interval_);
     }
   } else {
-    timer1_->stop();
+    timer1_->Stop();
   }
 }
 
@@ -632,7 +643,19 @@ void frmBasic::Timer1_Timer() {
   // sees one message at a time.
   if (inTick_ || opDepth_ > 0 || QApplication::activeModalWidget()) return;
   inTick_ = true;
+  failureClosedAt_.reset();
   ReadAllRegisters();
+  if (failureClosedAt_) {
+    // Give the user time to reach the check box before the next tick's message appears. A
+    // scan switched off meanwhile stays off.
+    holdOffUntil_ = *failureClosedAt_ + std::max(kScanHoldOffMs, timer1Interval_);
+    if (timer1_->IsActive()) {
+      const int64_t wait = std::max<int64_t>(1, *holdOffUntil_ - timer1_->NowMs());
+      timer1_->Start(static_cast<int>(wait), timer1Interval_);
+    }
+  } else {
+    holdOffUntil_.reset();
+  }
   QCoreApplication::processEvents();
   inTick_ = false;
 }

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QTimer>
 #include <cstdio>
+#include <string>
 
 #include "support/gui/MainWindowFixture.h"
 #include "adapter/ErrorCodes.h"
@@ -201,17 +202,16 @@ TEST_F(MainPanelTest, WriteAllOrderWithAndWithoutVerifyAndANonHexControlEntry) {
 
 TEST_F(MainPanelTest, AddressAndScanPeriodSettleAfterTheLastKeystroke) {
   Load();
-  QTest::qWait(kSettleMs * 3);  // the loaded address settles once
+  ASSERT_TRUE(WaitUntil([&] { return !window->Timer2()->isActive(); }));  // the loaded address
   ToggleScan();
   Type("ScanPeriod", "2000");
   Type("txtDevAddr", "6B");
-  Click("cmdReadStat");  // still the previous address
+  Click("cmdReadStat");  // no event has run since the keystrokes: still the previous address
   EXPECT_EQ(Board().History().back().target, 0x67);
-  EXPECT_EQ(window->Timer1()->interval(), 500);
-  QTest::qWait(kSettleMs * 3);
+  EXPECT_EQ(window->Timer1()->Period(), 500);
+  ASSERT_TRUE(WaitUntil([&] { return !window->Timer2()->isActive(); }));
   EXPECT_EQ(modGlobals::DeviceAddress, 0x6B);
-  EXPECT_EQ(window->Timer1()->interval(), 2000);
-  EXPECT_FALSE(window->Timer2()->isActive());
+  EXPECT_EQ(window->Timer1()->Period(), 2000);
 }
 
 TEST_F(MainPanelTest, BadScanPeriodOrAddressKeepsTheOldOneAndShowsRed) {
@@ -263,44 +263,107 @@ TEST_F(MainPanelTest, DacEntryRangeColoursAndFilter) {
 TEST_F(MainPanelTest, ScanTicksOnePeriodAfterCheckingUntilUncheckedNeverWithPeriodZero) {
   Load();
   ToggleScan();
-  EXPECT_EQ(window->Timer1()->interval(), 500);
+  EXPECT_EQ(window->Timer1()->Period(), 500);
   SetPeriod("15");
+  scan->Advance(14);
   EXPECT_EQ(Board().Count(Kind::Read), 0u);
-  QTest::qWait(120);
+  scan->Advance(1);
+  EXPECT_EQ(Board().Count(Kind::Read), 5u);
+  scan->Advance(15 * 9);
   ToggleScan();
-  const size_t reads = Board().Count(Kind::Read);
-  EXPECT_GE(reads, 10u);
-  EXPECT_EQ(reads % 5, 0u);  // only whole ticks
-  QTest::qWait(50);
-  EXPECT_EQ(Board().Count(Kind::Read), reads);
+  EXPECT_EQ(Board().Count(Kind::Read), 50u);
+  scan->Advance(1000);
+  EXPECT_EQ(Board().Count(Kind::Read), 50u);
   // A period of 0 stops the ticks while the box stays checked, until a positive period.
   ToggleScan();
   SetPeriod("0");
-  EXPECT_FALSE(window->Timer1()->isActive());
+  EXPECT_FALSE(window->Timer1()->IsActive());
   EXPECT_TRUE(window->Timer1Enabled());
+  scan->Advance(1000);
+  EXPECT_EQ(Board().Count(Kind::Read), 50u);
   SetPeriod("20");
-  EXPECT_TRUE(window->Timer1()->isActive());
-  EXPECT_EQ(window->Timer1()->interval(), 20);
+  EXPECT_TRUE(window->Timer1()->IsActive());
+  EXPECT_EQ(window->Timer1()->Period(), 20);
+}
+
+TEST_F(MainPanelTest, ScanWithoutFailuresTicksExactlyOncePerPeriod) {
+  Load();
+  for (int period : {1, 15, 500, 1000, 2500}) {
+    SCOPED_TRACE(period);
+    SetPeriod(std::to_string(period).c_str());
+    const size_t reads = Board().Count(Kind::Read);
+    std::vector<int64_t> ticks;
+    auto seen = QObject::connect(scan, &ScanTimer::Tick, [&] { ticks.push_back(scan->NowMs()); });
+    const int64_t start = scan->NowMs();
+    ToggleScan();
+    scan->Advance(10 * period);
+    ToggleScan();
+    QObject::disconnect(seen);
+    std::vector<int64_t> expected;
+    for (int k = 1; k <= 10; ++k) expected.push_back(start + k * period);
+    EXPECT_EQ(ticks, expected);
+    EXPECT_EQ(Board().Count(Kind::Read) - reads, 50u);
+  }
+  EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(MainPanelTest, AfterAFailingTickTheNextComesASecondOrAPeriodAfterTheLastMessageClosed) {
+  Load();
+  Board().SetConditions({false, false, true});  // nothing answers: every read fails
+  sink.whileOpen = [&](const std::string&) { scan->Advance(700); };  // the user reads each box
+  for (const auto& [period, holdOff] : std::vector<std::pair<int, int64_t>>{
+           {1, 1000}, {500, 1000}, {1000, 1000}, {2500, 2500}}) {
+    SCOPED_TRACE(period);
+    SetPeriod(std::to_string(period).c_str());
+    sink.Clear();
+    ToggleScan();
+    scan->Advance(period);
+    ASSERT_EQ(sink.Count(), 5u);  // one tick; the fifth box has just been closed
+    scan->Advance(holdOff - 1);
+    EXPECT_EQ(sink.Count(), 5u);
+    scan->Advance(1);
+    EXPECT_EQ(sink.Count(), 10u);
+    ToggleScan();
+    scan->Advance(10000);  // the last tick's hold-off is over
+  }
+}
+
+TEST_F(MainPanelTest, OneClickWithinTheHoldOffStopsAFailingScan) {
+  Load();
+  Board().SetConditions({false, false, true});
+  SetPeriod("1");
+  for (int64_t clickAfter : {0, 500, 999}) {
+    SCOPED_TRACE(clickAfter);
+    sink.Clear();
+    ToggleScan();
+    scan->Advance(1);
+    ASSERT_EQ(sink.Count(), 5u);
+    scan->Advance(clickAfter);
+    ToggleScan();
+    scan->Advance(60000);
+    EXPECT_EQ(sink.Count(), 5u);
+    EXPECT_FALSE(window->Timer1()->IsActive());
+  }
 }
 
 TEST_F(MainPanelTest, ScanTicksNeverNestWhileAFailureBoxIsOpen) {
   Load();
   Board().SetConditions({false, false, true});
   SetPeriod("5");
-  sink.holdOpenMs = 40;  // each box's own event loop runs meanwhile, timers firing
+  sink.whileOpen = [&](const std::string&) { scan->Advance(40); };  // ticks fall due meanwhile
   ToggleScan();
-  QTest::qWait(400);
+  scan->Advance(5000);
   ToggleScan();
-  QTest::qWait(100);
   EXPECT_GE(sink.messages.size(), 5u);
   EXPECT_EQ(sink.maxOpenAtOnce, 1);
   EXPECT_EQ(sink.messages.size() % 5, 0u);  // ticks ran to their end, one after the other
   // Nor does a tick start inside a user's read.
+  scan->Advance(10000);
   sink.Clear();
   ToggleScan();
-  sink.holdOpenMs = 30;
   Click("cmdReadStat");
   ToggleScan();
+  EXPECT_EQ(sink.messages.size(), 1u);
   EXPECT_EQ(sink.maxOpenAtOnce, 1);
 }
 
