@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <fstream>
 
 #include "adapter/ErrorCodes.h"
@@ -256,20 +257,27 @@ TEST_F(TrimWindowTest, SpinButtonsApplyTheirPresetAndShowTheirDescriptions) {
 }
 
 TEST_F(TrimWindowTest, SpinsOpensTheModalSpinWindowWhoseBurnTakesNoSecondClickDuringItsWait) {
-  InstallQtEventPump();  // the burn's wait keeps the windows alive, as in the program
   Open();
   frmSpins* d = nullptr;
   QWidget* owner = nullptr;
   bool enabledDuringWait = true;
+  bool waited = false;
+  // The burn's wait keeps the windows alive, as in the program; its first pass of events is
+  // where a second click would arrive.
+  const Utils::EventPump qtPump = QtEventPump();
+  Utils::SetEventPump([&](std::chrono::steady_clock::time_point deadline) {
+    if (d && !waited) {
+      waited = true;
+      enabledDuringWait = d->cmdEEBurn()->isEnabled() || d->cmdWriteTrim(0)->isEnabled();
+      Click(d->cmdEEBurn());
+      Click(d->cmdWriteTrim(0));
+    }
+    qtPump(deadline);
+  });
   QTimer::singleShot(0, [&] {
     d = qobject_cast<frmSpins*>(QApplication::activeModalWidget());
     if (!d) return;
     owner = d->parentWidget();
-    QTimer::singleShot(150, [&] {  // inside the burn's wait (after its 100 ms delay)
-      enabledDuringWait = d->cmdEEBurn()->isEnabled() || d->cmdWriteTrim(0)->isEnabled();
-      Click(d->cmdEEBurn());
-      Click(d->cmdWriteTrim(0));
-    });
     Click(d->cmdEEBurn());
     EXPECT_TRUE(d->cmdEEBurn()->isEnabled());
     d->close();
@@ -278,6 +286,7 @@ TEST_F(TrimWindowTest, SpinsOpensTheModalSpinWindowWhoseBurnTakesNoSecondClickDu
   EXPECT_NE(d, nullptr);
   EXPECT_EQ(owner, window.data());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(waited);
   EXPECT_FALSE(enabledDuringWait);
   EXPECT_EQ(board->BurnCount(), 1);
   EXPECT_EQ(sink.messages, (std::vector<std::string>{std::string(Spins::kBurnConfirmText),
