@@ -287,8 +287,9 @@ void frmBasic::ConnectHandlers() {
   connect(cmdWriteCurrDAC, &QPushButton::clicked, this, &frmBasic::WriteCurrDAC);
   connect(cmdWriteIpCurrDAC, &QPushButton::clicked, this, &frmBasic::WriteIpCurrDAC);
   connect(WriteControlReg, &QPushButton::clicked, this, [this] {
+    // An empty entry stays empty, so the write below refuses it rather than sending 0.
     const std::string text = txtCtrlRegisterHex->text().toStdString();
-    txtCtrlRegisterHex->setText(Hex4(Utils::LenientHexValue(text)));
+    if (!text.empty()) txtCtrlRegisterHex->setText(Hex4(Utils::LenientHexValue(text)));
     WriteControlRegister();
   });
   connect(ctlCtrlRegister1, &BitRegisterView::Change, this, &frmBasic::RefreshControlHex);
