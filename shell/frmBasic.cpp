@@ -53,14 +53,6 @@ double NumericValue(const QString& text) {
   return Utils::LeadingNumber(s);
 }
 
-void SetBase(QLineEdit* box, int32_t bgr) {
-  const QColor c = ColorFromBgr(bgr);
-  if (box->testAttribute(Qt::WA_SetPalette) && box->palette().color(QPalette::Base) == c) return;
-  QPalette p = box->palette();
-  p.setColor(QPalette::Base, c);
-  box->setPalette(p);
-}
-
 // Back to the window's own background.
 void ClearBase(QLineEdit* box) {
   if (box->testAttribute(Qt::WA_SetPalette)) box->setPalette(QPalette());
@@ -560,7 +552,7 @@ void frmBasic::AllowOnlyNumeric(QLineEdit* txt) {
 void frmBasic::ColourDACEntry(QLineEdit* dacEntry, bool (*valid)(double)) {
   const QString text = dacEntry->text();
   const double v = text.isEmpty() ? 0.0 : NumericValue(text);
-  SetBase(dacEntry, valid(v) ? kWhite : kOutOfRange);
+  PaintBase(dacEntry, valid(v) ? kWhite : kOutOfRange);
 }
 
 void frmBasic::OnDACViewChange(BitRegisterView* view, QLineEdit* dacEntry) {
@@ -598,12 +590,12 @@ void frmBasic::ColourSettleBoxes() {
   if (ScanPeriodValue()) {
     ClearBase(ScanPeriod);
   } else {
-    SetBase(ScanPeriod, kOutOfRange);
+    PaintBase(ScanPeriod, kOutOfRange);
   }
   if (DeviceAddressValue()) {
     ClearBase(txtDevAddr);
   } else {
-    SetBase(txtDevAddr, kOutOfRange);
+    PaintBase(txtDevAddr, kOutOfRange);
   }
 }
 

@@ -8,6 +8,7 @@
 #include "dialogs/Registry.h"
 #include "dialogs/frmLegend.h"
 #include "dialogs/frmSplash.h"
+#include "support/gui/DarkTheme.h"
 #include "support/gui/MainWindowFixture.h"
 #include "views/BitBoxes.h"
 
@@ -164,6 +165,20 @@ TEST_F(AboutTest, LegendSitsAtTheTopRightShowsTheColoursAndClosesWithTheMainWind
   EXPECT_EQ(frmSplash::Instance(), nullptr);
   ASSERT_TRUE(legend);
   EXPECT_FALSE(legend->isVisible());
+}
+
+TEST(LegendText, EverySwatchContrastsWithItsTextOnADarkTheme) {
+  DarkTheme dark;
+  frmLegend legend;
+  for (int32_t colour : {0x7F80FF, 0x7FBF00, 0xCFCFCF, 0x000000, 0xFFFFFF, 0x0000FF, 0x202020}) {
+    legend.SetBitHiColor(colour);
+    legend.SetBitLoColor(colour);
+    legend.SetBitUnknownColor(colour);
+    for (int i = 0; i < 3; ++i) {
+      const int32_t text = BgrFromColor(legend.Label3(i)->palette().color(QPalette::WindowText));
+      EXPECT_GE(ContrastRatio(BackgroundOf(legend.Label3(i)), text), 4.5) << i << " " << std::hex << colour;
+    }
+  }
 }
 
 }  // namespace

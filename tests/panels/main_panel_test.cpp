@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "support/gui/DarkTheme.h"
 #include "support/gui/MainWindowFixture.h"
 #include "adapter/ErrorCodes.h"
 #include "registers/RegisterAccess.h"
@@ -366,6 +367,22 @@ TEST_F(MainPanelTest, ScanTicksNeverNestWhileAFailureBoxIsOpen) {
   ToggleScan();
   EXPECT_EQ(sink.messages.size(), 1u);
   EXPECT_EQ(sink.maxOpenAtOnce, 1);
+}
+
+TEST_F(MainPanelTest, EveryPaintedEntryContrastsWithItsTextOnADarkTheme) {
+  DarkTheme dark;
+  Load();
+  // Each entry with a value shown white and one shown red.
+  for (const auto& [box, values] : std::vector<std::pair<const char*, QStringList>>{
+           {"txtVoltDAC", {"16800", "8000"}}, {"txtCurrDAC", {"512", "16257"}},
+           {"txtIpCurrDAC", {"4096", "65535"}}, {"ScanPeriod", {"abc"}}, {"txtDevAddr", {"12345"}}}) {
+    for (const QString& value : values) {
+      Type(box, value);
+      const QPalette p = Child<QLineEdit>(box)->palette();
+      EXPECT_GE(ContrastRatio(BgrFromColor(p.color(QPalette::Base)), BgrFromColor(p.color(QPalette::Text))), 4.5)
+          << box << " " << value.toStdString();
+    }
+  }
 }
 
 }  // namespace

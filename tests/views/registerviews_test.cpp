@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
+
+#include "support/gui/DarkTheme.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
 #include "views/ctlStatRegister.h"
+#include "views/ctlTrimRegister.h"
 #include "views/Twips.h"
 
 namespace {
@@ -106,6 +111,40 @@ TEST_F(StatRegisterTest, Rk5191RenamesThreeBitsOnlyAndStillFits) {
   EXPECT_EQ(view.lblBit(9 + 16)->text(), "1");
   for (int i = 1; i < 16; ++i) EXPECT_LT(view.lblBit(i)->x(), view.lblBit(i - 1)->x()) << i;
   ExpectNothingClipped(view);
+}
+
+TEST(RegisterViewText, EveryPaintedCellContrastsWithItsTextOnADarkTheme) {
+  DarkTheme dark;
+  ctlStatRegister stat;
+  ctlCtrlRegister ctrl;
+  ctlDACRegister dac;
+  ctlTrimRegister trim;
+  // High, low, unknown colours.
+  const std::tuple<int32_t, int32_t, int32_t> colours[] = {
+      {kHi, kLo, kUnknown}, {0x000000, 0x202020, 0xFFFFFF}, {0x0000FF, 0x00FF00, 0xFF0000}};
+  for (const auto& [hi, lo, unknown] : colours) {
+    for (std::optional<int32_t> value : {std::optional<int32_t>(), std::optional<int32_t>(0x5A5A)}) {
+      auto paint = [&](auto& view) {
+        view.SetBitHiColor(hi);
+        view.SetBitLoColor(lo);
+        view.SetBitUnknownColor(unknown);
+        view.SetValue(value);
+      };
+      paint(stat);
+      paint(ctrl);
+      paint(dac);
+      paint(trim);
+      for (QWidget* view : {static_cast<QWidget*>(&stat), static_cast<QWidget*>(&ctrl),
+                            static_cast<QWidget*>(&dac), static_cast<QWidget*>(&trim)}) {
+        for (QLabel* cell : view->findChildren<QLabel*>()) {
+          const int32_t background = BackgroundOf(cell);
+          const int32_t text = BgrFromColor(cell->palette().color(QPalette::WindowText));
+          EXPECT_GE(ContrastRatio(background, text), 4.5)
+              << cell->objectName().toStdString() << " on " << std::hex << background;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
