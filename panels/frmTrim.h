@@ -11,6 +11,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -38,6 +39,9 @@ class frmTrim : public QWidget {
     const char* bitNames;
   };
   static const std::array<RowDesign, kRows>& Rows();
+  // The sixteen bit names of the row whose Tag names the same register as `tag`, indexed by
+  // bit; empty when no row shows that register.
+  static QStringList BitNames(const QString& tag);
 
   // Settings key ([Settings] ShowTrimRegisters, not 0) that makes the main window's
   // "Trim Registers..." button visible and enabled.

@@ -9,11 +9,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <tuple>
+#include <vector>
 
 #include "adapter/frmUSB.h"
 #include "drivers/Drivers.h"
@@ -42,10 +45,46 @@ constexpr int32_t kOutOfRange = 0x2020FF;
 frmBasic* g_current = nullptr;
 int g_settleMs = 1000;
 
-bool VoltageValid(double v) {
-  return v == 9000 || (v >= 12000 && v <= 14400) || (v >= 16000 && v <= 19200);
+// The values a DAC entry shows as valid, inclusive spans; the range colouring and the entry's
+// tooltip both come from here.
+struct DacRange {
+  struct Span {
+    int lo, hi;
+  };
+  std::vector<Span> spans;
+  const char* unit;
+  const char* lowestBitName;  // the register's lowest DAC bit, as the test-mode window names it
+
+  bool Contains(double v) const {
+    return std::any_of(spans.begin(), spans.end(),
+                       [v](const Span& s) { return v >= s.lo && v <= s.hi; });
+  }
+};
+
+const DacRange kVoltageRange{{{9000, 9000}, {12000, 14400}, {16000, 19200}}, "mV", "VREG DAC 0"};
+const DacRange kChargeCurrentRange{{{0, 16256}}, "mA", "ICHG DAC 0"};
+const DacRange kInputCurrentRange{{{0, 16256}}, "mA", "IAC DAC 0"};
+
+// "Valid: 9000, 12000 to 14400 or 16000 to 19200 mV" and "Resolution: 2 mV (bit 1, VREG DAC 0)":
+// the resolution is the value of the register's lowest DAC bit.
+QString DacToolTip(const DacRange& range, const QStringList& bitNames) {
+  QStringList spans;
+  for (const auto& s : range.spans)
+    spans << (s.lo == s.hi ? QString::number(s.lo) : QStringLiteral("%1 to %2").arg(s.lo).arg(s.hi));
+  QString valid = spans.takeLast();
+  if (!spans.isEmpty()) valid = spans.join(QStringLiteral(", ")) + QStringLiteral(" or ") + valid;
+  const QString unit = QString::fromLatin1(range.unit);
+  QString tip = QStringLiteral("Valid: %1 %2").arg(valid, unit);
+  const int bit = static_cast<int>(bitNames.indexOf(QString::fromLatin1(range.lowestBitName)));
+  if (bit >= 0) {
+    tip += QStringLiteral("\nResolution: %1 %2 (bit %3, %4)")
+               .arg(1 << bit)
+               .arg(unit)
+               .arg(bit)
+               .arg(QString::fromLatin1(range.lowestBitName));
+  }
+  return tip;
 }
-bool CurrentValid(double v) { return v >= 0 && v <= 16256; }
 
 double NumericValue(const QString& text) {
   const std::string s = text.toStdString();
@@ -56,6 +95,12 @@ double NumericValue(const QString& text) {
 // Back to the window's own background.
 void ClearBase(QLineEdit* box) {
   if (box->testAttribute(Qt::WA_SetPalette)) box->setPalette(QPalette());
+}
+
+void ColourDACEntry(QLineEdit* dacEntry, const DacRange& range) {
+  const QString text = dacEntry->text();
+  const double v = text.isEmpty() ? 0.0 : NumericValue(text);
+  PaintBase(dacEntry, range.Contains(v) ? kWhite : kOutOfRange);
 }
 
 QString Hex4(uint32_t v) {
@@ -210,6 +255,14 @@ void frmBasic::BuildControls() {
     }
     g->setColumnStretch(6, 1);
   }
+  for (const auto& [view, dacEntry, range] :
+       {std::tuple{ctlDACRegisterVolt, txtVoltDAC, &kVoltageRange},
+        std::tuple{ctlDACRegisterCurr, txtCurrDAC, &kChargeCurrentRange},
+        std::tuple{ctlDACRegisterIpCurr, txtIpCurrDAC, &kInputCurrentRange}}) {
+    const QStringList names = frmTrim::BitNames(view->Tag());
+    for (int bit = 0; bit < names.size() && bit < 16; ++bit) view->SetBitName(bit, names[bit]);
+    dacEntry->setToolTip(DacToolTip(*range, names));
+  }
 
   // Scan, address, bus mode and the window commands.
   ContinuousScan = new QCheckBox(QStringLiteral("Continuous Scan"), this);
@@ -293,15 +346,15 @@ void frmBasic::ConnectHandlers() {
           [this] { OnDACViewChange(ctlDACRegisterIpCurr, txtIpCurrDAC); });
   connect(txtVoltDAC, &QLineEdit::textChanged, this, [this] {
     AllowOnlyNumeric(txtVoltDAC);
-    ColourDACEntry(txtVoltDAC, VoltageValid);
+    ColourDACEntry(txtVoltDAC, kVoltageRange);
   });
   connect(txtCurrDAC, &QLineEdit::textChanged, this, [this] {
     AllowOnlyNumeric(txtCurrDAC);
-    ColourDACEntry(txtCurrDAC, CurrentValid);
+    ColourDACEntry(txtCurrDAC, kChargeCurrentRange);
   });
   connect(txtIpCurrDAC, &QLineEdit::textChanged, this, [this] {
     AllowOnlyNumeric(txtIpCurrDAC);
-    ColourDACEntry(txtIpCurrDAC, CurrentValid);
+    ColourDACEntry(txtIpCurrDAC, kInputCurrentRange);
   });
   connect(txtDevAddr, &QLineEdit::textChanged, this, [this] {
     RestartTimer2();
@@ -547,12 +600,6 @@ void frmBasic::AllowOnlyNumeric(QLineEdit* txt) {
   } else if (*v < 0) {
     txt->setText(QStringLiteral("0"));
   }
-}
-
-void frmBasic::ColourDACEntry(QLineEdit* dacEntry, bool (*valid)(double)) {
-  const QString text = dacEntry->text();
-  const double v = text.isEmpty() ? 0.0 : NumericValue(text);
-  PaintBase(dacEntry, valid(v) ? kWhite : kOutOfRange);
 }
 
 void frmBasic::OnDACViewChange(BitRegisterView* view, QLineEdit* dacEntry) {

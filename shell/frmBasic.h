@@ -104,7 +104,6 @@ class frmBasic : public QWidget {
   void ReadInto(BitRegisterView* view);
   void WriteDAC(QLineEdit* entry, BitRegisterView* view, const char* what,
                 void (frmBasic::*readBack)());
-  void ColourDACEntry(QLineEdit* entry, bool (*valid)(double));
   void RefreshControlHex();
   void OnDACViewChange(BitRegisterView* view, QLineEdit* entry);
   void RestartTimer2();

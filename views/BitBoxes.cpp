@@ -43,6 +43,11 @@ int32_t ContrastingTextColor(int32_t backgroundBgr) {
                                                                                         : kWhite;
 }
 
+QString BitToolTip(int bit, const QString& name) {
+  const QString number = QStringLiteral("Bit %1").arg(bit);
+  return name.isEmpty() ? number : number + QStringLiteral(": ") + name;
+}
+
 BitCell::BitCell(const QString& text, QWidget* parent) : QLabel(text, parent) {}
 
 void BitCell::SetBackground(const QColor& c) {

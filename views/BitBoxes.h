@@ -98,6 +98,8 @@ int32_t ContrastingTextColor(int32_t backgroundBgr);
 void PaintBackground(QWidget* label, int32_t bgr);
 // The same for a text box: its base and, contrasting with it, its text.
 void PaintBase(QWidget* box, int32_t bgr);
+// The tooltip of a bit's cells and box: "Bit 7: ICHG DAC 0", or "Bit 7" without a name.
+QString BitToolTip(int bit, const QString& name);
 // The background a label was last painted with, as 0x00BBGGRR.
 int32_t BackgroundOf(const QWidget* label);
 

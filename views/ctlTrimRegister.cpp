@@ -70,7 +70,14 @@ void ctlTrimRegister::SetBitDescription(const QString& text) {
     MsgBox("Check bitdesc string");
     return;
   }
-  for (int k = 0; k < kBits; ++k) cells_[kBits - 1 - k]->setText(parts[k]);
+  for (int k = 0; k < kBits; ++k) {
+    const int bit = kBits - 1 - k;
+    cells_[bit]->setText(parts[k]);
+    const QString tip = BitToolTip(bit, parts[k]);
+    for (QWidget* w : {static_cast<QWidget*>(cells_[bit]), static_cast<QWidget*>(strips_[bit]),
+                       static_cast<QWidget*>(boxes_->Box(bit))})
+      w->setToolTip(tip);
+  }
 }
 
 void ctlTrimRegister::SetBitWidth(int32_t w) {

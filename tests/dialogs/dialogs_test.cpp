@@ -181,4 +181,13 @@ TEST(LegendText, EverySwatchContrastsWithItsTextOnADarkTheme) {
   }
 }
 
+TEST_F(AboutTest, LegendClosesWithEscape) {
+  Load();
+  Click("cmdLegend");
+  QPointer<frmLegend> legend = window->Legend();
+  ASSERT_TRUE(legend && legend->isVisible());
+  QTest::keyClick(legend, Qt::Key_Escape);
+  EXPECT_FALSE(legend && legend->isVisible());
+}
+
 }  // namespace

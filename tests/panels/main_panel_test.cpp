@@ -385,4 +385,25 @@ TEST_F(MainPanelTest, EveryPaintedEntryContrastsWithItsTextOnADarkTheme) {
   }
 }
 
+TEST_F(MainPanelTest, DacEntriesGiveTheirValidRangeAndResolution) {
+  Load();
+  for (const auto& [box, tip] : std::vector<std::pair<const char*, const char*>>{
+           {"txtVoltDAC", "Valid: 9000, 12000 to 14400 or 16000 to 19200 mV\nResolution: 2 mV (bit 1, VREG DAC 0)"},
+           {"txtCurrDAC", "Valid: 0 to 16256 mA\nResolution: 128 mA (bit 7, ICHG DAC 0)"},
+           {"txtIpCurrDAC", "Valid: 0 to 16256 mA\nResolution: 128 mA (bit 7, IAC DAC 0)"}})
+    EXPECT_EQ(Child<QLineEdit>(box)->toolTip().toStdString(), tip) << box;
+}
+
+TEST_F(MainPanelTest, DacBitCellsNameTheirBitsAsTheTestModeWindowDoes) {
+  Load();
+  for (const auto& [view, bit, tip] : std::vector<std::tuple<const char*, int, const char*>>{
+           {"ctlDACRegisterVolt", 1, "Bit 1: VREG DAC 0"}, {"ctlDACRegisterVolt", 0, "Bit 0: TM vdac "},
+           {"ctlDACRegisterCurr", 7, "Bit 7: ICHG DAC 0"}, {"ctlDACRegisterCurr", 15, "Bit 15: ICHG DAC 8"},
+           {"ctlDACRegisterIpCurr", 7, "Bit 7: IAC DAC 0"}, {"ctlDACRegisterIpCurr", 0, "Bit 0: TM CLK 2"}}) {
+    auto* v = Child<BitRegisterView>(view);
+    EXPECT_EQ(v->lblBit(bit)->toolTip().toStdString(), tip) << view;
+    EXPECT_EQ(v->txtBitVal(bit)->toolTip().toStdString(), tip) << view;
+  }
+}
+
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <optional>
 #include <tuple>
+#include <vector>
 
+#include "support/RecordingSink.h"
 #include "support/gui/DarkTheme.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
@@ -144,6 +146,38 @@ TEST(RegisterViewText, EveryPaintedCellContrastsWithItsTextOnADarkTheme) {
         }
       }
     }
+  }
+}
+
+TEST(RegisterViewToolTips, EveryBitCellAndBoxGivesItsBitNumberAndName) {
+  RecordingSink sink;
+  ScopedSink scope(&sink);
+  ctlStatRegister stat;
+  ctlStatRegister stat5191;
+  stat5191.Makerk5191();
+  ctlCtrlRegister ctrl;
+  ctlDACRegister dac;
+  ctlTrimRegister trim;
+  trim.SetBitDescription(QStringLiteral("BG CRUD 2|BG CRUD 1|BG CRUD 0|ICHG XLATR 3|ICHG XLATR 2|"
+                                        "ICHG XLATR 1|ICHG XLATR 0|IAC  4|IAC  3|IAC  2|IAC  1|"
+                                        "IAC  0|IAC XLATR 3|IAC XLATR 2|IAC XLATR 1|AC < BAT"));
+  auto tip = [](int bit, const char* name) {
+    return QStringLiteral("Bit %1").arg(bit) + (*name ? QStringLiteral(": ") + QString::fromLatin1(name) : QString());
+  };
+  // A view, a bit, its name, the widgets that carry its tooltip.
+  const std::vector<std::tuple<const char*, int, const char*, std::vector<QWidget*>>> cases = {
+      {"status", 13, "AC<BT", {stat.BitLabel(13), stat.lblBit(13), stat.lblBit(29)}},
+      {"status", 14, "RSVD", {stat.BitLabel(14), stat.lblBit(14), stat.lblBit(30)}},
+      {"rk5191 status", 14, "BDET", {stat5191.BitLabel(14), stat5191.lblBit(14), stat5191.lblBit(30)}},
+      {"rk5191 status", 9, "BCOLD", {stat5191.BitLabel(9), stat5191.lblBit(9), stat5191.lblBit(25)}},
+      {"control", 0, "CHGEND", {ctrl.lblBit(0), ctrl.lblBit(16), ctrl.txtBitVal(0)}},
+      {"control", 15, "RSVD", {ctrl.lblBit(15), ctrl.lblBit(31), ctrl.txtBitVal(15)}},
+      {"DAC", 3, "", {dac.lblBit(3), dac.txtBitVal(3)}},
+      {"trim", 15, "BG CRUD 2", {trim.lblBitLabel(15), trim.lblBit(15), trim.txtBitVal(15)}},
+      {"trim", 0, "AC < BAT", {trim.lblBitLabel(0), trim.lblBit(0), trim.txtBitVal(0)}}};
+  for (const auto& [view, bit, name, widgets] : cases) {
+    for (QWidget* w : widgets)
+      EXPECT_EQ(w->toolTip().toStdString(), tip(bit, name).toStdString()) << view << " " << w->objectName().toStdString();
   }
 }
 
