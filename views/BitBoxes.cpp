@@ -99,9 +99,31 @@ int32_t BackgroundOf(const QWidget* label) {
   return BgrFromColor(label->palette().color(QPalette::Window));
 }
 
+BitBox::BitBox(QWidget* parent) : QLineEdit(parent) { ShowSelection(false); }
+
+void BitBox::ShowSelection(bool show) {
+  if (show) {
+    setPalette(QPalette());  // the theme's own selection colours
+    return;
+  }
+  // The selection painted as the box's ground and text: there, but not seen.
+  QPalette p = palette();
+  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    p.setColor(group, QPalette::Highlight, p.color(group, QPalette::Base));
+    p.setColor(group, QPalette::HighlightedText, p.color(group, QPalette::Text));
+  }
+  setPalette(p);
+}
+
 void BitBox::focusInEvent(QFocusEvent* e) {
+  ShowSelection(true);
   QLineEdit::focusInEvent(e);
   setSelection(0, 1);
+}
+
+void BitBox::focusOutEvent(QFocusEvent* e) {
+  QLineEdit::focusOutEvent(e);
+  ShowSelection(false);
 }
 
 BitBoxes::BitBoxes(QWidget* parent) : QObject(parent) {
@@ -111,13 +133,6 @@ BitBoxes::BitBoxes(QWidget* parent) : QObject(parent) {
     box->setObjectName(QStringLiteral("txtBitVal%1").arg(i));
     box->setAlignment(Qt::AlignCenter);
     box->setMaxLength(2);
-    // The first character stays selected after every change; show that only in the box that
-    // has the focus, as a text box does when it hides its selection.
-    QPalette p = box->palette();
-    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Inactive, QPalette::Base));
-    p.setColor(QPalette::Inactive, QPalette::HighlightedText,
-               p.color(QPalette::Inactive, QPalette::Text));
-    box->setPalette(p);
     boxes_[i] = box;
     connect(box, &QLineEdit::textChanged, this, [this, i] { OnTextChanged(i); });
   }

@@ -103,13 +103,20 @@ QString BitToolTip(int bit, const QString& name);
 // The background a label was last painted with, as 0x00BBGGRR.
 int32_t BackgroundOf(const QWidget* label);
 
+// A bit box. Its first character stays selected after every change, but only the box that has
+// the focus shows it, as a text box that hides its selection does: otherwise every box of a
+// window would look highlighted after a read.
 class BitBox : public QLineEdit {
   Q_OBJECT
  public:
-  using QLineEdit::QLineEdit;
+  explicit BitBox(QWidget* parent = nullptr);
 
  protected:
   void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+
+ private:
+  void ShowSelection(bool show);
 };
 
 class BitBoxes : public QObject {

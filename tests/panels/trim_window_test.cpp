@@ -293,6 +293,49 @@ TEST_F(TrimWindowTest, SpinsOpensTheModalSpinWindowWhoseBurnTakesNoSecondClickDu
                                                      "Programming complete."}));
 }
 
+TEST_F(TrimWindowTest, AfterReadAllOnlyTheFocusedBitBoxShowsItsSelection) {
+  Open();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  const QRgb highlight = window->palette().color(QPalette::Active, QPalette::Highlight).rgb();
+  // Boxes whose picture shows the selection colour.
+  auto showingSelection = [&] {
+    std::vector<std::pair<int, int>> shown;
+    for (int row = 0; row < frmTrim::kRows; ++row) {
+      for (int bit = 0; bit < 16; ++bit) {
+        const QImage image = window->ctlTrimReg(row)->txtBitVal(bit)->grab().toImage();
+        bool found = false;
+        for (int y = 0; y < image.height() && !found; ++y)
+          for (int x = 0; x < image.width() && !found; ++x) found = (image.pixel(x, y) & 0xFFFFFF) == (highlight & 0xFFFFFF);
+        if (found) shown.emplace_back(row, bit);
+      }
+    }
+    return shown;
+  };
+  Click("cmdReadAll");
+  ASSERT_EQ(Hex(5), "41A0");  // every box holds a digit, its first character selected
+  EXPECT_EQ(showingSelection(), (std::vector<std::pair<int, int>>{}));
+  window->ctlTrimReg(5)->txtBitVal(3)->setFocus(Qt::TabFocusReason);
+  EXPECT_EQ(showingSelection(), (std::vector<std::pair<int, int>>{{5, 3}}));
+}
+
+TEST_F(TrimWindowTest, EveryBitNameIsReadableInFull) {
+  Open();
+  for (int row = 0; row < frmTrim::kRows; ++row) {
+    for (int bit = 0; bit < 16; ++bit) {
+      const QLabel* cell = window->ctlTrimReg(row)->lblBitLabel(bit);
+      const QFontMetrics fm(cell->font());
+      const QRect area = cell->contentsRect();  // inside the cell's frame
+      const std::string where = std::to_string(row) + "/" + std::to_string(bit) + " " + cell->text().toStdString();
+      EXPECT_TRUE(cell->wordWrap()) << where;
+      EXPECT_GE(cell->font().pointSizeF(), 6.0) << where;
+      for (const QString& word : cell->text().split(' ', Qt::SkipEmptyParts))
+        EXPECT_LE(fm.horizontalAdvance(word), area.width() - 2) << where << ": " << word.toStdString();
+      EXPECT_LE(fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height(), area.height()) << where;
+    }
+  }
+}
+
 class TrimMainWindowTest : public MainWindowFixture {
  protected:
   ~TrimMainWindowTest() override {
