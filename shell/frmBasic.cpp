@@ -374,7 +374,7 @@ void frmBasic::ConnectHandlers() {
   connect(cmdAbout, &QPushButton::clicked, this, &frmBasic::ShowAbout);
   connect(cmdLegend, &QPushButton::clicked, this, &frmBasic::ShowLegend);
   connect(cmdTrimRegs, &QPushButton::clicked, this, &frmBasic::openTrimWindow);
-  connect(this, &frmBasic::openTrimWindow, this, [this] { frmTrim::Open(registers_); });
+  connect(this, &frmBasic::openTrimWindow, this, [this] { frmTrim::Open(registers_, this); });
 }
 
 // --- lifecycle ---

@@ -4,10 +4,13 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPointer>
+#include <QScreen>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <fstream>
+#include <tuple>
 
 #include "adapter/ErrorCodes.h"
 #include "adapter/frmUSB.h"
@@ -336,6 +339,32 @@ TEST_F(TrimWindowTest, EveryBitNameIsReadableInFull) {
   }
 }
 
+TEST(TrimWindowPlacement, BesideTheMainWindowWhereThereIsRoomSizedToFitALaptopScreen) {
+  const QSize content(939, 844);
+  const QRect main(0, 0, 994, 500);
+  constexpr int kBar = 15;
+  // Screen area, main window frame, frame margins; then the window's outer geometry.
+  const std::vector<std::tuple<QRect, QRect, QMargins, QRect>> cases = {
+      // A large screen: to the right, as high as a 1366x768 screen allows, room for the scroll bar.
+      {QRect(0, 0, 2560, 1440), main, {}, QRect(994, 0, 939 + kBar, 720)},
+      // A laptop screen has no room beside it: against the right edge, over part of it.
+      {QRect(0, 0, 1366, 768), main, {}, QRect(1366 - 954, 0, 954, 720)},
+      {QRect(0, 0, 1366, 768), main, {4, 24, 4, 4}, QRect(1366 - 962, 0, 962, 720)},
+      // A main window on the right half: to its left.
+      {QRect(0, 0, 1920, 1080), QRect(960, 100, 994, 500), {}, QRect(960 - 954, 100, 954, 720)},
+      // Level with the main window's top, but kept on the screen.
+      {QRect(0, 0, 2560, 1440), QRect(0, 900, 994, 500), {}, QRect(994, 1440 - 720, 954, 720)},
+      // A screen smaller than the window: the whole screen, scrolling both ways.
+      {QRect(0, 0, 800, 600), main, {}, QRect(0, 0, 800, 600)},
+      // A screen whose panel sits on the left.
+      {QRect(60, 0, 1306, 768), QRect(60, 0, 994, 500), {}, QRect(1366 - 954, 0, 954, 720)}};
+  for (const auto& [screen, mainFrame, margins, frame] : cases) {
+    const frmTrim::Placement p = frmTrim::InitialPlacement(screen, mainFrame, content, margins, kBar);
+    EXPECT_EQ(p.frame, frame) << screen.width() << "x" << screen.height() << " main at " << mainFrame.x();
+    EXPECT_EQ(p.client + QSize(margins.left() + margins.right(), margins.top() + margins.bottom()), p.frame.size());
+  }
+}
+
 class TrimMainWindowTest : public MainWindowFixture {
  protected:
   ~TrimMainWindowTest() override {
@@ -374,6 +403,26 @@ TEST_F(TrimMainWindowTest, KeyShowsTheButtonWhichOpensTheWindowThatOutlivesTheMa
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_NE(sink.messages[0].find("Error description : VB_NO_USB"), std::string::npos);
   EXPECT_EQ(opened->txtHexVal(10)->text(), "");
+}
+
+TEST_F(TrimMainWindowTest, OpensBesideTheMainWindowAtItsPlacement) {
+  Load("[Settings]\nShowTrimRegisters=1\n");
+  window->move(0, 0);
+  Click("cmdTrimRegs");
+  frmTrim* opened = frmTrim::Instance();
+  ASSERT_NE(opened, nullptr);
+  const QScreen* screen = window->screen();
+  const QWidget* content = opened->findChild<QWidget*>("content");
+  const QRect outer = window->frameGeometry(), inner = window->geometry();
+  const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                       outer.right() - inner.right(), outer.bottom() - inner.bottom());
+  const frmTrim::Placement p = frmTrim::InitialPlacement(
+      screen->availableGeometry(), outer, content->size(), frame,
+      opened->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, opened));
+  EXPECT_EQ(opened->frameGeometry(), p.frame);
+  EXPECT_EQ(opened->size(), p.client);
+  EXPECT_TRUE(screen->availableGeometry().contains(opened->frameGeometry()));
+  EXPECT_LE(opened->frameGeometry().height(), frmTrim::kFitScreen.height());
 }
 
 }  // namespace
