@@ -29,6 +29,7 @@ ctlTrimRegister::ctlTrimRegister(QWidget* parent) : QWidget(parent) {
     cell->setObjectName(QStringLiteral("lblBitLabel%1").arg(i));
     cell->setFont(small);
     cell->setWordWrap(true);
+    cell->setMargin(1);  // wrapped lines keep clear of the frame
     cell->setAlignment(Qt::AlignCenter);
     cell->setFrameShape(QFrame::Box);
     cells_[i] = cell;
@@ -109,8 +110,8 @@ void ctlTrimRegister::SetBitLabelHeight(int32_t h) {
 
 bool ctlTrimRegister::NameFits(const QLabel* cell, const QFont& font) {
   const QFontMetrics fm(font);
-  // One pixel clear of the frame on either side, as antialiased glyph edges need.
-  const QRect area = cell->contentsRect().adjusted(1, 0, -1, 0);
+  const int m = cell->margin();
+  const QRect area = cell->contentsRect().adjusted(m, m, -m, -m);  // where the label lays out text
   for (const QString& word : cell->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
     if (fm.horizontalAdvance(word) > area.width()) return false;
   }

@@ -328,12 +328,14 @@ TEST_F(TrimWindowTest, EveryBitNameIsReadableInFull) {
     for (int bit = 0; bit < 16; ++bit) {
       const QLabel* cell = window->ctlTrimReg(row)->lblBitLabel(bit);
       const QFontMetrics fm(cell->font());
-      const QRect area = cell->contentsRect();  // inside the cell's frame
+      // Where the label lays out its text: inside its frame, less its margin.
+      const QRect area = cell->contentsRect().adjusted(cell->margin(), cell->margin(), -cell->margin(), -cell->margin());
       const std::string where = std::to_string(row) + "/" + std::to_string(bit) + " " + cell->text().toStdString();
       EXPECT_TRUE(cell->wordWrap()) << where;
+      EXPECT_GE(cell->margin(), 1) << where << ": lines keep clear of the frame";
       EXPECT_GE(cell->font().pointSizeF(), 6.0) << where;
       for (const QString& word : cell->text().split(' ', Qt::SkipEmptyParts))
-        EXPECT_LE(fm.horizontalAdvance(word), area.width() - 2) << where << ": " << word.toStdString();
+        EXPECT_LE(fm.horizontalAdvance(word), area.width()) << where << ": " << word.toStdString();
       EXPECT_LE(fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height(), area.height()) << where;
     }
   }
