@@ -714,6 +714,11 @@ void frmBasic::ToggleCommMode() {
 
 void frmBasic::ShowAbout() {
   frmSplash* about = frmSplash::Instance();
+  // Only an About window of this one is brought forward; a splash still around is not one.
+  if (about && about->parentWidget() != this) {
+    delete about;
+    about = nullptr;
+  }
   if (!about) about = new frmSplash(this);
   about->show();
   about->raise();
