@@ -195,6 +195,11 @@ echo "${#files[@]} files installed"
 run_checks_from_path
 bash -c 'source /usr/share/bash-completion/bash_completion; _completion_loader korvoctl; complete -p korvoctl' |
   grep -q _korvoctl || fail "bash-completion does not load the completion for korvoctl"
+# udev reads the rule from where the package put it, and finds nothing wrong in it.
+if [ -e /sys/class/net/lo ] && command -v udevadm >/dev/null; then
+  udev=$(udevadm test --action=add /sys/class/net/lo 2>&1 | grep -F 70-korvo-i2c.rules | sort -u || true)
+  [ "$udev" = "Reading rules file: /usr/lib/udev/rules.d/70-korvo-i2c.rules" ] || fail "udevadm test: $udev"
+fi
 if [ -f /usr/share/man/man1/korvoctl.1.gz ]; then
   [ "$(man -w korvoctl)" = /usr/share/man/man1/korvoctl.1.gz ] || fail "man -w korvoctl"
 fi
