@@ -11,8 +11,8 @@
 #include "shell/Paths.h"
 #include "shell/Settings.h"
 #include "shell/Version.h"
-#include "shell/shell_temp_dir.h"
 #include "support/ScopedXdg.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -143,16 +143,16 @@ TEST_F(KorvoctlTest, SettingsFileFromIniOption) {
 }
 
 TEST_F(KorvoctlTest, VersionNamesTheSettingsFileRead) {
-  ShellTempDir program, user;
-  ScopedXdg xdg(user.path, program.path + "/no-system-dir");
-  Paths::SetProgramDirForTesting(program.path);
+  TempDir program, user;
+  ScopedXdg xdg(user.Path(), program.Path() + "/no-system-dir");
+  Paths::SetProgramDirForTesting(program.Path());
   const std::string explicitFile = program.Write("explicit.ini", "");
-  std::filesystem::create_directory(user.path + "/korvo");
+  std::filesystem::create_directory(user.Path() + "/korvo");
   // (files present, arguments, the file named)
   const std::tuple<std::vector<std::string>, std::vector<std::string>, std::string> cases[] = {
       {{}, {"--version"}, "none: defaults"},
       {{}, {"--ini", explicitFile, "--version"}, explicitFile},
-      {{"korvo/korvo.ini"}, {"--version"}, user.path + "/korvo/korvo.ini"},
+      {{"korvo/korvo.ini"}, {"--version"}, user.Path() + "/korvo/korvo.ini"},
   };
   for (const auto& [files, args, named] : cases) {
     for (const std::string& f : files) user.Write(f, "");
@@ -163,10 +163,10 @@ TEST_F(KorvoctlTest, VersionNamesTheSettingsFileRead) {
 }
 
 TEST_F(KorvoctlTest, KorvoIniBesideKorvoctlComesBeforeTheXdgFiles) {
-  ShellTempDir program, user;
-  ScopedXdg xdg(user.path, program.path + "/no-system-dir");
-  Paths::SetProgramDirForTesting(program.path);
-  std::filesystem::create_directory(user.path + "/korvo");
+  TempDir program, user;
+  ScopedXdg xdg(user.Path(), program.Path() + "/no-system-dir");
+  Paths::SetProgramDirForTesting(program.Path());
+  std::filesystem::create_directory(user.Path() + "/korvo");
   user.Write("korvo/korvo.ini", "[Target]\nAddress=80\n");  // 0x50: nobody there
   EXPECT_EQ(Run({"read", "0x15"}), kExitBus) << "the user's file is read";
   program.Write("korvo.ini", "[Target]\nAddress=103\n");

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell_temp_dir.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ const ConfigDirs kPlainEnv{"/home/ann", "", ""};
 struct FakeRoot {
   explicit FakeRoot(const std::vector<std::string>& entries) {
     for (const std::string& e : entries) {
-      const fs::path p = fs::path(dir.path) / e.substr(1);
+      const fs::path p = fs::path(dir.Path()) / e.substr(1);
       if (e.back() == '/') {
         fs::create_directories(p);
       } else {
@@ -33,7 +33,7 @@ struct FakeRoot {
       }
     }
   }
-  ShellTempDir dir;
+  TempDir dir{"korvo_paths"};
 };
 
 struct LookupCase {
@@ -52,7 +52,7 @@ TEST(SettingsLookup, TheFirstExistingFileInOrderWins) {
   };
   for (const LookupCase& c : cases) {
     FakeRoot root(c.present);
-    EXPECT_EQ(Paths::FindSettingsFile(kBeside, kPlainEnv, root.dir.path), c.found)
+    EXPECT_EQ(Paths::FindSettingsFile(kBeside, kPlainEnv, root.dir.Path()), c.found)
         << ::testing::PrintToString(c.present);
   }
 }
@@ -64,13 +64,13 @@ TEST(SettingsLookup, OnlyReadableRegularFilesCount) {
   };
   for (const LookupCase& c : cases) {
     FakeRoot root(c.present);
-    EXPECT_EQ(Paths::FindSettingsFile(kBeside, kPlainEnv, root.dir.path), c.found)
+    EXPECT_EQ(Paths::FindSettingsFile(kBeside, kPlainEnv, root.dir.Path()), c.found)
         << ::testing::PrintToString(c.present);
   }
   // A dangling symbolic link beside the program does not hide the user's file.
   FakeRoot root({kUser, "/opt/korvo/bin/"});
-  fs::create_symlink("/nowhere/korvo.ini", fs::path(root.dir.path) / std::string(kBeside).substr(1));
-  EXPECT_EQ(Paths::FindSettingsFile(kBeside, kPlainEnv, root.dir.path), kUser);
+  fs::create_symlink("/nowhere/korvo.ini", fs::path(root.dir.Path()) / std::string(kBeside).substr(1));
+  EXPECT_EQ(Paths::FindSettingsFile(kBeside, kPlainEnv, root.dir.Path()), kUser);
 }
 
 TEST(SettingsLookup, XdgVariablesChooseTheDirectories) {
