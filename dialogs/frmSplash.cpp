@@ -115,7 +115,8 @@ frmSplash::frmSplash(QWidget* owner)
   fl->addWidget(Shape1);
   fl->addWidget(credit2);
   fl->addWidget(legal);
-  fl->addWidget(text("lblSettingsFile", QString::fromStdString("Settings file: " + Settings::FileReadText()), -2, false));
+  fl->addWidget(text("lblSettingsFile",
+                     QString::fromStdString("Settings file: " + Settings::FileReadText()), -2, false));
 
   cmdSysInfo_ = new QPushButton(QStringLiteral("System Info..."), this);
   cmdSysInfo_->setObjectName(QStringLiteral("cmdSysInfo"));

@@ -43,7 +43,7 @@ std::string FileReadText() {
   return Paths::IsReadableFile(file) ? file : "none: defaults";
 }
 
-// An empty path goes back to the file beside the executable.
+// An empty path goes back to the lookup: beside the executable, then the XDG directories.
 void SetFile(std::string path) { ChosenFile() = std::move(path); }
 
 int32_t GetInt(std::string_view section, std::string_view key, int32_t def) {

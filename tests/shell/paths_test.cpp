@@ -69,7 +69,8 @@ TEST(SettingsLookup, OnlyReadableRegularFilesCount) {
   }
   // A dangling symbolic link beside the program does not hide the user's file.
   FakeRoot root({kUser, "/opt/korvo/bin/"});
-  fs::create_symlink("/nowhere/korvo.ini", fs::path(root.dir.Path()) / std::string(kBeside).substr(1));
+  fs::create_symlink("/nowhere/korvo.ini",
+                     fs::path(root.dir.Path()) / std::string(kBeside).substr(1));
   EXPECT_EQ(Paths::FindSettingsFile(kBeside, kPlainEnv, root.dir.Path()), kUser);
 }
 

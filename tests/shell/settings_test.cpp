@@ -127,9 +127,11 @@ TEST(SettingsFile, WithoutAFileBesideTheProgramTheXdgFilesAreReadAndNamed) {
   };
   for (const auto& [dir, name, address] : steps) {
     const std::string path =
-        dir ? dir->Write(name, "[Target]\nAddress=" + std::to_string(address) + "\n") : "none: defaults";
+        dir ? dir->Write(name, "[Target]\nAddress=" + std::to_string(address) + "\n")
+            : "none: defaults";
     Settings::LoadCommSettings();
-    EXPECT_EQ(std::make_pair(Settings::FileReadText(), DeviceAddress), std::make_pair(path, address));
+    EXPECT_EQ(std::make_pair(Settings::FileReadText(), DeviceAddress),
+              std::make_pair(path, address));
   }
   Paths::SetProgramDirForTesting("");
   Settings::ResetToDefaults();

@@ -16,8 +16,11 @@ class ScopedXdg {
   }
   ~ScopedXdg() {
     for (const auto& [name, value] : saved_) {
-      if (value) ::setenv(name.c_str(), value->c_str(), 1);
-      else ::unsetenv(name.c_str());
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
     }
   }
   ScopedXdg(const ScopedXdg&) = delete;
