@@ -97,16 +97,6 @@ QString Indexed(const char* base, int i) {
 
 const std::array<frmTrim::RowDesign, frmTrim::kRows>& frmTrim::Rows() { return kRowDesigns; }
 
-QStringList frmTrim::BitNames(const QString& tag) {
-  for (const RowDesign& d : kRowDesigns) {
-    if (AddressFromTag(QString::fromLatin1(d.tag)) != AddressFromTag(tag)) continue;
-    QStringList names = QString::fromLatin1(d.bitNames).split(QLatin1Char('|'));
-    std::reverse(names.begin(), names.end());  // the text lists bit 15 first
-    return names;
-  }
-  return {};
-}
-
 bool frmTrim::TrimButtonWanted() { return Settings::GetInt("Settings", "ShowTrimRegisters", 0) != 0; }
 
 frmTrim* frmTrim::Open(RegisterAccess& access, const QWidget* beside) {

@@ -14,7 +14,6 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
-#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -42,9 +41,6 @@ class frmTrim : public QWidget {
     const char* bitNames;
   };
   static const std::array<RowDesign, kRows>& Rows();
-  // The sixteen bit names of the row whose Tag names the same register as `tag`, indexed by
-  // bit; empty when no row shows that register.
-  static QStringList BitNames(const QString& tag);
 
   // Settings key ([Settings] ShowTrimRegisters, not 0) that makes the main window's
   // "Trim Registers..." button visible and enabled.

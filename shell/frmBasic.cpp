@@ -15,14 +15,15 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
-#include <tuple>
-#include <vector>
+#include <string_view>
+#include <utility>
 
 #include "adapter/frmUSB.h"
 #include "drivers/Drivers.h"
 #include "dialogs/frmLegend.h"
 #include "dialogs/frmSplash.h"
 #include "panels/frmTrim.h"
+#include "registers/RegisterTable.h"
 #include "shell/CommandLine.h"
 #include "shell/Messages.h"
 #include "shell/ScanTimer.h"
@@ -45,45 +46,30 @@ constexpr int32_t kOutOfRange = 0x2020FF;
 frmBasic* g_current = nullptr;
 int g_settleMs = 1000;
 
-// The values a DAC entry shows as valid, inclusive spans; the range colouring and the entry's
-// tooltip both come from here.
-struct DacRange {
-  struct Span {
-    int lo, hi;
-  };
-  std::vector<Span> spans;
-  const char* unit;
-  const char* lowestBitName;  // the register's lowest DAC bit, as the test-mode window names it
+// The register a view's Tag names; every view of this window shows one of the table's.
+const RegisterTable::Register& RegisterOf(const BitRegisterView* view) {
+  return *RegisterTable::Find(RegisterTable::AddressFromTag(view->Tag().toStdString()));
+}
 
-  bool Contains(double v) const {
-    return std::any_of(spans.begin(), spans.end(),
-                       [v](const Span& s) { return v >= s.lo && v <= s.hi; });
-  }
-};
-
-const DacRange kVoltageRange{{{9000, 9000}, {12000, 14400}, {16000, 19200}}, "mV", "VREG DAC 0"};
-const DacRange kChargeCurrentRange{{{0, 16256}}, "mA", "ICHG DAC 0"};
-const DacRange kInputCurrentRange{{{0, 16256}}, "mA", "IAC DAC 0"};
+QString FromView(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // "Valid: 9000, 12000 to 14400 or 16000 to 19200 mV" and "Resolution: 2 mV (bit 1, VREG DAC 0)":
-// the resolution is the value of the register's lowest DAC bit.
-QString DacToolTip(const DacRange& range, const QStringList& bitNames) {
+// the ranges the entry colouring uses, and the value of the register's lowest DAC bit.
+QString DacToolTip(const RegisterTable::Register& r) {
+  const RegisterTable::Dac& dac = *r.dac;
   QStringList spans;
-  for (const auto& s : range.spans)
-    spans << (s.lo == s.hi ? QString::number(s.lo) : QStringLiteral("%1 to %2").arg(s.lo).arg(s.hi));
+  for (const RegisterTable::Range& s : dac.valid)
+    spans << (s.low == s.high ? QString::number(s.low) : QStringLiteral("%1 to %2").arg(s.low).arg(s.high));
   QString valid = spans.takeLast();
   if (!spans.isEmpty()) valid = spans.join(QStringLiteral(", ")) + QStringLiteral(" or ") + valid;
-  const QString unit = QString::fromLatin1(range.unit);
-  QString tip = QStringLiteral("Valid: %1 %2").arg(valid, unit);
-  const int bit = static_cast<int>(bitNames.indexOf(QString::fromLatin1(range.lowestBitName)));
-  if (bit >= 0) {
-    tip += QStringLiteral("\nResolution: %1 %2 (bit %3, %4)")
-               .arg(1 << bit)
-               .arg(unit)
-               .arg(bit)
-               .arg(QString::fromLatin1(range.lowestBitName));
-  }
-  return tip;
+  const QString unit = FromView(dac.unit);
+  return QStringLiteral("Valid: %1 %2\nResolution: %3 %2 (bit %4, %5)")
+      .arg(valid, unit)
+      .arg(dac.Resolution())
+      .arg(dac.lowestBit)
+      .arg(FromView(RegisterTable::TrimBitName(r, dac.lowestBit)));
 }
 
 double NumericValue(const QString& text) {
@@ -97,10 +83,10 @@ void ClearBase(QLineEdit* box) {
   if (box->testAttribute(Qt::WA_SetPalette)) box->setPalette(QPalette());
 }
 
-void ColourDACEntry(QLineEdit* dacEntry, const DacRange& range) {
+void ColourDACEntry(QLineEdit* dacEntry, const RegisterTable::Dac& dac) {
   const QString text = dacEntry->text();
   const double v = text.isEmpty() ? 0.0 : NumericValue(text);
-  PaintBase(dacEntry, range.Contains(v) ? kWhite : kOutOfRange);
+  PaintBase(dacEntry, dac.Valid(v) ? kWhite : kOutOfRange);
 }
 
 QString Hex4(uint32_t v) {
@@ -255,13 +241,13 @@ void frmBasic::BuildControls() {
     }
     g->setColumnStretch(6, 1);
   }
-  for (const auto& [view, dacEntry, range] :
-       {std::tuple{ctlDACRegisterVolt, txtVoltDAC, &kVoltageRange},
-        std::tuple{ctlDACRegisterCurr, txtCurrDAC, &kChargeCurrentRange},
-        std::tuple{ctlDACRegisterIpCurr, txtIpCurrDAC, &kInputCurrentRange}}) {
-    const QStringList names = frmTrim::BitNames(view->Tag());
-    for (int bit = 0; bit < names.size() && bit < 16; ++bit) view->SetBitName(bit, names[bit]);
-    dacEntry->setToolTip(DacToolTip(*range, names));
+  // The DAC bits take the test-mode window's names.
+  for (const auto& [view, dacEntry] : {std::pair{ctlDACRegisterVolt, txtVoltDAC},
+                                       std::pair{ctlDACRegisterCurr, txtCurrDAC},
+                                       std::pair{ctlDACRegisterIpCurr, txtIpCurrDAC}}) {
+    const RegisterTable::Register& r = RegisterOf(view);
+    for (int bit = 0; bit < 16; ++bit) view->SetBitName(bit, FromView(RegisterTable::TrimBitName(r, bit)));
+    dacEntry->setToolTip(DacToolTip(r));
   }
 
   // Scan, address, bus mode and the window commands.
@@ -346,15 +332,15 @@ void frmBasic::ConnectHandlers() {
           [this] { OnDACViewChange(ctlDACRegisterIpCurr, txtIpCurrDAC); });
   connect(txtVoltDAC, &QLineEdit::textChanged, this, [this] {
     AllowOnlyNumeric(txtVoltDAC);
-    ColourDACEntry(txtVoltDAC, kVoltageRange);
+    ColourDACEntry(txtVoltDAC, *RegisterOf(ctlDACRegisterVolt).dac);
   });
   connect(txtCurrDAC, &QLineEdit::textChanged, this, [this] {
     AllowOnlyNumeric(txtCurrDAC);
-    ColourDACEntry(txtCurrDAC, kChargeCurrentRange);
+    ColourDACEntry(txtCurrDAC, *RegisterOf(ctlDACRegisterCurr).dac);
   });
   connect(txtIpCurrDAC, &QLineEdit::textChanged, this, [this] {
     AllowOnlyNumeric(txtIpCurrDAC);
-    ColourDACEntry(txtIpCurrDAC, kInputCurrentRange);
+    ColourDACEntry(txtIpCurrDAC, *RegisterOf(ctlDACRegisterIpCurr).dac);
   });
   connect(txtDevAddr, &QLineEdit::textChanged, this, [this] {
     RestartTimer2();
