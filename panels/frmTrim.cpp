@@ -248,12 +248,15 @@ frmTrim::Placement frmTrim::InitialPlacement(const QRect& available, const QRect
                                              int scrollBarExtent) {
   const QSize frame(frameMargins.left() + frameMargins.right(),
                     frameMargins.top() + frameMargins.bottom());
-  const QSize fit = QSize(kFitScreen.width(), kFitScreen.height() - kPanelAllowance)
-                        .boundedTo(available.size()) - frame;
+  const QSize fit =
+      QSize(kFitScreen.width(), kFitScreen.height() - kPanelAllowance).boundedTo(available.size()) -
+      frame;
   QSize client = content.boundedTo(fit);
   // A window that has to scroll one way needs the other way's room for the scroll bar.
-  if (client.height() < content.height()) client.setWidth(std::min(content.width() + scrollBarExtent, fit.width()));
-  if (client.width() < content.width()) client.setHeight(std::min(content.height() + scrollBarExtent, fit.height()));
+  if (client.height() < content.height())
+    client.setWidth(std::min(content.width() + scrollBarExtent, fit.width()));
+  if (client.width() < content.width())
+    client.setHeight(std::min(content.height() + scrollBarExtent, fit.height()));
   const QSize outer = client + frame;
 
   int x = available.right() - outer.width() + 1;  // no room beside: against the right edge
@@ -282,7 +285,8 @@ void frmTrim::PlaceBeside(const QWidget* main) {
                        mainFrame.right() - inner.right(), mainFrame.bottom() - inner.bottom());
   }
   const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-  const Placement p = InitialPlacement(screen->availableGeometry(), mainFrame, content, margins, scrollBar);
+  const Placement p =
+      InitialPlacement(screen->availableGeometry(), mainFrame, content, margins, scrollBar);
   resize(p.client);
   if (main) move(p.frame.topLeft());
 }

@@ -60,8 +60,8 @@ class frmTrim : public QWidget {
   // scroll; level with the main window's top, to its right or else its left where the screen
   // has room, otherwise against the screen's right edge.
   struct Placement {
-    QRect frame;       // outer geometry
-    QSize client;      // size of the window inside its frame
+    QRect frame;   // outer geometry
+    QSize client;  // size of the window inside its frame
   };
   static Placement InitialPlacement(const QRect& available, const QRect& mainFrame,
                                     const QSize& content, const QMargins& frameMargins,

@@ -61,7 +61,8 @@ QString DacToolTip(const RegisterTable::Register& r) {
   const RegisterTable::Dac& dac = *r.dac;
   QStringList spans;
   for (const RegisterTable::Range& s : dac.valid)
-    spans << (s.low == s.high ? QString::number(s.low) : QStringLiteral("%1 to %2").arg(s.low).arg(s.high));
+    spans << (s.low == s.high ? QString::number(s.low)
+                              : QStringLiteral("%1 to %2").arg(s.low).arg(s.high));
   QString valid = spans.takeLast();
   if (!spans.isEmpty()) valid = spans.join(QStringLiteral(", ")) + QStringLiteral(" or ") + valid;
   const QString unit = FromView(dac.unit);
@@ -242,11 +243,12 @@ void frmBasic::BuildControls() {
     g->setColumnStretch(6, 1);
   }
   // The DAC bits take the test-mode window's names.
-  for (const auto& [view, dacEntry] : {std::pair{ctlDACRegisterVolt, txtVoltDAC},
-                                       std::pair{ctlDACRegisterCurr, txtCurrDAC},
-                                       std::pair{ctlDACRegisterIpCurr, txtIpCurrDAC}}) {
+  for (const auto& [view, dacEntry] :
+       {std::pair{ctlDACRegisterVolt, txtVoltDAC}, std::pair{ctlDACRegisterCurr, txtCurrDAC},
+        std::pair{ctlDACRegisterIpCurr, txtIpCurrDAC}}) {
     const RegisterTable::Register& r = RegisterOf(view);
-    for (int bit = 0; bit < 16; ++bit) view->SetBitName(bit, FromView(RegisterTable::TrimBitName(r, bit)));
+    for (int bit = 0; bit < 16; ++bit)
+      view->SetBitName(bit, FromView(RegisterTable::TrimBitName(r, bit)));
     dacEntry->setToolTip(DacToolTip(r));
   }
 

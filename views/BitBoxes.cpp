@@ -40,7 +40,7 @@ double ContrastRatio(int32_t bgrA, int32_t bgrB) {
 
 int32_t ContrastingTextColor(int32_t backgroundBgr) {
   return ContrastRatio(backgroundBgr, kBlack) >= ContrastRatio(backgroundBgr, kWhite) ? kBlack
-                                                                                        : kWhite;
+                                                                                      : kWhite;
 }
 
 QString BitToolTip(int bit, const QString& name) {

@@ -115,7 +115,8 @@ bool ctlTrimRegister::NameFits(const QLabel* cell, const QFont& font) {
   for (const QString& word : cell->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
     if (fm.horizontalAdvance(word) > area.width()) return false;
   }
-  return fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height() <= area.height();
+  return fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height() <=
+         area.height();
 }
 
 void ctlTrimRegister::FitName(int bit) {

@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QTimer>
 #include <cstdlib>
-#include <QLabel>
 #include <map>
 #include <set>
 
@@ -198,7 +198,8 @@ TEST(LegendText, EverySwatchContrastsWithItsTextOnADarkTheme) {
     legend.SetBitUnknownColor(colour);
     for (int i = 0; i < 3; ++i) {
       const int32_t text = BgrFromColor(legend.Label3(i)->palette().color(QPalette::WindowText));
-      EXPECT_GE(ContrastRatio(BackgroundOf(legend.Label3(i)), text), 4.5) << i << " " << std::hex << colour;
+      EXPECT_GE(ContrastRatio(BackgroundOf(legend.Label3(i)), text), 4.5)
+          << i << " " << std::hex << colour;
     }
   }
 }
@@ -237,9 +238,9 @@ TEST_F(AboutGeometryTest, AboutAfterTheStartUpShowsBothButtonsInsideItsClientAre
         EXPECT_FALSE(at.isEmpty()) << button->objectName().toStdString();
         EXPECT_TRUE(client.contains(at))
             << button->objectName().toStdString() << " at " << at.x() << "," << at.y() << " "
-            << at.width() << "x" << at.height() << " in " << client.width() << "x" << client.height()
-            << " on " << QGuiApplication::platformName().toStdString() << " at scale "
-            << about->devicePixelRatioF();
+            << at.width() << "x" << at.height() << " in " << client.width() << "x"
+            << client.height() << " on " << QGuiApplication::platformName().toStdString()
+            << " at scale " << about->devicePixelRatioF();
       }
     }
     loop.quit();

@@ -313,8 +313,8 @@ TEST_F(MainPanelTest, AfterAFailingTickTheNextComesASecondOrAPeriodAfterTheLastM
   Load();
   Board().SetConditions({false, false, true});  // nothing answers: every read fails
   sink.whileOpen = [&](const std::string&) { scan->Advance(700); };  // the user reads each box
-  for (const auto& [period, holdOff] : std::vector<std::pair<int, int64_t>>{
-           {1, 1000}, {500, 1000}, {1000, 1000}, {2500, 2500}}) {
+  for (const auto& [period, holdOff] :
+       std::vector<std::pair<int, int64_t>>{{1, 1000}, {500, 1000}, {1000, 1000}, {2500, 2500}}) {
     SCOPED_TRACE(period);
     SetPeriod(std::to_string(period).c_str());
     sink.Clear();
@@ -373,13 +373,18 @@ TEST_F(MainPanelTest, EveryPaintedEntryContrastsWithItsTextOnADarkTheme) {
   DarkTheme dark;
   Load();
   // Each entry with a value shown white and one shown red.
-  for (const auto& [box, values] : std::vector<std::pair<const char*, QStringList>>{
-           {"txtVoltDAC", {"16800", "8000"}}, {"txtCurrDAC", {"512", "16257"}},
-           {"txtIpCurrDAC", {"4096", "65535"}}, {"ScanPeriod", {"abc"}}, {"txtDevAddr", {"12345"}}}) {
+  for (const auto& [box, values] :
+       std::vector<std::pair<const char*, QStringList>>{{"txtVoltDAC", {"16800", "8000"}},
+                                                        {"txtCurrDAC", {"512", "16257"}},
+                                                        {"txtIpCurrDAC", {"4096", "65535"}},
+                                                        {"ScanPeriod", {"abc"}},
+                                                        {"txtDevAddr", {"12345"}}}) {
     for (const QString& value : values) {
       Type(box, value);
       const QPalette p = Child<QLineEdit>(box)->palette();
-      EXPECT_GE(ContrastRatio(BgrFromColor(p.color(QPalette::Base)), BgrFromColor(p.color(QPalette::Text))), 4.5)
+      EXPECT_GE(ContrastRatio(BgrFromColor(p.color(QPalette::Base)),
+                              BgrFromColor(p.color(QPalette::Text))),
+                4.5)
           << box << " " << value.toStdString();
     }
   }
@@ -388,7 +393,9 @@ TEST_F(MainPanelTest, EveryPaintedEntryContrastsWithItsTextOnADarkTheme) {
 TEST_F(MainPanelTest, DacEntriesGiveTheirValidRangeAndResolution) {
   Load();
   for (const auto& [box, tip] : std::vector<std::pair<const char*, const char*>>{
-           {"txtVoltDAC", "Valid: 9000, 12000 to 14400 or 16000 to 19200 mV\nResolution: 2 mV (bit 1, VREG DAC 0)"},
+           {"txtVoltDAC",
+            "Valid: 9000, 12000 to 14400 or 16000 to 19200 mV\n"
+            "Resolution: 2 mV (bit 1, VREG DAC 0)"},
            {"txtCurrDAC", "Valid: 0 to 16256 mA\nResolution: 128 mA (bit 7, ICHG DAC 0)"},
            {"txtIpCurrDAC", "Valid: 0 to 16256 mA\nResolution: 128 mA (bit 7, IAC DAC 0)"}})
     EXPECT_EQ(Child<QLineEdit>(box)->toolTip().toStdString(), tip) << box;
@@ -397,9 +404,12 @@ TEST_F(MainPanelTest, DacEntriesGiveTheirValidRangeAndResolution) {
 TEST_F(MainPanelTest, DacBitCellsNameTheirBitsAsTheTestModeWindowDoes) {
   Load();
   for (const auto& [view, bit, tip] : std::vector<std::tuple<const char*, int, const char*>>{
-           {"ctlDACRegisterVolt", 1, "Bit 1: VREG DAC 0"}, {"ctlDACRegisterVolt", 0, "Bit 0: TM vdac "},
-           {"ctlDACRegisterCurr", 7, "Bit 7: ICHG DAC 0"}, {"ctlDACRegisterCurr", 15, "Bit 15: ICHG DAC 8"},
-           {"ctlDACRegisterIpCurr", 7, "Bit 7: IAC DAC 0"}, {"ctlDACRegisterIpCurr", 0, "Bit 0: TM CLK 2"}}) {
+           {"ctlDACRegisterVolt", 1, "Bit 1: VREG DAC 0"},
+           {"ctlDACRegisterVolt", 0, "Bit 0: TM vdac "},
+           {"ctlDACRegisterCurr", 7, "Bit 7: ICHG DAC 0"},
+           {"ctlDACRegisterCurr", 15, "Bit 15: ICHG DAC 8"},
+           {"ctlDACRegisterIpCurr", 7, "Bit 7: IAC DAC 0"},
+           {"ctlDACRegisterIpCurr", 0, "Bit 0: TM CLK 2"}}) {
     auto* v = Child<BitRegisterView>(view);
     EXPECT_EQ(v->lblBit(bit)->toolTip().toStdString(), tip) << view;
     EXPECT_EQ(v->txtBitVal(bit)->toolTip().toStdString(), tip) << view;

@@ -309,7 +309,8 @@ TEST_F(TrimWindowTest, AfterReadAllOnlyTheFocusedBitBoxShowsItsSelection) {
         const QImage image = window->ctlTrimReg(row)->txtBitVal(bit)->grab().toImage();
         bool found = false;
         for (int y = 0; y < image.height() && !found; ++y)
-          for (int x = 0; x < image.width() && !found; ++x) found = (image.pixel(x, y) & 0xFFFFFF) == (highlight & 0xFFFFFF);
+          for (int x = 0; x < image.width() && !found; ++x)
+            found = (image.pixel(x, y) & 0xFFFFFF) == (highlight & 0xFFFFFF);
         if (found) shown.emplace_back(row, bit);
       }
     }
@@ -329,14 +330,18 @@ TEST_F(TrimWindowTest, EveryBitNameIsReadableInFull) {
       const QLabel* cell = window->ctlTrimReg(row)->lblBitLabel(bit);
       const QFontMetrics fm(cell->font());
       // Where the label lays out its text: inside its frame, less its margin.
-      const QRect area = cell->contentsRect().adjusted(cell->margin(), cell->margin(), -cell->margin(), -cell->margin());
-      const std::string where = std::to_string(row) + "/" + std::to_string(bit) + " " + cell->text().toStdString();
+      const QRect area = cell->contentsRect().adjusted(cell->margin(), cell->margin(),
+                                                       -cell->margin(), -cell->margin());
+      const std::string where =
+          std::to_string(row) + "/" + std::to_string(bit) + " " + cell->text().toStdString();
       EXPECT_TRUE(cell->wordWrap()) << where;
       EXPECT_GE(cell->margin(), 1) << where << ": lines keep clear of the frame";
       EXPECT_GE(cell->font().pointSizeF(), 6.0) << where;
       for (const QString& word : cell->text().split(' ', Qt::SkipEmptyParts))
         EXPECT_LE(fm.horizontalAdvance(word), area.width()) << where << ": " << word.toStdString();
-      EXPECT_LE(fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height(), area.height()) << where;
+      EXPECT_LE(fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height(),
+                area.height())
+          << where;
     }
   }
 }
@@ -361,9 +366,12 @@ TEST(TrimWindowPlacement, BesideTheMainWindowWhereThereIsRoomSizedToFitALaptopSc
       // A screen whose panel sits on the left.
       {QRect(60, 0, 1306, 768), QRect(60, 0, 994, 500), {}, QRect(1366 - 954, 0, 954, 720)}};
   for (const auto& [screen, mainFrame, margins, frame] : cases) {
-    const frmTrim::Placement p = frmTrim::InitialPlacement(screen, mainFrame, content, margins, kBar);
-    EXPECT_EQ(p.frame, frame) << screen.width() << "x" << screen.height() << " main at " << mainFrame.x();
-    EXPECT_EQ(p.client + QSize(margins.left() + margins.right(), margins.top() + margins.bottom()), p.frame.size());
+    const frmTrim::Placement p =
+        frmTrim::InitialPlacement(screen, mainFrame, content, margins, kBar);
+    EXPECT_EQ(p.frame, frame) << screen.width() << "x" << screen.height() << " main at "
+                              << mainFrame.x();
+    EXPECT_EQ(p.client + QSize(margins.left() + margins.right(), margins.top() + margins.bottom()),
+              p.frame.size());
   }
 }
 

@@ -97,7 +97,8 @@ TEST(TextContrast, RatioFollowsWcag) {
       {0xFFFFFF, 0x767676, 4.54}, {0xFFFFFF, 0x777777, 4.48}, {0xFFFFFF, 0x0000FF, 4.00},
       {0xFFFFFF, 0xFF0000, 8.59}, {0x000000, 0x00FF00, 15.30}};
   for (const auto& [background, text, ratio] : cases)
-    EXPECT_NEAR(ContrastRatio(background, text), ratio, 0.01) << std::hex << background << " " << text;
+    EXPECT_NEAR(ContrastRatio(background, text), ratio, 0.01)
+        << std::hex << background << " " << text;
 }
 
 TEST(TextContrast, BlackOrWhiteTextReachesFourAndAHalfToOneOnEveryBackground) {

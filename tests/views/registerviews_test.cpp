@@ -125,7 +125,8 @@ TEST(RegisterViewText, EveryPaintedCellContrastsWithItsTextOnADarkTheme) {
   const std::tuple<int32_t, int32_t, int32_t> colours[] = {
       {kHi, kLo, kUnknown}, {0x000000, 0x202020, 0xFFFFFF}, {0x0000FF, 0x00FF00, 0xFF0000}};
   for (const auto& [hi, lo, unknown] : colours) {
-    for (std::optional<int32_t> value : {std::optional<int32_t>(), std::optional<int32_t>(0x5A5A)}) {
+    for (std::optional<int32_t> value :
+         {std::optional<int32_t>(), std::optional<int32_t>(0x5A5A)}) {
       auto paint = [&](auto& view) {
         view.SetBitHiColor(hi);
         view.SetBitLoColor(lo);
@@ -158,18 +159,26 @@ TEST(RegisterViewToolTips, EveryBitCellAndBoxGivesItsBitNumberAndName) {
   ctlCtrlRegister ctrl;
   ctlDACRegister dac;
   ctlTrimRegister trim;
-  trim.SetBitDescription(QStringLiteral("BG CRUD 2|BG CRUD 1|BG CRUD 0|ICHG XLATR 3|ICHG XLATR 2|"
-                                        "ICHG XLATR 1|ICHG XLATR 0|IAC  4|IAC  3|IAC  2|IAC  1|"
-                                        "IAC  0|IAC XLATR 3|IAC XLATR 2|IAC XLATR 1|AC < BAT"));
+  trim.SetBitDescription(
+      QStringLiteral("BG CRUD 2|BG CRUD 1|BG CRUD 0|ICHG XLATR 3|ICHG XLATR 2|"
+                     "ICHG XLATR 1|ICHG XLATR 0|IAC  4|IAC  3|IAC  2|IAC  1|"
+                     "IAC  0|IAC XLATR 3|IAC XLATR 2|IAC XLATR 1|AC < BAT"));
   auto tip = [](int bit, const char* name) {
-    return QStringLiteral("Bit %1").arg(bit) + (*name ? QStringLiteral(": ") + QString::fromLatin1(name) : QString());
+    return QStringLiteral("Bit %1").arg(bit) +
+           (*name ? QStringLiteral(": ") + QString::fromLatin1(name) : QString());
   };
   // A view, a bit, its name, the widgets that carry its tooltip.
   const std::vector<std::tuple<const char*, int, const char*, std::vector<QWidget*>>> cases = {
       {"status", 13, "AC<BT", {stat.BitLabel(13), stat.lblBit(13), stat.lblBit(29)}},
       {"status", 14, "RSVD", {stat.BitLabel(14), stat.lblBit(14), stat.lblBit(30)}},
-      {"rk5191 status", 14, "BDET", {stat5191.BitLabel(14), stat5191.lblBit(14), stat5191.lblBit(30)}},
-      {"rk5191 status", 9, "BCOLD", {stat5191.BitLabel(9), stat5191.lblBit(9), stat5191.lblBit(25)}},
+      {"rk5191 status",
+       14,
+       "BDET",
+       {stat5191.BitLabel(14), stat5191.lblBit(14), stat5191.lblBit(30)}},
+      {"rk5191 status",
+       9,
+       "BCOLD",
+       {stat5191.BitLabel(9), stat5191.lblBit(9), stat5191.lblBit(25)}},
       {"control", 0, "CHGEND", {ctrl.lblBit(0), ctrl.lblBit(16), ctrl.txtBitVal(0)}},
       {"control", 15, "RSVD", {ctrl.lblBit(15), ctrl.lblBit(31), ctrl.txtBitVal(15)}},
       {"DAC", 3, "", {dac.lblBit(3), dac.txtBitVal(3)}},
@@ -177,7 +186,8 @@ TEST(RegisterViewToolTips, EveryBitCellAndBoxGivesItsBitNumberAndName) {
       {"trim", 0, "AC < BAT", {trim.lblBitLabel(0), trim.lblBit(0), trim.txtBitVal(0)}}};
   for (const auto& [view, bit, name, widgets] : cases) {
     for (QWidget* w : widgets)
-      EXPECT_EQ(w->toolTip().toStdString(), tip(bit, name).toStdString()) << view << " " << w->objectName().toStdString();
+      EXPECT_EQ(w->toolTip().toStdString(), tip(bit, name).toStdString())
+          << view << " " << w->objectName().toStdString();
   }
 }
 

@@ -11,7 +11,8 @@ class DarkTheme {
 
   DarkTheme() : previous_(QApplication::palette()) {
     QPalette p = previous_;
-    for (auto role : {QPalette::Window, QPalette::Button}) p.setColor(role, QColor(0x30, 0x30, 0x30));
+    for (auto role : {QPalette::Window, QPalette::Button})
+      p.setColor(role, QColor(0x30, 0x30, 0x30));
     p.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
       p.setColor(role, QColor(kText));
