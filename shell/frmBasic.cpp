@@ -485,6 +485,7 @@ void frmBasic::WriteControlRegister() {
   if (WriteRegister(kRegName, AddressFromTag(ctlCtrlRegister1->Tag()), word,
                     modGlobals::DeviceAddress) == 0 &&
       modGlobals::VerifyWrite) {
+    const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kVerifyReadBack);
     ReadControlRegister();
   }
 }
@@ -504,6 +505,7 @@ void frmBasic::WriteDAC(QLineEdit* dacEntry, BitRegisterView* view, const char* 
   if (WriteRegister(kRegName, AddressFromTag(view->Tag()), word, modGlobals::DeviceAddress) ==
           0 &&
       modGlobals::VerifyWrite) {
+    const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kVerifyReadBack);
     (this->*readBack)();
   }
 }
@@ -526,6 +528,7 @@ void frmBasic::WriteAllRegisters() {
   WriteCurrDAC();
   WriteIpCurrDAC();
   if (verify) {
+    const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kVerifyReadBack);
     ReadAllRegisters();
     modGlobals::VerifyWrite = true;
   }
@@ -632,7 +635,10 @@ void frmBasic::Timer1_Timer() {
   // sees one message at a time.
   if (inTick_ || opDepth_ > 0 || QApplication::activeModalWidget()) return;
   inTick_ = true;
-  ReadAllRegisters();
+  {
+    const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kScanTick, true);
+    ReadAllRegisters();
+  }
   QCoreApplication::processEvents();
   inTick_ = false;
 }
