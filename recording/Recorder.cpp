@@ -97,12 +97,16 @@ class VcdRecorder final : public Recorder {
     std::optional<uint16_t> value;  // nullopt: unknown (x)
   };
 
-  // Printable identifiers '!' to '~', as many characters as needed.
+  // Printable identifiers from '!' to '~', as many characters as needed; '$' is left out so
+  // that no identifier looks like a keyword to a simple reader.
   static std::string Identifier(int n) {
+    static constexpr std::string_view kChars =
+        "!\"#%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`"
+        "abcdefghijklmnopqrstuvwxyz{|}~";
     std::string id;
     do {
-      id += static_cast<char>('!' + n % 94);
-      n /= 94;
+      id += kChars[static_cast<std::size_t>(n) % kChars.size()];
+      n /= static_cast<int>(kChars.size());
     } while (n != 0);
     return id;
   }
@@ -117,7 +121,8 @@ class VcdRecorder final : public Recorder {
     IsoTimeFormatter iso;
     out += "$date\n  ";
     iso.Append(out, Origin().wall);
-    out += "\n$end\n$version\n  Korvo " + VersionText() + "\n$end\n";
+    out += "\n$end\n$version\n  Korvo " + std::to_string(kVersionMajor) + "." +
+           std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision) + "\n$end\n";
     out += "$comment\n  ";
     out += VariantName(Options().variant);
     out += " register bits; x: the read failed or nothing was read yet\n$end\n";
