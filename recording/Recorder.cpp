@@ -182,6 +182,11 @@ class VcdRecorder final : public Recorder {
     return true;
   }
 
+  void End(std::string& out) override {
+    const int64_t t = Origin().Since(ClockOf(Options()).Now()).count();
+    if (t > lastTime_) out += "#" + std::to_string(t) + "\n";
+  }
+
   std::vector<Reg> regs_;
   int64_t lastTime_ = 0;
 };
@@ -233,7 +238,13 @@ std::unique_ptr<Recorder> Recorder::Open(const std::string& path, const Recorder
     return nullptr;
   }
   std::unique_ptr<Recorder> r = Make(std::move(sink), *format, options);
+  r->SetErrorHandler(nullptr);
   r->OnFlush();  // the header: even an empty recording is a valid file
+  if (!r->Active()) {
+    message = "Cannot write " + path + ": " + r->sink_->Error() + ".";
+    return nullptr;
+  }
+  r->SetErrorHandler([](const std::string& m) { MsgBox(m); });
   return r;
 }
 
@@ -276,6 +287,7 @@ void Recorder::OnFlush() {
 
 void Recorder::Close() {
   if (!active_) return;
+  if (begun_) End(pending_);
   OnFlush();
   if (!active_) return;
   if (!sink_->Close()) {
