@@ -266,8 +266,12 @@ std::optional<Snapshot> ParseSnapshot(std::string_view text, SnapshotError& erro
 
   // Everything is written, metadata last: what is missing shows a truncated file.
   if (!inSection) return fail(lineNo, "truncated: no spin section");
-  for (std::size_t row = 0; row < kRows.size(); ++row)
-    if (!seen[row]) return fail(lineNo, "truncated: " + AddressText(kRows[row]) + " is missing");
+  for (bool keys : {true, false}) {  // in the order they are written
+    for (std::size_t row = 0; row < kRows.size(); ++row) {
+      if (!seen[row] && IsSnapshotKey(kRows[row]) == keys)
+        return fail(lineNo, "truncated: " + AddressText(kRows[row]) + " is missing");
+    }
+  }
   if (!haveTime) return fail(lineNo, "truncated: Time is missing");
   if (!haveVariant) return fail(lineNo, "truncated: Variant is missing");
   if (!haveAddress) return fail(lineNo, "truncated: Address is missing");
