@@ -108,7 +108,7 @@ std::optional<Scenario> LoadScenario(const std::string& path, std::string& error
   struct stat st {};
   std::ifstream in;
   if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) in.open(path, std::ios::binary);
-  if (!in) {
+  if (!in.is_open() || !in) {
     error = "Scenario file " + path + ": cannot be read (missing, or not a plain file)";
     return std::nullopt;
   }
