@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and screenshotting need.
+# Installs the Debian 12 packages that building, testing and screenshotting need (gtkwave,
+# sigrok-cli and python3 check that recordings open in the tools that read them).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 PKGS=(
@@ -9,6 +10,7 @@ PKGS=(
   libi2c-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-apps imagemagick
+  gtkwave sigrok-cli python3
 )
 missing=()
 for p in "${PKGS[@]}"; do
