@@ -215,14 +215,15 @@ std::string KorvoctlUsage() {
   s << "Addresses and values are decimal or hexadecimal with a 0x prefix.\n"
        "\n"
        "Options:\n"
-       "  --ini FILE         settings file (default: korvo.ini beside korvoctl)\n"
+       "  --ini FILE         settings file (default: korvo.ini beside korvoctl, else\n"
+       "                     ~/.config/korvo/korvo.ini, else /etc/xdg/korvo/korvo.ini)\n"
        "  --i2c, --smbus     bus mode (default: CommMode of the settings file)\n"
        "  --address ADDR     charger bus address, 8-bit form (default: Address, 0x67)\n"
        "  --retries N        extra attempts of a failed read (default: ReadRetryCount)\n"
        "  -y, --yes          answer yes to every confirmation\n";
   s << KorvoctlRecordingOptionsUsage();
   s << "  -h, --help         show this text\n"
-       "  --version          show the version\n"
+       "  --version          show the version and the settings file read\n"
        "\n"
        "Adapter drivers ([Adapter] Driver=..., or KORVO_ADAPTER=...):\n";
   for (const DriverInfo& d : AllDrivers()) s << "  " << d.name << "  " << d.description << '\n';
@@ -258,10 +259,6 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     out << KorvoctlUsage();
     return kExitOk;
   }
-  if (o.version) {
-    out << "korvoctl " << VersionText() << '\n';
-    return kExitOk;
-  }
 
   if (o.ini) {
     if (!IniFile::Load(*o.ini)) {
@@ -270,7 +267,11 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     Settings::SetFile(*o.ini);
   } else {
-    Settings::SetFile(Paths::Join(Paths::ProgramDir(), "korvo.ini"));
+    Settings::SetFile(Settings::LookUp(Paths::Join(Paths::ProgramDir(), "korvo.ini")));
+  }
+  if (o.version) {
+    out << "korvoctl " << VersionText() << "\nSettings file: " << Settings::FileReadText() << '\n';
+    return kExitOk;
   }
   Settings::ResetToDefaults();
   Settings::LoadColors();

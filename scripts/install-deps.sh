@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and screenshotting need (gtkwave,
-# sigrok-cli and python3 check that recordings open in the tools that read them).
+# Installs the Debian 12 packages that building, testing, packaging and screenshotting need
+# (gtkwave, sigrok-cli and python3 check that recordings open in the tools that read them).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 PKGS=(
@@ -10,6 +10,8 @@ PKGS=(
   libi2c-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-apps imagemagick
+  help2man scdoc librsvg2-bin
+  lintian desktop-file-utils appstream bash-completion man-db
   gtkwave sigrok-cli python3
 )
 missing=()

@@ -12,7 +12,7 @@
 #include "recording/Recorder.h"
 #include "recording/Snapshot.h"
 #include "shell/Settings.h"
-#include "shell/shell_temp_dir.h"
+#include "support/TempDir.h"
 #include "support/ManualClock.h"
 
 namespace {
@@ -71,9 +71,9 @@ class KorvoctlRecordingTest : public ::testing::Test {
       if (t.kind == sim::Transaction::Kind::Read) c.push_back(t.command);
     return c;
   }
-  std::string Path(const std::string& name) const { return dir_.path + "/" + name; }
+  std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
 
-  ShellTempDir dir_;
+  TempDir dir_;
   ManualClock clock_;
   std::shared_ptr<sim::Board> board_;
   std::string ini_;

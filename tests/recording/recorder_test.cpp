@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "recording/Recorder.h"
-#include "shell/shell_temp_dir.h"
+#include "support/TempDir.h"
 #include "support/ManualClock.h"
 
 namespace {
@@ -41,7 +41,7 @@ class RecorderTest : public ::testing::Test {
   }
   std::unique_ptr<recording::Recorder> Open(const std::string& name) {
     std::string message;
-    auto r = recording::Recorder::Open(dir_.path + "/" + name, options_, message);
+    auto r = recording::Recorder::Open(dir_.Path() + "/" + name, options_, message);
     EXPECT_TRUE(r) << message;
     if (r) r->SetErrorHandler([this](const std::string& m) { errors_.push_back(m); });
     return r;
@@ -64,7 +64,7 @@ class RecorderTest : public ::testing::Test {
     return lines;
   }
 
-  ShellTempDir dir_;
+  TempDir dir_;
   ManualClock clock_;
   recording::RecorderOptions options_;
   std::vector<std::string> errors_;
@@ -84,9 +84,9 @@ TEST_F(RecorderTest, TheFormatComesFromTheExtension) {
 
 TEST_F(RecorderTest, AnUnknownExtensionIsRefusedBeforeAnythingIsOpened) {
   std::string message;
-  EXPECT_FALSE(recording::Recorder::Open(dir_.path + "/run.txt", options_, message));
+  EXPECT_FALSE(recording::Recorder::Open(dir_.Path() + "/run.txt", options_, message));
   EXPECT_NE(message.find("must end in .csv"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(dir_.path + "/run.txt"));
+  EXPECT_FALSE(std::filesystem::exists(dir_.Path() + "/run.txt"));
 }
 
 TEST_F(RecorderTest, CsvRowsCarryEveryColumn) {
@@ -100,7 +100,7 @@ TEST_F(RecorderTest, CsvRowsCarryEveryColumn) {
   };
   for (const auto& e : events) r->OnRegisterAccess(e);
   r->Close();
-  EXPECT_EQ(Slurp(dir_.path + "/run.csv"),
+  EXPECT_EQ(Slurp(dir_.Path() + "/run.csv"),
             std::string(recording::kCsvHeader) + "\r\n" +
                 "1.500000,2024-05-01T10:00:01.500+00:00,scan tick,read,0x15,"
                 "CV: CHARGING VOLTAGE REG(0x15),0x41A0,16800,16800,0,Communication OK\r\n"
@@ -119,12 +119,12 @@ TEST_F(RecorderTest, CsvReadsWithPythonsCsvModuleWithoutOptions) {
   r->OnRegisterAccess(Read(0x3F, 4096));
   r->OnRegisterAccess(Read(0x13, 0, 94));
   r->Close();
-  const std::string out = dir_.path + "/out.txt";
+  const std::string out = dir_.Path() + "/out.txt";
   const std::string cmd =
       "python3 -c \"import csv,sys; rows=list(csv.reader(open(sys.argv[1], newline='', "
       "encoding='utf-8'))); print(len(rows), len(set(map(len, rows))), rows[1][8], "
       "rows[2][10])\" " +
-      dir_.path + "/run.csv > " + out;
+      dir_.Path() + "/run.csv > " + out;
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   EXPECT_EQ(Slurp(out), "3 1 4096 VB_BUS_BUSY\n");
 }
@@ -137,7 +137,7 @@ TEST_F(RecorderTest, WallTimeIsTheStartPlusMonotonicTime) {
   clock_.SetWall(sys_days{year{2020} / 1 / 1});  // someone sets the system clock back
   r->OnRegisterAccess(Read(0x13, 0));
   r->Close();
-  EXPECT_NE(Slurp(dir_.path + "/run.csv").find("\r\n0.200000,2025-01-01T00:00:00.100+00:00,"),
+  EXPECT_NE(Slurp(dir_.Path() + "/run.csv").find("\r\n0.200000,2025-01-01T00:00:00.100+00:00,"),
             std::string::npos);
 }
 
@@ -145,19 +145,19 @@ TEST_F(RecorderTest, SamplesReachTheFileWhenFlushed) {
   auto r = Open("run.csv");
   const std::string header = std::string(recording::kCsvHeader) + "\r\n";
   r->OnRegisterAccess(Read(0x13, 0));
-  EXPECT_EQ(Slurp(dir_.path + "/run.csv"), header);
+  EXPECT_EQ(Slurp(dir_.Path() + "/run.csv"), header);
   r->OnFlush();
-  EXPECT_GT(Slurp(dir_.path + "/run.csv").size(), header.size());
+  EXPECT_GT(Slurp(dir_.Path() + "/run.csv").size(), header.size());
 }
 
 TEST_F(RecorderTest, AFileThatCannotBeWrittenIsNamedWithItsReason) {
-  std::filesystem::create_directory(dir_.path + "/taken.csv");
-  std::filesystem::create_symlink("/dev/full", dir_.path + "/full.csv");
+  std::filesystem::create_directory(dir_.Path() + "/taken.csv");
+  std::filesystem::create_symlink("/dev/full", dir_.Path() + "/full.csv");
   const std::pair<std::string, std::string> cases[] = {
-      {dir_.path + "/missing/run.csv",
-       "Cannot create " + dir_.path + "/missing/run.csv: No such file or directory."},
-      {dir_.path + "/taken.csv", "Cannot create " + dir_.path + "/taken.csv: Is a directory."},
-      {dir_.path + "/full.csv", "Cannot write " + dir_.path + "/full.csv: No space left on device."},
+      {dir_.Path() + "/missing/run.csv",
+       "Cannot create " + dir_.Path() + "/missing/run.csv: No such file or directory."},
+      {dir_.Path() + "/taken.csv", "Cannot create " + dir_.Path() + "/taken.csv: Is a directory."},
+      {dir_.Path() + "/full.csv", "Cannot write " + dir_.Path() + "/full.csv: No space left on device."},
   };
   for (const auto& [path, expected] : cases) {
     std::string message;
@@ -170,7 +170,7 @@ TEST_F(RecorderTest, AFailedWriteLeavesOnlyWholeRows) {
   auto r = Open("run.csv");
   r->OnRegisterAccess(Read(0x13, 0));
   r->OnFlush();
-  const std::string before = Slurp(dir_.path + "/run.csv");
+  const std::string before = Slurp(dir_.Path() + "/run.csv");
   // The file may grow by a few bytes only: the next tick's write stops part-way (EFBIG).
   rlimit saved{};
   ::getrlimit(RLIMIT_FSIZE, &saved);
@@ -185,16 +185,16 @@ TEST_F(RecorderTest, AFailedWriteLeavesOnlyWholeRows) {
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(r->Active());
-  EXPECT_EQ(errors_, std::vector<std::string>{"Recording to " + dir_.path +
+  EXPECT_EQ(errors_, std::vector<std::string>{"Recording to " + dir_.Path() +
                                               "/run.csv stopped: File too large."});
-  EXPECT_EQ(Slurp(dir_.path + "/run.csv"), before);
+  EXPECT_EQ(Slurp(dir_.Path() + "/run.csv"), before);
 }
 
 TEST_F(RecorderTest, VcdDeclaresEveryBitOfEachRecordedRegisterAsAWire) {
   options_.registers = {0x13, 0x12};
   auto r = Open("run.vcd");
   r->Close();
-  const std::string text = Slurp(dir_.path + "/run.vcd");
+  const std::string text = Slurp(dir_.Path() + "/run.vcd");
   EXPECT_NE(text.find("$timescale 1 us $end"), std::string::npos);
   EXPECT_NE(text.find("$scope module 0x13 $end\n$var wire 1 "), std::string::npos);
   EXPECT_NE(text.find(" 0x13.ACDET $end"), std::string::npos);
@@ -210,7 +210,7 @@ TEST_F(RecorderTest, VcdWritesOnlyChangesAndXForAFailedRead) {
   auto r = Open("run.vcd");
   const auto ids = [&] {  // bit -> identifier, from the declarations
     std::map<std::string, std::string> byName;
-    std::istringstream in(Slurp(dir_.path + "/run.vcd"));
+    std::istringstream in(Slurp(dir_.Path() + "/run.vcd"));
     for (std::string l; std::getline(in, l);) {
       std::istringstream w(l);
       std::string var, wire, width, id, name;
@@ -228,7 +228,7 @@ TEST_F(RecorderTest, VcdWritesOnlyChangesAndXForAFailedRead) {
   clock_.Advance(microseconds(10));
   r->OnRegisterAccess(Read(0x13, 0, 8));
   r->Close();
-  const std::vector<std::string> body = VcdBody(dir_.path + "/run.vcd");
+  const std::vector<std::string> body = VcdBody(dir_.Path() + "/run.vcd");
   const auto at = [&](const std::string& stamp) {
     return std::find(body.begin(), body.end(), stamp) - body.begin();
   };
@@ -248,7 +248,7 @@ TEST_F(RecorderTest, VcdLeavesOutWritesAndUndeclaredRegisters) {
   r->OnRegisterAccess(
       {clock_.Now(), AccessSource::kWrite, AccessKind::kWrite, 0x13, 0xFFFF, 0, 0x67});
   r->Close();
-  const std::vector<std::string> body = VcdBody(dir_.path + "/run.vcd");
+  const std::vector<std::string> body = VcdBody(dir_.Path() + "/run.vcd");
   // The initial $dumpvars block, then only the closing time.
   ASSERT_GE(body.size(), 2u);
   EXPECT_EQ(body[body.size() - 2], "$end");
@@ -261,7 +261,7 @@ TEST_F(RecorderTest, VcdVectorsAreAnOption) {
   auto r = Open("run.vcd");
   r->OnRegisterAccess(Read(0x13, 0x8002));
   r->Close();
-  const std::string text = Slurp(dir_.path + "/run.vcd");
+  const std::string text = Slurp(dir_.Path() + "/run.vcd");
   EXPECT_NE(text.find("$var wire 16 "), std::string::npos);
   EXPECT_NE(text.find("\nb1000000000000010 "), std::string::npos);
 }

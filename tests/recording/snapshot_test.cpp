@@ -8,7 +8,7 @@
 #include "shell/IniFile.h"
 #include "shell/Settings.h"
 #include "shell/Utils.h"
-#include "shell/shell_temp_dir.h"
+#include "support/TempDir.h"
 #include "support/ManualClock.h"
 #include "support/RecordingSink.h"
 
@@ -135,7 +135,7 @@ class SnapshotOnBoardTest : public ::testing::Test {
     return t;
   }
 
-  ShellTempDir dir_;
+  TempDir dir_;
   std::shared_ptr<sim::Board> board_;
   RecordingSink sink_;
   ScopedSink scope_{&sink_};

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "recording/Recorder.h"
-#include "shell/shell_temp_dir.h"
+#include "support/TempDir.h"
 #include "support/ManualClock.h"
 
 namespace {
@@ -36,7 +36,7 @@ class VcdToolsTest : public ::testing::Test {
     recording::RecorderOptions options;
     options.clock = &clock_;
     std::string message;
-    const std::string path = dir_.path + "/run.vcd";
+    const std::string path = dir_.Path() + "/run.vcd";
     auto r = recording::Recorder::Open(path, options, message);
     EXPECT_TRUE(r) << message;
     const uint16_t status[] = {0x8080, 0x8080, 0x2042, 0x8080};
@@ -56,7 +56,7 @@ class VcdToolsTest : public ::testing::Test {
     return path;
   }
 
-  ShellTempDir dir_;
+  TempDir dir_;
   ManualClock clock_;
 };
 

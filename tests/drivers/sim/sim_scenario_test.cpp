@@ -5,7 +5,7 @@
 #include "SimRig.h"
 #include "drivers/Drivers.h"
 #include "shell/Settings.h"
-#include "shell/shell_temp_dir.h"
+#include "support/TempDir.h"
 #include "support/ManualClock.h"
 
 namespace sim {
@@ -106,7 +106,7 @@ class SimScenarioSettings : public ::testing::Test {
     Settings::SetFile("");
     Board::ResetShared();
   }
-  ShellTempDir dir;
+  TempDir dir;
 };
 
 TEST_F(SimScenarioSettings, ABadScenarioFileKeepsTheAdapterShutAndSaysWhy) {
@@ -115,14 +115,14 @@ TEST_F(SimScenarioSettings, ABadScenarioFileKeepsTheAdapterShutAndSaysWhy) {
   Adapter adapter;
   EXPECT_EQ(adapter.OpenDevice(kAdapterName), -1);
   EXPECT_EQ(SimDiagnostics(),
-            "Scenario file " + dir.path + "/run.txt, line 2: AcPresent must be 0 or 1\n");
+            "Scenario file " + dir.Path() + "/run.txt, line 2: AcPresent must be 0 or 1\n");
 }
 
 TEST_F(SimScenarioSettings, AMissingScenarioFileIsNamed) {
   Settings::SetFile(dir.Write("korvo.ini", "[Simulator]\nScenario=gone.txt\n"));
   Adapter adapter;
   EXPECT_EQ(adapter.OpenDevice(kAdapterName), -1);
-  EXPECT_EQ(SimDiagnostics(), "Scenario file " + dir.path +
+  EXPECT_EQ(SimDiagnostics(), "Scenario file " + dir.Path() +
                                   "/gone.txt: cannot be read (missing, or not a plain file)\n");
 }
 
