@@ -42,6 +42,7 @@ constexpr KeyInfo kKeys[] = {
 
 std::optional<Scenario> ParseScenario(std::string_view text, std::string& error) {
   Scenario s;
+  std::string previousTime;  // as written on the line before
   int lineNo = 0;
   std::size_t pos = 0;
   auto fail = [&](const std::string& reason) {
@@ -75,8 +76,8 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
     step.line = lineNo;
     step.at = std::chrono::microseconds(std::llround(*seconds * 1e6));
     if (!s.steps.empty() && step.at < s.steps.back().at)
-      return fail("the time goes back (the line before says " +
-                  std::to_string(s.steps.back().at.count() / 1e6) + " s)");
+      return fail("the time goes back (the line before says " + previousTime + ")");
+    previousTime = secondsText;
 
     const std::size_t eq = assignment.find('=');
     if (eq == std::string_view::npos) return fail("expected KEY=VALUE after the time");
