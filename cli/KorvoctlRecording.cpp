@@ -11,7 +11,7 @@
 #include "cli/KorvoctlSpins.h"
 #include "recording/Text.h"
 #include "registers/RegisterAccess.h"
-#include "registers/RegisterMap.h"
+#include "registers/RegisterTable.h"
 #include "registers/Spins.h"
 #include "shell/Messages.h"
 #include "shell/Settings.h"
@@ -23,8 +23,6 @@ using recording::AccessSource;
 
 // Every register access of korvoctl names the register the way the main window does.
 constexpr const char* kRegName = "CS: Status";
-// The scan's order: status, control, charging voltage, input current, charge current.
-constexpr uint8_t kScanOrder[] = {0x13, 0x12, 0x15, 0x3F, 0x14};
 
 constexpr int64_t kMaxPeriodMs = 3600000;
 constexpr int64_t kMaxCount = 1000000000;
@@ -289,7 +287,7 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out) {
   while (!stop.Requested() && clock.Now() < end) {
     {
       const RegisterAccess::SourceScope tick(access, AccessSource::kKorvoctl, true);
-      for (uint8_t address : kScanOrder) {
+      for (uint8_t address : RegisterTable::MainReadOrder()) {  // the scan's order
         int16_t value = 0;
         failed |= access.ReadRegister(kRegName, address, value, modGlobals::DeviceAddress) != 0;
       }
@@ -377,14 +375,14 @@ bool KorvoctlRecording::Dump(RegisterAccess& access, std::ostream& out) const {
     text = "{\"registers\": [\n";
   }
   bool first = true;
-  for (const RegisterInfo& r : Registers()) {
+  for (const RegisterTable::Register& r : RegisterTable::All()) {
     int16_t value = 0;
     const int32_t status = access.ReadRegister(kRegName, r.address, value, modGlobals::DeviceAddress);
     ok = ok && status == 0;
     const auto u = static_cast<uint16_t>(value);
     if (format_ == DumpFormat::kCsv) {
       text += recording::AddressText(r.address) + ",";
-      recording::AppendCsvField(text, r.trimCaption);
+      recording::AppendCsvField(text, r.trimTitle);
       text += ",";
       if (status == 0) text += Hex4(u) + "," + std::to_string(u);
       else text += ",";
@@ -394,7 +392,7 @@ bool KorvoctlRecording::Dump(RegisterAccess& access, std::ostream& out) const {
     } else {
       text += first ? "  " : ",\n  ";
       text += "{\"address\": " + JsonString(recording::AddressText(r.address)) +
-              ", \"caption\": " + JsonString(r.trimCaption) + ", \"value\": " +
+              ", \"caption\": " + JsonString(r.trimTitle) + ", \"value\": " +
               (status == 0 ? std::to_string(u) : std::string("null")) + ", \"hex\": " +
               (status == 0 ? JsonString(Hex4(u)) : std::string("null")) +
               ", \"status\": " + JsonString(recording::StatusName(status)) + "}";

@@ -76,7 +76,7 @@ class KorvoctlRecording {
   bool stats_ = false;
   DumpFormat format_ = DumpFormat::kText;
   std::string caption_{recording::kDefaultSnapshotCaption};
-  recording::Variant variant_ = recording::Variant::kRk5190;
+  recording::Variant variant_ = recording::Variant::rk5190;
 
   recording::Clock* clock_ = nullptr;
   std::unique_ptr<recording::Recorder> recorder_;

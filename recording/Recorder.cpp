@@ -5,7 +5,7 @@
 #include <cctype>
 
 #include "recording/Text.h"
-#include "registers/RegisterMap.h"
+#include "registers/RegisterTable.h"
 #include "shell/Messages.h"
 #include "shell/Utils.h"
 #include "shell/Version.h"
@@ -46,7 +46,8 @@ class CsvRecorder final : public Recorder {
     out += ',';
     out += AddressText(e.address);
     out += ',';
-    if (const RegisterInfo* info = FindRegister(e.address)) AppendCsvField(out, info->trimCaption);
+    if (const RegisterTable::Register* info = RegisterTable::Find(e.address))
+      AppendCsvField(out, info->trimTitle);
     out += ',';
     // A failed read has no value; a failed write still says what it tried to write.
     const bool hasValue = e.status == 0 || e.kind == AccessKind::kWrite;
@@ -75,7 +76,7 @@ class VcdRecorder final : public Recorder {
       : Recorder(std::move(sink), RecordFormat::kVcd, options) {
     std::vector<uint8_t> addresses = options.registers;
     if (addresses.empty())
-      for (const RegisterInfo& r : Registers()) addresses.push_back(r.address);
+      for (const RegisterTable::Register& r : RegisterTable::All()) addresses.push_back(r.address);
     int next = 0;
     for (uint8_t a : addresses) {
       if (Find(a) != nullptr) continue;  // declared once

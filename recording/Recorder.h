@@ -40,7 +40,7 @@ inline constexpr std::string_view kCsvHeader =
     "seconds,time,source,operation,register,caption,hex,decimal,mV_mA,status,status_name";
 
 struct RecorderOptions {
-  Variant variant = Variant::kRk5190;  // bit names in a VCD
+  Variant variant = Variant::rk5190;  // bit names in a VCD
   // Registers a VCD declares, in this order; empty: the eleven the program knows. Accesses to
   // other registers are left out of a VCD (a CSV has every access).
   std::vector<uint8_t> registers;

@@ -216,7 +216,7 @@ TEST_F(KorvoctlRecordingTest, SnapshotWritesASpinSectionNamedByTheCaption) {
   const auto s = recording::LoadSnapshot(Path("board.ini"), message);
   ASSERT_TRUE(s) << message;
   EXPECT_EQ(s->caption, "rk51xx Trim2");
-  EXPECT_EQ(s->variant, recording::Variant::kRk5191);
+  EXPECT_EQ(s->variant, recording::Variant::rk5191);
   EXPECT_EQ(s->Value(0x15), 16800);
   EXPECT_EQ(s->time, "2024-05-01T10:00:00.000+00:00");
 }

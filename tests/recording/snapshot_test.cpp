@@ -144,12 +144,12 @@ class SnapshotOnBoardTest : public ::testing::Test {
 };
 
 TEST_F(SnapshotOnBoardTest, ReadingTakesTheElevenRowsInOrder) {
-  const Snapshot s = recording::ReadSnapshot(regs_, 0x67, "", recording::Variant::kRk5191, clock_);
+  const Snapshot s = recording::ReadSnapshot(regs_, 0x67, "", recording::Variant::rk5191, clock_);
   EXPECT_EQ(Traffic(), (std::vector<std::string>{"R10", "R11", "R12", "R13", "R14", "R15", "R16",
                                                  "R17", "R18", "R19", "R3F"}));
   EXPECT_TRUE(s.Complete());
   EXPECT_EQ(s.Value(0x15), 16800);
-  EXPECT_EQ(s.variant, recording::Variant::kRk5191);
+  EXPECT_EQ(s.variant, recording::Variant::rk5191);
 }
 
 TEST_F(SnapshotOnBoardTest, RestoreWritesAsASpinDoes) {
