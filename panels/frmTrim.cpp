@@ -337,7 +337,10 @@ void frmTrim::cmdWrite_Click(int i) {
   const int16_t value = Utils::UIntToInt(static_cast<int32_t>(Utils::LenientHexValue(text) & 0xFFFF));
   const int32_t status = access_.WriteRegister(title, AddressFromTag(r.view->Tag()), value,
                                                modGlobals::DeviceAddress);
-  if (status == 0 && modGlobals::VerifyWrite) cmdRead_Click(i);
+  if (status == 0 && modGlobals::VerifyWrite) {
+    const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kVerifyReadBack);
+    cmdRead_Click(i);
+  }
 }
 
 void frmTrim::cmdReadAll_Click() {
@@ -351,6 +354,7 @@ void frmTrim::cmdWriteAll_Click() {
     if (!rows_[i].write->isHidden()) cmdWrite_Click(i);
   }
   if (verify) {
+    const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kVerifyReadBack);
     cmdReadAll_Click();
     modGlobals::VerifyWrite = true;
   }

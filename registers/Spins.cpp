@@ -61,8 +61,16 @@ std::string BadValueText(std::string_view section, std::string_view key, std::st
 }
 
 SpinReport SpinProgrammer::ApplySpin(std::string_view caption) {
-  SpinReport report;
+  const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kSpin);
   const std::string section = SectionName(caption);
+  return ApplyPreset(section, [&section](std::string_view key) {
+    return Settings::GetString(section, key, "");
+  });
+}
+
+SpinReport SpinProgrammer::ApplyPreset(std::string_view sectionName, const PresetValue& valueOf) {
+  SpinReport report;
+  const std::string section(sectionName);
 
   if (!MsgBoxConfirm(std::string(kSpinConfirmText))) return report;
 
@@ -75,7 +83,7 @@ SpinReport SpinProgrammer::ApplySpin(std::string_view caption) {
 
   for (const PresetRegister& reg : kPresetRegisters) {
     const std::string key(reg.key);
-    const std::string text = Settings::GetString(section, key, "");
+    const std::string text = valueOf(key);
     if (text.empty()) continue;  // a missing or empty key leaves the register untouched
 
     const std::optional<uint16_t> parsed = ParsePresetValue(text);
@@ -111,6 +119,7 @@ SpinReport SpinProgrammer::ApplySpin(std::string_view caption) {
 }
 
 BurnOutcome SpinProgrammer::BurnEeprom() {
+  const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kBurn);
   if (!MsgBoxConfirm(std::string(kBurnConfirmText))) return BurnOutcome::kDeclined;
 
   const std::string name(kBurnName);

@@ -525,6 +525,7 @@ void frmBasic::WriteControlRegister() {
   if (WriteRegister(kRegName, AddressFromTag(ctlCtrlRegister1->Tag()), word,
                     modGlobals::DeviceAddress) == 0 &&
       modGlobals::VerifyWrite) {
+    const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kVerifyReadBack);
     ReadControlRegister();
   }
 }
@@ -544,6 +545,7 @@ void frmBasic::WriteDAC(QLineEdit* dacEntry, BitRegisterView* view, const char* 
   if (WriteRegister(kRegName, AddressFromTag(view->Tag()), word, modGlobals::DeviceAddress) ==
           0 &&
       modGlobals::VerifyWrite) {
+    const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kVerifyReadBack);
     (this->*readBack)();
   }
 }
@@ -566,6 +568,7 @@ void frmBasic::WriteAllRegisters() {
   WriteCurrDAC();
   WriteIpCurrDAC();
   if (verify) {
+    const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kVerifyReadBack);
     ReadAllRegisters();
     modGlobals::VerifyWrite = true;
   }
@@ -672,7 +675,10 @@ void frmBasic::Timer1_Timer() {
   if (inTick_ || opDepth_ > 0 || QApplication::activeModalWidget()) return;
   inTick_ = true;
   failureClosedAt_.reset();
-  ReadAllRegisters();
+  {
+    const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kScanTick, true);
+    ReadAllRegisters();
+  }
   if (failureClosedAt_) {
     // Give the user time to reach the check box before the next tick's message appears. A
     // scan switched off meanwhile stays off.

@@ -52,6 +52,8 @@ class frmBasic : public QWidget {
   int32_t WriteRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t nWord,
                         int16_t nTargetAddr);
   static int16_t UIntToInt(int32_t nLong) { return RegisterAccess::UIntToInt(nLong); }
+  // Where recorders and plots attach (AddObserver) to see every window's register traffic.
+  RegisterAccess& Registers() { return registers_; }
 
   // --- register commands of the panel ---
   void ReadAllRegisters();
