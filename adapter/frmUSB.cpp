@@ -5,9 +5,9 @@
 #include <ctime>
 
 #include "drivers/Drivers.h"
-#include "shell/Messages.h"
-#include "shell/Paths.h"
-#include "shell/Utils.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Paths.h"
+#include "shell/base/Utils.h"
 
 namespace {
 

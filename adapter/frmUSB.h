@@ -12,7 +12,7 @@
 
 #include "adapter/ErrorCodes.h"
 #include "adapter/Zentio.h"
-#include "recording/Observation.h"
+#include "recording/observe/Observation.h"
 
 class frmUSB {
  public:

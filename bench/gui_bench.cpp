@@ -22,10 +22,10 @@
 
 #include "adapter/frmUSB.h"
 #include "drivers/sim/SimBoard.h"
-#include "shell/CommandLine.h"
+#include "shell/base/CommandLine.h"
 #include "shell/GuiMessageSink.h"
-#include "shell/Messages.h"
-#include "shell/Settings.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Settings.h"
 #include "shell/frmBasic.h"
 
 extern char** environ;
@@ -91,11 +91,11 @@ void BM_ScanTickEveryBitChanging(benchmark::State& state) {
   Session s;
   uint16_t v = 0;
   PokeAll(v);
-  s.window->ReadAllRegisters();
+  s.window->Panel()->ReadAllRegisters();
   for (auto _ : state) {
     v = static_cast<uint16_t>(~v);
     PokeAll(v);
-    s.window->ReadAllRegisters();
+    s.window->Panel()->ReadAllRegisters();
   }
   state.counters["messages"] = s.sink.count;
 }
@@ -104,8 +104,8 @@ BENCHMARK(BM_ScanTickEveryBitChanging)->Unit(benchmark::kMicrosecond)->Repetitio
 void BM_ScanTickNothingChanging(benchmark::State& state) {
   Session s;
   PokeAll(0x5A5A);
-  s.window->ReadAllRegisters();
-  for (auto _ : state) s.window->ReadAllRegisters();
+  s.window->Panel()->ReadAllRegisters();
+  for (auto _ : state) s.window->Panel()->ReadAllRegisters();
   state.counters["messages"] = s.sink.count;
 }
 BENCHMARK(BM_ScanTickNothingChanging)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
@@ -117,7 +117,7 @@ void BM_ScanTimerTick(benchmark::State& state) {
   for (auto _ : state) {
     v = static_cast<uint16_t>(~v);
     PokeAll(v);
-    s.window->Timer1_Timer();
+    s.window->Panel()->Timer1_Timer();
   }
 }
 BENCHMARK(BM_ScanTimerTick)->Unit(benchmark::kMicrosecond);
@@ -234,7 +234,7 @@ void BM_SessionPeakMemory(benchmark::State& state) {
     for (int i = 0; i < 1000; ++i) {
       v = static_cast<uint16_t>(v + 0x1111);
       PokeAll(v);
-      s.window->ReadAllRegisters();
+      s.window->Panel()->ReadAllRegisters();
     }
     s.window->findChild<QPushButton*>(QStringLiteral("cmdLegend"))->click();
     s.window->findChild<QPushButton*>(QStringLiteral("cmdAbout"))->click();

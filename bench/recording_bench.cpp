@@ -18,8 +18,8 @@
 #include "recording/Journal.h"
 #include "recording/Recorder.h"
 #include "registers/RegisterAccess.h"
-#include "shell/Messages.h"
-#include "shell/Settings.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Settings.h"
 #include "support/ManualClock.h"
 
 namespace {

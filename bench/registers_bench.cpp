@@ -8,9 +8,9 @@
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
 #include "registers/RegisterAccess.h"
-#include "shell/Messages.h"
-#include "shell/Paths.h"
-#include "shell/Settings.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Paths.h"
+#include "shell/base/Settings.h"
 
 namespace {
 

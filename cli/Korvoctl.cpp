@@ -11,11 +11,11 @@
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterMap.h"
 #include "registers/Spins.h"
-#include "shell/IniFile.h"
-#include "shell/Paths.h"
-#include "shell/Settings.h"
-#include "shell/Utils.h"
-#include "shell/Version.h"
+#include "shell/base/IniFile.h"
+#include "shell/base/Paths.h"
+#include "shell/base/Settings.h"
+#include "shell/base/Utils.h"
+#include "shell/base/Version.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "recording/Clock.h"
-#include "shell/Messages.h"
+#include "recording/observe/Clock.h"
+#include "shell/base/Messages.h"
 
 // Exit codes, also listed by --help and in the README.
 enum KorvoctlExit : int {

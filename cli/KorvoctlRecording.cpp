@@ -13,9 +13,9 @@
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterTable.h"
 #include "registers/Spins.h"
-#include "shell/Messages.h"
-#include "shell/Settings.h"
-#include "shell/Utils.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Settings.h"
+#include "shell/base/Utils.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "recording/BitNames.h"
-#include "recording/Clock.h"
+#include "recording/observe/Clock.h"
 #include "recording/Journal.h"
 #include "recording/OutputFile.h"
 #include "recording/Recorder.h"

@@ -11,10 +11,10 @@
 #include <cstdio>
 
 #include "dialogs/Registry.h"
-#include "shell/CommandLine.h"
-#include "shell/Messages.h"
-#include "shell/Settings.h"
-#include "shell/Version.h"
+#include "shell/base/CommandLine.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Settings.h"
+#include "shell/base/Version.h"
 
 namespace {
 

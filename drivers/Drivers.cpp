@@ -6,7 +6,7 @@
 #include "adapter/ErrorCodes.h"
 #include "drivers/i2cdev/I2cDevDriver.h"
 #include "drivers/sim/SimDriver.h"
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/IniFile.h"
+#include "shell/base/IniFile.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/Utils.h"
+#include "shell/base/Utils.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 
 #include "panels/frmSpins.h"
 #include "registers/RegisterAccess.h"
-#include "shell/Messages.h"
-#include "shell/Settings.h"
-#include "shell/Utils.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Settings.h"
+#include "shell/base/Utils.h"
 #include "views/Twips.h"
 #include "views/ctlTrimRegister.h"
 
@@ -97,7 +97,6 @@ QString Indexed(const char* base, int i) {
 
 const std::array<frmTrim::RowDesign, frmTrim::kRows>& frmTrim::Rows() { return kRowDesigns; }
 
-bool frmTrim::TrimButtonWanted() { return Settings::GetInt("Settings", "ShowTrimRegisters", 0) != 0; }
 
 frmTrim* frmTrim::Open(RegisterAccess& access, const QWidget* beside) {
   if (!g_instance) {

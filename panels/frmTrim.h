@@ -42,10 +42,6 @@ class frmTrim : public QWidget {
   };
   static const std::array<RowDesign, kRows>& Rows();
 
-  // Settings key ([Settings] ShowTrimRegisters, not 0) that makes the main window's
-  // "Trim Registers..." button visible and enabled.
-  static bool TrimButtonWanted();
-
   // The one test-mode window: created on first use without an owner, placed beside `beside`
   // (the main window, when given), shown and brought forward. Closing it discards it; the next
   // call creates it afresh.

@@ -1,6 +1,6 @@
 #include "recording/BitNames.h"
 
-#include "shell/Utils.h"
+#include "shell/base/Utils.h"
 
 namespace recording {
 

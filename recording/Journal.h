@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "recording/Clock.h"
-#include "recording/Observation.h"
+#include "recording/observe/Clock.h"
+#include "recording/observe/Observation.h"
 
 namespace recording {
 

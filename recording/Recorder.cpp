@@ -6,9 +6,9 @@
 
 #include "recording/Text.h"
 #include "registers/RegisterTable.h"
-#include "shell/Messages.h"
-#include "shell/Utils.h"
-#include "shell/Version.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Utils.h"
+#include "shell/base/Version.h"
 
 namespace recording {
 

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "recording/BitNames.h"
-#include "recording/Clock.h"
-#include "recording/Observation.h"
+#include "recording/observe/Clock.h"
+#include "recording/observe/Observation.h"
 #include "recording/OutputFile.h"
 
 namespace recording {

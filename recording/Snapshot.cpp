@@ -11,8 +11,8 @@
 #include "recording/Text.h"
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterTable.h"
-#include "shell/Utils.h"
-#include "shell/Version.h"
+#include "shell/base/Utils.h"
+#include "shell/base/Version.h"
 
 namespace recording {
 

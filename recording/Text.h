@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "recording/Clock.h"
+#include "recording/observe/Clock.h"
 
 namespace recording {
 

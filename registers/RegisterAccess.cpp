@@ -4,11 +4,21 @@
 #include <vector>
 
 #include "adapter/frmUSB.h"
-#include "shell/Messages.h"
-#include "shell/Settings.h"
-#include "shell/Utils.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Settings.h"
+#include "shell/base/Utils.h"
 
 namespace {
+// Counts the accesses in progress for Busy(); a failure message keeps the event loop running
+// inside one.
+struct Counting {
+  explicit Counting(int& depth) : d(depth) { ++d; }
+  ~Counting() { --d; }
+  Counting(const Counting&) = delete;
+  Counting& operator=(const Counting&) = delete;
+  int& d;
+};
+
 std::string FailureText(const char* verb, const std::string& sRegName, uint8_t nRegAddr,
                         int32_t status) {
   return std::string(verb) + sRegName + "(0x" + Utils::Hex(nRegAddr) + ")." + kNewLine +
@@ -26,6 +36,7 @@ std::string WriteFailureText(const std::string& sRegName, uint8_t nRegAddr, int3
 
 int32_t RegisterAccess::ReadRegister(const std::string& sRegName, uint8_t nRegAddr,
                                      int16_t& nResult, int16_t nTargetAddr) {
+  const Counting busy(depth_);
   const int32_t retries = modGlobals::ReadRetryCount;
   int32_t code = 0;
   // Stays zero on the I2C path while attempts fail: the link copies bytes only on success.
@@ -50,6 +61,7 @@ int32_t RegisterAccess::ReadRegister(const std::string& sRegName, uint8_t nRegAd
 
 int32_t RegisterAccess::WriteRegister(const std::string& sRegName, uint8_t nRegAddr,
                                       int16_t nWord, int16_t nTargetAddr) {
+  const Counting busy(depth_);
   int32_t code = 0;
   if (modGlobals::I2CMode) {
     std::vector<uint8_t> buffer(2, 0);  // low byte first on the bus, as an SMBus word

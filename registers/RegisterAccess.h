@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recording/Observation.h"
+#include "recording/observe/Observation.h"
 
 class RegisterAccess {
  public:
@@ -19,6 +19,9 @@ class RegisterAccess {
   int32_t WriteRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t nWord,
                         int16_t nTargetAddr);
   static int16_t UIntToInt(int32_t nLong);
+  // An access is in progress (its failure message may be open): every window's accesses pass
+  // here, so the scan never starts a tick inside one of them.
+  bool Busy() const { return depth_ > 0; }
 
   // --- observation ---
   // Names the caller of every access made while it lives. Scopes nest; the outermost one names
@@ -54,6 +57,7 @@ class RegisterAccess {
   const recording::Clock* clock_ = &recording::SystemClock();
   bool hasSource_ = false;
   recording::AccessSource source_ = recording::AccessSource::kSingleRead;
+  int depth_ = 0;
   int batchDepth_ = 0;
   int notifying_ = 0;
   bool removedWhileNotifying_ = false;

@@ -1,7 +1,7 @@
 #include "registers/RegisterTable.h"
 
-#include "shell/Text.h"
-#include "shell/Utils.h"
+#include "shell/base/Text.h"
+#include "shell/base/Utils.h"
 
 namespace RegisterTable {
 

@@ -4,9 +4,9 @@
 
 #include "adapter/frmUSB.h"
 #include "registers/RegisterAccess.h"
-#include "shell/Messages.h"
-#include "shell/Settings.h"
-#include "shell/Utils.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Settings.h"
+#include "shell/base/Utils.h"
 
 namespace Spins {
 

@@ -3,8 +3,8 @@
 // windows alive.
 #pragma once
 
-#include "shell/Messages.h"
-#include "shell/Utils.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Utils.h"
 
 class GuiMessageSink : public MessageSink {
  public:

@@ -6,7 +6,7 @@
 #include <QScreen>
 
 #include "dialogs/frmSplash.h"
-#include "shell/Utils.h"
+#include "shell/base/Utils.h"
 #include "shell/frmBasic.h"
 
 frmBasic* RunStartUp(const StartUpWaits& waits) {

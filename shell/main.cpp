@@ -8,18 +8,24 @@
 #include <QApplication>
 #include <QIcon>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "shell/GuiMessageSink.h"
+#include "shell/base/CommandLine.h"
 #include "shell/StartUp.h"
 #include "shell/frmBasic.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("korvo"));
+  // The arguments after the program name that Qt did not take as its own options.
+  QStringList args = QCoreApplication::arguments();
+  if (!args.isEmpty()) args.removeFirst();
+  CommandLine::SetArgumentString(args.join(QLatin1Char(' ')).toStdString());
   // When installed: the desktop entry and the icon that docks and task bars show for the window.
   QApplication::setDesktopFileName(QStringLiteral(KORVO_APP_ID));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(KORVO_APP_ID)));

@@ -4,7 +4,7 @@
 #include <QFontMetrics>
 #include <algorithm>
 
-#include "shell/Utils.h"
+#include "shell/base/Utils.h"
 #include "views/Twips.h"
 
 namespace {

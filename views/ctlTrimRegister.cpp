@@ -3,7 +3,7 @@
 #include <QFont>
 #include <QStringList>
 
-#include "shell/Messages.h"
+#include "shell/base/Messages.h"
 #include "views/Twips.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "adapter/ErrorCodes.h"
-#include "shell/Messages.h"
-#include "shell/Settings.h"
+#include "shell/base/Messages.h"
+#include "shell/base/Settings.h"
 
 namespace fs = std::filesystem;
 

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "adapter/ErrorCodes.h"
-#include "shell/IniFile.h"
-#include "shell/Settings.h"
+#include "shell/base/IniFile.h"
+#include "shell/base/Settings.h"
 
 namespace sim {
 

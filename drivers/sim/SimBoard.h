@@ -60,7 +60,7 @@
 #include <vector>
 
 #include "drivers/sim/SimScenario.h"
-#include "recording/Clock.h"
+#include "recording/observe/Clock.h"
 
 namespace sim {
 

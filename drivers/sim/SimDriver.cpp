@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "adapter/ErrorCodes.h"
-#include "shell/Messages.h"
+#include "shell/base/Messages.h"
 
 namespace sim {
 

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 #include "drivers/sim/SimBoard.h"
-#include "shell/Utils.h"
+#include "shell/base/Utils.h"
 
 namespace sim {
 

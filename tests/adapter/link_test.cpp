@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "adapter/frmUSB.h"
-#include "shell/Paths.h"
+#include "shell/base/Paths.h"
 #include "support/FakeZentio.h"
 #include "support/RecordingSink.h"
 

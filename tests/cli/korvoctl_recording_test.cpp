@@ -11,7 +11,7 @@
 #include "drivers/sim/SimBoard.h"
 #include "recording/Recorder.h"
 #include "recording/Snapshot.h"
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 #include "support/TempDir.h"
 #include "support/ManualClock.h"
 

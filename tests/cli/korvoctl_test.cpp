@@ -8,9 +8,9 @@
 
 #include "cli/Korvoctl.h"
 #include "drivers/sim/SimBoard.h"
-#include "shell/Paths.h"
-#include "shell/Settings.h"
-#include "shell/Version.h"
+#include "shell/base/Paths.h"
+#include "shell/base/Settings.h"
+#include "shell/base/Version.h"
 #include "support/ScopedXdg.h"
 #include "support/TempDir.h"
 

@@ -8,7 +8,7 @@
 #include "cli/Korvoctl.h"
 #include "drivers/sim/SimBoard.h"
 #include "registers/Spins.h"
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 
 namespace {
 

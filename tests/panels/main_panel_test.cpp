@@ -10,7 +10,7 @@
 #include "support/gui/MainWindowFixture.h"
 #include "adapter/ErrorCodes.h"
 #include "registers/RegisterAccess.h"
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
 #include "views/ctlStatRegister.h"
@@ -40,7 +40,7 @@ class MainPanelTest : public MainWindowFixture {
   void ToggleScan() { QTest::mouseClick(Child<QCheckBox>("ContinuousScan"), Qt::LeftButton); }
   void SetPeriod(const char* ms) {
     Type("ScanPeriod", ms);
-    window->Timer2_Timer();
+    window->Panel()->Timer2_Timer();
   }
 };
 
@@ -204,16 +204,16 @@ TEST_F(MainPanelTest, WriteAllOrderWithAndWithoutVerifyAndANonHexControlEntry) {
 
 TEST_F(MainPanelTest, AddressAndScanPeriodSettleAfterTheLastKeystroke) {
   Load();
-  ASSERT_TRUE(WaitUntil([&] { return !window->Timer2()->isActive(); }));  // the loaded address
+  ASSERT_TRUE(WaitUntil([&] { return !window->Panel()->Timer2()->isActive(); }));  // the loaded address
   ToggleScan();
   Type("ScanPeriod", "2000");
   Type("txtDevAddr", "6B");
   Click("cmdReadStat");  // no event has run since the keystrokes: still the previous address
   EXPECT_EQ(Board().History().back().target, 0x67);
-  EXPECT_EQ(window->Timer1()->Period(), 500);
-  ASSERT_TRUE(WaitUntil([&] { return !window->Timer2()->isActive(); }));
+  EXPECT_EQ(window->Panel()->Timer1()->Period(), 500);
+  ASSERT_TRUE(WaitUntil([&] { return !window->Panel()->Timer2()->isActive(); }));
   EXPECT_EQ(modGlobals::DeviceAddress, 0x6B);
-  EXPECT_EQ(window->Timer1()->Period(), 2000);
+  EXPECT_EQ(window->Panel()->Timer1()->Period(), 2000);
 }
 
 TEST_F(MainPanelTest, BadScanPeriodOrAddressKeepsTheOldOneAndShowsRed) {
@@ -229,8 +229,8 @@ TEST_F(MainPanelTest, BadScanPeriodOrAddressKeepsTheOldOneAndShowsRed) {
     Type("txtDevAddr", address);
     EXPECT_EQ(Base("ScanPeriod") == kRed, interval == 500) << period;
     EXPECT_EQ(Base("txtDevAddr") == kRed, std::string(address) == "12345") << address;
-    window->Timer2_Timer();
-    EXPECT_EQ(window->Timer1Interval(), interval) << period;
+    window->Panel()->Timer2_Timer();
+    EXPECT_EQ(window->Panel()->Timer1Interval(), interval) << period;
     EXPECT_EQ(modGlobals::DeviceAddress, deviceAddress) << address;
   }
 }
@@ -265,7 +265,7 @@ TEST_F(MainPanelTest, DacEntryRangeColoursAndFilter) {
 TEST_F(MainPanelTest, ScanTicksOnePeriodAfterCheckingUntilUncheckedNeverWithPeriodZero) {
   Load();
   ToggleScan();
-  EXPECT_EQ(window->Timer1()->Period(), 500);
+  EXPECT_EQ(window->Panel()->Timer1()->Period(), 500);
   SetPeriod("15");
   scan->Advance(14);
   EXPECT_EQ(Board().Count(Kind::Read), 0u);
@@ -279,13 +279,13 @@ TEST_F(MainPanelTest, ScanTicksOnePeriodAfterCheckingUntilUncheckedNeverWithPeri
   // A period of 0 stops the ticks while the box stays checked, until a positive period.
   ToggleScan();
   SetPeriod("0");
-  EXPECT_FALSE(window->Timer1()->IsActive());
-  EXPECT_TRUE(window->Timer1Enabled());
+  EXPECT_FALSE(window->Panel()->Timer1()->IsActive());
+  EXPECT_TRUE(window->Panel()->Timer1Enabled());
   scan->Advance(1000);
   EXPECT_EQ(Board().Count(Kind::Read), 50u);
   SetPeriod("20");
-  EXPECT_TRUE(window->Timer1()->IsActive());
-  EXPECT_EQ(window->Timer1()->Period(), 20);
+  EXPECT_TRUE(window->Panel()->Timer1()->IsActive());
+  EXPECT_EQ(window->Panel()->Timer1()->Period(), 20);
 }
 
 TEST_F(MainPanelTest, ScanWithoutFailuresTicksExactlyOncePerPeriod) {
@@ -344,7 +344,7 @@ TEST_F(MainPanelTest, OneClickWithinTheHoldOffStopsAFailingScan) {
     ToggleScan();
     scan->Advance(60000);
     EXPECT_EQ(sink.Count(), 5u);
-    EXPECT_FALSE(window->Timer1()->IsActive());
+    EXPECT_FALSE(window->Panel()->Timer1()->IsActive());
   }
 }
 

@@ -46,7 +46,7 @@ class RecordingTrafficTest : public MainWindowFixture {
     Type("txtIpCurrDAC", "2048");
     Click("cmdWriteAll");
   }
-  void ScanTick() { window->Timer1_Timer(); }
+  void ScanTick() { window->Panel()->Timer1_Timer(); }
   void TrimWrite() {
     frmTrim trim(window->Registers());
     trim.txtHexVal(0)->setText(QStringLiteral("4A52"));

@@ -2,7 +2,7 @@
 
 #include "adapter/frmUSB.h"
 #include "registers/RegisterAccess.h"
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 #include "support/FakeZentio.h"
 #include "support/RecordingSink.h"
 

@@ -3,7 +3,7 @@
 #include "adapter/frmUSB.h"
 #include "registers/RegisterAccess.h"
 #include "registers/Spins.h"
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 #include "support/FakeZentio.h"
 #include "support/ManualClock.h"
 #include "support/ObserverLog.h"

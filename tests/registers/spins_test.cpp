@@ -14,7 +14,7 @@
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
 #include "registers/RegisterAccess.h"
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 #include "support/RecordingSink.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "shell/GuiMessageSink.h"
-#include "shell/Utils.h"
+#include "shell/base/Utils.h"
 
 namespace {
 

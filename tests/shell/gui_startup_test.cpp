@@ -9,7 +9,7 @@
 
 #include "adapter/frmUSB.h"
 #include "dialogs/frmSplash.h"
-#include "shell/CommandLine.h"
+#include "shell/base/CommandLine.h"
 #include "shell/StartUp.h"
 #include "support/gui/MainWindowFixture.h"
 #include "views/ctlStatRegister.h"

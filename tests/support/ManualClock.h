@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "recording/Clock.h"
+#include "recording/observe/Clock.h"
 
 class ManualClock : public recording::Clock {
  public:

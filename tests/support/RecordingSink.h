@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/Messages.h"
+#include "shell/base/Messages.h"
 
 class RecordingSink : public MessageSink {
  public:

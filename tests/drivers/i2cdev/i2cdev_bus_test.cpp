@@ -9,7 +9,7 @@
 #include "I2cDevFakeKernel.h"
 #include "cli/Korvoctl.h"
 #include "registers/RegisterMap.h"
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 #include "support/RecordingSink.h"
 
 namespace {

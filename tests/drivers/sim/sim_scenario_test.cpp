@@ -4,7 +4,7 @@
 
 #include "SimRig.h"
 #include "drivers/Drivers.h"
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 #include "support/TempDir.h"
 #include "support/ManualClock.h"
 

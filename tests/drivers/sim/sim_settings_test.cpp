@@ -8,7 +8,7 @@
 
 #include "SimRig.h"
 #include "drivers/Drivers.h"
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 #include "support/RecordingSink.h"
 
 namespace sim {

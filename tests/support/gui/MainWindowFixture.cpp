@@ -3,15 +3,15 @@
 #include <QFile>
 
 #include "adapter/frmUSB.h"
-#include "shell/CommandLine.h"
-#include "shell/Settings.h"
+#include "shell/base/CommandLine.h"
+#include "shell/base/Settings.h"
 
 MainWindowFixture::MainWindowFixture() {
   Settings::ResetToDefaults();
   Settings::SetFile(IniPath());
   sim::Board::ResetShared();
   CommandLine::SetArgumentStringForTesting(std::string());
-  frmBasic::SetSettleIntervalForTesting(kSettleMs);
+  MainPanel::SetSettleIntervalForTesting(kSettleMs);
   CountingControl::Install(counts);
 }
 
@@ -20,7 +20,7 @@ MainWindowFixture::~MainWindowFixture() {
   window.reset();
   if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
   CountingControl::Uninstall();
-  frmBasic::SetSettleIntervalForTesting(1000);
+  MainPanel::SetSettleIntervalForTesting(1000);
   CommandLine::SetArgumentStringForTesting(std::nullopt);
   Settings::SetFile(std::string());
   Settings::ResetToDefaults();

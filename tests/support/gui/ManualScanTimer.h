@@ -11,7 +11,7 @@
 
 #include <optional>
 
-#include "shell/ScanTimer.h"
+#include "panels/ScanTimer.h"
 
 class ManualScanTimer : public ScanTimer {
   Q_OBJECT

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/Messages.h"
+#include "shell/base/Messages.h"
 
 class RecordingMessageSink : public MessageSink {
  public:

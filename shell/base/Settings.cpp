@@ -1,9 +1,9 @@
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 
 #include <utility>
 
-#include "shell/IniFile.h"
-#include "shell/Paths.h"
+#include "shell/base/IniFile.h"
+#include "shell/base/Paths.h"
 
 namespace modGlobals {
 int32_t BitHi = Settings::kDefaultBitHi;

@@ -1,4 +1,4 @@
-#include "shell/Text.h"
+#include "shell/base/Text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shell/Paths.h"
+#include "shell/base/Paths.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "shell/Messages.h"
+#include "shell/base/Messages.h"
 
 namespace {
 MessageSink* g_sink = nullptr;

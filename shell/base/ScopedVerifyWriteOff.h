@@ -3,7 +3,7 @@
 // everything once (while it is still off).
 #pragma once
 
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 
 class ScopedVerifyWriteOff {
  public:

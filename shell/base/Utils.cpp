@@ -1,4 +1,4 @@
-#include "shell/Utils.h"
+#include "shell/base/Utils.h"
 
 #include <charconv>
 #include <cmath>

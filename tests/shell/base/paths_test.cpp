@@ -1,4 +1,4 @@
-#include "shell/Paths.h"
+#include "shell/base/Paths.h"
 
 #include <gtest/gtest.h>
 

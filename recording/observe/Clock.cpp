@@ -1,4 +1,4 @@
-#include "recording/Clock.h"
+#include "recording/observe/Clock.h"
 
 #include <thread>
 

@@ -1,4 +1,4 @@
-#include "shell/ScopedVerifyWriteOff.h"
+#include "shell/base/ScopedVerifyWriteOff.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "recording/Clock.h"
+#include "recording/observe/Clock.h"
 
 namespace recording {
 

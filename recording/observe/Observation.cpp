@@ -1,4 +1,4 @@
-#include "recording/Observation.h"
+#include "recording/observe/Observation.h"
 
 namespace recording {
 

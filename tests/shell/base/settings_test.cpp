@@ -1,4 +1,4 @@
-#include "shell/Settings.h"
+#include "shell/base/Settings.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <tuple>
 
-#include "shell/Paths.h"
+#include "shell/base/Paths.h"
 #include "shell_temp_dir.h"
 #include "support/ScopedXdg.h"
 

@@ -1,4 +1,4 @@
-#include "shell/IniFile.h"
+#include "shell/base/IniFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

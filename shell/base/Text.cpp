@@ -1,4 +1,4 @@
-#include "shell/Text.h"
+#include "shell/base/Text.h"
 
 namespace Text {
 

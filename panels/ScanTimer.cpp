@@ -1,4 +1,4 @@
-#include "shell/ScanTimer.h"
+#include "panels/ScanTimer.h"
 
 QtScanTimer::QtScanTimer(QObject* parent) : ScanTimer(parent) {
   // A short period is meant as given: a coarse timer may stretch it by a twentieth.
