@@ -15,8 +15,11 @@
 
 #include "panels/frmSpins.h"
 #include "registers/RegisterAccess.h"
+#include "registers/RegisterTable.h"
 #include "shell/base/Messages.h"
+#include "shell/base/ScopedVerifyWriteOff.h"
 #include "shell/base/Settings.h"
+#include "shell/base/Text.h"
 #include "shell/base/Utils.h"
 #include "views/Twips.h"
 #include "views/ctlTrimRegister.h"
@@ -44,49 +47,19 @@ constexpr int kHeadingHeight = 240;
 
 int ColumnLeft(int bit) { return kColumnsLeft + (15 - bit) * kBitWidth; }
 
-const std::array<frmTrim::RowDesign, frmTrim::kRows> kRowDesigns = {{
-    {"&h10", "TR0: TRIM 0 REGISTER(0x10)", 600,
-     "BG CRUD 2|BG CRUD 1|BG CRUD 0|ICHG XLATR 3|ICHG XLATR 2|ICHG XLATR 1|ICHG XLATR 0|IAC  4|"
-     "IAC  3|IAC  2|IAC  1|IAC  0|IAC XLATR 3|IAC XLATR 2|IAC XLATR 1|IAC XLATR 0"},
-    {"&h11", "TR1: TRIM 1 REGISTER(0x11)", 420,
-     "ICHG 4|ICHG 3|ICHG 2|ICHG 1|ICHG 0|LBSET 3|LBSET 2|LBSET 1|LBSET 0|RDIV 4Cell 2|"
-     "RDIV 4Cell 1|RDIV 4Cell 0|BG 3|BG 2|BG 1|BG 0"},
-    {"&h12", "CM: CHARGER MODE REGISTER(0x12)", 600,
-     "TM DAC VREG|TM DAC ICHG|TM DAC IAC|TM DPM Ovrd|SET BAT DEPL 2|SET BAT DEPL 1|"
-     "SET BAT DEPL 0|SET ACOC 1|SET ACOC 0|ACOC EN|PWM FSEL|Learn Cycle|IOUT Select|"
-     "CHG Default|TM ACOC SEL|CHG END"},
-    {"&h13", "CHARGER STATUS REG(0x13)", 600,
-     "AC DET|BAT DET|AC < BAT|VOLT OutOf Range|BAT DEPL|TS HOT OP|TS COLD|TSHUT|AC To SYS|"
-     "BAT To SYS|CHOC|DPM LOOP Disable|ICHG LOOP Disable|VCHG LOOP Disable|Charge Off|"
-     "CHG Not Ready"},
-    {"&h14", "CC: CHARGING CURRENT REG(0x14)", 600,
-     "ICHG DAC 8|ICHG DAC 7|ICHG DAC 6|ICHG DAC 5|ICHG DAC 4|ICHG DAC 3|ICHG DAC 2|"
-     "ICHG DAC 1|ICHG DAC 0|TM Set chg ucp|TM Set bat detz|TM Set bat sysz|TM Set bat depl|"
-     "TM Set AIR DET|TM VDAC Ovrd|TM Set Bat_lowv"},
-    {"&h15", "CV: CHARGING VOLTAGE REG(0x15)", 600,
-     "VREG DAC 14|CELLS/ VDAC 13|VREG DAC 12|VREG DAC 11|VREG DAC 10|VREG DAC 9|VREG DAC 8|"
-     "VREG DAC 7|VREG DAC 6|VREG DAC 5|VREG DAC 4|VREG DAC 3|VREG DAC 2|VREG DAC 1|"
-     "VREG DAC 0|TM vdac "},
-    {"&h16", "TR2: TRIM 2 REGISTER(0x16)", 600,
-     "SMBus AD 1/ PWM30|SMBus AD 0/ 31_30Z|ReadIdle Ovrd/ 2Cell|SDASCL Ovrd/ AirOut|"
-     "AC Good TSz|DEV SEL 20_30Z|Rdiv 3Cell 2|Rdiv 3Cell 1|Rdiv 3Cell 0|OSC 1|OSC 0|"
-     "SET ACUC 1|SET ACUC 0|SET CHGOC 1|SET CHGOC 0|OVRD EN"},
-    {"&h17", "TM1: TEST MODE 1 REGISTER(0x17)", 600,
-     "TM CLK 1|TM CLK 0|TM TShut|TM Alarm in en|TMOD IDAC|TM BG CRUD BGZ|TM Soft Trim|"
-     "TM Dig TP|TM Set|TM 100|TM BG|TMDAC Cntr|TMExt Clock|TMEE BURN|TM Soft Rst|TMEN"},
-    {"&h18", "TM2: TEST MODE 2 REGISTER(0x18)", 600,
-     "TMSet REGN GOOD|TMSet VREF5 GOOD|TM Set ACDET|TM Set Susp|TMSet CHG OCP|TM Set ACUC|"
-     "TM Set ACOC|TMSet Bat ACPZ|ACOC OVRD|TS OVRD|ACUC OVRD|CHG OCP OVRD|SYNC OVRD|"
-     "Batshort CHG10|Batshort EN|DTIMR EN"},
-    {"&h19", "VDT REG (0x19)", 600,
-     "High OutOf Range|DAC Offset|VDAC 6|VDAC 5|VDAC 4|VDAC 3|VDAC 2|VDAC 1|VDAC 0|"
-     "Mid Outof Range|Low OutOf Range|Nine Volt|VDAC Chg Inhibit|Four cell|Three Cell|"
-     "Two Cell"},
-    {"&h3f", "IC: INPUT CURRENT REGISTER(0x3F)", 600,
-     "IAC DAC 8|IAC DAC 7|IAC DAC 6|IAC DAC 5|IAC DAC 4|IAC DAC 3|IAC DAC 2|IAC DAC 1|"
-     "IAC DAC 0|TM Decode 4|TM Decode 3|TM Decode 2|TM Decode 1|TM Decode 0|TM SoftStart|"
-     "TM CLK 2"},
-}};
+// The register table's rows in order; only the height of the bit labels is this window's own
+// (row 1's names are short).
+int BitLabelHeight(int row) { return row == 1 ? 420 : 600; }
+
+const RegisterTable::Register& RowRegister(int row) { return RegisterTable::All()[row]; }
+
+uint8_t AddressOf(const ctlTrimRegister& view) {
+  return RegisterTable::AddressFromTag(view.Tag().toStdString());
+}
+
+QString FromView(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 QString Indexed(const char* base, int i) {
   const QString b = QString::fromLatin1(base);
@@ -94,8 +67,6 @@ QString Indexed(const char* base, int i) {
 }
 
 }  // namespace
-
-const std::array<frmTrim::RowDesign, frmTrim::kRows>& frmTrim::Rows() { return kRowDesigns; }
 
 
 frmTrim* frmTrim::Open(RegisterAccess& access, const QWidget* beside) {
@@ -113,12 +84,6 @@ frmTrim* frmTrim::Instance() { return g_instance; }
 
 void frmTrim::CloseInstance() {
   if (g_instance) g_instance->close();
-}
-
-uint8_t frmTrim::AddressFromTag(const QString& tag) {
-  QString digits = tag.trimmed();
-  if (digits.startsWith(QStringLiteral("&h"), Qt::CaseInsensitive)) digits = digits.mid(2);
-  return static_cast<uint8_t>(Utils::LenientHexValue(digits.toStdString()) & 0xFF);
 }
 
 frmTrim::frmTrim(RegisterAccess& access, QWidget* parent) : QWidget(parent), access_(access) {
@@ -173,26 +138,27 @@ void frmTrim::BuildControls() {
 
   int top = kRowsTop;
   for (int i = 0; i < kRows; ++i) {
-    const RowDesign& d = kRowDesigns[i];
+    const RegisterTable::Register& d = RowRegister(i);
+    const bool readOnly = !d.trimWritable;
     Row& r = rows_[i];
     r.frame = new QGroupBox(content);
     r.frame->setObjectName(Indexed("Frame1", i));
 
     r.view = new ctlTrimRegister(r.frame);
     r.view->setObjectName(Indexed("ctlTrimReg", i));
-    r.view->SetTag(QString::fromLatin1(d.tag));
+    r.view->SetTag(FromView(d.tag));
     r.view->SetBitWidth(kBitWidth);
-    r.view->SetBitLabelHeight(d.bitLabelHeight);
+    r.view->SetBitLabelHeight(BitLabelHeight(i));
     r.view->move(Twips::ToPxX(content, kViewLeft), Twips::ToPxY(content, kViewTop));
 
-    r.title = new QLabel(QString::fromLatin1(d.title), r.frame);
+    r.title = new QLabel(FromView(d.trimTitle), r.frame);
     r.title->setObjectName(Indexed("Label1", i));
     r.title->setWordWrap(true);
     QFont bold = r.title->font();
     bold.setBold(true);
     r.title->setFont(bold);
 
-    r.hexLabel = new QLabel(i == kReadOnlyRow ? QStringLiteral("Hex Value")
+    r.hexLabel = new QLabel(readOnly ? QStringLiteral("Hex Value")
                                               : QStringLiteral("Hex Value (for write)"),
                             r.frame);
     r.hexLabel->setObjectName(Indexed("lblHex", i));
@@ -201,7 +167,7 @@ void frmTrim::BuildControls() {
     r.hex->setMaxLength(4);
     r.read = button(r.frame, Indexed("cmdRead", i), "&Read");
     r.write = button(r.frame, Indexed("cmdWrite", i), "&Write");
-    if (i == kReadOnlyRow) {
+    if (readOnly) {
       r.hex->setReadOnly(true);
       r.write->setVisible(false);
     }
@@ -297,15 +263,15 @@ void frmTrim::Form_Load() {
     r.view->SetBitUnknownColor(modGlobals::BitUnknown);
   }
   for (int i = 0; i < kRows; ++i)
-    rows_[i].view->SetBitDescription(QString::fromLatin1(kRowDesigns[i].bitNames));
+    rows_[i].view->SetBitDescription(FromView(RowRegister(i).trimBitNames));
 }
 
 void frmTrim::cmdRead_Click(int i) {
   Row& r = rows_[i];
   int16_t value = 0;
-  const int32_t status = access_.ReadRegister(r.title->text().toStdString(),
-                                              AddressFromTag(r.view->Tag()), value,
-                                              modGlobals::DeviceAddress);
+  const int32_t status =
+      access_.ReadRegister(r.title->text().toStdString(), AddressOf(*r.view), value,
+                           modGlobals::DeviceAddress);
   // The failure has been reported; the row becomes unknown. The hex box follows via Change.
   if (status != 0)
     r.view->SetValue(std::nullopt);
@@ -316,7 +282,7 @@ void frmTrim::cmdRead_Click(int i) {
 void frmTrim::ctlTrimReg_Change(int i) {
   Row& r = rows_[i];
   if (const std::optional<int32_t> v = r.view->Value())
-    r.hex->setText(QString::fromStdString(Utils::PadLeftZeros(Utils::Hex(static_cast<uint32_t>(*v)), 4)));
+    r.hex->setText(QString::fromStdString(Text::Hex(static_cast<uint32_t>(*v), 4)));
   else
     r.hex->setText(QString());
 }
@@ -334,8 +300,8 @@ void frmTrim::cmdWrite_Click(int i) {
     return;
   }
   const int16_t value = Utils::UIntToInt(static_cast<int32_t>(Utils::LenientHexValue(text) & 0xFFFF));
-  const int32_t status = access_.WriteRegister(title, AddressFromTag(r.view->Tag()), value,
-                                               modGlobals::DeviceAddress);
+  const int32_t status =
+      access_.WriteRegister(title, AddressOf(*r.view), value, modGlobals::DeviceAddress);
   if (status == 0 && modGlobals::VerifyWrite) {
     const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kVerifyReadBack);
     cmdRead_Click(i);
@@ -347,15 +313,13 @@ void frmTrim::cmdReadAll_Click() {
 }
 
 void frmTrim::cmdWriteAll_Click() {
-  const bool verify = modGlobals::VerifyWrite;
-  modGlobals::VerifyWrite = false;
+  const ScopedVerifyWriteOff verifyOff;
   for (int i = 0; i < kRows; ++i) {
     if (!rows_[i].write->isHidden()) cmdWrite_Click(i);
   }
-  if (verify) {
+  if (verifyOff.WasOn()) {
     const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kVerifyReadBack);
     cmdReadAll_Click();
-    modGlobals::VerifyWrite = true;
   }
 }
 

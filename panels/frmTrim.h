@@ -32,15 +32,7 @@ class frmTrim : public QWidget {
   Q_OBJECT
  public:
   static constexpr int kRows = 11;
-  static constexpr int kReadOnlyRow = 9;
-
-  struct RowDesign {
-    const char* tag;
-    const char* title;
-    int bitLabelHeight;  // twips
-    const char* bitNames;
-  };
-  static const std::array<RowDesign, kRows>& Rows();
+  // Row i shows RegisterTable::All()[i].
 
   // The one test-mode window: created on first use without an owner, placed beside `beside`
   // (the main window, when given), shown and brought forward. Closing it discards it; the next
@@ -83,9 +75,6 @@ class frmTrim : public QWidget {
   QLabel* Label1(int i) const { return rows_[i].title; }
   QPushButton* cmdRead(int i) const { return rows_[i].read; }
   QPushButton* cmdWrite(int i) const { return rows_[i].write; }
-
-  // The register address that a Tag ("&h" and hex digits) denotes, as one byte.
-  static uint8_t AddressFromTag(const QString& tag);
 
  protected:
   void closeEvent(QCloseEvent* e) override;

@@ -157,9 +157,9 @@ std::string FormatSnapshot(const Snapshot& s) {
        "; or paste the section into the settings file to apply it as a preset.\n";
   t += "[" + Spins::SectionName(s.caption) + "]\n";
   t += "Desc=" + s.description + "\n";
-  for (const Spins::PresetRegister& reg : Spins::kPresetRegisters) {
-    if (!IsSnapshotKey(reg.address)) continue;
-    t += std::string(reg.key) + "=" + hex(reg.address) + "\n";
+  for (const RegisterTable::Register& reg : RegisterTable::All()) {
+    if (reg.presetKey.empty() || !IsSnapshotKey(reg.address)) continue;
+    t += std::string(reg.presetKey) + "=" + hex(reg.address) + "\n";
   }
   for (uint8_t a : Rows())
     if (!IsSnapshotKey(a)) t += "; " + AddressText(a) + "=" + hex(a) + "\n";

@@ -1,11 +1,11 @@
 #include "registers/Spins.h"
 
-#include <cctype>
 
 #include "adapter/frmUSB.h"
 #include "registers/RegisterAccess.h"
 #include "shell/base/Messages.h"
 #include "shell/base/Settings.h"
+#include "shell/base/Text.h"
 #include "shell/base/Utils.h"
 
 namespace Spins {
@@ -22,29 +22,12 @@ std::string Description(std::string_view caption) {
 
 std::optional<std::string_view> FindCaption(std::string_view text) {
   for (std::string_view c : kButtonCaptions) {
-    if (c.size() != text.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < c.size() && same; ++i)
-      same = std::tolower(static_cast<unsigned char>(c[i])) ==
-             std::tolower(static_cast<unsigned char>(text[i]));
-    if (same) return c;
+    if (Text::EqualsNoCase(c, text)) return c;
   }
   return std::nullopt;
 }
 
-std::optional<uint16_t> ParsePresetValue(std::string_view text) {
-  if (text.empty() || text.size() > 4) return std::nullopt;
-  uint16_t v = 0;
-  for (char ch : text) {
-    int d;
-    if (ch >= '0' && ch <= '9') d = ch - '0';
-    else if (ch >= 'A' && ch <= 'F') d = ch - 'A' + 10;
-    else if (ch >= 'a' && ch <= 'f') d = ch - 'a' + 10;
-    else return std::nullopt;
-    v = static_cast<uint16_t>(v * 16 + d);
-  }
-  return v;
-}
+std::optional<uint16_t> ParsePresetValue(std::string_view text) { return Text::ParseHexWord(text); }
 
 std::string ReadBackErrorText(std::string_view key, int32_t status) {
   return "Error reading register " + std::string(key) +
@@ -81,8 +64,9 @@ SpinReport SpinProgrammer::ApplyPreset(std::string_view sectionName, const Prese
     return report;
   }
 
-  for (const PresetRegister& reg : kPresetRegisters) {
-    const std::string key(reg.key);
+  for (const RegisterTable::Register& reg : RegisterTable::All()) {
+    if (reg.presetKey.empty()) continue;
+    const std::string key(reg.presetKey);
     const std::string text = valueOf(key);
     if (text.empty()) continue;  // a missing or empty key leaves the register untouched
 

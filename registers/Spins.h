@@ -12,6 +12,8 @@
 
 class RegisterAccess;
 
+#include "registers/RegisterTable.h"
+
 namespace Spins {
 
 // The captions of the spin buttons, top to bottom. A caption is the only link between a
@@ -20,20 +22,13 @@ inline constexpr std::array<std::string_view, 7> kButtonCaptions = {
     "rk51xx Trim1", "rk51xx Trim2", "rk51xx Trim3", "rk51xx Trim4",
     "rk51xx Trim5", "Custom 1",     "Custom 2"};
 
-struct PresetRegister {
-  std::string_view key;  // settings key, also the register name in messages
-  uint8_t address;
-};
-// The register keys of a preset in write order. 0x17 and 0x19 are never written from a preset.
-inline constexpr std::array<PresetRegister, 9> kPresetRegisters = {{
-    {"0x10", 0x10}, {"0x11", 0x11}, {"0x12", 0x12}, {"0x13", 0x13}, {"0x14", 0x14},
-    {"0x15", 0x15}, {"0x16", 0x16}, {"0x18", 0x18}, {"0x3F", 0x3F},
-}};
+// A preset writes the registers of RegisterTable::All() that have a presetKey, in that order
+// (0x17 and 0x19 never); the key is also the register name in messages.
 
 inline constexpr std::string_view kDescKey = "Desc";
 
 // Test-mode register and the words written to it.
-inline constexpr uint8_t kTestModeRegister = 0x17;
+inline constexpr uint8_t kTestModeRegister = RegisterTable::kTestMode1;
 inline constexpr int16_t kTestModeSoftTrim = 0x0201;  // TM Soft Trim + TMEN
 inline constexpr int16_t kTestModeEEBurn = 0x0205;    // TM Soft Trim + TMEE BURN + TMEN
 inline constexpr int32_t kBurnDelayMs = 100;

@@ -2,28 +2,32 @@
 
 #include <QFontMetrics>
 
+#include "registers/RegisterTable.h"
 #include "views/Twips.h"
 
 namespace {
+// Where each bit's column sits; the names come from the register table.
 struct Column {
-  const char* name;
   int left;
   int width;
 };
 // Indexed by bit.
 constexpr Column kColumns[16] = {
-    {"CHGEND", 9240, 735}, {"RSVD", 8745, 495},   {"RST", 8250, 495},    {"IOUTBT", 7515, 735},
-    {"LEARN", 6900, 615},  {"PWM500", 6165, 735}, {"ACOCEN", 5430, 735}, {"ACOC0", 4815, 615},
-    {"ACOC1", 4200, 615},  {"BATDP0", 3495, 700}, {"BATDP1", 2790, 700}, {"BATDP2", 2085, 700},
-    {"RSVD", 1485, 600},   {"RSVD", 990, 495},    {"RSVD", 495, 495},    {"RSVD", 0, 495},
+    {9240, 735}, {8745, 495},   {8250, 495},    {7515, 735},
+    {6900, 615},  {6165, 735}, {5430, 735}, {4815, 615},
+    {4200, 615},  {3495, 700}, {2790, 700}, {2085, 700},
+    {1485, 600},   {990, 495},    {495, 495},    {0, 495},
 };
 }  // namespace
 
 ctlCtrlRegister::ctlCtrlRegister(QWidget* parent) : BitRegisterView(parent, 2) {
   constexpr int kLabelHeight = 255, kNameTop = 240, kBoxTop = 480, kBoxHeight = 285;
+  const RegisterTable::Register& control = *RegisterTable::Find(RegisterTable::kControl);
   for (int i = 0; i < 16; ++i) {
-    AddLabel(16 + i, QString::fromLatin1(kColumns[i].name));
-    SetBitName(i, QString::fromLatin1(kColumns[i].name));
+    const std::string_view n = RegisterTable::MainBitName(control, i);
+    const QString name = QString::fromLatin1(n.data(), static_cast<qsizetype>(n.size()));
+    AddLabel(16 + i, name);
+    SetBitName(i, name);
   }
   const int boxTop = Twips::ToPxY(this, kBoxTop);
   const int boxHeight = BoxHeight(kBoxHeight);

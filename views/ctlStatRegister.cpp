@@ -4,18 +4,17 @@
 #include <QFontMetrics>
 #include <algorithm>
 
+#include "registers/RegisterTable.h"
 #include "shell/base/Utils.h"
 #include "views/Twips.h"
 
 namespace {
-// Indexed by bit.
-constexpr const char* kNames[16] = {"InhibCHG", "CHGOFF", "NoVreg", "NoIreg", "NoDPM",  "CHGOC",
-                                    "BAT2SYS",  "AC2SYS", "TSHUT",  "RSVD",   "RSVD",   "BDEPL",
-                                    "VOR",      "AC<BT",  "RSVD",   "ACDET"};
-// The rk5191 names of the renamed bits; columns are sized for both so a rename never clips.
-constexpr const char* kNames5191[16] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                        nullptr, nullptr, nullptr, "BCOLD", "BHOT",  nullptr,
-                                        nullptr, nullptr, "BDET",  nullptr};
+const RegisterTable::Register& Status() { return *RegisterTable::Find(RegisterTable::kStatus); }
+
+QString NameOf(int bit, RegisterTable::Variant variant = RegisterTable::Variant::rk5190) {
+  const std::string_view n = RegisterTable::MainBitName(Status(), bit, variant);
+  return QString::fromLatin1(n.data(), static_cast<qsizetype>(n.size()));
+}
 }  // namespace
 
 ctlStatRegister::ctlStatRegister(QWidget* parent) : QWidget(parent) {
@@ -35,20 +34,21 @@ ctlStatRegister::ctlStatRegister(QWidget* parent) : QWidget(parent) {
   };
   std::array<int, 16> widths{};
   for (int i = 0; i < 16; ++i) {
-    int w = fm.horizontalAdvance(QString::fromLatin1(kNames[i]));
-    if (kNames5191[i]) w = std::max(w, fm.horizontalAdvance(QString::fromLatin1(kNames5191[i])));
+    // Sized for both variants' names, so a rename never clips.
+    const int w = std::max(fm.horizontalAdvance(NameOf(i)),
+                           fm.horizontalAdvance(NameOf(i, RegisterTable::Variant::rk5191)));
     widths[i] = std::max(minWidth, w + 10);
   }
   int x = 0;
   for (int i = 15; i >= 0; --i) {
     numbers_[i] = make(QStringLiteral("BitLabel%1").arg(i), QStringLiteral("B%1").arg(i));
-    names_[i] = make(QStringLiteral("lblBit%1").arg(i), QString::fromLatin1(kNames[i]));
+    names_[i] = make(QStringLiteral("lblBit%1").arg(i), NameOf(i));
     values_[i] = make(QStringLiteral("lblBit%1").arg(i + 16), QStringLiteral("-"));
     numbers_[i]->setGeometry(x, 0, widths[i], rowHeight);
     names_[i]->setGeometry(x, rowHeight, widths[i], rowHeight);
     values_[i]->setGeometry(x, 2 * rowHeight, widths[i], rowHeight);
     x += widths[i];
-    SetBitName(i, QString::fromLatin1(kNames[i]));
+    SetBitName(i, NameOf(i));
   }
   size_ = QSize(x, 3 * rowHeight);
   setFixedSize(size_);
@@ -71,7 +71,10 @@ void ctlStatRegister::SetValue(std::optional<int32_t> v) {
 }
 
 void ctlStatRegister::Makerk5191() {
-  for (int bit : {14, 10, 9}) SetBitName(bit, QString::fromLatin1(kNames5191[bit]));
+  for (int bit = 0; bit < 16; ++bit) {
+    const QString name = NameOf(bit, RegisterTable::Variant::rk5191);
+    if (name != NameOf(bit)) SetBitName(bit, name);
+  }
 }
 
 void ctlStatRegister::SetBitName(int bit, const QString& name) {
