@@ -8,6 +8,7 @@
 #include "shell/base/Messages.h"
 #include "shell/base/Paths.h"
 #include "shell/base/Utils.h"
+#include "shell/base/Text.h"
 
 namespace {
 
@@ -21,18 +22,14 @@ frmUSB::ControlFactory& Factory() {
   return factory;
 }
 
-std::string H(uint8_t v) { return Utils::Hex(v); }
-std::string H(int16_t v) { return Utils::Hex16(v); }
-std::string H(int32_t v) { return Utils::Hex32(v); }
+std::string H(uint8_t v) { return Text::Hex(v); }
+std::string H(int16_t v) { return Text::Hex(static_cast<uint16_t>(v)); }
+std::string H(int32_t v) { return Text::Hex(static_cast<uint32_t>(v)); }
 
 // Two upper-case hex digits per byte, nothing between; never past the end of bytes.
 void AppendHexPairs(std::string& out, const std::vector<uint8_t>& bytes, int32_t count) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   const auto n = std::min<std::size_t>(static_cast<std::size_t>(std::max(count, 0)), bytes.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 0x0F];
-  }
+  for (std::size_t i = 0; i < n; ++i) out += Text::Hex(bytes[i], 2);
 }
 
 // Copies the first count bytes of from into to, at the same indices, without going past either end.

@@ -15,6 +15,7 @@
 #include "shell/base/Messages.h"
 #include "shell/base/Settings.h"
 #include "shell/base/Version.h"
+#include "shell/base/Text.h"
 
 namespace {
 
@@ -214,11 +215,8 @@ bool frmSplash::GetKeyValue(Registry& registry, const int32_t& KeyRoot,
   } else if (type == REG_DWORD) {
     // Bytes from the most significant down, each as two hex digits, read as a 32-bit number.
     std::string hex;
-    for (auto it = value.rbegin(); it != value.rend(); ++it) {
-      char two[3];
-      std::snprintf(two, sizeof two, "%02X", static_cast<unsigned char>(*it));
-      hex += two;
-    }
+    for (auto it = value.rbegin(); it != value.rend(); ++it)
+      hex += Text::Hex(static_cast<unsigned char>(*it), 2);
     if (hex.size() > 8) return fail();
     const uint32_t number = hex.empty() ? 0 : static_cast<uint32_t>(std::stoul(hex, nullptr, 16));
     KeyVal = std::to_string(static_cast<int32_t>(number));

@@ -1,6 +1,7 @@
 #include "recording/BitNames.h"
 
 #include "shell/base/Utils.h"
+#include "shell/base/Text.h"
 
 namespace recording {
 
@@ -44,7 +45,7 @@ std::array<std::string, 16> WireNames(uint8_t address, Variant variant) {
 }
 
 std::string AddressText(uint8_t address) {
-  return "0x" + Utils::PadLeftZeros(Utils::Hex(address), 2);
+  return "0x" + Text::Hex(address, 2);
 }
 
 std::optional<std::string_view> DacUnit(uint8_t address) {

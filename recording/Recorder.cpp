@@ -9,6 +9,7 @@
 #include "shell/base/Messages.h"
 #include "shell/base/Utils.h"
 #include "shell/base/Version.h"
+#include "shell/base/Text.h"
 
 namespace recording {
 
@@ -17,9 +18,8 @@ namespace {
 const Clock& ClockOf(const RecorderOptions& o) { return o.clock ? *o.clock : SystemClock(); }
 
 void AppendHex4(std::string& out, uint16_t v) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   out += "0x";
-  for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(v >> shift) & 0xF];
+  out += Text::Hex(v, 4);
 }
 
 // --------------------------------------------------------------------------- CSV

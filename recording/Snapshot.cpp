@@ -13,6 +13,7 @@
 #include "registers/RegisterTable.h"
 #include "shell/base/Utils.h"
 #include "shell/base/Version.h"
+#include "shell/base/Text.h"
 
 namespace recording {
 
@@ -36,7 +37,7 @@ int RowOf(uint8_t address) {
   return it == rows.end() ? -1 : static_cast<int>(it - rows.begin());
 }
 
-std::string Hex4(uint16_t v) { return Utils::PadLeftZeros(Utils::Hex(v), 4); }
+std::string Hex4(uint16_t v) { return Text::Hex(v, 4); }
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -165,7 +166,7 @@ std::string FormatSnapshot(const Snapshot& s) {
     if (!IsSnapshotKey(a)) t += "; " + AddressText(a) + "=" + hex(a) + "\n";
   t += "; Time=" + s.time + "\n";
   t += "; Variant=" + std::string(VariantName(s.variant)) + "\n";
-  t += "; Address=0x" + Utils::PadLeftZeros(Utils::Hex16(s.deviceAddress), 2) + "\n";
+  t += "; Address=0x" + Text::Hex(static_cast<uint16_t>(s.deviceAddress), 2) + "\n";
   t += "; Version=" + s.version + "\n";
   return t;
 }

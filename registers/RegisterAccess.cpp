@@ -7,6 +7,7 @@
 #include "shell/base/Messages.h"
 #include "shell/base/Settings.h"
 #include "shell/base/Utils.h"
+#include "shell/base/Text.h"
 
 namespace {
 // Counts the accesses in progress for Busy(); a failure message keeps the event loop running
@@ -21,7 +22,7 @@ struct Counting {
 
 std::string FailureText(const char* verb, const std::string& sRegName, uint8_t nRegAddr,
                         int32_t status) {
-  return std::string(verb) + sRegName + "(0x" + Utils::Hex(nRegAddr) + ")." + kNewLine +
+  return std::string(verb) + sRegName + "(0x" + Text::Hex(nRegAddr) + ")." + kNewLine +
          "Error description : " + TranslateErrorCode(status);
 }
 }  // namespace
