@@ -1,5 +1,6 @@
 // The adapter control contract: every backend (the simulated board, Linux i2c-dev) implements
-// it, and the adapter link is its only caller for bus traffic.
+// it. The adapter link is its only caller for bus traffic; the main window holds a second
+// instance only for its About box.
 //
 // Integer is int16_t, Long int32_t. Statuses are signed 16-bit: 0 success, otherwise an error
 // code (adapter/ErrorCodes.h). Out-arguments are references. A buffer is a byte vector the

@@ -1,6 +1,6 @@
 // The adapter link: the only way to the bus. It hosts one adapter control (a Zentio backend),
 // forwards every transaction to it, checks writes for a pending error, logs failures and hands
-// the status back. It never retries, never waits and shows no message (OpenFirstUsedDevice
+// the status back. It never retries, waits only in Delay and shows no message (OpenFirstUsedDevice
 // aside). It is created on the first call of Get() and gone after CloseDevice().
 #pragma once
 

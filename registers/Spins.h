@@ -86,7 +86,8 @@ enum class BurnOutcome {
   kComplete,  // both writes succeeded, "Programming complete." shown
 };
 
-// Applies presets and burns the EEPROM through the main window's register access, at the
+// Applies presets and burns the EEPROM through the register access it is handed (the main
+// window's, or korvoctl's own), at the
 // device address held in modGlobals at the time of each call.
 class SpinProgrammer {
  public:
