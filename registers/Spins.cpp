@@ -73,9 +73,10 @@ SpinReport SpinProgrammer::ApplySpin(std::string_view caption) {
     return report;
   }
 
+  const Settings::Snapshot settings;  // the preset as the file holds it now, read once
   for (const PresetRegister& reg : kPresetRegisters) {
     const std::string key(reg.key);
-    const std::string text = Settings::GetString(section, key, "");
+    const std::string text = settings.GetString(section, key, "");
     if (text.empty()) continue;  // a missing or empty key leaves the register untouched
 
     const std::optional<uint16_t> parsed = ParsePresetValue(text);
