@@ -1,6 +1,7 @@
 #include "drivers/i2cdev/I2cDevDriver.h"
 
 #include <linux/i2c.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -14,8 +15,6 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
-
-#include <sys/stat.h>
 
 #include "adapter/ErrorCodes.h"
 #include "drivers/Drivers.h"

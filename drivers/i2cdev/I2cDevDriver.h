@@ -6,6 +6,7 @@
 //   Bus=           which bus to use: a device path (/dev/i2c-3), a number (3 or i2c-3) or an
 //                  adapter name as sysfs gives it (CP2112 SMBus Bridge on hidraw0; a leading part
 //                  of the name is enough). Empty: every USB-attached bus that can be opened.
+//                  Whatever it names, only an i2c-dev character device is opened.
 //   ForceAddress=1 when a kernel driver has claimed the target address, take it anyway
 //                  (I2C_SLAVE_FORCE). Default 0: the transaction fails with VB_BUS_BUSY.
 #pragma once
@@ -24,7 +25,8 @@
 std::unique_ptr<Zentio> CreateI2cDevControl(const Settings::Snapshot& settings);
 
 // What the user should know about the buses: why each could not be opened (with the i2c group
-// hint for permission problems), addresses claimed by kernel drivers, adapters unplugged. One
+// hint for permission problems), addresses claimed by kernel drivers or not answering (in both
+// address forms), adapters unplugged. One
 // note per line, each ended by "\n"; empty when there is nothing to say. Shared by every
 // i2c-dev control of the process and renewed by each ListFreeDevices.
 std::string I2cDevDiagnostics();
