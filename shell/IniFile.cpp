@@ -36,9 +36,10 @@ IniFile IniFile::Parse(std::string_view text) {
   std::string folded;          // scratch for lower-case names
   size_t pos = 0;
   while (pos < text.size()) {
-    // A line ends at LF, CR LF or a lone CR.
-    size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = text.size();
+    // A line ends at LF, CR LF or a lone CR. (A plain loop: find_first_of searches its set
+    // once per character.)
+    size_t end = pos;
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
     std::string_view line = Trim(text.substr(pos, end - pos));
     pos = end;
     if (pos < text.size() && text[pos] == '\r') ++pos;
