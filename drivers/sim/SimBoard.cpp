@@ -24,7 +24,7 @@ namespace sim {
 namespace {
 
 constexpr std::string_view kSection = "Simulator";
-constexpr std::string_view kEepromSection = "Eeprom";
+constexpr std::string_view kEepromHeader = "[Eeprom]";
 
 std::mutex& SharedMutex() {
   static std::mutex m;
@@ -178,10 +178,11 @@ std::string ParseEepromFile(std::string_view text, TrimEeprom& out) {
     line = Trim(line);
     const std::string where = "line " + std::to_string(lineNo);
     if (line.empty() || line.front() == ';') continue;
-    const std::string header = "[" + std::string(kEepromSection) + "]";
+    const std::string_view header = kEepromHeader;
     if (inSection && line.front() == '[') return where + " starts a second section";
     if (!inSection) {
-      if (!EqualsNoCase(line, header)) return where + " is not the section header " + header;
+      if (!EqualsNoCase(line, header))
+        return where + " is not the section header " + std::string(header);
       inSection = true;
       continue;
     }
@@ -486,10 +487,10 @@ std::string Board::SaveEepromFile() const {
   std::string tmp = eepromFile_ + ".XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return "a file beside it cannot be created (" + ErrnoText(errno) + ")";
-  const std::string contents =
-      "; Trim words burned into the simulated rk5190's EEPROM (TR0, TR1, TR2)\n[" +
-      std::string(kEepromSection) + "]\n0x10=" + Hex4(trimEeprom_.tr0) + "\n0x11=" +
-      Hex4(trimEeprom_.tr1) + "\n0x16=" + Hex4(trimEeprom_.tr2) + "\n";
+  std::string contents = "; Trim words burned into the simulated rk5190's EEPROM (TR0, TR1, TR2)\n";
+  contents.append(kEepromHeader).append("\n0x10=").append(Hex4(trimEeprom_.tr0));
+  contents.append("\n0x11=").append(Hex4(trimEeprom_.tr1));
+  contents.append("\n0x16=").append(Hex4(trimEeprom_.tr2)).append("\n");
   std::size_t done = 0;
   while (done < contents.size()) {
     const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
