@@ -11,6 +11,7 @@
 #include "drivers/Drivers.h"
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterMap.h"
+#include "registers/RegisterTable.h"
 #include "registers/Spins.h"
 #include "shell/Paths.h"
 #include "shell/Settings.h"
@@ -47,19 +48,11 @@ struct UsageError {
 std::string Hex4(uint16_t v) { return "0x" + Utils::PadLeftZeros(Utils::Hex(v), 4); }
 std::string Hex2(uint8_t v) { return "0x" + Utils::PadLeftZeros(Utils::Hex(v), 2); }
 
-// The DAC registers hold their value in millivolts or milliamperes.
-std::string_view DacUnit(uint8_t address) {
-  switch (address) {
-    case 0x15: return "mV";
-    case 0x14:
-    case 0x3F: return "mA";
-    default: return "";
-  }
-}
-
+// A DAC register's value is its quantity in mV or mA.
 std::string WithUnit(uint8_t address, uint16_t v) {
-  const std::string_view unit = DacUnit(address);
-  return unit.empty() ? Hex4(v) : Hex4(v) + " (" + std::to_string(v) + " " + std::string(unit) + ")";
+  const RegisterTable::Register* r = RegisterTable::Find(address);
+  if (r == nullptr || r->dac == nullptr) return Hex4(v);
+  return Hex4(v) + " (" + std::to_string(v) + " " + std::string(r->dac->unit) + ")";
 }
 
 // The spin window's words for a read-back that differs, then what was written and read.
@@ -245,13 +238,14 @@ std::string KorvoctlUsage() {
   s << "Addresses and values are decimal or hexadecimal with a 0x prefix.\n"
        "\n"
        "Options:\n"
-       "  --ini FILE         settings file (default: korvo.ini beside korvoctl)\n"
+       "  --ini FILE         settings file (default: korvo.ini beside korvoctl, else\n"
+       "                     ~/.config/korvo/korvo.ini, else /etc/xdg/korvo/korvo.ini)\n"
        "  --i2c, --smbus     bus mode (default: CommMode of the settings file)\n"
        "  --address ADDR     charger bus address, 8-bit form (default: Address, 0x67)\n"
        "  --retries N        extra attempts of a failed read (default: ReadRetryCount)\n"
        "  -y, --yes          answer yes to every confirmation\n"
        "  -h, --help         show this text\n"
-       "  --version          show the version\n"
+       "  --version          show the version and the settings file read\n"
        "\n"
        "Adapter drivers ([Adapter] Driver=..., or KORVO_ADAPTER=...):\n";
   for (const DriverInfo& d : AllDrivers()) s << "  " << d.name << "  " << d.description << '\n';
@@ -279,10 +273,6 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     out << KorvoctlUsage();
     return Delivered(out, err) ? kExitOk : kExitBus;
   }
-  if (o.version) {
-    out << "korvoctl " << VersionText() << '\n';
-    return Delivered(out, err) ? kExitOk : kExitBus;
-  }
 
   // Read and parsed once for all the keys of the load.
   std::optional<Settings::Snapshot> settings;
@@ -294,8 +284,12 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     Settings::SetFile(*o.ini);
   } else {
-    Settings::SetFile(Paths::Join(Paths::ProgramDir(), "korvo.ini"));
+    Settings::SetFile(Settings::LookUp(Paths::Join(Paths::ProgramDir(), "korvo.ini")));
     settings.emplace();
+  }
+  if (o.version) {
+    out << "korvoctl " << VersionText() << "\nSettings file: " << Settings::FileReadText() << '\n';
+    return Delivered(out, err) ? kExitOk : kExitBus;
   }
   Settings::ResetToDefaults();
   Settings::LoadColors(*settings);

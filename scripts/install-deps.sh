@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and screenshotting need.
+# Installs the Debian 12 packages that building, testing, packaging and screenshotting need.
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 PKGS=(
@@ -9,6 +9,8 @@ PKGS=(
   libi2c-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-apps imagemagick
+  help2man scdoc librsvg2-bin
+  lintian desktop-file-utils appstream bash-completion man-db
 )
 missing=()
 for p in "${PKGS[@]}"; do

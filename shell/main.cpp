@@ -6,6 +6,7 @@
 //   KORVO_EXIT_WHEN_SHOWN=1 print "shown" on stdout when the main window appears, then quit
 //                           after the start-up (start-up time measurement)
 #include <QApplication>
+#include <QIcon>
 #include <QPushButton>
 #include <QTimer>
 #include <cstdio>
@@ -19,6 +20,9 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("korvo"));
+  // When installed: the desktop entry and the icon that docks and task bars show for the window.
+  QApplication::setDesktopFileName(QStringLiteral(KORVO_APP_ID));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(KORVO_APP_ID)));
   GuiMessageSink sink;
   SetMessageSink(&sink);
   InstallQtEventPump();

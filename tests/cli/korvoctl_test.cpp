@@ -9,10 +9,15 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "cli/Korvoctl.h"
 #include "drivers/sim/SimBoard.h"
+#include "shell/Paths.h"
 #include "shell/Settings.h"
+#include "shell/Version.h"
+#include "support/ScopedXdg.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -164,12 +169,10 @@ TEST_F(KorvoctlTest, AWriteIsReadBackAndADifferentValueIsReportedWithExitCode2) 
 }
 
 TEST_F(KorvoctlTest, WithVerifyWriteOffAWriteIsNeitherReadBackNorPrinted) {
-  const auto path = std::filesystem::temp_directory_path() / "korvoctl_noverify.ini";
-  { std::ofstream(path) << "[Settings]\nVerifyWrite=0\n"; }
-  EXPECT_EQ(Run({"--ini", path.string(), "write", "0x13", "1"}), kExitOk);
+  TempDir dir;
+  EXPECT_EQ(Run({"--ini", dir.Write("korvo.ini", "[Settings]\nVerifyWrite=0\n"), "write", "0x13", "1"}), kExitOk);
   EXPECT_EQ(out_.str() + err_.str(), "");
   EXPECT_EQ(board_->Count(sim::Transaction::Kind::Read), 0u);
-  std::filesystem::remove(path);
 }
 
 // Standard output on a full disk: writes fill a buffer, whose flush fails.
@@ -247,18 +250,46 @@ TEST_F(KorvoctlTest, AnAddressNobodyAnswersAtIsNamedInBothForms) {
 
 // An EEPROM file the simulated board cannot use stops it as other settings errors do.
 TEST_F(KorvoctlTest, ACorruptEepromFileIsNamedAndTheSimulatedAdapterDoesNotOpen) {
-  const auto dir = std::filesystem::temp_directory_path();
-  const auto ini = dir / "korvoctl_eeprom.ini", eeprom = dir / "korvoctl_eeprom.bin";
-  { std::ofstream(ini) << "[Simulator]\nEepromFile=korvoctl_eeprom.bin\n"; }
-  { std::ofstream(eeprom) << "[Eeprom]\n0x10=4A"; }
+  TempDir dir;
+  const std::string eeprom = dir.Write("eeprom.bin", "[Eeprom]\n0x10=4A");
   sim::Board::ResetShared();  // built from the settings file
-  EXPECT_EQ(Run({"--ini", ini.string(), "dump"}), kExitBus);
+  EXPECT_EQ(Run({"--ini", dir.Write("korvo.ini", "[Simulator]\nEepromFile=eeprom.bin\n"), "dump"}), kExitBus);
   EXPECT_EQ(out_.str(), "");
   EXPECT_NE(err_.str().find("Failed to initialize the Tarn88!"), std::string::npos) << err_.str();
-  EXPECT_NE(err_.str().find("EEPROM file " + eeprom.string()), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("EEPROM file " + eeprom), std::string::npos) << err_.str();
   EXPECT_NE(err_.str().find("its last line is not ended (cut short?)"), std::string::npos) << err_.str();
-  std::filesystem::remove(ini);
-  std::filesystem::remove(eeprom);
+}
+
+TEST_F(KorvoctlTest, VersionNamesTheSettingsFileRead) {
+  TempDir program, user;
+  ScopedXdg xdg(user.Path(), program.Path() + "/no-system-dir");
+  Paths::SetProgramDirForTesting(program.Path());
+  const std::string explicitFile = program.Write("explicit.ini", "");
+  std::filesystem::create_directory(user.Path() + "/korvo");
+  // (files present, arguments, the file named)
+  const std::tuple<std::vector<std::string>, std::vector<std::string>, std::string> cases[] = {
+      {{}, {"--version"}, "none: defaults"},
+      {{}, {"--ini", explicitFile, "--version"}, explicitFile},
+      {{"korvo/korvo.ini"}, {"--version"}, user.Path() + "/korvo/korvo.ini"},
+  };
+  for (const auto& [files, args, named] : cases) {
+    for (const std::string& f : files) user.Write(f, "");
+    EXPECT_EQ(Run(args), kExitOk);
+    EXPECT_EQ(out_.str(), "korvoctl " + VersionText() + "\nSettings file: " + named + "\n");
+  }
+  Paths::SetProgramDirForTesting("");
+}
+
+TEST_F(KorvoctlTest, KorvoIniBesideKorvoctlComesBeforeTheXdgFiles) {
+  TempDir program, user;
+  ScopedXdg xdg(user.Path(), program.Path() + "/no-system-dir");
+  Paths::SetProgramDirForTesting(program.Path());
+  std::filesystem::create_directory(user.Path() + "/korvo");
+  user.Write("korvo/korvo.ini", "[Target]\nAddress=80\n");  // 0x50: nobody there
+  EXPECT_EQ(Run({"read", "0x15"}), kExitBus) << "the user's file is read";
+  program.Write("korvo.ini", "[Target]\nAddress=103\n");
+  EXPECT_EQ(Run({"read", "0x15"}), kExitOk) << "the file beside korvoctl wins";
+  Paths::SetProgramDirForTesting("");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The simulated charger's register rules, seen over the bus: status from the board conditions,
 // DAC resolutions, the control register, test mode, VDT, the EEPROM burn and its reload.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,8 @@
 #include <vector>
 
 #include "SimRig.h"
+#include "registers/RegisterTable.h"
+#include "support/TempDir.h"
 
 namespace sim {
 namespace {
@@ -68,6 +69,16 @@ TEST_F(SimCharger, EveryValidVoltageAndCurrentThatIsAMultipleOfTheStepReadsBackU
     if (mv <= 14400 || mv >= 16000) check(reg::ChargeVoltage, mv);
   for (uint8_t r : {reg::ChargeCurrent, reg::InputCurrent})
     for (uint16_t ma = 0; ma <= 16256; ma += 128) check(r, ma);
+}
+
+// Outside test mode a DAC register keeps exactly its DAC bits: from the lowest one the register
+// table names up to bit 15.
+TEST_F(SimCharger, DacRegistersKeepTheBitsFromTheTablesLowestDacBitUp) {
+  for (const RegisterTable::Register& r : RegisterTable::All()) {
+    if (r.dac == nullptr) continue;
+    EXPECT_EQ(WriteThenRead(r.address, 0xFFFF), static_cast<uint16_t>(0xFFFF << r.dac->lowestBit))
+        << "register " << int(r.address);
+  }
 }
 
 TEST_F(SimCharger, UnimplementedBitsReadZeroAndTestBitsExistOnlyInTestMode) {
@@ -147,11 +158,6 @@ TEST_F(SimCharger, BurnInTestModeCopiesTheTrimsWhichANewBoardOrAPowerCycleLoads)
 
 class SimEepromFile : public SimCharger {
  protected:
-  SimEepromFile() {
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  ~SimEepromFile() override { fs::remove_all(dir); }
   // A board as the settings file korvo.ini in dir would build it, its EEPROM in name.
   void AttachFromSettings(const std::string& name) {
     Board::Options o;
@@ -166,7 +172,8 @@ class SimEepromFile : public SimCharger {
   }
   void Burn(uint16_t tr0) { WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, tr0}, {reg::TM1, kBurn}}); }
 
-  const fs::path dir = fs::temp_directory_path() / ("korvo_sim_" + std::to_string(::getpid()) + "_eeprom");
+  TempDir scratch{"korvo_sim_eeprom"};
+  const fs::path dir = scratch.Path();
   const std::string kWritten = "; Trim words\n[Eeprom]\n0x10=BEEF\n0x11=8C63\n0x16=F00D\n";
 };
 
