@@ -1,14 +1,13 @@
 #include "drivers/Drivers.h"
 
 #include <array>
-#include <cstdio>
-#include <cctype>
 #include <cstdlib>
 
 #include "adapter/ErrorCodes.h"
 #include "drivers/i2cdev/I2cDevDriver.h"
 #include "drivers/sim/SimDriver.h"
 #include "shell/Settings.h"
+#include "shell/Text.h"
 
 namespace {
 
@@ -26,20 +25,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 1> kAliases{
     {"i2c-dev", "i2cdev"},
 }};
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (std::tolower(x) != std::tolower(y)) return false;
-  }
-  return true;
-}
-
-std::string Hex2(int v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFF);
-  return buf;
-}
+std::string Hex2(int v) { return "0x" + Text::Hex(static_cast<uint32_t>(v & 0xFF), 2); }
 
 // What the link hosts when no known driver is chosen: no adapter is ever listed.
 class AbsentControl final : public Zentio {
@@ -108,9 +94,9 @@ std::span<const DriverInfo> AllDrivers() { return kDrivers; }
 
 const DriverInfo* FindDriver(std::string_view name) {
   for (const auto& [alias, driver] : kAliases)
-    if (SameNoCase(name, alias)) name = driver;
+    if (Text::EqualsNoCase(name, alias)) name = driver;
   for (const auto& d : kDrivers)
-    if (SameNoCase(d.name, name)) return &d;
+    if (Text::EqualsNoCase(d.name, name)) return &d;
   return nullptr;
 }
 
