@@ -124,6 +124,36 @@ int32_t frmUSB::Finish(int32_t status, const char* name, const std::string& deta
   return status;
 }
 
+// ---------------------------------------------------------------- observation
+
+void frmUSB::AddObserver(recording::TransactionObserver& observer) {
+  observers_.push_back(&observer);
+}
+
+void frmUSB::RemoveObserver(recording::TransactionObserver& observer) {
+  std::erase(observers_, &observer);
+}
+
+template <class Detail>
+int32_t frmUSB::End(recording::MonoTime start, int32_t status, const char* name,
+                    const Detail& detail, int32_t target, bool log) {
+  const bool logged = log && status != 0;
+  if (!logged && observers_.empty()) return status;  // the common path builds no text
+  const std::string text = detail();
+  if (logged) LogError(status, std::string(name) + "(" + text + ")");
+  if (!observers_.empty()) Notify(start, name, text, target, status);
+  return status;
+}
+
+void frmUSB::Notify(recording::MonoTime start, const char* name, const std::string& detail,
+                    int32_t target, int32_t status) {
+  const recording::MonoTime now = clock_->Now();
+  const recording::TransactionEvent event{now, name, detail, target, status, now - start};
+  // A copy: an observer may detach itself while it is told.
+  const std::vector<recording::TransactionObserver*> observers = observers_;
+  for (recording::TransactionObserver* o : observers) o->OnTransaction(event);
+}
+
 int16_t frmUSB::CheckForError() {
   const int16_t status = Zentio1_->QueryError();
   if (status != 0) LogError(status, "CheckForError()");
@@ -133,9 +163,11 @@ int16_t frmUSB::CheckForError() {
 // ---------------------------------------------------------------- SMBus transactions
 
 int32_t frmUSB::WriteSMBusWord_(uint8_t ySubCommand, int16_t nWord, int16_t nTargetAddr) {
+  const auto t0 = Begin();
   int32_t status = Zentio1_->SmbWriteWord(ySubCommand, nWord, nTargetAddr);
   if (status == 0) status = CheckForError();
-  return Finish(status, "WriteSMBusWord_", H(ySubCommand) + "," + H(nWord));
+  return End(t0, status, "WriteSMBusWord_", [&] { return H(ySubCommand) + "," + H(nWord); },
+             nTargetAddr);
 }
 
 int32_t frmUSB::WriteSMBusWord(uint8_t ySubCommand, uint8_t yMSData, uint8_t yLSData,
@@ -146,21 +178,24 @@ int32_t frmUSB::WriteSMBusWord(uint8_t ySubCommand, uint8_t yMSData, uint8_t yLS
 
 int32_t frmUSB::WriteSMBusBlock(int16_t nCommand, std::vector<uint8_t>& DataArray,
                                 int16_t iNumBytes, int16_t nTargetAddr) {
+  const auto t0 = Begin();
   int32_t status = Zentio1_->SmbWriteBlock(nCommand, DataArray, iNumBytes, nTargetAddr);
   if (status == 0) status = CheckForError();
-  return Finish(status, "WriteSMBusBlock", H(nCommand) + ",...," + H(iNumBytes));
+  return End(t0, status, "WriteSMBusBlock", [&] { return H(nCommand) + ",...," + H(iNumBytes); },
+             nTargetAddr);
 }
 
 int32_t frmUSB::WriteSMBusCommand(int16_t nCommand, int16_t nTargetAddr) {
+  const auto t0 = Begin();
   int32_t status = Zentio1_->SmbSendCommand(nCommand, nTargetAddr);
   if (status == 0) status = CheckForError();
-  return Finish(status, "WriteSMBusCommand", H(nCommand));
+  return End(t0, status, "WriteSMBusCommand", [&] { return H(nCommand); }, nTargetAddr);
 }
 
 int32_t frmUSB::ReadSMBusWord_(uint8_t ySmbCommand, int16_t& nData, int16_t nTargetAddr) {
+  const auto t0 = Begin();
   const int32_t status = Zentio1_->SmbReadWord(ySmbCommand, nData, nTargetAddr);
-  if (status != 0) LogError(status, "ReadSMBusWord_(" + H(ySmbCommand) + ")");
-  return status;
+  return End(t0, status, "ReadSMBusWord_", [&] { return H(ySmbCommand); }, nTargetAddr);
 }
 
 int32_t frmUSB::ReadSMBusWord(uint8_t ySubCommand, uint8_t& yMSData, uint8_t& yLSData,
@@ -175,15 +210,18 @@ int32_t frmUSB::ReadSMBusWord(uint8_t ySubCommand, uint8_t& yMSData, uint8_t& yL
 
 int32_t frmUSB::ReadSMBusBlock_(uint8_t ySubCommand, std::vector<uint8_t>& yResponse,
                                 int16_t nTargetAddr) {
+  const auto t0 = Begin();
   std::vector<uint8_t> work = yResponse;
   int16_t length = 0;
   const int32_t status = Zentio1_->SmbReadBlock(ySubCommand, work, length, nTargetAddr);
   CopyPrefix(work, yResponse, length);  // whatever the status
-  return status;
+  // The quiet read keeps no log.
+  return End(t0, status, "ReadSMBusBlock_", [&] { return H(ySubCommand); }, nTargetAddr, false);
 }
 
 int32_t frmUSB::ReadSMBusBlock(uint8_t ySubCommand, std::string& sResponse, int16_t nTargetAddr,
                                int16_t nReturnStrType) {
+  const auto t0 = Begin();
   sResponse.clear();
   std::vector<uint8_t> buffer(kSmbBlockBuffer, 0);
   int16_t length = 0;
@@ -197,101 +235,124 @@ int32_t frmUSB::ReadSMBusBlock(uint8_t ySubCommand, std::string& sResponse, int1
       sResponse.append(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n));
     }
   }
-  return Finish(status, "ReadSMBusBlock", H(ySubCommand));
+  return End(t0, status, "ReadSMBusBlock", [&] { return H(ySubCommand); }, nTargetAddr);
 }
 
 // ---------------------------------------------------------------- word-address I2C blocks
 
 int32_t frmUSB::I2CReadBlock_(int16_t nWordAddr, int16_t nBlockSize,
                               std::vector<uint8_t>& yResponse, int16_t nTargetAddress) {
+  const auto t0 = Begin();
   std::vector<uint8_t> buffer;
   const int32_t status = Zentio1_->I2CBlockRead(nWordAddr, buffer, nBlockSize, nTargetAddress);
   if (status == 0) CopyPrefix(buffer, yResponse, nBlockSize);
-  return Finish(status, "I2CReadBlock_", H(nWordAddr) + H(nBlockSize));
+  return End(t0, status, "I2CReadBlock_", [&] { return H(nWordAddr) + H(nBlockSize); },
+             nTargetAddress);
 }
 
 int32_t frmUSB::I2CReadBlock(int16_t nWordAddr, int16_t nBlockSize, std::string& sResponse,
                              int16_t nTargetAddress) {
+  const auto t0 = Begin();
   sResponse.clear();
   std::vector<uint8_t> buffer;
   const int32_t status = Zentio1_->I2CBlockRead(nWordAddr, buffer, nBlockSize, nTargetAddress);
   if (status == 0) AppendHexPairs(sResponse, buffer, nBlockSize);
-  return status;  // this one keeps no log
+  // This one keeps no log.
+  return End(t0, status, "I2CReadBlock", [&] { return H(nWordAddr) + H(nBlockSize); },
+             nTargetAddress, false);
 }
 
 int32_t frmUSB::I2CWriteBlock(uint8_t nWordAddr, int16_t nBlockSize,
                               std::vector<uint8_t>& DataArray, int16_t nTargetAddress) {
+  const auto t0 = Begin();
   int32_t status = Zentio1_->I2CBlockWrite(nWordAddr, DataArray, nBlockSize, nTargetAddress);
   if (status == 0) status = CheckForError();
-  return Finish(status, "I2CWriteBlock", H(nWordAddr) + H(nBlockSize));
+  return End(t0, status, "I2CWriteBlock", [&] { return H(nWordAddr) + H(nBlockSize); },
+             nTargetAddress);
 }
 
 // ---------------------------------------------------------------- I2C-style blocks over SMBus
 
 int32_t frmUSB::ReadI2CBlockOnSMB(uint8_t nCommand, int16_t& nRetLen, std::string& sResponse,
                                   int16_t nTargetAddr) {
+  const auto t0 = Begin();
   std::vector<uint8_t> buffer(kI2CBlockBuffer, 0);
   const int32_t status = Zentio1_->SmbReadI2CBlock(nCommand, buffer, nRetLen, nTargetAddr);
   if (status == 0) AppendHexPairs(sResponse, buffer, nRetLen);
-  return Finish(status, "ReadI2CBlockOnSMB", H(nCommand));
+  return End(t0, status, "ReadI2CBlockOnSMB", [&] { return H(nCommand); }, nTargetAddr);
 }
 
 int32_t frmUSB::WriteReadI2CBlockOnSMB(uint8_t nCommand, int16_t& nWriteLen, int16_t& nLenToRead,
                                        std::vector<uint8_t>& WriteDataArray,
                                        std::string& sResponse, int16_t nTargetAddr) {
+  const auto t0 = Begin();
   std::vector<uint8_t> buffer(kI2CBlockBuffer, 0);
   CopyPrefix(WriteDataArray, buffer, static_cast<int32_t>(nWriteLen) + 1);
   int16_t lengthRead = 0;
   const int32_t status = Zentio1_->SmbWriteReadI2CBlock(nCommand, nWriteLen, nLenToRead, buffer,
                                                         lengthRead, nTargetAddr);
   if (status == 0) AppendHexPairs(sResponse, buffer, lengthRead);
-  return Finish(status, "WriteReadI2CBlockOnSMB",
-                H(nCommand) + "," + H(nWriteLen) + "," + H(nLenToRead));
+  return End(
+      t0, status, "WriteReadI2CBlockOnSMB",
+      [&] { return H(nCommand) + "," + H(nWriteLen) + "," + H(nLenToRead); }, nTargetAddr);
 }
 
 int32_t frmUSB::WriteI2CBlockOnSMB(int16_t nCommand, std::vector<uint8_t>& DataArray,
                                    int16_t iNumBytes, int16_t nTargetAddr) {
+  const auto t0 = Begin();
   int32_t status = Zentio1_->SmbWriteI2CBlock(nCommand, DataArray, iNumBytes, nTargetAddr);
   if (status == 0) status = CheckForError();
-  return Finish(status, "WriteI2CBlockOnSMB", H(nCommand) + ",...," + H(iNumBytes));
+  return End(t0, status, "WriteI2CBlockOnSMB",
+             [&] { return H(nCommand) + ",...," + H(iNumBytes); }, nTargetAddr);
 }
 
 int32_t frmUSB::ReadI2CBlockNoCmdOnSMB(int16_t& nRetLen, std::string& sResponse,
                                        int16_t nTargetAddr) {
+  const auto t0 = Begin();
   std::vector<uint8_t> buffer(kI2CBlockBuffer, 0);
   const int32_t status = Zentio1_->SmbReadI2CBlockNoCmd(buffer, nRetLen, nTargetAddr);
   if (status == 0) AppendHexPairs(sResponse, buffer, nRetLen);
-  return Finish(status, "ReadI2CBlockNoCmdOnSMB", "");
+  return End(t0, status, "ReadI2CBlockNoCmdOnSMB", [] { return std::string(); }, nTargetAddr);
 }
 
 // ---------------------------------------------------------------- byte-level I2C
 
+namespace {
+constexpr int32_t kNoTarget = recording::TransactionEvent::kNoTarget;
+}  // namespace
+
 int32_t frmUSB::I2CPower(uint8_t nData) {
+  const auto t0 = Begin();
   int16_t scratch = 0;
   int32_t status = Zentio1_->I2CByteOp(0, nData, 0, scratch);
   if (status == 0) status = CheckForError();
-  return Finish(status, "I2CPower", H(nData));
+  return End(t0, status, "I2CPower", [&] { return H(nData); }, kNoTarget);
 }
 
 int32_t frmUSB::I2CWriteByte(int16_t nAddr, int16_t nWriteData, int16_t nTargetAddress) {
+  const auto t0 = Begin();
   int32_t status = Zentio1_->I2CByteOp(1, nTargetAddress, nAddr, nWriteData);
   if (status == 0) status = CheckForError();
-  return Finish(status, "I2CWriteByte", H(nAddr) + H(nWriteData));
+  return End(t0, status, "I2CWriteByte", [&] { return H(nAddr) + H(nWriteData); },
+             nTargetAddress);
 }
 
 int32_t frmUSB::I2CReadByte(int16_t nAddr, int16_t& nReadData, int16_t nTargetAddress) {
+  const auto t0 = Begin();
   const int32_t status = Zentio1_->I2CByteOp(2, nTargetAddress, nAddr, nReadData);
-  return Finish(status, "I2CReadByte", H(nAddr));
+  return End(t0, status, "I2CReadByte", [&] { return H(nAddr); }, nTargetAddress);
 }
 
 int32_t frmUSB::I2CWireControl(uint8_t nData) {
+  const auto t0 = Begin();
   int16_t scratch = 0;
   int32_t status = Zentio1_->I2CByteOp(3, nData, 0, scratch);
   if (status == 0) status = CheckForError();
-  return Finish(status, "I2CWireControl", H(nData));
+  return End(t0, status, "I2CWireControl", [&] { return H(nData); }, kNoTarget);
 }
 
 // ---------------------------------------------------------------- EEPROM
+// These wrap the byte transactions above, which are what the observers see.
 
 int32_t frmUSB::EEPower(int16_t nData) {
   const int32_t status = I2CPower(static_cast<uint8_t>(nData));
@@ -325,23 +386,28 @@ int32_t frmUSB::EERead(int16_t nDeviceAddress, int16_t nAddr, int16_t& nReadData
 // ---------------------------------------------------------------- one-wire, delay, version
 
 int32_t frmUSB::ReadOneWire(int32_t eType, int16_t nOneWireCmd, int16_t& nWord) {
+  const auto t0 = Begin();
   const int32_t status = Zentio1_->OneWireRead(eType, nOneWireCmd, nWord);
-  return Finish(status, "ReadOneWire", H(eType) + H(nOneWireCmd));
+  return End(t0, status, "ReadOneWire", [&] { return H(eType) + H(nOneWireCmd); }, kNoTarget);
 }
 
 int32_t frmUSB::WriteOneWire(int32_t eType, int16_t nOneWireCmd, int16_t nWord) {
+  const auto t0 = Begin();
   const int32_t status = Zentio1_->OneWireWrite(eType, nOneWireCmd, nWord);
-  return Finish(status, "WriteOneWire", H(eType) + H(nOneWireCmd) + H(nWord));
+  return End(t0, status, "WriteOneWire", [&] { return H(eType) + H(nOneWireCmd) + H(nWord); },
+             kNoTarget);
 }
 
 int32_t frmUSB::Delay(int32_t nTime_ms) {
+  const auto t0 = Begin();
   Zentio1_->Wait(nTime_ms);
-  return Finish(CheckForError(), "Delay", H(nTime_ms));
+  return End(t0, CheckForError(), "Delay", [&] { return H(nTime_ms); }, kNoTarget);
 }
 
 int16_t frmUSB::GetTarn88Version(int16_t& nVersion, int16_t& nRevision) {
+  const auto t0 = Begin();
   const int16_t status = Zentio1_->GetVersion(nVersion, nRevision);
-  Finish(status, "GetTarn88Version", "");
+  End(t0, status, "GetTarn88Version", [] { return std::string(); }, kNoTarget);
   return status;
 }
 
@@ -349,8 +415,9 @@ int16_t frmUSB::GetTarn88Version(int16_t& nVersion, int16_t& nRevision) {
 
 int32_t frmUSB::ProgramFromSrecWithCfg(const std::string& sSrecFile, const std::string& sBcfgFile,
                                        const std::string& sPCfgFile) {
+  const auto t0 = Begin();
   const int32_t status = Zentio1_->FlashFromSrec(sSrecFile, sBcfgFile, sPCfgFile);
-  return Finish(status, "ProgramFromSrecWithCfg", sSrecFile);
+  return End(t0, status, "ProgramFromSrecWithCfg", [&] { return sSrecFile; }, kNoTarget);
 }
 
 namespace {
@@ -364,22 +431,32 @@ int32_t frmUSB::ProgramFlash(int32_t nDataFlashStartAddr, int32_t nInstrFlashSta
                              std::vector<uint8_t> pDataFlashBlock, int32_t nDataFlashSz,
                              int32_t nRsvdDataFlashSz, std::vector<uint8_t> pInstrFlashBlock,
                              int32_t nInstrFlashSz, int16_t nTargetAddress) {
+  const auto t0 = Begin();
   const int32_t status = Zentio1_->FlashProgram(nDataFlashStartAddr, nInstrFlashStartAddr,
                                                 pDataFlashBlock, nDataFlashSz, nRsvdDataFlashSz,
                                                 pInstrFlashBlock, nInstrFlashSz, nTargetAddress);
-  return Finish(status, "ProgramFlash",
-                FlashDetail(nDataFlashStartAddr, nInstrFlashStartAddr, nDataFlashSz,
-                            nInstrFlashSz));
+  return End(
+      t0, status, "ProgramFlash",
+      [&] {
+        return FlashDetail(nDataFlashStartAddr, nInstrFlashStartAddr, nDataFlashSz,
+                           nInstrFlashSz);
+      },
+      nTargetAddress);
 }
 
 int32_t frmUSB::ReadFlash(int32_t nDataFlashStartAddr, int32_t nInstrFlashStartAddr,
                           std::vector<uint8_t>& varDFBlock, int32_t nDataFlashSz,
                           std::vector<uint8_t>& varIFBlock, int32_t nInstrFlashSz,
                           int16_t nTargetAddress) {
+  const auto t0 = Begin();
   const int32_t status = Zentio1_->FlashRead(nDataFlashStartAddr, nInstrFlashStartAddr, varDFBlock,
                                              nDataFlashSz, varIFBlock, nInstrFlashSz,
                                              nTargetAddress);
-  return Finish(status, "ReadFlash",
-                FlashDetail(nDataFlashStartAddr, nInstrFlashStartAddr, nDataFlashSz,
-                            nInstrFlashSz));
+  return End(
+      t0, status, "ReadFlash",
+      [&] {
+        return FlashDetail(nDataFlashStartAddr, nInstrFlashStartAddr, nDataFlashSz,
+                           nInstrFlashSz);
+      },
+      nTargetAddress);
 }

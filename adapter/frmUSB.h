@@ -12,6 +12,7 @@
 
 #include "adapter/ErrorCodes.h"
 #include "adapter/Zentio.h"
+#include "recording/Observation.h"
 
 class frmUSB {
  public:
@@ -101,13 +102,35 @@ class frmUSB {
 
   Zentio& Control() { return *Zentio1_; }
 
+  // --- observation ---
+  // Every transaction (each call of the control, named and detailed as the error log would
+  // name it, with its status and duration) reaches these observers. They belong to this link:
+  // CloseDevice drops them with it. The error log is not affected. Not owned.
+  void AddObserver(recording::TransactionObserver& observer);
+  void RemoveObserver(recording::TransactionObserver& observer);
+  void SetClock(const recording::Clock& clock) { clock_ = &clock; }
+
   ~frmUSB();
 
  private:
   frmUSB();
   // Logs a non-zero status with "name(detail)" and returns it.
   int32_t Finish(int32_t status, const char* name, const std::string& detail);
+  // The start of a transaction, read only while someone observes.
+  recording::MonoTime Begin() const {
+    return observers_.empty() ? recording::MonoTime{} : clock_->Now();
+  }
+  // The end of a transaction that began at start: logs a non-zero status (when log is set)
+  // and tells the observers. detail() builds the text between the parentheses; it runs only
+  // when that text is needed.
+  template <class Detail>
+  int32_t End(recording::MonoTime start, int32_t status, const char* name, const Detail& detail,
+              int32_t target, bool log = true);
+  void Notify(recording::MonoTime start, const char* name, const std::string& detail,
+              int32_t target, int32_t status);
 
   std::unique_ptr<Zentio> Zentio1_;
   std::string logPath_;
+  std::vector<recording::TransactionObserver*> observers_;
+  const recording::Clock* clock_ = &recording::SystemClock();
 };

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "adapter/frmUSB.h"
+#include "cli/KorvoctlRecording.h"
 #include "cli/KorvoctlSpins.h"
 #include "drivers/Drivers.h"
 #include "registers/RegisterAccess.h"
@@ -24,10 +25,11 @@ namespace {
 constexpr const char* kRegName = "CS: Status";
 
 struct Operation {
-  enum class Kind { Read, Write, Dump, List, Spin, Burn } kind;
+  enum class Kind { Read, Write, Dump, List, Spin, Burn, Recording } kind;
   uint8_t address = 0;
   uint16_t value = 0;
   std::string caption = {};  // spin: the button caption
+  std::size_t index = 0;     // recording: its operation number
 };
 
 struct Options {
@@ -39,6 +41,7 @@ struct Options {
   bool help = false;
   bool version = false;
   std::vector<Operation> ops;
+  KorvoctlRecording recording;
 };
 
 struct UsageError {
@@ -123,6 +126,9 @@ Options Parse(const std::vector<std::string>& args) {
       o.ops.push_back({Operation::Kind::Spin, 0, 0, std::string(*caption)});
     } else if (a == "burn") {
       o.ops.push_back({Operation::Kind::Burn, 0, 0});
+    } else if (const auto t = o.recording.Take(args, i); t.taken) {
+      if (!t.error.empty()) throw UsageError{t.error};
+      if (t.operation) o.ops.push_back({Operation::Kind::Recording, 0, 0, {}, t.index});
     } else if (!a.empty() && a[0] == '-') {
       throw UsageError{"unknown option '" + a + "'"};
     } else {
@@ -136,7 +142,9 @@ Options Parse(const std::vector<std::string>& args) {
 
 class Session {
  public:
-  explicit Session(std::ostream& out) : out_(out) {}
+  Session(std::ostream& out, const KorvoctlRecording& recording)
+      : out_(out), recording_(recording) {}
+  RegisterAccess& Access() { return access_; }
 
   // Prints the register: address, value in hex, value in decimal.
   std::optional<uint16_t> Read(uint8_t address) {
@@ -162,6 +170,8 @@ class Session {
 
   // Every register is attempted; a failed one shows "----".
   bool Dump() {
+    if (recording_.Format() != KorvoctlRecording::DumpFormat::kText)
+      return recording_.Dump(access_, out_);
     bool ok = true;
     for (const RegisterInfo& r : Registers()) {
       int16_t value = 0;
@@ -197,6 +207,7 @@ class Session {
 
  private:
   std::ostream& out_;
+  const KorvoctlRecording& recording_;
   RegisterAccess access_;
 };
 
@@ -233,8 +244,10 @@ std::string KorvoctlUsage() {
        "  write ADDR VALUE   write VALUE (0 to 65535) to register ADDR; with VerifyWrite on,\n"
        "                     read it back and print it as read does\n"
        "  dump               print all eleven registers: address, value in hex, caption\n"
+       "                     (--format csv or json: with the value in decimal and the status)\n"
        "  list               print the names of the free adapters\n";
   s << KorvoctlSpinUsage();
+  s << KorvoctlRecordingUsage();
   s << "Addresses and values are decimal or hexadecimal with a 0x prefix.\n"
        "\n"
        "Options:\n"
@@ -243,8 +256,9 @@ std::string KorvoctlUsage() {
        "  --i2c, --smbus     bus mode (default: CommMode of the settings file)\n"
        "  --address ADDR     charger bus address, 8-bit form (default: Address, 0x67)\n"
        "  --retries N        extra attempts of a failed read (default: ReadRetryCount)\n"
-       "  -y, --yes          answer yes to every confirmation\n"
-       "  -h, --help         show this text\n"
+       "  -y, --yes          answer yes to every confirmation\n";
+  s << KorvoctlRecordingOptionsUsage();
+  s << "  -h, --help         show this text\n"
        "  --version          show the version and the settings file read\n"
        "\n"
        "Adapter drivers ([Adapter] Driver=..., or KORVO_ADAPTER=...):\n";
@@ -252,16 +266,25 @@ std::string KorvoctlUsage() {
   s << "\n"
        "Exit codes:\n"
        "  0  success\n"
-       "  1  usage error (bad command line, unreadable --ini file)\n"
+       "  1  usage error (bad command line, unreadable --ini file, unreadable or malformed\n"
+       "     snapshot file)\n"
        "  2  bus failure (no adapter opened or listed, or a register access failed)\n"
        "     also: a write read back otherwise, a spin that did not go in as stored,\n"
        "     a failed EEPROM burn, output that could not be written\n"
-       "  3  a confirmation was declined (spin, burn): nothing more was written\n";
+       "  3  a confirmation was declined (spin, burn, restore): nothing more was written\n"
+       "  4  compare: the registers differ\n"
+       "A recording, journal or snapshot file that cannot be written is reported; the run goes\n"
+       "on and ends with exit code 2.\n";
   return s.str();
 }
 
 int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                 std::istream& in) {
+  return RunKorvoctl(args, out, err, in, recording::SystemClock());
+}
+
+int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                std::istream& in, recording::Clock& clock) {
   Options o;
   try {
     o = Parse(args);
@@ -302,15 +325,23 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   ScopedMessageSink scope(&sink);  // tests run korvoctl in-process
 
   bool needsDevice = false;
-  for (const Operation& op : o.ops) needsDevice |= op.kind != Operation::Kind::List;
+  for (const Operation& op : o.ops) {
+    needsDevice |= op.kind == Operation::Kind::Recording ? o.recording.NeedsDevice(op.index)
+                                                         : op.kind != Operation::Kind::List;
+  }
+  if (const int prepared = o.recording.Prepare(err, clock); prepared != kExitOk) return prepared;
 
   int rc = kExitOk;
+  bool differ = false;
+  Session session(out, o.recording);
+  // Everything this run reads or writes is korvoctl's, whatever runs it (a spin, a watch).
+  const RegisterAccess::SourceScope tag(session.Access(), recording::AccessSource::kKorvoctl);
+  o.recording.Attach(session.Access(), frmUSB::Get());
   if (needsDevice && !frmUSB::Get().OpenFirstFreeDevice()) {
     MsgBox(kOpenFailureText);
     err << SelectedDriverDiagnostics();
     rc = kExitBus;
   } else {
-    Session session(out);
     for (const Operation& op : o.ops) {
       bool ok = true;
       int step = kExitOk;
@@ -321,13 +352,20 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
         case Operation::Kind::List: ok = session.List(); break;
         case Operation::Kind::Spin: step = session.Spin(op.caption); break;
         case Operation::Kind::Burn: step = session.Burn(); break;
+        case Operation::Kind::Recording:
+          step = o.recording.Run(op.index, session.Access(), out, err);
+          break;
       }
       // Output that is lost ends the run: nothing more is done unseen.
       if (!Delivered(out, err)) {
         rc = kExitBus;
         break;
       }
-      if (step == kExitDeclined) {
+      if (step == kExitDiffer) {
+        differ = true;  // not a failure: the run goes on
+        step = kExitOk;
+      }
+      if (step == kExitDeclined || step == kExitUsage) {
         rc = step;
         break;
       }
@@ -337,8 +375,11 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
         rc = kExitBus;
         break;
       }
+      if (o.recording.Interrupted()) break;  // Ctrl-C in a watch ends the run
     }
   }
+  if (rc == kExitOk && differ) rc = kExitDiffer;
+  rc = o.recording.Finish(rc, &session.Access(), &frmUSB::Get(), err);
   frmUSB::Get().CloseDevice();
   return rc;
 }

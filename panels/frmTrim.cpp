@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -98,8 +99,11 @@ const std::array<frmTrim::RowDesign, frmTrim::kRows>& frmTrim::Rows() { return k
 
 bool frmTrim::TrimButtonWanted() { return Settings::GetInt("Settings", "ShowTrimRegisters", 0) != 0; }
 
-frmTrim* frmTrim::Open(RegisterAccess& access) {
-  if (!g_instance) g_instance = new frmTrim(access);
+frmTrim* frmTrim::Open(RegisterAccess& access, const QWidget* beside) {
+  if (!g_instance) {
+    g_instance = new frmTrim(access);
+    g_instance->PlaceBeside(beside);
+  }
   g_instance->show();
   g_instance->raise();
   g_instance->activateWindow();
@@ -227,13 +231,7 @@ void frmTrim::BuildControls() {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(scroll_);
 
-  // As large as the design, within the screen.
-  QSize want = contentSize + QSize(2, 2);
-  if (const QScreen* screen = QApplication::primaryScreen()) {
-    const QSize avail = screen->availableGeometry().size() - QSize(40, 80);
-    want = want.boundedTo(avail);
-  }
-  resize(want);
+  PlaceBeside(nullptr);
 
   for (int i = 0; i < kRows; ++i) {
     connect(rows_[i].read, &QPushButton::clicked, this, [this, i] { cmdRead_Click(i); });
@@ -243,6 +241,54 @@ void frmTrim::BuildControls() {
   connect(cmdReadAll, &QPushButton::clicked, this, &frmTrim::cmdReadAll_Click);
   connect(cmdWriteAll, &QPushButton::clicked, this, &frmTrim::cmdWriteAll_Click);
   connect(cmdSpins, &QPushButton::clicked, this, &frmTrim::cmdSpins_Click);
+}
+
+frmTrim::Placement frmTrim::InitialPlacement(const QRect& available, const QRect& mainFrame,
+                                             const QSize& content, const QMargins& frameMargins,
+                                             int scrollBarExtent) {
+  const QSize frame(frameMargins.left() + frameMargins.right(),
+                    frameMargins.top() + frameMargins.bottom());
+  const QSize fit =
+      QSize(kFitScreen.width(), kFitScreen.height() - kPanelAllowance).boundedTo(available.size()) -
+      frame;
+  QSize client = content.boundedTo(fit);
+  // A window that has to scroll one way needs the other way's room for the scroll bar.
+  if (client.height() < content.height())
+    client.setWidth(std::min(content.width() + scrollBarExtent, fit.width()));
+  if (client.width() < content.width())
+    client.setHeight(std::min(content.height() + scrollBarExtent, fit.height()));
+  const QSize outer = client + frame;
+
+  int x = available.right() - outer.width() + 1;  // no room beside: against the right edge
+  if (mainFrame.right() + outer.width() <= available.right()) {
+    x = mainFrame.right() + 1;
+  } else if (mainFrame.left() - outer.width() >= available.left()) {
+    x = mainFrame.left() - outer.width();
+  }
+  x = std::max(x, available.left());
+  int y = mainFrame.isValid() ? mainFrame.top() : available.top();
+  y = std::max(std::min(y, available.bottom() - outer.height() + 1), available.top());
+  return {QRect(QPoint(x, y), outer), client};
+}
+
+void frmTrim::PlaceBeside(const QWidget* main) {
+  const QScreen* screen = main ? main->screen() : QApplication::primaryScreen();
+  if (!screen) return;
+  const QSize content = scroll_->widget()->size();
+  QRect mainFrame;
+  // Without a frame yet, this window's will be like the main window's.
+  QMargins margins;
+  if (main) {
+    mainFrame = main->frameGeometry();
+    const QRect inner = main->geometry();
+    margins = QMargins(inner.left() - mainFrame.left(), inner.top() - mainFrame.top(),
+                       mainFrame.right() - inner.right(), mainFrame.bottom() - inner.bottom());
+  }
+  const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  const Placement p =
+      InitialPlacement(screen->availableGeometry(), mainFrame, content, margins, scrollBar);
+  resize(p.client);
+  if (main) move(p.frame.topLeft());
 }
 
 void frmTrim::Form_Load() {
@@ -291,7 +337,10 @@ void frmTrim::cmdWrite_Click(int i) {
   const int16_t value = Utils::UIntToInt(static_cast<int32_t>(Utils::LenientHexValue(text) & 0xFFFF));
   const int32_t status = access_.WriteRegister(title, AddressFromTag(r.view->Tag()), value,
                                                modGlobals::DeviceAddress);
-  if (status == 0 && modGlobals::VerifyWrite) cmdRead_Click(i);
+  if (status == 0 && modGlobals::VerifyWrite) {
+    const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kVerifyReadBack);
+    cmdRead_Click(i);
+  }
 }
 
 void frmTrim::cmdReadAll_Click() {
@@ -305,6 +354,7 @@ void frmTrim::cmdWriteAll_Click() {
     if (!rows_[i].write->isHidden()) cmdWrite_Click(i);
   }
   if (verify) {
+    const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kVerifyReadBack);
     cmdReadAll_Click();
     modGlobals::VerifyWrite = true;
   }

@@ -1,5 +1,6 @@
 #include "registers/RegisterAccess.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "adapter/frmUSB.h"
@@ -39,6 +40,10 @@ int32_t RegisterAccess::ReadRegister(const std::string& sRegName, uint8_t nRegAd
     }
     if (code == 0) break;
   }
+  if (!observers_.empty()) {
+    Notify(recording::AccessKind::kRead, nRegAddr, static_cast<uint16_t>(nResult), code,
+           nTargetAddr);
+  }
   if (code != 0) MsgBox(ReadFailureText(sRegName, nRegAddr, code));
   return code;
 }
@@ -53,8 +58,75 @@ int32_t RegisterAccess::WriteRegister(const std::string& sRegName, uint8_t nRegA
   } else {
     code = frmUSB::Get().WriteSMBusWord_(nRegAddr, nWord, nTargetAddr);
   }
+  if (!observers_.empty()) {
+    Notify(recording::AccessKind::kWrite, nRegAddr, static_cast<uint16_t>(nWord), code,
+           nTargetAddr);
+  }
   if (code != 0) MsgBox(WriteFailureText(sRegName, nRegAddr, code));
   return code;
 }
 
 int16_t RegisterAccess::UIntToInt(int32_t nLong) { return Utils::UIntToInt(nLong); }
+
+// --- observation ---
+
+RegisterAccess::SourceScope::SourceScope(RegisterAccess& access, recording::AccessSource source,
+                                         bool batch)
+    : access_(access), named_(!access.hasSource_), batch_(batch) {
+  if (named_) {
+    access_.hasSource_ = true;
+    access_.source_ = source;
+  }
+  if (batch_) ++access_.batchDepth_;
+}
+
+RegisterAccess::SourceScope::~SourceScope() {
+  if (batch_ && --access_.batchDepth_ == 0) access_.FlushObservers();
+  if (named_) access_.hasSource_ = false;
+}
+
+void RegisterAccess::AddObserver(recording::RegisterObserver& observer) {
+  observers_.push_back(&observer);
+}
+
+void RegisterAccess::RemoveObserver(recording::RegisterObserver& observer) {
+  const auto it = std::find(observers_.begin(), observers_.end(), &observer);
+  if (it == observers_.end()) return;
+  if (notifying_ > 0) {
+    *it = nullptr;  // compacted once the notification is over
+    removedWhileNotifying_ = true;
+  } else {
+    observers_.erase(it);
+  }
+}
+
+void RegisterAccess::Notify(recording::AccessKind kind, uint8_t address, uint16_t value,
+                            int32_t status, int16_t target) {
+  using recording::AccessKind;
+  using recording::AccessSource;
+  const AccessSource source = hasSource_                  ? source_
+                              : kind == AccessKind::kRead ? AccessSource::kSingleRead
+                                                          : AccessSource::kWrite;
+  const recording::RegisterEvent event{clock_->Now(), source, kind,  address,
+                                       value,         status, target};
+  ++notifying_;
+  // Indexed: an observer may add or remove observers while it is told.
+  for (std::size_t i = 0; i < observers_.size(); ++i) {
+    if (observers_[i] != nullptr) observers_[i]->OnRegisterAccess(event);
+  }
+  --notifying_;
+  // A failure message may keep the user busy for a while: what is known goes to disk first.
+  if (batchDepth_ == 0 || status != 0) FlushObservers();
+}
+
+void RegisterAccess::FlushObservers() {
+  ++notifying_;
+  for (std::size_t i = 0; i < observers_.size(); ++i) {
+    if (observers_[i] != nullptr) observers_[i]->OnFlush();
+  }
+  --notifying_;
+  if (notifying_ == 0 && removedWhileNotifying_) {
+    std::erase(observers_, nullptr);
+    removedWhileNotifying_ = false;
+  }
+}

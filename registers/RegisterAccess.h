@@ -1,9 +1,13 @@
 // Reading and writing one 16-bit charger register: bus mode, read retries, failure messages.
-// The only place that turns adapter statuses into messages for the user.
+// The only place that turns adapter statuses into messages for the user, and the one place
+// where register traffic can be observed (recorders, plots).
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "recording/Observation.h"
 
 class RegisterAccess {
  public:
@@ -15,6 +19,44 @@ class RegisterAccess {
   int32_t WriteRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t nWord,
                         int16_t nTargetAddr);
   static int16_t UIntToInt(int32_t nLong);
+
+  // --- observation ---
+  // Names the caller of every access made while it lives. Scopes nest; the outermost one names
+  // the caller (a spin's read-backs inside korvoctl are korvoctl's). A batch scope (a scan
+  // tick) holds observers' flushing back until it ends, so a tick reaches the disk whole.
+  class SourceScope {
+   public:
+    SourceScope(RegisterAccess& access, recording::AccessSource source, bool batch = false);
+    ~SourceScope();
+    SourceScope(const SourceScope&) = delete;
+    SourceScope& operator=(const SourceScope&) = delete;
+
+   private:
+    RegisterAccess& access_;
+    bool named_;
+    bool batch_;
+  };
+
+  // Not owned; an observer is told of every access until it is removed. Removing one while it
+  // is being told is allowed.
+  void AddObserver(recording::RegisterObserver& observer);
+  void RemoveObserver(recording::RegisterObserver& observer);
+  // Where event times come from (the machine's clock unless a test or benchmark sets one).
+  void SetClock(const recording::Clock& clock) { clock_ = &clock; }
+  const recording::Clock& Clock() const { return *clock_; }
+
+ private:
+  void Notify(recording::AccessKind kind, uint8_t address, uint16_t value, int32_t status,
+              int16_t target);
+  void FlushObservers();
+
+  std::vector<recording::RegisterObserver*> observers_;
+  const recording::Clock* clock_ = &recording::SystemClock();
+  bool hasSource_ = false;
+  recording::AccessSource source_ = recording::AccessSource::kSingleRead;
+  int batchDepth_ = 0;
+  int notifying_ = 0;
+  bool removedWhileNotifying_ = false;
 };
 
 // Message texts, shared with korvoctl and the tests.

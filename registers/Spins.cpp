@@ -61,8 +61,19 @@ std::string BadValueText(std::string_view section, std::string_view key, std::st
 }
 
 SpinReport SpinProgrammer::ApplySpin(std::string_view caption) {
-  SpinReport report;
+  const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kSpin);
   const std::string section = SectionName(caption);
+  // The preset as the file holds it when its first key is wanted, read and parsed once.
+  std::optional<Settings::Snapshot> settings;
+  return ApplyPreset(section, [&section, &settings](std::string_view key) {
+    if (!settings) settings.emplace();
+    return settings->GetString(section, key, "");
+  });
+}
+
+SpinReport SpinProgrammer::ApplyPreset(std::string_view sectionName, const PresetValue& valueOf) {
+  SpinReport report;
+  const std::string section(sectionName);
 
   if (!MsgBoxConfirm(std::string(kSpinConfirmText))) return report;
 
@@ -73,10 +84,9 @@ SpinReport SpinProgrammer::ApplySpin(std::string_view caption) {
     return report;
   }
 
-  const Settings::Snapshot settings;  // the preset as the file holds it now, read once
   for (const PresetRegister& reg : kPresetRegisters) {
     const std::string key(reg.key);
-    const std::string text = settings.GetString(section, key, "");
+    const std::string text = valueOf(key);
     if (text.empty()) continue;  // a missing or empty key leaves the register untouched
 
     const std::optional<uint16_t> parsed = ParsePresetValue(text);
@@ -112,6 +122,7 @@ SpinReport SpinProgrammer::ApplySpin(std::string_view caption) {
 }
 
 BurnOutcome SpinProgrammer::BurnEeprom() {
+  const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kBurn);
   if (!MsgBoxConfirm(std::string(kBurnConfirmText))) return BurnOutcome::kDeclined;
 
   const std::string name(kBurnName);

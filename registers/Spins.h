@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -100,6 +101,12 @@ class SpinProgrammer {
   // file on every call, so edits take effect without a restart.
   SpinReport ApplySpin(std::string_view caption);
   BurnOutcome BurnEeprom();
+
+  // The one preset writer, for spins and for restored snapshots alike: the confirmation, the
+  // test-mode entry, the keys in write order, the read-backs and the messages. valueOf(key)
+  // gives a key's text in the section named section; empty leaves the register untouched.
+  using PresetValue = std::function<std::string(std::string_view key)>;
+  SpinReport ApplyPreset(std::string_view section, const PresetValue& valueOf);
 
  private:
   RegisterAccess& access_;

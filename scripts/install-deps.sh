@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing, packaging and screenshotting need.
+# Installs the Debian 12 packages that building, testing, packaging and screenshotting need
+# (gtkwave, sigrok-cli and python3 check that recordings open in the tools that read them).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 PKGS=(
@@ -11,6 +12,7 @@ PKGS=(
   xvfb xauth x11-apps imagemagick
   help2man scdoc librsvg2-bin
   lintian desktop-file-utils appstream bash-completion man-db
+  gtkwave sigrok-cli python3
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -254,6 +254,13 @@ Board::Options Board::OptionsFromSettings(const Settings::Snapshot& settings) {
   o.faults.scope = ParseScope(settings.GetString(kSection, "FailScope", "All"));
   o.faults.pendingErrorAfterWrite = Settings::ClampToInt16(settings.GetInt(kSection, "PendingError", 0));
   o.latency = std::chrono::microseconds(std::max(0, settings.GetInt(kSection, "LatencyUs", 0)));
+
+  std::string scenario(Trim(settings.GetString(kSection, "Scenario", "")));
+  if (!scenario.empty()) {
+    std::filesystem::path p(scenario);
+    if (p.is_relative()) p = std::filesystem::path(o.settingsFile).parent_path() / p;
+    if (auto loaded = LoadScenario(p.string(), o.refusal)) o.scenario = std::move(*loaded);
+  }
   return o;
 }
 
@@ -263,7 +270,10 @@ Board::Board(Options options)
     : conditions_(options.conditions),
       absent_(options.absent),
       eepromFile_(std::move(options.eepromFile)),
-      settingsFile_(std::move(options.settingsFile)) {
+      settingsFile_(std::move(options.settingsFile)),
+      scenario_(std::move(options.scenario)),
+      refusal_(std::move(options.refusal)) {
+  if (options.clock != nullptr) clock_ = options.clock;
   eepromDevice_.fill(0xFF);
   history_.reserve(2 * kHistoryKept);
   LoadEeprom(options.eeprom);
@@ -305,6 +315,11 @@ bool Board::ChargerHas(uint8_t command) const {
   return (command >= reg::TR0 && command <= reg::VDT) || command == reg::InputCurrent;
 }
 
+bool Board::Charging() const {
+  return conditions_.charging && conditions_.acPresent && conditions_.batteryPresent &&
+         conditions_.batteryTemperature == BatteryTemperature::Normal && !conditions_.thermalShutdown;
+}
+
 uint16_t Board::ComputeStatus() const {
   if (statusOverride_) return *statusOverride_;
   uint16_t s = 0;
@@ -312,8 +327,10 @@ uint16_t Board::ComputeStatus() const {
     s |= kStatusAcDet | kStatusAc2Sys;
   else if (conditions_.batteryPresent)
     s |= kStatusAcBelowBat | kStatusBat2Sys;
-  const bool charging = conditions_.charging && conditions_.acPresent && conditions_.batteryPresent;
-  if (!charging) s |= kStatusChgOff;
+  if (conditions_.batteryTemperature == BatteryTemperature::Hot) s |= kStatusBHot;
+  if (conditions_.batteryTemperature == BatteryTemperature::Cold) s |= kStatusBCold;
+  if (conditions_.thermalShutdown) s |= kStatusTshut;
+  if (!Charging()) s |= kStatusChgOff;
   return s;
 }
 
@@ -456,8 +473,8 @@ void Board::LoadEeprom(const std::optional<TrimEeprom>& fallback) {
   const std::string unusable = "EEPROM file " + eepromFile_ + " (EepromFile= in section [" +
                                std::string(kSection) + "]) not used: ";
   if (SameFile(eepromFile_, settingsFile_)) {
-    problem_ = unusable + "it is the settings file, which the simulated board never writes. Name a "
-                          "file of its own.";
+    Refuse(unusable + "it is the settings file, which the simulated board never writes. Name a file "
+                      "of its own.");
     return;
   }
   bool exists = false;
@@ -467,7 +484,7 @@ void Board::LoadEeprom(const std::optional<TrimEeprom>& fallback) {
   TrimEeprom burned;
   if (why.empty()) why = ParseEepromFile(text, burned);
   if (!why.empty()) {
-    problem_ = unusable + why + ". The simulated adapter does not open: mend or remove the file.";
+    Refuse(unusable + why + ". The simulated adapter does not open: mend or remove the file.");
     return;
   }
   trimEeprom_ = burned;
@@ -507,6 +524,8 @@ std::string Board::SaveEepromFile() const {
   if (!why.empty()) ::unlink(tmp.c_str());
   return why;
 }
+
+void Board::Refuse(const std::string& why) { refusal_ += (refusal_.empty() ? "" : "\n") + why; }
 
 void Board::AddNote(const std::string& note) {
   if (std::find(notes_.begin(), notes_.end(), note) != notes_.end()) return;
@@ -585,7 +604,24 @@ void Board::SetLatency(std::chrono::microseconds latency) {
 
 double Board::NextRandom() { return static_cast<double>(SplitMix64(rngState_) >> 11) * 0x1.0p-53; }
 
+void Board::StartScenario() {
+  if (!scenarioStart_) scenarioStart_ = clock_->Now();
+}
+
+void Board::AdvanceScenario() {
+  if (!scenarioStart_ || nextStep_ >= scenario_.steps.size()) return;
+  const auto elapsed = clock_->Now() - *scenarioStart_;
+  Conditions c = conditions_;
+  bool changed = false;
+  while (nextStep_ < scenario_.steps.size() && scenario_.steps[nextStep_].at <= elapsed) {
+    ApplyStep(c, scenario_.steps[nextStep_++]);
+    changed = true;
+  }
+  if (changed) SetConditions(c);  // as a test would: power returning starts the chip afresh
+}
+
 int16_t Board::BeginTransaction(Transaction::Kind kind) {
+  AdvanceScenario();
   if (latency_.count() > 0) std::this_thread::sleep_for(latency_);
   if (!anyFault_) return VB_OK;
   // Every mode counts each transaction in its scope, so one mode's pattern does not depend on
@@ -649,8 +685,10 @@ std::string Board::Describe(const char* nl) const {
   } else {
     s += conditions_.acPresent ? ", AC adapter present" : ", no AC adapter";
     s += conditions_.batteryPresent ? ", battery present" : ", no battery";
-    s += (conditions_.charging && conditions_.acPresent && conditions_.batteryPresent) ? ", charging"
-                                                                                       : ", not charging";
+    if (conditions_.batteryTemperature == BatteryTemperature::Hot) s += ", battery hot";
+    if (conditions_.batteryTemperature == BatteryTemperature::Cold) s += ", battery cold";
+    if (conditions_.thermalShutdown) s += ", thermal shutdown";
+    s += Charging() ? ", charging" : ", not charging";
   }
   if (TestMode()) s += ", test mode on";
   s += nl;
@@ -674,9 +712,13 @@ std::string Board::Describe(const char* nl) const {
   }
   s += "Faults: " + (faults.empty() ? std::string("none") : faults) + nl;
   s += "Latency: " + std::to_string(latency_.count()) + " us per transaction" + nl;
+  if (!scenario_.steps.empty()) {
+    s += "Scenario: " + scenario_.file + ", " + std::to_string(nextStep_) + " of " +
+         std::to_string(scenario_.steps.size()) + " steps applied" + nl;
+  }
   s += "EEPROM: " + (eepromFile_.empty() ? std::string("in memory only") : eepromFile_) + ", burned " +
        std::to_string(burnCount_) + " time(s)";
-  if (!problem_.empty()) s += nl + problem_;
+  if (!refusal_.empty()) s += nl + refusal_;
   for (const std::string& n : notes_) s += nl + n;
   return s;
 }

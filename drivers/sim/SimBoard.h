@@ -22,12 +22,16 @@
 //   FailScope=All|Reads|Writes  which transactions the three modes above count; default All
 //   PendingError=CODE  the first successful write leaves CODE for QueryError; default 0 (off)
 //   LatencyUs=US       added to every bus transaction, like a USB round trip; default 0
+//   Scenario=FILE      conditions that change over time after the adapter opens (SimScenario.h);
+//                      relative to the settings file's folder; a bad file keeps the adapter shut
 //
 // The charger:
 // - Registers 0x10 to 0x19 and 0x3F; any other command code is not acknowledged.
 // - 0x13 (status) is read-only and follows the conditions: AC present sets ACDET (15) and
 //   AC2SYS (7); battery alone sets AC<BT (13) and BAT2SYS (6); CHGOFF (1) is set whenever the
-//   charger is not charging (Charging off, or no AC, or no battery). With neither AC nor battery
+//   charger is not charging (Charging off, or no AC, or no battery, or the battery hot or cold,
+//   or thermal shutdown). A hot battery sets BHOT (10), a cold one BCOLD (9) (the rk5191's
+//   names; reserved bits on the rk5190), thermal shutdown TSHUT (8). With neither AC nor battery
 //   the charger has no supply and acknowledges nothing; when power returns it starts afresh
 //   from its power-on values (trims reloaded from the EEPROM).
 // - The DAC registers keep their DAC bits, as the test-mode window names them: 0x15 (charging
@@ -63,6 +67,9 @@
 #include <string>
 #include <vector>
 
+#include "drivers/sim/SimScenario.h"
+#include "recording/Clock.h"
+
 namespace Settings {
 class Snapshot;
 }
@@ -94,6 +101,9 @@ inline constexpr uint8_t InputCurrent = 0x3F;
 // Status bits.
 inline constexpr uint16_t kStatusAcDet = 1u << 15;
 inline constexpr uint16_t kStatusAcBelowBat = 1u << 13;
+inline constexpr uint16_t kStatusBHot = 1u << 10;
+inline constexpr uint16_t kStatusBCold = 1u << 9;
+inline constexpr uint16_t kStatusTshut = 1u << 8;
 inline constexpr uint16_t kStatusAc2Sys = 1u << 7;
 inline constexpr uint16_t kStatusBat2Sys = 1u << 6;
 inline constexpr uint16_t kStatusChgOff = 1u << 1;
@@ -125,10 +135,14 @@ struct TrimEeprom {
   bool operator==(const TrimEeprom&) const = default;
 };
 
+enum class BatteryTemperature : uint8_t { Normal, Hot, Cold };
+
 struct Conditions {
   bool acPresent = true;
   bool batteryPresent = true;
   bool charging = true;
+  BatteryTemperature batteryTemperature = BatteryTemperature::Normal;
+  bool thermalShutdown = false;
   bool operator==(const Conditions&) const = default;
 };
 
@@ -164,6 +178,10 @@ class Board {
     bool absent = false;
     Faults faults;
     std::chrono::microseconds latency{0};
+    Scenario scenario;
+    // Why the adapter must not open (a settings error such as a bad scenario file); empty: it may.
+    std::string refusal;
+    const recording::Clock* clock = nullptr;  // the scenario's time; nullptr: the machine's
   };
 
   static Options OptionsFromSettings(const Settings::Snapshot& settings);
@@ -229,16 +247,25 @@ class Board {
 
   // Short lines for the About text: conditions, faults, latency, EEPROM file, notes.
   std::string Describe(const char* lineBreak) const;
-  // Why the adapter cannot open on this board (an unusable EEPROM file); empty when it can.
-  const std::string& Problem() const { return problem_; }
   // What the user should know: addresses nobody answered at, burns not saved. One per line.
   std::string Notes() const;
   void AddNote(const std::string& note);
 
+  // --- scenario ---
+  // The scenario's time starts when the adapter first opens; each transaction first applies
+  // the steps whose time has come.
+  void StartScenario();
+  void AdvanceScenario();
+  const Scenario& GetScenario() const { return scenario_; }
+  std::size_t ScenarioStepsApplied() const { return nextStep_; }
+  void SetClock(const recording::Clock& clock) { clock_ = &clock; }
+  // Not empty: the adapter does not open, and this says why (a bad scenario file, an unusable
+  // EEPROM file).
+  const std::string& OpenRefusal() const { return refusal_; }
+
   // --- the bus, as sim::Adapter drives it ---
   enum class Device { None, Charger, Eeprom };
-  // The adapter is listed and opens.
-  bool Present() const { return !absent_ && problem_.empty(); }
+  bool Present() const { return !absent_; }
   // Waits the latency and applies the faults: 0 to go on, else the status the transaction
   // fails with.
   int16_t BeginTransaction(Transaction::Kind kind);
@@ -271,11 +298,14 @@ class Board {
     FaultScope scope = FaultScope::All;
   };
   bool Powered() const { return conditions_.acPresent || conditions_.batteryPresent; }
+  bool Charging() const;
   uint16_t ComputeStatus() const;
   uint16_t ComputeVdt() const;
   void ResetChargerRegisters();
   void LeaveTestModeBits();
   int16_t WriteTestMode(uint16_t v);
+  // Adds a reason why the adapter does not open.
+  void Refuse(const std::string& why);
   // Empty when saved, else why not.
   std::string SaveEepromFile() const;
   void LoadEeprom(const std::optional<TrimEeprom>& fallback);
@@ -293,7 +323,6 @@ class Board {
   TrimEeprom trimEeprom_;
   std::string eepromFile_;
   std::string settingsFile_;
-  std::string problem_;
   std::vector<std::string> notes_;
   int burnCount_ = 0;
   std::array<uint8_t, kEepromDeviceSize> eepromDevice_;
@@ -314,6 +343,12 @@ class Board {
 
   std::vector<Transaction> history_;
   std::size_t transactionCount_ = 0;
+
+  Scenario scenario_;
+  std::size_t nextStep_ = 0;
+  std::optional<recording::MonoTime> scenarioStart_;
+  std::string refusal_;
+  const recording::Clock* clock_ = &recording::SystemClock();
 };
 
 const char* FaultScopeName(FaultScope scope);

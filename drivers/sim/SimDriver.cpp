@@ -129,8 +129,10 @@ void Adapter::ListFreeDevices(int32_t limit, int32_t& count, std::string& names)
 }
 
 int16_t Adapter::OpenDevice(const std::string& name) {
-  if (!CurrentBoard().Present() || name != kAdapterName) return -1;
+  Board& b = CurrentBoard();
+  if (!b.Present() || name != kAdapterName || !b.OpenRefusal().empty()) return -1;
   open_ = true;
+  b.StartScenario();
   return 0;
 }
 
@@ -441,6 +443,6 @@ std::string SimDiagnostics() {
   const std::shared_ptr<sim::Board> board = sim::Board::Shared();
   std::string text;
   if (board->Absent()) text += "The simulated adapter is absent (Absent=1 in section [Simulator]).\n";
-  if (!board->Problem().empty()) text += board->Problem() + "\n";
+  if (!board->OpenRefusal().empty()) text += board->OpenRefusal() + "\n";
   return text + board->Notes();
 }

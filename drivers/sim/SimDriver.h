@@ -88,6 +88,6 @@ class Adapter final : public Zentio {
 // A control on the shared board, built from these settings when there is none yet.
 std::unique_ptr<Zentio> CreateSimControl(const Settings::Snapshot& settings);
 std::unique_ptr<Zentio> CreateSimControl();
-// Why the simulated adapter is not listed or does not open, and the board's notes (addresses
-// nobody answered at, burns not saved); one per line.
+// Why the simulated adapter is not listed or does not open (absent, a bad scenario or EEPROM
+// file), and the board's notes (addresses nobody answered at, burns not saved); one per line.
 std::string SimDiagnostics();

@@ -1,0 +1,308 @@
+#include "recording/Recorder.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "recording/Text.h"
+#include "registers/RegisterTable.h"
+#include "shell/Messages.h"
+#include "shell/Utils.h"
+#include "shell/Version.h"
+
+namespace recording {
+
+namespace {
+
+const Clock& ClockOf(const RecorderOptions& o) { return o.clock ? *o.clock : SystemClock(); }
+
+void AppendHex4(std::string& out, uint16_t v) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  out += "0x";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(v >> shift) & 0xF];
+}
+
+// --------------------------------------------------------------------------- CSV
+
+class CsvRecorder final : public Recorder {
+ public:
+  CsvRecorder(std::unique_ptr<Sink> sink, const RecorderOptions& options)
+      : Recorder(std::move(sink), RecordFormat::kCsv, options) {}
+
+ private:
+  void Begin(std::string& out) override {
+    out += kCsvHeader;
+    out += kCsvLineEnd;
+  }
+
+  bool Sample(std::string& out, const RegisterEvent& e) override {
+    AppendSeconds(out, Origin().Since(e.time));
+    out += ',';
+    iso_.Append(out, Origin().WallAt(e.time));
+    out += ',';
+    out += SourceName(e.source);
+    out += ',';
+    out += KindName(e.kind);
+    out += ',';
+    out += AddressText(e.address);
+    out += ',';
+    if (const RegisterTable::Register* info = RegisterTable::Find(e.address))
+      AppendCsvField(out, info->trimTitle);
+    out += ',';
+    // A failed read has no value; a failed write still says what it tried to write.
+    const bool hasValue = e.status == 0 || e.kind == AccessKind::kWrite;
+    if (hasValue) AppendHex4(out, e.value);
+    out += ',';
+    if (hasValue) out += std::to_string(e.value);
+    out += ',';
+    // The main window shows a DAC register's whole word as its mV or mA figure.
+    if (hasValue && DacUnit(e.address)) out += std::to_string(e.value);
+    out += ',';
+    out += std::to_string(e.status);
+    out += ',';
+    AppendCsvField(out, StatusName(e.status));
+    out += kCsvLineEnd;
+    return true;
+  }
+
+  IsoTimeFormatter iso_;
+};
+
+// --------------------------------------------------------------------------- VCD
+
+class VcdRecorder final : public Recorder {
+ public:
+  VcdRecorder(std::unique_ptr<Sink> sink, const RecorderOptions& options)
+      : Recorder(std::move(sink), RecordFormat::kVcd, options) {
+    std::vector<uint8_t> addresses = options.registers;
+    if (addresses.empty())
+      for (const RegisterTable::Register& r : RegisterTable::All()) addresses.push_back(r.address);
+    int next = 0;
+    for (uint8_t a : addresses) {
+      if (Find(a) != nullptr) continue;  // declared once
+      Reg reg;
+      reg.address = a;
+      reg.names = WireNames(a, options.variant);
+      for (auto& id : reg.ids) id = Identifier(next++);
+      if (options.vectors) reg.vectorId = Identifier(next++);
+      regs_.push_back(std::move(reg));
+    }
+  }
+
+ private:
+  struct Reg {
+    uint8_t address = 0;
+    std::array<std::string, 16> names;
+    std::array<std::string, 16> ids;
+    std::string vectorId;
+    std::optional<uint16_t> value;  // nullopt: unknown (x)
+  };
+
+  // Printable identifiers from '!' to '~', as many characters as needed; '$' is left out so
+  // that no identifier looks like a keyword to a simple reader.
+  static std::string Identifier(int n) {
+    static constexpr std::string_view kChars =
+        "!\"#%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`"
+        "abcdefghijklmnopqrstuvwxyz{|}~";
+    std::string id;
+    do {
+      id += kChars[static_cast<std::size_t>(n) % kChars.size()];
+      n /= static_cast<int>(kChars.size());
+    } while (n != 0);
+    return id;
+  }
+
+  Reg* Find(uint8_t address) {
+    for (Reg& r : regs_)
+      if (r.address == address) return &r;
+    return nullptr;
+  }
+
+  void Begin(std::string& out) override {
+    IsoTimeFormatter iso;
+    out += "$date\n  ";
+    iso.Append(out, Origin().wall);
+    out += "\n$end\n$version\n  Korvo " + std::to_string(kVersionMajor) + "." +
+           std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision) + "\n$end\n";
+    out += "$comment\n  ";
+    out += VariantName(Options().variant);
+    out += " register bits; x: the read failed or nothing was read yet\n$end\n";
+    out += "$timescale 1 us $end\n";
+    for (const Reg& r : regs_) {
+      out += "$scope module " + AddressText(r.address) + " $end\n";
+      for (int bit = 15; bit >= 0; --bit) {
+        const auto i = static_cast<std::size_t>(bit);
+        out += "$var wire 1 " + r.ids[i] + " " + r.names[i] + " $end\n";
+      }
+      if (!r.vectorId.empty())
+        out += "$var wire 16 " + r.vectorId + " " + AddressText(r.address) + " [15:0] $end\n";
+      out += "$upscope $end\n";
+    }
+    out += "$enddefinitions $end\n#0\n$dumpvars\n";
+    for (const Reg& r : regs_) {
+      for (int bit = 15; bit >= 0; --bit) out += "x" + r.ids[static_cast<std::size_t>(bit)] + "\n";
+      if (!r.vectorId.empty()) out += "bx " + r.vectorId + "\n";
+    }
+    out += "$end\n";
+    lastTime_ = 0;
+  }
+
+  bool Sample(std::string& out, const RegisterEvent& e) override {
+    if (e.kind != AccessKind::kRead) return false;
+    Reg* r = Find(e.address);
+    if (r == nullptr) return false;
+    const std::optional<uint16_t> now =
+        e.status == 0 ? std::optional<uint16_t>(e.value) : std::nullopt;
+    if (now == r->value) return true;  // a sample, but nothing changed
+    const int64_t t = std::max<int64_t>(Origin().Since(e.time).count(), lastTime_);
+    if (t != lastTime_) {
+      out += '#';
+      out += std::to_string(t);
+      out += '\n';
+      lastTime_ = t;
+    }
+    for (int bit = 15; bit >= 0; --bit) {
+      const auto i = static_cast<std::size_t>(bit);
+      const char before = r->value ? ((*r->value >> bit) & 1 ? '1' : '0') : 'x';
+      const char after = now ? ((*now >> bit) & 1 ? '1' : '0') : 'x';
+      if (before == after) continue;
+      out += after;
+      out += r->ids[i];
+      out += '\n';
+    }
+    if (!r->vectorId.empty()) {
+      out += 'b';
+      if (now) {
+        for (int bit = 15; bit >= 0; --bit) out += (*now >> bit) & 1 ? '1' : '0';
+      } else {
+        out += 'x';
+      }
+      out += ' ' + r->vectorId + '\n';
+    }
+    r->value = now;
+    return true;
+  }
+
+  void End(std::string& out) override {
+    const int64_t t = Origin().Since(ClockOf(Options()).Now()).count();
+    if (t > lastTime_) out += "#" + std::to_string(t) + "\n";
+  }
+
+  std::vector<Reg> regs_;
+  int64_t lastTime_ = 0;
+};
+
+std::unique_ptr<Recorder> Make(std::unique_ptr<Sink> sink, RecordFormat format,
+                               const RecorderOptions& options) {
+  if (format == RecordFormat::kVcd) return std::make_unique<VcdRecorder>(std::move(sink), options);
+  return std::make_unique<CsvRecorder>(std::move(sink), options);
+}
+
+}  // namespace
+
+std::optional<RecordFormat> FormatForPath(std::string_view path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = file.find_last_of('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  std::string ext(file.substr(dot + 1));
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == "csv") return RecordFormat::kCsv;
+  if (ext == "vcd") return RecordFormat::kVcd;
+  return std::nullopt;
+}
+
+std::string UnknownFormatText(std::string_view path) {
+  return "cannot record to '" + std::string(path) +
+         "': the file name must end in .csv (CSV) or .vcd (value change dump)";
+}
+
+std::string RecordingStoppedText(const std::string& name, const std::string& reason) {
+  return "Recording to " + name + " stopped: " + reason + ".";
+}
+
+std::string CannotCreateText(const std::string& path, const std::string& reason) {
+  return "Cannot create " + path + ": " + reason + ".";
+}
+
+std::unique_ptr<Recorder> Recorder::Open(const std::string& path, const RecorderOptions& options,
+                                         std::string& message) {
+  const std::optional<RecordFormat> format = FormatForPath(path);
+  if (!format) {
+    message = UnknownFormatText(path);
+    return nullptr;
+  }
+  std::string reason;
+  std::unique_ptr<FileSink> sink = FileSink::Create(path, reason);
+  if (!sink) {
+    message = CannotCreateText(path, reason);
+    return nullptr;
+  }
+  std::unique_ptr<Recorder> r = Make(std::move(sink), *format, options);
+  r->SetErrorHandler(nullptr);
+  r->OnFlush();  // the header: even an empty recording is a valid file
+  if (!r->Active()) {
+    message = "Cannot write " + path + ": " + r->sink_->Error() + ".";
+    return nullptr;
+  }
+  r->SetErrorHandler([](const std::string& m) { MsgBox(m); });
+  return r;
+}
+
+std::unique_ptr<Recorder> Recorder::ToStream(std::ostream& out, std::string name,
+                                             RecordFormat format, const RecorderOptions& options) {
+  std::unique_ptr<Recorder> r =
+      Make(std::make_unique<StreamSink>(out, std::move(name)), format, options);
+  r->OnFlush();
+  return r;
+}
+
+Recorder::Recorder(std::unique_ptr<Sink> sink, RecordFormat format, const RecorderOptions& options)
+    : sink_(std::move(sink)),
+      format_(format),
+      options_(options),
+      start_(TimeBase::Start(ClockOf(options))),
+      onError_([](const std::string& m) { MsgBox(m); }) {}
+
+Recorder::~Recorder() { Close(); }
+
+void Recorder::OnRegisterAccess(const RegisterEvent& event) {
+  if (!active_) return;
+  if (!begun_) OnFlush();
+  if (Sample(pending_, event)) ++samples_;
+}
+
+void Recorder::OnFlush() {
+  if (!active_) return;
+  if (!begun_) {
+    Begin(pending_);
+    begun_ = true;
+  }
+  if (pending_.empty()) return;
+  if (!sink_->Write(pending_)) {
+    Fail();
+    return;
+  }
+  pending_.clear();
+}
+
+void Recorder::Close() {
+  if (!active_) return;
+  if (begun_) End(pending_);
+  OnFlush();
+  if (!active_) return;
+  if (!sink_->Close()) {
+    Fail();
+    return;
+  }
+  active_ = false;
+}
+
+void Recorder::Fail() {
+  active_ = false;
+  pending_.clear();
+  error_ = RecordingStoppedText(sink_->Name(), sink_->Error());
+  if (onError_) onError_(error_);
+}
+
+}  // namespace recording

@@ -1,0 +1,114 @@
+// Recorders: register traffic written to a file as it happens, one sample per ReadRegister or
+// WriteRegister, put on disk after every tick or single access (RegisterObserver::OnFlush), so
+// a crash or a pulled plug loses at most what is being written.
+//
+//   CSV (.csv): RFC 4180, a header row, one row per access (see kCsvHeader).
+//   VCD (.vcd): IEEE 1364 value change dump, $timescale 1 us, every bit of every recorded
+//   register as a 1-bit wire "<address>.<bit name>" (BitNames.h), one $scope per register;
+//   only changes are written, a failed read sets the register's bits to x. Writes are not in
+//   it: a write says what was sent, the next read what the chip holds.
+//
+// A window attaches a recorder with RegisterAccess::AddObserver and removes it (then destroys
+// it) to stop. A write failure stops the recorder: it reports once through its error handler
+// (a message by default) and ignores everything after; what was written stays valid.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "recording/BitNames.h"
+#include "recording/Clock.h"
+#include "recording/Observation.h"
+#include "recording/OutputFile.h"
+
+namespace recording {
+
+enum class RecordFormat : uint8_t { kCsv, kVcd };
+
+// By the file's extension, ignoring case: ".csv" or ".vcd"; nullopt for anything else.
+std::optional<RecordFormat> FormatForPath(std::string_view path);
+// The usage text for a path whose extension names no format.
+std::string UnknownFormatText(std::string_view path);
+
+inline constexpr std::string_view kCsvHeader =
+    "seconds,time,source,operation,register,caption,hex,decimal,mV_mA,status,status_name";
+
+struct RecorderOptions {
+  Variant variant = Variant::rk5190;  // bit names in a VCD
+  // Registers a VCD declares, in this order; empty: the eleven the program knows. Accesses to
+  // other registers are left out of a VCD (a CSV has every access).
+  std::vector<uint8_t> registers;
+  // A VCD also gets one 16-bit vector per register. Off by default: some readers (libsigrok
+  // 0.5, behind PulseView and sigrok-cli) stop at the first vector value.
+  bool vectors = false;
+  // Where the start time comes from; must be the clock of the register access observed.
+  const Clock* clock = nullptr;  // nullptr: the machine's clock
+};
+
+class Recorder : public RegisterObserver {
+ public:
+  using ErrorHandler = std::function<void(const std::string& message)>;
+
+  // Creates the file and writes the format's header. nullptr, with message set ("Cannot
+  // create FILE: reason." or "Cannot write FILE: reason."), when that fails. The format comes from the extension;
+  // check FormatForPath first, before anything is opened.
+  static std::unique_ptr<Recorder> Open(const std::string& path, const RecorderOptions& options,
+                                        std::string& message);
+  // Records into a stream (korvoctl's standard output); name is used in messages.
+  static std::unique_ptr<Recorder> ToStream(std::ostream& out, std::string name,
+                                            RecordFormat format, const RecorderOptions& options);
+  ~Recorder() override;
+
+  // Stops the recording: puts what is pending on disk and closes the file (a VCD gets a last
+  // timestamp, so readers show the values up to the moment it stopped). Idempotent.
+  void Close();
+
+  bool Active() const { return active_; }
+  // Empty until the recording failed; then the message that was reported.
+  const std::string& Error() const { return error_; }
+  const std::string& Name() const { return sink_->Name(); }
+  RecordFormat Format() const { return format_; }
+  const TimeBase& Start() const { return start_; }
+  // Samples taken (accesses written to the file, or held for the next flush).
+  uint64_t Samples() const { return samples_; }
+
+  // Called once, when writing fails. Default: a message (MsgBox).
+  void SetErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
+
+  void OnRegisterAccess(const RegisterEvent& event) final;
+  void OnFlush() final;
+
+ protected:
+  Recorder(std::unique_ptr<Sink> sink, RecordFormat format, const RecorderOptions& options);
+  virtual void Begin(std::string& out) = 0;                     // header
+  virtual bool Sample(std::string& out, const RegisterEvent& e) = 0;  // false: not recorded
+  virtual void End(std::string& /*out*/) {}                           // when it is closed
+  const TimeBase& Origin() const { return start_; }
+  const RecorderOptions& Options() const { return options_; }
+
+ private:
+  void Fail();
+
+  std::unique_ptr<Sink> sink_;
+  RecordFormat format_;
+  RecorderOptions options_;
+  TimeBase start_;
+  std::string pending_;
+  bool begun_ = false;
+  bool active_ = true;
+  uint64_t samples_ = 0;
+  std::string error_;
+  ErrorHandler onError_;
+};
+
+// The message of a recording that stopped: "Recording to FILE stopped: reason."
+std::string RecordingStoppedText(const std::string& name, const std::string& reason);
+std::string CannotCreateText(const std::string& path, const std::string& reason);
+
+}  // namespace recording
