@@ -75,16 +75,6 @@ void PictureCache::Prepare() {
       Qt::QueuedConnection);
 }
 
-void PictureCache::Clear() {
-  entries_.clear();
-  Refresh();
-}
-
-void PictureCache::Refresh() {
-  if (withBackground_)
-    widget_->setAttribute(Qt::WA_OpaquePaintEvent, !entries_.empty() && owner_->Cacheable());
-}
-
 void PictureCache::Store() {
   if (!widget_->isVisible() || widget_->size().isEmpty() || !owner_->Cacheable()) return;
   const Key key = owner_->CacheKey();
@@ -96,20 +86,10 @@ void PictureCache::Store() {
   picture.setDevicePixelRatio(dpr);
   picture.fill(Qt::transparent);
   rendering_ = true;
-  if (withBackground_) {
-    // The window renders what lies in the widget's rectangle: its background, the parents'
-    // frames and the widget itself.
-    QWidget* top = widget_->window();
-    const QRect area(widget_->mapTo(top, QPoint()), widget_->size());
-    top->render(&picture, QPoint(), QRegion(area),
-                QWidget::DrawWindowBackground | QWidget::DrawChildren);
-  } else {
-    widget_->render(&picture, QPoint(), QRegion(), QWidget::RenderFlags());
-  }
+  widget_->render(&picture, QPoint(), QRegion(), QWidget::RenderFlags());
   rendering_ = false;
   if (entries_.size() >= kEntries) entries_.erase(entries_.begin());
   entries_.emplace_back(key, std::move(picture));
-  Refresh();
 }
 
 BitCell::BitCell(const QString& text, QWidget* parent) : QLabel(text, parent) {}
@@ -202,23 +182,11 @@ void BitBox::focusInEvent(QFocusEvent* e) {
   ShowSelection(true);
   QLineEdit::focusInEvent(e);
   setSelection(0, 1);
-  cache_.Refresh();
 }
 
 void BitBox::focusOutEvent(QFocusEvent* e) {
   QLineEdit::focusOutEvent(e);
   ShowSelection(false);
-  cache_.Refresh();
-}
-
-void BitBox::enterEvent(QEnterEvent* e) {
-  QLineEdit::enterEvent(e);
-  cache_.Refresh();
-}
-
-void BitBox::leaveEvent(QEvent* e) {
-  QLineEdit::leaveEvent(e);
-  cache_.Refresh();
 }
 
 PictureCache::Key BitBox::CacheKey() const {

@@ -94,12 +94,7 @@ class PictureCache {
     ~Owner() = default;
   };
 
-  // withBackground: the widget does not fill all of itself (a line edit's rounded corners);
-  // its pictures then hold what the window shows beneath it, and the widget is marked opaque
-  // while it paints from them, so the repaint need not paint its parents first. Whatever it
-  // paints for real then lands on the background of the last repaint, which is the same.
-  PictureCache(QWidget* widget, Owner* owner, bool withBackground = false)
-      : widget_(widget), owner_(owner), withBackground_(withBackground) {}
+  PictureCache(QWidget* widget, Owner* owner) : widget_(widget), owner_(owner) {}
 
   // Call first in the widget's paint event: true when the picture was painted from the cache.
   // Otherwise the widget paints for real, and the picture of that state is kept soon after.
@@ -107,9 +102,7 @@ class PictureCache {
   // The widget's look may have changed: keep a picture of it before the coming repaint (the
   // render runs from the event queue, ahead of the repaint, which comes last).
   void Prepare();
-  void Clear();
-  // Call when Cacheable() may have changed.
-  void Refresh();
+  void Clear() { entries_.clear(); }
 
  private:
   void Store();
@@ -117,7 +110,6 @@ class PictureCache {
   static constexpr size_t kEntries = 4;
   QWidget* widget_;
   Owner* owner_;
-  bool withBackground_;
   std::vector<std::pair<Key, QPixmap>> entries_;  // oldest first
   bool rendering_ = false;
   bool pending_ = false;
@@ -179,8 +171,6 @@ class BitBox : public QLineEdit, private PictureCache::Owner {
   void focusOutEvent(QFocusEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
   void changeEvent(QEvent* e) override;
-  void enterEvent(QEnterEvent* e) override;
-  void leaveEvent(QEvent* e) override;
 
  private:
   void ShowSelection(bool show);
@@ -189,7 +179,7 @@ class BitBox : public QLineEdit, private PictureCache::Owner {
   bool Cacheable() const override { return !hasFocus() && !underMouse(); }
   PictureCache::Key CacheKey() const override;
 
-  PictureCache cache_{this, this, true};
+  PictureCache cache_{this, this};
 };
 
 class BitBoxes : public QObject {
