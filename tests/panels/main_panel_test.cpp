@@ -31,7 +31,8 @@ class MainPanelTest : public MainWindowFixture {
       if (t.kind == Kind::Other) continue;
       char buf[16];
       std::snprintf(buf, sizeof buf, "%s%02X=%04X", t.kind == Kind::Read ? "R" : "W", t.command, t.value);
-      s += (s.empty() ? "" : " ") + std::string(buf, values && t.kind == Kind::Write ? 8 : 3);
+      if (!s.empty()) s += ' ';
+      s.append(buf, values && t.kind == Kind::Write ? 8 : 3);
     }
     return s;
   }

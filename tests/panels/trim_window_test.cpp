@@ -176,13 +176,13 @@ TEST_F(TrimWindowTest, HexBoxTextDecidesWhatIsWrittenWhichIsReadBackOnlyWithVeri
     SCOPED_TRACE(verify);
     modGlobals::VerifyWrite = verify;
     board->ClearHistory();
-    // Outside test mode the charging voltage keeps only bits 14..3.
+    // Outside test mode the charging voltage keeps only its DAC bits, 15..1.
     Type(window->txtHexVal(5), "2EE7");
     Click(window->cmdWrite(5));
     EXPECT_EQ(Writes(), (std::vector<Write>{{0x15, 0x2EE7}}));
     EXPECT_EQ(Reads(), verify ? std::vector<uint8_t>{0x15} : std::vector<uint8_t>{});
-    EXPECT_EQ(Hex(5), verify ? "2EE0" : "2EE7");
-    EXPECT_EQ(window->ctlTrimReg(5)->Value(), verify ? std::optional<int32_t>(0x2EE0) : std::nullopt);
+    EXPECT_EQ(Hex(5), verify ? "2EE6" : "2EE7");
+    EXPECT_EQ(window->ctlTrimReg(5)->Value(), verify ? std::optional<int32_t>(0x2EE6) : std::nullopt);
   }
   EXPECT_TRUE(sink.messages.empty());
 
