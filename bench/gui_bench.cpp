@@ -17,8 +17,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "adapter/frmUSB.h"
 #include "drivers/sim/SimBoard.h"
@@ -26,6 +28,11 @@
 #include "shell/GuiMessageSink.h"
 #include "shell/Messages.h"
 #include "shell/Settings.h"
+#include "monitor/JournalModel.h"
+#include "monitor/Monitor.h"
+#include "monitor/frmJournal.h"
+#include "monitor/frmPlot.h"
+#include "recording/Clock.h"
 #include "shell/frmBasic.h"
 
 extern char** environ;
@@ -121,6 +128,133 @@ void BM_ScanTimerTick(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ScanTimerTick)->Unit(benchmark::kMicrosecond);
+
+// The median of per-iteration times, in microseconds.
+double MedianUs(std::vector<double> us) {
+  if (us.empty()) return 0;
+  std::nth_element(us.begin(), us.begin() + static_cast<std::ptrdiff_t>(us.size() / 2), us.end());
+  return us[us.size() / 2];
+}
+
+// A scratch file on tmpfs where there is one.
+std::string ScratchPath(const char* name) {
+  const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  return dir + "/korvo-bench-" + std::to_string(getpid()) + "-" + name;
+}
+
+// The monitor as the program hands it over; with recording on and the plot and journal open.
+monitor::Monitor& Monitored(Session& s, const std::string& recording) {
+  s.window->SetMonitor(std::make_unique<monitor::Monitor>(*s.window, s.window->Registers(),
+                                                          monitor::Monitor::Options{}));
+  monitor::Monitor& m = *s.window->Monitor();
+  if (!recording.empty()) m.StartRecording(QString::fromStdString(recording));
+  m.ShowPlot();
+  m.ShowJournal();
+  QCoreApplication::processEvents();
+  return m;
+}
+
+// The whole timer tick, as BM_ScanTimerTick, without (0) and with (1) recording on and the
+// plot and journal windows open. median_us: the median tick; the repaints of the plot and the
+// journal (at most 10 per second each) fall into some ticks and show in the mean.
+void BM_ScanTimerTickObserved(benchmark::State& state) {
+  Session s;
+  const std::string file = ScratchPath("tick.csv");
+  if (state.range(0)) Monitored(s, file);
+  uint16_t v = 0;
+  std::vector<double> us;
+  for (auto _ : state) {
+    v = static_cast<uint16_t>(~v);
+    PokeAll(v);
+    const auto start = std::chrono::steady_clock::now();
+    s.window->Timer1_Timer();
+    us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+  }
+  state.counters["median_us"] = MedianUs(us);
+  state.counters["messages"] = s.sink.count;
+  if (state.range(0)) s.window->Monitor()->StopRecording();
+  std::remove(file.c_str());
+}
+BENCHMARK(BM_ScanTimerTickObserved)->Arg(0)->Arg(1)->MinTime(3)->Unit(benchmark::kMicrosecond);
+
+// Opening the journal window on a full journal (100,000 transactions), until it has painted.
+void BM_JournalWindowOpen100k(benchmark::State& state) {
+  Session s;
+  Monitored(s, std::string());
+  monitor::Monitor& m = *s.window->Monitor();
+  delete m.JournalWindow();
+  int16_t word = 0;
+  while (m.Journal().Size() < recording::Journal::kCapacity) frmUSB::Get().ReadSMBusWord_(0x13, word, 0x66);
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    monitor::frmJournal* w = m.ShowJournal();
+    w->repaint();
+    QCoreApplication::processEvents();
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    state.counters["rows"] = w->Model()->rowCount();
+    delete w;
+  }
+}
+BENCHMARK(BM_JournalWindowOpen100k)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+class BenchClock : public recording::Clock {
+ public:
+  recording::MonoTime Now() const override { return now; }
+  recording::WallTime WallNow() const override {
+    return recording::WallTime(std::chrono::hours(24 * 19845)) +
+           std::chrono::duration_cast<recording::WallTime::duration>(now - recording::MonoTime{});
+  }
+  void SleepUntil(recording::MonoTime deadline) override { now = std::max(now, deadline); }
+  recording::MonoTime now = recording::MonoTime{} + std::chrono::hours(1);
+};
+
+long RssKb() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// One hour of a 50 ms scan on a simulated clock (72,000 ticks of five reads) with recording on
+// and the plot and the journal open: the process's memory. Every 200th tick is a real timer
+// tick of the main window, the others go straight to the register access; the windows repaint
+// every simulated ten seconds.
+void BM_OneHourScanAt50msMemory(benchmark::State& state) {
+  for (auto _ : state) {
+    BenchClock clock;  // outlives the session that reads it
+    Session s;
+    s.window->Registers().SetClock(clock);
+    frmUSB::Get().SetClock(clock);
+    const std::string file = ScratchPath("hour.csv");
+    monitor::Monitor& m = Monitored(s, file);
+    const long startKb = RssKb();
+    RegisterAccess& access = s.window->Registers();
+    int16_t value = 0;
+    for (int tick = 1; tick <= 72000; ++tick) {
+      clock.now += std::chrono::milliseconds(50);
+      if (tick % 200 == 0) {
+        s.window->Timer1_Timer();
+        m.Plot()->Refresh();
+        m.JournalWindow()->Refresh();
+        continue;
+      }
+      const RegisterAccess::SourceScope scope(access, recording::AccessSource::kScanTick, true);
+      for (uint8_t r : {0x13, 0x12, 0x15, 0x3F, 0x14}) access.ReadRegister("CS: Status", r, value, 0x67);
+    }
+    QCoreApplication::processEvents();
+    state.counters["rss_start_MiB"] = startKb / 1024.0;
+    state.counters["rss_end_MiB"] = RssKb() / 1024.0;
+    state.counters["plot_samples"] = static_cast<double>(m.History().Series(0x15)->Size());
+    state.counters["journal_entries"] = static_cast<double>(m.Journal().Size());
+    state.counters["recorded_samples"] = static_cast<double>(m.CurrentRecorder()->Samples());
+    m.StopRecording();
+    std::remove(file.c_str());
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["process_maxrss_MiB"] = usage.ru_maxrss / 1024.0;
+}
+BENCHMARK(BM_OneHourScanAt50msMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 class TimerEventCounter : public QObject {
  public:

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, testing and screenshotting need.
-# Safe to run again: apt-get skips what is already there.
+# Safe to run again: apt-get skips what is already there. (qt6-charts-dev needs the OpenGL
+# development files, libqt6opengl6-dev, without depending on them.)
 set -euo pipefail
 PKGS=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-charts-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libi2c-dev
   clang libclang-rt-14-dev

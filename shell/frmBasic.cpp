@@ -18,6 +18,7 @@
 #include "drivers/Drivers.h"
 #include "dialogs/frmLegend.h"
 #include "dialogs/frmSplash.h"
+#include "monitor/Monitor.h"
 #include "panels/frmTrim.h"
 #include "shell/CommandLine.h"
 #include "shell/Messages.h"
@@ -94,6 +95,12 @@ frmBasic::frmBasic(QWidget* parent) : QWidget(parent) {
 
 frmBasic::~frmBasic() {
   if (g_current == this) g_current = nullptr;
+}
+
+void frmBasic::SetMonitor(std::unique_ptr<monitor::Monitor> monitor) {
+  monitor_ = std::move(monitor);
+  int at = bottomRow_->indexOf(cmdAbout) + 1;
+  for (QWidget* w : monitor_->Controls()) bottomRow_->insertWidget(at++, w);
 }
 
 void frmBasic::BuildControls() {
@@ -263,12 +270,12 @@ void frmBasic::BuildControls() {
   bottom->addWidget(cmdWriteAll);
   bottom->addWidget(cmdTrimRegs);
   root->addLayout(bottom);
-  auto* last = new QHBoxLayout;
-  last->addWidget(cmdLegend);
-  last->addWidget(cmdAbout);
-  last->addStretch(1);
-  last->addWidget(LblVer);
-  root->addLayout(last);
+  bottomRow_ = new QHBoxLayout;
+  bottomRow_->addWidget(cmdLegend);
+  bottomRow_->addWidget(cmdAbout);
+  bottomRow_->addStretch(1);
+  bottomRow_->addWidget(LblVer);
+  root->addLayout(bottomRow_);
   root->setSizeConstraint(QLayout::SetMinimumSize);
 }
 
