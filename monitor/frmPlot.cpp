@@ -77,7 +77,8 @@ void frmPlot::BuildControls() {
   chart_ = new QChart;
   chart_->setBackgroundRoundness(0);
   chart_->setMargins(QMargins(0, 0, 0, 0));
-  chart_->legend()->setAlignment(Qt::AlignTop);
+  // Placed by hand above the plot area: the chart's own layout would squeeze it.
+  chart_->legend()->detachFromChart();
   axisTime_ = new QValueAxis;
   axisTime_->setTitleText(QStringLiteral("Time (s)"));
   axisTime_->setLabelFormat(QStringLiteral("%.1f"));
@@ -167,6 +168,7 @@ void frmPlot::LayOutPlotArea() {
   const QRectF area(left, kTop, std::max(size.width() - left - kAxisRight, 10),
                     std::max(size.height() - kTop - kBottom, 10));
   if (chart_->plotArea() != area) chart_->setPlotArea(area);
+  chart_->legend()->setGeometry(QRectF(left, 4, area.width(), kTop - 8));
 }
 
 void frmPlot::UpdateRange() {
