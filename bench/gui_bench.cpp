@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QAbstractEventDispatcher>
@@ -136,46 +137,66 @@ double MedianUs(std::vector<double> us) {
   return us[us.size() / 2];
 }
 
+// This thread's processor time: unlike the wall clock, not stretched by other processes on a
+// busy machine.
+double ThreadCpuUs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
 // A scratch file on tmpfs where there is one.
 std::string ScratchPath(const char* name) {
   const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   return dir + "/korvo-bench-" + std::to_string(getpid()) + "-" + name;
 }
 
-// The monitor as the program hands it over; with recording on and the plot and journal open.
-monitor::Monitor& Monitored(Session& s, const std::string& recording) {
+// The monitor as the program hands it over; with recording on (to `recording`, unless empty)
+// and the plot and the journal open (as `windows` says: 1 plot, 2 journal).
+monitor::Monitor& Monitored(Session& s, const std::string& recording, int windows = 3) {
   s.window->SetMonitor(std::make_unique<monitor::Monitor>(*s.window, s.window->Registers(),
                                                           monitor::Monitor::Options{}));
   monitor::Monitor& m = *s.window->Monitor();
   if (!recording.empty()) m.StartRecording(QString::fromStdString(recording));
-  m.ShowPlot();
-  m.ShowJournal();
+  if (windows & 1) m.ShowPlot();
+  if (windows & 2) m.ShowJournal();
   QCoreApplication::processEvents();
   return m;
 }
 
-// The whole timer tick, as BM_ScanTimerTick, without (0) and with (1) recording on and the
-// plot and journal windows open. median_us: the median tick; the repaints of the plot and the
-// journal (at most 10 per second each) fall into some ticks and show in the mean.
+// The whole timer tick, as BM_ScanTimerTick, without the monitor (0) and with it: 1 recording,
+// 2 plot window, 4 journal window, 7 all three. median_us / median_cpu_us: the median tick in
+// wall-clock and in processor time. Ticks run back to back here, so the coalesced repaints of
+// the plot and the journal (at most 10 per second each) fall into some ticks and show in the
+// mean; at a real scan period they mostly come between ticks.
 void BM_ScanTimerTickObserved(benchmark::State& state) {
   Session s;
   const std::string file = ScratchPath("tick.csv");
-  if (state.range(0)) Monitored(s, file);
+  const int what = static_cast<int>(state.range(0));
+  if (what) Monitored(s, what & 1 ? file : std::string(), what >> 1);
   uint16_t v = 0;
-  std::vector<double> us;
+  std::vector<double> us, cpuUs;
   for (auto _ : state) {
     v = static_cast<uint16_t>(~v);
     PokeAll(v);
     const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = ThreadCpuUs();
     s.window->Timer1_Timer();
+    cpuUs.push_back(ThreadCpuUs() - cpuStart);
     us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }
   state.counters["median_us"] = MedianUs(us);
+  state.counters["median_cpu_us"] = MedianUs(cpuUs);
   state.counters["messages"] = s.sink.count;
-  if (state.range(0)) s.window->Monitor()->StopRecording();
+  if (what) {
+    monitor::Monitor& m = *s.window->Monitor();
+    if (m.Plot()) state.counters["plot_refreshes"] = m.Plot()->RefreshCount();
+    if (m.JournalWindow()) state.counters["journal_refreshes"] = m.JournalWindow()->RefreshCount();
+    m.StopRecording();
+  }
   std::remove(file.c_str());
 }
-BENCHMARK(BM_ScanTimerTickObserved)->Arg(0)->Arg(1)->MinTime(3)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScanTimerTickObserved)->Arg(0)->Arg(1)->Arg(2)->Arg(4)->Arg(7)->MinTime(3)->Unit(benchmark::kMicrosecond);
 
 // Opening the journal window on a full journal (100,000 transactions), until it has painted.
 void BM_JournalWindowOpen100k(benchmark::State& state) {
@@ -196,6 +217,53 @@ void BM_JournalWindowOpen100k(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_JournalWindowOpen100k)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+// The five reads of a scan tick straight through the register access, without (0) and with (1)
+// the monitor's observers (sample history, journal) and a CSV recording: what observing adds
+// to every tick, apart from the windows' coalesced repaints.
+void BM_ScanReadsObserved(benchmark::State& state) {
+  Session s;
+  const std::string file = ScratchPath("reads.csv");
+  if (state.range(0)) Monitored(s, file, 0);
+  RegisterAccess& access = s.window->Registers();
+  int16_t value = 0;
+  for (auto _ : state) {
+    const RegisterAccess::SourceScope scope(access, recording::AccessSource::kScanTick, true);
+    for (uint8_t r : {0x13, 0x12, 0x15, 0x3F, 0x14}) access.ReadRegister("CS: Status", r, value, 0x67);
+  }
+  if (state.range(0)) s.window->Monitor()->StopRecording();
+  std::remove(file.c_str());
+}
+BENCHMARK(BM_ScanReadsObserved)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// One coalesced refresh and paint of the plot window (0, following the newest sample) and of
+// the journal window (1, following the bottom), each after one more scan tick's worth of
+// samples, in processor time: what the windows cost per repaint (at most 10 per second for the
+// plot, 5 for the journal).
+void BM_MonitorWindowRepaint(benchmark::State& state) {
+  Session s;
+  monitor::Monitor& m = Monitored(s, std::string(), state.range(0) ? 2 : 1);
+  uint16_t v = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    v = static_cast<uint16_t>(v + 0x0101);
+    PokeAll(v);
+    s.window->ReadAllRegisters();
+    QCoreApplication::processEvents();
+    state.ResumeTiming();
+    // The coalescing timer's own refresh, then the paint of what changed.
+    const double cpuStart = ThreadCpuUs();
+    auto refreshes = [&] {
+      return state.range(0) ? m.JournalWindow()->RefreshCount() : m.Plot()->RefreshCount();
+    };
+    const int before = refreshes();
+    while (refreshes() == before) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
+    state.SetIterationTime((ThreadCpuUs() - cpuStart) / 1e6);
+  }
+}
+// Manual time: this thread's processor time.
+BENCHMARK(BM_MonitorWindowRepaint)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 class BenchClock : public recording::Clock {
  public:

@@ -3,9 +3,13 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHash>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStaticText>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -17,6 +21,49 @@
 
 namespace monitor {
 
+namespace {
+
+// Draws a cell's text from a cache of laid-out texts. While the table follows the journal its
+// rows move up and are painted again, but their texts stay the same (and many repeat), so
+// laying them out again on every repaint would be most of what the window costs.
+class CachedTextDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* p, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    const QString text = index.data().toString();
+    const bool selected = option.state & QStyle::State_Selected;
+    if (selected) p->fillRect(option.rect, option.palette.highlight());
+    if (text.isEmpty()) return;
+    if (cache_.size() > 4096) cache_.clear();
+    QStaticText& t = cache_[text];
+    if (t.text().isEmpty()) {
+      t.setTextFormat(Qt::PlainText);
+      t.setText(text);
+      t.prepare(QTransform(), option.font);
+    }
+    const QVariant brush = index.data(Qt::ForegroundRole);
+    const QColor color = selected ? option.palette.color(QPalette::HighlightedText)
+                         : brush.isValid() ? brush.value<QBrush>().color()
+                                           : option.palette.color(QPalette::Text);
+    const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+    const QRect r = option.rect.adjusted(4, 0, -4, 0);
+    const QSizeF size = t.size();
+    const double x = align & Qt::AlignRight ? r.right() + 1 - size.width() : r.left();
+    p->save();
+    p->setClipRect(option.rect);
+    p->setPen(color);
+    p->drawStaticText(QPointF(x, r.top() + (r.height() - size.height()) / 2), t);
+    p->restore();
+  }
+
+ private:
+  mutable QHash<QString, QStaticText> cache_;
+};
+
+}  // namespace
+
 frmJournal::frmJournal(const recording::Journal& journal, recording::Variant variant,
                        QWidget* owner)
     : QWidget(owner, Qt::Window), journal_(journal) {
@@ -27,7 +74,6 @@ frmJournal::frmJournal(const recording::Journal& journal, recording::Variant var
   lblStatistics_ = new QLabel(this);
   lblStatistics_->setObjectName(QStringLiteral("lblStatistics"));
   lblStatistics_->setTextFormat(Qt::PlainText);
-  lblStatistics_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   chkFailuresOnly_ = new QCheckBox(QStringLiteral("Failures only"), this);
   chkFailuresOnly_->setObjectName(QStringLiteral("chkFailuresOnly"));
   cmdSave_ = new QPushButton(QStringLiteral("Save..."), this);
@@ -38,6 +84,7 @@ frmJournal::frmJournal(const recording::Journal& journal, recording::Variant var
   table_ = new QTableView(this);
   table_->setObjectName(QStringLiteral("tblJournal"));
   table_->setModel(model_);
+  table_->setItemDelegate(new CachedTextDelegate(table_));
   table_->setWordWrap(false);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -69,7 +116,7 @@ frmJournal::frmJournal(const recording::Journal& journal, recording::Variant var
   repaint_ = new QTimer(this);
   repaint_->setSingleShot(true);
   repaint_->setInterval(kRepaintMs);
-  connect(repaint_, &QTimer::timeout, this, &frmJournal::Refresh);
+  connect(repaint_, &QTimer::timeout, this, [this] { Update(false); });
   connect(chkFailuresOnly_, &QCheckBox::toggled, this, [this](bool on) {
     model_->SetFailuresOnly(on);
     table_->scrollToBottom();
@@ -88,12 +135,18 @@ void frmJournal::showEvent(QShowEvent* e) {
   table_->scrollToBottom();
 }
 
-void frmJournal::Refresh() {
+void frmJournal::Refresh() { Update(true); }
+
+void frmJournal::Update(bool statistics) {
   const QScrollBar* bar = table_->verticalScrollBar();
   const bool following = bar->value() >= bar->maximum();
   model_->Sync();
-  QString stats = QString::fromStdString(recording::FormatStatistics(journal_.Statistics()));
-  lblStatistics_->setText(stats.trimmed());
+  // A new text re-lays the window out: the figures change at most twice a second.
+  if (statistics || !statisticsShown_.isValid() || statisticsShown_.elapsed() >= kStatisticsMs) {
+    lblStatistics_->setText(
+        QString::fromStdString(recording::FormatStatistics(journal_.Statistics())).trimmed());
+    statisticsShown_.start();
+  }
   if (following) table_->scrollToBottom();
   ++refreshes_;
 }

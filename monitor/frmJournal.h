@@ -2,11 +2,13 @@
 // and detail, target, status name, duration), newest at the bottom and followed while the
 // table is scrolled to the bottom; "Failures only"; the statistics per status name above the
 // table; "Save..." writes the journal as CSV. It shows the journal it is given and knows
-// nothing of the bus. Updates are coalesced: at most one per kRepaintMs.
+// nothing of the bus. Updates are coalesced: at most one per kRepaintMs, the statistics at most
+// one per kStatisticsMs.
 //
 // objectNames: lblStatistics, chkFailuresOnly, cmdSave, tblJournal.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <string>
 
@@ -26,7 +28,9 @@ class JournalModel;
 class frmJournal : public QWidget {
   Q_OBJECT
  public:
-  static constexpr int kRepaintMs = 100;
+  // A table needs fewer repaints than a plot to look live.
+  static constexpr int kRepaintMs = 200;
+  static constexpr int kStatisticsMs = 500;
 
   frmJournal(const recording::Journal& journal, recording::Variant variant, QWidget* owner);
 
@@ -43,6 +47,7 @@ class frmJournal : public QWidget {
   void showEvent(QShowEvent* e) override;
 
  private:
+  void Update(bool statistics);
   void SaveClicked();
 
   const recording::Journal& journal_;
@@ -52,6 +57,7 @@ class frmJournal : public QWidget {
   QPushButton* cmdSave_ = nullptr;
   QTableView* table_ = nullptr;
   QTimer* repaint_ = nullptr;
+  QElapsedTimer statisticsShown_;
   int refreshes_ = 0;
 };
 

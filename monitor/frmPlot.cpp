@@ -34,15 +34,23 @@ constexpr int kAxisRight = 80;  // room for the current axis' labels and title
 constexpr int kTop = 36;        // the legend
 constexpr int kBottom = 48;     // the time axis' labels and title
 
-// Fits an axis to the values shown, with some room; the full register range when none are.
+// Fits an axis to the values shown, with some room and round ticks (1, 2 or 5 times a power of
+// ten); from 0 to fallbackHi when none are shown. An axis is touched only when its range
+// changes: laying out its labels is most of what a repaint of the chart costs.
 void FitAxis(QValueAxis* axis, double lo, double hi, double fallbackHi) {
-  if (!(hi >= lo)) {
-    axis->setRange(0, fallbackHi);
-    return;
+  double min = 0, max = fallbackHi, step = fallbackHi / 4;
+  if (hi >= lo) {
+    const double pad = std::max((hi - lo) * 0.1, 20.0);
+    const double rough = (hi - lo + 2 * pad) / 4;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    step = power * (rough <= power ? 1 : rough <= 2 * power ? 2 : rough <= 5 * power ? 5 : 10);
+    min = std::max(0.0, std::floor((lo - pad) / step) * step);
+    max = std::ceil((hi + pad) / step) * step;
   }
-  const double pad = std::max((hi - lo) * 0.1, 50.0);
-  axis->setRange(std::max(0.0, lo - pad), hi + pad);
-  axis->applyNiceNumbers();
+  const int ticks = static_cast<int>(std::lround((max - min) / step)) + 1;
+  if (axis->min() == min && axis->max() == max && axis->tickCount() == ticks) return;
+  axis->setTickCount(ticks);
+  axis->setRange(min, max);
 }
 
 }  // namespace
