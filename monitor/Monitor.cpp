@@ -71,8 +71,10 @@ Monitor::Monitor(QWidget& mainWindow, RegisterAccess& access, Options options)
   lblRecording_ = new QLabel(&main_);
   lblRecording_->setObjectName(QStringLiteral("lblRecording"));
   lblRecording_->setTextFormat(Qt::PlainText);
-  lblRecording_->setMinimumWidth(
-      lblRecording_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00, 0000000 samples")));
+  // A fixed size: a new text then repaints the label without laying the main window out again.
+  lblRecording_->setFixedSize(
+      lblRecording_->fontMetrics().horizontalAdvance(QStringLiteral("000:00:00, 000000000 samples")),
+      lblRecording_->sizeHint().height());
   labelTimer_ = new QTimer(this);
   labelTimer_->setInterval(options_.labelMs);
 
@@ -95,6 +97,7 @@ Monitor::~Monitor() {
   access_.RemoveObserver(history_);
   // The link drops its observers when it closes; one that is still open must forget the feed.
   if (frmUSB::Loaded()) frmUSB::Get().RemoveObserver(*feed_);
+  for (QWidget* w : Controls()) delete w;
 }
 
 std::vector<QWidget*> Monitor::Controls() const {

@@ -99,6 +99,7 @@ frmBasic::~frmBasic() {
 
 void frmBasic::SetMonitor(std::unique_ptr<monitor::Monitor> monitor) {
   monitor_ = std::move(monitor);
+  if (!monitor_) return;
   int at = bottomRow_->indexOf(cmdAbout) + 1;
   for (QWidget* w : monitor_->Controls()) bottomRow_->insertWidget(at++, w);
 }

@@ -89,7 +89,7 @@ class frmBasic : public QWidget {
   frmLegend* Legend() const;
 
   // Takes the recording, plot and journal controller; its controls join the bottom row after
-  // About (and come after every other control in tab order).
+  // About (and come after every other control in tab order). nullptr drops it.
   void SetMonitor(std::unique_ptr<monitor::Monitor> monitor);
   monitor::Monitor* Monitor() const { return monitor_.get(); }
 
