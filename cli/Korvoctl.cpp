@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "adapter/frmUSB.h"
+#include "cli/KorvoctlRecording.h"
 #include "cli/KorvoctlSpins.h"
 #include "drivers/Drivers.h"
 #include "registers/RegisterAccess.h"
@@ -22,10 +23,11 @@ namespace {
 constexpr const char* kRegName = "CS: Status";
 
 struct Operation {
-  enum class Kind { Read, Write, Dump, List, Spin, Burn } kind;
+  enum class Kind { Read, Write, Dump, List, Spin, Burn, Recording } kind;
   uint8_t address = 0;
   uint16_t value = 0;
   std::string caption = {};  // spin: the button caption
+  std::size_t index = 0;     // recording: its operation number
 };
 
 struct Options {
@@ -37,6 +39,7 @@ struct Options {
   bool help = false;
   bool version = false;
   std::vector<Operation> ops;
+  KorvoctlRecording recording;
 };
 
 struct UsageError {
@@ -98,6 +101,9 @@ Options Parse(const std::vector<std::string>& args) {
       o.ops.push_back({Operation::Kind::Spin, 0, 0, std::string(*caption)});
     } else if (a == "burn") {
       o.ops.push_back({Operation::Kind::Burn, 0, 0});
+    } else if (const auto t = o.recording.Take(args, i); t.taken) {
+      if (!t.error.empty()) throw UsageError{t.error};
+      if (t.operation) o.ops.push_back({Operation::Kind::Recording, 0, 0, {}, t.index});
     } else if (!a.empty() && a[0] == '-') {
       throw UsageError{"unknown option '" + a + "'"};
     } else {
@@ -111,7 +117,9 @@ Options Parse(const std::vector<std::string>& args) {
 
 class Session {
  public:
-  explicit Session(std::ostream& out) : out_(out) {}
+  Session(std::ostream& out, const KorvoctlRecording& recording)
+      : out_(out), recording_(recording) {}
+  RegisterAccess& Access() { return access_; }
 
   bool Read(uint8_t address) {
     int16_t value = 0;
@@ -129,6 +137,8 @@ class Session {
 
   // Every register is attempted; a failed one shows "----".
   bool Dump() {
+    if (recording_.Format() != KorvoctlRecording::DumpFormat::kText)
+      return recording_.Dump(access_, out_);
     bool ok = true;
     for (const RegisterInfo& r : Registers()) {
       int16_t value = 0;
@@ -162,6 +172,7 @@ class Session {
 
  private:
   std::ostream& out_;
+  const KorvoctlRecording& recording_;
   RegisterAccess access_;
 };
 
@@ -197,33 +208,46 @@ std::string KorvoctlUsage() {
        "  read ADDR          print register ADDR: address, value in hex, value in decimal\n"
        "  write ADDR VALUE   write VALUE (0 to 65535) to register ADDR\n"
        "  dump               print all eleven registers: address, value in hex, caption\n"
+       "                     (--format csv or json: with the value in decimal and the status)\n"
        "  list               print the names of the free adapters\n";
   s << KorvoctlSpinUsage();
+  s << KorvoctlRecordingUsage();
   s << "Addresses and values are decimal or hexadecimal with a 0x prefix.\n"
        "\n"
        "Options:\n"
-       "  --ini FILE         settings file (default: korvo.ini beside korvoctl)\n"
+       "  --ini FILE         settings file (default: korvo.ini beside korvoctl, else\n"
+       "                     ~/.config/korvo/korvo.ini, else /etc/xdg/korvo/korvo.ini)\n"
        "  --i2c, --smbus     bus mode (default: CommMode of the settings file)\n"
        "  --address ADDR     charger bus address, 8-bit form (default: Address, 0x67)\n"
        "  --retries N        extra attempts of a failed read (default: ReadRetryCount)\n"
-       "  -y, --yes          answer yes to every confirmation\n"
-       "  -h, --help         show this text\n"
-       "  --version          show the version\n"
+       "  -y, --yes          answer yes to every confirmation\n";
+  s << KorvoctlRecordingOptionsUsage();
+  s << "  -h, --help         show this text\n"
+       "  --version          show the version and the settings file read\n"
        "\n"
        "Adapter drivers ([Adapter] Driver=..., or KORVO_ADAPTER=...):\n";
   for (const DriverInfo& d : AllDrivers()) s << "  " << d.name << "  " << d.description << '\n';
   s << "\n"
        "Exit codes:\n"
        "  0  success\n"
-       "  1  usage error (bad command line, unreadable --ini file)\n"
+       "  1  usage error (bad command line, unreadable --ini file, unreadable or malformed\n"
+       "     snapshot file)\n"
        "  2  bus failure (no adapter opened, or a register access failed)\n"
        "     also: a spin that did not go in as stored, a failed EEPROM burn\n"
-       "  3  a confirmation was declined (spin, burn): nothing more was written\n";
+       "  3  a confirmation was declined (spin, burn, restore): nothing more was written\n"
+       "  4  compare: the registers differ\n"
+       "A recording, journal or snapshot file that cannot be written is reported; the run goes\n"
+       "on and ends with exit code 2.\n";
   return s.str();
 }
 
 int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                 std::istream& in) {
+  return RunKorvoctl(args, out, err, in, recording::SystemClock());
+}
+
+int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                std::istream& in, recording::Clock& clock) {
   Options o;
   try {
     o = Parse(args);
@@ -235,10 +259,6 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     out << KorvoctlUsage();
     return kExitOk;
   }
-  if (o.version) {
-    out << "korvoctl " << VersionText() << '\n';
-    return kExitOk;
-  }
 
   if (o.ini) {
     if (!IniFile::Load(*o.ini)) {
@@ -247,7 +267,11 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     Settings::SetFile(*o.ini);
   } else {
-    Settings::SetFile(Paths::Join(Paths::ProgramDir(), "korvo.ini"));
+    Settings::SetFile(Settings::LookUp(Paths::Join(Paths::ProgramDir(), "korvo.ini")));
+  }
+  if (o.version) {
+    out << "korvoctl " << VersionText() << "\nSettings file: " << Settings::FileReadText() << '\n';
+    return kExitOk;
   }
   Settings::ResetToDefaults();
   Settings::LoadColors();
@@ -260,15 +284,23 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   ScopedMessageSink scope(&sink);  // tests run korvoctl in-process
 
   bool needsDevice = false;
-  for (const Operation& op : o.ops) needsDevice |= op.kind != Operation::Kind::List;
+  for (const Operation& op : o.ops) {
+    needsDevice |= op.kind == Operation::Kind::Recording ? o.recording.NeedsDevice(op.index)
+                                                         : op.kind != Operation::Kind::List;
+  }
+  if (const int prepared = o.recording.Prepare(err, clock); prepared != kExitOk) return prepared;
 
   int rc = kExitOk;
+  bool differ = false;
+  Session session(out, o.recording);
+  // Everything this run reads or writes is korvoctl's, whatever runs it (a spin, a watch).
+  const RegisterAccess::SourceScope tag(session.Access(), recording::AccessSource::kKorvoctl);
+  o.recording.Attach(session.Access(), frmUSB::Get());
   if (needsDevice && !frmUSB::Get().OpenFirstFreeDevice()) {
     MsgBox(kOpenFailureText);
     err << SelectedDriverDiagnostics();
     rc = kExitBus;
   } else {
-    Session session(out);
     for (const Operation& op : o.ops) {
       bool ok = true;
       int step = kExitOk;
@@ -279,8 +311,15 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
         case Operation::Kind::List: session.List(); break;
         case Operation::Kind::Spin: step = session.Spin(op.caption); break;
         case Operation::Kind::Burn: step = session.Burn(); break;
+        case Operation::Kind::Recording:
+          step = o.recording.Run(op.index, session.Access(), out, err);
+          break;
       }
-      if (step == kExitDeclined) {
+      if (step == kExitDiffer) {
+        differ = true;  // not a failure: the run goes on
+        step = kExitOk;
+      }
+      if (step == kExitDeclined || step == kExitUsage) {
         rc = step;
         break;
       }
@@ -290,8 +329,11 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
         rc = kExitBus;
         break;
       }
+      if (o.recording.Interrupted()) break;  // Ctrl-C in a watch ends the run
     }
   }
+  if (rc == kExitOk && differ) rc = kExitDiffer;
+  rc = o.recording.Finish(rc, &session.Access(), &frmUSB::Get(), err);
   frmUSB::Get().CloseDevice();
   return rc;
 }

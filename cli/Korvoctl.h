@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "recording/Clock.h"
 #include "shell/Messages.h"
 
 // Exit codes, also listed by --help and in the README.
@@ -14,11 +15,15 @@ enum KorvoctlExit : int {
   kExitUsage = 1,  // bad command line or unreadable --ini file
   kExitBus = 2,    // the adapter could not be opened, or a register access failed
   kExitDeclined = 3,  // a confirmation was declined: the operation wrote nothing
+  kExitDiffer = 4,    // compare: the registers differ from the snapshot
 };
 
 // args excludes the program name. in answers the confirmation prompts.
 int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                 std::istream& in);
+// The same on a clock of the caller's (watch's ticks, timestamps, the simulated board's time).
+int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                std::istream& in, recording::Clock& clock);
 
 // Messages on a stream; confirmations asked as a y/N prompt, or answered by --yes.
 class StreamMessageSink : public MessageSink {

@@ -13,6 +13,7 @@
 #include "dialogs/Registry.h"
 #include "shell/CommandLine.h"
 #include "shell/Messages.h"
+#include "shell/Settings.h"
 #include "shell/Version.h"
 
 namespace {
@@ -114,6 +115,8 @@ frmSplash::frmSplash(QWidget* owner)
   fl->addWidget(Shape1);
   fl->addWidget(credit2);
   fl->addWidget(legal);
+  fl->addWidget(text("lblSettingsFile",
+                     QString::fromStdString("Settings file: " + Settings::FileReadText()), -2, false));
 
   cmdSysInfo_ = new QPushButton(QStringLiteral("System Info..."), this);
   cmdSysInfo_->setObjectName(QStringLiteral("cmdSysInfo"));

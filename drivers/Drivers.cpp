@@ -14,7 +14,7 @@ constexpr std::array<DriverInfo, 2> kDrivers{{
     {"i2cdev", "Linux i2c-dev: USB-to-I2C/SMBus bridges seen as /dev/i2c-N", false,
      &CreateI2cDevControl, &I2cDevDiagnostics},
     {"sim", "simulated evaluation board with one rk5190 charger", true, &CreateSimControl,
-     nullptr},
+     &SimDiagnostics},
 }};
 
 constexpr std::string_view kDefaultDriver = "i2cdev";

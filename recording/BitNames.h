@@ -1,6 +1,6 @@
-// Bit names of the charger's registers as the windows show them, for recordings and snapshot
-// comparisons. The main window names the bits of the control and status registers (the status
-// names depend on the chip variant); the test-mode window names every bit of its eleven rows.
+// Bit names of the charger's registers for recordings and snapshot comparisons, from the
+// register table: the main window names the bits of the control and status registers (the
+// status names depend on the chip variant); the test-mode window names every bit of its rows.
 #pragma once
 
 #include <array>
@@ -9,9 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "registers/RegisterTable.h"
+
 namespace recording {
 
-enum class Variant : uint8_t { kRk5190, kRk5191 };
+using Variant = RegisterTable::Variant;
 std::string_view VariantName(Variant v);                     // "rk5190", "rk5191"
 std::optional<Variant> ParseVariant(std::string_view text);  // exact names only
 

@@ -5,7 +5,7 @@
 #include <cctype>
 
 #include "recording/Text.h"
-#include "registers/RegisterMap.h"
+#include "registers/RegisterTable.h"
 #include "shell/Messages.h"
 #include "shell/Utils.h"
 #include "shell/Version.h"
@@ -46,7 +46,8 @@ class CsvRecorder final : public Recorder {
     out += ',';
     out += AddressText(e.address);
     out += ',';
-    if (const RegisterInfo* info = FindRegister(e.address)) AppendCsvField(out, info->trimCaption);
+    if (const RegisterTable::Register* info = RegisterTable::Find(e.address))
+      AppendCsvField(out, info->trimTitle);
     out += ',';
     // A failed read has no value; a failed write still says what it tried to write.
     const bool hasValue = e.status == 0 || e.kind == AccessKind::kWrite;
@@ -75,7 +76,7 @@ class VcdRecorder final : public Recorder {
       : Recorder(std::move(sink), RecordFormat::kVcd, options) {
     std::vector<uint8_t> addresses = options.registers;
     if (addresses.empty())
-      for (const RegisterInfo& r : Registers()) addresses.push_back(r.address);
+      for (const RegisterTable::Register& r : RegisterTable::All()) addresses.push_back(r.address);
     int next = 0;
     for (uint8_t a : addresses) {
       if (Find(a) != nullptr) continue;  // declared once
@@ -97,12 +98,16 @@ class VcdRecorder final : public Recorder {
     std::optional<uint16_t> value;  // nullopt: unknown (x)
   };
 
-  // Printable identifiers '!' to '~', as many characters as needed.
+  // Printable identifiers from '!' to '~', as many characters as needed; '$' is left out so
+  // that no identifier looks like a keyword to a simple reader.
   static std::string Identifier(int n) {
+    static constexpr std::string_view kChars =
+        "!\"#%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`"
+        "abcdefghijklmnopqrstuvwxyz{|}~";
     std::string id;
     do {
-      id += static_cast<char>('!' + n % 94);
-      n /= 94;
+      id += kChars[static_cast<std::size_t>(n) % kChars.size()];
+      n /= static_cast<int>(kChars.size());
     } while (n != 0);
     return id;
   }
@@ -117,7 +122,8 @@ class VcdRecorder final : public Recorder {
     IsoTimeFormatter iso;
     out += "$date\n  ";
     iso.Append(out, Origin().wall);
-    out += "\n$end\n$version\n  Korvo " + VersionText() + "\n$end\n";
+    out += "\n$end\n$version\n  Korvo " + std::to_string(kVersionMajor) + "." +
+           std::to_string(kVersionMinor) + "." + std::to_string(kVersionRevision) + "\n$end\n";
     out += "$comment\n  ";
     out += VariantName(Options().variant);
     out += " register bits; x: the read failed or nothing was read yet\n$end\n";
@@ -177,6 +183,11 @@ class VcdRecorder final : public Recorder {
     return true;
   }
 
+  void End(std::string& out) override {
+    const int64_t t = Origin().Since(ClockOf(Options()).Now()).count();
+    if (t > lastTime_) out += "#" + std::to_string(t) + "\n";
+  }
+
   std::vector<Reg> regs_;
   int64_t lastTime_ = 0;
 };
@@ -228,7 +239,13 @@ std::unique_ptr<Recorder> Recorder::Open(const std::string& path, const Recorder
     return nullptr;
   }
   std::unique_ptr<Recorder> r = Make(std::move(sink), *format, options);
+  r->SetErrorHandler(nullptr);
   r->OnFlush();  // the header: even an empty recording is a valid file
+  if (!r->Active()) {
+    message = "Cannot write " + path + ": " + r->sink_->Error() + ".";
+    return nullptr;
+  }
+  r->SetErrorHandler([](const std::string& m) { MsgBox(m); });
   return r;
 }
 
@@ -271,6 +288,7 @@ void Recorder::OnFlush() {
 
 void Recorder::Close() {
   if (!active_) return;
+  if (begun_) End(pending_);
   OnFlush();
   if (!active_) return;
   if (!sink_->Close()) {

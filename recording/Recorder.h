@@ -40,7 +40,7 @@ inline constexpr std::string_view kCsvHeader =
     "seconds,time,source,operation,register,caption,hex,decimal,mV_mA,status,status_name";
 
 struct RecorderOptions {
-  Variant variant = Variant::kRk5190;  // bit names in a VCD
+  Variant variant = Variant::rk5190;  // bit names in a VCD
   // Registers a VCD declares, in this order; empty: the eleven the program knows. Accesses to
   // other registers are left out of a VCD (a CSV has every access).
   std::vector<uint8_t> registers;
@@ -56,7 +56,7 @@ class Recorder : public RegisterObserver {
   using ErrorHandler = std::function<void(const std::string& message)>;
 
   // Creates the file and writes the format's header. nullptr, with message set ("Cannot
-  // create FILE: reason."), when it cannot be created. The format comes from the extension;
+  // create FILE: reason." or "Cannot write FILE: reason."), when that fails. The format comes from the extension;
   // check FormatForPath first, before anything is opened.
   static std::unique_ptr<Recorder> Open(const std::string& path, const RecorderOptions& options,
                                         std::string& message);
@@ -65,7 +65,8 @@ class Recorder : public RegisterObserver {
                                             RecordFormat format, const RecorderOptions& options);
   ~Recorder() override;
 
-  // Stops the recording: puts what is pending on disk and closes the file. Idempotent.
+  // Stops the recording: puts what is pending on disk and closes the file (a VCD gets a last
+  // timestamp, so readers show the values up to the moment it stopped). Idempotent.
   void Close();
 
   bool Active() const { return active_; }
@@ -87,6 +88,7 @@ class Recorder : public RegisterObserver {
   Recorder(std::unique_ptr<Sink> sink, RecordFormat format, const RecorderOptions& options);
   virtual void Begin(std::string& out) = 0;                     // header
   virtual bool Sample(std::string& out, const RegisterEvent& e) = 0;  // false: not recorded
+  virtual void End(std::string& /*out*/) {}                           // when it is closed
   const TimeBase& Origin() const { return start_; }
   const RecorderOptions& Options() const { return options_; }
 

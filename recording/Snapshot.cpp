@@ -10,7 +10,7 @@
 
 #include "recording/Text.h"
 #include "registers/RegisterAccess.h"
-#include "registers/RegisterMap.h"
+#include "registers/RegisterTable.h"
 #include "shell/Utils.h"
 #include "shell/Version.h"
 
@@ -18,13 +18,22 @@ namespace recording {
 
 namespace {
 
-constexpr std::array<uint8_t, 11> kRows = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15,
-                                           0x16, 0x17, 0x18, 0x19, 0x3F};
-constexpr std::array<uint8_t, 3> kCommentRegisters = {0x13, 0x17, 0x19};
+// The test-mode window's rows, in row order.
+const std::array<uint8_t, 11>& Rows() {
+  static const std::array<uint8_t, 11> rows = [] {
+    std::array<uint8_t, 11> a{};
+    std::size_t i = 0;
+    for (const RegisterTable::Register& r : RegisterTable::All())
+      if (i < a.size()) a[i++] = r.address;
+    return a;
+  }();
+  return rows;
+}
 
 int RowOf(uint8_t address) {
-  const auto it = std::find(kRows.begin(), kRows.end(), address);
-  return it == kRows.end() ? -1 : static_cast<int>(it - kRows.begin());
+  const auto& rows = Rows();
+  const auto it = std::find(rows.begin(), rows.end(), address);
+  return it == rows.end() ? -1 : static_cast<int>(it - rows.begin());
 }
 
 std::string Hex4(uint16_t v) { return Utils::PadLeftZeros(Utils::Hex(v), 4); }
@@ -44,7 +53,7 @@ bool SameName(std::string_view a, std::string_view b) {
 
 // The register of a key "0x10" .. "0x3F" (any case), or -1.
 int KeyRegister(std::string_view key) {
-  for (uint8_t a : kRows)
+  for (uint8_t a : Rows())
     if (SameName(key, AddressText(a))) return a;
   return -1;
 }
@@ -96,12 +105,13 @@ bool ReadTextFile(const std::string& path, std::string& text, std::size_t limit)
 
 }  // namespace
 
-std::span<const uint8_t> SnapshotRegisters() { return kRows; }
+std::span<const uint8_t> SnapshotRegisters() { return Rows(); }
 
+// A preset writes it and the charger takes it: 0x13 (read-only), 0x17 and 0x19 (no preset key)
+// are kept as comments only.
 bool IsSnapshotKey(uint8_t address) {
-  return RowOf(address) >= 0 &&
-         std::find(kCommentRegisters.begin(), kCommentRegisters.end(), address) ==
-             kCommentRegisters.end();
+  const RegisterTable::Register* r = RegisterTable::Find(address);
+  return r != nullptr && !r->presetKey.empty() && !r->readOnly;
 }
 
 std::optional<uint16_t> Snapshot::Value(uint8_t address) const {
@@ -129,9 +139,9 @@ Snapshot ReadSnapshot(RegisterAccess& access, int16_t target, std::string_view r
   s.time = IsoTimeFormatter().Format(when);
   s.description = "Snapshot " + s.time.substr(0, 10) + " " + s.time.substr(11, 8);
   for (uint8_t address : rows) {
-    const RegisterInfo* info = FindRegister(address);
+    const RegisterTable::Register* info = RegisterTable::Find(address);
     const std::string name =
-        !regName.empty() || info == nullptr ? std::string(regName) : std::string(info->trimCaption);
+        !regName.empty() || info == nullptr ? std::string(regName) : std::string(info->trimTitle);
     int16_t value = 0;
     if (access.ReadRegister(name, address, value, target) == 0)
       s.SetValue(address, static_cast<uint16_t>(value));
@@ -151,7 +161,8 @@ std::string FormatSnapshot(const Snapshot& s) {
     if (!IsSnapshotKey(reg.address)) continue;
     t += std::string(reg.key) + "=" + hex(reg.address) + "\n";
   }
-  for (uint8_t a : kCommentRegisters) t += "; " + AddressText(a) + "=" + hex(a) + "\n";
+  for (uint8_t a : Rows())
+    if (!IsSnapshotKey(a)) t += "; " + AddressText(a) + "=" + hex(a) + "\n";
   t += "; Time=" + s.time + "\n";
   t += "; Variant=" + std::string(VariantName(s.variant)) + "\n";
   t += "; Address=0x" + Utils::PadLeftZeros(Utils::Hex16(s.deviceAddress), 2) + "\n";
@@ -266,8 +277,12 @@ std::optional<Snapshot> ParseSnapshot(std::string_view text, SnapshotError& erro
 
   // Everything is written, metadata last: what is missing shows a truncated file.
   if (!inSection) return fail(lineNo, "truncated: no spin section");
-  for (std::size_t row = 0; row < kRows.size(); ++row)
-    if (!seen[row]) return fail(lineNo, "truncated: " + AddressText(kRows[row]) + " is missing");
+  for (bool keys : {true, false}) {  // in the order they are written
+    for (std::size_t row = 0; row < Rows().size(); ++row) {
+      if (!seen[row] && IsSnapshotKey(Rows()[row]) == keys)
+        return fail(lineNo, "truncated: " + AddressText(Rows()[row]) + " is missing");
+    }
+  }
   if (!haveTime) return fail(lineNo, "truncated: Time is missing");
   if (!haveVariant) return fail(lineNo, "truncated: Variant is missing");
   if (!haveAddress) return fail(lineNo, "truncated: Address is missing");
@@ -293,7 +308,7 @@ std::optional<Snapshot> LoadSnapshot(const std::string& path, std::string& messa
 
 std::vector<RegisterChange> CompareSnapshots(const Snapshot& reference, const Snapshot& other) {
   std::vector<RegisterChange> changes;
-  for (uint8_t a : kRows) {
+  for (uint8_t a : Rows()) {
     if (!IsSnapshotKey(a)) continue;
     const std::optional<uint16_t> from = reference.Value(a);
     const std::optional<uint16_t> to = other.Value(a);
@@ -317,10 +332,10 @@ std::string FormatComparison(const std::vector<RegisterChange>& changes, std::st
   };
   std::string t;
   for (const RegisterChange& c : changes) {
-    const RegisterInfo* info = FindRegister(c.address);
+    const RegisterTable::Register* info = RegisterTable::Find(c.address);
     t += AddressText(c.address) + " " + value(c.from) + " (" + std::string(from) + ") " +
          value(c.to) + " (" + std::string(to) + ")";
-    if (info) t += " " + std::string(info->trimCaption);
+    if (info) t += " " + std::string(info->trimTitle);
     t += "\n";
     for (const BitChange& b : c.bits) {
       t += "  bit " + std::to_string(b.bit) + " \"" + std::string(b.name) + "\" " +

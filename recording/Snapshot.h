@@ -46,7 +46,7 @@ struct Snapshot {
   std::string description;                         // Desc=
   std::array<std::optional<uint16_t>, 11> values;  // by row; nullopt: not read
   std::string time;                                // ISO 8601 wall time of the reading
-  Variant variant = Variant::kRk5190;
+  Variant variant = Variant::rk5190;
   int16_t deviceAddress = 0;
   std::string version;                             // Korvo's, "2.0.10"
 

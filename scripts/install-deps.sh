@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and screenshotting need.
-# Safe to run again: apt-get skips what is already there. (qt6-charts-dev needs the OpenGL
-# development files, libqt6opengl6-dev, without depending on them.)
+# Installs the Debian 12 packages that building, testing, packaging and screenshotting need
+# (gtkwave, sigrok-cli and python3 check that recordings open in the tools that read them;
+# qt6-charts-dev needs libqt6opengl6-dev without depending on it).
+# Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 PKGS=(
   build-essential cmake ninja-build pkg-config
@@ -11,6 +12,9 @@ PKGS=(
   libi2c-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-apps imagemagick
+  help2man scdoc librsvg2-bin
+  lintian desktop-file-utils appstream bash-completion man-db
+  gtkwave sigrok-cli python3
 )
 missing=()
 for p in "${PKGS[@]}"; do

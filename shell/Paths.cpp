@@ -1,8 +1,11 @@
 #include "shell/Paths.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -61,6 +64,51 @@ std::string Join(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
   if (dir.back() == '/') return dir + name;
   return dir + "/" + name;
+}
+
+ConfigDirs ConfigDirs::FromEnvironment() {
+  auto get = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string(v ? v : "");
+  };
+  return {get("HOME"), get("XDG_CONFIG_HOME"), get("XDG_CONFIG_DIRS")};
+}
+
+std::vector<std::string> SettingsCandidates(const std::string& beside, const ConfigDirs& dirs) {
+  constexpr const char* kRelative = "korvo/korvo.ini";
+  auto absolute = [](const std::string& dir) { return !dir.empty() && dir.front() == '/'; };
+  std::vector<std::string> out{beside};
+  if (absolute(dirs.xdgConfigHome)) {
+    out.push_back(Join(dirs.xdgConfigHome, kRelative));
+  } else if (absolute(dirs.home)) {  // unset, or relative and so ignored
+    out.push_back(Join(Join(dirs.home, ".config"), kRelative));
+  }
+  std::vector<std::string> system;
+  const std::string& list = dirs.xdgConfigDirs;
+  for (std::size_t start = 0; start < list.size();) {
+    std::size_t colon = list.find(':', start);
+    if (colon == std::string::npos) colon = list.size();
+    const std::string dir = list.substr(start, colon - start);
+    if (absolute(dir)) system.push_back(dir);
+    start = colon + 1;
+  }
+  if (system.empty()) system.push_back("/etc/xdg");
+  for (const std::string& dir : system) out.push_back(Join(dir, kRelative));
+  return out;
+}
+
+bool IsReadableFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return std::ifstream(path).is_open();
+}
+
+std::optional<std::string> FindSettingsFile(const std::string& beside, const ConfigDirs& dirs,
+                                            const std::string& root) {
+  for (const std::string& candidate : SettingsCandidates(beside, dirs)) {
+    if (IsReadableFile(root + candidate)) return candidate;
+  }
+  return std::nullopt;
 }
 
 }  // namespace Paths

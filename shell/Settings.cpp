@@ -26,15 +26,24 @@ std::string& ChosenFile() {
 
 std::string DefaultFile() { return Paths::Join(Paths::ProgramDir(), Paths::ProgramBaseName() + ".ini"); }
 
+std::string LookUp(const std::string& beside) {
+  return Paths::FindSettingsFile(beside, Paths::ConfigDirs::FromEnvironment()).value_or(beside);
+}
+
 const std::string& File() {
   if (!ChosenFile().empty()) return ChosenFile();
   // Worked out afresh each time, so a test that moves the program directory is followed.
-  static std::string beside_program;
-  beside_program = DefaultFile();
-  return beside_program;
+  static std::string found;
+  found = LookUp(DefaultFile());
+  return found;
 }
 
-// An empty path goes back to the file beside the executable.
+std::string FileReadText() {
+  const std::string& file = File();
+  return Paths::IsReadableFile(file) ? file : "none: defaults";
+}
+
+// An empty path goes back to the lookup: beside the executable, then the XDG directories.
 void SetFile(std::string path) { ChosenFile() = std::move(path); }
 
 int32_t GetInt(std::string_view section, std::string_view key, int32_t def) {

@@ -1,4 +1,5 @@
-// Application-wide settings, read once from the settings file beside the executable.
+// Application-wide settings, read once from the settings file (beside the executable, or the
+// user's or the system's XDG configuration directory).
 #pragma once
 
 #include <cstdint>
@@ -22,10 +23,15 @@ inline constexpr int32_t kDefaultBitLo = 8371968;       // 0x7FBF00
 inline constexpr int32_t kDefaultBitUnknown = 13619151; // 0xCFCFCF
 inline constexpr int16_t kDefaultAddress = 103;         // 0x67
 
-// <directory of the running executable>/<its base name>.ini, unless SetFile chose another.
+// <directory of the running executable>/<its base name>.ini when it exists, else the first
+// readable XDG one (Paths::SettingsCandidates); unless SetFile chose another.
 const std::string& File();
 void SetFile(std::string path);
 std::string DefaultFile();
+// beside when it exists, else the first readable XDG settings file; beside when none is.
+std::string LookUp(const std::string& beside);
+// What About and korvoctl --version name: File() when it can be read, else "none: defaults".
+std::string FileReadText();
 
 // Reads from the settings file (re-read on every call, as the private-profile functions do).
 int32_t GetInt(std::string_view section, std::string_view key, int32_t def);

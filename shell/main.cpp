@@ -9,6 +9,7 @@
 //                           after the start-up (start-up time measurement)
 #include <QApplication>
 #include <QCheckBox>
+#include <QIcon>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -24,6 +25,9 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("korvo"));
+  // When installed: the desktop entry and the icon that docks and task bars show for the window.
+  QApplication::setDesktopFileName(QStringLiteral(KORVO_APP_ID));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(KORVO_APP_ID)));
   GuiMessageSink sink;
   SetMessageSink(&sink);
   InstallQtEventPump();

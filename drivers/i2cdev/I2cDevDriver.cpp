@@ -145,8 +145,9 @@ std::string OpenFailureText(const std::string& label, int err) {
     case EACCES:
     case EPERM:
       why =
-          "permission denied. Add your user to the i2c group (sudo usermod -aG i2c $USER, then "
-          "log out and in again) or install the udev rule from docs/i2cdev.md";
+          "permission denied. Install Korvo's udev rule 70-korvo-i2c.rules (the package does) "
+          "and replug the bridge, or add your user to the i2c group (sudo usermod -aG i2c $USER, "
+          "then log out and in again); see docs/i2cdev.md";
       break;
     case ENOENT:
       why = "no such device file (is the i2c-dev module loaded? sudo modprobe i2c-dev)";

@@ -22,10 +22,10 @@
 
 std::unique_ptr<Zentio> CreateI2cDevControl();
 
-// What the user should know about the buses: why each could not be opened (with the i2c group
-// hint for permission problems), addresses claimed by kernel drivers, adapters unplugged. One
-// note per line, each ended by "\n"; empty when there is nothing to say. Shared by every
-// i2c-dev control of the process and renewed by each ListFreeDevices.
+// What the user should know about the buses: why each could not be opened (with the udev rule
+// and i2c group hints for permission problems), addresses claimed by kernel drivers, adapters
+// unplugged. One note per line, each ended by "\n"; empty when there is nothing to say. Shared
+// by every i2c-dev control of the process and renewed by each ListFreeDevices.
 std::string I2cDevDiagnostics();
 void ClearI2cDevDiagnostics();
 

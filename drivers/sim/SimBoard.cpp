@@ -145,13 +145,25 @@ Board::Options Board::OptionsFromSettings() {
   o.faults.scope = ParseScope(Settings::GetString(kSection, "FailScope", "All"));
   o.faults.pendingErrorAfterWrite = Settings::ClampToInt16(Settings::GetInt(kSection, "PendingError", 0));
   o.latency = std::chrono::microseconds(std::max(0, Settings::GetInt(kSection, "LatencyUs", 0)));
+
+  std::string scenario(Trim(Settings::GetString(kSection, "Scenario", "")));
+  if (!scenario.empty()) {
+    std::filesystem::path p(scenario);
+    if (p.is_relative()) p = std::filesystem::path(Settings::File()).parent_path() / p;
+    if (auto loaded = LoadScenario(p.string(), o.refusal)) o.scenario = std::move(*loaded);
+  }
   return o;
 }
 
 Board::Board() : Board(Options{}) {}
 
 Board::Board(Options options)
-    : conditions_(options.conditions), absent_(options.absent), eepromFile_(std::move(options.eepromFile)) {
+    : conditions_(options.conditions),
+      absent_(options.absent),
+      eepromFile_(std::move(options.eepromFile)),
+      scenario_(std::move(options.scenario)),
+      refusal_(std::move(options.refusal)) {
+  if (options.clock != nullptr) clock_ = options.clock;
   eepromDevice_.fill(0xFF);
   history_.reserve(2 * kHistoryKept);
   LoadEeprom(options.eeprom);
@@ -185,6 +197,11 @@ bool Board::ChargerHas(uint8_t command) const {
   return (command >= reg::TR0 && command <= reg::VDT) || command == reg::InputCurrent;
 }
 
+bool Board::Charging() const {
+  return conditions_.charging && conditions_.acPresent && conditions_.batteryPresent &&
+         conditions_.batteryTemperature == BatteryTemperature::Normal && !conditions_.thermalShutdown;
+}
+
 uint16_t Board::ComputeStatus() const {
   if (statusOverride_) return *statusOverride_;
   uint16_t s = 0;
@@ -192,8 +209,10 @@ uint16_t Board::ComputeStatus() const {
     s |= kStatusAcDet | kStatusAc2Sys;
   else if (conditions_.batteryPresent)
     s |= kStatusAcBelowBat | kStatusBat2Sys;
-  const bool charging = conditions_.charging && conditions_.acPresent && conditions_.batteryPresent;
-  if (!charging) s |= kStatusChgOff;
+  if (conditions_.batteryTemperature == BatteryTemperature::Hot) s |= kStatusBHot;
+  if (conditions_.batteryTemperature == BatteryTemperature::Cold) s |= kStatusBCold;
+  if (conditions_.thermalShutdown) s |= kStatusTshut;
+  if (!Charging()) s |= kStatusChgOff;
   return s;
 }
 
@@ -429,7 +448,24 @@ void Board::SetLatency(std::chrono::microseconds latency) {
 
 double Board::NextRandom() { return static_cast<double>(SplitMix64(rngState_) >> 11) * 0x1.0p-53; }
 
+void Board::StartScenario() {
+  if (!scenarioStart_) scenarioStart_ = clock_->Now();
+}
+
+void Board::AdvanceScenario() {
+  if (!scenarioStart_ || nextStep_ >= scenario_.steps.size()) return;
+  const auto elapsed = clock_->Now() - *scenarioStart_;
+  Conditions c = conditions_;
+  bool changed = false;
+  while (nextStep_ < scenario_.steps.size() && scenario_.steps[nextStep_].at <= elapsed) {
+    ApplyStep(c, scenario_.steps[nextStep_++]);
+    changed = true;
+  }
+  if (changed) SetConditions(c);  // as a test would: power returning starts the chip afresh
+}
+
 int16_t Board::BeginTransaction(Transaction::Kind kind) {
+  AdvanceScenario();
   if (latency_.count() > 0) std::this_thread::sleep_for(latency_);
   if (!anyFault_) return VB_OK;
   // Every mode counts each transaction in its scope, so one mode's pattern does not depend on
@@ -493,8 +529,10 @@ std::string Board::Describe(const char* nl) const {
   } else {
     s += conditions_.acPresent ? ", AC adapter present" : ", no AC adapter";
     s += conditions_.batteryPresent ? ", battery present" : ", no battery";
-    s += (conditions_.charging && conditions_.acPresent && conditions_.batteryPresent) ? ", charging"
-                                                                                       : ", not charging";
+    if (conditions_.batteryTemperature == BatteryTemperature::Hot) s += ", battery hot";
+    if (conditions_.batteryTemperature == BatteryTemperature::Cold) s += ", battery cold";
+    if (conditions_.thermalShutdown) s += ", thermal shutdown";
+    s += Charging() ? ", charging" : ", not charging";
   }
   if (TestMode()) s += ", test mode on";
   s += nl;
@@ -518,6 +556,10 @@ std::string Board::Describe(const char* nl) const {
   }
   s += "Faults: " + (faults.empty() ? std::string("none") : faults) + nl;
   s += "Latency: " + std::to_string(latency_.count()) + " us per transaction" + nl;
+  if (!scenario_.steps.empty()) {
+    s += "Scenario: " + scenario_.file + ", " + std::to_string(nextStep_) + " of " +
+         std::to_string(scenario_.steps.size()) + " steps applied" + nl;
+  }
   s += "EEPROM: " + (eepromFile_.empty() ? std::string("in memory only") : eepromFile_) + ", burned " +
        std::to_string(burnCount_) + " time(s)";
   return s;

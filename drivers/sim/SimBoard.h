@@ -17,12 +17,16 @@
 //   FailScope=All|Reads|Writes  which transactions the three modes above count; default All
 //   PendingError=CODE  the first successful write leaves CODE for QueryError; default 0 (off)
 //   LatencyUs=US       added to every bus transaction, like a USB round trip; default 0
+//   Scenario=FILE      conditions that change over time after the adapter opens (SimScenario.h);
+//                      relative to the settings file's folder; a bad file keeps the adapter shut
 //
 // The charger:
 // - Registers 0x10 to 0x19 and 0x3F; any other command code is not acknowledged.
 // - 0x13 (status) is read-only and follows the conditions: AC present sets ACDET (15) and
 //   AC2SYS (7); battery alone sets AC<BT (13) and BAT2SYS (6); CHGOFF (1) is set whenever the
-//   charger is not charging (Charging off, or no AC, or no battery). With neither AC nor battery
+//   charger is not charging (Charging off, or no AC, or no battery, or the battery hot or cold,
+//   or thermal shutdown). A hot battery sets BHOT (10), a cold one BCOLD (9) (the rk5191's
+//   names; reserved bits on the rk5190), thermal shutdown TSHUT (8). With neither AC nor battery
 //   the charger has no supply and acknowledges nothing; when power returns it starts afresh
 //   from its power-on values (trims reloaded from the EEPROM).
 // - 0x15 (charging voltage) keeps mask 0x7FF8 (8 mV steps), 0x14 (charge current) and 0x3F
@@ -55,6 +59,9 @@
 #include <string>
 #include <vector>
 
+#include "drivers/sim/SimScenario.h"
+#include "recording/Clock.h"
+
 namespace sim {
 
 inline constexpr const char* kAdapterName = "Tarn88 simulator";
@@ -82,6 +89,9 @@ inline constexpr uint8_t InputCurrent = 0x3F;
 // Status bits.
 inline constexpr uint16_t kStatusAcDet = 1u << 15;
 inline constexpr uint16_t kStatusAcBelowBat = 1u << 13;
+inline constexpr uint16_t kStatusBHot = 1u << 10;
+inline constexpr uint16_t kStatusBCold = 1u << 9;
+inline constexpr uint16_t kStatusTshut = 1u << 8;
 inline constexpr uint16_t kStatusAc2Sys = 1u << 7;
 inline constexpr uint16_t kStatusBat2Sys = 1u << 6;
 inline constexpr uint16_t kStatusChgOff = 1u << 1;
@@ -113,10 +123,14 @@ struct TrimEeprom {
   bool operator==(const TrimEeprom&) const = default;
 };
 
+enum class BatteryTemperature : uint8_t { Normal, Hot, Cold };
+
 struct Conditions {
   bool acPresent = true;
   bool batteryPresent = true;
   bool charging = true;
+  BatteryTemperature batteryTemperature = BatteryTemperature::Normal;
+  bool thermalShutdown = false;
   bool operator==(const Conditions&) const = default;
 };
 
@@ -151,6 +165,10 @@ class Board {
     bool absent = false;
     Faults faults;
     std::chrono::microseconds latency{0};
+    Scenario scenario;
+    // Why the adapter must not open (a settings error such as a bad scenario file); empty: it may.
+    std::string refusal;
+    const recording::Clock* clock = nullptr;  // the scenario's time; nullptr: the machine's
   };
 
   static Options OptionsFromSettings();
@@ -214,6 +232,17 @@ class Board {
   // Short lines for the About text: conditions, faults, latency, EEPROM file.
   std::string Describe(const char* lineBreak) const;
 
+  // --- scenario ---
+  // The scenario's time starts when the adapter first opens; each transaction first applies
+  // the steps whose time has come.
+  void StartScenario();
+  void AdvanceScenario();
+  const Scenario& GetScenario() const { return scenario_; }
+  std::size_t ScenarioStepsApplied() const { return nextStep_; }
+  void SetClock(const recording::Clock& clock) { clock_ = &clock; }
+  // Not empty: the adapter does not open, and this says why.
+  const std::string& OpenRefusal() const { return refusal_; }
+
   // --- the bus, as sim::Adapter drives it ---
   enum class Device { None, Charger, Eeprom };
   bool Present() const { return !absent_; }
@@ -249,6 +278,7 @@ class Board {
     FaultScope scope = FaultScope::All;
   };
   bool Powered() const { return conditions_.acPresent || conditions_.batteryPresent; }
+  bool Charging() const;
   uint16_t ComputeStatus() const;
   uint16_t ComputeVdt() const;
   void ResetChargerRegisters();
@@ -288,6 +318,12 @@ class Board {
 
   std::vector<Transaction> history_;
   std::size_t transactionCount_ = 0;
+
+  Scenario scenario_;
+  std::size_t nextStep_ = 0;
+  std::optional<recording::MonoTime> scenarioStart_;
+  std::string refusal_;
+  const recording::Clock* clock_ = &recording::SystemClock();
 };
 
 const char* FaultScopeName(FaultScope scope);

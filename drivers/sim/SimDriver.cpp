@@ -122,8 +122,10 @@ void Adapter::ListFreeDevices(int32_t limit, int32_t& count, std::string& names)
 }
 
 int16_t Adapter::OpenDevice(const std::string& name) {
-  if (!CurrentBoard().Present() || name != kAdapterName) return -1;
+  Board& b = CurrentBoard();
+  if (!b.Present() || name != kAdapterName || !b.OpenRefusal().empty()) return -1;
   open_ = true;
+  b.StartScenario();
   return 0;
 }
 
@@ -424,3 +426,8 @@ int16_t Adapter::FlashRead(int32_t, int32_t, std::vector<uint8_t>&, int32_t, std
 }  // namespace sim
 
 std::unique_ptr<Zentio> CreateSimControl() { return std::make_unique<sim::Adapter>(); }
+
+std::string SimDiagnostics() {
+  const std::string& why = sim::Board::Shared()->OpenRefusal();
+  return why.empty() ? std::string() : why + "\n";
+}

@@ -85,3 +85,5 @@ class Adapter final : public Zentio {
 }  // namespace sim
 
 std::unique_ptr<Zentio> CreateSimControl();
+// Why the simulated adapter did not open (a bad scenario file); empty when nothing is wrong.
+std::string SimDiagnostics();

@@ -4,10 +4,15 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "cli/Korvoctl.h"
 #include "drivers/sim/SimBoard.h"
+#include "shell/Paths.h"
 #include "shell/Settings.h"
+#include "shell/Version.h"
+#include "support/ScopedXdg.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -135,6 +140,38 @@ TEST_F(KorvoctlTest, SettingsFileFromIniOption) {
   EXPECT_EQ(Run({"--ini", path.string(), "read", "0x15"}), kExitBus);
   EXPECT_NE(err_.str().find("VB_T2H_NACK"), std::string::npos);
   std::filesystem::remove(path);
+}
+
+TEST_F(KorvoctlTest, VersionNamesTheSettingsFileRead) {
+  TempDir program, user;
+  ScopedXdg xdg(user.Path(), program.Path() + "/no-system-dir");
+  Paths::SetProgramDirForTesting(program.Path());
+  const std::string explicitFile = program.Write("explicit.ini", "");
+  std::filesystem::create_directory(user.Path() + "/korvo");
+  // (files present, arguments, the file named)
+  const std::tuple<std::vector<std::string>, std::vector<std::string>, std::string> cases[] = {
+      {{}, {"--version"}, "none: defaults"},
+      {{}, {"--ini", explicitFile, "--version"}, explicitFile},
+      {{"korvo/korvo.ini"}, {"--version"}, user.Path() + "/korvo/korvo.ini"},
+  };
+  for (const auto& [files, args, named] : cases) {
+    for (const std::string& f : files) user.Write(f, "");
+    EXPECT_EQ(Run(args), kExitOk);
+    EXPECT_EQ(out_.str(), "korvoctl " + VersionText() + "\nSettings file: " + named + "\n");
+  }
+  Paths::SetProgramDirForTesting("");
+}
+
+TEST_F(KorvoctlTest, KorvoIniBesideKorvoctlComesBeforeTheXdgFiles) {
+  TempDir program, user;
+  ScopedXdg xdg(user.Path(), program.Path() + "/no-system-dir");
+  Paths::SetProgramDirForTesting(program.Path());
+  std::filesystem::create_directory(user.Path() + "/korvo");
+  user.Write("korvo/korvo.ini", "[Target]\nAddress=80\n");  // 0x50: nobody there
+  EXPECT_EQ(Run({"read", "0x15"}), kExitBus) << "the user's file is read";
+  program.Write("korvo.ini", "[Target]\nAddress=103\n");
+  EXPECT_EQ(Run({"read", "0x15"}), kExitOk) << "the file beside korvoctl wins";
+  Paths::SetProgramDirForTesting("");
 }
 
 }  // namespace

@@ -143,6 +143,23 @@ TEST_F(AboutTest, AboutShowsOneOwnedWindowAsksTheControlEachTimeAndClosesOnAKeyF
   }
 }
 
+TEST_F(AboutTest, AboutNamesTheSettingsFileRead) {
+  // (settings written, the file named)
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "none: defaults"},
+      {"[Target]\nAddress=18\n", IniPath()},
+  };
+  for (const auto& [ini, named] : cases) {
+    Load(ini);
+    Click("cmdAbout");
+    ASSERT_NE(frmSplash::Instance(), nullptr);
+    EXPECT_EQ(frmSplash::Instance()->findChild<QLabel*>("lblSettingsFile")->text().toStdString(),
+              "Settings file: " + named);
+    Close();
+    Flush();
+  }
+}
+
 TEST_F(AboutTest, LegendSitsAtTheTopRightShowsTheColoursAndClosesWithTheMainWindow) {
   Load();
   for (const QPoint& at : {QPoint(200, 120), QPoint(300, 200)}) {

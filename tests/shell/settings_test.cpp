@@ -8,6 +8,7 @@
 
 #include "shell/Paths.h"
 #include "shell_temp_dir.h"
+#include "support/ScopedXdg.h"
 
 namespace {
 
@@ -106,6 +107,33 @@ TEST(SettingsFile, DefaultsToTheIniBesideTheExecutable) {
 
   Paths::SetProgramDirForTesting("");
   EXPECT_EQ(Settings::File(), beside);
+  Settings::ResetToDefaults();
+}
+
+TEST(SettingsFile, WithoutAFileBesideTheProgramTheXdgFilesAreReadAndNamed) {
+  ShellTempDir program, user, system;
+  ScopedXdg xdg(user.path, system.path);
+  Paths::SetProgramDirForTesting(program.path);
+  Settings::SetFile("");
+  std::filesystem::create_directory(user.path + "/korvo");
+  std::filesystem::create_directory(system.path + "/korvo");
+  const std::string beside = Paths::ProgramBaseName() + ".ini";
+  // Each step adds a file in the next place up the lookup order: (where, file, address it holds).
+  const std::tuple<const ShellTempDir*, std::string, int16_t> steps[] = {
+      {nullptr, "", 103},
+      {&system, "korvo/korvo.ini", 20},
+      {&user, "korvo/korvo.ini", 19},
+      {&program, beside, 18},
+  };
+  for (const auto& [dir, name, address] : steps) {
+    const std::string path =
+        dir ? dir->Write(name, "[Target]\nAddress=" + std::to_string(address) + "\n")
+            : "none: defaults";
+    Settings::LoadCommSettings();
+    EXPECT_EQ(std::make_pair(Settings::FileReadText(), DeviceAddress),
+              std::make_pair(path, address));
+  }
+  Paths::SetProgramDirForTesting("");
   Settings::ResetToDefaults();
 }
 

@@ -1,0 +1,140 @@
+#include "drivers/sim/SimScenario.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "drivers/sim/SimBoard.h"
+#include "shell/Utils.h"
+
+namespace sim {
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+struct KeyInfo {
+  std::string_view name;
+  ScenarioStep::Key key;
+};
+constexpr KeyInfo kKeys[] = {
+    {"AcPresent", ScenarioStep::Key::AcPresent},
+    {"BatteryPresent", ScenarioStep::Key::BatteryPresent},
+    {"Charging", ScenarioStep::Key::Charging},
+    {"BatteryTemperature", ScenarioStep::Key::BatteryTemperature},
+    {"ThermalShutdown", ScenarioStep::Key::ThermalShutdown},
+};
+
+}  // namespace
+
+std::optional<Scenario> ParseScenario(std::string_view text, std::string& error) {
+  Scenario s;
+  std::string previousTime;  // as written on the line before
+  int lineNo = 0;
+  std::size_t pos = 0;
+  auto fail = [&](const std::string& reason) {
+    error = "line " + std::to_string(lineNo) + ": " + reason;
+    return std::nullopt;
+  };
+  while (pos < text.size()) {
+    ++lineNo;
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view raw = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (std::any_of(raw.begin(), raw.end(), [](char c) {
+          const auto u = static_cast<unsigned char>(c);
+          return (u < 0x20 && c != '\t' && c != '\r') || u == 0x7F;
+        }))
+      return fail("not text (binary data)");
+    const std::string_view line = Trim(raw);
+    if (line.empty() || line.front() == '#' || line.front() == ';') continue;
+
+    const std::size_t blank = line.find_first_of(" \t");
+    if (blank == std::string_view::npos) return fail("expected SECONDS KEY=VALUE");
+    const std::string_view secondsText = line.substr(0, blank);
+    const std::string_view assignment = Trim(line.substr(blank));
+    const std::optional<double> seconds = Utils::ParseDecimal(secondsText);
+    if (!seconds || !std::isfinite(*seconds) || *seconds < 0 || *seconds > kScenarioMaxSeconds) {
+      return fail("the time '" + std::string(secondsText) + "' is not a number of seconds from 0 to " +
+                  std::to_string(static_cast<long>(kScenarioMaxSeconds)));
+    }
+    ScenarioStep step;
+    step.line = lineNo;
+    step.at = std::chrono::microseconds(std::llround(*seconds * 1e6));
+    if (!s.steps.empty() && step.at < s.steps.back().at)
+      return fail("the time goes back (the line before says " + previousTime + ")");
+    previousTime = secondsText;
+
+    const std::size_t eq = assignment.find('=');
+    if (eq == std::string_view::npos) return fail("expected KEY=VALUE after the time");
+    const std::string key = Lower(Trim(assignment.substr(0, eq)));
+    const std::string value = Lower(Trim(assignment.substr(eq + 1)));
+    const KeyInfo* info = nullptr;
+    for (const KeyInfo& k : kKeys)
+      if (Lower(k.name) == key) info = &k;
+    if (info == nullptr) {
+      return fail("unknown key '" + std::string(Trim(assignment.substr(0, eq))) +
+                  "' (AcPresent, BatteryPresent, Charging, BatteryTemperature, ThermalShutdown)");
+    }
+    step.key = info->key;
+    if (step.key == ScenarioStep::Key::BatteryTemperature) {
+      if (value == "normal") step.value = static_cast<int>(BatteryTemperature::Normal);
+      else if (value == "hot") step.value = static_cast<int>(BatteryTemperature::Hot);
+      else if (value == "cold") step.value = static_cast<int>(BatteryTemperature::Cold);
+      else return fail(std::string(info->name) + " must be hot, cold or normal");
+    } else {
+      if (value != "0" && value != "1") return fail(std::string(info->name) + " must be 0 or 1");
+      step.value = value == "1";
+    }
+    s.steps.push_back(step);
+  }
+  return s;
+}
+
+std::optional<Scenario> LoadScenario(const std::string& path, std::string& error) {
+  struct stat st {};
+  std::ifstream in;
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) in.open(path, std::ios::binary);
+  if (!in.is_open() || !in) {
+    error = "Scenario file " + path + ": cannot be read (missing, or not a plain file)";
+    return std::nullopt;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string why;
+  std::optional<Scenario> s = ParseScenario(text.str(), why);
+  if (!s) {
+    error = "Scenario file " + path + ", " + why;
+    return std::nullopt;
+  }
+  s->file = path;
+  return s;
+}
+
+void ApplyStep(Conditions& c, const ScenarioStep& step) {
+  switch (step.key) {
+    case ScenarioStep::Key::AcPresent: c.acPresent = step.value != 0; break;
+    case ScenarioStep::Key::BatteryPresent: c.batteryPresent = step.value != 0; break;
+    case ScenarioStep::Key::Charging: c.charging = step.value != 0; break;
+    case ScenarioStep::Key::BatteryTemperature:
+      c.batteryTemperature = static_cast<BatteryTemperature>(step.value);
+      break;
+    case ScenarioStep::Key::ThermalShutdown: c.thermalShutdown = step.value != 0; break;
+  }
+}
+
+}  // namespace sim

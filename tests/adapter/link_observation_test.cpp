@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "adapter/frmUSB.h"
+#include "shell/Paths.h"
+#include "support/FakeZentio.h"
+#include "support/ObserverLog.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Each reading moves it on by a millisecond: a transaction then lasts exactly that long.
+class SteppingClock : public recording::Clock {
+ public:
+  recording::MonoTime Now() const override { return now_ += std::chrono::milliseconds(1); }
+  recording::WallTime WallNow() const override { return {}; }
+  void SleepUntil(recording::MonoTime) override {}
+
+ private:
+  mutable recording::MonoTime now_{};
+};
+
+class LinkObservationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("korvo_linkobs_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    Paths::SetProgramDirForTesting(dir_.string());
+    frmUSB::SetControlFactory([this] { return std::make_unique<FakeZentio>(fake_); });
+  }
+  void TearDown() override {
+    if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
+    frmUSB::SetControlFactory(nullptr);
+    Paths::SetProgramDirForTesting("");
+    fs::remove_all(dir_);
+  }
+  std::string LogTail() const {
+    std::ifstream f(dir_ / "CommErr.log", std::ios::binary);
+    std::string all, line;
+    while (std::getline(f, line)) all += line.substr(line.find("  ")) + "\n";
+    return all;
+  }
+
+  FakeZentio::State fake_;
+  fs::path dir_;
+};
+
+using Call = std::function<void(frmUSB&)>;
+struct Transaction {
+  const char* what;
+  Call call;
+};
+const Transaction kTransactions[] = {
+    {"WriteSMBusWord_(15,41A0) 103 0", [](frmUSB& l) { l.WriteSMBusWord_(0x15, 0x41A0, 103); }},
+    {"WriteSMBusWord_(3F,FF01) 103 0", [](frmUSB& l) { l.WriteSMBusWord(0x3F, 0xFF, 0x01, 103); }},
+    {"ReadSMBusWord_(13) 102 0",
+     [](frmUSB& l) {
+       int16_t w = 0;
+       l.ReadSMBusWord_(0x13, w, 102);
+     }},
+    {"ReadSMBusBlock_(8) 103 0",
+     [](frmUSB& l) {
+       std::vector<uint8_t> b(4);
+       l.ReadSMBusBlock_(8, b, 103);
+     }},
+    {"I2CReadBlock_(102) 103 0",
+     [](frmUSB& l) {
+       std::vector<uint8_t> b(2);
+       l.I2CReadBlock_(0x10, 2, b, 103);
+     }},
+    {"I2CReadBlock(102) 103 0",
+     [](frmUSB& l) {
+       std::string s;
+       l.I2CReadBlock(0x10, 2, s, 103);
+     }},
+    {"I2CWriteBlock(122) 103 0",
+     [](frmUSB& l) {
+       std::vector<uint8_t> b(2);
+       l.I2CWriteBlock(0x12, 2, b, 103);
+     }},
+    {"I2CPower(1) -1 0", [](frmUSB& l) { l.EEPower(1); }},
+    {"I2CWriteByte(56) 160 0", [](frmUSB& l) { l.EEWriteByte(5, 6); }},
+    {"Delay(64) -1 0", [](frmUSB& l) { l.Delay(100); }},
+};
+
+TEST_F(LinkObservationTest, EveryTransactionIsToldOnceAsTheLogNamesIt) {
+  for (const Transaction& t : kTransactions) {
+    TransactionLog log;
+    frmUSB::Get().AddObserver(log);
+    t.call(frmUSB::Get());
+    frmUSB::Get().RemoveObserver(log);
+    EXPECT_EQ(log.lines, std::vector<std::string>{t.what});
+  }
+}
+
+TEST_F(LinkObservationTest, AWriteIsToldWithTheStatusItReturns) {
+  TransactionLog log;
+  frmUSB::Get().AddObserver(log);
+  fake_.queryErrors = {3};  // the write itself succeeds, its check reports VB_BAD_PEC
+  EXPECT_EQ(frmUSB::Get().WriteSMBusWord_(0x12, 1, 103), 3);
+  EXPECT_EQ(log.lines, std::vector<std::string>{"WriteSMBusWord_(12,1) 103 3"});
+}
+
+TEST_F(LinkObservationTest, TheDurationSpansTheWholeTransaction) {
+  SteppingClock clock;
+  TransactionLog log;
+  frmUSB::Get().SetClock(clock);
+  frmUSB::Get().AddObserver(log);
+  frmUSB::Get().WriteSMBusWord_(0x15, 1, 103);
+  ASSERT_EQ(log.events.size(), 1u);
+  EXPECT_EQ(log.events[0].duration, std::chrono::milliseconds(1));
+}
+
+TEST_F(LinkObservationTest, TheErrorLogIsTheSameWithAnObserver) {
+  auto failEverything = [this](bool observed) {
+    fs::remove(dir_ / "CommErr.log");
+    TransactionLog log;
+    frmUSB::Get().EnableErrorLog();
+    if (observed) frmUSB::Get().AddObserver(log);
+    for (const Transaction& t : kTransactions) {
+      fake_.statuses = {8, 8};
+      fake_.queryErrors = {};
+      t.call(frmUSB::Get());
+    }
+    frmUSB::Get().CloseDevice();
+    return LogTail();
+  };
+  const std::string plain = failEverything(false);
+  EXPECT_FALSE(plain.empty());
+  EXPECT_EQ(failEverything(true), plain);
+}
+
+TEST_F(LinkObservationTest, ObserversLeaveWithTheLink) {
+  TransactionLog log;
+  frmUSB::Get().AddObserver(log);
+  frmUSB::Get().CloseDevice();
+  frmUSB::Get().WriteSMBusWord_(0x15, 1, 103);
+  EXPECT_TRUE(log.lines.empty());
+}
+
+}  // namespace

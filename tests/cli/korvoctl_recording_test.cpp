@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/Korvoctl.h"
+#include "drivers/sim/SimBoard.h"
+#include "recording/Recorder.h"
+#include "recording/Snapshot.h"
+#include "shell/Settings.h"
+#include "support/TempDir.h"
+#include "support/ManualClock.h"
+
+namespace {
+
+using namespace std::chrono;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+std::size_t Lines(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Takes everything and keeps nothing: a day of rows costs no memory.
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return c == EOF ? 0 : c; }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+class KorvoctlRecordingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("KORVO_ADAPTER", "sim", 1);
+    if (const char* tz = std::getenv("TZ")) savedTz_ = tz;
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+    sim::Board::Options o;
+    o.clock = &clock_;
+    board_ = std::make_shared<sim::Board>(o);
+    sim::Board::ResetShared(board_);
+    ini_ = dir_.Write("korvo.ini", "");
+  }
+  void TearDown() override {
+    ::unsetenv("KORVO_ADAPTER");
+    if (savedTz_) ::setenv("TZ", savedTz_->c_str(), 1); else ::unsetenv("TZ");
+    ::tzset();
+    sim::Board::ResetShared();
+    Settings::SetFile(Settings::DefaultFile());
+    Settings::ResetToDefaults();
+  }
+  int Run(std::vector<std::string> args, const std::string& input = "") {
+    out_.str("");
+    err_.str("");
+    args.insert(args.begin(), {"--ini", ini_});
+    std::istringstream in(input);
+    return RunKorvoctl(args, out_, err_, in, clock_);
+  }
+  std::vector<uint8_t> ReadCommands() const {
+    std::vector<uint8_t> c;
+    for (const sim::Transaction& t : board_->History())
+      if (t.kind == sim::Transaction::Kind::Read) c.push_back(t.command);
+    return c;
+  }
+  std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
+
+  TempDir dir_;
+  ManualClock clock_;
+  std::shared_ptr<sim::Board> board_;
+  std::string ini_;
+  std::ostringstream out_, err_;
+  std::optional<std::string> savedTz_;
+};
+
+TEST_F(KorvoctlRecordingTest, UsageErrorsNameTheAllowedValues) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--period", "-1", "watch"}, "expected 0 to 3600000"},
+      {{"--count", "0", "watch"}, "expected 1 to 1000000000"},
+      {{"--duration", "0", "watch"}, "expected more than 0, at most 31536000"},
+      {{"--duration"}, "duration in seconds is missing"},
+      {{"--output", "run.txt", "watch"}, "must end in .csv (CSV) or .vcd"},
+      {{"--format", "xml", "dump"}, "expected text, csv or json"},
+      {{"--variant", "rk5192", "dump"}, "expected rk5190 or rk5191"},
+      {{"--caption", "Custom 9", "snapshot", "x.ini"}, "unknown spin 'Custom 9'"},
+      {{"snapshot"}, "snapshot file is missing"},
+      {{"compare"}, "compare file is missing"},
+  };
+  for (const auto& [args, message] : cases) {
+    EXPECT_EQ(Run(args), kExitUsage);
+    EXPECT_NE(err_.str().find(message), std::string::npos) << err_.str();
+  }
+  EXPECT_EQ(board_->TransactionCount(), 0u);
+  EXPECT_FALSE(std::filesystem::exists("run.txt"));
+}
+
+TEST_F(KorvoctlRecordingTest, WatchReadsTheFiveMainRegistersInTheScansOrder) {
+  EXPECT_EQ(Run({"--count", "2", "watch"}), kExitOk);
+  EXPECT_EQ(ReadCommands(),
+            (std::vector<uint8_t>{0x13, 0x12, 0x15, 0x3F, 0x14, 0x13, 0x12, 0x15, 0x3F, 0x14}));
+}
+
+TEST_F(KorvoctlRecordingTest, WatchPrintsCsvRowsWithoutAnOutputFile) {
+  EXPECT_EQ(Run({"--count", "1", "watch"}), kExitOk);
+  std::istringstream rows(out_.str());
+  std::string header, first;
+  std::getline(rows, header);
+  std::getline(rows, first);
+  EXPECT_EQ(header + "\n", std::string(recording::kCsvHeader) + "\r\n");
+  EXPECT_EQ(first.substr(first.find(",korvoctl,")),
+            ",korvoctl,read,0x13,CHARGER STATUS REG(0x13),0x8080,32896,,0,Communication OK\r");
+  EXPECT_EQ(Lines(out_.str()), 6u);
+}
+
+TEST_F(KorvoctlRecordingTest, WatchTicksEveryPeriodForTheDuration) {
+  const struct {
+    std::vector<std::string> args;
+    std::size_t ticks;
+  } cases[] = {
+      {{"watch", "--duration", "1"}, 2},  // the default period: 500 ms
+      {{"--period", "10", "--duration", "1", "watch"}, 100},
+      {{"--period", "10", "--duration", "1", "--count", "7", "watch"}, 7},
+      {{"--period", "0", "--count", "30", "watch"}, 30},
+  };
+  for (const auto& c : cases) {
+    board_->ClearHistory();
+    EXPECT_EQ(Run(c.args), kExitOk);
+    EXPECT_EQ(ReadCommands().size(), 5 * c.ticks);
+  }
+}
+
+TEST_F(KorvoctlRecordingTest, CtrlCEndsTheRunCleanlyWithACompleteFile) {
+  clock_.onSleep = [this] {
+    if (clock_.sleeps == 3) std::raise(SIGINT);
+  };
+  const std::string file = Path("run.csv");
+  EXPECT_EQ(Run({"--output", file, "--period", "100", "watch", "write", "0x15", "12000"}),
+            kExitOk);
+  EXPECT_EQ(Slurp(file).substr(Slurp(file).size() - 2), "\r\n");
+  EXPECT_EQ(Lines(Slurp(file)), 1u + 3 * 5);  // the header and three whole ticks
+  EXPECT_NE(board_->Peek(0x15), 12000);        // the run ended with the watch
+  EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(KorvoctlRecordingTest, ADayOfWatchingKeepsMemoryFlat) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator keeps its own books";
+#endif
+  // An hour at 10 ms stands for the day: the journal fills after 200 s, so from then on every
+  // buffer has its final size.
+  NullBuffer nothing;
+  std::ostream devNull(&nothing);
+  auto heap = [] {  // in use, mapped blocks included
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+  };
+  std::size_t at20min = 0, at60min = 0;
+  clock_.onSleep = [&] {
+    if (clock_.sleeps == 20 * 6000) at20min = heap();
+    if (clock_.sleeps == 60 * 6000 - 1) at60min = heap();  // the last tick's wait
+  };
+  std::istringstream in;
+  const int rc = RunKorvoctl({"--ini", ini_, "--period", "10", "--duration", "3600", "--stats",
+                              "--journal", Path("journal.csv"), "watch"},
+                             devNull, err_, in, clock_);
+  EXPECT_EQ(rc, kExitOk);
+  EXPECT_GT(at20min, 0u);
+  EXPECT_LT(at60min, at20min + 64 * 1024) << "20 min: " << at20min << " B, 60 min: " << at60min;
+  EXPECT_NE(err_.str().find("1800000 transactions (1700000 dropped)"), std::string::npos)
+      << err_.str();
+}
+
+TEST_F(KorvoctlRecordingTest, DumpFormats) {
+  board_->FailNext(1, 8, sim::FaultScope::Reads);
+  EXPECT_EQ(Run({"--format", "csv", "dump"}), kExitBus);
+  std::istringstream csv(out_.str());
+  std::string header, first, second;
+  std::getline(csv, header);
+  std::getline(csv, first);
+  std::getline(csv, second);
+  EXPECT_EQ(header, "register,caption,hex,decimal,status,status_name\r");
+  EXPECT_EQ(first, "0x10,TR0: TRIM 0 REGISTER(0x10),,,8,VB_TIMEOUT_ERROR\r");
+  EXPECT_EQ(second, "0x11,TR1: TRIM 1 REGISTER(0x11),0x8C63,35939,0,Communication OK\r");
+
+  EXPECT_EQ(Run({"--format", "json", "dump"}), kExitOk);
+  EXPECT_EQ(out_.str().substr(0, 17), "{\"registers\": [\n ");
+  EXPECT_NE(out_.str().find("{\"address\": \"0x15\", \"caption\": \"CV: CHARGING VOLTAGE "
+                            "REG(0x15)\", \"value\": 16800, \"hex\": \"0x41A0\", \"status\": "
+                            "\"Communication OK\"}"),
+            std::string::npos);
+  EXPECT_EQ(Lines(out_.str()), 13u);
+}
+
+TEST_F(KorvoctlRecordingTest, JsonDumpParsesWithPython) {
+  if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+  EXPECT_EQ(Run({"--format", "json", "dump"}), kExitOk);
+  std::ofstream(Path("dump.json")) << out_.str();
+  const std::string cmd = "python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); "
+                          "sys.exit(0 if len(d['registers'])==11 else 1)\" " + Path("dump.json");
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+}
+
+TEST_F(KorvoctlRecordingTest, SnapshotWritesASpinSectionNamedByTheCaption) {
+  EXPECT_EQ(Run({"--caption", "rk51xx trim2", "--variant", "rk5191", "snapshot",
+                 Path("board.ini")}),
+            kExitOk);
+  std::string message;
+  const auto s = recording::LoadSnapshot(Path("board.ini"), message);
+  ASSERT_TRUE(s) << message;
+  EXPECT_EQ(s->caption, "rk51xx Trim2");
+  EXPECT_EQ(s->variant, recording::Variant::rk5191);
+  EXPECT_EQ(s->Value(0x15), 16800);
+  EXPECT_EQ(s->time, "2024-05-01T10:00:00.000+00:00");
+}
+
+TEST_F(KorvoctlRecordingTest, SnapshotNeverWritesTheSettingsFile) {
+  EXPECT_EQ(Run({"snapshot", ini_}), kExitUsage);
+  EXPECT_EQ(Slurp(ini_), "");
+  EXPECT_NE(err_.str().find("is the settings file"), std::string::npos);
+}
+
+TEST_F(KorvoctlRecordingTest, CompareExitsFourWhenTheRegistersDiffer) {
+  ASSERT_EQ(Run({"snapshot", Path("a.ini")}), kExitOk);
+  EXPECT_EQ(Run({"compare", Path("a.ini")}), kExitOk);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(Run({"write", "0x12", "0x50", "compare", Path("a.ini"), "read", "0x12"}), kExitDiffer);
+  EXPECT_EQ(out_.str(), "0x12 0x0040 (" + Path("a.ini") +
+                            ") 0x0050 (chip) CM: CHARGER MODE REGISTER(0x12)\n"
+                            "  bit 4 \"Learn Cycle\" 0 -> 1\n"
+                            "0x12 0x0050 80\n");  // the run goes on after a difference
+}
+
+TEST_F(KorvoctlRecordingTest, TwoSnapshotsCompareWithoutTheAdapter) {
+  ASSERT_EQ(Run({"snapshot", Path("a.ini"), "write", "0x15", "12000", "snapshot", Path("b.ini")}),
+            kExitOk);
+  board_->SetAbsent(true);
+  EXPECT_EQ(Run({"compare", Path("a.ini"), Path("b.ini")}), kExitDiffer);
+  EXPECT_NE(out_.str().find("0x15 0x41A0"), std::string::npos);
+}
+
+TEST_F(KorvoctlRecordingTest, RestoreWritesTheSnapshotBackAsASpin) {
+  ASSERT_EQ(Run({"snapshot", Path("a.ini")}), kExitOk);
+  ASSERT_EQ(Run({"write", "0x15", "12000"}), kExitOk);
+  EXPECT_EQ(Run({"restore", Path("a.ini")}, "y\n"), kExitOk);
+  EXPECT_EQ(board_->Peek(0x15), 16800);
+  EXPECT_EQ(board_->Peek(0x17), 0x0201);  // test mode, as a spin leaves it
+  EXPECT_NE(err_.str().find("Be sure CHGEN pin is at 15V"), std::string::npos);
+}
+
+TEST_F(KorvoctlRecordingTest, ABadSnapshotWritesNothingAndNamesItsLine) {
+  ASSERT_EQ(Run({"snapshot", Path("a.ini")}), kExitOk);
+  const std::string text = Slurp(Path("a.ini"));
+  std::ofstream(Path("a.ini"), std::ios::trunc) << text.substr(0, text.find("0x14="));
+  board_->ClearHistory();
+  EXPECT_EQ(Run({"--yes", "write", "0x15", "12000", "restore", Path("a.ini")}), kExitUsage);
+  EXPECT_EQ(board_->TransactionCount(), 0u);  // refused before the adapter opened
+  EXPECT_EQ(err_.str(), "korvoctl: " + Path("a.ini") + ":7: truncated: 0x14 is missing\n");
+}
+
+TEST_F(KorvoctlRecordingTest, TheOutputFileRecordsTheWholeRun) {
+  EXPECT_EQ(Run({"--output", Path("run.csv"), "read", "0x15", "write", "0x15", "12000"}), kExitOk);
+  const std::string text = Slurp(Path("run.csv"));
+  EXPECT_EQ(Lines(text), 3u);
+  EXPECT_NE(text.find(",korvoctl,write,0x15,CV: CHARGING VOLTAGE REG(0x15),0x2EE0,12000,12000,"),
+            std::string::npos);
+}
+
+TEST_F(KorvoctlRecordingTest, AnOutputThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
+  std::filesystem::create_symlink("/dev/full", Path("full.csv"));
+  const std::pair<std::string, std::string> cases[] = {
+      {Path("missing/run.csv"), "Cannot create " + Path("missing/run.csv") +
+                                    ": No such file or directory.\n"},
+      {Path("full.csv"), "Cannot write " + Path("full.csv") + ": No space left on device.\n"},
+  };
+  for (const auto& [file, message] : cases) {
+    EXPECT_EQ(Run({"--output", file, "read", "0x15"}), kExitBus);
+    EXPECT_EQ(out_.str(), "0x15 0x41A0 16800\n");
+    EXPECT_EQ(err_.str(), message);
+  }
+}
+
+TEST_F(KorvoctlRecordingTest, TheJournalHoldsEveryTransactionOfTheRun) {
+  EXPECT_EQ(Run({"--journal", Path("j.csv"), "--stats", "dump", "write", "0x15", "12000"}),
+            kExitOk);
+  const std::string journal = Slurp(Path("j.csv"));
+  EXPECT_EQ(Lines(journal), 1u + 12);
+  EXPECT_NE(journal.find(",\"WriteSMBusWord_(15,2EE0)\",0x67,0,Communication OK,"),
+            std::string::npos);
+  EXPECT_EQ(err_.str().substr(0, 29), "12 transactions (0 dropped), ");
+  EXPECT_NE(err_.str().find("  Communication OK: 12 (100.00 %)\n"), std::string::npos);
+}
+
+TEST_F(KorvoctlRecordingTest, HelpNamesEveryOperationOptionAndExitCode) {
+  EXPECT_EQ(Run({"--help"}), kExitOk);
+  for (const char* word : {"watch", "snapshot FILE", "compare FILE [FILE2]", "restore FILE",
+                           "--period MS", "--count N", "--duration S", "--output FILE",
+                           "--format FMT", "--caption CAPTION", "--variant VARIANT",
+                           "--journal FILE", "--stats", "4  compare: the registers differ"})
+    EXPECT_NE(out_.str().find(word), std::string::npos) << word;
+}
+
+}  // namespace

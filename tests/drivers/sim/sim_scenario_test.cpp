@@ -1,0 +1,139 @@
+// The simulated board's scenario: conditions that change with the board's clock.
+#include <filesystem>
+#include <fstream>
+
+#include "SimRig.h"
+#include "drivers/Drivers.h"
+#include "shell/Settings.h"
+#include "support/TempDir.h"
+#include "support/ManualClock.h"
+
+namespace sim {
+namespace {
+
+using namespace std::chrono;
+
+TEST(SimScenarioParse, ABadLineIsRefusedWithItsNumber) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"1 AcPresent=0\n2.5 Frob=1\n", "line 2: unknown key 'Frob'"},
+      {"x AcPresent=0\n", "line 1: the time 'x' is not a number of seconds from 0 to 31536000"},
+      {"-1 AcPresent=0\n", "line 1: the time '-1' is not"},
+      {"99999999 AcPresent=0\n", "line 1: the time '99999999' is not"},
+      {"# ok\n\n3 AcPresent=2\n", "line 3: AcPresent must be 0 or 1"},
+      {"3 BatteryTemperature=warm\n", "line 1: BatteryTemperature must be hot, cold or normal"},
+      {"3 AcPresent\n", "line 1: expected KEY=VALUE after the time"},
+      {"3\n", "line 1: expected SECONDS KEY=VALUE"},
+      {"5 Charging=0\n4 Charging=1\n", "line 2: the time goes back"},
+      {std::string("1 AcPresent=0\n\x01\x02\x03\n", 17), "line 2: not text"},
+  };
+  for (const auto& [text, expected] : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseScenario(text, error)) << text;
+    EXPECT_EQ(error.rfind(expected, 0), 0u) << error;
+  }
+}
+
+TEST(SimScenarioParse, StepsTakeTheirTimeKeyAndValue) {
+  std::string error;
+  const auto s = ParseScenario(
+      "; pull the adapter\n2.5 AcPresent=0\n  3 batterytemperature = HOT \n3 ThermalShutdown=1\n",
+      error);
+  ASSERT_TRUE(s) << error;
+  ASSERT_EQ(s->steps.size(), 3u);
+  EXPECT_EQ(s->steps[0].at, milliseconds(2500));
+  EXPECT_EQ(s->steps[0].key, ScenarioStep::Key::AcPresent);
+  EXPECT_EQ(s->steps[1].value, static_cast<int>(BatteryTemperature::Hot));
+  EXPECT_EQ(s->steps[2].line, 4);
+}
+
+class SimScenarioBoard : public SimRig {
+ protected:
+  void Start(const std::string& text) {
+    std::string error;
+    Board::Options o;
+    o.scenario = *ParseScenario(text, error);
+    o.clock = &clock;
+    Attach(std::make_shared<Board>(o));  // opens the adapter: the scenario's time starts
+  }
+  ManualClock clock;
+};
+
+TEST_F(SimScenarioBoard, StepsApplyWhenTheBoardsClockPassesTheirTime) {
+  Start("2.5 AcPresent=0\n5 AcPresent=1\n");
+  const std::pair<milliseconds, uint16_t> cases[] = {
+      {milliseconds(0), kStatusAcDet | kStatusAc2Sys},
+      {milliseconds(2499), kStatusAcDet | kStatusAc2Sys},
+      {milliseconds(1), kStatusAcBelowBat | kStatusBat2Sys | kStatusChgOff},
+      {milliseconds(2500), kStatusAcDet | kStatusAc2Sys},
+  };
+  for (const auto& [advance, status] : cases) {
+    clock.Advance(advance);
+    EXPECT_EQ(Read(reg::Status), status);
+  }
+}
+
+TEST_F(SimScenarioBoard, TheStatusShowsBatteryTemperatureAndThermalShutdown) {
+  Start("1 BatteryTemperature=hot\n2 BatteryTemperature=cold\n3 BatteryTemperature=normal\n"
+        "4 ThermalShutdown=1\n5 ThermalShutdown=0\n");
+  const uint16_t on = kStatusAcDet | kStatusAc2Sys;
+  const uint16_t expected[] = {on, on | kStatusBHot | kStatusChgOff,
+                               on | kStatusBCold | kStatusChgOff, on,
+                               on | kStatusTshut | kStatusChgOff, on};
+  for (uint16_t status : expected) {
+    EXPECT_EQ(Read(reg::Status), status);
+    clock.Advance(seconds(1));
+  }
+}
+
+TEST_F(SimScenarioBoard, TimeCountsFromTheFirstOpening) {
+  std::string error;
+  Board::Options o;
+  o.scenario = *ParseScenario("1 AcPresent=0\n", error);
+  o.clock = &clock;
+  board = std::make_shared<Board>(o);
+  adapter = std::make_unique<Adapter>(board);
+  clock.Advance(seconds(10));  // closed all this time
+  ASSERT_EQ(adapter->OpenDevice(kAdapterName), 0);
+  EXPECT_EQ(Read(reg::Status) & kStatusAcDet, kStatusAcDet);
+  clock.Advance(seconds(1));
+  EXPECT_EQ(Read(reg::Status) & kStatusAcDet, 0);
+}
+
+class SimScenarioSettings : public ::testing::Test {
+ protected:
+  SimScenarioSettings() { Board::ResetShared(); }
+  ~SimScenarioSettings() override {
+    Settings::SetFile("");
+    Board::ResetShared();
+  }
+  TempDir dir;
+};
+
+TEST_F(SimScenarioSettings, ABadScenarioFileKeepsTheAdapterShutAndSaysWhy) {
+  dir.Write("run.txt", "1 AcPresent=0\n2 AcPresent=maybe\n");
+  Settings::SetFile(dir.Write("korvo.ini", "[Simulator]\nScenario=run.txt\n"));
+  Adapter adapter;
+  EXPECT_EQ(adapter.OpenDevice(kAdapterName), -1);
+  EXPECT_EQ(SimDiagnostics(),
+            "Scenario file " + dir.Path() + "/run.txt, line 2: AcPresent must be 0 or 1\n");
+}
+
+TEST_F(SimScenarioSettings, AMissingScenarioFileIsNamed) {
+  Settings::SetFile(dir.Write("korvo.ini", "[Simulator]\nScenario=gone.txt\n"));
+  Adapter adapter;
+  EXPECT_EQ(adapter.OpenDevice(kAdapterName), -1);
+  EXPECT_EQ(SimDiagnostics(), "Scenario file " + dir.Path() +
+                                  "/gone.txt: cannot be read (missing, or not a plain file)\n");
+}
+
+TEST_F(SimScenarioSettings, AGoodScenarioFileIsTakenRelativeToTheSettings) {
+  dir.Write("run.txt", "2.5 AcPresent=0\n");
+  Settings::SetFile(dir.Write("korvo.ini", "[Simulator]\nScenario=run.txt\n"));
+  Adapter adapter;
+  EXPECT_EQ(adapter.OpenDevice(kAdapterName), 0);
+  EXPECT_EQ(Board::Shared()->GetScenario().steps.size(), 1u);
+  EXPECT_EQ(SimDiagnostics(), "");
+}
+
+}  // namespace
+}  // namespace sim

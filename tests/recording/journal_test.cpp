@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "recording/Journal.h"
+#include "recording/OutputFile.h"
+#include "support/ManualClock.h"
+
+namespace {
+
+using namespace std::chrono;
+using recording::TransactionEvent;
+
+class JournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* tz = std::getenv("TZ")) savedTz_ = tz;
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+  }
+  void TearDown() override {
+    if (savedTz_) ::setenv("TZ", savedTz_->c_str(), 1); else ::unsetenv("TZ");
+    ::tzset();
+  }
+  void Tell(recording::Journal& j, const char* op, const char* detail, int32_t status,
+            microseconds took = microseconds(100), int32_t target = 0x67) {
+    clock_.Advance(took);
+    j.OnTransaction({clock_.Now(), op, detail, target, status, took});
+  }
+
+  ManualClock clock_;
+  std::optional<std::string> savedTz_;
+};
+
+TEST_F(JournalTest, HoldsAHundredThousandEntriesByDefault) {
+  EXPECT_EQ(recording::Journal(clock_).Capacity(), 100000u);
+}
+
+TEST_F(JournalTest, KeepsTheNewestAndCountsWhatItDropped) {
+  struct Case {
+    int told;
+    std::size_t kept;
+    uint64_t firstKept;
+  } cases[] = {{0, 0, 0}, {2, 2, 1}, {3, 3, 1}, {4, 3, 2}, {10, 3, 8}};
+  for (const auto& c : cases) {
+    recording::Journal j(clock_, 3);
+    for (int i = 0; i < c.told; ++i) Tell(j, "ReadSMBusWord_", "13", 0);
+    EXPECT_EQ(j.Size(), c.kept);
+    EXPECT_EQ(j.Dropped(), static_cast<uint64_t>(c.told) - c.kept);
+    if (c.kept > 0) {
+      EXPECT_EQ(j.At(0).sequence, c.firstKept);
+      EXPECT_EQ(j.At(c.kept - 1).sequence, static_cast<uint64_t>(c.told));
+    }
+  }
+}
+
+TEST_F(JournalTest, EntriesReadAsTheErrorLogWritesThem) {
+  recording::Journal j(clock_);
+  Tell(j, "WriteSMBusWord_", "15,41A0", 0);
+  Tell(j, "ReadSMBusBlock_", "8", 94);
+  EXPECT_EQ(j.Text(j.At(0)), "WriteSMBusWord_(15,41A0)");
+  EXPECT_EQ(j.Text(j.At(1)), "ReadSMBusBlock_(8)");
+  EXPECT_EQ(j.At(1).status, 94);
+}
+
+TEST_F(JournalTest, StatisticsCoverEveryTransactionDroppedOnesIncluded) {
+  recording::Journal j(clock_, 2);
+  Tell(j, "ReadSMBusWord_", "13", 0, milliseconds(100));
+  Tell(j, "ReadSMBusWord_", "13", 8, milliseconds(300));
+  Tell(j, "ReadSMBusWord_", "13", 0, milliseconds(100));
+  Tell(j, "WriteSMBusWord_", "12,1", 0, milliseconds(500));
+  const recording::JournalStatistics s = j.Statistics();
+  EXPECT_EQ(s.total, 4u);
+  EXPECT_EQ(s.dropped, 2u);
+  ASSERT_EQ(s.byStatus.size(), 2u);
+  EXPECT_EQ(s.byStatus[0].name, "Communication OK");
+  EXPECT_EQ(s.byStatus[0].count, 3u);
+  EXPECT_DOUBLE_EQ(s.byStatus[0].share, 0.75);
+  EXPECT_EQ(s.byStatus[1].name, "VB_TIMEOUT_ERROR");
+  EXPECT_DOUBLE_EQ(s.perSecond, 4.0);  // four in one second since the journal started
+  EXPECT_EQ(s.longestUs, 500000u);
+  EXPECT_EQ(s.longestText, "WriteSMBusWord_(12,1)");
+}
+
+TEST_F(JournalTest, CsvHasOneRowPerKeptEntry) {
+  recording::Journal j(clock_);
+  Tell(j, "WriteSMBusWord_", "15,41A0", 0, microseconds(1500));
+  Tell(j, "Delay", "64", 8, microseconds(2), TransactionEvent::kNoTarget);
+  std::ostringstream out;
+  recording::StreamSink sink(out, "test");
+  ASSERT_TRUE(j.WriteCsv(sink));
+  EXPECT_EQ(out.str(),
+            "sequence,seconds,time,transaction,target,status,status_name,duration_us\r\n"
+            "1,0.001500,2024-05-01T10:00:00.001+00:00,\"WriteSMBusWord_(15,41A0)\",0x67,0,"
+            "Communication OK,1500\r\n"
+            "2,0.001502,2024-05-01T10:00:00.001+00:00,Delay(64),,8,VB_TIMEOUT_ERROR,2\r\n");
+}
+
+TEST_F(JournalTest, StatisticsPrintAsText) {
+  recording::Journal j(clock_);
+  Tell(j, "ReadSMBusWord_", "13", 0, milliseconds(250));
+  Tell(j, "ReadSMBusWord_", "13", 8, milliseconds(250));
+  EXPECT_EQ(recording::FormatStatistics(j.Statistics()),
+            "2 transactions (0 dropped), 4.0 per second, longest 250000 us: ReadSMBusWord_(13)\n"
+            "  Communication OK: 1 (50.00 %)\n"
+            "  VB_TIMEOUT_ERROR: 1 (50.00 %)\n");
+}
+
+}  // namespace

@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <map>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "recording/Recorder.h"
+#include "support/TempDir.h"
+#include "support/ManualClock.h"
+
+namespace {
+
+using namespace std::chrono;
+using recording::AccessKind;
+using recording::AccessSource;
+using recording::RegisterEvent;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+class RecorderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* tz = std::getenv("TZ")) savedTz_ = tz;
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+    options_.clock = &clock_;
+  }
+  void TearDown() override {
+    if (savedTz_) ::setenv("TZ", savedTz_->c_str(), 1); else ::unsetenv("TZ");
+    ::tzset();
+  }
+  std::unique_ptr<recording::Recorder> Open(const std::string& name) {
+    std::string message;
+    auto r = recording::Recorder::Open(dir_.Path() + "/" + name, options_, message);
+    EXPECT_TRUE(r) << message;
+    if (r) r->SetErrorHandler([this](const std::string& m) { errors_.push_back(m); });
+    return r;
+  }
+  RegisterEvent Read(uint8_t address, uint16_t value, int32_t status = 0) {
+    return {clock_.Now(), AccessSource::kScanTick, AccessKind::kRead, address, value, status, 0x67};
+  }
+  // The file's lines after the header lines of a VCD (from "#0" on).
+  std::vector<std::string> VcdBody(const std::string& path) {
+    std::istringstream in(Slurp(path));
+    std::vector<std::string> lines;
+    bool body = false;
+    for (std::string l; std::getline(in, l);) {
+      if (l == "$enddefinitions $end") {
+        body = true;
+        continue;
+      }
+      if (body) lines.push_back(l);
+    }
+    return lines;
+  }
+
+  TempDir dir_;
+  ManualClock clock_;
+  recording::RecorderOptions options_;
+  std::vector<std::string> errors_;
+  std::optional<std::string> savedTz_;
+};
+
+TEST_F(RecorderTest, TheFormatComesFromTheExtension) {
+  using recording::RecordFormat;
+  const std::pair<std::string, std::optional<RecordFormat>> cases[] = {
+      {"run.csv", RecordFormat::kCsv}, {"RUN.CSV", RecordFormat::kCsv},
+      {"a/b.c/run.vcd", RecordFormat::kVcd}, {"run.txt", std::nullopt},
+      {"run", std::nullopt},           {"dir.csv/run", std::nullopt},
+      {"run.csv.gz", std::nullopt},
+  };
+  for (const auto& [path, format] : cases) EXPECT_EQ(recording::FormatForPath(path), format) << path;
+}
+
+TEST_F(RecorderTest, AnUnknownExtensionIsRefusedBeforeAnythingIsOpened) {
+  std::string message;
+  EXPECT_FALSE(recording::Recorder::Open(dir_.Path() + "/run.txt", options_, message));
+  EXPECT_NE(message.find("must end in .csv"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir_.Path() + "/run.txt"));
+}
+
+TEST_F(RecorderTest, CsvRowsCarryEveryColumn) {
+  auto r = Open("run.csv");
+  clock_.Advance(milliseconds(1500));
+  const RegisterEvent events[] = {
+      Read(0x15, 16800),
+      Read(0x13, 0, 8),  // failed: no value, its status name
+      {clock_.Now(), AccessSource::kWrite, AccessKind::kWrite, 0x12, 0x0050, 772, 0x67},
+      {clock_.Now(), AccessSource::kKorvoctl, AccessKind::kRead, 0x05, 1, 0, 0x67},
+  };
+  for (const auto& e : events) r->OnRegisterAccess(e);
+  r->Close();
+  EXPECT_EQ(Slurp(dir_.Path() + "/run.csv"),
+            std::string(recording::kCsvHeader) + "\r\n" +
+                "1.500000,2024-05-01T10:00:01.500+00:00,scan tick,read,0x15,"
+                "CV: CHARGING VOLTAGE REG(0x15),0x41A0,16800,16800,0,Communication OK\r\n"
+                "1.500000,2024-05-01T10:00:01.500+00:00,scan tick,read,0x13,"
+                "CHARGER STATUS REG(0x13),,,,8,VB_TIMEOUT_ERROR\r\n"
+                "1.500000,2024-05-01T10:00:01.500+00:00,write,write,0x12,"
+                "CM: CHARGER MODE REGISTER(0x12),0x0050,80,,772,VB_T2H_NACK\r\n"
+                "1.500000,2024-05-01T10:00:01.500+00:00,korvoctl,read,0x05,,0x0001,1,,0,"
+                "Communication OK\r\n");
+  EXPECT_EQ(r->Samples(), 4u);
+}
+
+TEST_F(RecorderTest, CsvReadsWithPythonsCsvModuleWithoutOptions) {
+  if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+  auto r = Open("run.csv");
+  r->OnRegisterAccess(Read(0x3F, 4096));
+  r->OnRegisterAccess(Read(0x13, 0, 94));
+  r->Close();
+  const std::string out = dir_.Path() + "/out.txt";
+  const std::string cmd =
+      "python3 -c \"import csv,sys; rows=list(csv.reader(open(sys.argv[1], newline='', "
+      "encoding='utf-8'))); print(len(rows), len(set(map(len, rows))), rows[1][8], "
+      "rows[2][10])\" " +
+      dir_.Path() + "/run.csv > " + out;
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(Slurp(out), "3 1 4096 VB_BUS_BUSY\n");
+}
+
+TEST_F(RecorderTest, WallTimeIsTheStartPlusMonotonicTime) {
+  clock_.SetWall(sys_days{year{2024} / 12 / 31} + hours(23) + minutes(59) + seconds(59) +
+                 milliseconds(900));
+  auto r = Open("run.csv");
+  clock_.Advance(milliseconds(200));
+  clock_.SetWall(sys_days{year{2020} / 1 / 1});  // someone sets the system clock back
+  r->OnRegisterAccess(Read(0x13, 0));
+  r->Close();
+  EXPECT_NE(Slurp(dir_.Path() + "/run.csv").find("\r\n0.200000,2025-01-01T00:00:00.100+00:00,"),
+            std::string::npos);
+}
+
+TEST_F(RecorderTest, SamplesReachTheFileWhenFlushed) {
+  auto r = Open("run.csv");
+  const std::string header = std::string(recording::kCsvHeader) + "\r\n";
+  r->OnRegisterAccess(Read(0x13, 0));
+  EXPECT_EQ(Slurp(dir_.Path() + "/run.csv"), header);
+  r->OnFlush();
+  EXPECT_GT(Slurp(dir_.Path() + "/run.csv").size(), header.size());
+}
+
+TEST_F(RecorderTest, AFileThatCannotBeWrittenIsNamedWithItsReason) {
+  std::filesystem::create_directory(dir_.Path() + "/taken.csv");
+  std::filesystem::create_symlink("/dev/full", dir_.Path() + "/full.csv");
+  const std::pair<std::string, std::string> cases[] = {
+      {dir_.Path() + "/missing/run.csv",
+       "Cannot create " + dir_.Path() + "/missing/run.csv: No such file or directory."},
+      {dir_.Path() + "/taken.csv", "Cannot create " + dir_.Path() + "/taken.csv: Is a directory."},
+      {dir_.Path() + "/full.csv", "Cannot write " + dir_.Path() + "/full.csv: No space left on device."},
+  };
+  for (const auto& [path, expected] : cases) {
+    std::string message;
+    EXPECT_FALSE(recording::Recorder::Open(path, options_, message));
+    EXPECT_EQ(message, expected);
+  }
+}
+
+TEST_F(RecorderTest, AFailedWriteLeavesOnlyWholeRows) {
+  auto r = Open("run.csv");
+  r->OnRegisterAccess(Read(0x13, 0));
+  r->OnFlush();
+  const std::string before = Slurp(dir_.Path() + "/run.csv");
+  // The file may grow by a few bytes only: the next tick's write stops part-way (EFBIG).
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit tight = saved;
+  tight.rlim_cur = before.size() + 40;
+  ::setrlimit(RLIMIT_FSIZE, &tight);
+  for (int i = 0; i < 3; ++i) r->OnRegisterAccess(Read(0x13, 0));
+  r->OnFlush();
+  r->OnRegisterAccess(Read(0x13, 0));  // a stopped recording takes nothing more
+  r->OnFlush();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(r->Active());
+  EXPECT_EQ(errors_, std::vector<std::string>{"Recording to " + dir_.Path() +
+                                              "/run.csv stopped: File too large."});
+  EXPECT_EQ(Slurp(dir_.Path() + "/run.csv"), before);
+}
+
+TEST_F(RecorderTest, VcdDeclaresEveryBitOfEachRecordedRegisterAsAWire) {
+  options_.registers = {0x13, 0x12};
+  auto r = Open("run.vcd");
+  r->Close();
+  const std::string text = Slurp(dir_.Path() + "/run.vcd");
+  EXPECT_NE(text.find("$timescale 1 us $end"), std::string::npos);
+  EXPECT_NE(text.find("$scope module 0x13 $end\n$var wire 1 "), std::string::npos);
+  EXPECT_NE(text.find(" 0x13.ACDET $end"), std::string::npos);
+  EXPECT_NE(text.find(" 0x12.CHGEND $end\n$upscope $end"), std::string::npos);
+  std::size_t wires = 0;
+  for (std::size_t p = 0; (p = text.find("$var wire 1 ", p)) != std::string::npos; ++p) ++wires;
+  EXPECT_EQ(wires, 32u);
+  EXPECT_EQ(text.find("$var wire 16"), std::string::npos);  // no vectors unless asked for
+}
+
+TEST_F(RecorderTest, VcdWritesOnlyChangesAndXForAFailedRead) {
+  options_.registers = {0x13};
+  auto r = Open("run.vcd");
+  const auto ids = [&] {  // bit -> identifier, from the declarations
+    std::map<std::string, std::string> byName;
+    std::istringstream in(Slurp(dir_.Path() + "/run.vcd"));
+    for (std::string l; std::getline(in, l);) {
+      std::istringstream w(l);
+      std::string var, wire, width, id, name;
+      if (w >> var >> wire >> width >> id >> name && var == "$var") byName[name] = id;
+    }
+    return byName;
+  }();
+  const std::string acdet = ids.at("0x13.ACDET"), chgoff = ids.at("0x13.CHGOFF");
+  clock_.Advance(microseconds(10));
+  r->OnRegisterAccess(Read(0x13, 0x8000));
+  clock_.Advance(microseconds(10));
+  r->OnRegisterAccess(Read(0x13, 0x8000));  // unchanged: nothing written
+  clock_.Advance(microseconds(10));
+  r->OnRegisterAccess(Read(0x13, 0x8002));
+  clock_.Advance(microseconds(10));
+  r->OnRegisterAccess(Read(0x13, 0, 8));
+  r->Close();
+  const std::vector<std::string> body = VcdBody(dir_.Path() + "/run.vcd");
+  const auto at = [&](const std::string& stamp) {
+    return std::find(body.begin(), body.end(), stamp) - body.begin();
+  };
+  ASSERT_LT(at("#10"), static_cast<long>(body.size()));
+  EXPECT_EQ(at("#20"), static_cast<long>(body.size()));
+  EXPECT_EQ(body[static_cast<std::size_t>(at("#10")) + 1], "1" + acdet);
+  EXPECT_EQ(body[static_cast<std::size_t>(at("#30")) + 1], "1" + chgoff);
+  EXPECT_EQ(at("#40") + 1 + 16, static_cast<long>(body.size()));  // every bit to x
+  EXPECT_EQ(body.back()[0], 'x');
+}
+
+TEST_F(RecorderTest, VcdLeavesOutWritesAndUndeclaredRegisters) {
+  options_.registers = {0x13};
+  auto r = Open("run.vcd");
+  clock_.Advance(microseconds(10));
+  r->OnRegisterAccess(Read(0x15, 16800));
+  r->OnRegisterAccess(
+      {clock_.Now(), AccessSource::kWrite, AccessKind::kWrite, 0x13, 0xFFFF, 0, 0x67});
+  r->Close();
+  const std::vector<std::string> body = VcdBody(dir_.Path() + "/run.vcd");
+  // The initial $dumpvars block, then only the closing time.
+  ASSERT_GE(body.size(), 2u);
+  EXPECT_EQ(body[body.size() - 2], "$end");
+  EXPECT_EQ(body.back(), "#10");
+}
+
+TEST_F(RecorderTest, VcdVectorsAreAnOption) {
+  options_.registers = {0x13};
+  options_.vectors = true;
+  auto r = Open("run.vcd");
+  r->OnRegisterAccess(Read(0x13, 0x8002));
+  r->Close();
+  const std::string text = Slurp(dir_.Path() + "/run.vcd");
+  EXPECT_NE(text.find("$var wire 16 "), std::string::npos);
+  EXPECT_NE(text.find("\nb1000000000000010 "), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "adapter/frmUSB.h"
+#include "drivers/sim/SimBoard.h"
+#include "drivers/sim/SimDriver.h"
+#include "recording/Snapshot.h"
+#include "registers/RegisterAccess.h"
+#include "shell/IniFile.h"
+#include "shell/Settings.h"
+#include "shell/Utils.h"
+#include "support/TempDir.h"
+#include "support/ManualClock.h"
+#include "support/RecordingSink.h"
+
+namespace {
+
+using recording::Snapshot;
+
+Snapshot Sample() {
+  Snapshot s;
+  const uint16_t values[] = {0x4A52, 0x8C63, 0x0040, 0x8080, 0x0000, 0x41A0,
+                             0x0E10, 0x0201, 0x0000, 0x0C84, 0x1000};
+  for (std::size_t i = 0; i < 11; ++i) s.values[i] = values[i];
+  s.description = "Board 7";
+  s.time = "2024-05-01T10:00:00.000+00:00";
+  s.deviceAddress = 0x67;
+  s.version = "2.0.10";
+  return s;
+}
+
+TEST(SnapshotTest, TheFileIsASpinPresetSection) {
+  Snapshot s = Sample();
+  s.caption = "rk51xx Trim3";
+  const IniFile ini = IniFile::Parse(recording::FormatSnapshot(s));
+  EXPECT_EQ(ini.Sections(), std::vector<std::string>{"Spinrk51xx Trim3"});
+  // The keys a preset writes, in write order; 0x13, 0x17 and 0x19 only as comments.
+  EXPECT_EQ(ini.Keys("Spinrk51xx Trim3"),
+            (std::vector<std::string>{"Desc", "0x10", "0x11", "0x12", "0x14", "0x15", "0x16",
+                                      "0x18", "0x3F"}));
+  EXPECT_EQ(ini.Value("Spinrk51xx Trim3", "0x15"), "41A0");
+  EXPECT_EQ(ini.Value("Spinrk51xx Trim3", "0x12"), "0040");
+}
+
+TEST(SnapshotTest, ReadsBackAsWritten) {
+  const Snapshot s = Sample();
+  recording::SnapshotError error;
+  const auto back = recording::ParseSnapshot(recording::FormatSnapshot(s), error);
+  ASSERT_TRUE(back) << error.reason;
+  EXPECT_EQ(back->values, s.values);
+  EXPECT_EQ(back->caption, "Custom 1");
+  EXPECT_EQ(back->description, "Board 7");
+  EXPECT_EQ(back->time, s.time);
+  EXPECT_EQ(back->deviceAddress, 0x67);
+}
+
+TEST(SnapshotTest, ABadFileIsRefusedWithItsLine) {
+  const std::string good = recording::FormatSnapshot(Sample());
+  auto replace = [&](const std::string& from, const std::string& to) {
+    std::string t = good;
+    t.replace(t.find(from), from.size(), to);
+    return t;
+  };
+  struct Case {
+    std::string text;
+    int line;
+    std::string reason;
+  } cases[] = {
+      {"", 0, "empty file"},
+      {good.substr(0, good.size() - 1), 19, "truncated: the last line has no end"},
+      {good.substr(0, good.find("0x15=")), 8, "truncated: 0x15 is missing"},
+      {good.substr(0, good.find("; Version")), 18, "truncated: Version is missing"},
+      {replace("0x11=8C63", std::string("0x11=8C\0\x01", 9)), 6, "not text (binary data)"},
+      {replace("0x11=8C63", "0x11=0x8C63"), 6, "0x11 is not 1 to 4 hex digits"},
+      {replace("0x11=8C63", "0x13=8C63"), 6, "0x13 is never written"},
+      {replace("0x11=8C63", "0x10=8C63"), 6, "0x10 is given twice"},
+      {replace("0x11=8C63", "Frob=1"), 6, "unknown key Frob"},
+      {replace("0x11=8C63", "just words"), 6, "expected KEY=VALUE"},
+      {replace("[SpinCustom 1]", "[Colors]"), 3, "is not a spin section"},
+      {replace("[SpinCustom 1]", "[SpinCustom 3]"), 3, "is not a spin section"},
+      {replace("; Variant=rk5190", "; Variant=rk9999"), 17, "Variant must be rk5190 or rk5191"},
+      {"0x10=1\n" + good, 1, "a line before the section header"},
+      {good + "[SpinCustom 2]\n", 20, "a second section"},
+  };
+  for (const auto& c : cases) {
+    recording::SnapshotError error;
+    EXPECT_FALSE(recording::ParseSnapshot(c.text, error)) << c.reason;
+    EXPECT_EQ(error.line, c.line) << c.reason;
+    EXPECT_NE(error.reason.find(c.reason), std::string::npos) << error.reason;
+  }
+}
+
+TEST(SnapshotTest, AMissingFileIsNamed) {
+  std::string message;
+  EXPECT_FALSE(recording::LoadSnapshot("/nonexistent/board.ini", message));
+  EXPECT_EQ(message.rfind("/nonexistent/board.ini: cannot be read", 0), 0u) << message;
+}
+
+TEST(SnapshotTest, CompareNamesEveryDifferingBitOfTheKeys) {
+  const Snapshot a = Sample();
+  Snapshot b = a;
+  b.SetValue(0x12, 0x0050);  // Learn Cycle set
+  b.SetValue(0x15, 0x41A1);  // TM vdac set
+  b.SetValue(0x13, 0x0000);  // not a key: not compared
+  const auto changes = recording::CompareSnapshots(a, b);
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(recording::FormatComparison(changes, "a.ini", "chip"),
+            "0x12 0x0040 (a.ini) 0x0050 (chip) CM: CHARGER MODE REGISTER(0x12)\n"
+            "  bit 4 \"Learn Cycle\" 0 -> 1\n"
+            "0x15 0x41A0 (a.ini) 0x41A1 (chip) CV: CHARGING VOLTAGE REG(0x15)\n"
+            "  bit 0 \"TM vdac \" 0 -> 1\n");
+  EXPECT_TRUE(recording::CompareSnapshots(a, a).empty());
+}
+
+class SnapshotOnBoardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings::ResetToDefaults();
+    Settings::SetFile(dir_.Write("none.ini", ""));
+    board_ = std::make_shared<sim::Board>();
+    frmUSB::SetControlFactory([this] { return std::make_unique<sim::Adapter>(board_); });
+    frmUSB::Get().OpenFirstFreeDevice();
+  }
+  void TearDown() override {
+    frmUSB::Get().CloseDevice();
+    frmUSB::SetControlFactory(nullptr);
+    Settings::SetFile("");
+    Settings::ResetToDefaults();
+  }
+  std::vector<std::string> Traffic() const {
+    std::vector<std::string> t;
+    for (const sim::Transaction& x : board_->History())
+      t.push_back(std::string(x.kind == sim::Transaction::Kind::Read ? "R" : "W") +
+                  Utils::Hex(x.command) +
+                  (x.kind == sim::Transaction::Kind::Write ? "=" + Utils::Hex(x.value) : ""));
+    return t;
+  }
+
+  TempDir dir_;
+  std::shared_ptr<sim::Board> board_;
+  RecordingSink sink_;
+  ScopedSink scope_{&sink_};
+  RegisterAccess regs_;
+  ManualClock clock_;
+};
+
+TEST_F(SnapshotOnBoardTest, ReadingTakesTheElevenRowsInOrder) {
+  const Snapshot s = recording::ReadSnapshot(regs_, 0x67, "", recording::Variant::rk5191, clock_);
+  EXPECT_EQ(Traffic(), (std::vector<std::string>{"R10", "R11", "R12", "R13", "R14", "R15", "R16",
+                                                 "R17", "R18", "R19", "R3F"}));
+  EXPECT_TRUE(s.Complete());
+  EXPECT_EQ(s.Value(0x15), 16800);
+  EXPECT_EQ(s.variant, recording::Variant::rk5191);
+}
+
+TEST_F(SnapshotOnBoardTest, RestoreWritesAsASpinDoes) {
+  Snapshot s = Sample();
+  s.SetValue(0x10, 0x1234);
+  Spins::SpinProgrammer writer(regs_);
+  const Spins::SpinReport r = recording::RestoreSnapshot(writer, s);
+  EXPECT_TRUE(r.Clean());
+  EXPECT_EQ(sink_.messages, std::vector<std::string>{std::string(Spins::kSpinConfirmText)});
+  EXPECT_EQ(Traffic(),
+            (std::vector<std::string>{"W17=201", "W10=1234", "R10", "W11=8C63", "R11", "W12=40",
+                                      "R12", "W14=0", "R14", "W15=41A0", "R15", "W16=E10", "R16",
+                                      "W18=0", "R18", "W3F=1000", "R3F"}));
+}
+
+TEST_F(SnapshotOnBoardTest, ADeclinedRestoreWritesNothing) {
+  sink_.confirmAnswer = false;
+  Spins::SpinProgrammer writer(regs_);
+  EXPECT_EQ(recording::RestoreSnapshot(writer, Sample()).outcome,
+            Spins::SpinReport::Outcome::kDeclined);
+  EXPECT_TRUE(board_->History().empty());
+}
+
+}  // namespace

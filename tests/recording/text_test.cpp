@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "recording/Text.h"
+
+namespace {
+
+using namespace std::chrono;
+
+TEST(TextTest, CsvFieldsAreQuotedOnlyWhenTheyMustBe) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain", "plain"},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\nlines", "\"two\nlines\""},
+      {"", ""},
+  };
+  for (const auto& [field, expected] : cases) {
+    std::string out;
+    recording::AppendCsvField(out, field);
+    EXPECT_EQ(out, expected);
+  }
+}
+
+TEST(TextTest, SecondsHaveSixDecimals) {
+  const std::pair<int64_t, std::string> cases[] = {
+      {0, "0.000000"}, {1, "0.000001"}, {1500000, "1.500000"}, {86400000001, "86400.000001"}};
+  for (const auto& [us, expected] : cases) {
+    std::string out;
+    recording::AppendSeconds(out, microseconds(us));
+    EXPECT_EQ(out, expected);
+  }
+}
+
+class IsoTimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* tz = std::getenv("TZ")) saved_ = tz;
+  }
+  void TearDown() override {
+    if (saved_) ::setenv("TZ", saved_->c_str(), 1); else ::unsetenv("TZ");
+    ::tzset();
+  }
+  std::optional<std::string> saved_;
+};
+
+TEST_F(IsoTimeTest, LocalTimeWithMillisecondsAndOffset) {
+  const auto t = sys_days{year{2024} / 3 / 31} + hours(0) + minutes(59) + seconds(59) +
+                 milliseconds(7);
+  const std::pair<const char*, std::string> cases[] = {
+      {"UTC0", "2024-03-31T00:59:59.007+00:00"},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", "2024-03-31T01:59:59.007+01:00"},
+      {"IST-5:30", "2024-03-31T06:29:59.007+05:30"},
+      {"EST5", "2024-03-30T19:59:59.007-05:00"},
+  };
+  for (const auto& [tz, expected] : cases) {
+    ::setenv("TZ", tz, 1);
+    ::tzset();
+    EXPECT_EQ(recording::IsoTimeFormatter().Format(time_point_cast<system_clock::duration>(t)),
+              expected)
+        << tz;
+  }
+}
+
+TEST_F(IsoTimeTest, TheOffsetFollowsASummerTimeChangeWithinARecording) {
+  ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  ::tzset();
+  recording::IsoTimeFormatter f;  // keeps its second: it must notice the new one
+  const auto before = sys_days{year{2024} / 3 / 31} + hours(0) + minutes(59) + seconds(59);
+  EXPECT_EQ(f.Format(before), "2024-03-31T01:59:59.000+01:00");
+  EXPECT_EQ(f.Format(before + seconds(1)), "2024-03-31T03:00:00.000+02:00");
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+// A clock that moves only when told (or when someone sleeps on it): days pass in no time.
+#pragma once
+
+#include <functional>
+
+#include "recording/Clock.h"
+
+class ManualClock : public recording::Clock {
+ public:
+  ManualClock()
+      : now_(std::chrono::steady_clock::time_point{} + std::chrono::hours(1)),
+        wall_(std::chrono::sys_days{std::chrono::year{2024} / 5 / 1} + std::chrono::hours(10)) {}
+
+  recording::MonoTime Now() const override { return now_; }
+  recording::WallTime WallNow() const override {
+    return wall_ + std::chrono::duration_cast<recording::WallTime::duration>(now_ - origin_);
+  }
+  void SleepUntil(recording::MonoTime deadline) override {
+    ++sleeps;
+    if (deadline > now_) now_ = deadline;
+    if (onSleep) onSleep();
+  }
+  void Advance(std::chrono::nanoseconds d) { now_ += d; }
+  // Moves the wall clock alone, as a user or NTP setting the system clock would.
+  void SetWall(recording::WallTime wall) {
+    wall_ = wall;
+    origin_ = now_;
+  }
+
+  int sleeps = 0;
+  std::function<void()> onSleep;
+
+ private:
+  recording::MonoTime now_;
+  recording::MonoTime origin_ = now_;
+  recording::WallTime wall_;
+};
