@@ -35,6 +35,7 @@
 #include "monitor/frmPlot.h"
 #include "recording/Clock.h"
 #include "shell/frmBasic.h"
+#include "support/ManualClock.h"
 
 extern char** environ;
 
@@ -307,17 +308,6 @@ void BM_MonitorWindowRepaint(benchmark::State& state) {
 // Manual time: this thread's processor time.
 BENCHMARK(BM_MonitorWindowRepaint)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
-class BenchClock : public recording::Clock {
- public:
-  recording::MonoTime Now() const override { return now; }
-  recording::WallTime WallNow() const override {
-    return recording::WallTime(std::chrono::hours(24 * 19845)) +
-           std::chrono::duration_cast<recording::WallTime::duration>(now - recording::MonoTime{});
-  }
-  void SleepUntil(recording::MonoTime deadline) override { now = std::max(now, deadline); }
-  recording::MonoTime now = recording::MonoTime{} + std::chrono::hours(1);
-};
-
 long RssKb() {
   std::ifstream statm("/proc/self/statm");
   long pages = 0, resident = 0;
@@ -331,7 +321,7 @@ long RssKb() {
 // every simulated ten seconds.
 void BM_OneHourScanAt50msMemory(benchmark::State& state) {
   for (auto _ : state) {
-    BenchClock clock;  // outlives the session that reads it
+    ManualClock clock;  // outlives the session that reads it
     Session s;
     s.window->Registers().SetClock(clock);
     frmUSB::Get().SetClock(clock);
@@ -341,7 +331,7 @@ void BM_OneHourScanAt50msMemory(benchmark::State& state) {
     RegisterAccess& access = s.window->Registers();
     int16_t value = 0;
     for (int tick = 1; tick <= 72000; ++tick) {
-      clock.now += std::chrono::milliseconds(50);
+      clock.Advance(std::chrono::milliseconds(50));
       if (tick % 200 == 0) {
         s.window->Timer1_Timer();
         m.Plot()->Refresh();

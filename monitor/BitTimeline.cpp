@@ -8,8 +8,8 @@ namespace monitor {
 
 namespace {
 
-constexpr uint8_t kStatus = 0x13;
-constexpr uint8_t kControl = 0x12;
+using RegisterTable::kControl;
+using RegisterTable::kStatus;
 
 bool Named(std::string_view name) { return !name.empty() && name != "RSVD"; }
 

@@ -45,7 +45,7 @@ QString ElapsedText(std::chrono::steady_clock::duration d) {
 
 Monitor::Options Monitor::OptionsFromCommandLine() {
   Options o;
-  if (CommandLine::IsRk5191(CommandLine::ArgumentString())) o.variant = recording::Variant::kRk5191;
+  if (CommandLine::IsRk5191(CommandLine::ArgumentString())) o.variant = recording::Variant::rk5191;
   return o;
 }
 
@@ -141,7 +141,6 @@ bool Monitor::StartRecording(const QString& path) {
     MsgBox(message);
     return false;
   }
-  if (!r->Active()) return false;  // writing the header failed; the recorder said so
   // A failure is noticed inside a register access (possibly a scan tick): the message waits
   // until that is over.
   const recording::Recorder* which = r.get();

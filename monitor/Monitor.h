@@ -41,7 +41,7 @@ class Monitor : public QObject {
   Q_OBJECT
  public:
   struct Options {
-    recording::Variant variant = recording::Variant::kRk5190;
+    recording::Variant variant = recording::Variant::rk5190;
     // How often the recording label changes (and the file is checked) while recording.
     int labelMs = 250;
   };

@@ -16,6 +16,7 @@
 
 #include "recording/Clock.h"
 #include "recording/Observation.h"
+#include "registers/RegisterTable.h"
 
 namespace monitor {
 
@@ -52,7 +53,9 @@ class SampleHistory final : public recording::RegisterObserver {
   // Per register: 109 minutes of a 50 ms scan (at least the last hour at that period).
   static constexpr std::size_t kCapacity = std::size_t{1} << 17;
   // The main window's registers, in the scan's order.
-  static constexpr std::array<uint8_t, 5> kRegisters = {0x13, 0x12, 0x15, 0x3F, 0x14};
+  static constexpr std::array<uint8_t, 5> kRegisters = {
+      RegisterTable::kStatus, RegisterTable::kControl, RegisterTable::kChargeVoltage,
+      RegisterTable::kInputCurrent, RegisterTable::kChargeCurrent};
 
   explicit SampleHistory(const recording::Clock& clock, std::size_t capacity = kCapacity);
 

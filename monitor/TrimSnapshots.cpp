@@ -20,8 +20,8 @@ const QStringList kFilters = {QStringLiteral("Snapshot (*.ini)"), QStringLiteral
 // Reads the chip as Read All does and shows the values in the rows.
 recording::Snapshot ReadChip(frmTrim& window, RegisterAccess& access) {
   const recording::Variant variant = CommandLine::IsRk5191(CommandLine::ArgumentString())
-                                         ? recording::Variant::kRk5191
-                                         : recording::Variant::kRk5190;
+                                         ? recording::Variant::rk5191
+                                         : recording::Variant::rk5190;
   recording::Snapshot s =
       recording::ReadSnapshot(access, modGlobals::DeviceAddress, "", variant, access.Clock());
   for (int i = 0; i < frmTrim::kRows; ++i) {

@@ -100,9 +100,9 @@ void frmPlot::BuildControls() {
   chart_->addAxis(axisVoltage_, Qt::AlignLeft);
   chart_->addAxis(axisCurrent_, Qt::AlignRight);
   lines_ = {
-      {0x15, QStringLiteral("Charging voltage (mV)"), QColor(0xC0, 0x20, 0x20), axisVoltage_, {}},
-      {0x14, QStringLiteral("Charge current (mA)"), QColor(0x20, 0x50, 0xD0), axisCurrent_, {}},
-      {0x3F, QStringLiteral("Input current (mA)"), QColor(0x20, 0x90, 0x30), axisCurrent_, {}},
+      {RegisterTable::kChargeVoltage, QStringLiteral("Charging voltage (mV)"), QColor(0xC0, 0x20, 0x20), axisVoltage_, {}},
+      {RegisterTable::kChargeCurrent, QStringLiteral("Charge current (mA)"), QColor(0x20, 0x50, 0xD0), axisCurrent_, {}},
+      {RegisterTable::kInputCurrent, QStringLiteral("Input current (mA)"), QColor(0x20, 0x90, 0x30), axisCurrent_, {}},
   };
   for (Line& line : lines_) Piece(line, 0);  // the legend entries, even before any sample
 
@@ -294,8 +294,10 @@ void frmPlot::Refresh() {
   FitAxis(axisCurrent_, lo[1], hi[1], 17000);
 
   timeline_->SetColumns(static_cast<int>(area.left()),
-                        BitColumns(history_.Series(0x13), t0, t1, columns, history_.NewestUs()),
-                        BitColumns(history_.Series(0x12), t0, t1, columns, history_.NewestUs()));
+                        BitColumns(history_.Series(RegisterTable::kStatus), t0, t1, columns,
+                                   history_.NewestUs()),
+                        BitColumns(history_.Series(RegisterTable::kControl), t0, t1, columns,
+                                   history_.NewestUs()));
   ++refreshes_;
 }
 

@@ -2,8 +2,8 @@
 # Takes the README's pictures from the real korvo program on the simulated board under Xvfb.
 #   scripts/screenshot.sh [KORVO]          docs/screenshot.png: the main window after Read All
 #   scripts/screenshot.sh --plot [KORVO]   docs/plot.png: the plot window after a recorded
-#                                          scenario in which the AC adapter is pulled at 4 s
-#                                          and put back at 9 s (about 14 s of scanning)
+#                                          run of docs/scenario-ac-pull.txt, in which the AC
+#                                          adapter is pulled at 5 s and put back at 10 s
 # KORVO defaults to build/gui/korvo.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -23,17 +23,13 @@ if [ "$mode" = plot ]; then
   # A copy, so the settings file beside it (with the scenario) is read.
   cp "$korvo" "$work/korvo"
   korvo="$work/korvo"
+  cp "$here/docs/scenario-ac-pull.txt" "$work/scenario.txt"
   cat > "$work/korvo.ini" <<'INI'
 [Simulator]
 Scenario=scenario.txt
 INI
-  cat > "$work/scenario.txt" <<'SCENARIO'
-# the AC adapter is pulled and put back
-4 AcPresent=0
-9 AcPresent=1
-SCENARIO
   title="rk5190 Korvo Plot"
-  settle=14
+  settle=13
   env=(KORVO_AUTORUN=plot "KORVO_RECORD=$work/scenario.csv")
 else
   out="$here/docs/screenshot.png"

@@ -13,6 +13,7 @@
 #include "monitor/FileDialogs.h"
 #include "monitor/Monitor.h"
 #include "recording/Clock.h"
+#include "support/ManualClock.h"
 #include "support/gui/MainWindowFixture.h"
 
 // Answers every file dialog with `answer` (nullopt: cancelled) and keeps what was asked.
@@ -24,20 +25,6 @@ class FakeFileDialogs : public monitor::FileDialogs {
   }
   std::optional<QString> answer;
   std::vector<monitor::FileRequest> asked;
-};
-
-class SteppedClock : public recording::Clock {
- public:
-  recording::MonoTime Now() const override { return now; }
-  recording::WallTime WallNow() const override {
-    return recording::WallTime(std::chrono::hours(24 * 19845)) +
-           std::chrono::duration_cast<recording::WallTime::duration>(now - recording::MonoTime{});
-  }
-  void SleepUntil(recording::MonoTime deadline) override { now = std::max(now, deadline); }
-  void Advance(double seconds) {
-    now += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds));
-  }
-  recording::MonoTime now = recording::MonoTime{} + std::chrono::hours(1);
 };
 
 class MonitorFixture : public MainWindowFixture {

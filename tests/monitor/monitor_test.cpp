@@ -65,13 +65,13 @@ TEST_F(MonitorTest, RecordAsksForADatedCsvInTheDocumentsFolderAndOffersVcd) {
 }
 
 TEST_F(MonitorTest, RecordingShowsStopAndALabelOfElapsedTimeAndSamples) {
-  SteppedClock clock;
+  ManualClock clock;
   LoadMonitored("", "", &clock);
   StartRecordingTo(TempPath("run.csv"));
   ASSERT_TRUE(monitor->Recording());
   EXPECT_EQ(Caption("cmdRecord"), "Stop");
   Click("cmdReadAll");
-  clock.Advance(3725);
+  clock.Advance(std::chrono::seconds(3725));
   monitor->UpdateRecordingLabel();
   EXPECT_EQ(Child<QLabel>("lblRecording")->text(), "1:02:05, 5 samples");
   Click("cmdRecord");
@@ -100,7 +100,7 @@ TEST_F(MonitorTest, AFileThatCannotBeRecordedToIsRefusedWithOneMessage) {
   const std::vector<std::pair<QString, std::string>> cases = {
       {TempPath("run.txt"), "the file name must end in .csv"},
       {TempPath("missing/run.csv"), "Cannot create " + TempPath("missing/run.csv").toStdString()},
-      {full, "Recording to " + full.toStdString() + " stopped: No space left on device."},
+      {full, "Cannot write " + full.toStdString() + ": No space left on device."},
   };
   for (const auto& [path, text] : cases) {
     sink.Clear();

@@ -27,8 +27,9 @@ class PlotTest : public MonitorFixture {
   }
   // Read All at `seconds` after the program started.
   void ReadAllAt(double seconds) {
-    clock.now = recording::MonoTime{} + std::chrono::hours(1) +
-                std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds));
+    clock.Advance(start + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::duration<double>(seconds)) -
+                  clock.Now());
     Click("cmdReadAll");
   }
   std::size_t Lane(const frmPlot* plot, const char* name) {
@@ -46,7 +47,8 @@ class PlotTest : public MonitorFixture {
     return plot->findChild<QChartView*>(QStringLiteral("chartView"))->viewport();
   }
 
-  SteppedClock clock;
+  ManualClock clock;
+  const recording::MonoTime start = clock.Now();  // when the plot's time axis starts
 };
 
 TEST_F(PlotTest, AFailedReadIsAGapInTheLineNotAZero) {

@@ -21,14 +21,14 @@ SampleSeries SeriesOf(const std::vector<Sample>& samples, std::size_t capacity =
 constexpr int64_t kSecond = 1000000;
 
 TEST(SampleHistoryTest, KeepsReadsOfTheFiveMainRegistersOnly) {
-  SteppedClock clock;
+  ManualClock clock;
   monitor::SampleHistory history(clock);
   const std::vector<std::tuple<recording::AccessKind, uint8_t, bool>> accesses = {
       {recording::AccessKind::kRead, 0x15, true},  {recording::AccessKind::kRead, 0x10, false},
       {recording::AccessKind::kWrite, 0x15, false}, {recording::AccessKind::kRead, 0x13, true},
   };
   for (const auto& [kind, address, kept] : accesses) {
-    clock.Advance(0.05);
+    clock.Advance(std::chrono::milliseconds(50));
     const uint64_t before = history.Generation();
     history.OnRegisterAccess({clock.Now(), recording::AccessSource::kScanTick, kind, address, 1, 0, 0x66});
     EXPECT_EQ(history.Generation() - before, kept ? 1u : 0u) << int(address);
