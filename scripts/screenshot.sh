@@ -3,7 +3,8 @@
 #   scripts/screenshot.sh [KORVO]          docs/screenshot.png: the main window after Read All
 #   scripts/screenshot.sh --plot [KORVO]   docs/plot.png: the plot window after a recorded
 #                                          run of docs/scenario-ac-pull.txt, in which the AC
-#                                          adapter is pulled at 5 s and put back at 10 s
+#                                          adapter is pulled at 5 s and put back at 10 s and
+#                                          the charger shuts down hot at 25 s for 2 s
 # KORVO defaults to build/gui/korvo.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -29,7 +30,7 @@ if [ "$mode" = plot ]; then
 Scenario=scenario.txt
 INI
   title="rk5190 Korvo Plot"
-  settle=13
+  settle=30
   env=(KORVO_AUTORUN=plot "KORVO_RECORD=$work/scenario.csv")
 else
   out="$here/docs/screenshot.png"
