@@ -2,6 +2,7 @@
 // at once, so a driver benchmark minus BM_I2cDevKernelCallOnly is what the driver adds: the
 // checks, the address cache, the errno mapping and the buffer handling.
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -13,6 +14,11 @@ namespace {
 // A kernel whose every call succeeds at once.
 class InstantKernel final : public I2cDevKernel {
  public:
+  int Inspect(const std::string&, unsigned& fileType, unsigned& major) override {
+    fileType = S_IFCHR;
+    major = kI2cDevMajor;
+    return 0;
+  }
   int Open(const std::string&) override { return 3; }
   void Close(int) override {}
   int Functionality(int, unsigned long& funcs) override {

@@ -1,5 +1,7 @@
 #include "cli/Korvoctl.h"
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -10,8 +12,8 @@
 #include "drivers/Drivers.h"
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterMap.h"
+#include "registers/RegisterTable.h"
 #include "registers/Spins.h"
-#include "shell/IniFile.h"
 #include "shell/Paths.h"
 #include "shell/Settings.h"
 #include "shell/Utils.h"
@@ -48,6 +50,29 @@ struct UsageError {
 
 std::string Hex4(uint16_t v) { return "0x" + Utils::PadLeftZeros(Utils::Hex(v), 4); }
 std::string Hex2(uint8_t v) { return "0x" + Utils::PadLeftZeros(Utils::Hex(v), 2); }
+
+// A DAC register's value is its quantity in mV or mA.
+std::string WithUnit(uint8_t address, uint16_t v) {
+  const RegisterTable::Register* r = RegisterTable::Find(address);
+  if (r == nullptr || r->dac == nullptr) return Hex4(v);
+  return Hex4(v) + " (" + std::to_string(v) + " " + std::string(r->dac->unit) + ")";
+}
+
+// The spin window's words for a read-back that differs, then what was written and read.
+std::string WriteMismatchText(uint8_t address, uint16_t written, uint16_t readBack) {
+  return Spins::MismatchText(Hex2(address)) + kNewLine + "Written " + WithUnit(address, written) +
+         ", read back " + WithUnit(address, readBack) + ".";
+}
+
+// Whether everything written to out has reached it; when not, says so on err.
+bool Delivered(std::ostream& out, std::ostream& err) {
+  errno = 0;
+  if (out.flush()) return true;
+  const int e = errno;
+  err << "korvoctl: cannot write the output" << (e != 0 ? std::string(": ") + std::strerror(e) : "")
+      << '\n';
+  return false;
+}
 
 int64_t Number(const std::vector<std::string>& args, std::size_t& i, const std::string& what,
                int64_t lo, int64_t hi) {
@@ -121,18 +146,26 @@ class Session {
       : out_(out), recording_(recording) {}
   RegisterAccess& Access() { return access_; }
 
-  bool Read(uint8_t address) {
+  // Prints the register: address, value in hex, value in decimal.
+  std::optional<uint16_t> Read(uint8_t address) {
     int16_t value = 0;
     if (access_.ReadRegister(kRegName, address, value, modGlobals::DeviceAddress) != 0)
-      return false;
+      return std::nullopt;
     const auto u = static_cast<uint16_t>(value);
     out_ << Hex2(address) << ' ' << Hex4(u) << ' ' << u << '\n';
-    return true;
+    return u;
   }
 
+  // With VerifyWrite on, as in the windows, the register is read back and printed; a value
+  // that differs from the one written fails the write.
   bool Write(uint8_t address, uint16_t value) {
-    return access_.WriteRegister(kRegName, address, RegisterAccess::UIntToInt(value),
-                                 modGlobals::DeviceAddress) == 0;
+    if (access_.WriteRegister(kRegName, address, RegisterAccess::UIntToInt(value),
+                              modGlobals::DeviceAddress) != 0)
+      return false;
+    if (!modGlobals::VerifyWrite) return true;
+    const std::optional<uint16_t> back = Read(address);
+    if (back && *back != value) MsgBox(WriteMismatchText(address, value, *back));
+    return back == value;
   }
 
   // Every register is attempted; a failed one shows "----".
@@ -156,7 +189,8 @@ class Session {
   int Spin(const std::string& caption) { return KorvoctlSpin(access_, caption); }
   int Burn() { return KorvoctlBurn(access_); }
 
-  void List() {
+  // False when no adapter is listed.
+  bool List() {
     int32_t count = 0;
     std::string names;
     frmUSB::Get().Control().ListFreeDevices(16, count, names);
@@ -168,6 +202,7 @@ class Session {
       if (comma == std::string::npos) break;
       start = comma + 1;
     }
+    return count > 0;
   }
 
  private:
@@ -206,7 +241,8 @@ std::string KorvoctlUsage() {
        "\n"
        "Operations (run in order on one open adapter):\n"
        "  read ADDR          print register ADDR: address, value in hex, value in decimal\n"
-       "  write ADDR VALUE   write VALUE (0 to 65535) to register ADDR\n"
+       "  write ADDR VALUE   write VALUE (0 to 65535) to register ADDR; with VerifyWrite on,\n"
+       "                     read it back and print it as read does\n"
        "  dump               print all eleven registers: address, value in hex, caption\n"
        "                     (--format csv or json: with the value in decimal and the status)\n"
        "  list               print the names of the free adapters\n";
@@ -232,8 +268,9 @@ std::string KorvoctlUsage() {
        "  0  success\n"
        "  1  usage error (bad command line, unreadable --ini file, unreadable or malformed\n"
        "     snapshot file)\n"
-       "  2  bus failure (no adapter opened, or a register access failed)\n"
-       "     also: a spin that did not go in as stored, a failed EEPROM burn\n"
+       "  2  bus failure (no adapter opened or listed, or a register access failed)\n"
+       "     also: a write read back otherwise, a spin that did not go in as stored,\n"
+       "     a failed EEPROM burn, output that could not be written\n"
        "  3  a confirmation was declined (spin, burn, restore): nothing more was written\n"
        "  4  compare: the registers differ\n"
        "A recording, journal or snapshot file that cannot be written is reported; the run goes\n"
@@ -257,25 +294,29 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   if (o.help) {
     out << KorvoctlUsage();
-    return kExitOk;
+    return Delivered(out, err) ? kExitOk : kExitBus;
   }
 
+  // Read and parsed once for all the keys of the load.
+  std::optional<Settings::Snapshot> settings;
   if (o.ini) {
-    if (!IniFile::Load(*o.ini)) {
+    settings = Settings::Snapshot::Load(*o.ini);
+    if (!settings) {
       err << "korvoctl: cannot read settings file '" << *o.ini << "'\n";
       return kExitUsage;
     }
     Settings::SetFile(*o.ini);
   } else {
     Settings::SetFile(Settings::LookUp(Paths::Join(Paths::ProgramDir(), "korvo.ini")));
+    settings.emplace();
   }
   if (o.version) {
     out << "korvoctl " << VersionText() << "\nSettings file: " << Settings::FileReadText() << '\n';
-    return kExitOk;
+    return Delivered(out, err) ? kExitOk : kExitBus;
   }
   Settings::ResetToDefaults();
-  Settings::LoadColors();
-  Settings::LoadCommSettings();
+  Settings::LoadColors(*settings);
+  Settings::LoadCommSettings(*settings);
   if (o.i2c) modGlobals::I2CMode = *o.i2c;
   if (o.address) modGlobals::DeviceAddress = *o.address;
   if (o.retries) modGlobals::ReadRetryCount = *o.retries;
@@ -305,15 +346,20 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
       bool ok = true;
       int step = kExitOk;
       switch (op.kind) {
-        case Operation::Kind::Read: ok = session.Read(op.address); break;
+        case Operation::Kind::Read: ok = session.Read(op.address).has_value(); break;
         case Operation::Kind::Write: ok = session.Write(op.address, op.value); break;
         case Operation::Kind::Dump: ok = session.Dump(); break;
-        case Operation::Kind::List: session.List(); break;
+        case Operation::Kind::List: ok = session.List(); break;
         case Operation::Kind::Spin: step = session.Spin(op.caption); break;
         case Operation::Kind::Burn: step = session.Burn(); break;
         case Operation::Kind::Recording:
           step = o.recording.Run(op.index, session.Access(), out, err);
           break;
+      }
+      // Output that is lost ends the run: nothing more is done unseen.
+      if (!Delivered(out, err)) {
+        rc = kExitBus;
+        break;
       }
       if (step == kExitDiffer) {
         differ = true;  // not a failure: the run goes on

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 
 #include "views/BitBoxes.h"
@@ -33,6 +34,14 @@ frmLegend::frmLegend(QWidget* owner) : QWidget(owner, owner ? Qt::Dialog : Qt::W
   g->addWidget(check2, 5, 0, Qt::AlignCenter);
   g->addWidget(new QLabel(QStringLiteral("=  Not Selected"), this), 5, 1);
   setFixedSize(sizeHint());
+}
+
+void frmLegend::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(e);
 }
 
 int32_t frmLegend::BitHiColor() const { return BackgroundOf(swatches_[1]); }

@@ -23,6 +23,10 @@ class frmLegend : public QWidget {
 
   QLabel* Label3(int i) const { return swatches_[i]; }
 
+ protected:
+  // Escape closes it, as it would a dialog.
+  void keyPressEvent(QKeyEvent* e) override;
+
  private:
   std::array<QLabel*, 3> swatches_{};
 };

@@ -127,6 +127,9 @@ frmSplash::frmSplash(QWidget* owner)
 
   auto* root = new QVBoxLayout(this);
   root->setContentsMargins(6, 6, 6, 6);
+  // The window is always exactly as large as what it shows, the buttons included when visible,
+  // on every platform and scale.
+  root->setSizeConstraint(QLayout::SetFixedSize);
   root->addWidget(Frame1_);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);

@@ -7,6 +7,7 @@
 #include "drivers/i2cdev/I2cDevDriver.h"
 #include "drivers/sim/SimDriver.h"
 #include "shell/Settings.h"
+#include "shell/Text.h"
 
 namespace {
 
@@ -18,6 +19,13 @@ constexpr std::array<DriverInfo, 2> kDrivers{{
 }};
 
 constexpr std::string_view kDefaultDriver = "i2cdev";
+
+// Other names users type for a driver: the kernel module is i2c-dev.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 1> kAliases{{
+    {"i2c-dev", "i2cdev"},
+}};
+
+std::string Hex2(int v) { return "0x" + Text::Hex(static_cast<uint32_t>(v & 0xFF), 2); }
 
 // What the link hosts when no known driver is chosen: no adapter is ever listed.
 class AbsentControl final : public Zentio {
@@ -85,22 +93,30 @@ class AbsentControl final : public Zentio {
 std::span<const DriverInfo> AllDrivers() { return kDrivers; }
 
 const DriverInfo* FindDriver(std::string_view name) {
+  for (const auto& [alias, driver] : kAliases)
+    if (Text::EqualsNoCase(name, alias)) name = driver;
   for (const auto& d : kDrivers)
-    if (d.name == name) return &d;
+    if (Text::EqualsNoCase(d.name, name)) return &d;
   return nullptr;
 }
 
-std::string SelectedDriverName() {
+std::string SelectedDriverName(const Settings::Snapshot& settings) {
   if (const char* env = std::getenv("KORVO_ADAPTER"); env != nullptr && *env != '\0') return env;
-  std::string fromFile = Settings::GetString("Adapter", "Driver", "");
+  std::string fromFile = settings.GetString("Adapter", "Driver", "");
   if (!fromFile.empty()) return fromFile;
   return std::string(kDefaultDriver);
 }
 
+std::string SelectedDriverName() {
+  if (const char* env = std::getenv("KORVO_ADAPTER"); env != nullptr && *env != '\0') return env;
+  return SelectedDriverName(Settings::Snapshot());
+}
+
 std::unique_ptr<Zentio> CreateSelectedControl() {
-  const DriverInfo* d = FindDriver(SelectedDriverName());
+  const Settings::Snapshot settings;
+  const DriverInfo* d = FindDriver(SelectedDriverName(settings));
   if (d == nullptr) return CreateAbsentControl();
-  return d->create();
+  return d->create(settings);
 }
 
 std::unique_ptr<Zentio> CreateAbsentControl() { return std::make_unique<AbsentControl>(); }
@@ -113,4 +129,12 @@ std::string SelectedDriverDiagnostics() {
     return "Unknown adapter driver '" + SelectedDriverName() + "' (known: " + known + ").\n";
   }
   return d->diagnostics != nullptr ? d->diagnostics() : std::string();
+}
+
+std::string NoAnswerNote(int target) {
+  std::string note = "no answer at 8-bit " + Hex2(target) + " (7-bit " + Hex2(target >> 1) + ")";
+  // The same number read as i2cdetect's 7-bit form, when it can be one.
+  if (target >= 0 && target <= 0x7F)
+    note += "; i2cdetect's " + Hex2(target) + " is Korvo's " + Hex2(target << 1);
+  return note;
 }

@@ -7,24 +7,32 @@
 #include <string_view>
 
 #include "adapter/Zentio.h"
+#include "shell/Settings.h"
 
 struct DriverInfo {
   std::string_view name;         // the value of [Adapter] Driver / KORVO_ADAPTER
   std::string_view description;  // one line for --help and the About text
   bool simulated;                // true for a backend that needs no hardware
-  std::unique_ptr<Zentio> (*create)();
+  // A control whose options come from the settings file as read once for the link.
+  std::unique_ptr<Zentio> (*create)(const Settings::Snapshot& settings);
   // Why the backend found or opened no adapter, one note per line; may be null.
   std::string (*diagnostics)();
 };
 
 std::span<const DriverInfo> AllDrivers();
+// The driver of that name, ignoring case; "i2c-dev" is another name of "i2cdev".
 const DriverInfo* FindDriver(std::string_view name);
 
 // KORVO_ADAPTER when set, else [Adapter] Driver from the settings file, else the default.
+std::string SelectedDriverName(const Settings::Snapshot& settings);
 std::string SelectedDriverName();
 // A control of the selected driver; when the name is unknown or none is chosen, a control that
-// lists no adapter and fails every transaction with VB_NO_USB.
+// lists no adapter and fails every transaction with VB_NO_USB. The settings file is read once.
 std::unique_ptr<Zentio> CreateSelectedControl();
 std::unique_ptr<Zentio> CreateAbsentControl();
 // The selected driver's notes on why no adapter was found or opened; empty when it has none.
 std::string SelectedDriverDiagnostics();
+
+// The note after a transfer that nobody acknowledged at target (8-bit form, as Korvo takes
+// it): the address in both forms, since i2c-tools and i2cdetect show the 7-bit one.
+std::string NoAnswerNote(int target);

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -99,8 +100,11 @@ const std::array<frmTrim::RowDesign, frmTrim::kRows>& frmTrim::Rows() { return k
 
 bool frmTrim::TrimButtonWanted() { return Settings::GetInt("Settings", "ShowTrimRegisters", 0) != 0; }
 
-frmTrim* frmTrim::Open(RegisterAccess& access) {
-  if (!g_instance) g_instance = new frmTrim(access);
+frmTrim* frmTrim::Open(RegisterAccess& access, const QWidget* beside) {
+  if (!g_instance) {
+    g_instance = new frmTrim(access);
+    g_instance->PlaceBeside(beside);
+  }
   g_instance->show();
   g_instance->raise();
   g_instance->activateWindow();
@@ -228,13 +232,7 @@ void frmTrim::BuildControls() {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(scroll_);
 
-  // As large as the design, within the screen.
-  QSize want = contentSize + QSize(2, 2);
-  if (const QScreen* screen = QApplication::primaryScreen()) {
-    const QSize avail = screen->availableGeometry().size() - QSize(40, 80);
-    want = want.boundedTo(avail);
-  }
-  resize(want);
+  PlaceBeside(nullptr);
 
   for (int i = 0; i < kRows; ++i) {
     connect(rows_[i].read, &QPushButton::clicked, this, [this, i] { cmdRead_Click(i); });
@@ -252,6 +250,54 @@ void frmTrim::BuildControls() {
   place(cmdCompare, kFrameLeft + kRightLeft + 1980, 60, 1500, 420);
   connect(cmdSaveSnapshot, &QPushButton::clicked, this, [this] { monitor::SaveSnapshot(*this, access_); });
   connect(cmdCompare, &QPushButton::clicked, this, [this] { monitor::CompareWithSnapshot(*this, access_); });
+}
+
+frmTrim::Placement frmTrim::InitialPlacement(const QRect& available, const QRect& mainFrame,
+                                             const QSize& content, const QMargins& frameMargins,
+                                             int scrollBarExtent) {
+  const QSize frame(frameMargins.left() + frameMargins.right(),
+                    frameMargins.top() + frameMargins.bottom());
+  const QSize fit =
+      QSize(kFitScreen.width(), kFitScreen.height() - kPanelAllowance).boundedTo(available.size()) -
+      frame;
+  QSize client = content.boundedTo(fit);
+  // A window that has to scroll one way needs the other way's room for the scroll bar.
+  if (client.height() < content.height())
+    client.setWidth(std::min(content.width() + scrollBarExtent, fit.width()));
+  if (client.width() < content.width())
+    client.setHeight(std::min(content.height() + scrollBarExtent, fit.height()));
+  const QSize outer = client + frame;
+
+  int x = available.right() - outer.width() + 1;  // no room beside: against the right edge
+  if (mainFrame.right() + outer.width() <= available.right()) {
+    x = mainFrame.right() + 1;
+  } else if (mainFrame.left() - outer.width() >= available.left()) {
+    x = mainFrame.left() - outer.width();
+  }
+  x = std::max(x, available.left());
+  int y = mainFrame.isValid() ? mainFrame.top() : available.top();
+  y = std::max(std::min(y, available.bottom() - outer.height() + 1), available.top());
+  return {QRect(QPoint(x, y), outer), client};
+}
+
+void frmTrim::PlaceBeside(const QWidget* main) {
+  const QScreen* screen = main ? main->screen() : QApplication::primaryScreen();
+  if (!screen) return;
+  const QSize content = scroll_->widget()->size();
+  QRect mainFrame;
+  // Without a frame yet, this window's will be like the main window's.
+  QMargins margins;
+  if (main) {
+    mainFrame = main->frameGeometry();
+    const QRect inner = main->geometry();
+    margins = QMargins(inner.left() - mainFrame.left(), inner.top() - mainFrame.top(),
+                       mainFrame.right() - inner.right(), mainFrame.bottom() - inner.bottom());
+  }
+  const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  const Placement p =
+      InitialPlacement(screen->availableGeometry(), mainFrame, content, margins, scrollBar);
+  resize(p.client);
+  if (main) move(p.frame.topLeft());
 }
 
 void frmTrim::Form_Load() {

@@ -63,8 +63,11 @@ std::string BadValueText(std::string_view section, std::string_view key, std::st
 SpinReport SpinProgrammer::ApplySpin(std::string_view caption) {
   const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kSpin);
   const std::string section = SectionName(caption);
-  return ApplyPreset(section, [&section](std::string_view key) {
-    return Settings::GetString(section, key, "");
+  // The preset as the file holds it when its first key is wanted, read and parsed once.
+  std::optional<Settings::Snapshot> settings;
+  return ApplyPreset(section, [&section, &settings](std::string_view key) {
+    if (!settings) settings.emplace();
+    return settings->GetString(section, key, "");
   });
 }
 

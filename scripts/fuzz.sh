@@ -8,7 +8,7 @@ BUILD="$ROOT/build/fuzz"
 TARGETS=(fuzz_ini fuzz_utils)
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DKORVO_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_WERROR=ON >/dev/null
 ninja -C "$BUILD" -j2 "${TARGETS[@]}"
 
 for t in "${TARGETS[@]}"; do

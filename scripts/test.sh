@@ -2,17 +2,25 @@
 # Installs what is missing, builds everything and runs the whole test suite.
 #   scripts/test.sh              release build in build/release
 #   scripts/test.sh --sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build in build/asan
+#   scripts/test.sh --clang      release build with clang in build/clang
+# Warnings are errors here (KORVO_WERROR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 dir=build/release
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-if [ "${1:-}" = "--sanitize" ]; then
-  dir=build/asan
-  flags=(-DCMAKE_BUILD_TYPE=Debug -DKORVO_SANITIZE=ON -DKORVO_BENCH=OFF)
-fi
-cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
+case "${1:-}" in
+  --sanitize)
+    dir=build/asan
+    flags=(-DCMAKE_BUILD_TYPE=Debug -DKORVO_SANITIZE=ON -DKORVO_BENCH=OFF)
+    ;;
+  --clang)
+    dir=build/clang
+    flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++)
+    ;;
+esac
+cmake -S . -B "$dir" -G Ninja -DKORVO_WERROR=ON "${flags[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

@@ -17,8 +17,8 @@ void GuiMessageSink::ShowMessage(const std::string& text) {
   box.exec();
 }
 
-void InstallQtEventPump() {
-  Utils::SetEventPump([](std::chrono::steady_clock::time_point deadline) {
+Utils::EventPump QtEventPump() {
+  return [](std::chrono::steady_clock::time_point deadline) {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     const auto now = std::chrono::steady_clock::now();
     if (deadline <= now) return;
@@ -29,5 +29,7 @@ void InstallQtEventPump() {
     wake.setTimerType(Qt::PreciseTimer);
     wake.start(static_cast<int>(remaining.count()));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  });
+  };
 }
+
+void InstallQtEventPump() { Utils::SetEventPump(QtEventPump()); }

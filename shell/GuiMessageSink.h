@@ -4,12 +4,15 @@
 #pragma once
 
 #include "shell/Messages.h"
+#include "shell/Utils.h"
 
 class GuiMessageSink : public MessageSink {
  public:
   void ShowMessage(const std::string& text) override;
 };
 
-// Installs a pump that processes pending events and then sleeps in the event loop until the
-// next event or the deadline, whichever comes first.
+// A pump that processes pending events and then sleeps in the event loop until the next event
+// or the deadline, whichever comes first.
+Utils::EventPump QtEventPump();
+// Installs QtEventPump() for WaitSeconds.
 void InstallQtEventPump();

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <limits>
 
 namespace {
 
@@ -20,12 +19,11 @@ std::string_view Trim(std::string_view s) {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
+// name in lower case, in scratch (whose buffer is reused from call to call).
+const std::string& Folded(std::string_view name, std::string& scratch) {
+  scratch.assign(name);
+  for (char& c : scratch) c = Lower(c);
+  return scratch;
 }
 
 }  // namespace
@@ -35,12 +33,13 @@ IniFile IniFile::Parse(std::string_view text) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
 
   Section* current = nullptr;  // lines before the first section header belong to none
-  bool current_is_duplicate = false;
+  std::string folded;          // scratch for lower-case names
   size_t pos = 0;
   while (pos < text.size()) {
-    // A line ends at LF, CR LF or a lone CR.
-    size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = text.size();
+    // A line ends at LF, CR LF or a lone CR. (A plain loop: find_first_of searches its set
+    // once per character.)
+    size_t end = pos;
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
     std::string_view line = Trim(text.substr(pos, end - pos));
     pos = end;
     if (pos < text.size() && text[pos] == '\r') ++pos;
@@ -52,9 +51,9 @@ IniFile IniFile::Parse(std::string_view text) {
       std::string_view name =
           Trim(close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1));
       // A repeated section adds nothing: lookups only ever see the first one.
-      current_is_duplicate = ini.Find(name) != nullptr;
-      if (!current_is_duplicate) {
-        ini.sections_.push_back(Section{std::string(name), {}});
+      const auto [it, added] = ini.sectionIndex_.try_emplace(Folded(name, folded), ini.sections_.size());
+      if (added) {
+        ini.sections_.push_back(Section{std::string(name), {}, {}});
         current = &ini.sections_.back();
       } else {
         current = nullptr;
@@ -66,14 +65,8 @@ IniFile IniFile::Parse(std::string_view text) {
     if (eq == std::string_view::npos) continue;
     std::string_view key = Trim(line.substr(0, eq));
     if (key.empty()) continue;
-    bool seen = false;
-    for (const Entry& e : current->entries) {
-      if (SameName(e.key, key)) {
-        seen = true;
-        break;
-      }
-    }
-    if (seen) continue;
+    // The first occurrence of a key wins.
+    if (!current->keys.try_emplace(Folded(key, folded), current->entries.size()).second) continue;
     std::string_view value = Trim(line.substr(eq + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
@@ -110,11 +103,9 @@ std::optional<IniFile> IniFile::Load(const std::string& path) {
 }
 
 const IniFile::Section* IniFile::Find(std::string_view section) const {
-  section = Trim(section);
-  for (const Section& s : sections_) {
-    if (SameName(s.name, section)) return &s;
-  }
-  return nullptr;
+  std::string folded;
+  const auto it = sectionIndex_.find(Folded(Trim(section), folded));
+  return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
 bool IniFile::HasSection(std::string_view section) const { return Find(section) != nullptr; }
@@ -122,11 +113,10 @@ bool IniFile::HasSection(std::string_view section) const { return Find(section) 
 std::optional<std::string> IniFile::Value(std::string_view section, std::string_view key) const {
   const Section* s = Find(section);
   if (s == nullptr) return std::nullopt;
-  key = Trim(key);
-  for (const Entry& e : s->entries) {
-    if (SameName(e.key, key)) return e.value;
-  }
-  return std::nullopt;
+  std::string folded;
+  const auto it = s->keys.find(Folded(Trim(key), folded));
+  if (it == s->keys.end()) return std::nullopt;
+  return s->entries[it->second].value;
 }
 
 std::vector<std::string> IniFile::Sections() const {
@@ -152,36 +142,26 @@ int32_t IniIntFromText(std::string_view value) {
     negative = value.front() == '-';
     value.remove_prefix(1);
   }
-  // Saturate while reading so that any number of digits stays in range.
-  constexpr int64_t kLimit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
-  int64_t magnitude = 0;
+  // Modulo 2^32 throughout, as the platform's reader: unsigned arithmetic wraps by definition.
+  uint32_t magnitude = 0;
   for (char c : value) {
     if (c < '0' || c > '9') break;
-    magnitude = magnitude * 10 + (c - '0');
-    if (magnitude > kLimit) magnitude = kLimit;
+    magnitude = magnitude * 10u + static_cast<uint32_t>(c - '0');
   }
-  int64_t v = negative ? -magnitude : magnitude;
-  if (v > std::numeric_limits<int32_t>::max()) v = std::numeric_limits<int32_t>::max();
-  if (v < std::numeric_limits<int32_t>::min()) v = std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(v);
+  const uint32_t bits = negative ? 0u - magnitude : magnitude;
+  return static_cast<int32_t>(bits);  // two's complement (C++20)
 }
 
-int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int32_t def,
-                             const std::string& path) {
-  std::optional<IniFile> ini = IniFile::Load(path);
-  if (!ini) return def;
-  std::optional<std::string> value = ini->Value(section, key);
-  if (!value) return def;
-  return IniIntFromText(*value);
+int32_t IniFile::Int(std::string_view section, std::string_view key, int32_t def) const {
+  std::optional<std::string> value = Value(section, key);
+  return value ? IniIntFromText(*value) : def;
 }
 
-std::string GetPrivateProfileString(std::string_view section, std::string_view key,
-                                    const std::string& def, const std::string& path) {
+std::string IniFile::String(std::string_view section, std::string_view key,
+                            const std::string& def) const {
   constexpr size_t kMaxChars = 255;  // a 256-character buffer with its terminating NUL
   std::string result = def;
-  if (std::optional<IniFile> ini = IniFile::Load(path)) {
-    if (std::optional<std::string> value = ini->Value(section, key)) result = std::move(*value);
-  }
+  if (std::optional<std::string> value = Value(section, key)) result = std::move(*value);
   // The caller's buffer ends at the first NUL, as a C string would.
   const size_t nul = result.find('\0');
   if (nul != std::string::npos) result.erase(nul);
@@ -196,4 +176,15 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
     result.erase(cut);
   }
   return result;
+}
+
+int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int32_t def,
+                             const std::string& path) {
+  std::optional<IniFile> ini = IniFile::Load(path);
+  return ini ? ini->Int(section, key, def) : def;
+}
+
+std::string GetPrivateProfileString(std::string_view section, std::string_view key,
+                                    const std::string& def, const std::string& path) {
+  return IniFile::Load(path).value_or(IniFile()).String(section, key, def);
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class IniFile {
@@ -28,22 +29,31 @@ class IniFile {
   // Keys of a section in file order (first occurrences only).
   std::vector<std::string> Keys(std::string_view section) const;
 
+  // GetPrivateProfileInt and GetPrivateProfileString (below) on this file.
+  int32_t Int(std::string_view section, std::string_view key, int32_t def) const;
+  std::string String(std::string_view section, std::string_view key, const std::string& def) const;
+
  private:
   struct Entry {
     std::string key;
     std::string value;
   };
+  // Names are looked up by their lower-case form, so that a file with many keys parses in
+  // linear time.
+  using Index = std::unordered_map<std::string, std::size_t>;
   struct Section {
     std::string name;
     std::vector<Entry> entries;
+    Index keys;  // lower-case key -> entries index
   };
   const Section* Find(std::string_view section) const;
   std::vector<Section> sections_;
+  Index sectionIndex_;  // lower-case name -> sections_ index
 };
 
 // GetPrivateProfileInt: optional sign and the leading decimal digits of the value (0 when it has
-// none, the empty value included), clamped to the 32-bit range; def when the file, the section
-// or the key is absent.
+// none, the empty value included), wrapped modulo 2^32 into the 32-bit range as the platform's
+// reader does (4294967297 reads as 1); def when the file, the section or the key is absent.
 int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int32_t def,
                              const std::string& path);
 int32_t IniIntFromText(std::string_view value);

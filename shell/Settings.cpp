@@ -46,6 +46,24 @@ std::string FileReadText() {
 // An empty path goes back to the lookup: beside the executable, then the XDG directories.
 void SetFile(std::string path) { ChosenFile() = std::move(path); }
 
+Snapshot::Snapshot() : Snapshot(Load(File()).value_or(Snapshot(nullptr))) {}
+
+std::optional<Snapshot> Snapshot::Load(const std::string& path) {
+  std::optional<IniFile> ini = IniFile::Load(path);
+  if (!ini) return std::nullopt;
+  return Snapshot(std::make_shared<const IniFile>(std::move(*ini)));
+}
+
+int32_t Snapshot::GetInt(std::string_view section, std::string_view key, int32_t def) const {
+  return ini_ ? ini_->Int(section, key, def) : def;
+}
+
+std::string Snapshot::GetString(std::string_view section, std::string_view key,
+                                const std::string& def) const {
+  static const IniFile kNoFile;
+  return (ini_ ? *ini_ : kNoFile).String(section, key, def);
+}
+
 int32_t GetInt(std::string_view section, std::string_view key, int32_t def) {
   return GetPrivateProfileInt(section, key, def, File());
 }
@@ -60,20 +78,24 @@ int16_t ClampToInt16(int32_t v) {
   return static_cast<int16_t>(v);
 }
 
-void LoadColors() {
-  modGlobals::BitHi = GetInt("Colors", "BitHi", kDefaultBitHi);
-  modGlobals::BitLo = GetInt("Colors", "BitLo", kDefaultBitLo);
-  modGlobals::BitUnknown = GetInt("Colors", "BitUnknown", kDefaultBitUnknown);
+void LoadColors(const Snapshot& file) {
+  modGlobals::BitHi = file.GetInt("Colors", "BitHi", kDefaultBitHi);
+  modGlobals::BitLo = file.GetInt("Colors", "BitLo", kDefaultBitLo);
+  modGlobals::BitUnknown = file.GetInt("Colors", "BitUnknown", kDefaultBitUnknown);
 }
 
-void LoadCommSettings() {
-  modGlobals::DeviceAddress = ClampToInt16(GetInt("Target", "Address", kDefaultAddress));
-  modGlobals::I2CMode = GetInt("Settings", "CommMode", 1) == 0;
+void LoadColors() { LoadColors(Snapshot()); }
+
+void LoadCommSettings(const Snapshot& file) {
+  modGlobals::DeviceAddress = ClampToInt16(file.GetInt("Target", "Address", kDefaultAddress));
+  modGlobals::I2CMode = file.GetInt("Settings", "CommMode", 1) == 0;
   modGlobals::VerifyWrite = false;
-  if (GetInt("Settings", "VerifyWrite", 1) != 0) modGlobals::VerifyWrite = true;
-  modGlobals::ReadRetryCount = ClampToInt16(GetInt("Settings", "ReadRetryCount", 0));
+  if (file.GetInt("Settings", "VerifyWrite", 1) != 0) modGlobals::VerifyWrite = true;
+  modGlobals::ReadRetryCount = ClampToInt16(file.GetInt("Settings", "ReadRetryCount", 0));
   if (modGlobals::ReadRetryCount < 0) modGlobals::ReadRetryCount = 0;
 }
+
+void LoadCommSettings() { LoadCommSettings(Snapshot()); }
 
 void ResetToDefaults() {
   modGlobals::BitHi = kDefaultBitHi;

@@ -3,8 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+class IniFile;
 
 namespace modGlobals {
 extern int32_t BitHi;
@@ -33,14 +37,34 @@ std::string LookUp(const std::string& beside);
 // What About and korvoctl --version name: File() when it can be read, else "none: defaults".
 std::string FileReadText();
 
-// Reads from the settings file (re-read on every call, as the private-profile functions do).
+// The settings file read and parsed once, for a load that reads several keys: the keys read
+// with the private-profile rules, as GetInt and GetString below. A file that is absent or
+// cannot be read holds no keys.
+class Snapshot {
+ public:
+  Snapshot();  // File() as it is now
+  // nullopt when path cannot be read.
+  static std::optional<Snapshot> Load(const std::string& path);
+
+  int32_t GetInt(std::string_view section, std::string_view key, int32_t def) const;
+  std::string GetString(std::string_view section, std::string_view key,
+                        const std::string& def = "") const;
+
+ private:
+  explicit Snapshot(std::shared_ptr<const IniFile> ini) : ini_(std::move(ini)) {}
+  std::shared_ptr<const IniFile> ini_;  // null: no file
+};
+
+// One key from the settings file as it is now (read and parsed for this key alone).
 int32_t GetInt(std::string_view section, std::string_view key, int32_t def);
 std::string GetString(std::string_view section, std::string_view key, const std::string& def = "");
 int16_t ClampToInt16(int32_t v);
 
 // First pass of the main window's load step: BitHi, BitLo, BitUnknown.
+void LoadColors(const Snapshot& file);
 void LoadColors();
 // Second pass: DeviceAddress, I2CMode, VerifyWrite, ReadRetryCount.
+void LoadCommSettings(const Snapshot& file);
 void LoadCommSettings();
 // Restores every variable to its value with no settings file (for tests and korvoctl).
 void ResetToDefaults();

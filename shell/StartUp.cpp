@@ -32,6 +32,10 @@ frmBasic* RunStartUp(const StartUpWaits& waits) {
   if (waits.onShown) waits.onShown(*main);
   Utils::WaitSeconds(waits.afterShow);
 
+  // Deleted here, not left to its close: a deletion it posted outside the event loop (its close
+  // handling runs at a deeper level than the main loop) would never run, and the About button
+  // would show the hidden splash again, without its buttons.
   if (splash) splash->close();
+  delete splash.data();
   return main;
 }

@@ -9,10 +9,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <string_view>
+#include <utility>
 
 #include "adapter/frmUSB.h"
 #include "drivers/Drivers.h"
@@ -20,8 +24,10 @@
 #include "dialogs/frmSplash.h"
 #include "monitor/Monitor.h"
 #include "panels/frmTrim.h"
+#include "registers/RegisterTable.h"
 #include "shell/CommandLine.h"
 #include "shell/Messages.h"
+#include "shell/ScanTimer.h"
 #include "shell/Settings.h"
 #include "shell/Utils.h"
 #include "shell/Version.h"
@@ -41,10 +47,32 @@ constexpr int32_t kOutOfRange = 0x2020FF;
 frmBasic* g_current = nullptr;
 int g_settleMs = 1000;
 
-bool VoltageValid(double v) {
-  return v == 9000 || (v >= 12000 && v <= 14400) || (v >= 16000 && v <= 19200);
+// The register a view's Tag names; every view of this window shows one of the table's.
+const RegisterTable::Register& RegisterOf(const BitRegisterView* view) {
+  return *RegisterTable::Find(RegisterTable::AddressFromTag(view->Tag().toStdString()));
 }
-bool CurrentValid(double v) { return v >= 0 && v <= 16256; }
+
+QString FromView(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// "Valid: 9000, 12000 to 14400 or 16000 to 19200 mV" and "Resolution: 2 mV (bit 1, VREG DAC 0)":
+// the ranges the entry colouring uses, and the value of the register's lowest DAC bit.
+QString DacToolTip(const RegisterTable::Register& r) {
+  const RegisterTable::Dac& dac = *r.dac;
+  QStringList spans;
+  for (const RegisterTable::Range& s : dac.valid)
+    spans << (s.low == s.high ? QString::number(s.low)
+                              : QStringLiteral("%1 to %2").arg(s.low).arg(s.high));
+  QString valid = spans.takeLast();
+  if (!spans.isEmpty()) valid = spans.join(QStringLiteral(", ")) + QStringLiteral(" or ") + valid;
+  const QString unit = FromView(dac.unit);
+  return QStringLiteral("Valid: %1 %2\nResolution: %3 %2 (bit %4, %5)")
+      .arg(valid, unit)
+      .arg(dac.Resolution())
+      .arg(dac.lowestBit)
+      .arg(FromView(RegisterTable::TrimBitName(r, dac.lowestBit)));
+}
 
 double NumericValue(const QString& text) {
   const std::string s = text.toStdString();
@@ -52,17 +80,15 @@ double NumericValue(const QString& text) {
   return Utils::LeadingNumber(s);
 }
 
-void SetBase(QLineEdit* box, int32_t bgr) {
-  const QColor c = ColorFromBgr(bgr);
-  if (box->testAttribute(Qt::WA_SetPalette) && box->palette().color(QPalette::Base) == c) return;
-  QPalette p = box->palette();
-  p.setColor(QPalette::Base, c);
-  box->setPalette(p);
-}
-
 // Back to the window's own background.
 void ClearBase(QLineEdit* box) {
   if (box->testAttribute(Qt::WA_SetPalette)) box->setPalette(QPalette());
+}
+
+void ColourDACEntry(QLineEdit* dacEntry, const RegisterTable::Dac& dac) {
+  const QString text = dacEntry->text();
+  const double v = text.isEmpty() ? 0.0 : NumericValue(text);
+  PaintBase(dacEntry, dac.Valid(v) ? kWhite : kOutOfRange);
 }
 
 QString Hex4(uint32_t v) {
@@ -84,8 +110,11 @@ frmLegend* frmBasic::Legend() const { return legend_.data(); }
 
 void frmBasic::SetSettleIntervalForTesting(int ms) { g_settleMs = ms > 0 ? ms : 1000; }
 
-frmBasic::frmBasic(QWidget* parent) : QWidget(parent) {
+frmBasic::frmBasic(QWidget* parent, std::unique_ptr<ScanTimer> scanTimer) : QWidget(parent) {
   g_current = this;
+  timer1_ = scanTimer ? scanTimer.release() : new QtScanTimer;
+  timer1_->setParent(this);
+  timer1_->setObjectName(QStringLiteral("Timer1"));
   setObjectName(QStringLiteral("frmBasic"));
   setWindowTitle(QString::fromLatin1(kAppTitle));
   Zentio1_ = frmUSB::CreateControl();
@@ -221,6 +250,15 @@ void frmBasic::BuildControls() {
     }
     g->setColumnStretch(6, 1);
   }
+  // The DAC bits take the test-mode window's names.
+  for (const auto& [view, dacEntry] :
+       {std::pair{ctlDACRegisterVolt, txtVoltDAC}, std::pair{ctlDACRegisterCurr, txtCurrDAC},
+        std::pair{ctlDACRegisterIpCurr, txtIpCurrDAC}}) {
+    const RegisterTable::Register& r = RegisterOf(view);
+    for (int bit = 0; bit < 16; ++bit)
+      view->SetBitName(bit, FromView(RegisterTable::TrimBitName(r, bit)));
+    dacEntry->setToolTip(DacToolTip(r));
+  }
 
   // Scan, address, bus mode and the window commands.
   ContinuousScan = new QCheckBox(QStringLiteral("Continuous Scan"), this);
@@ -247,8 +285,6 @@ void frmBasic::BuildControls() {
   cmdTrimRegs->setEnabled(false);
   LblVer = label("LblVer", "Ver");
 
-  timer1_ = new QTimer(this);
-  timer1_->setObjectName(QStringLiteral("Timer1"));
   timer2_ = new QTimer(this);
   timer2_->setObjectName(QStringLiteral("Timer2"));
 
@@ -292,8 +328,9 @@ void frmBasic::ConnectHandlers() {
   connect(cmdWriteCurrDAC, &QPushButton::clicked, this, &frmBasic::WriteCurrDAC);
   connect(cmdWriteIpCurrDAC, &QPushButton::clicked, this, &frmBasic::WriteIpCurrDAC);
   connect(WriteControlReg, &QPushButton::clicked, this, [this] {
+    // An empty entry stays empty, so the write below refuses it rather than sending 0.
     const std::string text = txtCtrlRegisterHex->text().toStdString();
-    txtCtrlRegisterHex->setText(Hex4(Utils::LenientHexValue(text)));
+    if (!text.empty()) txtCtrlRegisterHex->setText(Hex4(Utils::LenientHexValue(text)));
     WriteControlRegister();
   });
   connect(ctlCtrlRegister1, &BitRegisterView::Change, this, &frmBasic::RefreshControlHex);
@@ -305,15 +342,15 @@ void frmBasic::ConnectHandlers() {
           [this] { OnDACViewChange(ctlDACRegisterIpCurr, txtIpCurrDAC); });
   connect(txtVoltDAC, &QLineEdit::textChanged, this, [this] {
     AllowOnlyNumeric(txtVoltDAC);
-    ColourDACEntry(txtVoltDAC, VoltageValid);
+    ColourDACEntry(txtVoltDAC, *RegisterOf(ctlDACRegisterVolt).dac);
   });
   connect(txtCurrDAC, &QLineEdit::textChanged, this, [this] {
     AllowOnlyNumeric(txtCurrDAC);
-    ColourDACEntry(txtCurrDAC, CurrentValid);
+    ColourDACEntry(txtCurrDAC, *RegisterOf(ctlDACRegisterCurr).dac);
   });
   connect(txtIpCurrDAC, &QLineEdit::textChanged, this, [this] {
     AllowOnlyNumeric(txtIpCurrDAC);
-    ColourDACEntry(txtIpCurrDAC, CurrentValid);
+    ColourDACEntry(txtIpCurrDAC, *RegisterOf(ctlDACRegisterIpCurr).dac);
   });
   connect(txtDevAddr, &QLineEdit::textChanged, this, [this] {
     RestartTimer2();
@@ -328,12 +365,12 @@ void frmBasic::ConnectHandlers() {
     UpdateTimer1();
   });
   connect(lblCommMode, &ClickableLabel::clicked, this, &frmBasic::ToggleCommMode);
-  connect(timer1_, &QTimer::timeout, this, &frmBasic::Timer1_Timer);
+  connect(timer1_, &ScanTimer::Tick, this, &frmBasic::Timer1_Timer);
   connect(timer2_, &QTimer::timeout, this, &frmBasic::Timer2_Timer);
   connect(cmdAbout, &QPushButton::clicked, this, &frmBasic::ShowAbout);
   connect(cmdLegend, &QPushButton::clicked, this, &frmBasic::ShowLegend);
   connect(cmdTrimRegs, &QPushButton::clicked, this, &frmBasic::openTrimWindow);
-  connect(this, &frmBasic::openTrimWindow, this, [this] { frmTrim::Open(registers_); });
+  connect(this, &frmBasic::openTrimWindow, this, [this] { frmTrim::Open(registers_, this); });
 }
 
 // --- lifecycle ---
@@ -387,7 +424,7 @@ void frmBasic::closeEvent(QCloseEvent* e) {
 void frmBasic::Form_Unload() {
   if (unloaded_) return;
   unloaded_ = true;
-  timer1_->stop();
+  timer1_->Stop();
   timer2_->stop();
   // Windows owned by this one (About, legend) close with it.
   for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -401,7 +438,10 @@ void frmBasic::Form_Unload() {
 int32_t frmBasic::ReadRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t& nResult,
                                int16_t nTargetAddr) {
   Busy busy(opDepth_);
-  return registers_.ReadRegister(sRegName, nRegAddr, nResult, nTargetAddr);
+  const int32_t status = registers_.ReadRegister(sRegName, nRegAddr, nResult, nTargetAddr);
+  // A failed read has shown its message by now, and the user has closed it.
+  if (status != 0 && inTick_) failureClosedAt_ = timer1_->NowMs();
+  return status;
 }
 
 int32_t frmBasic::WriteRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t nWord,
@@ -561,12 +601,6 @@ void frmBasic::AllowOnlyNumeric(QLineEdit* txt) {
   }
 }
 
-void frmBasic::ColourDACEntry(QLineEdit* dacEntry, bool (*valid)(double)) {
-  const QString text = dacEntry->text();
-  const double v = text.isEmpty() ? 0.0 : NumericValue(text);
-  SetBase(dacEntry, valid(v) ? kWhite : kOutOfRange);
-}
-
 void frmBasic::OnDACViewChange(BitRegisterView* view, QLineEdit* dacEntry) {
   if (writingView_ == view) {
     followPending_ = true;
@@ -602,12 +636,12 @@ void frmBasic::ColourSettleBoxes() {
   if (ScanPeriodValue()) {
     ClearBase(ScanPeriod);
   } else {
-    SetBase(ScanPeriod, kOutOfRange);
+    PaintBase(ScanPeriod, kOutOfRange);
   }
   if (DeviceAddressValue()) {
     ClearBase(txtDevAddr);
   } else {
-    SetBase(txtDevAddr, kOutOfRange);
+    PaintBase(txtDevAddr, kOutOfRange);
   }
 }
 
@@ -627,13 +661,18 @@ void frmBasic::SetTimer1Interval(int ms) {
 }
 
 void frmBasic::UpdateTimer1() {
-  // A period of 0 means no ticks at all (a zero-interval QTimer would fire continuously).
+  // A period of 0 means no ticks at all (a zero-interval timer would fire continuously).
   if (timer1Enabled_ && timer1Interval_ > 0) {
-    if (!timer1_->isActive() || timer1_->interval() != timer1Interval_) {
-      timer1_->start(timer1Interval_);
+    if (!timer1_->IsActive() || timer1_->Period() != timer1Interval_) {
+      // The first tick one period from now, or later while a failed tick's hold-off runs.
+      int first = timer1Interval_;
+      if (holdOffUntil_) {
+        first = static_cast<int>(std::max<int64_t>(first, *holdOffUntil_ - timer1_->NowMs()));
+      }
+      timer1_->Start(first, timer1Interval_);
     }
   } else {
-    timer1_->stop();
+    timer1_->Stop();
   }
 }
 
@@ -643,9 +682,21 @@ void frmBasic::Timer1_Timer() {
   // sees one message at a time.
   if (inTick_ || opDepth_ > 0 || QApplication::activeModalWidget()) return;
   inTick_ = true;
+  failureClosedAt_.reset();
   {
     const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kScanTick, true);
     ReadAllRegisters();
+  }
+  if (failureClosedAt_) {
+    // Give the user time to reach the check box before the next tick's message appears. A
+    // scan switched off meanwhile stays off.
+    holdOffUntil_ = *failureClosedAt_ + std::max(kScanHoldOffMs, timer1Interval_);
+    if (timer1_->IsActive()) {
+      const int64_t wait = std::max<int64_t>(1, *holdOffUntil_ - timer1_->NowMs());
+      timer1_->Start(static_cast<int>(wait), timer1Interval_);
+    }
+  } else {
+    holdOffUntil_.reset();
   }
   QCoreApplication::processEvents();
   inTick_ = false;
@@ -665,6 +716,11 @@ void frmBasic::ToggleCommMode() {
 
 void frmBasic::ShowAbout() {
   frmSplash* about = frmSplash::Instance();
+  // Only an About window of this one is brought forward; a splash still around is not one.
+  if (about && about->parentWidget() != this) {
+    delete about;
+    about = nullptr;
+  }
   if (!about) about = new frmSplash(this);
   about->show();
   about->raise();

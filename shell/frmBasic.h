@@ -15,6 +15,7 @@
 #include <string>
 
 #include "registers/RegisterAccess.h"
+#include "shell/ScanTimer.h"
 
 class QCheckBox;
 class QLabel;
@@ -22,6 +23,7 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 class BitRegisterView;
+
 class ClickableLabel;
 class Zentio;
 class ctlCtrlRegister;
@@ -36,7 +38,8 @@ class Monitor;
 class frmBasic : public QWidget {
   Q_OBJECT
  public:
-  explicit frmBasic(QWidget* parent = nullptr);
+  // scanTimer: the continuous scan's timer and clock (a QtScanTimer unless a test brings one).
+  explicit frmBasic(QWidget* parent = nullptr, std::unique_ptr<ScanTimer> scanTimer = nullptr);
   ~frmBasic() override;
 
   // The main window while it exists (other windows reach the register access through it).
@@ -79,7 +82,11 @@ class frmBasic : public QWidget {
   // Timer1 runs while the scan is switched on and its period is above 0.
   bool Timer1Enabled() const { return timer1Enabled_; }
   int Timer1Interval() const { return timer1Interval_; }
-  QTimer* Timer1() const { return timer1_; }
+  ScanTimer* Timer1() const { return timer1_; }
+  // After a tick that showed a failure message, the next tick waits at least this long after
+  // the last message closed (or one scan period, if that is longer), so one click can stop a
+  // failing scan.
+  static constexpr int kScanHoldOffMs = 1000;
   QTimer* Timer2() const { return timer2_; }
   // How long Timer2 waits after the last keystroke (1000 ms unless a test shortens it).
   static void SetSettleIntervalForTesting(int ms);
@@ -108,7 +115,6 @@ class frmBasic : public QWidget {
   void ReadInto(BitRegisterView* view);
   void WriteDAC(QLineEdit* entry, BitRegisterView* view, const char* what,
                 void (frmBasic::*readBack)());
-  void ColourDACEntry(QLineEdit* entry, bool (*valid)(double));
   void RefreshControlHex();
   void OnDACViewChange(BitRegisterView* view, QLineEdit* entry);
   void RestartTimer2();
@@ -128,6 +134,9 @@ class frmBasic : public QWidget {
   bool unloaded_ = false;
   bool timer1Enabled_ = false;
   int timer1Interval_ = 500;
+  // While a tick runs: when its last failure message closed. After it: no tick before this.
+  std::optional<int64_t> failureClosedAt_;
+  std::optional<int64_t> holdOffUntil_;
   QPointer<frmLegend> legend_;
   // While a read writes a view, its entry follows once at the end instead of once per bit.
   BitRegisterView* writingView_ = nullptr;
@@ -163,7 +172,7 @@ class frmBasic : public QWidget {
   QPushButton* cmdAbout = nullptr;
   QPushButton* cmdTrimRegs = nullptr;
   QLabel* LblVer = nullptr;
-  QTimer* timer1_ = nullptr;
+  ScanTimer* timer1_ = nullptr;
   QTimer* timer2_ = nullptr;
   QHBoxLayout* bottomRow_ = nullptr;
   // Declared after registers_, so it is gone (and has stopped observing) before they are.

@@ -3,6 +3,8 @@
 #include <QFocusEvent>
 #include <QPainter>
 #include <QPalette>
+#include <algorithm>
+#include <cmath>
 
 #include "shell/Utils.h"
 
@@ -14,11 +16,50 @@ int32_t BgrFromColor(const QColor& c) {
   return static_cast<int32_t>(c.red() | (c.green() << 8) | (c.blue() << 16));
 }
 
+namespace {
+
+// Relative luminance of an sRGB colour as WCAG 2 defines it.
+double Luminance(int32_t bgr) {
+  auto linear = [](int channel) {
+    const double c = channel / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * linear(bgr & 0xFF) + 0.7152 * linear((bgr >> 8) & 0xFF) +
+         0.0722 * linear((bgr >> 16) & 0xFF);
+}
+
+constexpr int32_t kBlack = 0x000000;
+constexpr int32_t kWhite = 0xFFFFFF;
+
+}  // namespace
+
+double ContrastRatio(int32_t bgrA, int32_t bgrB) {
+  const double a = Luminance(bgrA), b = Luminance(bgrB);
+  return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+int32_t ContrastingTextColor(int32_t backgroundBgr) {
+  return ContrastRatio(backgroundBgr, kBlack) >= ContrastRatio(backgroundBgr, kWhite) ? kBlack
+                                                                                      : kWhite;
+}
+
+QString BitToolTip(int bit, const QString& name) {
+  const QString number = QStringLiteral("Bit %1").arg(bit);
+  return name.isEmpty() ? number : number + QStringLiteral(": ") + name;
+}
+
 BitCell::BitCell(const QString& text, QWidget* parent) : QLabel(text, parent) {}
 
 void BitCell::SetBackground(const QColor& c) {
   if (c == background_) return;
   background_ = c;
+  const QColor text = ColorFromBgr(ContrastingTextColor(BgrFromColor(c)));
+  if (text != text_) {
+    text_ = text;
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, text);
+    setPalette(p);
+  }
   update();
 }
 
@@ -39,8 +80,18 @@ void PaintBackground(QWidget* label, int32_t bgr) {
   if (label->autoFillBackground() && label->palette().color(QPalette::Window) == c) return;
   QPalette p = label->palette();
   p.setColor(QPalette::Window, c);
+  p.setColor(QPalette::WindowText, ColorFromBgr(ContrastingTextColor(bgr)));
   label->setPalette(p);
   label->setAutoFillBackground(true);
+}
+
+void PaintBase(QWidget* box, int32_t bgr) {
+  const QColor c = ColorFromBgr(bgr);
+  if (box->testAttribute(Qt::WA_SetPalette) && box->palette().color(QPalette::Base) == c) return;
+  QPalette p = box->palette();
+  p.setColor(QPalette::Base, c);
+  p.setColor(QPalette::Text, ColorFromBgr(ContrastingTextColor(bgr)));
+  box->setPalette(p);
 }
 
 int32_t BackgroundOf(const QWidget* label) {
@@ -48,9 +99,31 @@ int32_t BackgroundOf(const QWidget* label) {
   return BgrFromColor(label->palette().color(QPalette::Window));
 }
 
+BitBox::BitBox(QWidget* parent) : QLineEdit(parent) { ShowSelection(false); }
+
+void BitBox::ShowSelection(bool show) {
+  if (show) {
+    setPalette(QPalette());  // the theme's own selection colours
+    return;
+  }
+  // The selection painted as the box's ground and text: there, but not seen.
+  QPalette p = palette();
+  for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    p.setColor(group, QPalette::Highlight, p.color(group, QPalette::Base));
+    p.setColor(group, QPalette::HighlightedText, p.color(group, QPalette::Text));
+  }
+  setPalette(p);
+}
+
 void BitBox::focusInEvent(QFocusEvent* e) {
+  ShowSelection(true);
   QLineEdit::focusInEvent(e);
   setSelection(0, 1);
+}
+
+void BitBox::focusOutEvent(QFocusEvent* e) {
+  QLineEdit::focusOutEvent(e);
+  ShowSelection(false);
 }
 
 BitBoxes::BitBoxes(QWidget* parent) : QObject(parent) {
@@ -60,13 +133,6 @@ BitBoxes::BitBoxes(QWidget* parent) : QObject(parent) {
     box->setObjectName(QStringLiteral("txtBitVal%1").arg(i));
     box->setAlignment(Qt::AlignCenter);
     box->setMaxLength(2);
-    // The first character stays selected after every change; show that only in the box that
-    // has the focus, as a text box does when it hides its selection.
-    QPalette p = box->palette();
-    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Inactive, QPalette::Base));
-    p.setColor(QPalette::Inactive, QPalette::HighlightedText,
-               p.color(QPalette::Inactive, QPalette::Text));
-    box->setPalette(p);
     boxes_[i] = box;
     connect(box, &QLineEdit::textChanged, this, [this, i] { OnTextChanged(i); });
   }

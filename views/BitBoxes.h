@@ -66,7 +66,8 @@ class BitColorProperties {
 };
 
 // A label cell of a register view. It fills its own background, so repainting a bit costs an
-// update rather than a palette change (a scan tick repaints up to 128 of them).
+// update rather than a palette change (a scan tick repaints up to 128 of them); its text colour
+// changes only when the background crosses from light to dark or back.
 class BitCell : public QLabel {
   Q_OBJECT
  public:
@@ -79,25 +80,43 @@ class BitCell : public QLabel {
 
  private:
   QColor background_;
+  QColor text_;
 };
 
 // Qt colour of a 0x00BBGGRR value.
 QColor ColorFromBgr(int32_t bgr);
 // 0x00BBGGRR value of a Qt colour.
 int32_t BgrFromColor(const QColor& c);
-// Paints the label's background: a BitCell's own, any other widget's through its palette (it
-// fills its background from then on). Does nothing when the label already has that colour.
+// WCAG 2 contrast ratio of two colours (0x00BBGGRR), from 1 (same) to 21 (black on white).
+double ContrastRatio(int32_t bgrA, int32_t bgrB);
+// Black or white, whichever contrasts more with the background: one of them always reaches the
+// 4.5:1 that WCAG asks of text, whatever the theme's own text colour is.
+int32_t ContrastingTextColor(int32_t backgroundBgr);
+// Paints the label's background, and its text (and frame) in ContrastingTextColor: a BitCell's
+// own, any other widget's through its palette (it fills its background from then on). Does
+// nothing when the label already has that colour.
 void PaintBackground(QWidget* label, int32_t bgr);
+// The same for a text box: its base and, contrasting with it, its text.
+void PaintBase(QWidget* box, int32_t bgr);
+// The tooltip of a bit's cells and box: "Bit 7: ICHG DAC 0", or "Bit 7" without a name.
+QString BitToolTip(int bit, const QString& name);
 // The background a label was last painted with, as 0x00BBGGRR.
 int32_t BackgroundOf(const QWidget* label);
 
+// A bit box. Its first character stays selected after every change, but only the box that has
+// the focus shows it, as a text box that hides its selection does: otherwise every box of a
+// window would look highlighted after a read.
 class BitBox : public QLineEdit {
   Q_OBJECT
  public:
-  using QLineEdit::QLineEdit;
+  explicit BitBox(QWidget* parent = nullptr);
 
  protected:
   void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+
+ private:
+  void ShowSelection(bool show);
 };
 
 class BitBoxes : public QObject {

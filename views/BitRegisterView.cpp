@@ -16,6 +16,15 @@ BitRegisterView::BitRegisterView(QWidget* parent, int labelRows)
   for (int i = 0; i < 16; ++i) AddLabel(i, QStringLiteral("B%1").arg(i));
   boxes_ = new BitBoxes(this);
   connect(boxes_, &BitBoxes::Change, this, &BitRegisterView::Change);
+  for (int i = 0; i < 16; ++i) SetBitName(i, QString());
+}
+
+void BitRegisterView::SetBitName(int bit, const QString& name) {
+  const QString tip = BitToolTip(bit, name);
+  boxes_->Box(bit)->setToolTip(tip);
+  for (int row = 0; row < labelRows_; ++row) {
+    if (QLabel* l = labels_.at(static_cast<size_t>(bit + 16 * row))) l->setToolTip(tip);
+  }
 }
 
 QLabel* BitRegisterView::AddLabel(int index, const QString& caption) {

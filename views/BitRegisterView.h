@@ -25,6 +25,9 @@ class BitRegisterView : public QWidget, public BitColorProperties {
   const QString& Tag() const { return tag_; }
   void SetTag(const QString& tag) { tag_ = tag; }
 
+  // Names bit `bit` in the tooltips of its labels and box (the number alone until named).
+  void SetBitName(int bit, const QString& name);
+
   QLineEdit* txtBitVal(int bit) const { return boxes_->Box(bit); }
   QLabel* lblBit(int index) const { return labels_.at(index); }
   BitBoxes* Boxes() const { return boxes_; }

@@ -21,7 +21,10 @@ constexpr Column kColumns[16] = {
 
 ctlCtrlRegister::ctlCtrlRegister(QWidget* parent) : BitRegisterView(parent, 2) {
   constexpr int kLabelHeight = 255, kNameTop = 240, kBoxTop = 480, kBoxHeight = 285;
-  for (int i = 0; i < 16; ++i) AddLabel(16 + i, QString::fromLatin1(kColumns[i].name));
+  for (int i = 0; i < 16; ++i) {
+    AddLabel(16 + i, QString::fromLatin1(kColumns[i].name));
+    SetBitName(i, QString::fromLatin1(kColumns[i].name));
+  }
   const int boxTop = Twips::ToPxY(this, kBoxTop);
   const int boxHeight = BoxHeight(kBoxHeight);
   int right = 0;

@@ -48,6 +48,7 @@ ctlStatRegister::ctlStatRegister(QWidget* parent) : QWidget(parent) {
     names_[i]->setGeometry(x, rowHeight, widths[i], rowHeight);
     values_[i]->setGeometry(x, 2 * rowHeight, widths[i], rowHeight);
     x += widths[i];
+    SetBitName(i, QString::fromLatin1(kNames[i]));
   }
   size_ = QSize(x, 3 * rowHeight);
   setFixedSize(size_);
@@ -70,7 +71,11 @@ void ctlStatRegister::SetValue(std::optional<int32_t> v) {
 }
 
 void ctlStatRegister::Makerk5191() {
-  names_[14]->setText(QStringLiteral("BDET"));
-  names_[10]->setText(QStringLiteral("BHOT"));
-  names_[9]->setText(QStringLiteral("BCOLD"));
+  for (int bit : {14, 10, 9}) SetBitName(bit, QString::fromLatin1(kNames5191[bit]));
+}
+
+void ctlStatRegister::SetBitName(int bit, const QString& name) {
+  names_[bit]->setText(name);
+  const QString tip = BitToolTip(bit, name);
+  for (QLabel* cell : {numbers_[bit], names_[bit], values_[bit]}) cell->setToolTip(tip);
 }

@@ -35,6 +35,7 @@ class ctlStatRegister : public QWidget, public BitColorProperties {
   std::array<QLabel*, 16> numbers_{};
   std::array<QLabel*, 16> names_{};
   std::array<QLabel*, 16> values_{};
+  void SetBitName(int bit, const QString& name);
   QString tag_;
   QSize size_;
 };

@@ -7,6 +7,9 @@
 #include "views/Twips.h"
 
 namespace {
+constexpr qreal kNamePoints = 7.0;
+// The smallest size a name shrinks to so that its longest word fits its cell.
+constexpr qreal kSmallestNamePoints = 5.5;
 constexpr int32_t kDefaultUnknown = 0xCFCFCF;
 constexpr int32_t kDefaultHi = 0x8080FF;  // red 255, green 128, blue 128
 constexpr int32_t kDefaultLo = 0x7FBF00;  // red 0, green 191, blue 127
@@ -19,13 +22,14 @@ ctlTrimRegister::ctlTrimRegister(QWidget* parent) : QWidget(parent) {
   f.setPointSize(8);
   setFont(f);
   QFont small = f;
-  small.setPointSize(7);
+  small.setPointSizeF(kNamePoints);
 
   for (int i = 0; i < kBits; ++i) {
     auto* cell = new QLabel(this);
     cell->setObjectName(QStringLiteral("lblBitLabel%1").arg(i));
     cell->setFont(small);
     cell->setWordWrap(true);
+    cell->setMargin(1);  // wrapped lines keep clear of the frame
     cell->setAlignment(Qt::AlignCenter);
     cell->setFrameShape(QFrame::Box);
     cells_[i] = cell;
@@ -70,7 +74,15 @@ void ctlTrimRegister::SetBitDescription(const QString& text) {
     MsgBox("Check bitdesc string");
     return;
   }
-  for (int k = 0; k < kBits; ++k) cells_[kBits - 1 - k]->setText(parts[k]);
+  for (int k = 0; k < kBits; ++k) {
+    const int bit = kBits - 1 - k;
+    cells_[bit]->setText(parts[k]);
+    FitName(bit);
+    const QString tip = BitToolTip(bit, parts[k]);
+    for (QWidget* w : {static_cast<QWidget*>(cells_[bit]), static_cast<QWidget*>(strips_[bit]),
+                       static_cast<QWidget*>(boxes_->Box(bit))})
+      w->setToolTip(tip);
+  }
 }
 
 void ctlTrimRegister::SetBitWidth(int32_t w) {
@@ -96,6 +108,29 @@ void ctlTrimRegister::SetBitLabelHeight(int32_t h) {
   Place();
 }
 
+bool ctlTrimRegister::NameFits(const QLabel* cell, const QFont& font) {
+  const QFontMetrics fm(font);
+  const int m = cell->margin();
+  const QRect area = cell->contentsRect().adjusted(m, m, -m, -m);  // where the label lays out text
+  for (const QString& word : cell->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    if (fm.horizontalAdvance(word) > area.width()) return false;
+  }
+  return fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height() <=
+         area.height();
+}
+
+void ctlTrimRegister::FitName(int bit) {
+  // The cells wrap at blanks only: a word wider than its cell would be cut, so the name is
+  // set a little smaller until every word fits.
+  QLabel* cell = cells_[bit];
+  QFont f = cell->font();
+  for (qreal pt = kNamePoints; pt >= kSmallestNamePoints; pt -= 0.25) {
+    f.setPointSizeF(pt);
+    if (NameFits(cell, f)) break;
+  }
+  if (f != cell->font()) cell->setFont(f);
+}
+
 QSize ctlTrimRegister::sizeHint() const {
   return QSize(Twips::ToPxX(this, controlWidth_), Twips::ToPxY(this, controlHeight_));
 }
@@ -106,6 +141,7 @@ void ctlTrimRegister::Place() {
     cells_[i]->setGeometry(px(cell_[i]));
     strips_[i]->setGeometry(px(strip_[i]));
     boxes_->Box(i)->setGeometry(px(box_[i]));
+    FitName(i);
   }
   setFixedSize(sizeHint());
 }

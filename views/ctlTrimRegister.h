@@ -61,6 +61,9 @@ class ctlTrimRegister : public QWidget, public BitColorProperties {
   int WidthTwips() const { return controlWidth_; }
   int HeightTwips() const { return controlHeight_; }
 
+  // Whether every word of the cell's name fits its width, and the wrapped name its height.
+  static bool NameFits(const QLabel* cell, const QFont& font);
+
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -69,6 +72,7 @@ class ctlTrimRegister : public QWidget, public BitColorProperties {
 
  private:
   void Place();
+  void FitName(int bit);
 
   BitBoxes* boxes_;
   std::array<QLabel*, kBits> strips_{};

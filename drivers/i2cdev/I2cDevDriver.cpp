@@ -1,6 +1,7 @@
 #include "drivers/i2cdev/I2cDevDriver.h"
 
 #include <linux/i2c.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include "adapter/ErrorCodes.h"
+#include "drivers/Drivers.h"
 #include "shell/Messages.h"
 #include "shell/Settings.h"
 
@@ -178,6 +180,22 @@ std::string FuncsText(unsigned long funcs) {
 
 bool InByteRange(int v) { return v >= 0 && v <= 0xFF; }
 
+// What a path that is no i2c-dev device is instead.
+std::string KindOf(unsigned fileType, unsigned major) {
+  switch (fileType) {
+    case S_IFREG: return "a regular file";
+    case S_IFDIR: return "a directory";
+    case S_IFIFO: return "a FIFO";
+    case S_IFSOCK: return "a socket";
+    case S_IFBLK: return "a block device";
+    case S_IFCHR: return "the character device of another driver (major " + std::to_string(major) + ")";
+    default: return "no device";
+  }
+}
+
+// The kernel errors with which a bridge reports that nobody acknowledged the address.
+bool IsNoAnswer(int err) { return err == ENXIO || err == EREMOTEIO || err == ETIMEDOUT || err == EIO; }
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -206,12 +224,14 @@ void ClearI2cDevDiagnostics() {
   s.eventNotes.clear();
 }
 
-I2cDevOptions I2cDevOptionsFromSettings() {
+I2cDevOptions I2cDevOptionsFromSettings(const Settings::Snapshot& settings) {
   I2cDevOptions o;
-  o.bus = Trim(Settings::GetString("Adapter", "Bus", ""));
-  o.forceAddress = Settings::GetInt("Adapter", "ForceAddress", 0) != 0;
+  o.bus = Trim(settings.GetString("Adapter", "Bus", ""));
+  o.forceAddress = settings.GetInt("Adapter", "ForceAddress", 0) != 0;
   return o;
 }
+
+I2cDevOptions I2cDevOptionsFromSettings() { return I2cDevOptionsFromSettings(Settings::Snapshot()); }
 
 std::vector<I2cBusInfo> EnumerateI2cBuses(const std::string& sysfsRoot, std::string* problem) {
   std::vector<I2cBusInfo> buses;
@@ -262,8 +282,8 @@ std::string ListedBusName(const I2cBusInfo& bus) {
   return s;
 }
 
-std::unique_ptr<Zentio> CreateI2cDevControl() {
-  return std::make_unique<I2cDevDriver>(CurrentI2cDevKernel(), I2cDevOptionsFromSettings());
+std::unique_ptr<Zentio> CreateI2cDevControl(const Settings::Snapshot& settings) {
+  return std::make_unique<I2cDevDriver>(CurrentI2cDevKernel(), I2cDevOptionsFromSettings(settings));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -271,7 +291,15 @@ std::unique_ptr<Zentio> CreateI2cDevControl() {
 I2cDevDriver::I2cDevDriver(I2cDevKernel& kernel, I2cDevOptions options)
     : kernel_(kernel), options_(std::move(options)) {}
 
-I2cDevDriver::~I2cDevDriver() { CloseFd(); }
+I2cDevDriver::~I2cDevDriver() {
+  CloseFd();
+  CloseProbed();
+}
+
+void I2cDevDriver::CloseProbed() {
+  for (const Probed& p : probed_) kernel_.Close(p.fd);
+  probed_.clear();
+}
 
 void I2cDevDriver::CloseFd() {
   if (fd_ < 0) return;
@@ -358,9 +386,38 @@ std::vector<I2cDevDriver::Candidate> I2cDevDriver::Candidates(std::vector<std::s
   return out;
 }
 
+std::string I2cDevDriver::NodeProblem(const Candidate& bus) {
+  unsigned fileType = 0, major = 0;
+  if (int r = kernel_.Inspect(bus.devicePath, fileType, major); r < 0)
+    return OpenFailureText(bus.label, -r);
+  if (fileType == S_IFCHR && major == I2cDevKernel::kI2cDevMajor) return {};
+  std::string why = "Not opening " + bus.label + ": it is " + KindOf(fileType, major) +
+                    ", not an i2c-dev bus device.";
+  if (!options_.bus.empty())
+    why += " Bus= in section [Adapter] takes /dev/i2c-N, a bus number or an adapter name.";
+  return why;
+}
+
+int I2cDevDriver::OpenBus(const Candidate& bus, unsigned long& funcs, std::string& why) {
+  if (why = NodeProblem(bus); !why.empty()) return -1;
+  const int fd = kernel_.Open(bus.devicePath);
+  if (fd < 0) {
+    why = OpenFailureText(bus.label, -fd);
+    return -1;
+  }
+  if (int r = kernel_.Functionality(fd, funcs); r < 0) {
+    kernel_.Close(fd);
+    why = "Cannot use " + bus.label + ": the functionality query failed (" +
+          std::generic_category().message(-r) + ").";
+    return -1;
+  }
+  return fd;
+}
+
 void I2cDevDriver::ListFreeDevices(int32_t limit, int32_t& count, std::string& names) {
   count = 0;
   names.clear();
+  CloseProbed();  // a new listing looks afresh
   std::vector<std::string> notes;
   std::vector<Candidate> candidates = Candidates(&notes);
   {
@@ -372,23 +429,15 @@ void I2cDevDriver::ListFreeDevices(int32_t limit, int32_t& count, std::string& n
   for (const Candidate& c : candidates) {
     if (count >= limit) break;
     // The bus in use by this control counts as ours, not as taken.
-    if (fd_ >= 0 && c.label == openLabel_) {
-      names += (count > 0 ? "," : "") + c.listedName;
-      ++count;
-      continue;
-    }
-    int fd = kernel_.Open(c.devicePath);
-    if (fd < 0) {
-      notes.push_back(OpenFailureText(c.label, -fd));
-      continue;
-    }
-    unsigned long funcs = 0;
-    int r = kernel_.Functionality(fd, funcs);
-    kernel_.Close(fd);
-    if (r < 0) {
-      notes.push_back("Cannot use " + c.label + ": the functionality query failed (" +
-                      std::generic_category().message(-r) + ").");
-      continue;
+    if (fd_ < 0 || c.label != openLabel_) {
+      unsigned long funcs = 0;
+      std::string why;
+      const int fd = OpenBus(c, funcs, why);
+      if (fd < 0) {
+        notes.push_back(why);
+        continue;
+      }
+      probed_.push_back({c, fd, funcs});
     }
     names += (count > 0 ? "," : "") + c.listedName;
     ++count;
@@ -398,51 +447,67 @@ void I2cDevDriver::ListFreeDevices(int32_t limit, int32_t& count, std::string& n
   s.listingNotes = std::move(notes);
 }
 
+int16_t I2cDevDriver::Adopt(const Candidate& bus, int fd, unsigned long funcs) {
+  fd_ = fd;
+  funcs_ = funcs;
+  address_ = -1;
+  lastStatus_ = VB_OK;
+  openLabel_ = bus.label;
+  SetOpenBus(openLabel_, funcs_);
+  return static_cast<int16_t>(bus.number >= 0 && bus.number <= 0x7FFF ? bus.number : 0);
+}
+
 int16_t I2cDevDriver::OpenDevice(const std::string& name) {
   if (unplugged_) {
+    CloseProbed();
     AddNote("The adapter was unplugged; restart the program after plugging it back in.");
     return -1;
   }
   CloseFd();
-  const std::vector<Candidate> candidates = Candidates(nullptr);
+  // The listed name, or else its bus token ("i2c-3").
   const std::string token = name.substr(0, name.find(' '));
-  const Candidate* chosen = nullptr;
-  for (const auto& c : candidates)
-    if (c.listedName == name) chosen = &c;
-  if (chosen == nullptr)
-    for (const auto& c : candidates)
-      if (chosen == nullptr && !token.empty() &&
-          c.listedName.substr(0, c.listedName.find(' ')) == token)
-        chosen = &c;
-  if (chosen == nullptr) {
+  auto pick = [&](const auto& items, auto busOf) -> std::ptrdiff_t {
+    for (std::size_t i = 0; i < items.size(); ++i)
+      if (busOf(items[i]).listedName == name) return static_cast<std::ptrdiff_t>(i);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const std::string& listed = busOf(items[i]).listedName;
+      if (!token.empty() && listed.substr(0, listed.find(' ')) == token)
+        return static_cast<std::ptrdiff_t>(i);
+    }
+    return -1;
+  };
+  // A bus the last listing opened is taken over as it is; the others are closed.
+  if (const std::ptrdiff_t i = pick(probed_, [](const Probed& p) -> const Candidate& { return p.bus; }); i >= 0) {
+    const Probed chosen = probed_[static_cast<std::size_t>(i)];
+    probed_.erase(probed_.begin() + i);
+    CloseProbed();
+    return Adopt(chosen.bus, chosen.fd, chosen.funcs);
+  }
+  CloseProbed();
+  const std::vector<Candidate> candidates = Candidates(nullptr);
+  const std::ptrdiff_t i = pick(candidates, [](const Candidate& c) -> const Candidate& { return c; });
+  if (i < 0) {
     AddNote("No bus named \"" + name + "\" is available" +
             (options_.bus.empty() ? " (only USB-attached buses are used unless Bus= in section "
                                     "[Adapter] names one)."
                                   : " (Bus=" + options_.bus + " in section [Adapter])."));
     return -1;
   }
-  int fd = kernel_.Open(chosen->devicePath);
-  if (fd < 0) {
-    AddNote(OpenFailureText(chosen->label, -fd));
-    return -1;
-  }
+  const Candidate& chosen = candidates[static_cast<std::size_t>(i)];
   unsigned long funcs = 0;
-  if (int r = kernel_.Functionality(fd, funcs); r < 0) {
-    kernel_.Close(fd);
-    AddNote("Cannot use " + chosen->label + ": the functionality query failed (" +
-            std::generic_category().message(-r) + ").");
+  std::string why;
+  const int fd = OpenBus(chosen, funcs, why);
+  if (fd < 0) {
+    AddNote(why);
     return -1;
   }
-  fd_ = fd;
-  funcs_ = funcs;
-  address_ = -1;
-  lastStatus_ = VB_OK;
-  openLabel_ = chosen->label;
-  SetOpenBus(openLabel_, funcs_);
-  return static_cast<int16_t>(chosen->number >= 0 && chosen->number <= 0x7FFF ? chosen->number : 0);
+  return Adopt(chosen, fd, funcs);
 }
 
-void I2cDevDriver::DeviceClose() { CloseFd(); }
+void I2cDevDriver::DeviceClose() {
+  CloseFd();
+  CloseProbed();
+}
 
 void I2cDevDriver::ShowAboutBox() {
   std::string problem;
@@ -505,6 +570,7 @@ void I2cDevDriver::ForgetUnpluggedAdapter() {
 int16_t I2cDevDriver::FromKernel(int result) {
   if (result >= 0) return VB_OK;
   const int err = -result;
+  if (IsNoAnswer(err) && target_ >= 0) AddNote(openLabel_ + ": " + NoAnswerNote(target_) + ".");
   if (err == ENODEV || err == ESHUTDOWN) ForgetUnpluggedAdapter();
   return StatusFromErrno(err);
 }
@@ -537,6 +603,7 @@ int16_t I2cDevDriver::Prepare(int16_t target, unsigned long needed) {
   // 8-bit convention: bit 0 is the read/write bit, the kernel wants the 7-bit address.
   if (!InByteRange(target)) return VB_INCORRECT_PARAM;
   if ((funcs_ & needed) != needed) return VB_INCORRECT_PARAM;
+  target_ = target;
   return SelectAddress(static_cast<uint8_t>(target >> 1));
 }
 

@@ -6,6 +6,7 @@
 //   Bus=           which bus to use: a device path (/dev/i2c-3), a number (3 or i2c-3) or an
 //                  adapter name as sysfs gives it (CP2112 SMBus Bridge on hidraw0; a leading part
 //                  of the name is enough). Empty: every USB-attached bus that can be opened.
+//                  Whatever it names, only an i2c-dev character device is opened.
 //   ForceAddress=1 when a kernel driver has claimed the target address, take it anyway
 //                  (I2C_SLAVE_FORCE). Default 0: the transaction fails with VB_BUS_BUSY.
 #pragma once
@@ -19,13 +20,15 @@
 
 #include "adapter/Zentio.h"
 #include "drivers/i2cdev/I2cDevKernel.h"
+#include "shell/Settings.h"
 
-std::unique_ptr<Zentio> CreateI2cDevControl();
+std::unique_ptr<Zentio> CreateI2cDevControl(const Settings::Snapshot& settings);
 
 // What the user should know about the buses: why each could not be opened (with the udev rule
-// and i2c group hints for permission problems), addresses claimed by kernel drivers, adapters
-// unplugged. One note per line, each ended by "\n"; empty when there is nothing to say. Shared
-// by every i2c-dev control of the process and renewed by each ListFreeDevices.
+// and i2c group hints for permission problems), addresses claimed by kernel drivers or not
+// answering (in both address forms), adapters unplugged. One note per line, each ended by "\n";
+// empty when there is nothing to say. Shared by every i2c-dev control of the process and renewed
+// by each ListFreeDevices.
 std::string I2cDevDiagnostics();
 void ClearI2cDevDiagnostics();
 
@@ -33,6 +36,7 @@ struct I2cDevOptions {
   std::string bus;            // [Adapter] Bus, trimmed; empty = the USB-attached buses
   bool forceAddress = false;  // [Adapter] ForceAddress
 };
+I2cDevOptions I2cDevOptionsFromSettings(const Settings::Snapshot& settings);
 I2cDevOptions I2cDevOptionsFromSettings();
 
 // One bus as sysfs shows it under class/i2c-dev.
@@ -117,9 +121,23 @@ class I2cDevDriver final : public Zentio {
     std::string label;       // for notes: the path and the adapter name
     int number = -1;         // N when known
   };
+  // A bus that ListFreeDevices opened and queried, kept open for OpenDevice so that a bus is
+  // opened once.
+  struct Probed {
+    Candidate bus;
+    int fd = -1;
+    unsigned long funcs = 0;
+  };
   // The buses this driver may use: the Bus key's, or else every USB-attached one. Notes on
   // why there are none go to notes.
   std::vector<Candidate> Candidates(std::vector<std::string>* notes);
+  // Checks that the bus is an i2c-dev device (before opening anything), opens it and queries
+  // its functions: the descriptor, or -1 with the reason in why.
+  int OpenBus(const Candidate& bus, unsigned long& funcs, std::string& why);
+  // Empty when the bus's path is an i2c-dev character device, else why it is not used.
+  std::string NodeProblem(const Candidate& bus);
+  int16_t Adopt(const Candidate& bus, int fd, unsigned long funcs);
+  void CloseProbed();
 
   // Open check, functionality check and target selection ahead of a transfer: 0 or a status.
   int16_t Prepare(int16_t target, unsigned long needed);
@@ -142,6 +160,8 @@ class I2cDevDriver final : public Zentio {
   int fd_ = -1;
   unsigned long funcs_ = 0;
   int address_ = -1;  // the 7-bit address the fd is set to, -1 for none
+  int target_ = -1;   // the 8-bit target of the transfer under way, for notes
+  std::vector<Probed> probed_;
   bool unplugged_ = false;
   int16_t lastStatus_ = 0;
   std::string openLabel_;

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +19,14 @@ int FailWithErrno() { return errno != 0 ? -errno : -EIO; }
 
 class LinuxI2cDevKernel final : public I2cDevKernel {
  public:
+  int Inspect(const std::string& path, unsigned& fileType, unsigned& major) override {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return FailWithErrno();
+    fileType = st.st_mode & S_IFMT;
+    major = (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) ? ::major(st.st_rdev) : 0;
+    return 0;
+  }
+
   int Open(const std::string& devicePath) override {
     int fd;
     do {

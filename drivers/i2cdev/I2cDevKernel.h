@@ -1,6 +1,7 @@
-// The i2c-dev driver's only way to the kernel: opening a bus, the functionality query, setting
-// the target address, the transfers, closing, and where sysfs lives. The real implementation
-// calls open(2), ioctl(2) and Debian's libi2c; tests install a fake kernel in the same process.
+// The i2c-dev driver's only way to the kernel: what a path is, opening a bus, the functionality
+// query, setting the target address, the transfers, closing, and where sysfs lives. The real
+// implementation calls stat(2), open(2), ioctl(2) and Debian's libi2c; tests install a fake
+// kernel in the same process.
 //
 // Every call returns a negative errno on failure, as libi2c does, so the driver has one error
 // path for all of them.
@@ -19,6 +20,13 @@ class I2cDevKernel {
 
   virtual ~I2cDevKernel() = default;
 
+  // The major number of i2c-dev character devices (the kernel's devices list: "89 char I2C
+  // bus interface"); the kernel does not export it to user space.
+  static constexpr unsigned kI2cDevMajor = 89;
+
+  // What is at path, following symbolic links, without opening it: 0 with its file type (the
+  // S_IFMT bits of st_mode) and, for a device, its major number; or -errno.
+  virtual int Inspect(const std::string& path, unsigned& fileType, unsigned& major) = 0;
   // A file descriptor (>= 0) for the bus device, or -errno.
   virtual int Open(const std::string& devicePath) = 0;
   virtual void Close(int fd) = 0;

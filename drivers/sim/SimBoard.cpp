@@ -1,19 +1,22 @@
 #include "drivers/sim/SimBoard.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <string_view>
 #include <system_error>
 #include <thread>
 
 #include "adapter/ErrorCodes.h"
-#include "shell/IniFile.h"
 #include "shell/Settings.h"
 
 namespace sim {
@@ -21,7 +24,7 @@ namespace sim {
 namespace {
 
 constexpr std::string_view kSection = "Simulator";
-constexpr std::string_view kEepromSection = "Eeprom";
+constexpr std::string_view kEepromHeader = "[Eeprom]";
 
 std::mutex& SharedMutex() {
   static std::mutex m;
@@ -109,6 +112,109 @@ std::string StatusText(int16_t status) {
   return std::to_string(status) + " " + TranslateErrorCode(status);
 }
 
+constexpr std::size_t kMaxNotes = 32;
+// Far more than any EEPROM file the board writes; a larger file is something else.
+constexpr off_t kMaxEepromFileSize = 4096;
+
+// The trim words of an EEPROM file and their keys, in the order the board writes them.
+constexpr std::array<std::string_view, 3> kEepromKeys = {"0x10", "0x11", "0x16"};
+
+std::string ErrnoText(int err) { return std::generic_category().message(err); }
+
+// The file's contents, or why it cannot be an EEPROM file. A missing file is no problem (the
+// board has not burned yet): exists is then false and the result empty.
+std::string ReadWholeEepromFile(const std::string& path, bool& exists, std::string& text) {
+  exists = false;
+  // Non-blocking, so that a FIFO cannot hang the start-up; only a plain file is read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    if (errno == ENOENT) return {};
+    exists = errno != ENOTDIR;
+    return "it cannot be read (" + ErrnoText(errno) + ")";
+  }
+  exists = true;
+  struct stat st {};
+  std::string problem;
+  if (::fstat(fd, &st) != 0)
+    problem = "it cannot be read (" + ErrnoText(errno) + ")";
+  else if (S_ISDIR(st.st_mode))
+    problem = "it is a directory";
+  else if (!S_ISREG(st.st_mode))
+    problem = S_ISFIFO(st.st_mode) ? "it is a FIFO, not a file" : "it is not a plain file";
+  else if (st.st_size > kMaxEepromFileSize)
+    problem = "it is too large (" + std::to_string(st.st_size) + " bytes) to be one";
+  char buf[1024];
+  while (problem.empty()) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0 && text.size() + static_cast<std::size_t>(n) <= static_cast<std::size_t>(kMaxEepromFileSize))
+      text.append(buf, static_cast<std::size_t>(n));
+    else if (n > 0)
+      problem = "it is too large to be one";
+    else if (n == 0)
+      break;
+    else if (errno != EINTR)
+      problem = "it cannot be read (" + ErrnoText(errno) + ")";
+  }
+  ::close(fd);
+  return problem;
+}
+
+// Checks text against the form SaveEepromFile writes: comment lines, the [Eeprom] header and
+// the three words as exactly four hex digits, each line ended. Anything else, a cut-short
+// value or a missing last line break included, is named; the words go to out only when all is
+// well.
+std::string ParseEepromFile(std::string_view text, TrimEeprom& out) {
+  if (text.empty()) return "it is empty";
+  if (text.back() != '\n') return "its last line is not ended (cut short?)";
+  std::array<std::optional<uint16_t>, kEepromKeys.size()> words;
+  bool inSection = false;
+  int lineNo = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t end = text.find('\n', pos);
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = Trim(line);
+    const std::string where = "line " + std::to_string(lineNo);
+    if (line.empty() || line.front() == ';') continue;
+    const std::string_view header = kEepromHeader;
+    if (inSection && line.front() == '[') return where + " starts a second section";
+    if (!inSection) {
+      if (!EqualsNoCase(line, header))
+        return where + " is not the section header " + std::string(header);
+      inSection = true;
+      continue;
+    }
+    const std::size_t eq = line.find('=');
+    const std::string_view key = Trim(line.substr(0, eq == std::string_view::npos ? 0 : eq));
+    std::size_t k = 0;
+    while (k < kEepromKeys.size() && !EqualsNoCase(key, kEepromKeys[k])) ++k;
+    if (eq == std::string_view::npos || k == kEepromKeys.size())
+      return where + " is no trim word (0x10=, 0x11= or 0x16=)";
+    const std::string name(kEepromKeys[k]);
+    if (words[k]) return name + " appears twice";
+    const std::string_view value = Trim(line.substr(eq + 1));
+    const std::optional<uint16_t> word = value.size() == 4 ? ParseWord(value) : std::nullopt;
+    if (!word) return "the value of " + name + " is not four hex digits (cut short?)";
+    words[k] = word;
+  }
+  for (std::size_t k = 0; k < kEepromKeys.size(); ++k)
+    if (!words[k]) return "it holds no " + std::string(kEepromKeys[k]);
+  out = {*words[0], *words[1], *words[2]};
+  return {};
+}
+
+// Whether the two paths name one file (either may not exist yet).
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  std::error_code ec;
+  if (std::filesystem::equivalent(a, b, ec)) return true;
+  std::error_code ea, eb;
+  const auto ca = std::filesystem::weakly_canonical(a, ea), cb = std::filesystem::weakly_canonical(b, eb);
+  return !ea && !eb && ca == cb;
+}
+
 }  // namespace
 
 const char* FaultScopeName(FaultScope scope) {
@@ -120,36 +226,39 @@ const char* FaultScopeName(FaultScope scope) {
   return "All";
 }
 
-Board::Options Board::OptionsFromSettings() {
+Board::Options Board::OptionsFromSettings() { return OptionsFromSettings(Settings::Snapshot()); }
+
+Board::Options Board::OptionsFromSettings(const Settings::Snapshot& settings) {
   Options o;
-  auto flag = [](std::string_view key, bool def) {
-    return Settings::GetInt(kSection, key, def ? 1 : 0) != 0;
+  auto flag = [&](std::string_view key, bool def) {
+    return settings.GetInt(kSection, key, def ? 1 : 0) != 0;
   };
   o.absent = flag("Absent", false);
   o.conditions.acPresent = flag("AcPresent", true);
   o.conditions.batteryPresent = flag("BatteryPresent", true);
   o.conditions.charging = flag("Charging", true);
 
-  std::string file(Trim(Settings::GetString(kSection, "EepromFile", "")));
+  o.settingsFile = Settings::File();
+  std::string file(Trim(settings.GetString(kSection, "EepromFile", "")));
   if (!file.empty()) {
     std::filesystem::path p(file);
-    if (p.is_relative()) p = std::filesystem::path(Settings::File()).parent_path() / p;
+    if (p.is_relative()) p = std::filesystem::path(o.settingsFile).parent_path() / p;
     o.eepromFile = p.string();
   }
 
-  o.faults.everyNth = std::max(0, Settings::GetInt(kSection, "FailEveryNth", 0));
-  o.faults.rate = ParseRate(Settings::GetString(kSection, "FailRate", ""));
-  o.faults.seed = static_cast<uint32_t>(Settings::GetInt(kSection, "FailSeed", 1));
-  o.faults.next = std::max(0, Settings::GetInt(kSection, "FailNext", 0));
-  o.faults.status = Settings::ClampToInt16(Settings::GetInt(kSection, "FailStatus", VB_TIMEOUT_ERROR));
-  o.faults.scope = ParseScope(Settings::GetString(kSection, "FailScope", "All"));
-  o.faults.pendingErrorAfterWrite = Settings::ClampToInt16(Settings::GetInt(kSection, "PendingError", 0));
-  o.latency = std::chrono::microseconds(std::max(0, Settings::GetInt(kSection, "LatencyUs", 0)));
+  o.faults.everyNth = std::max(0, settings.GetInt(kSection, "FailEveryNth", 0));
+  o.faults.rate = ParseRate(settings.GetString(kSection, "FailRate", ""));
+  o.faults.seed = static_cast<uint32_t>(settings.GetInt(kSection, "FailSeed", 1));
+  o.faults.next = std::max(0, settings.GetInt(kSection, "FailNext", 0));
+  o.faults.status = Settings::ClampToInt16(settings.GetInt(kSection, "FailStatus", VB_TIMEOUT_ERROR));
+  o.faults.scope = ParseScope(settings.GetString(kSection, "FailScope", "All"));
+  o.faults.pendingErrorAfterWrite = Settings::ClampToInt16(settings.GetInt(kSection, "PendingError", 0));
+  o.latency = std::chrono::microseconds(std::max(0, settings.GetInt(kSection, "LatencyUs", 0)));
 
-  std::string scenario(Trim(Settings::GetString(kSection, "Scenario", "")));
+  std::string scenario(Trim(settings.GetString(kSection, "Scenario", "")));
   if (!scenario.empty()) {
     std::filesystem::path p(scenario);
-    if (p.is_relative()) p = std::filesystem::path(Settings::File()).parent_path() / p;
+    if (p.is_relative()) p = std::filesystem::path(o.settingsFile).parent_path() / p;
     if (auto loaded = LoadScenario(p.string(), o.refusal)) o.scenario = std::move(*loaded);
   }
   return o;
@@ -161,6 +270,7 @@ Board::Board(Options options)
     : conditions_(options.conditions),
       absent_(options.absent),
       eepromFile_(std::move(options.eepromFile)),
+      settingsFile_(std::move(options.settingsFile)),
       scenario_(std::move(options.scenario)),
       refusal_(std::move(options.refusal)) {
   if (options.clock != nullptr) clock_ = options.clock;
@@ -177,9 +287,17 @@ Board::Board(Options options)
 }
 
 std::shared_ptr<Board> Board::Shared() {
+  {
+    std::lock_guard lock(SharedMutex());
+    if (SharedSlot()) return SharedSlot();
+  }
+  return Shared(Settings::Snapshot());
+}
+
+std::shared_ptr<Board> Board::Shared(const Settings::Snapshot& settings) {
   std::lock_guard lock(SharedMutex());
   auto& slot = SharedSlot();
-  if (!slot) slot = std::make_shared<Board>(OptionsFromSettings());
+  if (!slot) slot = std::make_shared<Board>(OptionsFromSettings(settings));
   return slot;
 }
 
@@ -338,8 +456,12 @@ int16_t Board::WriteTestMode(uint16_t v) {
   if (!(v & kTestModeBurn)) return VB_OK;
   trimEeprom_ = {regs_[reg::TR0], regs_[reg::TR1], regs_[reg::TR2]};
   ++burnCount_;
+  if (eepromFile_.empty()) return VB_OK;
   // The simulated control could not keep its promise: say so rather than pretend it burned.
-  if (!eepromFile_.empty() && !SaveEepromFile()) return VB_ZENTIO_OCX_INTERNAL_ERROR;
+  if (const std::string why = SaveEepromFile(); !why.empty()) {
+    AddNote("The burn was not saved to the EEPROM file " + eepromFile_ + ": " + why + ".");
+    return VB_ZENTIO_OCX_INTERNAL_ERROR;
+  }
   return VB_OK;
 }
 
@@ -348,39 +470,73 @@ int16_t Board::WriteTestMode(uint16_t v) {
 void Board::LoadEeprom(const std::optional<TrimEeprom>& fallback) {
   trimEeprom_ = fallback.value_or(TrimEeprom{});
   if (eepromFile_.empty()) return;
-  std::optional<IniFile> ini = IniFile::Load(eepromFile_);
-  if (!ini) return;  // not burned yet
-  auto take = [&](std::string_view key, uint16_t& word) {
-    if (auto text = ini->Value(kEepromSection, key))
-      if (auto v = ParseWord(*text)) word = *v;
-  };
-  take("0x10", trimEeprom_.tr0);
-  take("0x11", trimEeprom_.tr1);
-  take("0x16", trimEeprom_.tr2);
+  const std::string unusable = "EEPROM file " + eepromFile_ + " (EepromFile= in section [" +
+                               std::string(kSection) + "]) not used: ";
+  if (SameFile(eepromFile_, settingsFile_)) {
+    Refuse(unusable + "it is the settings file, which the simulated board never writes. Name a file "
+                      "of its own.");
+    return;
+  }
+  bool exists = false;
+  std::string text;
+  std::string why = ReadWholeEepromFile(eepromFile_, exists, text);
+  if (!exists) return;  // not burned yet
+  TrimEeprom burned;
+  if (why.empty()) why = ParseEepromFile(text, burned);
+  if (!why.empty()) {
+    Refuse(unusable + why + ". The simulated adapter does not open: mend or remove the file.");
+    return;
+  }
+  trimEeprom_ = burned;
 }
 
-bool Board::SaveEepromFile() const {
-  const std::filesystem::path path(eepromFile_);
-  std::filesystem::path tmp = path;
-  tmp += ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << "; Trim words burned into the simulated rk5190's EEPROM (TR0, TR1, TR2)\n"
-        << "[" << kEepromSection << "]\n"
-        << "0x10=" << Hex4(trimEeprom_.tr0) << "\n"
-        << "0x11=" << Hex4(trimEeprom_.tr1) << "\n"
-        << "0x16=" << Hex4(trimEeprom_.tr2) << "\n";
-    out.flush();
-    if (!out) return false;
+std::string Board::SaveEepromFile() const {
+  // Checked again: the file may have changed since the start.
+  if (SameFile(eepromFile_, settingsFile_)) return "it is the settings file";
+  bool exists = false;
+  std::string text;
+  std::string why = ReadWholeEepromFile(eepromFile_, exists, text);
+  TrimEeprom old;
+  if (exists && why.empty()) why = ParseEepromFile(text, old);
+  if (exists && !why.empty()) return "it is not an EEPROM file the board wrote (" + why + ")";
+
+  // A fresh file of our own beside it, then renamed over it: whole or not at all.
+  std::string tmp = eepromFile_ + ".XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return "a file beside it cannot be created (" + ErrnoText(errno) + ")";
+  std::string contents = "; Trim words burned into the simulated rk5190's EEPROM (TR0, TR1, TR2)\n";
+  contents.append(kEepromHeader).append("\n0x10=").append(Hex4(trimEeprom_.tr0));
+  contents.append("\n0x11=").append(Hex4(trimEeprom_.tr1));
+  contents.append("\n0x16=").append(Hex4(trimEeprom_.tr2)).append("\n");
+  std::size_t done = 0;
+  while (done < contents.size()) {
+    const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      why = "it cannot be written (" + ErrnoText(n < 0 ? errno : EIO) + ")";
+      break;
+    }
+    done += static_cast<std::size_t>(n);
   }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);  // whole file or none, even if the program dies here
-  if (ec) {
-    std::filesystem::remove(tmp, ec);
-    return false;
-  }
-  return true;
+  if (::close(fd) != 0 && why.empty()) why = "it cannot be written (" + ErrnoText(errno) + ")";
+  if (why.empty() && ::rename(tmp.c_str(), eepromFile_.c_str()) != 0)
+    why = "it cannot be replaced (" + ErrnoText(errno) + ")";
+  if (!why.empty()) ::unlink(tmp.c_str());
+  return why;
+}
+
+void Board::Refuse(const std::string& why) { refusal_ += (refusal_.empty() ? "" : "\n") + why; }
+
+void Board::AddNote(const std::string& note) {
+  if (std::find(notes_.begin(), notes_.end(), note) != notes_.end()) return;
+  if (notes_.size() >= kMaxNotes) notes_.erase(notes_.begin());
+  notes_.push_back(note);
+}
+
+std::string Board::Notes() const {
+  std::string text;
+  for (const std::string& n : notes_) text += n + "\n";
+  return text;
 }
 
 // --- the EEPROM device at 0xA0 ---
@@ -562,6 +718,8 @@ std::string Board::Describe(const char* nl) const {
   }
   s += "EEPROM: " + (eepromFile_.empty() ? std::string("in memory only") : eepromFile_) + ", burned " +
        std::to_string(burnCount_) + " time(s)";
+  if (!refusal_.empty()) s += nl + refusal_;
+  for (const std::string& n : notes_) s += nl + n;
   return s;
 }
 

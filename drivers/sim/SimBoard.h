@@ -8,7 +8,12 @@
 //   BatteryPresent=0|1 battery connected; default 1
 //   Charging=0|1       the charger is charging when it can (AC and battery present); default 1
 //   EepromFile=PATH    file holding the charger's burned trims, so a burn survives a restart;
-//                      relative to the settings file's folder; default none (kept in memory)
+//                      relative to the settings file's folder; default none (kept in memory).
+//                      The board writes no other file: not the settings file, nor a file that
+//                      exists and is not an EEPROM file as the board writes them. Such a file,
+//                      or one that cannot be read whole (garbage, a value cut short, empty, a
+//                      directory, a FIFO), is named with the reason and the adapter does not
+//                      open, as the board would not know its trims.
 //   FailEveryNth=N     every Nth transaction fails; default 0 (off)
 //   FailRate=R         each transaction fails with probability R (0 to 1, e.g. 0.05); default 0
 //   FailSeed=S         seed of the FailRate draws, so a run can be repeated; default 1
@@ -29,8 +34,10 @@
 //   names; reserved bits on the rk5190), thermal shutdown TSHUT (8). With neither AC nor battery
 //   the charger has no supply and acknowledges nothing; when power returns it starts afresh
 //   from its power-on values (trims reloaded from the EEPROM).
-// - 0x15 (charging voltage) keeps mask 0x7FF8 (8 mV steps), 0x14 (charge current) and 0x3F
-//   (input current) keep 0x3F80 (128 mA steps); unimplemented bits read 0.
+// - The DAC registers keep their DAC bits, as the test-mode window names them: 0x15 (charging
+//   voltage) bits 15 to 1 ("VREG DAC 0" is bit 1: 2 mV steps), 0x14 (charge current) and 0x3F
+//   (input current) bits 15 to 7 ("ICHG DAC 0", "IAC DAC 0": 128 mA steps); the other bits are
+//   test bits.
 // - 0x12 (control) keeps bits 0 and 3 to 11. A write with RST (bit 2) set resets 0x12, 0x14,
 //   0x15 and 0x3F to their power-on values (the rest of that write is ignored); RST reads 0.
 // - Test mode is on while 0x17 bit 0 (TMEN) is set. 0x17 is always writable. 0x10, 0x11,
@@ -45,8 +52,9 @@
 //   TR2 (0x16) into the charger's EEPROM; a new board (or a power cycle) loads them from there.
 //
 // Transactions that fail (a fault, a NACK, a closed adapter) change nothing on the board. The
-// one exception: a burn whose EepromFile cannot be written still burns, and its write fails
-// with VB_ZENTIO_OCX_INTERNAL_ERROR so the user hears of it.
+// one exception: a burn whose EepromFile cannot be written (or may not be: see EepromFile)
+// still burns, and its write fails with VB_ZENTIO_OCX_INTERNAL_ERROR so the user hears of it;
+// the board's notes say why.
 // The board is used from one thread; only Shared()/ResetShared() may be called from any.
 #pragma once
 
@@ -61,6 +69,10 @@
 
 #include "drivers/sim/SimScenario.h"
 #include "recording/Clock.h"
+
+namespace Settings {
+class Snapshot;
+}
 
 namespace sim {
 
@@ -104,9 +116,9 @@ inline constexpr uint16_t kTestModeBurn = 1u << 2;    // TMEE BURN
 // Implemented bits outside test mode, and the test bits that test mode adds.
 inline constexpr uint16_t kControlMask = 0x0FF9;
 inline constexpr uint16_t kControlTestMask = 0xF002;
-inline constexpr uint16_t kCurrentMask = 0x3F80;
+inline constexpr uint16_t kCurrentMask = 0xFF80;
 inline constexpr uint16_t kCurrentTestMask = 0x007F;
-inline constexpr uint16_t kVoltageMask = 0x7FF8;
+inline constexpr uint16_t kVoltageMask = 0xFFFE;
 inline constexpr uint16_t kVoltageTestMask = 0x0001;
 
 // Power-on values.
@@ -160,6 +172,7 @@ class Board {
   };
   struct Options {
     std::string eepromFile;             // empty: the EEPROM lives in memory only
+    std::string settingsFile;           // never written, even when eepromFile names it
     std::optional<TrimEeprom> eeprom;   // contents when eepromFile is empty or not there yet
     Conditions conditions;
     bool absent = false;
@@ -171,6 +184,7 @@ class Board {
     const recording::Clock* clock = nullptr;  // the scenario's time; nullptr: the machine's
   };
 
+  static Options OptionsFromSettings(const Settings::Snapshot& settings);
   static Options OptionsFromSettings();
 
   Board();
@@ -181,6 +195,8 @@ class Board {
   // The board behind every control that CreateSimControl makes; built from the settings on
   // first use. ResetShared(nullptr) drops it, so the next use builds a fresh one.
   static std::shared_ptr<Board> Shared();
+  // The same, built from these settings when there is none yet.
+  static std::shared_ptr<Board> Shared(const Settings::Snapshot& settings);
   static void ResetShared(std::shared_ptr<Board> board = nullptr);
   // Changes whenever ResetShared is called: controls that follow the shared board compare it.
   static uint64_t SharedGeneration();
@@ -229,8 +245,11 @@ class Board {
   uint8_t PeekEepromDevice(uint8_t address) const { return eepromDevice_[address]; }
   void PokeEepromDevice(uint8_t address, uint8_t v) { eepromDevice_[address] = v; }
 
-  // Short lines for the About text: conditions, faults, latency, EEPROM file.
+  // Short lines for the About text: conditions, faults, latency, EEPROM file, notes.
   std::string Describe(const char* lineBreak) const;
+  // What the user should know: addresses nobody answered at, burns not saved. One per line.
+  std::string Notes() const;
+  void AddNote(const std::string& note);
 
   // --- scenario ---
   // The scenario's time starts when the adapter first opens; each transaction first applies
@@ -240,7 +259,8 @@ class Board {
   const Scenario& GetScenario() const { return scenario_; }
   std::size_t ScenarioStepsApplied() const { return nextStep_; }
   void SetClock(const recording::Clock& clock) { clock_ = &clock; }
-  // Not empty: the adapter does not open, and this says why.
+  // Not empty: the adapter does not open, and this says why (a bad scenario file, an unusable
+  // EEPROM file).
   const std::string& OpenRefusal() const { return refusal_; }
 
   // --- the bus, as sim::Adapter drives it ---
@@ -284,7 +304,10 @@ class Board {
   void ResetChargerRegisters();
   void LeaveTestModeBits();
   int16_t WriteTestMode(uint16_t v);
-  bool SaveEepromFile() const;
+  // Adds a reason why the adapter does not open.
+  void Refuse(const std::string& why);
+  // Empty when saved, else why not.
+  std::string SaveEepromFile() const;
   void LoadEeprom(const std::optional<TrimEeprom>& fallback);
   void UpdateFaultFlag();
   double NextRandom();
@@ -299,6 +322,8 @@ class Board {
 
   TrimEeprom trimEeprom_;
   std::string eepromFile_;
+  std::string settingsFile_;
+  std::vector<std::string> notes_;
   int burnCount_ = 0;
   std::array<uint8_t, kEepromDeviceSize> eepromDevice_;
   uint8_t eepromPointer_ = 0;

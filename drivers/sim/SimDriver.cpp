@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "adapter/ErrorCodes.h"
+#include "drivers/Drivers.h"
 #include "shell/Messages.h"
 
 namespace sim {
@@ -36,6 +37,12 @@ void Deliver(std::vector<uint8_t>& buffer, const uint8_t* bytes, std::size_t n) 
   std::copy_n(bytes, n, buffer.begin());
 }
 
+// Nobody answers at target: a NACK, and a note for the user.
+int16_t NoAnswer(Board& b, int16_t target) {
+  b.AddNote("Simulated board: " + NoAnswerNote(target) + " (the charger answers at 0x66/0x67).");
+  return VB_T2H_NACK;
+}
+
 // The charger moves whole 16-bit registers, low byte first.
 int16_t ChargerSize(Board& b, uint8_t command, std::size_t n) {
   if (!b.ChargerHas(command)) return VB_T2H_NACK;
@@ -58,7 +65,7 @@ int16_t BusRead(Board& b, int16_t target, uint8_t command, uint8_t* out, std::si
     case Device::None:
       break;
   }
-  return VB_T2H_NACK;
+  return NoAnswer(b, target);
 }
 
 int16_t BusWrite(Board& b, int16_t target, uint8_t command, const uint8_t* in, std::size_t n) {
@@ -72,7 +79,7 @@ int16_t BusWrite(Board& b, int16_t target, uint8_t command, const uint8_t* in, s
     case Device::None:
       break;
   }
-  return VB_T2H_NACK;
+  return NoAnswer(b, target);
 }
 
 // A read without a command byte continues where the device's pointer stands; command receives
@@ -89,7 +96,7 @@ int16_t BusReadCurrent(Board& b, int16_t target, uint8_t* out, std::size_t n, ui
     case Device::None:
       break;
   }
-  return VB_T2H_NACK;
+  return NoAnswer(b, target);
 }
 
 }  // namespace
@@ -184,7 +191,7 @@ int16_t Adapter::SmbSendCommand(int16_t command, int16_t target) {
     switch (b.DeviceAt(target)) {
       case Device::Charger: st = b.ChargerSelect(c) ? VB_OK : VB_T2H_NACK; break;
       case Device::Eeprom: b.EepromDeviceSelect(c); break;
-      case Device::None: st = VB_T2H_NACK; break;
+      case Device::None: st = NoAnswer(b, target); break;
     }
   }
   return b.EndTransaction(Kind::Write, static_cast<uint8_t>(command), 0, target, st);
@@ -425,9 +432,17 @@ int16_t Adapter::FlashRead(int32_t, int32_t, std::vector<uint8_t>&, int32_t, std
 
 }  // namespace sim
 
+std::unique_ptr<Zentio> CreateSimControl(const Settings::Snapshot& settings) {
+  sim::Board::Shared(settings);  // the board now, from the settings the link read
+  return std::make_unique<sim::Adapter>();
+}
+
 std::unique_ptr<Zentio> CreateSimControl() { return std::make_unique<sim::Adapter>(); }
 
 std::string SimDiagnostics() {
-  const std::string& why = sim::Board::Shared()->OpenRefusal();
-  return why.empty() ? std::string() : why + "\n";
+  const std::shared_ptr<sim::Board> board = sim::Board::Shared();
+  std::string text;
+  if (board->Absent()) text += "The simulated adapter is absent (Absent=1 in section [Simulator]).\n";
+  if (!board->OpenRefusal().empty()) text += board->OpenRefusal() + "\n";
+  return text + board->Notes();
 }

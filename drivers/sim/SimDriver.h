@@ -10,7 +10,8 @@
 // Then each transaction goes through the board's faults and latency and reaches the device at
 // the target: the charger takes whole registers only (2 bytes, low byte first; other sizes fail
 // with VB_WRONG_NUM_BYTES), the EEPROM device takes any byte count but not the SMBus block
-// protocol; a missing device or an unknown command gives VB_T2H_NACK. There is no one-wire
+// protocol; a missing device or an unknown command gives VB_T2H_NACK (a missing device also
+// leaves a note with the address in both forms). There is no one-wire
 // device (VB_T2H_NACK) and nothing to flash (VB_INCORRECT_PARAM).
 #pragma once
 
@@ -84,6 +85,9 @@ class Adapter final : public Zentio {
 
 }  // namespace sim
 
+// A control on the shared board, built from these settings when there is none yet.
+std::unique_ptr<Zentio> CreateSimControl(const Settings::Snapshot& settings);
 std::unique_ptr<Zentio> CreateSimControl();
-// Why the simulated adapter did not open (a bad scenario file); empty when nothing is wrong.
+// Why the simulated adapter is not listed or does not open (absent, a bad scenario or EEPROM
+// file), and the board's notes (addresses nobody answered at, burns not saved); one per line.
 std::string SimDiagnostics();

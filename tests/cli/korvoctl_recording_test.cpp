@@ -232,7 +232,8 @@ TEST_F(KorvoctlRecordingTest, CompareExitsFourWhenTheRegistersDiffer) {
   EXPECT_EQ(Run({"compare", Path("a.ini")}), kExitOk);
   EXPECT_EQ(out_.str(), "");
   EXPECT_EQ(Run({"write", "0x12", "0x50", "compare", Path("a.ini"), "read", "0x12"}), kExitDiffer);
-  EXPECT_EQ(out_.str(), "0x12 0x0040 (" + Path("a.ini") +
+  EXPECT_EQ(out_.str(), "0x12 0x0050 80\n"  // the write's read-back
+                        "0x12 0x0040 (" + Path("a.ini") +
                             ") 0x0050 (chip) CM: CHARGER MODE REGISTER(0x12)\n"
                             "  bit 4 \"Learn Cycle\" 0 -> 1\n"
                             "0x12 0x0050 80\n");  // the run goes on after a difference
@@ -268,7 +269,7 @@ TEST_F(KorvoctlRecordingTest, ABadSnapshotWritesNothingAndNamesItsLine) {
 TEST_F(KorvoctlRecordingTest, TheOutputFileRecordsTheWholeRun) {
   EXPECT_EQ(Run({"--output", Path("run.csv"), "read", "0x15", "write", "0x15", "12000"}), kExitOk);
   const std::string text = Slurp(Path("run.csv"));
-  EXPECT_EQ(Lines(text), 3u);
+  EXPECT_EQ(Lines(text), 4u);  // the header, the read, the write and its read-back
   EXPECT_NE(text.find(",korvoctl,write,0x15,CV: CHARGING VOLTAGE REG(0x15),0x2EE0,12000,12000,"),
             std::string::npos);
 }
@@ -291,11 +292,11 @@ TEST_F(KorvoctlRecordingTest, TheJournalHoldsEveryTransactionOfTheRun) {
   EXPECT_EQ(Run({"--journal", Path("j.csv"), "--stats", "dump", "write", "0x15", "12000"}),
             kExitOk);
   const std::string journal = Slurp(Path("j.csv"));
-  EXPECT_EQ(Lines(journal), 1u + 12);
+  EXPECT_EQ(Lines(journal), 1u + 13);  // the dump, the write and its read-back
   EXPECT_NE(journal.find(",\"WriteSMBusWord_(15,2EE0)\",0x67,0,Communication OK,"),
             std::string::npos);
-  EXPECT_EQ(err_.str().substr(0, 29), "12 transactions (0 dropped), ");
-  EXPECT_NE(err_.str().find("  Communication OK: 12 (100.00 %)\n"), std::string::npos);
+  EXPECT_EQ(err_.str().substr(0, 29), "13 transactions (0 dropped), ");
+  EXPECT_NE(err_.str().find("  Communication OK: 13 (100.00 %)\n"), std::string::npos);
 }
 
 TEST_F(KorvoctlRecordingTest, HelpNamesEveryOperationOptionAndExitCode) {

@@ -1,6 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -42,7 +47,7 @@ class KorvoctlTest : public ::testing::Test {
 
 TEST_F(KorvoctlTest, OperationsRunInOrderOnOneAdapter) {
   EXPECT_EQ(Run({"write", "0x15", "16800", "read", "0x15"}), kExitOk);
-  EXPECT_EQ(out_.str(), "0x15 0x41A0 16800\n");
+  EXPECT_EQ(out_.str(), "0x15 0x41A0 16800\n0x15 0x41A0 16800\n") << "the write's read-back, then the read";
   EXPECT_EQ(err_.str(), "");
   EXPECT_EQ(board_->Peek(0x15), 16800);
   EXPECT_EQ(Run({"list"}), kExitOk);
@@ -96,7 +101,8 @@ TEST_F(KorvoctlTest, NoAdapterGivesTheStartUpMessageAndExitCode2) {
             "Please make sure that the Tarn88 is connected and all required drivers are "
             "installed.\n"
             "Please ensure that no other program is using the Tarn88.\n"
-            "Please close and restart the Korvo program.\n");
+            "Please close and restart the Korvo program.\n"
+            "The simulated adapter is absent (Absent=1 in section [Simulator]).\n");
   EXPECT_EQ(out_.str(), "");
 }
 
@@ -116,8 +122,7 @@ TEST_F(KorvoctlTest, RetriesAndOtherTargetsFromTheCommandLine) {
   EXPECT_EQ(Run({"--address", "0x50", "read", "0x15"}), kExitBus);
   EXPECT_NE(err_.str().find("VB_T2H_NACK"), std::string::npos);
 
-  EXPECT_EQ(Run({"--i2c", "--address", "0x66", "write", "0x3F", "0x1000", "read", "0x3F"}),
-            kExitOk);
+  EXPECT_EQ(Run({"--i2c", "--address", "0x66", "write", "0x3F", "0x1000"}), kExitOk);
   EXPECT_EQ(out_.str(), "0x3F 0x1000 4096\n");
 }
 
@@ -140,6 +145,119 @@ TEST_F(KorvoctlTest, SettingsFileFromIniOption) {
   EXPECT_EQ(Run({"--ini", path.string(), "read", "0x15"}), kExitBus);
   EXPECT_NE(err_.str().find("VB_T2H_NACK"), std::string::npos);
   std::filesystem::remove(path);
+}
+
+// As in the windows: with VerifyWrite on, a write is read back and printed as read prints it; a
+// register that kept something else is reported on stderr (DAC registers also in mV or mA).
+TEST_F(KorvoctlTest, AWriteIsReadBackAndADifferentValueIsReportedWithExitCode2) {
+  const std::tuple<std::string, std::string, std::string, int, std::string> cases[] = {
+      {"0x15", "16802", "0x15 0x41A2 16802\n", kExitOk, ""},
+      {"0x15", "0xFFFF", "0x15 0xFFFE 65534\n", kExitBus,
+       "Register 0x15 : Read Value does not match the value that was written!\n"
+       "Written 0xFFFF (65535 mV), read back 0xFFFE (65534 mV).\n"},
+      {"0x14", "0x7F", "0x14 0x0000 0\n", kExitBus, "Written 0x007F (127 mA), read back 0x0000 (0 mA).\n"},
+      {"0x3F", "200", "0x3F 0x0080 128\n", kExitBus, "Written 0x00C8 (200 mA), read back 0x0080 (128 mA).\n"},
+      {"0x13", "1", "0x13 0x8080 32896\n", kExitBus,
+       "Register 0x13 : Read Value does not match the value that was written!\nWritten 0x0001, read back 0x8080.\n"},
+  };
+  for (const auto& [address, value, printed, rc, message] : cases) {
+    EXPECT_EQ(Run({"write", address, value}), rc) << address << " " << value;
+    EXPECT_EQ(out_.str(), printed) << address << " " << value;
+    EXPECT_NE(err_.str().find(message), std::string::npos) << err_.str();
+    EXPECT_EQ(err_.str().empty(), message.empty()) << err_.str();
+  }
+}
+
+TEST_F(KorvoctlTest, WithVerifyWriteOffAWriteIsNeitherReadBackNorPrinted) {
+  TempDir dir;
+  EXPECT_EQ(Run({"--ini", dir.Write("korvo.ini", "[Settings]\nVerifyWrite=0\n"), "write", "0x13", "1"}), kExitOk);
+  EXPECT_EQ(out_.str() + err_.str(), "");
+  EXPECT_EQ(board_->Count(sim::Transaction::Kind::Read), 0u);
+}
+
+// Standard output on a full disk: writes fill a buffer, whose flush fails.
+class FullStreamBuf : public std::streambuf {
+ public:
+  FullStreamBuf() { setp(buffer_, buffer_ + sizeof buffer_); }
+
+ protected:
+  int_type overflow(int_type) override { return Fail(), traits_type::eof(); }
+  int sync() override { return Fail(); }
+
+ private:
+  static int Fail() {
+    errno = ENOSPC;
+    return -1;
+  }
+  char buffer_[65536];
+};
+
+TEST_F(KorvoctlTest, OutputThatCannotBeWrittenIsAMessageAndExitCode2) {
+  const std::vector<std::string> cases[] = {{"dump"}, {"read", "0x15"}, {"write", "0x15", "12000"}, {"list"},
+                                            {"--help"}, {"--version"}};
+  for (const auto& args : cases) {
+    FullStreamBuf full;
+    std::ostream out(&full);
+    std::ostringstream err;
+    std::istringstream in;
+    EXPECT_EQ(RunKorvoctl(args, out, err, in), kExitBus) << args[0];
+    EXPECT_EQ(err.str(), "korvoctl: cannot write the output: " + std::string(std::strerror(ENOSPC)) + "\n") << args[0];
+  }
+}
+
+TEST_F(KorvoctlTest, OutputThatCannotBeWrittenEndsTheRun) {
+  FullStreamBuf full;
+  std::ostream out(&full);
+  std::istringstream in;
+  EXPECT_EQ(RunKorvoctl({"read", "0x15", "write", "0x15", "12000"}, out, err_, in), kExitBus);
+  EXPECT_EQ(board_->Peek(0x15), sim::kPowerOnChargeVoltage) << "nothing more is done unseen";
+}
+
+// The real program with its standard output on a full device.
+TEST(KorvoctlProcess, StdoutOnAFullDeviceGivesExitCode2) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::string program = KORVOCTL_BINARY;
+  char dump[] = "dump";
+  char* argv[] = {program.data(), dump, nullptr};
+  char env[] = "KORVO_ADAPTER=sim";
+  char* envp[] = {env, nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), kExitBus);
+}
+
+TEST_F(KorvoctlTest, ListWithNoAdapterGivesTheDriversNotesAndExitCode2) {
+  board_->SetAbsent(true);
+  EXPECT_EQ(Run({"list"}), kExitBus);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(err_.str(), "The simulated adapter is absent (Absent=1 in section [Simulator]).\n");
+}
+
+// i2c-tools show the 7-bit form, Korvo takes the 8-bit one: a NACK names both.
+TEST_F(KorvoctlTest, AnAddressNobodyAnswersAtIsNamedInBothForms) {
+  EXPECT_EQ(Run({"--address", "0x33", "read", "0x15"}), kExitBus);
+  EXPECT_NE(err_.str().find("no answer at 8-bit 0x33 (7-bit 0x19); i2cdetect's 0x33 is Korvo's 0x66"),
+            std::string::npos)
+      << err_.str();
+}
+
+// An EEPROM file the simulated board cannot use stops it as other settings errors do.
+TEST_F(KorvoctlTest, ACorruptEepromFileIsNamedAndTheSimulatedAdapterDoesNotOpen) {
+  TempDir dir;
+  const std::string eeprom = dir.Write("eeprom.bin", "[Eeprom]\n0x10=4A");
+  sim::Board::ResetShared();  // built from the settings file
+  EXPECT_EQ(Run({"--ini", dir.Write("korvo.ini", "[Simulator]\nEepromFile=eeprom.bin\n"), "dump"}), kExitBus);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_NE(err_.str().find("Failed to initialize the Tarn88!"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("EEPROM file " + eeprom), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("its last line is not ended (cut short?)"), std::string::npos) << err_.str();
 }
 
 TEST_F(KorvoctlTest, VersionNamesTheSettingsFileRead) {

@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QTimer>
+#include <cstdlib>
 #include <map>
 #include <set>
 
 #include "dialogs/Registry.h"
 #include "dialogs/frmLegend.h"
 #include "dialogs/frmSplash.h"
+#include "shell/StartUp.h"
+#include "support/gui/DarkTheme.h"
 #include "support/gui/MainWindowFixture.h"
 #include "views/BitBoxes.h"
 
@@ -181,6 +187,65 @@ TEST_F(AboutTest, LegendSitsAtTheTopRightShowsTheColoursAndClosesWithTheMainWind
   EXPECT_EQ(frmSplash::Instance(), nullptr);
   ASSERT_TRUE(legend);
   EXPECT_FALSE(legend->isVisible());
+}
+
+TEST(LegendText, EverySwatchContrastsWithItsTextOnADarkTheme) {
+  DarkTheme dark;
+  frmLegend legend;
+  for (int32_t colour : {0x7F80FF, 0x7FBF00, 0xCFCFCF, 0x000000, 0xFFFFFF, 0x0000FF, 0x202020}) {
+    legend.SetBitHiColor(colour);
+    legend.SetBitLoColor(colour);
+    legend.SetBitUnknownColor(colour);
+    for (int i = 0; i < 3; ++i) {
+      const int32_t text = BgrFromColor(legend.Label3(i)->palette().color(QPalette::WindowText));
+      EXPECT_GE(ContrastRatio(BackgroundOf(legend.Label3(i)), text), 4.5)
+          << i << " " << std::hex << colour;
+    }
+  }
+}
+
+TEST_F(AboutTest, LegendClosesWithEscape) {
+  Load();
+  Click("cmdLegend");
+  QPointer<frmLegend> legend = window->Legend();
+  ASSERT_TRUE(legend && legend->isVisible());
+  QTest::keyClick(legend, Qt::Key_Escape);
+  EXPECT_FALSE(legend && legend->isVisible());
+}
+
+// Runs on every platform the suite runs on; ctest also runs it on a real X server (Xvfb, xcb)
+// at several scale factors (tests/support/under-xvfb.sh), where the fault showed.
+class AboutGeometryTest : public MainWindowFixture {};
+
+TEST_F(AboutGeometryTest, AboutAfterTheStartUpShowsBothButtonsInsideItsClientArea) {
+  if (std::getenv("KORVO_NO_XVFB")) GTEST_SKIP() << "xvfb-run is absent";
+  // The program's own start-up, then its event loop, in which the user clicks About.
+  window.reset(RunStartUp(StartUpWaits{0.05f, 0.05f, {}}));
+  QEventLoop loop;
+  QTimer::singleShot(0, [&] {
+    Click("cmdAbout");
+    frmSplash* about = frmSplash::Instance();
+    if (!about) {
+      ADD_FAILURE() << "no About window";
+    } else if (!QTest::qWaitForWindowExposed(about)) {
+      ADD_FAILURE() << "the About window never appeared";
+    } else {
+      EXPECT_EQ(about->parentWidget(), window.get());
+      const QRect client(QPoint(0, 0), about->size());
+      for (QPushButton* button : {about->CmdOK(), about->cmdSysInfo()}) {
+        const QRect at(button->mapTo(about, QPoint(0, 0)), button->size());
+        EXPECT_TRUE(button->isVisible()) << button->objectName().toStdString();
+        EXPECT_FALSE(at.isEmpty()) << button->objectName().toStdString();
+        EXPECT_TRUE(client.contains(at))
+            << button->objectName().toStdString() << " at " << at.x() << "," << at.y() << " "
+            << at.width() << "x" << at.height() << " in " << client.width() << "x"
+            << client.height() << " on " << QGuiApplication::platformName().toStdString()
+            << " at scale " << about->devicePixelRatioF();
+      }
+    }
+    loop.quit();
+  });
+  loop.exec();
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <QLabel>
 #include <QTimer>
 #include <cstdio>
+#include <string>
 
+#include "support/gui/DarkTheme.h"
 #include "support/gui/MainWindowFixture.h"
 #include "adapter/ErrorCodes.h"
 #include "registers/RegisterAccess.h"
@@ -29,7 +31,8 @@ class MainPanelTest : public MainWindowFixture {
       if (t.kind == Kind::Other) continue;
       char buf[16];
       std::snprintf(buf, sizeof buf, "%s%02X=%04X", t.kind == Kind::Read ? "R" : "W", t.command, t.value);
-      s += (s.empty() ? "" : " ") + std::string(buf, values && t.kind == Kind::Write ? 8 : 3);
+      if (!s.empty()) s += ' ';
+      s.append(buf, values && t.kind == Kind::Write ? 8 : 3);
     }
     return s;
   }
@@ -124,7 +127,7 @@ TEST_F(MainPanelTest, BitEditsFollowIntoTheEntriesButNotBack) {
 TEST_F(MainPanelTest, WritesWithoutVerifySendTheNormalisedControlEntryAndSixteenBitDacWords) {
   Load("[Settings]\nVerifyWrite=0\n");
   for (const auto& [typed, shown] : std::vector<std::pair<const char*, std::string>>{
-           {"ffff", "FFFF"}, {"a3f", "0A3F"}, {"xyz", "0000"}, {"0x12", "0000"}, {"", "0000"}}) {
+           {"ffff", "FFFF"}, {"a3f", "0A3F"}, {"xyz", "0000"}, {"0x12", "0000"}}) {
     Board().ClearHistory();
     Type("txtCtrlRegisterHex", typed);
     Click("WriteControlReg");
@@ -166,7 +169,8 @@ TEST_F(MainPanelTest, EachWriteWithVerifyReadsBackWhatTheChargerKept) {
 
 TEST_F(MainPanelTest, EmptyEntriesRefuseTheirWriteAFailedWriteIsNotReadBack) {
   Load();
-  window->WriteControlRegister();  // the button normalises the entry first; the command does not
+  Click("WriteControlReg");  // normalising leaves an empty entry empty
+  EXPECT_EQ(Text("txtCtrlRegisterHex"), "");
   Click("cmdWriteVoltDAC");
   Click("cmdWriteCurrDAC");
   Click("cmdWriteIpCurrDAC");
@@ -201,17 +205,16 @@ TEST_F(MainPanelTest, WriteAllOrderWithAndWithoutVerifyAndANonHexControlEntry) {
 
 TEST_F(MainPanelTest, AddressAndScanPeriodSettleAfterTheLastKeystroke) {
   Load();
-  QTest::qWait(kSettleMs * 3);  // the loaded address settles once
+  ASSERT_TRUE(WaitUntil([&] { return !window->Timer2()->isActive(); }));  // the loaded address
   ToggleScan();
   Type("ScanPeriod", "2000");
   Type("txtDevAddr", "6B");
-  Click("cmdReadStat");  // still the previous address
+  Click("cmdReadStat");  // no event has run since the keystrokes: still the previous address
   EXPECT_EQ(Board().History().back().target, 0x67);
-  EXPECT_EQ(window->Timer1()->interval(), 500);
-  QTest::qWait(kSettleMs * 3);
+  EXPECT_EQ(window->Timer1()->Period(), 500);
+  ASSERT_TRUE(WaitUntil([&] { return !window->Timer2()->isActive(); }));
   EXPECT_EQ(modGlobals::DeviceAddress, 0x6B);
-  EXPECT_EQ(window->Timer1()->interval(), 2000);
-  EXPECT_FALSE(window->Timer2()->isActive());
+  EXPECT_EQ(window->Timer1()->Period(), 2000);
 }
 
 TEST_F(MainPanelTest, BadScanPeriodOrAddressKeepsTheOldOneAndShowsRed) {
@@ -263,45 +266,155 @@ TEST_F(MainPanelTest, DacEntryRangeColoursAndFilter) {
 TEST_F(MainPanelTest, ScanTicksOnePeriodAfterCheckingUntilUncheckedNeverWithPeriodZero) {
   Load();
   ToggleScan();
-  EXPECT_EQ(window->Timer1()->interval(), 500);
+  EXPECT_EQ(window->Timer1()->Period(), 500);
   SetPeriod("15");
+  scan->Advance(14);
   EXPECT_EQ(Board().Count(Kind::Read), 0u);
-  QTest::qWait(120);
+  scan->Advance(1);
+  EXPECT_EQ(Board().Count(Kind::Read), 5u);
+  scan->Advance(15 * 9);
   ToggleScan();
-  const size_t reads = Board().Count(Kind::Read);
-  EXPECT_GE(reads, 10u);
-  EXPECT_EQ(reads % 5, 0u);  // only whole ticks
-  QTest::qWait(50);
-  EXPECT_EQ(Board().Count(Kind::Read), reads);
+  EXPECT_EQ(Board().Count(Kind::Read), 50u);
+  scan->Advance(1000);
+  EXPECT_EQ(Board().Count(Kind::Read), 50u);
   // A period of 0 stops the ticks while the box stays checked, until a positive period.
   ToggleScan();
   SetPeriod("0");
-  EXPECT_FALSE(window->Timer1()->isActive());
+  EXPECT_FALSE(window->Timer1()->IsActive());
   EXPECT_TRUE(window->Timer1Enabled());
+  scan->Advance(1000);
+  EXPECT_EQ(Board().Count(Kind::Read), 50u);
   SetPeriod("20");
-  EXPECT_TRUE(window->Timer1()->isActive());
-  EXPECT_EQ(window->Timer1()->interval(), 20);
+  EXPECT_TRUE(window->Timer1()->IsActive());
+  EXPECT_EQ(window->Timer1()->Period(), 20);
+}
+
+TEST_F(MainPanelTest, ScanWithoutFailuresTicksExactlyOncePerPeriod) {
+  Load();
+  for (int period : {1, 15, 500, 1000, 2500}) {
+    SCOPED_TRACE(period);
+    SetPeriod(std::to_string(period).c_str());
+    const size_t reads = Board().Count(Kind::Read);
+    std::vector<int64_t> ticks;
+    auto seen = QObject::connect(scan, &ScanTimer::Tick, [&] { ticks.push_back(scan->NowMs()); });
+    const int64_t start = scan->NowMs();
+    ToggleScan();
+    scan->Advance(10 * period);
+    ToggleScan();
+    QObject::disconnect(seen);
+    std::vector<int64_t> expected;
+    for (int k = 1; k <= 10; ++k) expected.push_back(start + k * period);
+    EXPECT_EQ(ticks, expected);
+    EXPECT_EQ(Board().Count(Kind::Read) - reads, 50u);
+  }
+  EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(MainPanelTest, AfterAFailingTickTheNextComesASecondOrAPeriodAfterTheLastMessageClosed) {
+  Load();
+  Board().SetConditions({false, false, true});  // nothing answers: every read fails
+  sink.whileOpen = [&](const std::string&) { scan->Advance(700); };  // the user reads each box
+  for (const auto& [period, holdOff] :
+       std::vector<std::pair<int, int64_t>>{{1, 1000}, {500, 1000}, {1000, 1000}, {2500, 2500}}) {
+    SCOPED_TRACE(period);
+    SetPeriod(std::to_string(period).c_str());
+    sink.Clear();
+    ToggleScan();
+    scan->Advance(period);
+    ASSERT_EQ(sink.Count(), 5u);  // one tick; the fifth box has just been closed
+    scan->Advance(holdOff - 1);
+    EXPECT_EQ(sink.Count(), 5u);
+    scan->Advance(1);
+    EXPECT_EQ(sink.Count(), 10u);
+    ToggleScan();
+    scan->Advance(10000);  // the last tick's hold-off is over
+  }
+}
+
+TEST_F(MainPanelTest, OneClickWithinTheHoldOffStopsAFailingScan) {
+  Load();
+  Board().SetConditions({false, false, true});
+  SetPeriod("1");
+  for (int64_t clickAfter : {0, 500, 999}) {
+    SCOPED_TRACE(clickAfter);
+    sink.Clear();
+    ToggleScan();
+    scan->Advance(1);
+    ASSERT_EQ(sink.Count(), 5u);
+    scan->Advance(clickAfter);
+    ToggleScan();
+    scan->Advance(60000);
+    EXPECT_EQ(sink.Count(), 5u);
+    EXPECT_FALSE(window->Timer1()->IsActive());
+  }
 }
 
 TEST_F(MainPanelTest, ScanTicksNeverNestWhileAFailureBoxIsOpen) {
   Load();
   Board().SetConditions({false, false, true});
   SetPeriod("5");
-  sink.holdOpenMs = 40;  // each box's own event loop runs meanwhile, timers firing
+  sink.whileOpen = [&](const std::string&) { scan->Advance(40); };  // ticks fall due meanwhile
   ToggleScan();
-  QTest::qWait(400);
+  scan->Advance(5000);
   ToggleScan();
-  QTest::qWait(100);
   EXPECT_GE(sink.messages.size(), 5u);
   EXPECT_EQ(sink.maxOpenAtOnce, 1);
   EXPECT_EQ(sink.messages.size() % 5, 0u);  // ticks ran to their end, one after the other
   // Nor does a tick start inside a user's read.
+  scan->Advance(10000);
   sink.Clear();
   ToggleScan();
-  sink.holdOpenMs = 30;
   Click("cmdReadStat");
   ToggleScan();
+  EXPECT_EQ(sink.messages.size(), 1u);
   EXPECT_EQ(sink.maxOpenAtOnce, 1);
+}
+
+TEST_F(MainPanelTest, EveryPaintedEntryContrastsWithItsTextOnADarkTheme) {
+  DarkTheme dark;
+  Load();
+  // Each entry with a value shown white and one shown red.
+  for (const auto& [box, values] :
+       std::vector<std::pair<const char*, QStringList>>{{"txtVoltDAC", {"16800", "8000"}},
+                                                        {"txtCurrDAC", {"512", "16257"}},
+                                                        {"txtIpCurrDAC", {"4096", "65535"}},
+                                                        {"ScanPeriod", {"abc"}},
+                                                        {"txtDevAddr", {"12345"}}}) {
+    for (const QString& value : values) {
+      Type(box, value);
+      const QPalette p = Child<QLineEdit>(box)->palette();
+      EXPECT_GE(ContrastRatio(BgrFromColor(p.color(QPalette::Base)),
+                              BgrFromColor(p.color(QPalette::Text))),
+                4.5)
+          << box << " " << value.toStdString();
+    }
+  }
+}
+
+TEST_F(MainPanelTest, DacEntriesGiveTheirValidRangeAndResolution) {
+  Load();
+  for (const auto& [box, tip] : std::vector<std::pair<const char*, const char*>>{
+           {"txtVoltDAC",
+            "Valid: 9000, 12000 to 14400 or 16000 to 19200 mV\n"
+            "Resolution: 2 mV (bit 1, VREG DAC 0)"},
+           {"txtCurrDAC", "Valid: 0 to 16256 mA\nResolution: 128 mA (bit 7, ICHG DAC 0)"},
+           {"txtIpCurrDAC", "Valid: 0 to 16256 mA\nResolution: 128 mA (bit 7, IAC DAC 0)"}})
+    EXPECT_EQ(Child<QLineEdit>(box)->toolTip().toStdString(), tip) << box;
+}
+
+TEST_F(MainPanelTest, DacBitCellsNameTheirBitsAsTheTestModeWindowDoes) {
+  Load();
+  for (const auto& [view, bit, tip] : std::vector<std::tuple<const char*, int, const char*>>{
+           {"ctlDACRegisterVolt", 1, "Bit 1: VREG DAC 0"},
+           {"ctlDACRegisterVolt", 0, "Bit 0: TM vdac "},
+           {"ctlDACRegisterCurr", 7, "Bit 7: ICHG DAC 0"},
+           {"ctlDACRegisterCurr", 15, "Bit 15: ICHG DAC 8"},
+           {"ctlDACRegisterIpCurr", 7, "Bit 7: IAC DAC 0"},
+           {"ctlDACRegisterIpCurr", 0, "Bit 0: TM CLK 2"}}) {
+    auto* v = Child<BitRegisterView>(view);
+    EXPECT_EQ(v->lblBit(bit)->toolTip().toStdString(), tip) << view;
+    EXPECT_EQ(v->txtBitVal(bit)->toolTip().toStdString(), tip) << view;
+  }
 }
 
 }  // namespace

@@ -4,9 +4,13 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPointer>
+#include <QScreen>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <fstream>
+#include <tuple>
 
 #include "adapter/ErrorCodes.h"
 #include "adapter/frmUSB.h"
@@ -172,13 +176,13 @@ TEST_F(TrimWindowTest, HexBoxTextDecidesWhatIsWrittenWhichIsReadBackOnlyWithVeri
     SCOPED_TRACE(verify);
     modGlobals::VerifyWrite = verify;
     board->ClearHistory();
-    // Outside test mode the charging voltage keeps only bits 14..3.
+    // Outside test mode the charging voltage keeps only its DAC bits, 15..1.
     Type(window->txtHexVal(5), "2EE7");
     Click(window->cmdWrite(5));
     EXPECT_EQ(Writes(), (std::vector<Write>{{0x15, 0x2EE7}}));
     EXPECT_EQ(Reads(), verify ? std::vector<uint8_t>{0x15} : std::vector<uint8_t>{});
-    EXPECT_EQ(Hex(5), verify ? "2EE0" : "2EE7");
-    EXPECT_EQ(window->ctlTrimReg(5)->Value(), verify ? std::optional<int32_t>(0x2EE0) : std::nullopt);
+    EXPECT_EQ(Hex(5), verify ? "2EE6" : "2EE7");
+    EXPECT_EQ(window->ctlTrimReg(5)->Value(), verify ? std::optional<int32_t>(0x2EE6) : std::nullopt);
   }
   EXPECT_TRUE(sink.messages.empty());
 
@@ -256,20 +260,27 @@ TEST_F(TrimWindowTest, SpinButtonsApplyTheirPresetAndShowTheirDescriptions) {
 }
 
 TEST_F(TrimWindowTest, SpinsOpensTheModalSpinWindowWhoseBurnTakesNoSecondClickDuringItsWait) {
-  InstallQtEventPump();  // the burn's wait keeps the windows alive, as in the program
   Open();
   frmSpins* d = nullptr;
   QWidget* owner = nullptr;
   bool enabledDuringWait = true;
+  bool waited = false;
+  // The burn's wait keeps the windows alive, as in the program; its first pass of events is
+  // where a second click would arrive.
+  const Utils::EventPump qtPump = QtEventPump();
+  Utils::SetEventPump([&](std::chrono::steady_clock::time_point deadline) {
+    if (d && !waited) {
+      waited = true;
+      enabledDuringWait = d->cmdEEBurn()->isEnabled() || d->cmdWriteTrim(0)->isEnabled();
+      Click(d->cmdEEBurn());
+      Click(d->cmdWriteTrim(0));
+    }
+    qtPump(deadline);
+  });
   QTimer::singleShot(0, [&] {
     d = qobject_cast<frmSpins*>(QApplication::activeModalWidget());
     if (!d) return;
     owner = d->parentWidget();
-    QTimer::singleShot(150, [&] {  // inside the burn's wait (after its 100 ms delay)
-      enabledDuringWait = d->cmdEEBurn()->isEnabled() || d->cmdWriteTrim(0)->isEnabled();
-      Click(d->cmdEEBurn());
-      Click(d->cmdWriteTrim(0));
-    });
     Click(d->cmdEEBurn());
     EXPECT_TRUE(d->cmdEEBurn()->isEnabled());
     d->close();
@@ -278,10 +289,90 @@ TEST_F(TrimWindowTest, SpinsOpensTheModalSpinWindowWhoseBurnTakesNoSecondClickDu
   EXPECT_NE(d, nullptr);
   EXPECT_EQ(owner, window.data());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(waited);
   EXPECT_FALSE(enabledDuringWait);
   EXPECT_EQ(board->BurnCount(), 1);
   EXPECT_EQ(sink.messages, (std::vector<std::string>{std::string(Spins::kBurnConfirmText),
                                                      "Programming complete."}));
+}
+
+TEST_F(TrimWindowTest, AfterReadAllOnlyTheFocusedBitBoxShowsItsSelection) {
+  Open();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  const QRgb highlight = window->palette().color(QPalette::Active, QPalette::Highlight).rgb();
+  // Boxes whose picture shows the selection colour.
+  auto showingSelection = [&] {
+    std::vector<std::pair<int, int>> shown;
+    for (int row = 0; row < frmTrim::kRows; ++row) {
+      for (int bit = 0; bit < 16; ++bit) {
+        const QImage image = window->ctlTrimReg(row)->txtBitVal(bit)->grab().toImage();
+        bool found = false;
+        for (int y = 0; y < image.height() && !found; ++y)
+          for (int x = 0; x < image.width() && !found; ++x)
+            found = (image.pixel(x, y) & 0xFFFFFF) == (highlight & 0xFFFFFF);
+        if (found) shown.emplace_back(row, bit);
+      }
+    }
+    return shown;
+  };
+  Click("cmdReadAll");
+  ASSERT_EQ(Hex(5), "41A0");  // every box holds a digit, its first character selected
+  EXPECT_EQ(showingSelection(), (std::vector<std::pair<int, int>>{}));
+  window->ctlTrimReg(5)->txtBitVal(3)->setFocus(Qt::TabFocusReason);
+  EXPECT_EQ(showingSelection(), (std::vector<std::pair<int, int>>{{5, 3}}));
+}
+
+TEST_F(TrimWindowTest, EveryBitNameIsReadableInFull) {
+  Open();
+  for (int row = 0; row < frmTrim::kRows; ++row) {
+    for (int bit = 0; bit < 16; ++bit) {
+      const QLabel* cell = window->ctlTrimReg(row)->lblBitLabel(bit);
+      const QFontMetrics fm(cell->font());
+      // Where the label lays out its text: inside its frame, less its margin.
+      const QRect area = cell->contentsRect().adjusted(cell->margin(), cell->margin(),
+                                                       -cell->margin(), -cell->margin());
+      const std::string where =
+          std::to_string(row) + "/" + std::to_string(bit) + " " + cell->text().toStdString();
+      EXPECT_TRUE(cell->wordWrap()) << where;
+      EXPECT_GE(cell->margin(), 1) << where << ": lines keep clear of the frame";
+      EXPECT_GE(cell->font().pointSizeF(), 6.0) << where;
+      for (const QString& word : cell->text().split(' ', Qt::SkipEmptyParts))
+        EXPECT_LE(fm.horizontalAdvance(word), area.width()) << where << ": " << word.toStdString();
+      EXPECT_LE(fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height(),
+                area.height())
+          << where;
+    }
+  }
+}
+
+TEST(TrimWindowPlacement, BesideTheMainWindowWhereThereIsRoomSizedToFitALaptopScreen) {
+  const QSize content(939, 844);
+  const QRect main(0, 0, 994, 500);
+  constexpr int kBar = 15;
+  // Screen area, main window frame, frame margins; then the window's outer geometry.
+  const std::vector<std::tuple<QRect, QRect, QMargins, QRect>> cases = {
+      // A large screen: to the right, as high as a 1366x768 screen allows, room for the scroll bar.
+      {QRect(0, 0, 2560, 1440), main, {}, QRect(994, 0, 939 + kBar, 720)},
+      // A laptop screen has no room beside it: against the right edge, over part of it.
+      {QRect(0, 0, 1366, 768), main, {}, QRect(1366 - 954, 0, 954, 720)},
+      {QRect(0, 0, 1366, 768), main, {4, 24, 4, 4}, QRect(1366 - 962, 0, 962, 720)},
+      // A main window on the right half: to its left.
+      {QRect(0, 0, 1920, 1080), QRect(960, 100, 994, 500), {}, QRect(960 - 954, 100, 954, 720)},
+      // Level with the main window's top, but kept on the screen.
+      {QRect(0, 0, 2560, 1440), QRect(0, 900, 994, 500), {}, QRect(994, 1440 - 720, 954, 720)},
+      // A screen smaller than the window: the whole screen, scrolling both ways.
+      {QRect(0, 0, 800, 600), main, {}, QRect(0, 0, 800, 600)},
+      // A screen whose panel sits on the left.
+      {QRect(60, 0, 1306, 768), QRect(60, 0, 994, 500), {}, QRect(1366 - 954, 0, 954, 720)}};
+  for (const auto& [screen, mainFrame, margins, frame] : cases) {
+    const frmTrim::Placement p =
+        frmTrim::InitialPlacement(screen, mainFrame, content, margins, kBar);
+    EXPECT_EQ(p.frame, frame) << screen.width() << "x" << screen.height() << " main at "
+                              << mainFrame.x();
+    EXPECT_EQ(p.client + QSize(margins.left() + margins.right(), margins.top() + margins.bottom()),
+              p.frame.size());
+  }
 }
 
 class TrimMainWindowTest : public MainWindowFixture {
@@ -322,6 +413,26 @@ TEST_F(TrimMainWindowTest, KeyShowsTheButtonWhichOpensTheWindowThatOutlivesTheMa
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_NE(sink.messages[0].find("Error description : VB_NO_USB"), std::string::npos);
   EXPECT_EQ(opened->txtHexVal(10)->text(), "");
+}
+
+TEST_F(TrimMainWindowTest, OpensBesideTheMainWindowAtItsPlacement) {
+  Load("[Settings]\nShowTrimRegisters=1\n");
+  window->move(0, 0);
+  Click("cmdTrimRegs");
+  frmTrim* opened = frmTrim::Instance();
+  ASSERT_NE(opened, nullptr);
+  const QScreen* screen = window->screen();
+  const QWidget* content = opened->findChild<QWidget*>("content");
+  const QRect outer = window->frameGeometry(), inner = window->geometry();
+  const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                       outer.right() - inner.right(), outer.bottom() - inner.bottom());
+  const frmTrim::Placement p = frmTrim::InitialPlacement(
+      screen->availableGeometry(), outer, content->size(), frame,
+      opened->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, opened));
+  EXPECT_EQ(opened->frameGeometry(), p.frame);
+  EXPECT_EQ(opened->size(), p.client);
+  EXPECT_TRUE(screen->availableGeometry().contains(opened->frameGeometry()));
+  EXPECT_LE(opened->frameGeometry().height(), frmTrim::kFitScreen.height());
 }
 
 }  // namespace

@@ -129,8 +129,8 @@ TEST_F(SpinsTest, MalformedValuesAreRefusedByNameAndTheLoopGoesOn) {
 }
 
 TEST_F(SpinsTest, ReadBackMismatchesAreReportedOnlyWithVerifyWrite) {
-  // 0x13 is read-only and 0x15 keeps only bits 14..3 (and bit 0 in test mode): both differ.
-  WriteIni("[SpinCustom 1]\n0x10=1234\n0x13=0\n0x15=0006\n");
+  // 0x12's RST bit resets the charger and reads 0, and 0x13 is read-only: both differ.
+  WriteIni("[SpinCustom 1]\n0x10=1234\n0x12=0004\n0x13=0\n");
   for (bool verify : {true, false}) {
     SCOPED_TRACE(verify);
     modGlobals::VerifyWrite = verify;
@@ -140,12 +140,12 @@ TEST_F(SpinsTest, ReadBackMismatchesAreReportedOnlyWithVerifyWrite) {
     EXPECT_EQ(r.mismatched, verify ? 2 : 0);
     EXPECT_EQ(r.readFailed, 0);
     EXPECT_EQ(r.Clean(), !verify);
-    EXPECT_EQ(Reads(), verify ? (std::vector<uint8_t>{0x10, 0x13, 0x15}) : std::vector<uint8_t>{});
+    EXPECT_EQ(Reads(), verify ? (std::vector<uint8_t>{0x10, 0x12, 0x13}) : std::vector<uint8_t>{});
     std::vector<std::string> expected{kConfirm};
     if (verify)
       expected.insert(expected.end(),
-                      {"Register 0x13 : Read Value does not match the value that was written!",
-                       "Register 0x15 : Read Value does not match the value that was written!"});
+                      {"Register 0x12 : Read Value does not match the value that was written!",
+                       "Register 0x13 : Read Value does not match the value that was written!"});
     EXPECT_EQ(sink_.messages, expected);
   }
 }

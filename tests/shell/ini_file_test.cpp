@@ -60,14 +60,24 @@ TEST(IniFile, VeryLongLinesBreakNothing) {
   EXPECT_EQ(big.Value("S", "k"), "1");
 }
 
-TEST(IniIntFromText, SignThenLeadingDigitsClampedTo32Bits) {
-  constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-  constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+TEST(IniIntFromText, SignThenLeadingDigits) {
   const std::pair<std::string, int32_t> cases[] = {
-      {"+12", 12},          {"-3", -3},           {"12abc", 12},       {"abc", 0},         {"", 0},
-      {"-", 0},             {"- 5", 0},           {" 7 ", 7},          {"0x10", 0},        {"1e3", 1},
-      {"1.9", 1},           {"--1", 0},           {"2147483647", kMax}, {"2147483648", kMax},
-      {"99999999999999999999999", kMax},          {"-2147483648", kMin}, {"-2147483649", kMin}};
+      {"+12", 12}, {"-3", -3},   {"12abc", 12}, {"abc", 0}, {"", 0},  {"-", 0},  {"- 5", 0},
+      {" 7 ", 7},  {"0x10", 0},  {"1e3", 1},    {"1.9", 1}, {"--1", 0}, {"2147483647", 2147483647},
+      {"-2147483648", std::numeric_limits<int32_t>::min()}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(IniIntFromText(text), value) << '"' << text << '"';
+}
+
+// As the platform's private-profile reader: numbers wrap modulo 2^32.
+TEST(IniIntFromText, NumbersWrapModulo2To32) {
+  const std::pair<std::string, int32_t> cases[] = {
+      {"4294967296", 0},
+      {"4294967297", 1},
+      {"-4294967297", -1},
+      {"4286611584", static_cast<int32_t>(0xFF808080u)},  // the colour 0xFF808080
+      {"2147483648", std::numeric_limits<int32_t>::min()},
+      {"-2147483649", std::numeric_limits<int32_t>::max()},
+      {"99999999999999999999999", static_cast<int32_t>(0xF67FFFFFu)}};
   for (const auto& [text, value] : cases) EXPECT_EQ(IniIntFromText(text), value) << '"' << text << '"';
 }
 

@@ -70,6 +70,8 @@ TEST_F(SettingsTest, CommSettingsAreClampedIntoTheirVariables) {
       {"99999999999", "CommMode=-1\nVerifyWrite=-1\nReadRetryCount=-3", 32767, false, true, 0},
       {"0x66", "CommMode=abc\nVerifyWrite=no\nReadRetryCount=2 tries", 0, true, false, 2},
       {"-1", "CommMode=0x1", -1, true, true, 0},
+      // Wrapped modulo 2^32 first, as every integer read, then clamped to 16 bits.
+      {"4294967396", "ReadRetryCount=4294967299", 100, false, true, 3},
   };
   for (const auto& [address, settings, addr, i2c, verify, retries] : cases) {
     I2CMode = !i2c;
@@ -89,6 +91,20 @@ TEST_F(SettingsTest, EveryReadSeesTheFileAsItIsNow) {
   EXPECT_EQ(Settings::GetString("SpinCustom 1", "Desc"), "first");
   WriteIni("[Settings]\nReadRetryCount=6\n");
   EXPECT_EQ(Settings::GetString("SpinCustom 1", "Desc", "none"), "none");
+}
+
+// A load reads the file once: every key it takes comes from that one reading.
+TEST_F(SettingsTest, ALoadTakesEveryKeyFromOneReadingOfTheFile) {
+  WriteIni("[Colors]\nBitHi=1\nBitLo=2\nBitUnknown=3\n[Target]\nAddress=18\n[Settings]\nCommMode=0\n"
+           "VerifyWrite=0\nReadRetryCount=2\n");
+  const Settings::Snapshot reading;
+  WriteIni("[Settings]\nCommMode=1\n");  // changed after the reading
+  Settings::LoadColors(reading);
+  Settings::LoadCommSettings(reading);
+  EXPECT_EQ(std::make_tuple(BitHi, BitLo, BitUnknown, DeviceAddress, I2CMode, VerifyWrite, ReadRetryCount),
+            std::make_tuple(1, 2, 3, int16_t{18}, true, false, int16_t{2}));
+  EXPECT_EQ(reading.GetString("Settings", "CommMode"), "0");
+  EXPECT_FALSE(Settings::Snapshot::Load(dir_.path + "/absent.ini").has_value()) << "an unreadable file";
 }
 
 TEST(SettingsFile, DefaultsToTheIniBesideTheExecutable) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTest>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -88,5 +89,30 @@ TEST_F(BitBoxesTest, TabRunsFromBitFifteenAndFocusSelectsTheFirstCharacter) {
 }
 
 TEST(BitColours, RedIsInTheLowestByte) { EXPECT_EQ(ColorFromBgr(0x7F80FF), QColor(255, 128, 127)); }
+
+TEST(TextContrast, RatioFollowsWcag) {
+  // Background, text (0x00BBGGRR), the ratio WCAG gives them.
+  const std::tuple<int32_t, int32_t, double> cases[] = {
+      {0xFFFFFF, 0x000000, 21.0}, {0x000000, 0xFFFFFF, 21.0}, {0x808080, 0x808080, 1.0},
+      {0xFFFFFF, 0x767676, 4.54}, {0xFFFFFF, 0x777777, 4.48}, {0xFFFFFF, 0x0000FF, 4.00},
+      {0xFFFFFF, 0xFF0000, 8.59}, {0x000000, 0x00FF00, 15.30}};
+  for (const auto& [background, text, ratio] : cases)
+    EXPECT_NEAR(ContrastRatio(background, text), ratio, 0.01)
+        << std::hex << background << " " << text;
+}
+
+TEST(TextContrast, BlackOrWhiteTextReachesFourAndAHalfToOneOnEveryBackground) {
+  std::vector<int32_t> backgrounds = {
+      0x7F80FF, 0x7FBF00, 0xCFCFCF,  // the settings' defaults: high, low, unknown
+      0x8080FF,                      // the trim view's own bit-high default
+      0xFFFFFF, 0x2020FF,            // a DAC entry in and out of range
+      0x000000, 0x0000FF, 0x00FF00, 0xFF0000, 0x00FFFF, 0xFF00FF, 0xFFFF00, 0x757575, 0x767676};
+  for (int grey = 0; grey < 256; grey += 5) backgrounds.push_back(grey * 0x010101);
+  for (int32_t background : backgrounds) {
+    const int32_t text = ContrastingTextColor(background);
+    EXPECT_TRUE(text == 0x000000 || text == 0xFFFFFF) << std::hex << background;
+    EXPECT_GE(ContrastRatio(background, text), 4.5) << std::hex << background;
+  }
+}
 
 }  // namespace

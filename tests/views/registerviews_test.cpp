@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
+#include <vector>
+
+#include "support/RecordingSink.h"
+#include "support/gui/DarkTheme.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
 #include "views/ctlStatRegister.h"
+#include "views/ctlTrimRegister.h"
 #include "views/Twips.h"
 
 namespace {
@@ -106,6 +113,82 @@ TEST_F(StatRegisterTest, Rk5191RenamesThreeBitsOnlyAndStillFits) {
   EXPECT_EQ(view.lblBit(9 + 16)->text(), "1");
   for (int i = 1; i < 16; ++i) EXPECT_LT(view.lblBit(i)->x(), view.lblBit(i - 1)->x()) << i;
   ExpectNothingClipped(view);
+}
+
+TEST(RegisterViewText, EveryPaintedCellContrastsWithItsTextOnADarkTheme) {
+  DarkTheme dark;
+  ctlStatRegister stat;
+  ctlCtrlRegister ctrl;
+  ctlDACRegister dac;
+  ctlTrimRegister trim;
+  // High, low, unknown colours.
+  const std::tuple<int32_t, int32_t, int32_t> colours[] = {
+      {kHi, kLo, kUnknown}, {0x000000, 0x202020, 0xFFFFFF}, {0x0000FF, 0x00FF00, 0xFF0000}};
+  for (const auto& [hi, lo, unknown] : colours) {
+    for (std::optional<int32_t> value :
+         {std::optional<int32_t>(), std::optional<int32_t>(0x5A5A)}) {
+      auto paint = [&](auto& view) {
+        view.SetBitHiColor(hi);
+        view.SetBitLoColor(lo);
+        view.SetBitUnknownColor(unknown);
+        view.SetValue(value);
+      };
+      paint(stat);
+      paint(ctrl);
+      paint(dac);
+      paint(trim);
+      for (QWidget* view : {static_cast<QWidget*>(&stat), static_cast<QWidget*>(&ctrl),
+                            static_cast<QWidget*>(&dac), static_cast<QWidget*>(&trim)}) {
+        for (QLabel* cell : view->findChildren<QLabel*>()) {
+          const int32_t background = BackgroundOf(cell);
+          const int32_t text = BgrFromColor(cell->palette().color(QPalette::WindowText));
+          EXPECT_GE(ContrastRatio(background, text), 4.5)
+              << cell->objectName().toStdString() << " on " << std::hex << background;
+        }
+      }
+    }
+  }
+}
+
+TEST(RegisterViewToolTips, EveryBitCellAndBoxGivesItsBitNumberAndName) {
+  RecordingSink sink;
+  ScopedSink scope(&sink);
+  ctlStatRegister stat;
+  ctlStatRegister stat5191;
+  stat5191.Makerk5191();
+  ctlCtrlRegister ctrl;
+  ctlDACRegister dac;
+  ctlTrimRegister trim;
+  trim.SetBitDescription(
+      QStringLiteral("BG CRUD 2|BG CRUD 1|BG CRUD 0|ICHG XLATR 3|ICHG XLATR 2|"
+                     "ICHG XLATR 1|ICHG XLATR 0|IAC  4|IAC  3|IAC  2|IAC  1|"
+                     "IAC  0|IAC XLATR 3|IAC XLATR 2|IAC XLATR 1|AC < BAT"));
+  auto tip = [](int bit, const char* name) {
+    return QStringLiteral("Bit %1").arg(bit) +
+           (*name ? QStringLiteral(": ") + QString::fromLatin1(name) : QString());
+  };
+  // A view, a bit, its name, the widgets that carry its tooltip.
+  const std::vector<std::tuple<const char*, int, const char*, std::vector<QWidget*>>> cases = {
+      {"status", 13, "AC<BT", {stat.BitLabel(13), stat.lblBit(13), stat.lblBit(29)}},
+      {"status", 14, "RSVD", {stat.BitLabel(14), stat.lblBit(14), stat.lblBit(30)}},
+      {"rk5191 status",
+       14,
+       "BDET",
+       {stat5191.BitLabel(14), stat5191.lblBit(14), stat5191.lblBit(30)}},
+      {"rk5191 status",
+       9,
+       "BCOLD",
+       {stat5191.BitLabel(9), stat5191.lblBit(9), stat5191.lblBit(25)}},
+      {"control", 0, "CHGEND", {ctrl.lblBit(0), ctrl.lblBit(16), ctrl.txtBitVal(0)}},
+      {"control", 15, "RSVD", {ctrl.lblBit(15), ctrl.lblBit(31), ctrl.txtBitVal(15)}},
+      {"DAC", 3, "", {dac.lblBit(3), dac.txtBitVal(3)}},
+      {"trim", 15, "BG CRUD 2", {trim.lblBitLabel(15), trim.lblBit(15), trim.txtBitVal(15)}},
+      {"trim", 0, "AC < BAT", {trim.lblBitLabel(0), trim.lblBit(0), trim.txtBitVal(0)}}};
+  for (const auto& [view, bit, name, widgets] : cases) {
+    for (QWidget* w : widgets)
+      EXPECT_EQ(w->toolTip().toStdString(), tip(bit, name).toStdString())
+          << view << " " << w->objectName().toStdString();
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <linux/i2c.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -75,6 +76,7 @@ class FakeKernel : public I2cDevKernel {
 
   struct Bus {
     int openErrno = 0, funcsErrno = 0;  // Open or I2C_FUNCS fails with these
+    unsigned fileType = S_IFCHR, major = kI2cDevMajor;  // what the path is
     unsigned long funcs = kAllFuncs;
     bool unplugged = false;     // its device file is gone and open descriptors get ENODEV
     std::set<uint8_t> claimed;  // addresses a kernel driver holds (I2C_SLAVE gives EBUSY)
@@ -100,6 +102,14 @@ class FakeKernel : public I2cDevKernel {
   std::vector<std::string> openedPaths;
   int callsAfterClose = 0;  // calls on a descriptor that was never open or already closed
 
+  int Inspect(const std::string& path, unsigned& fileType, unsigned& major) override {
+    calls.push_back({"Inspect"});
+    auto it = buses.find(path);
+    if (it == buses.end() || it->second.unplugged) return -ENOENT;
+    fileType = it->second.fileType;
+    major = it->second.major;
+    return 0;
+  }
   int Open(const std::string& path) override {
     calls.push_back({"Open"});
     openedPaths.push_back(path);

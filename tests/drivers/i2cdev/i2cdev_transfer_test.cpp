@@ -45,6 +45,24 @@ TEST(I2cDevAddress, EightBitTargetsReachTheSevenBitAddressSetOnlyWhenItChanges) 
   EXPECT_EQ(rig.kernel.Count("SetAddress"), 6);
 }
 
+// i2cdetect shows 7-bit addresses, Korvo takes 8-bit ones: a transfer nobody acknowledged
+// leaves a note with both, in each bridge's way of saying so.
+TEST(I2cDevAddress, ANackLeavesANoteNamingBothAddressForms) {
+  const std::pair<int, bool> cases[] = {{ENXIO, true}, {EREMOTEIO, true}, {ETIMEDOUT, true}, {EIO, true},
+                                        {EBADMSG, false}, {EAGAIN, false}};
+  for (const auto& [err, noted] : cases) {
+    I2cDevRig rig;
+    auto d = rig.Opened();
+    rig.kernel.failNext = {err};
+    int16_t w = 0;
+    EXPECT_NE(d->SmbReadWord(0x15, w, 0x33), VB_OK);
+    EXPECT_EQ(I2cDevDiagnostics().find("/dev/i2c-3 (CP2112 SMBus Bridge on hidraw0): no answer at 8-bit 0x33 "
+                                       "(7-bit 0x19); i2cdetect's 0x33 is Korvo's 0x66.") != std::string::npos,
+              noted)
+        << err << ": " << I2cDevDiagnostics();
+  }
+}
+
 TEST(I2cDevAddress, AnAddressClaimedByAKernelDriverIsBusyAndSaidSoUnlessForced) {
   I2cDevRig rig;
   rig.UsbBus().claimed.insert(0x33);

@@ -1,14 +1,17 @@
 // The simulated charger's register rules, seen over the bus: status from the board conditions,
 // DAC resolutions, the control register, test mode, VDT, the EEPROM burn and its reload.
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "SimRig.h"
+#include "registers/RegisterTable.h"
+#include "support/TempDir.h"
 
 namespace sim {
 namespace {
@@ -57,21 +60,33 @@ TEST_F(SimCharger, StatusIsReadOnlyAndTheChargerFollowsTheBoardConditions) {
   ExpectAll({{reg::ChargeVoltage, kPowerOnChargeVoltage}, {reg::TR0, TrimEeprom{}.tr0}, {reg::TM1, 0}});
 }
 
+// The steps are the lowest DAC bits the test-mode window names: "VREG DAC 0" is bit 1 of 0x15
+// (2 mV), "ICHG DAC 0" and "IAC DAC 0" bit 7 of 0x14 and 0x3F (128 mA).
 TEST_F(SimCharger, EveryValidVoltageAndCurrentThatIsAMultipleOfTheStepReadsBackUnchanged) {
   const auto check = [this](uint8_t r, uint16_t v) { EXPECT_EQ(WriteThenRead(r, v), v) << "register " << int(r); };
   check(reg::ChargeVoltage, 9000);
-  for (uint16_t mv = 12000; mv <= 19200; mv += 8)
+  for (uint16_t mv = 12000; mv <= 19200; mv += 2)
     if (mv <= 14400 || mv >= 16000) check(reg::ChargeVoltage, mv);
   for (uint8_t r : {reg::ChargeCurrent, reg::InputCurrent})
     for (uint16_t ma = 0; ma <= 16256; ma += 128) check(r, ma);
 }
 
+// Outside test mode a DAC register keeps exactly its DAC bits: from the lowest one the register
+// table names up to bit 15.
+TEST_F(SimCharger, DacRegistersKeepTheBitsFromTheTablesLowestDacBitUp) {
+  for (const RegisterTable::Register& r : RegisterTable::All()) {
+    if (r.dac == nullptr) continue;
+    EXPECT_EQ(WriteThenRead(r.address, 0xFFFF), static_cast<uint16_t>(0xFFFF << r.dac->lowestBit))
+        << "register " << int(r.address);
+  }
+}
+
 TEST_F(SimCharger, UnimplementedBitsReadZeroAndTestBitsExistOnlyInTestMode) {
   const std::tuple<uint8_t, uint16_t, uint16_t, uint16_t> cases[] = {  // register, written, read, in test mode
-      {reg::ChargeVoltage, 16801, 16800, 16801},   {reg::ChargeVoltage, 0xFFFF, 0x7FF8, 0x7FF9},
-      {reg::ChargeVoltage, 0x8000, 0, 0},          {reg::ChargeCurrent, 16257, 16256, 16257},
-      {reg::ChargeCurrent, 0xFFFF, 0x3F80, 0x3FFF}, {reg::ChargeCurrent, 16384, 0, 0},
-      {reg::InputCurrent, 0x007F, 0, 0x007F},      {reg::InputCurrent, 0xC0FF, 0x0080, 0x00FF},
+      {reg::ChargeVoltage, 16801, 16800, 16801},   {reg::ChargeVoltage, 0xFFFF, 0xFFFE, 0xFFFF},
+      {reg::ChargeVoltage, 0x8000, 0x8000, 0x8000}, {reg::ChargeCurrent, 16257, 16256, 16257},
+      {reg::ChargeCurrent, 0xFFFF, 0xFF80, 0xFFFF}, {reg::ChargeCurrent, 16384, 16384, 16384},
+      {reg::InputCurrent, 0x007F, 0, 0x007F},      {reg::InputCurrent, 0xC0FF, 0xC080, 0xC0FF},
       {reg::Control, 0xFFFB, 0x0FF9, 0xFFFB},      {reg::Control, 0xF002, 0, 0xF002},
       {reg::Control, 0x0001, 0x0001, 0x0001},
   };
@@ -83,8 +98,8 @@ TEST_F(SimCharger, UnimplementedBitsReadZeroAndTestBitsExistOnlyInTestMode) {
   // The test bits clear when test mode ends (0xFFFB: all bits but RST).
   WriteAll({{reg::Control, 0xFFFB}, {reg::ChargeCurrent, 0xFFFB}, {reg::InputCurrent, 0xFFFB},
             {reg::ChargeVoltage, 0xFFFB}, {reg::TM1, 0}});
-  ExpectAll({{reg::Control, 0x0FF9}, {reg::ChargeCurrent, 0x3F80}, {reg::InputCurrent, 0x3F80},
-             {reg::ChargeVoltage, 0x7FF8}});
+  ExpectAll({{reg::Control, 0x0FF9}, {reg::ChargeCurrent, 0xFF80}, {reg::InputCurrent, 0xFF80},
+             {reg::ChargeVoltage, 0xFFFA}});
 }
 
 TEST_F(SimCharger, ResetBitRestoresThePowerOnValuesAndReadsZero) {
@@ -141,26 +156,109 @@ TEST_F(SimCharger, BurnInTestModeCopiesTheTrimsWhichANewBoardOrAPowerCycleLoads)
   ExpectAll({{reg::TR1, 0x5678}, {reg::TR2, 0x9ABC}, {reg::TM2, 0}});  // test-mode settings are not burned
 }
 
-TEST_F(SimCharger, ABurnSurvivesARestartThroughTheEepromFile) {
-  const fs::path dir = fs::temp_directory_path() / ("korvo_sim_" + std::to_string(::getpid()) + "_eeprom");
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+class SimEepromFile : public SimCharger {
+ protected:
+  // A board as the settings file korvo.ini in dir would build it, its EEPROM in name.
+  void AttachFromSettings(const std::string& name) {
+    Board::Options o;
+    o.eepromFile = (dir / name).string();
+    o.settingsFile = (dir / "korvo.ini").string();
+    board = std::make_shared<Board>(o);
+    adapter = std::make_unique<Adapter>(board);
+  }
+  static std::string Contents(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void Burn(uint16_t tr0) { WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, tr0}, {reg::TM1, kBurn}}); }
+
+  TempDir scratch{"korvo_sim_eeprom"};
+  const fs::path dir = scratch.Path();
+  const std::string kWritten = "; Trim words\n[Eeprom]\n0x10=BEEF\n0x11=8C63\n0x16=F00D\n";
+};
+
+TEST_F(SimEepromFile, ABurnSurvivesARestartThroughTheEepromFile) {
   AttachWithEepromFile(dir / "eeprom.ini");
   EXPECT_EQ(Read(reg::TR1), TrimEeprom{}.tr1) << "no file yet: factory trims";
   WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0xBEEF}, {reg::TR2, 0xF00D}, {reg::TM1, kBurn}});
-  EXPECT_FALSE(fs::exists(dir / "eeprom.ini.tmp"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "no scratch file left behind";
   AttachWithEepromFile(dir / "eeprom.ini");
   ExpectAll({{reg::TR0, 0xBEEF}, {reg::TR1, TrimEeprom{}.tr1}, {reg::TR2, 0xF00D}});
-  // A damaged file keeps what it can read; five digits are not a word.
-  std::ofstream(dir / "eeprom.ini", std::ios::trunc) << "[Eeprom]\n0x10=12345\n0x11=zz\n0x16= 00ff \ngarbage\n";
-  AttachWithEepromFile(dir / "eeprom.ini", TrimEeprom{1, 2, 3});
-  ExpectAll({{reg::TR0, 1}, {reg::TR1, 2}, {reg::TR2, 0x00FF}});
   // A burn that cannot be saved is reported, not hidden.
   AttachWithEepromFile(dir / "missing-folder" / "eeprom.ini");
   WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0x4444}});
   EXPECT_EQ(Write(reg::TM1, kBurn), VB_ZENTIO_OCX_INTERNAL_ERROR);
   EXPECT_EQ(board->Eeprom().tr0, 0x4444) << "the charger itself did burn";
-  fs::remove_all(dir);
+  EXPECT_THAT(board->Notes(), ::testing::HasSubstr("The burn was not saved to the EEPROM file"));
+}
+
+// A file the board would not have written (a damaged one, or the settings file) is named with
+// the reason, and the adapter does not open: the board would not know its trims.
+TEST_F(SimEepromFile, AFileThatIsNoEepromFileIsNamedAndTheAdapterDoesNotOpen) {
+  const std::pair<std::string, std::string> cases[] = {  // what eeprom.ini holds, the reason
+      {"\x7F" "ELF\x02\x01garbage\n", "line 1 is not the section header [Eeprom]"},
+      {"", "it is empty"},
+      {kWritten.substr(0, kWritten.size() - 3), "its last line is not ended (cut short?)"},
+      {kWritten.substr(0, kWritten.size() - 3) + "\n", "the value of 0x16 is not four hex digits (cut short?)"},
+      {"[Eeprom]\n0x10=BEEF\n0x11=8C63\n", "it holds no 0x16"},
+      {"[Eeprom]\n0x10=12345\n0x11=8C63\n0x16=F00D\n", "the value of 0x10 is not four hex digits"},
+      {kWritten + "0x10=0000\n", "0x10 appears twice"},
+      {"0x10=BEEF\n", "line 1 is not the section header [Eeprom]"},
+      {kWritten + "[Settings]\n", "line 6 starts a second section"},
+      {"[Eeprom]\nBitHi=1\n", "line 2 is no trim word"},
+      {std::string(5000, ';') + "\n", "too large"},
+  };
+  for (const auto& [text, reason] : cases) {
+    std::ofstream(dir / "eeprom.ini", std::ios::trunc | std::ios::binary) << text;
+    AttachFromSettings("eeprom.ini");
+    EXPECT_THAT(board->OpenRefusal(), ::testing::AllOf(::testing::HasSubstr((dir / "eeprom.ini").string()),
+                                                   ::testing::HasSubstr(reason)))
+        << text;
+    EXPECT_EQ(adapter->OpenDevice(kAdapterName), -1) << text;
+  }
+  AttachFromSettings("eeprom.ini");
+  ASSERT_EQ(adapter->OpenDevice(kAdapterName), -1);
+  std::ofstream(dir / "eeprom.ini", std::ios::trunc) << kWritten;
+  AttachFromSettings("eeprom.ini");
+  EXPECT_EQ(board->OpenRefusal(), "");
+  EXPECT_EQ(adapter->OpenDevice(kAdapterName), 0) << "a sound file opens";
+  EXPECT_EQ(board->Eeprom(), (TrimEeprom{0xBEEF, 0x8C63, 0xF00D}));
+}
+
+TEST_F(SimEepromFile, ADirectoryOrAFifoIsNamedWithoutHanging) {
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  fs::create_directory(dir / "folder");
+  const std::pair<const char*, const char*> cases[] = {{"fifo", "it is a FIFO"}, {"folder", "it is a directory"}};
+  for (const auto& [name, reason] : cases) {
+    AttachFromSettings(name);
+    EXPECT_THAT(board->OpenRefusal(), ::testing::HasSubstr(reason)) << name;
+    EXPECT_EQ(adapter->OpenDevice(kAdapterName), -1) << name;
+  }
+}
+
+// The board writes its own EEPROM file and nothing else: not the settings file, not a file that
+// turned up in its place, not a file beside it.
+TEST_F(SimEepromFile, ABurnWritesNoFileButItsOwn) {
+  const std::string settings = "[Simulator]\nEepromFile=korvo.ini\n";
+  std::ofstream(dir / "korvo.ini") << settings;
+  AttachFromSettings("korvo.ini");
+  EXPECT_THAT(board->OpenRefusal(), ::testing::HasSubstr("it is the settings file"));
+  EXPECT_EQ(adapter->OpenDevice(kAdapterName), -1);
+
+  AttachFromSettings("eeprom.ini");  // no file yet
+  ASSERT_EQ(adapter->OpenDevice(kAdapterName), 0);
+  std::ofstream(dir / "eeprom.ini.tmp") << "the user's own";
+  const std::string foreign = "notes of the user\n";
+  std::ofstream(dir / "eeprom.ini") << foreign;  // turned up after the start
+  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0x1234}});
+  EXPECT_EQ(Write(reg::TM1, kBurn), VB_ZENTIO_OCX_INTERNAL_ERROR);
+  EXPECT_THAT(board->Notes(), ::testing::HasSubstr("not an EEPROM file the board wrote"));
+  fs::remove(dir / "eeprom.ini");
+  Burn(0x5678);
+  EXPECT_THAT(Contents(dir / "eeprom.ini"), ::testing::HasSubstr("0x10=5678"));
+  EXPECT_EQ(Contents(dir / "korvo.ini") + Contents(dir / "eeprom.ini.tmp"), settings + "the user's own");
+  Burn(0x9ABC);
+  EXPECT_THAT(Contents(dir / "eeprom.ini"), ::testing::HasSubstr("0x10=9ABC")) << "its own file it replaces";
 }
 
 }  // namespace

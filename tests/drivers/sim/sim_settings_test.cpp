@@ -66,7 +66,7 @@ TEST_F(SimSettings, SettingsShapeTheOneSharedBoardThatTheDriverListOffers) {
   const DriverInfo* d = FindDriver("sim");
   ASSERT_NE(d, nullptr);
   EXPECT_TRUE(d->simulated);
-  auto link = d->create(), about = CreateSimControl();  // as the link and the About box hold them
+  auto link = d->create(Settings::Snapshot()), about = CreateSimControl();  // as the link and the About box hold them
   ASSERT_EQ(link->OpenDevice(kAdapterName) + about->OpenDevice(kAdapterName), 0) << "both open";
   int16_t w = 0;
   EXPECT_EQ(link->SmbReadWord(reg::Status, w, 0x67), VB_BUS_BUSY);

@@ -40,13 +40,21 @@ void MainWindowFixture::Load(const std::string& ini, const std::string& args) {
     sim::Board::ResetShared();  // the board reads its own section too
   }
   CommandLine::SetArgumentStringForTesting(args);
-  window = std::make_unique<frmBasic>();
+  auto timer = std::make_unique<ManualScanTimer>();
+  scan = timer.get();
+  window = std::make_unique<frmBasic>(nullptr, std::move(timer));
   window->Form_Load();
   window->show();
 }
 
 void MainWindowFixture::Close() {
   if (window && window->isVisible()) window->close();
+}
+
+bool MainWindowFixture::WaitUntil(const std::function<bool()>& done) {
+  // Long enough for a machine busy with other work; a passing test returns at once.
+  constexpr int kDeadlineMs = 20000;
+  return QTest::qWaitFor(done, kDeadlineMs);
 }
 
 void MainWindowFixture::Click(const char* button) {

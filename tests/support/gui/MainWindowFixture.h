@@ -7,7 +7,8 @@
 //     EXPECT_EQ(Child<QLineEdit>("txtVoltDAC")->text(), "16800");
 //   }
 //
-// Every message goes to `sink`; the settle timer is shortened to kSettleMs.
+// Every message goes to `sink`; the settle timer is shortened to kSettleMs. The scan runs on
+// `scan`, a clock the test moves on (scan->Advance(ms)).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,10 +17,12 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "CountingControl.h"
+#include "ManualScanTimer.h"
 #include "RecordingMessageSink.h"
 #include "drivers/sim/SimBoard.h"
 #include "shell/frmBasic.h"
@@ -45,6 +48,8 @@ class MainWindowFixture : public ::testing::Test {
   void Click(const char* button);
   // Replaces the text as a user would: select all, then type.
   void Type(const char* box, const QString& text);
+  // Runs the event loop until done() holds or a generous deadline passes; false on timeout.
+  static bool WaitUntil(const std::function<bool()>& done);
   sim::Board& Board() { return *sim::Board::Shared(); }
   std::string IniPath() const;
 
@@ -52,4 +57,5 @@ class MainWindowFixture : public ::testing::Test {
   RecordingMessageSink sink;
   ControlCounts counts;
   std::unique_ptr<frmBasic> window;
+  ManualScanTimer* scan = nullptr;  // owned by the window
 };
