@@ -25,15 +25,15 @@
 
 #include "adapter/frmUSB.h"
 #include "drivers/sim/SimBoard.h"
-#include "shell/CommandLine.h"
-#include "shell/GuiMessageSink.h"
-#include "shell/Messages.h"
-#include "shell/Settings.h"
 #include "monitor/JournalModel.h"
 #include "monitor/Monitor.h"
 #include "monitor/frmJournal.h"
 #include "monitor/frmPlot.h"
 #include "recording/Clock.h"
+#include "shell/CommandLine.h"
+#include "shell/GuiMessageSink.h"
+#include "shell/Messages.h"
+#include "shell/Settings.h"
 #include "shell/frmBasic.h"
 #include "support/ManualClock.h"
 
@@ -168,10 +168,10 @@ monitor::Monitor& Monitored(Session& s, const std::string& recording, int window
 }
 
 // The whole timer tick, as BM_ScanTimerTick, without the monitor (0) and with it: 1 recording,
-// 2 plot window, 4 journal window, 7 all three (registered: 0 and 7). median_us / median_cpu_us: the median tick in
-// wall-clock and in processor time. Ticks run back to back here, so the coalesced repaints of
-// the plot and the journal (at most 10 per second each) fall into some ticks and show in the
-// mean; at a real scan period they mostly come between ticks.
+// 2 plot window, 4 journal window, 7 all three (registered: 0 and 7). median_us / median_cpu_us:
+// the median tick in wall-clock and in processor time. Ticks run back to back here, so the
+// coalesced repaints of the plot and the journal (at most 10 and 5 per second) fall into some ticks
+// and show in the mean; at a real scan period they mostly come between ticks.
 void BM_ScanTimerTickObserved(benchmark::State& state) {
   Session s;
   const std::string file = ScratchPath("tick.csv");
@@ -186,7 +186,8 @@ void BM_ScanTimerTickObserved(benchmark::State& state) {
     const double cpuStart = ThreadCpuUs();
     s.window->Timer1_Timer();
     cpuUs.push_back(ThreadCpuUs() - cpuStart);
-    us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+                     .count());
   }
   state.counters["median_us"] = MedianUs(us);
   state.counters["median_cpu_us"] = MedianUs(cpuUs);
@@ -217,7 +218,8 @@ void BM_ScanTimerTickMonitorCost(benchmark::State& state) {
   for (auto _ : state) {
     for (int block = 0; block < kBlocks; ++block) {
       const int on = block % 2;
-      if (on) Monitored(s, arg >= 0 ? file : std::string(), static_cast<int>(std::max<int64_t>(arg, 0)));
+      if (on)
+        Monitored(s, arg >= 0 ? file : std::string(), static_cast<int>(std::max<int64_t>(arg, 0)));
       for (int i = 0; i < kTicks; ++i) {
         v = static_cast<uint16_t>(~v);
         PokeAll(v);
@@ -226,7 +228,8 @@ void BM_ScanTimerTickMonitorCost(benchmark::State& state) {
         s.window->Timer1_Timer();
         cpu[on].push_back(ThreadCpuUs() - cpuStart);
         wall[on].push_back(
-            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+                .count());
       }
       if (on) s.window->SetMonitor(nullptr);
       QCoreApplication::processEvents();
@@ -239,7 +242,12 @@ void BM_ScanTimerTickMonitorCost(benchmark::State& state) {
   state.counters["added_cpu_p25_us"] = QuantileUs(cpu[1], 0.25) - QuantileUs(cpu[0], 0.25);
   std::remove(file.c_str());
 }
-BENCHMARK(BM_ScanTimerTickMonitorCost)->Arg(3)->Arg(0)->Arg(-1)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanTimerTickMonitorCost)
+    ->Arg(3)
+    ->Arg(0)
+    ->Arg(-1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // Opening the journal window on a full journal (100,000 transactions), until it has painted.
 void BM_JournalWindowOpen100k(benchmark::State& state) {
@@ -248,13 +256,15 @@ void BM_JournalWindowOpen100k(benchmark::State& state) {
   monitor::Monitor& m = *s.window->Monitor();
   delete m.JournalWindow();
   int16_t word = 0;
-  while (m.Journal().Size() < recording::Journal::kCapacity) frmUSB::Get().ReadSMBusWord_(0x13, word, 0x66);
+  while (m.Journal().Size() < recording::Journal::kCapacity)
+    frmUSB::Get().ReadSMBusWord_(0x13, word, 0x66);
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     monitor::frmJournal* w = m.ShowJournal();
     w->repaint();
     QCoreApplication::processEvents();
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     state.counters["rows"] = w->Model()->rowCount();
     delete w;
   }
@@ -272,7 +282,8 @@ void BM_ScanReadsObserved(benchmark::State& state) {
   int16_t value = 0;
   for (auto _ : state) {
     const RegisterAccess::SourceScope scope(access, recording::AccessSource::kScanTick, true);
-    for (uint8_t r : {0x13, 0x12, 0x15, 0x3F, 0x14}) access.ReadRegister("CS: Status", r, value, 0x67);
+    for (uint8_t r : {0x13, 0x12, 0x15, 0x3F, 0x14})
+      access.ReadRegister("CS: Status", r, value, 0x67);
   }
   if (state.range(0)) s.window->Monitor()->StopRecording();
   std::remove(file.c_str());
@@ -339,7 +350,8 @@ void BM_OneHourScanAt50msMemory(benchmark::State& state) {
         continue;
       }
       const RegisterAccess::SourceScope scope(access, recording::AccessSource::kScanTick, true);
-      for (uint8_t r : {0x13, 0x12, 0x15, 0x3F, 0x14}) access.ReadRegister("CS: Status", r, value, 0x67);
+      for (uint8_t r : {0x13, 0x12, 0x15, 0x3F, 0x14})
+        access.ReadRegister("CS: Status", r, value, 0x67);
     }
     QCoreApplication::processEvents();
     state.counters["rss_start_MiB"] = startKb / 1024.0;

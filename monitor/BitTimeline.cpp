@@ -24,7 +24,8 @@ BitTimeline::BitTimeline(recording::Variant variant, QColor one, QColor unknown,
     for (int bit = 15; bit >= 0; --bit) {
       const std::string_view name = recording::MainBitName(address, bit, variant);
       if (Named(name)) {
-        lanes_.push_back({address, bit, QString::fromUtf8(name.data(), static_cast<int>(name.size()))});
+        lanes_.push_back(
+            {address, bit, QString::fromUtf8(name.data(), static_cast<int>(name.size()))});
       }
     }
   }

@@ -60,7 +60,8 @@ QString SuggestedPath(const QString& prefix, const QString& suffix, recording::W
   if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
   const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms.count());
-  return QDir(folder).filePath(prefix + local.toString(QStringLiteral("-yyyyMMdd-HHmmss.")) + suffix);
+  return QDir(folder).filePath(prefix + local.toString(QStringLiteral("-yyyyMMdd-HHmmss.")) +
+                               suffix);
 }
 
 }  // namespace monitor

@@ -112,7 +112,8 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::TextAlignmentRole) {
     const bool number = index.column() == kDuration || index.column() == kTarget;
-    return QVariant::fromValue(Qt::Alignment((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
+    return QVariant::fromValue(
+        Qt::Alignment((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
   }
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
@@ -142,12 +143,18 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
 QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   switch (section) {
-    case kTime: return QStringLiteral("Time");
-    case kTransaction: return QStringLiteral("Transaction");
-    case kTarget: return QStringLiteral("Target");
-    case kStatus: return QStringLiteral("Status");
-    case kDuration: return QStringLiteral("Duration (\u00b5s)");
-    default: return {};
+    case kTime:
+      return QStringLiteral("Time");
+    case kTransaction:
+      return QStringLiteral("Transaction");
+    case kTarget:
+      return QStringLiteral("Target");
+    case kStatus:
+      return QStringLiteral("Status");
+    case kDuration:
+      return QStringLiteral("Duration (\u00b5s)");
+    default:
+      return {};
   }
 }
 

@@ -40,9 +40,9 @@ class JournalModel : public QAbstractTableModel {
 
   const recording::Journal& journal_;
   bool failuresOnly_ = false;
-  uint64_t total_ = 0;      // the journal's Total() when last synced
-  uint64_t first_ = 1;      // all rows: sequence number of row 0
-  uint64_t rows_ = 0;       // all rows: how many are shown
+  uint64_t total_ = 0;             // the journal's Total() when last synced
+  uint64_t first_ = 1;             // all rows: sequence number of row 0
+  uint64_t rows_ = 0;              // all rows: how many are shown
   std::deque<uint64_t> failures_;  // failures only: sequence numbers of the rows
 };
 

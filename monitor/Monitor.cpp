@@ -72,9 +72,9 @@ Monitor::Monitor(QWidget& mainWindow, RegisterAccess& access, Options options)
   lblRecording_->setObjectName(QStringLiteral("lblRecording"));
   lblRecording_->setTextFormat(Qt::PlainText);
   // A fixed size: a new text then repaints the label without laying the main window out again.
-  lblRecording_->setFixedSize(
-      lblRecording_->fontMetrics().horizontalAdvance(QStringLiteral("000:00:00, 000000000 samples")),
-      lblRecording_->sizeHint().height());
+  lblRecording_->setFixedSize(lblRecording_->fontMetrics().horizontalAdvance(
+                                  QStringLiteral("000:00:00, 000000000 samples")),
+                              lblRecording_->sizeHint().height());
   labelTimer_ = new QTimer(this);
   labelTimer_->setInterval(options_.labelMs);
 
@@ -145,8 +145,8 @@ bool Monitor::StartRecording(const QString& path) {
   // until that is over.
   const recording::Recorder* which = r.get();
   r->SetErrorHandler([this, which](const std::string& m) {
-    QMetaObject::invokeMethod(this, [this, which, m] { RecordingFailed(which, m); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, which, m] { RecordingFailed(which, m); }, Qt::QueuedConnection);
   });
   access_.AddObserver(*r);
   recorder_ = std::move(r);

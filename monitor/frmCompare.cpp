@@ -55,9 +55,9 @@ void frmCompare::Show(const QString& reference,
   tree_->clear();
   for (const recording::RegisterChange& c : changes) {
     const RegisterInfo* info = FindRegister(c.address);
-    auto* reg = new QTreeWidgetItem(tree_, {Text(recording::AddressText(c.address)),
-                                            info ? Text(info->trimCaption) : QString(),
-                                            Value(c.from), Value(c.to)});
+    auto* reg = new QTreeWidgetItem(
+        tree_, {Text(recording::AddressText(c.address)), info ? Text(info->trimCaption) : QString(),
+                Value(c.from), Value(c.to)});
     for (const recording::BitChange& b : c.bits) {
       new QTreeWidgetItem(reg, {QStringLiteral("bit %1").arg(b.bit), Text(b.name),
                                 b.from ? QStringLiteral("1") : QStringLiteral("0"),

@@ -2,8 +2,8 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QHash>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -44,7 +44,7 @@ class CachedTextDelegate final : public QStyledItemDelegate {
       t.prepare(QTransform(), option.font);
     }
     const QVariant brush = index.data(Qt::ForegroundRole);
-    const QColor color = selected ? option.palette.color(QPalette::HighlightedText)
+    const QColor color = selected          ? option.palette.color(QPalette::HighlightedText)
                          : brush.isValid() ? brush.value<QBrush>().color()
                                            : option.palette.color(QPalette::Text);
     const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();

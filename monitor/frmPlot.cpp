@@ -11,8 +11,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <QWheelEvent>
 #include <algorithm>
 #include <chrono>
@@ -100,9 +100,21 @@ void frmPlot::BuildControls() {
   chart_->addAxis(axisVoltage_, Qt::AlignLeft);
   chart_->addAxis(axisCurrent_, Qt::AlignRight);
   lines_ = {
-      {RegisterTable::kChargeVoltage, QStringLiteral("Charging voltage (mV)"), QColor(0xC0, 0x20, 0x20), axisVoltage_, {}},
-      {RegisterTable::kChargeCurrent, QStringLiteral("Charge current (mA)"), QColor(0x20, 0x50, 0xD0), axisCurrent_, {}},
-      {RegisterTable::kInputCurrent, QStringLiteral("Input current (mA)"), QColor(0x20, 0x90, 0x30), axisCurrent_, {}},
+      {RegisterTable::kChargeVoltage,
+       QStringLiteral("Charging voltage (mV)"),
+       QColor(0xC0, 0x20, 0x20),
+       axisVoltage_,
+       {}},
+      {RegisterTable::kChargeCurrent,
+       QStringLiteral("Charge current (mA)"),
+       QColor(0x20, 0x50, 0xD0),
+       axisCurrent_,
+       {}},
+      {RegisterTable::kInputCurrent,
+       QStringLiteral("Input current (mA)"),
+       QColor(0x20, 0x90, 0x30),
+       axisCurrent_,
+       {}},
   };
   for (Line& line : lines_) Piece(line, 0);  // the legend entries, even before any sample
 
@@ -293,11 +305,10 @@ void frmPlot::Refresh() {
   FitAxis(axisVoltage_, lo[0], hi[0], 20000);
   FitAxis(axisCurrent_, lo[1], hi[1], 17000);
 
-  timeline_->SetColumns(static_cast<int>(area.left()),
-                        BitColumns(history_.Series(RegisterTable::kStatus), t0, t1, columns,
-                                   history_.NewestUs()),
-                        BitColumns(history_.Series(RegisterTable::kControl), t0, t1, columns,
-                                   history_.NewestUs()));
+  timeline_->SetColumns(
+      static_cast<int>(area.left()),
+      BitColumns(history_.Series(RegisterTable::kStatus), t0, t1, columns, history_.NewestUs()),
+      BitColumns(history_.Series(RegisterTable::kControl), t0, t1, columns, history_.NewestUs()));
   ++refreshes_;
 }
 
@@ -330,8 +341,8 @@ bool frmPlot::SaveImage(const QString& path, QString& error) {
 void frmPlot::SaveImageClicked() {
   FileRequest request;
   request.caption = QStringLiteral("Save image");
-  request.suggested =
-      SuggestedPath(QStringLiteral("korvo-plot"), QStringLiteral("png"), std::chrono::system_clock::now());
+  request.suggested = SuggestedPath(QStringLiteral("korvo-plot"), QStringLiteral("png"),
+                                    std::chrono::system_clock::now());
   request.filters = {QStringLiteral("PNG image (*.png)")};
   const std::optional<QString> path = AskForFile(this, request);
   if (!path) return;

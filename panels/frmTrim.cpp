@@ -248,8 +248,10 @@ void frmTrim::BuildControls() {
   auto* cmdCompare = button(content, QStringLiteral("cmdCompare"), "Compare...");
   place(cmdSaveSnapshot, kFrameLeft + kRightLeft, 60, 1900, 420);
   place(cmdCompare, kFrameLeft + kRightLeft + 1980, 60, 1500, 420);
-  connect(cmdSaveSnapshot, &QPushButton::clicked, this, [this] { monitor::SaveSnapshot(*this, access_); });
-  connect(cmdCompare, &QPushButton::clicked, this, [this] { monitor::CompareWithSnapshot(*this, access_); });
+  connect(cmdSaveSnapshot, &QPushButton::clicked, this,
+          [this] { monitor::SaveSnapshot(*this, access_); });
+  connect(cmdCompare, &QPushButton::clicked, this,
+          [this] { monitor::CompareWithSnapshot(*this, access_); });
 }
 
 frmTrim::Placement frmTrim::InitialPlacement(const QRect& available, const QRect& mainFrame,

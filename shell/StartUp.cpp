@@ -1,10 +1,10 @@
 #include "shell/StartUp.h"
 
 #include <QPointer>
-#include <memory>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
+#include <memory>
 
 #include "dialogs/frmSplash.h"
 #include "monitor/Monitor.h"

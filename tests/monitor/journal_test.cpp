@@ -39,9 +39,11 @@ TEST_F(JournalTest, TheTableIsTheJournalWithTheNewestTransactionAtTheBottom) {
                                     Cell(m, last, JournalModel::kStatus)};
   EXPECT_EQ(row, (std::vector<QString>{"ReadSMBusWord_(14)", "0x67", "Communication OK"}));
   EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"))
-                  .match(Cell(m, last, JournalModel::kTime)).hasMatch());
-  EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblStatistics"))->text().contains(
-      QStringLiteral("Communication OK: %1 (100.00 %)").arg(m->rowCount())));
+                  .match(Cell(m, last, JournalModel::kTime))
+                  .hasMatch());
+  EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblStatistics"))
+                  ->text()
+                  .contains(QStringLiteral("Communication OK: %1 (100.00 %)").arg(m->rowCount())));
 }
 
 TEST_F(JournalTest, FailuresOnlyShowsTheFailedTransactions) {

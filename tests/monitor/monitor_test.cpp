@@ -57,7 +57,8 @@ TEST_F(MonitorTest, RecordAsksForADatedCsvInTheDocumentsFolderAndOffersVcd) {
   Click("cmdRecord");
   ASSERT_EQ(dialogs.asked.size(), 1u);
   EXPECT_TRUE(QRegularExpression(QStringLiteral("/korvo-\\d{8}-\\d{6}\\.csv$"))
-                  .match(dialogs.asked[0].suggested).hasMatch())
+                  .match(dialogs.asked[0].suggested)
+                  .hasMatch())
       << dialogs.asked[0].suggested.toStdString();
   EXPECT_EQ(dialogs.asked[0].filters.join(';'), "CSV (*.csv);Value change dump (*.vcd)");
   EXPECT_FALSE(monitor->Recording());
@@ -181,7 +182,8 @@ class ObservationTest : public MonitorTest {
  protected:
   // Read All, Write All, three scan ticks and a spin, with every fifth transaction failing.
   Observed Run(bool monitored) {
-    const std::string ini = "[Settings]\nShowTrimRegisters=1\n[SpinCustom 1]\n0x10=1234\n0x15=41A0\n";
+    const std::string ini =
+        "[Settings]\nShowTrimRegisters=1\n[SpinCustom 1]\n0x10=1234\n0x15=41A0\n";
     if (monitored) {
       LoadMonitored(ini);
       StartRecordingTo(TempPath("observed.csv"));

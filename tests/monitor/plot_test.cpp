@@ -27,8 +27,9 @@ class PlotTest : public MonitorFixture {
   }
   // Read All at `seconds` after the program started.
   void ReadAllAt(double seconds) {
-    clock.Advance(start + std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::chrono::duration<double>(seconds)) -
+    clock.Advance(start +
+                  std::chrono::duration_cast<std::chrono::nanoseconds>(
+                      std::chrono::duration<double>(seconds)) -
                   clock.Now());
     Click("cmdReadAll");
   }
@@ -68,13 +69,15 @@ TEST_F(PlotTest, AFailedReadIsAGapInTheLineNotAZero) {
 }
 
 TEST_F(PlotTest, TheTimelineHasALaneForEveryNamedBitOfTheVariant) {
-  for (const auto& [args, has, hasNot] : std::vector<std::tuple<std::string, std::vector<QString>, QString>>{
+  for (const auto& [args, has, hasNot] :
+       std::vector<std::tuple<std::string, std::vector<QString>, QString>>{
            {"", {"ACDET", "AC<BT", "InhibCHG", "CHGEND", "BATDP2"}, "BHOT"},
            {"rk5191", {"ACDET", "BCOLD", "BHOT", "BDET", "LEARN"}, "RSVD"}}) {
     frmPlot* plot = OpenPlot(args);
     std::vector<QString> names;
     for (const BitTimeline::Lane& l : plot->Timeline()->Lanes()) names.push_back(l.name);
-    for (const QString& n : has) EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n.toStdString();
+    for (const QString& n : has)
+      EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n.toStdString();
     EXPECT_EQ(std::find(names.begin(), names.end(), hasNot), names.end()) << args;
     EXPECT_EQ(names.size(), args.empty() ? 24u : 27u);
     Close();
@@ -93,10 +96,12 @@ TEST_F(PlotTest, ALaneShowsABarWhileTheBitIsOneAndHatchingWhileItIsUnknown) {
   ReadAllAt(40);
   plot->Refresh();
   const std::size_t acdet = Lane(plot, "ACDET");
-  for (const auto& [seconds, state] : std::vector<std::pair<double, BitTimeline::State>>{
-           {5, BitTimeline::State::kUnknown}, {15, BitTimeline::State::kOne},
-           {25, BitTimeline::State::kUnknown}, {35, BitTimeline::State::kZero},
-           {45, BitTimeline::State::kNone}}) {
+  for (const auto& [seconds, state] :
+       std::vector<std::pair<double, BitTimeline::State>>{{5, BitTimeline::State::kUnknown},
+                                                          {15, BitTimeline::State::kOne},
+                                                          {25, BitTimeline::State::kUnknown},
+                                                          {35, BitTimeline::State::kZero},
+                                                          {45, BitTimeline::State::kNone}}) {
     // The range shows the first minute while less has passed.
     EXPECT_EQ(plot->Timeline()->StateAt(acdet, ColumnAt(plot, seconds)), state) << seconds;
   }
@@ -132,10 +137,10 @@ TEST_F(PlotTest, TheWheelZoomsTheTimeAxisAndDraggingMovesItAndPauses) {
   QMouseEvent press(QEvent::MouseButtonPress, middle, area->mapToGlobal(middle), Qt::LeftButton,
                     Qt::LeftButton, Qt::NoModifier);
   const QPointF right = middle + QPointF(100, 0);
-  QMouseEvent move(QEvent::MouseMove, right, area->mapToGlobal(right), Qt::NoButton,
-                   Qt::LeftButton, Qt::NoModifier);
-  QMouseEvent release(QEvent::MouseButtonRelease, right, area->mapToGlobal(right),
-                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QMouseEvent move(QEvent::MouseMove, right, area->mapToGlobal(right), Qt::NoButton, Qt::LeftButton,
+                   Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, right, area->mapToGlobal(right), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(area, &press);
   QApplication::sendEvent(area, &move);
   QApplication::sendEvent(area, &release);

@@ -24,13 +24,16 @@ TEST(SampleHistoryTest, KeepsReadsOfTheFiveMainRegistersOnly) {
   ManualClock clock;
   monitor::SampleHistory history(clock);
   const std::vector<std::tuple<recording::AccessKind, uint8_t, bool>> accesses = {
-      {recording::AccessKind::kRead, 0x15, true},  {recording::AccessKind::kRead, 0x10, false},
-      {recording::AccessKind::kWrite, 0x15, false}, {recording::AccessKind::kRead, 0x13, true},
+      {recording::AccessKind::kRead, 0x15, true},
+      {recording::AccessKind::kRead, 0x10, false},
+      {recording::AccessKind::kWrite, 0x15, false},
+      {recording::AccessKind::kRead, 0x13, true},
   };
   for (const auto& [kind, address, kept] : accesses) {
     clock.Advance(std::chrono::milliseconds(50));
     const uint64_t before = history.Generation();
-    history.OnRegisterAccess({clock.Now(), recording::AccessSource::kScanTick, kind, address, 1, 0, 0x66});
+    history.OnRegisterAccess(
+        {clock.Now(), recording::AccessSource::kScanTick, kind, address, 1, 0, 0x66});
     EXPECT_EQ(history.Generation() - before, kept ? 1u : 0u) << int(address);
   }
   EXPECT_EQ(history.Series(0x15)->Newest().us, 50000);
@@ -62,7 +65,8 @@ TEST(SampleHistoryTest, AFailedReadBreaksTheLineInsteadOfDrawingZero) {
 TEST(SampleHistoryTest, DenseReadsKeepEachColumnsLowAndHighInTimeOrder) {
   std::vector<Sample> samples;
   // 1000 reads in 10 s onto 10 columns: each second rises from 0 to 99.
-  for (int i = 0; i < 1000; ++i) samples.push_back({i * 10000, static_cast<uint16_t>(i % 100), true});
+  for (int i = 0; i < 1000; ++i)
+    samples.push_back({i * 10000, static_cast<uint16_t>(i % 100), true});
   const auto runs = monitor::LineRuns(SeriesOf(samples, 2000), 0, 10, 10);
   ASSERT_EQ(runs.size(), 1u);
   ASSERT_EQ(runs[0].size(), 20u);
@@ -74,8 +78,10 @@ TEST(SampleHistoryTest, DenseReadsKeepEachColumnsLowAndHighInTimeOrder) {
 }
 
 TEST(SampleHistoryTest, TheLineReachesBothEdgesOfTheRange) {
-  const SampleSeries s = SeriesOf({{1 * kSecond, 1, true}, {5 * kSecond, 5, true},
-                                   {9 * kSecond, 9, true}, {12 * kSecond, 12, true}});
+  const SampleSeries s = SeriesOf({{1 * kSecond, 1, true},
+                                   {5 * kSecond, 5, true},
+                                   {9 * kSecond, 9, true},
+                                   {12 * kSecond, 12, true}});
   const auto runs = monitor::LineRuns(s, 4, 10, 100);
   ASSERT_EQ(runs.size(), 1u);
   std::vector<double> values;
@@ -85,9 +91,8 @@ TEST(SampleHistoryTest, TheLineReachesBothEdgesOfTheRange) {
 
 TEST(SampleHistoryTest, BitColumnsHoldAValueUntilTheNextReadAndKnowNothingBeyondTheNewest) {
   // Bit 15 is 1 from 2 s, unknown after the failed read at 4 s, 0 from 6 s; newest read at 6 s.
-  const SampleSeries s = SeriesOf({{2 * kSecond, 0x8000, true},
-                                   {4 * kSecond, 0, false},
-                                   {6 * kSecond, 0x0000, true}});
+  const SampleSeries s =
+      SeriesOf({{2 * kSecond, 0x8000, true}, {4 * kSecond, 0, false}, {6 * kSecond, 0x0000, true}});
   const auto columns = monitor::BitColumns(&s, 0, 8, 8, 6 * kSecond);
   struct Expect {
     int column;

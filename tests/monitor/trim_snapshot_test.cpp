@@ -22,7 +22,8 @@ class TrimSnapshotTest : public MonitorFixture {
   }
   std::vector<std::pair<uint8_t, int>> Traffic() {
     std::vector<std::pair<uint8_t, int>> t;
-    for (const sim::Transaction& x : Board().History()) t.emplace_back(x.command, static_cast<int>(x.kind));
+    for (const sim::Transaction& x : Board().History())
+      t.emplace_back(x.command, static_cast<int>(x.kind));
     return t;
   }
   frmTrim* trim = nullptr;
@@ -54,7 +55,8 @@ TEST_F(TrimSnapshotTest, SaveSnapshotReadsAsReadAllDoesAndWritesThePresetSection
   const auto snapshot = recording::LoadSnapshot(TempPath("snap.ini").toStdString(), message);
   ASSERT_TRUE(snapshot) << message;
   EXPECT_EQ(snapshot->caption, "Custom 1");
-  for (const uint8_t a : {0x10, 0x12, 0x15, 0x3F}) EXPECT_EQ(snapshot->Value(a), Board().Peek(a)) << int(a);
+  for (const uint8_t a : {0x10, 0x12, 0x15, 0x3F})
+    EXPECT_EQ(snapshot->Value(a), Board().Peek(a)) << int(a);
   EXPECT_EQ(trim->txtHexVal(5)->text(), "41A0");  // the rows show what was saved
 }
 
@@ -72,7 +74,8 @@ TEST_F(TrimSnapshotTest, CompareNamesEveryBitInWhichTheChipDiffers) {
   QTreeWidgetItem* reg = tree->topLevelItem(0);
   EXPECT_EQ(reg->text(0), "0x12");
   std::vector<QString> bits;
-  for (int i = 0; i < reg->childCount(); ++i) bits.push_back(reg->child(i)->text(0) + " " + reg->child(i)->text(1));
+  for (int i = 0; i < reg->childCount(); ++i)
+    bits.push_back(reg->child(i)->text(0) + " " + reg->child(i)->text(1));
   EXPECT_EQ(bits, (std::vector<QString>{"bit 6 ACOC EN", "bit 0 CHG END"}));
 }
 
