@@ -10,6 +10,7 @@
 #include "adapter/frmUSB.h"
 #include "dialogs/frmLegend.h"
 #include "dialogs/frmSplash.h"
+#include "monitor/Monitor.h"
 #include "drivers/Drivers.h"
 #include "panels/frmTrim.h"
 #include "shell/base/CommandLine.h"
@@ -38,6 +39,13 @@ frmBasic::~frmBasic() {
   if (g_current == this) g_current = nullptr;
 }
 
+void frmBasic::SetMonitor(std::unique_ptr<monitor::Monitor> monitor) {
+  monitor_ = std::move(monitor);
+  if (!monitor_) return;
+  int at = bottomRow_->indexOf(cmdAbout) + 1;
+  for (QWidget* w : monitor_->Controls()) bottomRow_->insertWidget(at++, w);
+}
+
 void frmBasic::BuildControls(std::unique_ptr<ScanTimer> scanTimer) {
   auto button = [this](const char* name, const char* caption) {
     auto* b = new QPushButton(QString::fromUtf8(caption), this);
@@ -60,12 +68,12 @@ void frmBasic::BuildControls(std::unique_ptr<ScanTimer> scanTimer) {
   root->addWidget(panel_);
   // The test-mode command sits after Write All, in the panel's command row.
   panel_->CommandRow()->addWidget(cmdTrimRegs);
-  auto* last = new QHBoxLayout;
-  last->addWidget(cmdLegend);
-  last->addWidget(cmdAbout);
-  last->addStretch(1);
-  last->addWidget(LblVer);
-  root->addLayout(last);
+  bottomRow_ = new QHBoxLayout;
+  bottomRow_->addWidget(cmdLegend);
+  bottomRow_->addWidget(cmdAbout);
+  bottomRow_->addStretch(1);
+  bottomRow_->addWidget(LblVer);
+  root->addLayout(bottomRow_);
   root->setSizeConstraint(QLayout::SetMinimumSize);
 }
 

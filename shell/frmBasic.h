@@ -17,6 +17,10 @@ class QLabel;
 class QPushButton;
 class Zentio;
 class frmLegend;
+class QHBoxLayout;
+namespace monitor {
+class Monitor;
+}
 
 class frmBasic : public QWidget {
   Q_OBJECT
@@ -53,6 +57,11 @@ class frmBasic : public QWidget {
   Zentio& Zentio1() { return *Zentio1_; }
   frmLegend* Legend() const;
 
+  // Takes the recording, plot and journal controller; its controls join the bottom row after
+  // About (and come after every other control in tab order). nullptr drops it.
+  void SetMonitor(std::unique_ptr<monitor::Monitor> monitor);
+  monitor::Monitor* Monitor() const { return monitor_.get(); }
+
  signals:
   // Clicked "Trim Registers...": the window behind it connects here.
   void openTrimWindow();
@@ -77,4 +86,7 @@ class frmBasic : public QWidget {
   QPushButton* cmdAbout = nullptr;
   QPushButton* cmdTrimRegs = nullptr;
   QLabel* LblVer = nullptr;
+  QHBoxLayout* bottomRow_ = nullptr;
+  // Declared after registers_, so it is gone (and has stopped observing) before they are.
+  std::unique_ptr<monitor::Monitor> monitor_;
 };
