@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "monitor/TrimSnapshots.h"
 #include "panels/frmSpins.h"
 #include "registers/RegisterAccess.h"
 #include "shell/Messages.h"
@@ -241,6 +242,16 @@ void frmTrim::BuildControls() {
   connect(cmdReadAll, &QPushButton::clicked, this, &frmTrim::cmdReadAll_Click);
   connect(cmdWriteAll, &QPushButton::clicked, this, &frmTrim::cmdWriteAll_Click);
   connect(cmdSpins, &QPushButton::clicked, this, &frmTrim::cmdSpins_Click);
+
+  // Snapshots: in the top row after Spins, over the row titles; last in tab order.
+  auto* cmdSaveSnapshot = button(content, QStringLiteral("cmdSaveSnapshot"), "Save Snapshot...");
+  auto* cmdCompare = button(content, QStringLiteral("cmdCompare"), "Compare...");
+  place(cmdSaveSnapshot, kFrameLeft + kRightLeft, 60, 1900, 420);
+  place(cmdCompare, kFrameLeft + kRightLeft + 1980, 60, 1500, 420);
+  connect(cmdSaveSnapshot, &QPushButton::clicked, this,
+          [this] { monitor::SaveSnapshot(*this, access_); });
+  connect(cmdCompare, &QPushButton::clicked, this,
+          [this] { monitor::CompareWithSnapshot(*this, access_); });
 }
 
 frmTrim::Placement frmTrim::InitialPlacement(const QRect& available, const QRect& mainFrame,

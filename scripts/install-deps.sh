@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, testing, packaging and screenshotting need
-# (gtkwave, sigrok-cli and python3 check that recordings open in the tools that read them).
+# (gtkwave, sigrok-cli and python3 check that recordings open in the tools that read them;
+# qt6-charts-dev needs libqt6opengl6-dev without depending on it).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 PKGS=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-charts-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libi2c-dev
   clang libclang-rt-14-dev

@@ -4,8 +4,10 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
+#include <memory>
 
 #include "dialogs/frmSplash.h"
+#include "monitor/Monitor.h"
 #include "shell/Utils.h"
 #include "shell/frmBasic.h"
 
@@ -23,6 +25,9 @@ frmBasic* RunStartUp(const StartUpWaits& waits) {
 
   auto* main = new frmBasic;
   main->Form_Load();
+  // Recording, plot and journal: observers of the main window's register access and the link.
+  main->SetMonitor(std::make_unique<monitor::Monitor>(*main, main->Registers(),
+                                                      monitor::Monitor::OptionsFromCommandLine()));
   main->show();
   if (waits.onShown) waits.onShown(*main);
   Utils::WaitSeconds(waits.afterShow);

@@ -22,6 +22,7 @@
 #include "drivers/Drivers.h"
 #include "dialogs/frmLegend.h"
 #include "dialogs/frmSplash.h"
+#include "monitor/Monitor.h"
 #include "panels/frmTrim.h"
 #include "registers/RegisterTable.h"
 #include "shell/CommandLine.h"
@@ -123,6 +124,13 @@ frmBasic::frmBasic(QWidget* parent, std::unique_ptr<ScanTimer> scanTimer) : QWid
 
 frmBasic::~frmBasic() {
   if (g_current == this) g_current = nullptr;
+}
+
+void frmBasic::SetMonitor(std::unique_ptr<monitor::Monitor> monitor) {
+  monitor_ = std::move(monitor);
+  if (!monitor_) return;
+  int at = bottomRow_->indexOf(cmdAbout) + 1;
+  for (QWidget* w : monitor_->Controls()) bottomRow_->insertWidget(at++, w);
 }
 
 void frmBasic::BuildControls() {
@@ -299,12 +307,12 @@ void frmBasic::BuildControls() {
   bottom->addWidget(cmdWriteAll);
   bottom->addWidget(cmdTrimRegs);
   root->addLayout(bottom);
-  auto* last = new QHBoxLayout;
-  last->addWidget(cmdLegend);
-  last->addWidget(cmdAbout);
-  last->addStretch(1);
-  last->addWidget(LblVer);
-  root->addLayout(last);
+  bottomRow_ = new QHBoxLayout;
+  bottomRow_->addWidget(cmdLegend);
+  bottomRow_->addWidget(cmdAbout);
+  bottomRow_->addStretch(1);
+  bottomRow_->addWidget(LblVer);
+  root->addLayout(bottomRow_);
   root->setSizeConstraint(QLayout::SetMinimumSize);
 }
 

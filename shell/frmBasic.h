@@ -30,6 +30,10 @@ class ctlCtrlRegister;
 class ctlDACRegister;
 class ctlStatRegister;
 class frmLegend;
+class QHBoxLayout;
+namespace monitor {
+class Monitor;
+}
 
 class frmBasic : public QWidget {
   Q_OBJECT
@@ -90,6 +94,11 @@ class frmBasic : public QWidget {
   // The adapter control instance of this window (only for its About box).
   Zentio& Zentio1() { return *Zentio1_; }
   frmLegend* Legend() const;
+
+  // Takes the recording, plot and journal controller; its controls join the bottom row after
+  // About (and come after every other control in tab order). nullptr drops it.
+  void SetMonitor(std::unique_ptr<monitor::Monitor> monitor);
+  monitor::Monitor* Monitor() const { return monitor_.get(); }
 
  signals:
   // Clicked "Trim Registers...": the window behind it connects here.
@@ -165,4 +174,7 @@ class frmBasic : public QWidget {
   QLabel* LblVer = nullptr;
   ScanTimer* timer1_ = nullptr;
   QTimer* timer2_ = nullptr;
+  QHBoxLayout* bottomRow_ = nullptr;
+  // Declared after registers_, so it is gone (and has stopped observing) before they are.
+  std::unique_ptr<monitor::Monitor> monitor_;
 };

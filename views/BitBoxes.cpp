@@ -1,6 +1,7 @@
 #include "views/BitBoxes.h"
 
 #include <QFocusEvent>
+#include <QMetaObject>
 #include <QPainter>
 #include <QPalette>
 #include <algorithm>
@@ -48,11 +49,68 @@ QString BitToolTip(int bit, const QString& name) {
   return name.isEmpty() ? number : number + QStringLiteral(": ") + name;
 }
 
+bool PictureCache::Paint() {
+  if (rendering_ || !owner_->Cacheable() || widget_->size().isEmpty()) return false;
+  const Key key = owner_->CacheKey();
+  for (const auto& [k, picture] : entries_) {
+    if (k == key) {
+      QPainter p(widget_);
+      p.drawPixmap(0, 0, picture);
+      return true;
+    }
+  }
+  Prepare();
+  return false;
+}
+
+void PictureCache::Prepare() {
+  if (pending_ || rendering_) return;
+  pending_ = true;
+  QMetaObject::invokeMethod(
+      widget_,
+      [this] {
+        pending_ = false;
+        Store();
+      },
+      Qt::QueuedConnection);
+}
+
+void PictureCache::Store() {
+  if (!widget_->isVisible() || widget_->size().isEmpty() || !owner_->Cacheable()) return;
+  const Key key = owner_->CacheKey();
+  for (const auto& entry : entries_) {
+    if (entry.first == key) return;
+  }
+  const qreal dpr = widget_->devicePixelRatioF();
+  QPixmap picture(widget_->size() * dpr);
+  picture.setDevicePixelRatio(dpr);
+  picture.fill(Qt::transparent);
+  rendering_ = true;
+  widget_->render(&picture, QPoint(), QRegion(), QWidget::RenderFlags());
+  rendering_ = false;
+  if (entries_.size() >= kEntries) entries_.erase(entries_.begin());
+  entries_.emplace_back(key, std::move(picture));
+}
+
 BitCell::BitCell(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+
+PictureCache::Key BitCell::CacheKey() const {
+  return {text(), background_.rgba(), text_.rgba(), isEnabled(), 0, size()};
+}
+
+void BitCell::changeEvent(QEvent* e) {
+  // The palette reaches the picture only through the text colour, which is in the key: a
+  // cell whose text turns from black to white on every tick keeps both pictures.
+  if (e->type() != QEvent::PaletteChange) cache_.Clear();
+  QLabel::changeEvent(e);
+}
 
 void BitCell::SetBackground(const QColor& c) {
   if (c == background_) return;
   background_ = c;
+  // The cell fills all of itself: what lies behind it need not be painted first.
+  setAttribute(Qt::WA_OpaquePaintEvent, c.isValid() && c.alpha() == 255);
+  cache_.Prepare();
   const QColor text = ColorFromBgr(ContrastingTextColor(BgrFromColor(c)));
   if (text != text_) {
     text_ = text;
@@ -64,6 +122,7 @@ void BitCell::SetBackground(const QColor& c) {
 }
 
 void BitCell::paintEvent(QPaintEvent* e) {
+  if (cache_.Paint()) return;
   if (background_.isValid()) {
     QPainter p(this);
     p.fillRect(rect(), background_);
@@ -99,7 +158,11 @@ int32_t BackgroundOf(const QWidget* label) {
   return BgrFromColor(label->palette().color(QPalette::Window));
 }
 
-BitBox::BitBox(QWidget* parent) : QLineEdit(parent) { ShowSelection(false); }
+BitBox::BitBox(QWidget* parent) : QLineEdit(parent) {
+  ShowSelection(false);
+  connect(this, &QLineEdit::selectionChanged, this, [this] { cache_.Prepare(); });
+  connect(this, &QLineEdit::textChanged, this, [this] { cache_.Prepare(); });
+}
 
 void BitBox::ShowSelection(bool show) {
   if (show) {
@@ -124,6 +187,23 @@ void BitBox::focusInEvent(QFocusEvent* e) {
 void BitBox::focusOutEvent(QFocusEvent* e) {
   QLineEdit::focusOutEvent(e);
   ShowSelection(false);
+}
+
+PictureCache::Key BitBox::CacheKey() const {
+  const int flags = (isEnabled() ? 1 : 0) | (isReadOnly() ? 2 : 0) | (hasFrame() ? 4 : 0) |
+                    static_cast<int>(alignment()) << 3;
+  return {text(), static_cast<QRgb>(flags), static_cast<QRgb>(cursorPosition()),
+          selectionStart(), selectionLength(), size()};
+}
+
+void BitBox::changeEvent(QEvent* e) {
+  // Palette, font, style, enabled state or window activation: the pictures may be stale.
+  cache_.Clear();
+  QLineEdit::changeEvent(e);
+}
+
+void BitBox::paintEvent(QPaintEvent* e) {
+  if (!cache_.Paint()) QLineEdit::paintEvent(e);
 }
 
 BitBoxes::BitBoxes(QWidget* parent) : QObject(parent) {
@@ -153,7 +233,10 @@ void BitBoxes::OnTextChanged(int bit) {
   QLineEdit* box = boxes_[bit];
   // Normalised text maps to itself, so one nested run is all a change can cause; the guard
   // makes that certain whatever the text.
-  if (depth_[bit] < 2) {
+  // "0" and "1", all a read writes, are already normal: skip the number parsing.
+  const QString& current = box->text();
+  const bool bitText = current.size() == 1 && (current[0] == u'0' || current[0] == u'1');
+  if (depth_[bit] < 2 && !bitText) {
     const QString normal = Normalised(box->text());
     if (normal != box->text()) {
       ++depth_[bit];

@@ -29,11 +29,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QObject>
+#include <QPixmap>
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QWidget;
 
@@ -65,10 +68,57 @@ class BitColorProperties {
   BitColors colors_;
 };
 
+// The last few pictures of a widget, each under the state it shows. A bit cell or box flips
+// between a handful of looks; repainting one by copying its picture instead of running the
+// style's drawing is what keeps a scan tick (up to 192 of them repainted) cheap. A picture is
+// rendered from the widget's own painting, outside any paint event, so it is exactly what the
+// widget would paint.
+class PictureCache {
+ public:
+  // Everything the picture depends on besides what clears the cache (font, style, size).
+  struct Key {
+    QString text;
+    QRgb a = 0, b = 0;
+    int x = 0, y = 0;
+    QSize size;
+    bool operator==(const Key&) const = default;
+  };
+  // What the widget tells the cache.
+  class Owner {
+   public:
+    // Whether the widget shows one of a few looks now (a box with the cursor does not).
+    virtual bool Cacheable() const = 0;
+    virtual Key CacheKey() const = 0;
+
+   protected:
+    ~Owner() = default;
+  };
+
+  PictureCache(QWidget* widget, Owner* owner) : widget_(widget), owner_(owner) {}
+
+  // Call first in the widget's paint event: true when the picture was painted from the cache.
+  // Otherwise the widget paints for real, and the picture of that state is kept soon after.
+  bool Paint();
+  // The widget's look may have changed: keep a picture of it before the coming repaint (the
+  // render runs from the event queue, ahead of the repaint, which comes last).
+  void Prepare();
+  void Clear() { entries_.clear(); }
+
+ private:
+  void Store();
+
+  static constexpr size_t kEntries = 4;
+  QWidget* widget_;
+  Owner* owner_;
+  std::vector<std::pair<Key, QPixmap>> entries_;  // oldest first
+  bool rendering_ = false;
+  bool pending_ = false;
+};
+
 // A label cell of a register view. It fills its own background, so repainting a bit costs an
 // update rather than a palette change (a scan tick repaints up to 128 of them); its text colour
 // changes only when the background crosses from light to dark or back.
-class BitCell : public QLabel {
+class BitCell : public QLabel, private PictureCache::Owner {
   Q_OBJECT
  public:
   explicit BitCell(const QString& text, QWidget* parent = nullptr);
@@ -77,10 +127,15 @@ class BitCell : public QLabel {
 
  protected:
   void paintEvent(QPaintEvent* e) override;
+  void changeEvent(QEvent* e) override;
 
  private:
+  bool Cacheable() const override { return background_.isValid(); }
+  PictureCache::Key CacheKey() const override;
+
   QColor background_;
   QColor text_;
+  PictureCache cache_{this, this};
 };
 
 // Qt colour of a 0x00BBGGRR value.
@@ -106,7 +161,7 @@ int32_t BackgroundOf(const QWidget* label);
 // A bit box. Its first character stays selected after every change, but only the box that has
 // the focus shows it, as a text box that hides its selection does: otherwise every box of a
 // window would look highlighted after a read.
-class BitBox : public QLineEdit {
+class BitBox : public QLineEdit, private PictureCache::Owner {
   Q_OBJECT
  public:
   explicit BitBox(QWidget* parent = nullptr);
@@ -114,9 +169,17 @@ class BitBox : public QLineEdit {
  protected:
   void focusInEvent(QFocusEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
+  void changeEvent(QEvent* e) override;
 
  private:
   void ShowSelection(bool show);
+  // Only a box without the focus (no cursor, no visible selection) and not hovered keeps to
+  // a few looks.
+  bool Cacheable() const override { return !hasFocus() && !underMouse(); }
+  PictureCache::Key CacheKey() const override;
+
+  PictureCache cache_{this, this};
 };
 
 class BitBoxes : public QObject {

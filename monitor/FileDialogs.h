@@ -1,0 +1,54 @@
+// The one way the monitor's windows ask the user for a file name. The program shows Qt's file
+// dialog; tests install their own answers, as they do for messages (shell/Messages.h): a file
+// dialog is modal like a message box, so it goes through a seam of the same kind.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "recording/Clock.h"
+
+class QWidget;
+
+namespace monitor {
+
+struct FileRequest {
+  enum class Mode { kSave, kOpen };
+  Mode mode = Mode::kSave;
+  QString caption;
+  QString suggested;    // full path proposed to the user
+  QStringList filters;  // "CSV (*.csv)"; the first is selected, its suffix added to bare names
+};
+
+class FileDialogs {
+ public:
+  virtual ~FileDialogs() = default;
+  // The chosen path, or nullopt when the user cancelled.
+  virtual std::optional<QString> Ask(QWidget* parent, const FileRequest& request) = 0;
+};
+
+// Not owned. nullptr puts Qt's file dialog back.
+void SetFileDialogs(FileDialogs* dialogs);
+FileDialogs& CurrentFileDialogs();
+
+class ScopedFileDialogs {
+ public:
+  explicit ScopedFileDialogs(FileDialogs* dialogs);
+  ~ScopedFileDialogs();
+  ScopedFileDialogs(const ScopedFileDialogs&) = delete;
+  ScopedFileDialogs& operator=(const ScopedFileDialogs&) = delete;
+
+ private:
+  FileDialogs* previous_;
+};
+
+inline std::optional<QString> AskForFile(QWidget* parent, const FileRequest& request) {
+  return CurrentFileDialogs().Ask(parent, request);
+}
+
+// "<documents>/<prefix>-YYYYMMDD-HHMMSS.<suffix>" at the given wall time (local time); the
+// home folder when the system names no documents folder.
+QString SuggestedPath(const QString& prefix, const QString& suffix, recording::WallTime when);
+
+}  // namespace monitor

@@ -1,0 +1,18 @@
+// "Save Snapshot..." and "Compare..." of the test-mode window. Both read the eleven registers
+// with the traffic and the messages of Read All, and the rows then show what was read.
+#pragma once
+
+class RegisterAccess;
+class frmTrim;
+
+namespace monitor {
+
+// Asks for a file and writes the core's snapshot file of the registers as the chip holds them.
+// Nothing is written when a register could not be read (its message has been shown).
+void SaveSnapshot(frmTrim& window, RegisterAccess& access);
+
+// Asks for a snapshot file and shows, in a non-modal window, per register the bits in which
+// the chip differs from it. A file that cannot be read is refused before the chip is read.
+void CompareWithSnapshot(frmTrim& window, RegisterAccess& access);
+
+}  // namespace monitor

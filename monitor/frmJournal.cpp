@@ -1,0 +1,166 @@
+#include "monitor/frmJournal.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStaticText>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <chrono>
+
+#include "monitor/FileDialogs.h"
+#include "monitor/JournalModel.h"
+#include "shell/Messages.h"
+
+namespace monitor {
+
+namespace {
+
+// Draws a cell's text from a cache of laid-out texts. While the table follows the journal its
+// rows move up and are painted again, but their texts stay the same (and many repeat), so
+// laying them out again on every repaint would be most of what the window costs.
+class CachedTextDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* p, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    const QString text = index.data().toString();
+    const bool selected = option.state & QStyle::State_Selected;
+    if (selected) p->fillRect(option.rect, option.palette.highlight());
+    if (text.isEmpty()) return;
+    if (cache_.size() > 4096) cache_.clear();
+    QStaticText& t = cache_[text];
+    if (t.text().isEmpty()) {
+      t.setTextFormat(Qt::PlainText);
+      t.setText(text);
+      t.prepare(QTransform(), option.font);
+    }
+    const QVariant brush = index.data(Qt::ForegroundRole);
+    const QColor color = selected          ? option.palette.color(QPalette::HighlightedText)
+                         : brush.isValid() ? brush.value<QBrush>().color()
+                                           : option.palette.color(QPalette::Text);
+    const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+    const QRect r = option.rect.adjusted(4, 0, -4, 0);
+    const QSizeF size = t.size();
+    const double x = align & Qt::AlignRight ? r.right() + 1 - size.width() : r.left();
+    p->save();
+    p->setClipRect(option.rect);
+    p->setPen(color);
+    p->drawStaticText(QPointF(x, r.top() + (r.height() - size.height()) / 2), t);
+    p->restore();
+  }
+
+ private:
+  mutable QHash<QString, QStaticText> cache_;
+};
+
+}  // namespace
+
+frmJournal::frmJournal(const recording::Journal& journal, recording::Variant variant,
+                       QWidget* owner)
+    : QWidget(owner, Qt::Window), journal_(journal) {
+  setObjectName(QStringLiteral("frmJournal"));
+  setWindowTitle(QString::fromUtf8(recording::VariantName(variant).data()) +
+                 QStringLiteral(" Korvo Journal"));
+
+  lblStatistics_ = new QLabel(this);
+  lblStatistics_->setObjectName(QStringLiteral("lblStatistics"));
+  lblStatistics_->setTextFormat(Qt::PlainText);
+  chkFailuresOnly_ = new QCheckBox(QStringLiteral("Failures only"), this);
+  chkFailuresOnly_->setObjectName(QStringLiteral("chkFailuresOnly"));
+  cmdSave_ = new QPushButton(QStringLiteral("Save..."), this);
+  cmdSave_->setObjectName(QStringLiteral("cmdSave"));
+  cmdSave_->setAutoDefault(false);
+
+  model_ = new JournalModel(journal_, this);
+  table_ = new QTableView(this);
+  table_->setObjectName(QStringLiteral("tblJournal"));
+  table_->setModel(model_);
+  table_->setItemDelegate(new CachedTextDelegate(table_));
+  table_->setWordWrap(false);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Fixed row heights and column widths: nothing measures the 100,000 rows.
+  QHeaderView* rows = table_->verticalHeader();
+  rows->setVisible(false);
+  rows->setSectionResizeMode(QHeaderView::Fixed);
+  rows->setDefaultSectionSize(fontMetrics().height() + 4);
+  QHeaderView* columns = table_->horizontalHeader();
+  columns->setSectionResizeMode(QHeaderView::Interactive);
+  columns->setStretchLastSection(true);
+  auto width = [this](const char* sample) {
+    return fontMetrics().horizontalAdvance(QString::fromLatin1(sample)) + 16;
+  };
+  columns->resizeSection(JournalModel::kTime, width("00:00:00.000"));
+  columns->resizeSection(JournalModel::kTransaction, width("ReadSMBusWord_(15,FFFF) more"));
+  columns->resizeSection(JournalModel::kTarget, width("Target"));
+  columns->resizeSection(JournalModel::kStatus, width("VB_ZENTIO_OCX_INTERNAL_ERROR"));
+
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(chkFailuresOnly_);
+  bar->addStretch(1);
+  bar->addWidget(cmdSave_);
+  auto* root = new QVBoxLayout(this);
+  root->addWidget(lblStatistics_);
+  root->addLayout(bar);
+  root->addWidget(table_, 1);
+
+  repaint_ = new QTimer(this);
+  repaint_->setSingleShot(true);
+  repaint_->setInterval(kRepaintMs);
+  connect(repaint_, &QTimer::timeout, this, [this] { Update(false); });
+  connect(chkFailuresOnly_, &QCheckBox::toggled, this, [this](bool on) {
+    model_->SetFailuresOnly(on);
+    table_->scrollToBottom();
+  });
+  connect(cmdSave_, &QPushButton::clicked, this, &frmJournal::SaveClicked);
+  resize(760, 560);
+}
+
+void frmJournal::ScheduleRefresh() {
+  if (isVisible() && !repaint_->isActive()) repaint_->start();
+}
+
+void frmJournal::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  Refresh();
+  table_->scrollToBottom();
+}
+
+void frmJournal::Refresh() { Update(true); }
+
+void frmJournal::Update(bool statistics) {
+  const QScrollBar* bar = table_->verticalScrollBar();
+  const bool following = bar->value() >= bar->maximum();
+  model_->Sync();
+  // A new text re-lays the window out: the figures change at most twice a second.
+  if (statistics || !statisticsShown_.isValid() || statisticsShown_.elapsed() >= kStatisticsMs) {
+    lblStatistics_->setText(
+        QString::fromStdString(recording::FormatStatistics(journal_.Statistics())).trimmed());
+    statisticsShown_.start();
+  }
+  if (following) table_->scrollToBottom();
+  ++refreshes_;
+}
+
+void frmJournal::SaveClicked() {
+  FileRequest request;
+  request.caption = QStringLiteral("Save journal");
+  request.suggested = SuggestedPath(QStringLiteral("korvo-journal"), QStringLiteral("csv"),
+                                    std::chrono::system_clock::now());
+  request.filters = {QStringLiteral("CSV (*.csv)")};
+  const std::optional<QString> path = AskForFile(this, request);
+  if (!path) return;
+  std::string message;
+  if (!recording::SaveJournalCsv(journal_, path->toStdString(), message)) MsgBox(message);
+}
+
+}  // namespace monitor

@@ -1,0 +1,64 @@
+// The transaction journal window: every adapter link transaction as a table (time, operation
+// and detail, target, status name, duration), newest at the bottom and followed while the
+// table is scrolled to the bottom; "Failures only"; the statistics per status name above the
+// table; "Save..." writes the journal as CSV. It shows the journal it is given and knows
+// nothing of the bus. Updates are coalesced: at most one per kRepaintMs, the statistics at most
+// one per kStatisticsMs.
+//
+// objectNames: lblStatistics, chkFailuresOnly, cmdSave, tblJournal.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QWidget>
+#include <string>
+
+#include "recording/BitNames.h"
+#include "recording/Journal.h"
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTableView;
+class QTimer;
+
+namespace monitor {
+
+class JournalModel;
+
+class frmJournal : public QWidget {
+  Q_OBJECT
+ public:
+  // A table needs fewer repaints than a plot to look live.
+  static constexpr int kRepaintMs = 200;
+  static constexpr int kStatisticsMs = 500;
+
+  frmJournal(const recording::Journal& journal, recording::Variant variant, QWidget* owner);
+
+  // New transactions arrived: the rows follow within kRepaintMs.
+  void ScheduleRefresh();
+  // Brings the rows and the statistics up to the journal now.
+  void Refresh();
+  int RefreshCount() const { return refreshes_; }
+  QTimer* RepaintTimer() const { return repaint_; }
+  JournalModel* Model() const { return model_; }
+  QTableView* Table() const { return table_; }
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  void Update(bool statistics);
+  void SaveClicked();
+
+  const recording::Journal& journal_;
+  JournalModel* model_ = nullptr;
+  QLabel* lblStatistics_ = nullptr;
+  QCheckBox* chkFailuresOnly_ = nullptr;
+  QPushButton* cmdSave_ = nullptr;
+  QTableView* table_ = nullptr;
+  QTimer* repaint_ = nullptr;
+  QElapsedTimer statisticsShown_;
+  int refreshes_ = 0;
+};
+
+}  // namespace monitor

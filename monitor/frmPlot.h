@@ -1,0 +1,109 @@
+// The live plot: the charging voltage (mV, left axis) and the charge and input currents (mA,
+// right axis) against time in seconds, and below them a timeline of the named status and
+// control bits, one lane per bit. It draws from the sample history it is given and knows
+// nothing of the bus.
+//
+// It follows the newest sample unless paused; the mouse wheel zooms the time axis (about the
+// right edge while following, about the pointer while paused) and dragging moves it (and
+// pauses). Repaints that new samples cause are coalesced: at most one per kRepaintMs.
+//
+// objectNames: cmdPause, cmdSaveImage, chartView, timeline.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <optional>
+#include <vector>
+
+#include "monitor/SampleHistory.h"
+#include "recording/BitNames.h"
+
+class QChart;
+class QChartView;
+class QLineSeries;
+class QPushButton;
+class QTimer;
+class QValueAxis;
+
+namespace monitor {
+
+class BitTimeline;
+
+class frmPlot : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kRepaintMs = 100;
+  static constexpr double kDefaultSpanSeconds = 60;
+  static constexpr double kMinSpanSeconds = 0.5;
+  // Separate line pieces per quantity; past this many gaps in view the rest are joined.
+  static constexpr int kMaxRuns = 256;
+
+  frmPlot(SampleHistory& history, recording::Variant variant, QWidget* owner);
+  ~frmPlot() override;
+
+  // The time range shown, in seconds since the program started.
+  double ViewStart() const { return viewEnd_ - span_; }
+  double ViewEnd() const { return viewEnd_; }
+  bool Paused() const { return paused_; }
+  void SetPaused(bool paused);
+  // Zooms by factor (below 1: in) about the time at (or the right edge while following).
+  void Zoom(double factor, std::optional<double> at = std::nullopt);
+  // Moves the range by seconds (positive: later) and pauses.
+  void Pan(double seconds);
+
+  // Draws what the history holds now (the coalescing timer calls it).
+  void Refresh();
+  int RefreshCount() const { return refreshes_; }
+  QTimer* RepaintTimer() const { return repaint_; }
+
+  // The chart and the timeline as one picture, and "Save image..." without the dialog.
+  QImage Picture();
+  bool SaveImage(const QString& path, QString& error);
+
+  // The line pieces drawn for a register (0x15, 0x14, 0x3F), for tests.
+  std::vector<std::vector<PlotPoint>> DrawnRuns(uint8_t address) const;
+  const BitTimeline* Timeline() const { return timeline_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  struct Line {
+    uint8_t address;
+    QString name;
+    QColor color;
+    QValueAxis* axis;
+    std::vector<QLineSeries*> pieces;  // the first one carries the legend entry
+  };
+
+  void BuildControls();
+  void SampleAdded();
+  void SaveImageClicked();
+  void UpdateRange();
+  void LayOutPlotArea();
+  double TimeAtX(double x) const;  // x in the chart view's coordinates
+  QLineSeries* Piece(Line& line, std::size_t i);
+
+  SampleHistory& history_;
+  recording::Variant variant_;
+  QChart* chart_ = nullptr;
+  QChartView* view_ = nullptr;
+  BitTimeline* timeline_ = nullptr;
+  QPushButton* cmdPause_ = nullptr;
+  QPushButton* cmdSaveImage_ = nullptr;
+  QValueAxis* axisTime_ = nullptr;
+  QValueAxis* axisVoltage_ = nullptr;
+  QValueAxis* axisCurrent_ = nullptr;
+  std::vector<Line> lines_;
+  QTimer* repaint_ = nullptr;
+  double span_ = kDefaultSpanSeconds;
+  double viewEnd_ = kDefaultSpanSeconds;
+  bool paused_ = false;
+  int refreshes_ = 0;
+  // Dragging: where the press was, and the range's end then.
+  std::optional<double> dragX_;
+  double dragEnd_ = 0;
+};
+
+}  // namespace monitor

@@ -1,0 +1,51 @@
+// A loaded main window with the monitor handed over, as the program has it, file dialogs that
+// answer from the test, and a clock the test moves.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "monitor/FileDialogs.h"
+#include "monitor/Monitor.h"
+#include "recording/Clock.h"
+#include "support/ManualClock.h"
+#include "support/gui/MainWindowFixture.h"
+
+// Answers every file dialog with `answer` (nullopt: cancelled) and keeps what was asked.
+class FakeFileDialogs : public monitor::FileDialogs {
+ public:
+  std::optional<QString> Ask(QWidget*, const monitor::FileRequest& request) override {
+    asked.push_back(request);
+    return answer;
+  }
+  std::optional<QString> answer;
+  std::vector<monitor::FileRequest> asked;
+};
+
+class MonitorFixture : public MainWindowFixture {
+ protected:
+  // Loads the main window and hands it a monitor. With `clock`, the register access (and so
+  // the monitor) reads time from it.
+  void LoadMonitored(const std::string& ini = "", const std::string& args = "",
+                     recording::Clock* clock = nullptr) {
+    Load(ini, args);
+    if (clock) window->Registers().SetClock(*clock);
+    window->SetMonitor(std::make_unique<monitor::Monitor>(
+        *window, window->Registers(), monitor::Monitor::OptionsFromCommandLine()));
+    monitor = window->Monitor();
+  }
+  QString TempPath(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+  static QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+
+  FakeFileDialogs dialogs;
+  monitor::ScopedFileDialogs scopedDialogs{&dialogs};
+  monitor::Monitor* monitor = nullptr;
+};

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
+
+#include "monitor/JournalModel.h"
+#include "monitor/MonitorFixture.h"
+#include "monitor/frmJournal.h"
+
+namespace {
+
+using monitor::JournalModel;
+
+class JournalTest : public MonitorFixture {
+ protected:
+  monitor::frmJournal* OpenJournal() {
+    LoadMonitored();
+    Click("cmdJournal");
+    return monitor->JournalWindow();
+  }
+  static QString Cell(const JournalModel* m, int row, int column) {
+    return m->data(m->index(row, column)).toString();
+  }
+};
+
+TEST_F(JournalTest, TheTableIsTheJournalWithTheNewestTransactionAtTheBottom) {
+  monitor::frmJournal* w = OpenJournal();
+  Click("cmdReadAll");
+  w->Refresh();
+  const JournalModel* m = w->Model();
+  ASSERT_EQ(static_cast<std::size_t>(m->rowCount()), monitor->Journal().Size());
+  ASSERT_GE(m->rowCount(), 5);
+  const int last = m->rowCount() - 1;
+  const std::vector<QString> row = {Cell(m, last, JournalModel::kTransaction),
+                                    Cell(m, last, JournalModel::kTarget),
+                                    Cell(m, last, JournalModel::kStatus)};
+  EXPECT_EQ(row, (std::vector<QString>{"ReadSMBusWord_(14)", "0x67", "Communication OK"}));
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"))
+                  .match(Cell(m, last, JournalModel::kTime))
+                  .hasMatch());
+  EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblStatistics"))
+                  ->text()
+                  .contains(QStringLiteral("Communication OK: %1 (100.00 %)").arg(m->rowCount())));
+}
+
+TEST_F(JournalTest, FailuresOnlyShowsTheFailedTransactions) {
+  monitor::frmJournal* w = OpenJournal();
+  Board().FailNext(2, 8);
+  Click("cmdReadAll");
+  Click("cmdReadAll");
+  QTest::mouseClick(w->findChild<QCheckBox*>(QStringLiteral("chkFailuresOnly")), Qt::LeftButton);
+  Board().FailNext(1, 8);
+  Click("cmdReadAll");
+  w->Refresh();
+  const JournalModel* m = w->Model();
+  ASSERT_EQ(m->rowCount(), 3);
+  for (int r = 0; r < 3; ++r) EXPECT_EQ(Cell(m, r, JournalModel::kStatus), "VB_TIMEOUT_ERROR") << r;
+}
+
+TEST_F(JournalTest, ItFollowsNewRowsOnlyWhileScrolledToTheBottom) {
+  monitor::frmJournal* w = OpenJournal();
+  QScrollBar* bar = w->Table()->verticalScrollBar();
+  for (const bool atBottom : {false, true}) {
+    for (int i = 0; i < 20; ++i) Click("cmdReadAll");
+    w->Refresh();
+    ASSERT_GT(bar->maximum(), 0);
+    if (atBottom) {
+      w->Table()->scrollToBottom();
+    } else {
+      bar->setValue(0);
+    }
+    for (int i = 0; i < 20; ++i) Click("cmdReadAll");
+    w->Refresh();
+    EXPECT_EQ(bar->value(), atBottom ? bar->maximum() : 0) << atBottom;
+  }
+}
+
+TEST_F(JournalTest, EntriesTheJournalDropsLeaveAtTheTop) {
+  recording::Journal journal(recording::SystemClock(), 10);
+  JournalModel model(journal);
+  auto feed = [&](int n, int32_t status) {
+    for (int i = 0; i < n; ++i)
+      journal.OnTransaction({recording::SystemClock().Now(), "ReadSMBusWord_", "13", 0x66, status,
+                             std::chrono::microseconds(5)});
+  };
+  feed(6, 0);
+  model.Sync();
+  feed(9, 8);
+  model.Sync();
+  EXPECT_EQ(model.rowCount(), 10);
+  EXPECT_EQ(model.Entry(0).sequence, 6u);
+  EXPECT_EQ(model.Entry(9).sequence, 15u);
+  model.SetFailuresOnly(true);
+  feed(2, 8);
+  model.Sync();
+  EXPECT_EQ(model.rowCount(), 10);
+  EXPECT_EQ(model.Entry(0).sequence, 8u);
+}
+
+TEST_F(JournalTest, SaveWritesTheJournalAsCsv) {
+  monitor::frmJournal* w = OpenJournal();
+  Click("cmdReadAll");
+  dialogs.answer = TempPath("journal.csv");
+  QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("cmdSave")), Qt::LeftButton);
+  const QList<QByteArray> lines = ReadFile(TempPath("journal.csv")).split('\n');
+  ASSERT_GE(lines.size(), 6);
+  EXPECT_EQ(lines[0].trimmed().toStdString(), recording::kJournalCsvHeader);
+  EXPECT_TRUE(sink.messages.empty());
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "monitor/MonitorFixture.h"
+#include "monitor/frmCompare.h"
+#include "panels/frmTrim.h"
+#include "recording/Snapshot.h"
+
+namespace {
+
+class TrimSnapshotTest : public MonitorFixture {
+ protected:
+  void SetUp() override {
+    LoadMonitored();
+    trim = frmTrim::Open(window->Registers());
+  }
+  void TearDown() override { frmTrim::CloseInstance(); }
+  void ClickTrim(const char* name) {
+    QTest::mouseClick(trim->findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
+  }
+  std::vector<std::pair<uint8_t, int>> Traffic() {
+    std::vector<std::pair<uint8_t, int>> t;
+    for (const sim::Transaction& x : Board().History())
+      t.emplace_back(x.command, static_cast<int>(x.kind));
+    return t;
+  }
+  frmTrim* trim = nullptr;
+};
+
+TEST_F(TrimSnapshotTest, SaveAndCompareSitInTheTopRowAfterSpins) {
+  QWidget* spins = trim->findChild<QWidget*>(QStringLiteral("cmdSpins"));
+  int left = spins->geometry().right();
+  for (const auto& [name, caption] : std::vector<std::pair<const char*, const char*>>{
+           {"cmdSaveSnapshot", "Save Snapshot..."}, {"cmdCompare", "Compare..."}}) {
+    auto* b = trim->findChild<QPushButton*>(QString::fromLatin1(name));
+    ASSERT_NE(b, nullptr) << name;
+    EXPECT_EQ(b->text(), caption);
+    EXPECT_EQ(b->geometry().top(), spins->geometry().top()) << name;
+    EXPECT_GT(b->geometry().left(), left) << name;
+    left = b->geometry().right();
+  }
+}
+
+TEST_F(TrimSnapshotTest, SaveSnapshotReadsAsReadAllDoesAndWritesThePresetSection) {
+  Board().ClearHistory();
+  ClickTrim("cmdReadAll");
+  const auto readAll = Traffic();
+  Board().ClearHistory();
+  dialogs.answer = TempPath("snap.ini");
+  ClickTrim("cmdSaveSnapshot");
+  EXPECT_EQ(Traffic(), readAll);
+  std::string message;
+  const auto snapshot = recording::LoadSnapshot(TempPath("snap.ini").toStdString(), message);
+  ASSERT_TRUE(snapshot) << message;
+  EXPECT_EQ(snapshot->caption, "Custom 1");
+  for (const uint8_t a : {0x10, 0x12, 0x15, 0x3F})
+    EXPECT_EQ(snapshot->Value(a), Board().Peek(a)) << int(a);
+  EXPECT_EQ(trim->txtHexVal(5)->text(), "41A0");  // the rows show what was saved
+}
+
+TEST_F(TrimSnapshotTest, CompareNamesEveryBitInWhichTheChipDiffers) {
+  dialogs.answer = TempPath("snap.ini");
+  ClickTrim("cmdSaveSnapshot");
+  Board().Poke(sim::reg::Control, static_cast<uint16_t>(Board().Peek(sim::reg::Control) ^ 0x0041));
+  ClickTrim("cmdCompare");
+  auto* compare = trim->findChild<monitor::frmCompare*>();
+  ASSERT_NE(compare, nullptr);
+  EXPECT_TRUE(compare->isVisible());
+  EXPECT_FALSE(compare->isModal());
+  QTreeWidget* tree = compare->Tree();
+  ASSERT_EQ(tree->topLevelItemCount(), 1);
+  QTreeWidgetItem* reg = tree->topLevelItem(0);
+  EXPECT_EQ(reg->text(0), "0x12");
+  std::vector<QString> bits;
+  for (int i = 0; i < reg->childCount(); ++i)
+    bits.push_back(reg->child(i)->text(0) + " " + reg->child(i)->text(1));
+  EXPECT_EQ(bits, (std::vector<QString>{"bit 6 ACOC EN", "bit 0 CHG END"}));
+}
+
+TEST_F(TrimSnapshotTest, ABadSnapshotFileIsRefusedBeforeTheChipIsRead) {
+  QFile f(TempPath("bad.ini"));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("[SpinCustom 1]\n0x10=XYZ\n");
+  f.close();
+  dialogs.answer = TempPath("bad.ini");
+  Board().ClearHistory();
+  ClickTrim("cmdCompare");
+  EXPECT_TRUE(Board().History().empty());
+  ASSERT_EQ(sink.Count(), 1u);
+  EXPECT_NE(sink.messages[0].find(TempPath("bad.ini").toStdString() + ":2:"), std::string::npos)
+      << sink.messages[0];
+}
+
+}  // namespace
