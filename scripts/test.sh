@@ -24,5 +24,6 @@ cmake -S . -B "$dir" -G Ninja -DKORVO_WERROR=ON "${flags[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300

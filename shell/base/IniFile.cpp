@@ -85,12 +85,15 @@ std::optional<IniFile> IniFile::Load(const std::string& path) {
     ::close(fd);
     return std::nullopt;
   }
-  std::string text;
-  char buf[65536];
+  // Read straight into the text, sized as the file is (and grown should it grow meanwhile):
+  // no large buffer on the stack, whose pages a short run would fault in one by one.
+  std::string text(static_cast<size_t>(st.st_size) + 1, '\0');
+  size_t used = 0;
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (used == text.size()) text.resize(text.size() * 2);
+    const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
     if (n > 0) {
-      text.append(buf, static_cast<size_t>(n));
+      used += static_cast<size_t>(n);
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
@@ -99,6 +102,7 @@ std::optional<IniFile> IniFile::Load(const std::string& path) {
     }
   }
   ::close(fd);
+  text.resize(used);
   return Parse(text);
 }
 

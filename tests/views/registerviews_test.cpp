@@ -124,13 +124,16 @@ TEST(RegisterViewText, EveryPaintedCellContrastsWithItsTextOnADarkTheme) {
   // High, low, unknown colours.
   const std::tuple<int32_t, int32_t, int32_t> colours[] = {
       {kHi, kLo, kUnknown}, {0x000000, 0x202020, 0xFFFFFF}, {0x0000FF, 0x00FF00, 0xFF0000}};
-  for (const auto& [hi, lo, unknown] : colours) {
+  for (const auto& colour : colours) {
+    // Plain variables, not structured bindings: clang 14 cannot capture those in a lambda.
+    const int32_t hiColour = std::get<0>(colour), loColour = std::get<1>(colour),
+                  unknownColour = std::get<2>(colour);
     for (std::optional<int32_t> value :
          {std::optional<int32_t>(), std::optional<int32_t>(0x5A5A)}) {
       auto paint = [&](auto& view) {
-        view.SetBitHiColor(hi);
-        view.SetBitLoColor(lo);
-        view.SetBitUnknownColor(unknown);
+        view.SetBitHiColor(hiColour);
+        view.SetBitLoColor(loColour);
+        view.SetBitUnknownColor(unknownColour);
         view.SetValue(value);
       };
       paint(stat);
