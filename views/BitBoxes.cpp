@@ -1,11 +1,13 @@
 #include "views/BitBoxes.h"
 
 #include <QFocusEvent>
+#include <QPaintEvent>
 #include <QMetaObject>
 #include <QPainter>
 #include <QPalette>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "shell/base/Utils.h"
 
@@ -64,6 +66,11 @@ bool PictureCache::Paint() {
 }
 
 void PictureCache::Prepare() {
+  if (canvas_) {
+    // The canvas renders what it lacks when it paints.
+    if (!rendering_ && !widget_->updatesEnabled()) canvas_->Dirty(widget_);
+    return;
+  }
   if (pending_ || rendering_) return;
   pending_ = true;
   QMetaObject::invokeMethod(
@@ -75,12 +82,8 @@ void PictureCache::Prepare() {
       Qt::QueuedConnection);
 }
 
-void PictureCache::Store() {
-  if (!widget_->isVisible() || widget_->size().isEmpty() || !owner_->Cacheable()) return;
-  const Key key = owner_->CacheKey();
-  for (const auto& entry : entries_) {
-    if (entry.first == key) return;
-  }
+QPixmap PictureCache::Render() {
+  owner_->BeforeRender();
   const qreal dpr = widget_->devicePixelRatioF();
   QPixmap picture(widget_->size() * dpr);
   picture.setDevicePixelRatio(dpr);
@@ -88,8 +91,69 @@ void PictureCache::Store() {
   rendering_ = true;
   widget_->render(&picture, QPoint(), QRegion(), QWidget::RenderFlags());
   rendering_ = false;
+  return picture;
+}
+
+void PictureCache::Store() {
+  if (!widget_->isVisible() || widget_->size().isEmpty() || !owner_->Cacheable()) return;
+  const Key key = owner_->CacheKey();
+  for (const auto& entry : entries_) {
+    if (entry.first == key) return;
+  }
+  QPixmap picture = Render();
   if (entries_.size() >= kEntries) entries_.erase(entries_.begin());
   entries_.emplace_back(key, std::move(picture));
+}
+
+QPixmap PictureCache::Picture() {
+  if (!widget_->isVisible() || !owner_->Cacheable()) return Render();
+  const Key key = owner_->CacheKey();
+  for (const auto& [k, picture] : entries_) {
+    if (k == key) return picture;
+  }
+  QPixmap picture = Render();
+  if (entries_.size() >= kEntries) entries_.erase(entries_.begin());
+  entries_.emplace_back(key, picture);
+  return picture;
+}
+
+void CellCanvas::Adopt(QWidget* child, PictureCache& cache) {
+  cache.SetCanvas(this);
+  children_.emplace_back(child, &cache);
+  // The view paints over what lies beneath the cell, so the cell must not hide it from the view.
+  child->setAttribute(Qt::WA_OpaquePaintEvent, false);
+  SetSelfPainting(child, false);
+}
+
+void CellCanvas::SetSelfPainting(QWidget* child, bool self) {
+  if (child->updatesEnabled() == self) return;
+  // A widget with updates off is left out of Qt's painting; enabling them repaints it.
+  child->setUpdatesEnabled(self);
+  if (!self) Dirty(child);
+}
+
+void CellCanvas::Dirty(const QWidget* child) {
+  dirty_ |= child->geometry();
+  if (pending_) return;
+  pending_ = true;
+  QMetaObject::invokeMethod(view_, [this] { Flush(); }, Qt::QueuedConnection);
+}
+
+void CellCanvas::Flush() {
+  pending_ = false;
+  const QRect area = std::exchange(dirty_, QRect());
+  if (!area.isEmpty()) view_->update(area);
+}
+
+void CellCanvas::Paint(QPaintEvent* e) {
+  const QRect area = e->rect();
+  QPainter p(view_);
+  for (const auto& [child, cache] : children_) {
+    if (child->isHidden() || child->updatesEnabled()) continue;
+    const QRect g = child->geometry();
+    if (g.isEmpty() || !g.intersects(area)) continue;
+    p.drawPixmap(g.topLeft(), cache->Picture());
+  }
 }
 
 BitCell::BitCell(const QString& text, QWidget* parent) : QLabel(text, parent) {}
@@ -103,26 +167,39 @@ void BitCell::changeEvent(QEvent* e) {
   // cell whose text turns from black to white on every tick keeps both pictures.
   if (e->type() != QEvent::PaletteChange) cache_.Clear();
   QLabel::changeEvent(e);
+  if (cache_.Canvas() && !applying_) cache_.Prepare();
+}
+
+void BitCell::ApplyTextColor() {
+  if (!text_.isValid() || palette().color(QPalette::WindowText) == text_) return;
+  QPalette p = palette();
+  p.setColor(QPalette::WindowText, text_);
+  applying_ = true;
+  setPalette(p);
+  applying_ = false;
 }
 
 void BitCell::SetBackground(const QColor& c) {
   if (c == background_) return;
   background_ = c;
-  // The cell fills all of itself: what lies behind it need not be painted first.
-  setAttribute(Qt::WA_OpaquePaintEvent, c.isValid() && c.alpha() == 255);
+  // The cell fills all of itself: what lies behind it need not be painted first (a canvas
+  // paints it from its view, over what lies beneath).
+  setAttribute(Qt::WA_OpaquePaintEvent, !cache_.Canvas() && c.isValid() && c.alpha() == 255);
+  text_ = ColorFromBgr(ContrastingTextColor(BgrFromColor(c)));
+  ApplyTextColor();
   cache_.Prepare();
-  const QColor text = ColorFromBgr(ContrastingTextColor(BgrFromColor(c)));
-  if (text != text_) {
-    text_ = text;
-    QPalette p = palette();
-    p.setColor(QPalette::WindowText, text);
-    setPalette(p);
-  }
   update();
+}
+
+void BitCell::SetCaption(const QString& text) {
+  if (text == this->text()) return;
+  setText(text);
+  cache_.Prepare();
 }
 
 void BitCell::paintEvent(QPaintEvent* e) {
   if (cache_.Paint()) return;
+  ApplyTextColor();
   if (background_.isValid()) {
     QPainter p(this);
     p.fillRect(rect(), background_);
@@ -162,6 +239,21 @@ BitBox::BitBox(QWidget* parent) : QLineEdit(parent) {
   ShowSelection(false);
   connect(this, &QLineEdit::selectionChanged, this, [this] { cache_.Prepare(); });
   connect(this, &QLineEdit::textChanged, this, [this] { cache_.Prepare(); });
+  connect(this, &QLineEdit::cursorPositionChanged, this, [this] { cache_.Prepare(); });
+}
+
+void BitBox::SyncPainting() {
+  if (CellCanvas* canvas = cache_.Canvas()) canvas->SetSelfPainting(this, !Cacheable());
+}
+
+void BitBox::enterEvent(QEnterEvent* e) {
+  QLineEdit::enterEvent(e);
+  SyncPainting();
+}
+
+void BitBox::leaveEvent(QEvent* e) {
+  QLineEdit::leaveEvent(e);
+  SyncPainting();
 }
 
 void BitBox::ShowSelection(bool show) {
@@ -179,6 +271,7 @@ void BitBox::ShowSelection(bool show) {
 }
 
 void BitBox::focusInEvent(QFocusEvent* e) {
+  SyncPainting();
   ShowSelection(true);
   QLineEdit::focusInEvent(e);
   setSelection(0, 1);
@@ -187,6 +280,7 @@ void BitBox::focusInEvent(QFocusEvent* e) {
 void BitBox::focusOutEvent(QFocusEvent* e) {
   QLineEdit::focusOutEvent(e);
   ShowSelection(false);
+  SyncPainting();
 }
 
 PictureCache::Key BitBox::CacheKey() const {
@@ -200,13 +294,14 @@ void BitBox::changeEvent(QEvent* e) {
   // Palette, font, style, enabled state or window activation: the pictures may be stale.
   cache_.Clear();
   QLineEdit::changeEvent(e);
+  if (cache_.Canvas()) cache_.Prepare();
 }
 
 void BitBox::paintEvent(QPaintEvent* e) {
   if (!cache_.Paint()) QLineEdit::paintEvent(e);
 }
 
-BitBoxes::BitBoxes(QWidget* parent) : QObject(parent) {
+BitBoxes::BitBoxes(QWidget* parent, CellCanvas* canvas) : QObject(parent) {
   // Created from bit 15 down so that the default tab order runs from the leftmost box.
   for (int i = kBits - 1; i >= 0; --i) {
     auto* box = new BitBox(parent);
@@ -214,6 +309,7 @@ BitBoxes::BitBoxes(QWidget* parent) : QObject(parent) {
     box->setAlignment(Qt::AlignCenter);
     box->setMaxLength(2);
     boxes_[i] = box;
+    if (canvas) canvas->Adopt(box, box->Pictures());
     connect(box, &QLineEdit::textChanged, this, [this, i] { OnTextChanged(i); });
   }
 }

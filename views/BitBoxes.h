@@ -68,6 +68,8 @@ class BitColorProperties {
   BitColors colors_;
 };
 
+class CellCanvas;
+
 // The last few pictures of a widget, each under the state it shows. A bit cell or box flips
 // between a handful of looks; repainting one by copying its picture instead of running the
 // style's drawing is what keeps a scan tick (up to 192 of them repainted) cheap. A picture is
@@ -89,6 +91,8 @@ class PictureCache {
     // Whether the widget shows one of a few looks now (a box with the cursor does not).
     virtual bool Cacheable() const = 0;
     virtual Key CacheKey() const = 0;
+    // Called before the widget is rendered into a picture.
+    virtual void BeforeRender() {}
 
    protected:
     ~Owner() = default;
@@ -100,18 +104,58 @@ class PictureCache {
   // Otherwise the widget paints for real, and the picture of that state is kept soon after.
   bool Paint();
   // The widget's look may have changed: keep a picture of it before the coming repaint (the
-  // render runs from the event queue, ahead of the repaint, which comes last).
+  // render runs from the event queue, ahead of the repaint, which comes last), or, when a
+  // canvas paints the widget, have the canvas repaint it.
   void Prepare();
   void Clear() { entries_.clear(); }
+  // Whether the widget is painting itself now (true while it renders a picture).
+  bool PaintsForReal() const { return rendering_; }
+
+  // The canvas that paints the widget, if any.
+  CellCanvas* Canvas() const { return canvas_; }
+  void SetCanvas(CellCanvas* canvas) { canvas_ = canvas; }
+  // The picture of the widget's present look, rendered now when none is kept. A widget not
+  // shown has its picture rendered every time (nothing is kept).
+  QPixmap Picture();
 
  private:
   void Store();
+  QPixmap Render();
 
   static constexpr size_t kEntries = 4;
   QWidget* widget_;
   Owner* owner_;
+  CellCanvas* canvas_ = nullptr;
   std::vector<std::pair<Key, QPixmap>> entries_;  // oldest first
   bool rendering_ = false;
+  bool pending_ = false;
+};
+
+// Paints the cells and boxes of a register view from the view's own paint event, in one pass.
+// Qt's per-widget paint dispatch (clipping, a painter and a paint event for each of up to 96
+// widgets per view) cost more than the painting itself; the cells and boxes stay widgets of
+// their own (names, tooltips, clicks, focus), only their painting moves to the view. A box
+// with the focus or under the mouse paints itself (it shows a cursor), and so does any widget
+// while it renders its picture.
+class CellCanvas {
+ public:
+  explicit CellCanvas(QWidget* view) : view_(view) {}
+  // The view paints `child` from now on (children in the order they were created).
+  void Adopt(QWidget* child, PictureCache& cache);
+  // Hands `child`'s painting back to it, or takes it over again.
+  void SetSelfPainting(QWidget* child, bool self);
+  // `child`'s look changed: its area is repainted with every other changed one, in one update
+  // of their bounding rectangle.
+  void Dirty(const QWidget* child);
+  // Call from the view's paint event.
+  void Paint(QPaintEvent* e);
+
+ private:
+  void Flush();
+
+  QWidget* view_;
+  std::vector<std::pair<QWidget*, PictureCache*>> children_;
+  QRect dirty_;
   bool pending_ = false;
 };
 
@@ -124,6 +168,10 @@ class BitCell : public QLabel, private PictureCache::Owner {
   explicit BitCell(const QString& text, QWidget* parent = nullptr);
   void SetBackground(const QColor& c);
   QColor Background() const { return background_; }
+  // Sets the caption and has the cell repainted (QLabel::setText alone would not reach a
+  // canvas).
+  void SetCaption(const QString& text);
+  PictureCache& Pictures() { return cache_; }
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -132,9 +180,12 @@ class BitCell : public QLabel, private PictureCache::Owner {
  private:
   bool Cacheable() const override { return background_.isValid(); }
   PictureCache::Key CacheKey() const override;
+  void BeforeRender() override { ApplyTextColor(); }
+  void ApplyTextColor();
 
   QColor background_;
   QColor text_;
+  bool applying_ = false;
   PictureCache cache_{this, this};
 };
 
@@ -165,15 +216,20 @@ class BitBox : public QLineEdit, private PictureCache::Owner {
   Q_OBJECT
  public:
   explicit BitBox(QWidget* parent = nullptr);
+  PictureCache& Pictures() { return cache_; }
 
  protected:
   void focusInEvent(QFocusEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
+  void enterEvent(QEnterEvent* e) override;
+  void leaveEvent(QEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
   void changeEvent(QEvent* e) override;
 
  private:
   void ShowSelection(bool show);
+  // Under a canvas: paints itself exactly while it is not cacheable.
+  void SyncPainting();
   // Only a box without the focus (no cursor, no visible selection) and not hovered keeps to
   // a few looks.
   bool Cacheable() const override { return !hasFocus() && !underMouse(); }
@@ -188,7 +244,8 @@ class BitBoxes : public QObject {
   static constexpr int kBits = 16;
   using Painter = std::function<void(int bit, BitState state)>;
 
-  explicit BitBoxes(QWidget* parent);
+  // With a canvas, the view paints the boxes (see CellCanvas).
+  explicit BitBoxes(QWidget* parent, CellCanvas* canvas = nullptr);
 
   QLineEdit* Box(int bit) const { return boxes_[bit]; }
   std::optional<int32_t> Value() const;

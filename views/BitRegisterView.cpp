@@ -14,7 +14,7 @@ BitRegisterView::BitRegisterView(QWidget* parent, int labelRows)
   setFont(f);
   labels_.resize(static_cast<size_t>(16 * labelRows), nullptr);
   for (int i = 0; i < 16; ++i) AddLabel(i, QStringLiteral("B%1").arg(i));
-  boxes_ = new BitBoxes(this);
+  boxes_ = new BitBoxes(this, &canvas_);
   connect(boxes_, &BitBoxes::Change, this, &BitRegisterView::Change);
   for (int i = 0; i < 16; ++i) SetBitName(i, QString());
 }
@@ -29,6 +29,7 @@ void BitRegisterView::SetBitName(int bit, const QString& name) {
 
 QLabel* BitRegisterView::AddLabel(int index, const QString& caption) {
   auto* l = new BitCell(caption, this);
+  canvas_.Adopt(l, l->Pictures());
   l->setObjectName(QStringLiteral("lblBit%1").arg(index));
   l->setAlignment(Qt::AlignCenter);
   l->setFrameShape(QFrame::Box);

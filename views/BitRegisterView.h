@@ -31,6 +31,8 @@ class BitRegisterView : public QWidget, public BitColorProperties {
   QLineEdit* txtBitVal(int bit) const { return boxes_->Box(bit); }
   QLabel* lblBit(int index) const { return labels_.at(index); }
   BitBoxes* Boxes() const { return boxes_; }
+  // Paints the cells and boxes (tests compare it with their own painting).
+  CellCanvas& Canvas() { return canvas_; }
 
   QSize sizeHint() const override { return size_; }
   QSize minimumSizeHint() const override { return size_; }
@@ -39,6 +41,7 @@ class BitRegisterView : public QWidget, public BitColorProperties {
   void Change();
 
  protected:
+  void paintEvent(QPaintEvent* e) override { canvas_.Paint(e); }
   // labelRows: 1 (bit numbers) or 2 (bit numbers, then bit names as lblBit(16 + i)).
   BitRegisterView(QWidget* parent, int labelRows);
   QLabel* AddLabel(int index, const QString& caption);
@@ -47,6 +50,7 @@ class BitRegisterView : public QWidget, public BitColorProperties {
   int BoxHeight(int designTwips) const;
 
  private:
+  CellCanvas canvas_{this};
   BitBoxes* boxes_;
   std::vector<QLabel*> labels_;
   int labelRows_;

@@ -26,6 +26,7 @@ ctlStatRegister::ctlStatRegister(QWidget* parent) : QWidget(parent) {
   const int minWidth = Twips::ToPxX(this, 495);
   auto make = [this](const QString& name, const QString& caption) {
     auto* l = new BitCell(caption, this);
+    canvas_.Adopt(l, l->Pictures());
     l->setObjectName(name);
     l->setAlignment(Qt::AlignCenter);
     l->setFrameShape(QFrame::Box);
@@ -66,7 +67,7 @@ void ctlStatRegister::SetValue(std::optional<int32_t> v) {
     const QString caption = s == BitState::Unknown ? QStringLiteral("-")
                             : s == BitState::High  ? QStringLiteral("1")
                                                    : QStringLiteral("0");
-    if (values_[i]->text() != caption) values_[i]->setText(caption);
+    values_[i]->SetCaption(caption);
   }
 }
 
@@ -78,7 +79,7 @@ void ctlStatRegister::Makerk5191() {
 }
 
 void ctlStatRegister::SetBitName(int bit, const QString& name) {
-  names_[bit]->setText(name);
+  names_[bit]->SetCaption(name);
   const QString tip = BitToolTip(bit, name);
-  for (QLabel* cell : {numbers_[bit], names_[bit], values_[bit]}) cell->setToolTip(tip);
+  for (BitCell* cell : {numbers_[bit], names_[bit], values_[bit]}) cell->setToolTip(tip);
 }

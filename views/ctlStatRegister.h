@@ -25,16 +25,23 @@ class ctlStatRegister : public QWidget, public BitColorProperties {
   const QString& Tag() const { return tag_; }
   void SetTag(const QString& tag) { tag_ = tag; }
 
+  // Paints the cells (tests compare it with their own painting).
+  CellCanvas& Canvas() { return canvas_; }
+
   QLabel* BitLabel(int bit) const { return numbers_[bit]; }
   QLabel* lblBit(int index) const { return index < 16 ? names_[index] : values_[index - 16]; }
 
   QSize sizeHint() const override { return size_; }
   QSize minimumSizeHint() const override { return size_; }
 
+ protected:
+  void paintEvent(QPaintEvent* e) override { canvas_.Paint(e); }
+
  private:
-  std::array<QLabel*, 16> numbers_{};
-  std::array<QLabel*, 16> names_{};
-  std::array<QLabel*, 16> values_{};
+  CellCanvas canvas_{this};
+  std::array<BitCell*, 16> numbers_{};
+  std::array<BitCell*, 16> names_{};
+  std::array<BitCell*, 16> values_{};
   void SetBitName(int bit, const QString& name);
   QString tag_;
   QSize size_;
