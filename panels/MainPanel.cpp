@@ -18,6 +18,7 @@
 #include "shell/base/Text.h"
 #include "shell/base/Utils.h"
 #include "views/ClickableLabel.h"
+#include "views/FrameBox.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
 #include "views/ctlStatRegister.h"
@@ -84,7 +85,7 @@ void MainPanel::BuildControls() {
   const RegisterTable::Register& control = *RegisterTable::Find(RegisterTable::kControl);
 
   // Status register.
-  auto* fraStatus = new QGroupBox(FromView(status.mainCaption), this);
+  auto* fraStatus = new FrameBox(FromView(status.mainCaption), this);
   fraStatus->setObjectName(QStringLiteral("fraStatus"));
   ctlStatRegister1 = new ctlStatRegister(fraStatus);
   ctlStatRegister1->setObjectName(QStringLiteral("ctlStatRegister1"));
@@ -102,7 +103,7 @@ void MainPanel::BuildControls() {
   }
 
   // Control register.
-  auto* fraControl = new QGroupBox(FromView(control.mainCaption), this);
+  auto* fraControl = new FrameBox(FromView(control.mainCaption), this);
   fraControl->setObjectName(QStringLiteral("fraControl"));
   ctlCtrlRegister1 = new ctlCtrlRegister(fraControl);
   ctlCtrlRegister1->setObjectName(QStringLiteral("ctlCtrlRegister1"));
@@ -129,7 +130,7 @@ void MainPanel::BuildControls() {
   }
 
   // DAC registers.
-  auto* fraDAC = new QGroupBox(QStringLiteral("REGISTERS (DAC)"), this);
+  auto* fraDAC = new FrameBox(QStringLiteral("REGISTERS (DAC)"), this);
   fraDAC->setObjectName(QStringLiteral("fraDAC"));
   for (DacRow& row : dac_) {
     row.view = new ctlDACRegister(fraDAC);

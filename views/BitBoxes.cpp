@@ -87,7 +87,7 @@ QPixmap PictureCache::Render() {
   const qreal dpr = widget_->devicePixelRatioF();
   QPixmap picture(widget_->size() * dpr);
   picture.setDevicePixelRatio(dpr);
-  picture.fill(Qt::transparent);
+  picture.fill(owner_->Ground());
   rendering_ = true;
   widget_->render(&picture, QPoint(), QRegion(), QWidget::RenderFlags());
   rendering_ = false;
@@ -160,6 +160,10 @@ BitCell::BitCell(const QString& text, QWidget* parent) : QLabel(text, parent) {}
 
 PictureCache::Key BitCell::CacheKey() const {
   return {text(), background_.rgba(), text_.rgba(), isEnabled(), 0, size()};
+}
+
+QColor BitCell::Ground() const {
+  return background_.isValid() && background_.alpha() == 255 ? background_ : QColor(Qt::transparent);
 }
 
 void BitCell::changeEvent(QEvent* e) {

@@ -93,6 +93,9 @@ class PictureCache {
     virtual Key CacheKey() const = 0;
     // Called before the widget is rendered into a picture.
     virtual void BeforeRender() {}
+    // What the picture starts as: a widget that covers all of itself says its colour, so its
+    // picture is opaque and is copied rather than blended.
+    virtual QColor Ground() const { return Qt::transparent; }
 
    protected:
     ~Owner() = default;
@@ -181,6 +184,7 @@ class BitCell : public QLabel, private PictureCache::Owner {
   bool Cacheable() const override { return background_.isValid(); }
   PictureCache::Key CacheKey() const override;
   void BeforeRender() override { ApplyTextColor(); }
+  QColor Ground() const override;
   void ApplyTextColor();
 
   QColor background_;
