@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPaintEvent>
 #include <QRegion>
+#include <QLabel>
 #include <QLineEdit>
 #include <iterator>
 #include <functional>
@@ -15,6 +16,7 @@
 #include <set>
 #include <string>
 
+#include "views/FrameBox.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
 #include "views/ctlStatRegister.h"
@@ -163,6 +165,28 @@ TEST(RegisterViewRepaint, PaintingFromKeptPicturesShowsWhatPaintingForRealShows)
       const QImage a = seen->grab().toImage(), b = fresh->grab().toImage();
       EXPECT_EQ(a, b) << kind.name << " value " << (v ? *v : -1);
     }
+  }
+}
+
+// A frame and a label inside it, shown or never shown (then it always paints for real).
+std::unique_ptr<FrameBox> Frame(const QString& title, bool shown) {
+  auto frame = std::make_unique<FrameBox>(title);
+  frame->resize(240, 90);
+  auto* inside = new QLabel(QStringLiteral("inside"), frame.get());
+  inside->setGeometry(20, 40, 80, 20);
+  if (shown) frame->show();
+  return frame;
+}
+
+TEST(FrameRepaint, AKeptPictureShowsWhatPaintingForRealShows) {
+  std::unique_ptr<FrameBox> seen = Frame(QStringLiteral("REGISTERS (DAC)"), true);
+  for (const char* title : {"REGISTERS (DAC)", "STATUS", "CONTROL"}) {
+    seen->setTitle(QString::fromLatin1(title));
+    Settle();
+    seen->grab();  // keeps a picture of this look
+    Settle();
+    std::unique_ptr<FrameBox> fresh = Frame(QString::fromLatin1(title), false);
+    EXPECT_EQ(seen->grab().toImage(), fresh->grab().toImage()) << title;
   }
 }
 
