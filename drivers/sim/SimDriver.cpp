@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "adapter/ErrorCodes.h"
-#include "drivers/Drivers.h"
+#include "adapter/ZentioDefaults.h"
 #include "shell/base/Messages.h"
 
 namespace sim {

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "shell/base/Paths.h"
 #include "support/FakeZentio.h"
 #include "support/RecordingSink.h"
@@ -29,7 +30,7 @@ class LinkTest : public ::testing::Test {
   }
   void TearDown() override {
     if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     Paths::SetProgramDirForTesting("");
     fs::remove_all(dir_);
   }

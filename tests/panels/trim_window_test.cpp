@@ -14,6 +14,7 @@
 
 #include "adapter/ErrorCodes.h"
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
 #include "panels/frmSpins.h"
@@ -56,7 +57,7 @@ class TrimWindowTest : public ::testing::Test {
     frmTrim::CloseInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     Settings::SetFile(std::string());
     Settings::ResetToDefaults();
     sim::Board::ResetShared();

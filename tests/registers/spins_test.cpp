@@ -11,6 +11,7 @@
 
 #include "adapter/ErrorCodes.h"
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
 #include "registers/RegisterAccess.h"
@@ -40,7 +41,7 @@ class SpinsTest : public ::testing::Test {
   }
   void TearDown() override {
     if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     sim::Board::ResetShared();
     Settings::SetFile("");
     Settings::ResetToDefaults();
@@ -206,8 +207,7 @@ TEST_F(SpinsTest, BurnIsCompleteOnlyWhenBothWritesSucceedAndTheBurnStateIsAlways
 
 // The example settings file in the repository: its sample presets go in cleanly.
 TEST_F(SpinsTest, ExampleSettingsFileSamplesApplyCleanly) {
-  const std::filesystem::path example =
-      std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "korvo.ini";
+  const std::filesystem::path example = KORVO_EXAMPLE_INI;
   ASSERT_TRUE(std::filesystem::exists(example)) << example;
   Settings::SetFile(example.string());
   Settings::LoadCommSettings();

@@ -9,7 +9,7 @@
 #include "I2cDevFakeKernel.h"
 #include "adapter/ErrorCodes.h"
 #include "cli/Korvoctl.h"
-#include "registers/RegisterMap.h"
+#include "registers/RegisterTable.h"
 #include "shell/base/Settings.h"
 #include "support/RecordingSink.h"
 
@@ -246,13 +246,13 @@ class I2cDevKorvoctl : public ::testing::Test {
 };
 
 TEST_F(I2cDevKorvoctl, WritesAndDumpsTheChargerBehindTheBridge) {
-  for (const RegisterInfo& r : Registers()) rig.Charger().words[r.address] = 0x1100 + r.address;
+  for (const RegisterTable::Register& r : RegisterTable::All()) rig.Charger().words[r.address] = 0x1100 + r.address;
   ASSERT_EQ(Run({"write", "0x15", "16800", "dump"}), kExitOk) << err.str();
   // Appended rather than "\n" + out.str(): GCC 12 at -O3 warns falsely (-Wrestrict) about the
   // insertion that operator+ inlines.
   std::string lines = "\n";
   lines += out.str();
-  for (const RegisterInfo& r : Registers()) {
+  for (const RegisterTable::Register& r : RegisterTable::All()) {
     char line[16];
     std::snprintf(line, sizeof line, "\n0x%02X 0x%04X ", r.address, r.address == 0x15 ? 16800 : 0x1100 + r.address);
     EXPECT_THAT(lines, HasSubstr(line));

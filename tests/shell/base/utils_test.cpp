@@ -95,8 +95,6 @@ TEST(HexText, DigitChecksPaddingAndFormatting) {
   // Padding never cuts.
   EXPECT_EQ(Utils::PadLeftZeros("3F", 4) + Utils::PadLeftZeros("12345", 4) + Utils::PadLeftZeros("A", -3),
             "003F12345A");
-  // Upper case, no prefix, no leading zeros; a negative value as its two's complement.
-  EXPECT_EQ(Utils::Hex16(0) + Utils::Hex16(-1) + Utils::Hex32(std::numeric_limits<int32_t>::min()), "0FFFF80000000");
 }
 
 TEST(Bits, IsBitSetAndSetBitOnSignedAndUnsignedValues) {
