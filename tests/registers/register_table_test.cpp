@@ -87,17 +87,6 @@ TEST(RegisterTable, TestModeRegisterBitNames) {
   for (int bit = 0; bit < 16; ++bit) EXPECT_EQ(TrimBitName(At(0x17), bit), names[bit]) << bit;
 }
 
-TEST(RegisterTable, TrimBitNamesKeepTheirBlanks) {
-  struct Case {
-    uint8_t address;
-    int bit;
-    std::string_view name;
-  } const cases[] = {{0x10, 8, "IAC  4"},    {0x10, 4, "IAC  0"},   {0x15, 0, "TM vdac "},
-                     {0x13, 13, "AC < BAT"}, {0x3F, 0, "TM CLK 2"}, {0x10, 15, "BG CRUD 2"}};
-  for (const Case& c : cases)
-    EXPECT_EQ(TrimBitName(At(c.address), c.bit), c.name) << int{c.address} << " bit " << c.bit;
-}
-
 TEST(RegisterTable, EveryTestModeRowNamesSixteenBits) {
   for (const Register& r : RegisterTable::All())
     EXPECT_EQ(std::count(r.trimBitNames.begin(), r.trimBitNames.end(), '|'), 15) << r.trimTitle;
@@ -131,19 +120,6 @@ TEST(RegisterTable, DacValidRanges) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(At(c.address).dac->Valid(c.value), c.valid) << int{c.address} << " " << c.value;
-}
-
-TEST(RegisterTable, MainWindowRefusesEmptyEntriesByName) {
-  struct Case {
-    uint8_t address;
-    std::string_view text;
-  } const cases[] = {
-      {0x12, "No valid value specified for Control Register!"},
-      {0x15, "No valid value specified for Voltage!"},
-      {0x14, "No valid value specified for Charge Current!"},
-      {0x3F, "No valid value specified for Input Current!"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(At(c.address).emptyEntryText, c.text) << int{c.address};
 }
 
 TEST(RegisterTable, OnlyStatusAndVdtAreReadOnlyAndOnlyVdtHasNoTestModeWrite) {

@@ -48,7 +48,7 @@ TEST(I2cDevEnumeration, FindsEveryBusWithItsNameAndWhetherItIsUsb) {
   EXPECT_EQ(ListedBusName({4, "U2C, serial 12,34\tx", true, ""}), "i2c-4 U2C; serial 12;34 x");
 }
 
-TEST(I2cDevListing, DefaultListsOnlyUsbBusesThatOpenAndNeverTouchesTheMotherboardBus) {
+TEST(I2cDevListing, DefaultListsOnlyUsbBuses) {
   I2cDevRig rig;
   rig.sysfs.AddUsbBus(7, "i2c-tiny-usb at bus 001 device 005", "0403", "c631");
   rig.kernel.AddBus(7);
@@ -56,7 +56,14 @@ TEST(I2cDevListing, DefaultListsOnlyUsbBusesThatOpenAndNeverTouchesTheMotherboar
   EXPECT_EQ(List(*d), std::string("2:") + I2cDevRig::kUsbName + ",i2c-7 i2c-tiny-usb at bus 001 device 005");
   EXPECT_EQ(List(*d, 1), kUsbListed) << "the limit caps the list";
   EXPECT_EQ(List(*d, 0), "0:");
-  // Opened only by its listed name or bus token, one at a time; the motherboard bus not at all.
+}
+
+// Opened only by its listed name or bus token, one at a time; the motherboard bus not at all.
+TEST(I2cDevListing, OpensOnlyAListedUsbBus) {
+  I2cDevRig rig;
+  rig.sysfs.AddUsbBus(7, "i2c-tiny-usb at bus 001 device 005", "0403", "c631");
+  rig.kernel.AddBus(7);
+  auto d = rig.Driver();
   EXPECT_NE(d->OpenDevice(I2cDevRig::kUsbName), -1);
   EXPECT_EQ(List(*d), std::string("2:") + I2cDevRig::kUsbName + ",i2c-7 i2c-tiny-usb at bus 001 device 005")
       << "the bus in use is still listed";
