@@ -197,16 +197,6 @@ TEST(AbsentControl, RefusesEveryTransactionWithNoUsb) {
   }
 }
 
-TEST(AbsentControl, ListsNoAdapterAndOpensNone) {
-  const std::unique_ptr<Zentio> absent = CreateAbsentControl();
-  int32_t count = 5;
-  std::string names = "x";
-  absent->ListFreeDevices(16, count, names);
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(names, "");
-  EXPECT_EQ(absent->OpenDevice("sim"), -1);
-}
-
 TEST(NoAnswerNote, NamesBothAddressForms) {
   const std::pair<int, const char*> cases[] = {
       {0x33, "no answer at 8-bit 0x33 (7-bit 0x19); i2cdetect's 0x33 is Korvo's 0x66"},
