@@ -66,16 +66,16 @@ const std::tuple<const char*, std::function<int16_t(Zentio&)>, int16_t> kTransac
 
 TEST_F(SimContract, EveryTransactionWorksWhileOpenAndFailsWithNoUsbOnceClosedOrUnplugged) {
   for (const auto& [name, run, status] : kTransactions) EXPECT_EQ(run(*adapter), status) << name;
-  board->Poke(reg::ChargeVoltage, 12000);
+  board->Poke(kChargeVoltage, 12000);
   for (bool unplug : {false, true}) {
     unplug ? board->SetAbsent(true) : adapter->DeviceClose();
     for (const auto& [name, run, status] : kTransactions) EXPECT_EQ(run(*adapter), VB_NO_USB) << name;
     EXPECT_EQ(adapter->QueryError(), VB_NO_USB);
-    EXPECT_EQ(board->Peek(reg::ChargeVoltage), 12000) << "nothing reached the board";
+    EXPECT_EQ(board->Peek(kChargeVoltage), 12000) << "nothing reached the board";
     ASSERT_EQ(adapter->OpenDevice(kAdapterName), unplug ? -1 : 0);
   }
   board->SetAbsent(false);  // plugged in again
-  EXPECT_EQ(Read(reg::ChargeVoltage), 12000);
+  EXPECT_EQ(Read(kChargeVoltage), 12000);
 }
 
 TEST_F(SimContract, TargetsFollowTheEightBitConventionAndTheChargerItsRegisters) {
@@ -114,8 +114,8 @@ TEST_F(SimContract, WordsAndTwoByteBlocksReachTheSameRegisterLowByteFirstAndOthe
   ASSERT_EQ(adapter->SmbReadI2CBlock(0x14, buf, n, 0x67), VB_OK);
   EXPECT_EQ(n, 2);
   EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 3), (std::vector<uint8_t>{0x80, 0x0C, 0xEE}));
-  board->Poke(reg::TR0, 0x8001);
-  EXPECT_EQ(ReadAs(reg::TR0, n), VB_OK);
+  board->Poke(kTrim0, 0x8001);
+  EXPECT_EQ(ReadAs(kTrim0, n), VB_OK);
   EXPECT_EQ(n, static_cast<int16_t>(0x8001)) << "bit 15 makes a negative word";
   // The charger takes whole registers only.
   for (int16_t size : {0, 1, 3, 4, 256}) {
@@ -126,7 +126,7 @@ TEST_F(SimContract, WordsAndTwoByteBlocksReachTheSameRegisterLowByteFirstAndOthe
   // Write-then-read: a refused size writes nothing; a sound one reads back what the charger kept.
   std::vector<uint8_t> wr{0x00, 0x10};
   EXPECT_EQ(adapter->SmbWriteReadI2CBlock(0x14, 1, 3, wr, n, 0x67), VB_WRONG_NUM_BYTES);
-  EXPECT_EQ(std::pair(board->Peek(reg::ChargeCurrent), board->Peek(reg::ChargeVoltage)), (std::pair<uint16_t, uint16_t>(3200, 12000)));
+  EXPECT_EQ(std::pair(board->Peek(kChargeCurrent), board->Peek(kChargeVoltage)), (std::pair<uint16_t, uint16_t>(3200, 12000)));
   wr = {0xFF, 0xFF};  // elements 0..1: two data bytes
   ASSERT_EQ(adapter->SmbWriteReadI2CBlock(0x14, 1, 2, wr, n, 0x67), VB_OK);
   EXPECT_EQ(wr[0] | (wr[1] << 8), kCurrentMask);
@@ -201,7 +201,7 @@ class SimFaults : public SimRig {
   std::vector<int16_t> Run(std::string_view ops) {
     std::vector<int16_t> out;
     int16_t w = 0;
-    for (char op : ops) out.push_back(op == 'r' ? ReadAs(reg::ChargeVoltage, w) : Write(reg::ChargeVoltage, 12000));
+    for (char op : ops) out.push_back(op == 'r' ? ReadAs(kChargeVoltage, w) : Write(kChargeVoltage, 12000));
     return out;
   }
 };
@@ -246,9 +246,9 @@ TEST_F(SimFaults, FailuresChangeNothingAndDeliverZeroAndOnlyRealTransactionsCons
   EXPECT_EQ(Run("r"), std::vector<int16_t>{VB_NO_USB}) << "nor does a closed adapter";
   ASSERT_EQ(adapter->OpenDevice(kAdapterName), 0);
   EXPECT_EQ(adapter->QueryError(), VB_OK) << "nor QueryError";
-  EXPECT_EQ(Write(reg::ChargeVoltage, 12000), VB_TIMEOUT_ERROR);
-  EXPECT_EQ(board->Peek(reg::ChargeVoltage), kPowerOnChargeVoltage);
-  EXPECT_EQ(ReadAs(reg::ChargeVoltage, w), VB_TIMEOUT_ERROR);
+  EXPECT_EQ(Write(kChargeVoltage, 12000), VB_TIMEOUT_ERROR);
+  EXPECT_EQ(board->Peek(kChargeVoltage), kPowerOnChargeVoltage);
+  EXPECT_EQ(ReadAs(kChargeVoltage, w), VB_TIMEOUT_ERROR);
   EXPECT_EQ(w, 0);
   EXPECT_EQ(Run("w"), std::vector<int16_t>{VB_OK});
 }
@@ -258,9 +258,9 @@ TEST_F(SimFaults, APendingErrorFollowsTheNextSuccessfulWriteOnce) {
   EXPECT_EQ(Run("r"), std::vector<int16_t>{0});
   EXPECT_EQ(Write(0x40, 0), VB_T2H_NACK);
   EXPECT_EQ(adapter->QueryError(), VB_OK) << "armed, not yet pending: neither a read nor a failed write leaves it";
-  EXPECT_EQ(Write(reg::ChargeVoltage, 12000), VB_OK);
-  EXPECT_EQ(board->Peek(reg::ChargeVoltage), 12000) << "the write itself went through";
-  EXPECT_EQ(std::vector<int16_t>({adapter->QueryError(), adapter->QueryError(), Write(reg::ChargeVoltage, 1), adapter->QueryError()}),
+  EXPECT_EQ(Write(kChargeVoltage, 12000), VB_OK);
+  EXPECT_EQ(board->Peek(kChargeVoltage), 12000) << "the write itself went through";
+  EXPECT_EQ(std::vector<int16_t>({adapter->QueryError(), adapter->QueryError(), Write(kChargeVoltage, 1), adapter->QueryError()}),
             (std::vector<int16_t>{VB_BAD_PEC, VB_OK, VB_OK, VB_OK})) << "handed out once, after one write only";
   EXPECT_EQ(board->TransactionCount(), 4u) << "QueryError is no transaction";
 }
@@ -282,11 +282,11 @@ TEST_F(SimFaults, LatencyIsAddedToEveryTransactionAndWaitReallyWaits) {
 TEST_F(SimFaults, TheHistoryRecordsEachTransactionAndStaysBoundedOverALongScan) {
   int16_t w = 0;
   ASSERT_EQ(adapter->SmbReadWord(0x40, w, 0x66), VB_T2H_NACK);
-  ASSERT_EQ(Write(reg::ChargeVoltage, 0x2EE0), VB_OK);
+  ASSERT_EQ(Write(kChargeVoltage, 0x2EE0), VB_OK);
   const auto& h = board->History();
   const auto fields = [](const Transaction& t) { return std::tuple(t.kind, int{t.command}, int{t.value}, int{t.target}, int{t.status}); };
   EXPECT_EQ(fields(h.at(0)), std::tuple(Kind::Read, 0x40, 0, 0x66, VB_T2H_NACK));
-  EXPECT_EQ(fields(h.at(1)), std::tuple(Kind::Write, reg::ChargeVoltage, 0x2EE0, 0x67, VB_OK));
+  EXPECT_EQ(fields(h.at(1)), std::tuple(Kind::Write, kChargeVoltage, 0x2EE0, 0x67, VB_OK));
   board->ClearHistory();
   EXPECT_EQ(h.size() + board->TransactionCount(), 0u);
 

@@ -47,27 +47,27 @@ TEST_F(SimCharger, StatusIsReadOnlyAndTheChargerFollowsTheBoardConditions) {
                                                    {{false, true, false}, 0x2042}};
   for (const auto& [conditions, status] : cases) {
     board->SetConditions(conditions);
-    EXPECT_EQ(Read(reg::Status), status) << conditions.acPresent << conditions.batteryPresent << conditions.charging;
-    EXPECT_EQ(WriteThenRead(reg::Status, ~status), status) << "acknowledged, and nothing changes";
+    EXPECT_EQ(Read(kStatus), status) << conditions.acPresent << conditions.batteryPresent << conditions.charging;
+    EXPECT_EQ(WriteThenRead(kStatus, ~status), status) << "acknowledged, and nothing changes";
   }
   // Without any supply the charger does not answer, and it starts afresh when powered.
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::ChargeVoltage, 12000}, {reg::TR0, 0x1111}});
+  WriteAll({{kTestMode1, kTestModeOn}, {kChargeVoltage, 12000}, {kTrim0, 0x1111}});
   board->SetConditions({false, false, true});
   int16_t w = 0;
-  EXPECT_EQ((std::vector<int16_t>{ReadAs(reg::Status, w), Write(reg::ChargeVoltage, 9000)}), (std::vector<int16_t>(2, VB_T2H_NACK)));
+  EXPECT_EQ((std::vector<int16_t>{ReadAs(kStatus, w), Write(kChargeVoltage, 9000)}), (std::vector<int16_t>(2, VB_T2H_NACK)));
   EXPECT_EQ(adapter->I2CByteOp(2, 0xA0, 0, w), VB_OK) << "the EEPROM device is powered by the adapter";
   board->SetConditions({false, true, true});
-  ExpectAll({{reg::ChargeVoltage, kPowerOnChargeVoltage}, {reg::TR0, TrimEeprom{}.tr0}, {reg::TM1, 0}});
+  ExpectAll({{kChargeVoltage, kPowerOnChargeVoltage}, {kTrim0, TrimEeprom{}.tr0}, {kTestMode1, 0}});
 }
 
 // The steps are the lowest DAC bits the test-mode window names: "VREG DAC 0" is bit 1 of 0x15
 // (2 mV), "ICHG DAC 0" and "IAC DAC 0" bit 7 of 0x14 and 0x3F (128 mA).
 TEST_F(SimCharger, EveryValidVoltageAndCurrentThatIsAMultipleOfTheStepReadsBackUnchanged) {
   const auto check = [this](uint8_t r, uint16_t v) { EXPECT_EQ(WriteThenRead(r, v), v) << "register " << int(r); };
-  check(reg::ChargeVoltage, 9000);
+  check(kChargeVoltage, 9000);
   for (uint16_t mv = 12000; mv <= 19200; mv += 2)
-    if (mv <= 14400 || mv >= 16000) check(reg::ChargeVoltage, mv);
-  for (uint8_t r : {reg::ChargeCurrent, reg::InputCurrent})
+    if (mv <= 14400 || mv >= 16000) check(kChargeVoltage, mv);
+  for (uint8_t r : {kChargeCurrent, kInputCurrent})
     for (uint16_t ma = 0; ma <= 16256; ma += 128) check(r, ma);
 }
 
@@ -83,42 +83,42 @@ TEST_F(SimCharger, DacRegistersKeepTheBitsFromTheTablesLowestDacBitUp) {
 
 TEST_F(SimCharger, UnimplementedBitsReadZeroAndTestBitsExistOnlyInTestMode) {
   const std::tuple<uint8_t, uint16_t, uint16_t, uint16_t> cases[] = {  // register, written, read, in test mode
-      {reg::ChargeVoltage, 16801, 16800, 16801},   {reg::ChargeVoltage, 0xFFFF, 0xFFFE, 0xFFFF},
-      {reg::ChargeVoltage, 0x8000, 0x8000, 0x8000}, {reg::ChargeCurrent, 16257, 16256, 16257},
-      {reg::ChargeCurrent, 0xFFFF, 0xFF80, 0xFFFF}, {reg::ChargeCurrent, 16384, 16384, 16384},
-      {reg::InputCurrent, 0x007F, 0, 0x007F},      {reg::InputCurrent, 0xC0FF, 0xC080, 0xC0FF},
-      {reg::Control, 0xFFFB, 0x0FF9, 0xFFFB},      {reg::Control, 0xF002, 0, 0xF002},
-      {reg::Control, 0x0001, 0x0001, 0x0001},
+      {kChargeVoltage, 16801, 16800, 16801},   {kChargeVoltage, 0xFFFF, 0xFFFE, 0xFFFF},
+      {kChargeVoltage, 0x8000, 0x8000, 0x8000}, {kChargeCurrent, 16257, 16256, 16257},
+      {kChargeCurrent, 0xFFFF, 0xFF80, 0xFFFF}, {kChargeCurrent, 16384, 16384, 16384},
+      {kInputCurrent, 0x007F, 0, 0x007F},      {kInputCurrent, 0xC0FF, 0xC080, 0xC0FF},
+      {kControl, 0xFFFB, 0x0FF9, 0xFFFB},      {kControl, 0xF002, 0, 0xF002},
+      {kControl, 0x0001, 0x0001, 0x0001},
   };
   for (bool testMode : {false, true}) {
-    ASSERT_EQ(Write(reg::TM1, testMode ? kTestModeOn : 0), VB_OK);
+    ASSERT_EQ(Write(kTestMode1, testMode ? kTestModeOn : 0), VB_OK);
     for (const auto& [r, written, read, inTestMode] : cases)
       EXPECT_EQ(WriteThenRead(r, written), testMode ? inTestMode : read) << int(r) << " " << written << " " << testMode;
   }
   // The test bits clear when test mode ends (0xFFFB: all bits but RST).
-  WriteAll({{reg::Control, 0xFFFB}, {reg::ChargeCurrent, 0xFFFB}, {reg::InputCurrent, 0xFFFB},
-            {reg::ChargeVoltage, 0xFFFB}, {reg::TM1, 0}});
-  ExpectAll({{reg::Control, 0x0FF9}, {reg::ChargeCurrent, 0xFF80}, {reg::InputCurrent, 0xFF80},
-             {reg::ChargeVoltage, 0xFFFA}});
+  WriteAll({{kControl, 0xFFFB}, {kChargeCurrent, 0xFFFB}, {kInputCurrent, 0xFFFB},
+            {kChargeVoltage, 0xFFFB}, {kTestMode1, 0}});
+  ExpectAll({{kControl, 0x0FF9}, {kChargeCurrent, 0xFF80}, {kInputCurrent, 0xFF80},
+             {kChargeVoltage, 0xFFFA}});
 }
 
 TEST_F(SimCharger, ResetBitRestoresThePowerOnValuesAndReadsZero) {
-  WriteAll({{reg::ChargeVoltage, 12600}, {reg::ChargeCurrent, 2048}, {reg::InputCurrent, 1024},
-            {reg::TM1, kTestModeOn}, {reg::TR1, 0x1234}, {reg::Control, 0x0FFD}});  // RST with other bits
-  ExpectAll({{reg::Control, kPowerOnControl}, {reg::ChargeVoltage, kPowerOnChargeVoltage},
-             {reg::ChargeCurrent, kPowerOnChargeCurrent}, {reg::InputCurrent, kPowerOnInputCurrent},
-             {reg::TR1, 0x1234}, {reg::TM1, kTestModeOn}});  // trims and test mode are no charger settings
+  WriteAll({{kChargeVoltage, 12600}, {kChargeCurrent, 2048}, {kInputCurrent, 1024},
+            {kTestMode1, kTestModeOn}, {kTrim1, 0x1234}, {kControl, 0x0FFD}});  // RST with other bits
+  ExpectAll({{kControl, kPowerOnControl}, {kChargeVoltage, kPowerOnChargeVoltage},
+             {kChargeCurrent, kPowerOnChargeCurrent}, {kInputCurrent, kPowerOnInputCurrent},
+             {kTrim1, 0x1234}, {kTestMode1, kTestModeOn}});  // trims and test mode are no charger settings
 }
 
 TEST_F(SimCharger, TrimAndTestModeRegistersTakeWritesOnlyInTestModeWhichTm1AlwaysTakes) {
-  const Words trims = {{reg::TR0, 0xFFFF}, {reg::TR1, 0xFFFF}, {reg::TR2, 0xFFFF}, {reg::TM2, 0xFFFF}};
+  const Words trims = {{kTrim0, 0xFFFF}, {kTrim1, 0xFFFF}, {kTrim2, 0xFFFF}, {kTestMode2, 0xFFFF}};
   WriteAll(trims);  // acknowledged, and nothing changes
-  ExpectAll({{reg::TR0, TrimEeprom{}.tr0}, {reg::TR1, TrimEeprom{}.tr1}, {reg::TR2, TrimEeprom{}.tr2}, {reg::TM2, 0}});
-  for (uint16_t v : {uint16_t{0xFFFE}, uint16_t{0x0001}, kTestModeOn}) EXPECT_EQ(WriteThenRead(reg::TM1, v), v);
+  ExpectAll({{kTrim0, TrimEeprom{}.tr0}, {kTrim1, TrimEeprom{}.tr1}, {kTrim2, TrimEeprom{}.tr2}, {kTestMode2, 0}});
+  for (uint16_t v : {uint16_t{0xFFFE}, uint16_t{0x0001}, kTestModeOn}) EXPECT_EQ(WriteThenRead(kTestMode1, v), v);
   WriteAll(trims);
   ExpectAll(trims);  // all 16 bits kept
-  WriteAll({{reg::TM1, 0}, {reg::TR0, 0x0001}});
-  EXPECT_EQ(Read(reg::TR0), 0xFFFF) << "test mode ended: the trims keep their values, writes are refused";
+  WriteAll({{kTestMode1, 0}, {kTrim0, 0x0001}});
+  EXPECT_EQ(Read(kTrim0), 0xFFFF) << "test mode ended: the trims keep their values, writes are refused";
 }
 
 TEST_F(SimCharger, VdtIsReadOnlyAndFollowsTheChargingVoltage) {
@@ -129,31 +129,31 @@ TEST_F(SimCharger, VdtIsReadOnlyAndFollowsTheChargingVoltage) {
       {16000, 0x0004}, {16800, 0x0004 | (25 << 7)}, {19200, 0x0004 | (100 << 7)}, {8992, 0x0028},
       {9008, 0x0028},  {15000, 0x0048}, {19208, 0x8008}};
   for (const auto& [mv, vdt] : cases) {
-    ASSERT_EQ(Write(reg::ChargeVoltage, mv), VB_OK);
-    EXPECT_EQ(Read(reg::VDT), vdt) << mv << " mV";
+    ASSERT_EQ(Write(kChargeVoltage, mv), VB_OK);
+    EXPECT_EQ(Read(kVdt), vdt) << mv << " mV";
   }
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::VDT, 0x1234}});
-  EXPECT_EQ(Read(reg::VDT), 0x8008) << "read-only in test mode too";
+  WriteAll({{kTestMode1, kTestModeOn}, {kVdt, 0x1234}});
+  EXPECT_EQ(Read(kVdt), 0x8008) << "read-only in test mode too";
 }
 
 TEST_F(SimCharger, BurnInTestModeCopiesTheTrimsWhichANewBoardOrAPowerCycleLoads) {
-  WriteAll({{reg::TM1, kTestModeBurn}});  // TMEE BURN without TMEN
+  WriteAll({{kTestMode1, kTestModeBurn}});  // TMEE BURN without TMEN
   EXPECT_EQ(board->BurnCount(), 0);
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0x1234}, {reg::TR1, 0x5678}, {reg::TR2, 0x9ABC}, {reg::TM2, 0x0F0F}});
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x1234}, {kTrim1, 0x5678}, {kTrim2, 0x9ABC}, {kTestMode2, 0x0F0F}});
   // The window's sequence: burn on, wait, burn off.
-  WriteAll({{reg::TM1, kBurn}});
+  WriteAll({{kTestMode1, kBurn}});
   adapter->Wait(1);
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0x0B0B}});  // trimmed again, not burned
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x0B0B}});  // trimmed again, not burned
   EXPECT_EQ(board->BurnCount(), 1);
   EXPECT_EQ(board->Eeprom(), (TrimEeprom{0x1234, 0x5678, 0x9ABC}));
   board->PowerCycle();
-  ExpectAll({{reg::TR0, 0x1234}, {reg::TM1, 0}});
-  WriteAll({{reg::TM1, kBurn}});  // entering test mode and burning at once
+  ExpectAll({{kTrim0, 0x1234}, {kTestMode1, 0}});
+  WriteAll({{kTestMode1, kBurn}});  // entering test mode and burning at once
   EXPECT_EQ(board->BurnCount(), 2);
   Board::Options o;
   o.eeprom = board->Eeprom();
   Attach(std::make_shared<Board>(o));
-  ExpectAll({{reg::TR1, 0x5678}, {reg::TR2, 0x9ABC}, {reg::TM2, 0}});  // test-mode settings are not burned
+  ExpectAll({{kTrim1, 0x5678}, {kTrim2, 0x9ABC}, {kTestMode2, 0}});  // test-mode settings are not burned
 }
 
 class SimEepromFile : public SimCharger {
@@ -170,7 +170,7 @@ class SimEepromFile : public SimCharger {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  void Burn(uint16_t tr0) { WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, tr0}, {reg::TM1, kBurn}}); }
+  void Burn(uint16_t tr0) { WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, tr0}, {kTestMode1, kBurn}}); }
 
   TempDir scratch{"korvo_sim_eeprom"};
   const fs::path dir = scratch.Path();
@@ -179,15 +179,15 @@ class SimEepromFile : public SimCharger {
 
 TEST_F(SimEepromFile, ABurnSurvivesARestartThroughTheEepromFile) {
   AttachWithEepromFile(dir / "eeprom.ini");
-  EXPECT_EQ(Read(reg::TR1), TrimEeprom{}.tr1) << "no file yet: factory trims";
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0xBEEF}, {reg::TR2, 0xF00D}, {reg::TM1, kBurn}});
+  EXPECT_EQ(Read(kTrim1), TrimEeprom{}.tr1) << "no file yet: factory trims";
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0xBEEF}, {kTrim2, 0xF00D}, {kTestMode1, kBurn}});
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "no scratch file left behind";
   AttachWithEepromFile(dir / "eeprom.ini");
-  ExpectAll({{reg::TR0, 0xBEEF}, {reg::TR1, TrimEeprom{}.tr1}, {reg::TR2, 0xF00D}});
+  ExpectAll({{kTrim0, 0xBEEF}, {kTrim1, TrimEeprom{}.tr1}, {kTrim2, 0xF00D}});
   // A burn that cannot be saved is reported, not hidden.
   AttachWithEepromFile(dir / "missing-folder" / "eeprom.ini");
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0x4444}});
-  EXPECT_EQ(Write(reg::TM1, kBurn), VB_ZENTIO_OCX_INTERNAL_ERROR);
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x4444}});
+  EXPECT_EQ(Write(kTestMode1, kBurn), VB_ZENTIO_OCX_INTERNAL_ERROR);
   EXPECT_EQ(board->Eeprom().tr0, 0x4444) << "the charger itself did burn";
   EXPECT_THAT(board->Notes(), ::testing::HasSubstr("The burn was not saved to the EEPROM file"));
 }
@@ -250,8 +250,8 @@ TEST_F(SimEepromFile, ABurnWritesNoFileButItsOwn) {
   std::ofstream(dir / "eeprom.ini.tmp") << "the user's own";
   const std::string foreign = "notes of the user\n";
   std::ofstream(dir / "eeprom.ini") << foreign;  // turned up after the start
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0x1234}});
-  EXPECT_EQ(Write(reg::TM1, kBurn), VB_ZENTIO_OCX_INTERNAL_ERROR);
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x1234}});
+  EXPECT_EQ(Write(kTestMode1, kBurn), VB_ZENTIO_OCX_INTERNAL_ERROR);
   EXPECT_THAT(board->Notes(), ::testing::HasSubstr("not an EEPROM file the board wrote"));
   fs::remove(dir / "eeprom.ini");
   Burn(0x5678);

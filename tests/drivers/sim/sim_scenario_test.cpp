@@ -68,7 +68,7 @@ TEST_F(SimScenarioBoard, StepsApplyWhenTheBoardsClockPassesTheirTime) {
   };
   for (const auto& [advance, status] : cases) {
     clock.Advance(advance);
-    EXPECT_EQ(Read(reg::Status), status);
+    EXPECT_EQ(Read(kStatus), status);
   }
 }
 
@@ -80,7 +80,7 @@ TEST_F(SimScenarioBoard, TheStatusShowsBatteryTemperatureAndThermalShutdown) {
                                on | kStatusBCold | kStatusChgOff, on,
                                on | kStatusTshut | kStatusChgOff, on};
   for (uint16_t status : expected) {
-    EXPECT_EQ(Read(reg::Status), status);
+    EXPECT_EQ(Read(kStatus), status);
     clock.Advance(seconds(1));
   }
 }
@@ -94,9 +94,9 @@ TEST_F(SimScenarioBoard, TimeCountsFromTheFirstOpening) {
   adapter = std::make_unique<Adapter>(board);
   clock.Advance(seconds(10));  // closed all this time
   ASSERT_EQ(adapter->OpenDevice(kAdapterName), 0);
-  EXPECT_EQ(Read(reg::Status) & kStatusAcDet, kStatusAcDet);
+  EXPECT_EQ(Read(kStatus) & kStatusAcDet, kStatusAcDet);
   clock.Advance(seconds(1));
-  EXPECT_EQ(Read(reg::Status) & kStatusAcDet, 0);
+  EXPECT_EQ(Read(kStatus) & kStatusAcDet, 0);
 }
 
 class SimScenarioSettings : public ::testing::Test {

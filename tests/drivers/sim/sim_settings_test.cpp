@@ -35,7 +35,7 @@ class SimSettings : public ::testing::Test {
 
 // Every field of the options, in the order of the keys.
 auto Fields(const Board::Options& o) {
-  const Board::Faults& f = o.faults;
+  const FaultSettings& f = o.faults;
   return std::tuple(o.absent, o.conditions.acPresent, o.conditions.batteryPresent, o.conditions.charging, o.eepromFile,
                     f.everyNth, f.rate, f.seed, f.next, f.status, f.scope, f.pendingErrorAfterWrite, o.latency.count());
 }
@@ -69,16 +69,16 @@ TEST_F(SimSettings, SettingsShapeTheOneSharedBoardThatTheDriverListOffers) {
   auto link = d->create(Settings::Snapshot()), about = CreateSimControl();  // as the link and the About box hold them
   ASSERT_EQ(link->OpenDevice(kAdapterName) + about->OpenDevice(kAdapterName), 0) << "both open";
   int16_t w = 0;
-  EXPECT_EQ(link->SmbReadWord(reg::Status, w, 0x67), VB_BUS_BUSY);
-  ASSERT_EQ(about->SmbWriteWord(reg::ChargeVoltage, 12000, 0x67), VB_OK);
-  EXPECT_EQ(link->SmbReadWord(reg::Status, w, 0x67), VB_OK);
+  EXPECT_EQ(link->SmbReadWord(kStatus, w, 0x67), VB_BUS_BUSY);
+  ASSERT_EQ(about->SmbWriteWord(kChargeVoltage, 12000, 0x67), VB_OK);
+  EXPECT_EQ(link->SmbReadWord(kStatus, w, 0x67), VB_OK);
   EXPECT_EQ(static_cast<uint16_t>(w), 0x2042);
-  ASSERT_EQ(link->SmbReadWord(reg::ChargeVoltage, w, 0x67), VB_OK);
+  ASSERT_EQ(link->SmbReadWord(kChargeVoltage, w, 0x67), VB_OK);
   EXPECT_EQ(w, 12000) << "one board behind both";
   auto replacement = std::make_shared<Board>();
-  replacement->Poke(reg::ChargeVoltage, 9000);
+  replacement->Poke(kChargeVoltage, 9000);
   Board::ResetShared(replacement);
-  ASSERT_EQ(link->SmbReadWord(reg::ChargeVoltage, w, 0x67), VB_OK);
+  ASSERT_EQ(link->SmbReadWord(kChargeVoltage, w, 0x67), VB_OK);
   EXPECT_EQ(w, 9000) << "controls made earlier see the new board";
   UseSettings("[Simulator]\nAbsent=1\n");  // the start-up failure path
   Board::ResetShared();
