@@ -180,7 +180,7 @@ TEST_F(SimContract, AReadWithoutCommandContinuesAtTheLastRegister) {
   EXPECT_EQ(noCommand(), kPowerOnChargeVoltage) << "read";
 }
 
-TEST_F(SimContract, TheEepromDeviceAnswersByteTransfersThatBlocksSee) {
+TEST_F(SimContract, EepromBytesAndBlocksSeeOneMemory) {
   int16_t d = 0x3C;
   ASSERT_EQ(adapter->I2CByteOp(1, 0xA0, 5, d), VB_OK);
   d = 0;
