@@ -4,19 +4,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "cli/Korvoctl.h"
-#include "drivers/sim/SimBoard.h"
+#include "CliRig.h"
 #include "recording/Recorder.h"
 #include "recording/Snapshot.h"
-#include "shell/base/Settings.h"
-#include "support/TempDir.h"
-#include "support/ManualClock.h"
 
 namespace {
-
-using namespace std::chrono;
 
 std::string Slurp(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -29,70 +22,15 @@ std::size_t Lines(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-class KorvoctlRecordingTest : public ::testing::Test {
+class KorvoctlRecordingTest : public CliRig {
  protected:
-  void SetUp() override {
-    ::setenv("KORVO_ADAPTER", "sim", 1);
-    if (const char* tz = std::getenv("TZ")) savedTz_ = tz;
-    ::setenv("TZ", "UTC0", 1);
-    ::tzset();
-    sim::Board::Options o;
-    o.clock = &clock_;
-    board_ = std::make_shared<sim::Board>(o);
-    sim::Board::ResetShared(board_);
-    ini_ = dir_.Write("korvo.ini", "");
-  }
-  void TearDown() override {
-    ::unsetenv("KORVO_ADAPTER");
-    if (savedTz_) ::setenv("TZ", savedTz_->c_str(), 1); else ::unsetenv("TZ");
-    ::tzset();
-    sim::Board::ResetShared();
-    Settings::SetFile(Settings::DefaultFile());
-    Settings::ResetToDefaults();
-  }
-  int Run(std::vector<std::string> args, const std::string& input = "") {
-    out_.str("");
-    err_.str("");
-    args.insert(args.begin(), {"--ini", ini_});
-    std::istringstream in(input);
-    return RunKorvoctl(args, out_, err_, in, clock_);
-  }
   std::vector<uint8_t> ReadCommands() const {
     std::vector<uint8_t> c;
     for (const sim::Transaction& t : board_->History())
       if (t.kind == sim::Transaction::Kind::Read) c.push_back(t.command);
     return c;
   }
-  std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
-
-  TempDir dir_;
-  ManualClock clock_;
-  std::shared_ptr<sim::Board> board_;
-  std::string ini_;
-  std::ostringstream out_, err_;
-  std::optional<std::string> savedTz_;
 };
-
-TEST_F(KorvoctlRecordingTest, UsageErrorsNameTheAllowedValues) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--period", "-1", "watch"}, "expected 0 to 3600000"},
-      {{"--count", "0", "watch"}, "expected 1 to 1000000000"},
-      {{"--duration", "0", "watch"}, "expected more than 0, at most 31536000"},
-      {{"--duration"}, "duration in seconds is missing"},
-      {{"--output", "run.txt", "watch"}, "must end in .csv (CSV) or .vcd"},
-      {{"--format", "xml", "dump"}, "expected text, csv or json"},
-      {{"--variant", "rk5192", "dump"}, "expected rk5190 or rk5191"},
-      {{"--caption", "Custom 9", "snapshot", "x.ini"}, "unknown spin 'Custom 9'"},
-      {{"snapshot"}, "snapshot file is missing"},
-      {{"compare"}, "compare file is missing"},
-  };
-  for (const auto& [args, message] : cases) {
-    EXPECT_EQ(Run(args), kExitUsage);
-    EXPECT_NE(err_.str().find(message), std::string::npos) << err_.str();
-  }
-  EXPECT_EQ(board_->TransactionCount(), 0u);
-  EXPECT_FALSE(std::filesystem::exists("run.txt"));
-}
 
 TEST_F(KorvoctlRecordingTest, WatchReadsTheFiveMainRegistersInTheScansOrder) {
   EXPECT_EQ(Run({"--count", "2", "watch"}), kExitOk);

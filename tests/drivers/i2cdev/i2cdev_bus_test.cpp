@@ -259,13 +259,6 @@ TEST_F(I2cDevKorvoctl, WritesAndReadsTheChargerBehindTheBridge) {
   EXPECT_EQ(rig.kernel.OpenFds(), 0) << "korvoctl closes the bus";
 }
 
-TEST_F(I2cDevKorvoctl, OpenFailureNotesGoToStderr) {
-  rig.UsbBus().openErrno = EACCES;
-  EXPECT_EQ(Run({"read", "0x15"}), kExitBus);
-  EXPECT_THAT(err.str(), AllOf(HasSubstr("/dev/i2c-3 (CP2112 SMBus Bridge on hidraw0): permission denied"),
-                               HasSubstr("i2c group")));
-}
-
 // The Bus key (trimmed) and ForceAddress from the settings file.
 TEST_F(I2cDevKorvoctl, SettingsChooseTheBusAndForceAddress) {
   rig.kernel.Chip(I2cDevRig::kPciBus, 0x50).words[0x13] = 0xBEEF;
