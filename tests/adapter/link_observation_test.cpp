@@ -1,16 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
-#include "adapter/frmUSB.h"
-#include "drivers/Drivers.h"
-#include "shell/base/Paths.h"
-#include "support/FakeZentio.h"
+#include "LinkRig.h"
 #include "support/ObserverLog.h"
-#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -27,26 +21,13 @@ class SteppingClock : public recording::Clock {
   mutable recording::MonoTime now_{};
 };
 
-class LinkObservationTest : public ::testing::Test {
+class LinkObservationTest : public LinkRig {
  protected:
-  void SetUp() override {
-    Paths::SetProgramDirForTesting(dir_.Path());
-    frmUSB::SetControlFactory([this] { return std::make_unique<FakeZentio>(fake_); });
-  }
-  void TearDown() override {
-    if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(&CreateSelectedControl);
-    Paths::SetProgramDirForTesting("");
-  }
   std::string LogTail() const {
-    std::ifstream f(dir_.File("CommErr.log"), std::ios::binary);
-    std::string all, line;
-    while (std::getline(f, line)) all += line.substr(line.find("  ")) + "\n";
+    std::string all;
+    for (const std::string& line : LogLines()) all += Tail(line) + "\n";
     return all;
   }
-
-  FakeZentio::State fake_;
-  TempDir dir_{"korvo_linkobs"};
 };
 
 using Call = std::function<void(frmUSB&)>;

@@ -1,57 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <regex>
-#include <sstream>
 
-#include "adapter/frmUSB.h"
-#include "drivers/Drivers.h"
-#include "shell/base/Paths.h"
-#include "support/FakeZentio.h"
+#include "LinkRig.h"
 #include "support/RecordingSink.h"
-#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class LinkTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Paths::SetProgramDirForTesting(dir_.Path());
-    frmUSB::SetControlFactory([this] {
-      ++created_;
-      return std::make_unique<FakeZentio>(fake_);
-    });
-  }
-  void TearDown() override {
-    if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(&CreateSelectedControl);
-    Paths::SetProgramDirForTesting("");
-  }
-  frmUSB& Link() { return frmUSB::Get(); }
-  std::string LogPath() const { return dir_.File("CommErr.log"); }
-  std::vector<std::string> LogLines() const {
-    std::ifstream f(LogPath(), std::ios::binary);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(f, line)) lines.push_back(line);
-    return lines;
-  }
-  // The part of a log line after the date and time.
-  static std::string Tail(const std::string& line) {
-    const auto pos = line.find("  ");
-    return pos == std::string::npos ? line : line.substr(pos);
-  }
-  int Count(const std::string& call) const {
-    return static_cast<int>(std::count(fake_.calls.begin(), fake_.calls.end(), call));
-  }
-
-  FakeZentio::State fake_;
-  TempDir dir_{"korvo_link"};
-  int created_ = 0;
-};
+class LinkTest : public LinkRig {};
 
 TEST_F(LinkTest, CreatedOnFirstCallAndGoneAfterCloseDevice) {
   EXPECT_FALSE(frmUSB::Loaded());
