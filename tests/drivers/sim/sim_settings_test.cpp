@@ -71,12 +71,6 @@ TEST_F(SimSettings, AFailRateAboveOneIsOne) {
   EXPECT_EQ(Board::OptionsFromSettings().faults.rate, 1.0);
 }
 
-TEST_F(SimSettings, TheDriverListMarksItSimulated) {
-  const DriverInfo* d = FindDriver("sim");
-  ASSERT_NE(d, nullptr);
-  EXPECT_TRUE(d->simulated);
-}
-
 TEST_F(SimSettings, TheSettingsShapeTheDriverListsBoard) {
   UseSettings("[Simulator]\nAcPresent=0\nFailNext=1\nFailStatus=94\nFailScope=Reads\n");
   const DriverInfo* d = FindDriver("sim");
