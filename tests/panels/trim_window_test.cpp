@@ -99,28 +99,46 @@ class TrimWindowTest : public ::testing::Test {
   QPointer<frmTrim> window;
 };
 
-TEST_F(TrimWindowTest, OneOwnerlessWindowShowsTitledNamedUnknownRowsRow9ReadOnlyAndReadsNothing) {
+TEST_F(TrimWindowTest, OpensOwnerlessAndTitled) {
   window = frmTrim::Open(access);
   EXPECT_EQ(window->parentWidget(), nullptr);
   EXPECT_EQ(window->windowTitle(), "rk5190 Korvo Test Mode Registers");
+}
+
+TEST_F(TrimWindowTest, OpensWithUnknownRowsWithoutReading) {
+  window = frmTrim::Open(access);
+  for (int i = 0; i < frmTrim::kRows; ++i) EXPECT_EQ(window->ctlTrimReg(i)->Value(), std::nullopt) << i;
+  EXPECT_TRUE(sink.messages.empty());
+  EXPECT_EQ(board->TransactionCount(), 0u);
+}
+
+TEST_F(TrimWindowTest, RowsCarryTheirRegisterTitles) {
+  window = frmTrim::Open(access);
+  for (int i = 0; i < frmTrim::kRows; ++i) EXPECT_EQ(window->Label1(i)->text(), kTitles[i]) << i;
+}
+
+TEST_F(TrimWindowTest, OnlyRow9IsReadOnly) {
+  window = frmTrim::Open(access);
   for (int i = 0; i < frmTrim::kRows; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(window->Label1(i)->text(), kTitles[i]);
-    EXPECT_EQ(window->ctlTrimReg(i)->Value(), std::nullopt);
     EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("lblHex%1").arg(i))->text(),
               i == 9 ? "Hex Value" : "Hex Value (for write)");
     EXPECT_EQ(window->txtHexVal(i)->isReadOnly(), i == 9);
     EXPECT_EQ(window->cmdWrite(i)->isHidden(), i == 9);
   }
-  // Bit names keep their blanks.
+}
+
+TEST_F(TrimWindowTest, BitNamesKeepTheirBlanks) {
+  window = frmTrim::Open(access);
   const std::tuple<int, int, const char*> names[] = {
       {0, 15, "BG CRUD 2"}, {0, 8, "IAC  4"},        {0, 4, "IAC  0"},    {5, 0, "TM vdac "},
       {7, 2, "TMEE BURN"},  {7, 9, "TM Soft Trim"}, {10, 0, "TM CLK 2"}};
   for (const auto& [row, bit, text] : names)
     EXPECT_EQ(window->ctlTrimReg(row)->lblBitLabel(bit)->text(), text) << row << " " << bit;
-  EXPECT_TRUE(sink.messages.empty());
-  EXPECT_EQ(board->TransactionCount(), 0u);
-  // One window at a time; closing discards it, and the next one is loaded afresh.
+}
+
+TEST_F(TrimWindowTest, OneWindowAtATimeAndClosingDiscardsIt) {
+  window = frmTrim::Open(access);
   window->txtHexVal(0)->setText("1234");
   EXPECT_EQ(frmTrim::Open(access), window.data());
   window->close();
@@ -130,18 +148,22 @@ TEST_F(TrimWindowTest, OneOwnerlessWindowShowsTitledNamedUnknownRowsRow9ReadOnly
   EXPECT_EQ(frmTrim::Open(access)->txtHexVal(0)->text(), "");
 }
 
-TEST_F(TrimWindowTest, ReadPaintsInTheConfiguredColoursTheLowerCaseTagAddresses0x3FAndAFailureClears) {
+TEST_F(TrimWindowTest, ReadPaintsTheRowInTheConfiguredColours) {
   modGlobals::BitHi = 0x0000FF;
   modGlobals::BitLo = 0x00FF00;
-  modGlobals::BitUnknown = 0xFF0000;
   Open();
-  EXPECT_EQ(window->ctlTrimReg(10)->Tag(), "&h3f");
   Click(window->cmdRead(10));
   EXPECT_EQ(Reads(), std::vector<uint8_t>{0x3F});
   EXPECT_EQ(window->ctlTrimReg(10)->Value(), sim::kPowerOnInputCurrent);
   EXPECT_EQ(Hex(10), "1000");
   for (int bit = 0; bit < 16; ++bit)
     EXPECT_EQ(BackgroundOf(window->ctlTrimReg(10)->lblBitLabel(bit)), bit == 12 ? 0x0000FF : 0x00FF00);
+}
+
+TEST_F(TrimWindowTest, FailedReadBlanksTheRow) {
+  modGlobals::BitUnknown = 0xFF0000;
+  Open();
+  Click(window->cmdRead(10));
   board->FailNext(1, kTimeout);
   Click(window->cmdRead(10));
   EXPECT_EQ(sink.messages, std::vector<std::string>{ReadFailureText(kTitles[10], 0x3F, kTimeout)});
@@ -150,7 +172,7 @@ TEST_F(TrimWindowTest, ReadPaintsInTheConfiguredColoursTheLowerCaseTagAddresses0
   EXPECT_EQ(BackgroundOf(window->ctlTrimReg(10)->lblBit(3)), 0xFF0000);
 }
 
-TEST_F(TrimWindowTest, HexBoxTextDecidesWhatIsWrittenWhichIsReadBackOnlyWithVerifyAndNotAfterAFailure) {
+TEST_F(TrimWindowTest, HexTextDecidesTheWrittenWord) {
   modGlobals::VerifyWrite = false;
   Open();
   const std::string noPrefix = "Write failed! Please specify a proper hex value without any prefix.";
@@ -168,10 +190,11 @@ TEST_F(TrimWindowTest, HexBoxTextDecidesWhatIsWrittenWhichIsReadBackOnlyWithVeri
     EXPECT_EQ(Writes(), written ? (std::vector<Write>{{0x15, *written}}) : std::vector<Write>{});
     EXPECT_EQ(sink.messages, message.empty() ? std::vector<std::string>{}
                                              : std::vector<std::string>{message});
-    EXPECT_TRUE(Reads().empty());  // VerifyWrite is off
   }
+}
 
-  sink.Clear();
+TEST_F(TrimWindowTest, WriteIsReadBackOnlyWithVerify) {
+  Open();
   for (bool verify : {false, true}) {
     SCOPED_TRACE(verify);
     modGlobals::VerifyWrite = verify;
@@ -185,8 +208,10 @@ TEST_F(TrimWindowTest, HexBoxTextDecidesWhatIsWrittenWhichIsReadBackOnlyWithVeri
     EXPECT_EQ(window->ctlTrimReg(5)->Value(), verify ? std::optional<int32_t>(0x2EE6) : std::nullopt);
   }
   EXPECT_TRUE(sink.messages.empty());
+}
 
-  board->ClearHistory();
+TEST_F(TrimWindowTest, FailedWriteIsNotReadBack) {
+  Open();
   board->FailNext(1, kTimeout);
   Type(window->txtHexVal(5), "1234");
   Click(window->cmdWrite(5));
@@ -205,26 +230,31 @@ TEST_F(TrimWindowTest, EditingBitsUpdatesTheHexBoxWithoutBusTraffic) {
   EXPECT_EQ(board->TransactionCount(), 0u);
 }
 
-TEST_F(TrimWindowTest, WriteAllWritesFilledRowsInOrderThenReadsAllRowsOnlyWithVerify) {
+TEST_F(TrimWindowTest, WriteAllNamesEveryEmptyRow) {
   Open();
   std::vector<std::string> expected;
   for (int i = 0; i < frmTrim::kRows; ++i)
     if (i != 9) expected.push_back(std::string("Write failed! Incorrect value for ") + kTitles[i]);
+  Click("cmdWriteAll");
+  EXPECT_EQ(sink.messages, expected);
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(TrimWindowTest, WriteAllReadsEveryRowOnlyWithVerify) {
+  Open();
   for (bool verify : {false, true}) {
     SCOPED_TRACE(verify);
     modGlobals::VerifyWrite = verify;
     board->ClearHistory();
-    sink.Clear();
     Click("cmdWriteAll");
-    EXPECT_EQ(sink.messages, expected);
-    EXPECT_TRUE(Writes().empty());
     EXPECT_EQ(Reads(), verify ? kAllRows : std::vector<uint8_t>{});
     EXPECT_EQ(modGlobals::VerifyWrite, verify);
   }
   for (int i = 0; i < frmTrim::kRows; ++i) EXPECT_NE(Hex(i), "") << i;
+}
 
-  // Filled rows are written in order, row 9 never; all reads come after the last write.
-  for (int i = 0; i < frmTrim::kRows; ++i) window->ctlTrimReg(i)->SetValue(std::nullopt);
+TEST_F(TrimWindowTest, WriteAllWritesFilledRowsThenReads) {
+  Open();
   board->Poke(0x17, 0x0001);  // test mode, so the trims stick
   board->ClearHistory();
   sink.Clear();
@@ -248,49 +278,57 @@ TEST_F(TrimWindowTest, WriteAllWritesFilledRowsInOrderThenReadsAllRowsOnlyWithVe
   EXPECT_NE(Hex(9), "ABCD");
 }
 
-TEST_F(TrimWindowTest, SpinButtonsApplyTheirPresetAndShowTheirDescriptions) {
-  WriteIni("[Spinrk51xx Trim2]\nDesc=lot 7, 4 cells\n[SpinCustom 1]\nDesc=bench A\n0x10=1\n");
+TEST_F(TrimWindowTest, SpinButtonsShowTheirPresetsDescriptions) {
+  WriteIni("[Spinrk51xx Trim2]\nDesc=lot 7, 4 cells\n[SpinCustom 1]\nDesc=bench A\n");
   frmSpins spins(access);
-  spins.show();
   const char* descs[] = {"", "lot 7, 4 cells", "", "", "", "bench A", ""};
   for (int i = 0; i < frmSpins::kButtons; ++i) EXPECT_EQ(spins.lblDesc(i)->text(), descs[i]);
-  Click(spins.cmdWriteTrim(5));  // the preset of its caption
+}
+
+TEST_F(TrimWindowTest, SpinButtonWritesThePresetOfItsCaption) {
+  WriteIni("[SpinCustom 1]\n0x10=1\n");
+  frmSpins spins(access);
+  spins.show();
+  Click(spins.cmdWriteTrim(5));
   EXPECT_EQ(Writes(), (std::vector<Write>{{0x17, 0x0201}, {0x10, 0x0001}}));
   EXPECT_EQ(sink.messages, std::vector<std::string>{std::string(Spins::kSpinConfirmText)});
 }
 
-TEST_F(TrimWindowTest, SpinsOpensTheModalSpinWindowWhoseBurnTakesNoSecondClickDuringItsWait) {
+TEST_F(TrimWindowTest, SpinsOpensAModalWindowItOwns) {
   Open();
-  frmSpins* d = nullptr;
   QWidget* owner = nullptr;
-  bool enabledDuringWait = true;
-  bool waited = false;
-  // The burn's wait keeps the windows alive, as in the program; its first pass of events is
-  // where a second click would arrive.
-  const Utils::EventPump qtPump = QtEventPump();
-  Utils::SetEventPump([&](std::chrono::steady_clock::time_point deadline) {
-    if (d && !waited) {
-      waited = true;
-      enabledDuringWait = d->cmdEEBurn()->isEnabled() || d->cmdWriteTrim(0)->isEnabled();
-      Click(d->cmdEEBurn());
-      Click(d->cmdWriteTrim(0));
-    }
-    qtPump(deadline);
-  });
   QTimer::singleShot(0, [&] {
-    d = qobject_cast<frmSpins*>(QApplication::activeModalWidget());
+    auto* d = qobject_cast<frmSpins*>(QApplication::activeModalWidget());
     if (!d) return;
     owner = d->parentWidget();
-    Click(d->cmdEEBurn());
-    EXPECT_TRUE(d->cmdEEBurn()->isEnabled());
     d->close();
   });
   Click("cmdSpins");  // returns when the dialog is closed
-  EXPECT_NE(d, nullptr);
   EXPECT_EQ(owner, window.data());
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(TrimWindowTest, BurnTakesNoSecondClickDuringItsWait) {
+  frmSpins spins(access);
+  spins.show();
+  bool waited = false;
+  bool enabledDuringWait = true;
+  // The burn's wait keeps the windows alive; its first pass of events is where a second
+  // click would arrive.
+  const Utils::EventPump qtPump = QtEventPump();
+  Utils::SetEventPump([&](std::chrono::steady_clock::time_point deadline) {
+    if (!waited) {
+      waited = true;
+      enabledDuringWait = spins.cmdEEBurn()->isEnabled() || spins.cmdWriteTrim(0)->isEnabled();
+      Click(spins.cmdEEBurn());
+      Click(spins.cmdWriteTrim(0));
+    }
+    qtPump(deadline);
+  });
+  Click(spins.cmdEEBurn());
   EXPECT_TRUE(waited);
   EXPECT_FALSE(enabledDuringWait);
+  EXPECT_TRUE(spins.cmdEEBurn()->isEnabled());
   EXPECT_EQ(board->BurnCount(), 1);
   EXPECT_EQ(sink.messages, (std::vector<std::string>{std::string(Spins::kBurnConfirmText),
                                                      "Programming complete."}));
@@ -346,7 +384,7 @@ TEST_F(TrimWindowTest, EveryBitNameIsReadableInFull) {
   }
 }
 
-TEST(TrimWindowPlacement, BesideTheMainWindowWhereThereIsRoomSizedToFitALaptopScreen) {
+TEST(TrimWindowPlacement, BesideTheMainWindowFittingTheScreen) {
   const QSize content(939, 844);
   const QRect main(0, 0, 994, 500);
   constexpr int kBar = 15;
@@ -383,32 +421,37 @@ class TrimMainWindowTest : public MainWindowFixture {
   }
 };
 
-TEST_F(TrimMainWindowTest, ButtonStaysHiddenAndDisabledWithoutTheKey) {
-  Load();
-  EXPECT_TRUE(Child<QPushButton>("cmdTrimRegs")->isHidden());
-  EXPECT_FALSE(Child<QPushButton>("cmdTrimRegs")->isEnabled());
+TEST_F(TrimMainWindowTest, TrimButtonShowsOnlyWithTheKey) {
+  for (const auto& [ini, shown] : {std::pair{"", false}, std::pair{"[Settings]\nShowTrimRegisters=1\n", true}}) {
+    Load(ini);
+    EXPECT_EQ(Child<QPushButton>("cmdTrimRegs")->isVisible(), shown) << ini;
+    EXPECT_EQ(Child<QPushButton>("cmdTrimRegs")->isEnabled(), shown) << ini;
+    Close();
+  }
 }
 
-TEST_F(TrimMainWindowTest, KeyShowsTheButtonWhichOpensTheWindowThatOutlivesTheMainWindow) {
+TEST_F(TrimMainWindowTest, TrimButtonOpensAWindowOnTheSameRegisters) {
   Load("[Settings]\nShowTrimRegisters=1\n");
-  EXPECT_TRUE(Child<QPushButton>("cmdTrimRegs")->isVisible());
-  EXPECT_TRUE(Child<QPushButton>("cmdTrimRegs")->isEnabled());
+  Click("cmdTrimRegs");
+  frmTrim* opened = frmTrim::Instance();
+  ASSERT_NE(opened, nullptr);
+  EXPECT_TRUE(opened->isVisible());
+  EXPECT_TRUE(Board().History().empty());  // nothing is read when it opens
+  QTest::mouseClick(opened->cmdRead(10), Qt::LeftButton);
+  EXPECT_EQ(opened->txtHexVal(10)->text(), "1000");
+}
+
+TEST_F(TrimMainWindowTest, TrimWindowOutlivesTheMainWindow) {
+  Load("[Settings]\nShowTrimRegisters=1\n");
   Click("cmdTrimRegs");
   QPointer<frmTrim> opened = frmTrim::Instance();
   ASSERT_FALSE(opened.isNull());
-  EXPECT_TRUE(opened->isVisible());
   EXPECT_EQ(opened->parentWidget(), nullptr);
-  EXPECT_TRUE(Board().History().empty());  // nothing is read when it opens
-  // It reads through the main window's register access.
-  QTest::mouseClick(opened->cmdRead(10), Qt::LeftButton);
-  EXPECT_EQ(opened->txtHexVal(10)->text(), "1000");
-  // Without an owner it stays open when the main window closes; the adapter is closed then,
-  // so a read fails with its own message and blanks the row.
   Close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   ASSERT_FALSE(opened.isNull());
   EXPECT_TRUE(opened->isVisible());
-  sink.messages.clear();
+  // The adapter is closed now: a read fails with its own message and blanks the row.
   QTest::mouseClick(opened->cmdRead(10), Qt::LeftButton);
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_NE(sink.messages[0].find("Error description : VB_NO_USB"), std::string::npos);
