@@ -29,26 +29,25 @@ TEST(WaitSeconds, WithoutAPumpWaitsTheFullTime) {
 
 TEST(WaitSeconds, PumpRunsWithOneDeadlineUntilItPasses) {
   PumpGuard guard;
-  std::vector<Clock::time_point> deadlines;
-  std::vector<Clock::time_point> called_at;
+  std::vector<Clock::time_point> deadlines, calledAt, returnedAt;
   // A pump that blocks for at most 10 ms per pass, as an event loop with a timeout would.
   Utils::SetEventPump([&](Clock::time_point deadline) {
-    const auto now = Clock::now();
-    called_at.push_back(now);
+    calledAt.push_back(Clock::now());
     deadlines.push_back(deadline);
-    std::this_thread::sleep_until(std::min(deadline, now + std::chrono::milliseconds(10)));
+    std::this_thread::sleep_until(std::min(deadline, calledAt.back() + std::chrono::milliseconds(10)));
+    returnedAt.push_back(Clock::now());
   });
   const auto before = Clock::now();
   Utils::WaitSeconds(0.05f);
   const auto after = Clock::now();
-  ASSERT_GE(deadlines.size(), 2u);
-  EXPECT_LE(deadlines.front(), called_at.front()) << "the first pass must not wait";
-  const auto end = deadlines.back();
-  EXPECT_GE(end - before, std::chrono::milliseconds(50));
-  EXPECT_GE(after, end) << "returned before the deadline";
+  ASSERT_FALSE(deadlines.empty());
+  EXPECT_LE(deadlines.front(), calledAt.front()) << "the first pass must not wait";
+  EXPECT_GE(after - before, std::chrono::milliseconds(50)) << "returned before the deadline";
+  // Each later pass: the wait's own deadline, and only while the pass before left it ahead.
   for (size_t i = 1; i < deadlines.size(); ++i) {
-    EXPECT_EQ(deadlines[i], end) << "pass " << i << " got another deadline";
-    EXPECT_LT(called_at[i], end) << "pumped although the deadline had passed";
+    EXPECT_GE(deadlines[i] - before, std::chrono::milliseconds(50)) << "pass " << i;
+    EXPECT_EQ(deadlines[i], deadlines[1]) << "pass " << i << " got another deadline";
+    EXPECT_LT(returnedAt[i - 1], deadlines[i]) << "pumped although the deadline had passed";
   }
 }
 
