@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "drivers/sim/SimBoard.h"
 #include "monitor/JournalModel.h"
 #include "monitor/Monitor.h"
@@ -54,6 +55,7 @@ QApplication& App() {
   static QApplication* app = [] {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("KORVO_ADAPTER", "sim", 1);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     auto* a = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     InstallQtEventPump();

@@ -166,21 +166,6 @@ int16_t UIntToInt(int32_t nLong) {
   return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(nLong) & 0xFFFFU));
 }
 
-std::string Hex(uint32_t v) {
-  if (v == 0) return "0";
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  while (v != 0) {
-    out.insert(out.begin(), kDigits[v & 0xF]);
-    v >>= 4;
-  }
-  return out;
-}
-
-std::string Hex16(int16_t v) { return Hex(static_cast<uint16_t>(v)); }
-
-std::string Hex32(int32_t v) { return Hex(static_cast<uint32_t>(v)); }
-
 uint32_t LenientHexValue(std::string_view text, int* significant_digits) {
   uint32_t value = 0;
   int digits = 0;

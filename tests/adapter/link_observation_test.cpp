@@ -6,9 +6,11 @@
 #include <sstream>
 
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "shell/base/Paths.h"
 #include "support/FakeZentio.h"
 #include "support/ObserverLog.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -28,26 +30,23 @@ class SteppingClock : public recording::Clock {
 class LinkObservationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("korvo_linkobs_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    Paths::SetProgramDirForTesting(dir_.string());
+    Paths::SetProgramDirForTesting(dir_.Path());
     frmUSB::SetControlFactory([this] { return std::make_unique<FakeZentio>(fake_); });
   }
   void TearDown() override {
     if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     Paths::SetProgramDirForTesting("");
-    fs::remove_all(dir_);
   }
   std::string LogTail() const {
-    std::ifstream f(dir_ / "CommErr.log", std::ios::binary);
+    std::ifstream f(dir_.File("CommErr.log"), std::ios::binary);
     std::string all, line;
     while (std::getline(f, line)) all += line.substr(line.find("  ")) + "\n";
     return all;
   }
 
   FakeZentio::State fake_;
-  fs::path dir_;
+  TempDir dir_{"korvo_linkobs"};
 };
 
 using Call = std::function<void(frmUSB&)>;
@@ -118,7 +117,7 @@ TEST_F(LinkObservationTest, TheDurationSpansTheWholeTransaction) {
 
 TEST_F(LinkObservationTest, TheErrorLogIsTheSameWithAnObserver) {
   auto failEverything = [this](bool observed) {
-    fs::remove(dir_ / "CommErr.log");
+    fs::remove(dir_.File("CommErr.log"));
     TransactionLog log;
     frmUSB::Get().EnableErrorLog();
     if (observed) frmUSB::Get().AddObserver(log);

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -29,13 +28,6 @@ std::string Slurp(const std::string& path) {
 std::size_t Lines(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
-
-// Takes everything and keeps nothing: a day of rows costs no memory.
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return c == EOF ? 0 : c; }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
 
 class KorvoctlRecordingTest : public ::testing::Test {
  protected:
@@ -148,34 +140,6 @@ TEST_F(KorvoctlRecordingTest, CtrlCEndsTheRunCleanlyWithACompleteFile) {
   EXPECT_EQ(Lines(Slurp(file)), 1u + 3 * 5);  // the header and three whole ticks
   EXPECT_NE(board_->Peek(0x15), 12000);        // the run ended with the watch
   EXPECT_EQ(out_.str(), "");
-}
-
-TEST_F(KorvoctlRecordingTest, ADayOfWatchingKeepsMemoryFlat) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the sanitizer's allocator keeps its own books";
-#endif
-  // An hour at 10 ms stands for the day: the journal fills after 200 s, so from then on every
-  // buffer has its final size.
-  NullBuffer nothing;
-  std::ostream devNull(&nothing);
-  auto heap = [] {  // in use, mapped blocks included
-    const struct mallinfo2 m = mallinfo2();
-    return m.uordblks + m.hblkhd;
-  };
-  std::size_t at20min = 0, at60min = 0;
-  clock_.onSleep = [&] {
-    if (clock_.sleeps == 20 * 6000) at20min = heap();
-    if (clock_.sleeps == 60 * 6000 - 1) at60min = heap();  // the last tick's wait
-  };
-  std::istringstream in;
-  const int rc = RunKorvoctl({"--ini", ini_, "--period", "10", "--duration", "3600", "--stats",
-                              "--journal", Path("journal.csv"), "watch"},
-                             devNull, err_, in, clock_);
-  EXPECT_EQ(rc, kExitOk);
-  EXPECT_GT(at20min, 0u);
-  EXPECT_LT(at60min, at20min + 64 * 1024) << "20 min: " << at20min << " B, 60 min: " << at60min;
-  EXPECT_NE(err_.str().find("1800000 transactions (1700000 dropped)"), std::string::npos)
-      << err_.str();
 }
 
 TEST_F(KorvoctlRecordingTest, DumpFormats) {
@@ -297,15 +261,6 @@ TEST_F(KorvoctlRecordingTest, TheJournalHoldsEveryTransactionOfTheRun) {
             std::string::npos);
   EXPECT_EQ(err_.str().substr(0, 29), "13 transactions (0 dropped), ");
   EXPECT_NE(err_.str().find("  Communication OK: 13 (100.00 %)\n"), std::string::npos);
-}
-
-TEST_F(KorvoctlRecordingTest, HelpNamesEveryOperationOptionAndExitCode) {
-  EXPECT_EQ(Run({"--help"}), kExitOk);
-  for (const char* word : {"watch", "snapshot FILE", "compare FILE [FILE2]", "restore FILE",
-                           "--period MS", "--count N", "--duration S", "--output FILE",
-                           "--format FMT", "--caption CAPTION", "--variant VARIANT",
-                           "--journal FILE", "--stats", "4  compare: the registers differ"})
-    EXPECT_NE(out_.str().find(word), std::string::npos) << word;
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "cli/Korvoctl.h"
 #include "drivers/sim/SimBoard.h"
 #include "registers/Spins.h"
 #include "shell/base/Settings.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -27,10 +25,8 @@ class SpinsCliTest : public ::testing::Test {
     sim::Board::ResetShared();
     Settings::SetFile(Settings::DefaultFile());
     Settings::ResetToDefaults();
-    std::remove(ini_.c_str());
-    std::remove(eeprom_.c_str());
   }
-  void WriteIni(const std::string& text) { std::ofstream(ini_, std::ios::trunc) << text; }
+  void WriteIni(const std::string& text) { dir_.Write("korvo.ini", text); }
   int Run(std::vector<std::string> args, const std::string& input = "") {
     args.insert(args.begin(), {"--ini", ini_});
     out_.str("");
@@ -39,8 +35,9 @@ class SpinsCliTest : public ::testing::Test {
     return RunKorvoctl(args, out_, err_, in);
   }
 
-  const std::string ini_ = ::testing::TempDir() + "korvo-spins-cli-" + std::to_string(::getpid()) + ".ini";
-  const std::string eeprom_ = ini_ + ".eeprom";
+  TempDir dir_{"korvo_spins_cli"};
+  const std::string ini_ = dir_.File("korvo.ini");
+  const std::string eeprom_ = dir_.File("eeprom.txt");
   std::shared_ptr<sim::Board> board_ = std::make_shared<sim::Board>();
   std::ostringstream out_, err_;
 };

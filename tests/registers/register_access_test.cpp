@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "registers/RegisterAccess.h"
 #include "shell/base/Settings.h"
 #include "support/FakeZentio.h"
@@ -16,7 +17,7 @@ class RegisterAccessTest : public ::testing::Test {
   }
   void TearDown() override {
     if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     Settings::ResetToDefaults();
   }
   int Attempts(const std::string& op) const {

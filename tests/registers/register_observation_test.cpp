@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "registers/RegisterAccess.h"
 #include "registers/Spins.h"
 #include "shell/base/Settings.h"
@@ -23,7 +24,7 @@ class RegisterObservationTest : public ::testing::Test {
   }
   void TearDown() override {
     if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     Settings::ResetToDefaults();
   }
   void Read(uint8_t address) {

@@ -101,10 +101,6 @@ TEST(HexText, PaddingNeverCuts) {
             "003F12345A");
 }
 
-TEST(HexText, HexIsUpperCaseTwosComplementWithoutZeros) {
-  EXPECT_EQ(Utils::Hex16(0) + Utils::Hex16(-1) + Utils::Hex32(std::numeric_limits<int32_t>::min()), "0FFFF80000000");
-}
-
 TEST(Bits, IsBitSetOnSignedAndUnsignedValues) {
   for (int16_t n = 0; n < 16; ++n) {
     EXPECT_TRUE(Utils::IsBitSet(65535, n) && Utils::IsBitSet(-1, n)) << n;
