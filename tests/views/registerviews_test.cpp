@@ -182,17 +182,11 @@ TEST(RegisterViewToolTips, EveryBitCellAndBoxGivesItsBitNumberAndName) {
   // A view, a bit, its name, the widgets that carry its tooltip.
   const std::vector<std::tuple<const char*, int, const char*, std::vector<QWidget*>>> cases = {
       {"status", 13, "AC<BT", {stat.BitLabel(13), stat.lblBit(13), stat.lblBit(29)}},
-      {"status", 14, "RSVD", {stat.BitLabel(14), stat.lblBit(14), stat.lblBit(30)}},
       {"rk5191 status",
        14,
        "BDET",
        {stat5191.BitLabel(14), stat5191.lblBit(14), stat5191.lblBit(30)}},
-      {"rk5191 status",
-       9,
-       "BCOLD",
-       {stat5191.BitLabel(9), stat5191.lblBit(9), stat5191.lblBit(25)}},
       {"control", 0, "CHGEND", {ctrl.lblBit(0), ctrl.lblBit(16), ctrl.txtBitVal(0)}},
-      {"control", 15, "RSVD", {ctrl.lblBit(15), ctrl.lblBit(31), ctrl.txtBitVal(15)}},
       {"DAC", 3, "", {dac.lblBit(3), dac.txtBitVal(3)}},
       {"trim", 15, "BG CRUD 2", {trim.lblBitLabel(15), trim.lblBit(15), trim.txtBitVal(15)}},
       {"trim", 0, "AC < BAT", {trim.lblBitLabel(0), trim.lblBit(0), trim.txtBitVal(0)}}};
