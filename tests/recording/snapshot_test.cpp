@@ -166,12 +166,4 @@ TEST_F(SnapshotOnBoardTest, RestoreWritesAsASpinDoes) {
                                       "W18=0", "R18", "W3F=1000", "R3F"}));
 }
 
-TEST_F(SnapshotOnBoardTest, ADeclinedRestoreWritesNothing) {
-  sink_.confirmAnswer = false;
-  Spins::SpinProgrammer writer(regs_);
-  EXPECT_EQ(recording::RestoreSnapshot(writer, Sample()).outcome,
-            Spins::SpinReport::Outcome::kDeclined);
-  EXPECT_TRUE(board_->History().empty());
-}
-
 }  // namespace
