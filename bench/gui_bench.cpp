@@ -91,10 +91,7 @@ struct Session {
 
 void PokeAll(uint16_t v) {
   sim::Board& b = *sim::Board::Shared();
-  for (uint8_t r : {sim::reg::Status, sim::reg::Control, sim::reg::ChargeVoltage,
-                    sim::reg::InputCurrent, sim::reg::ChargeCurrent}) {
-    b.Poke(r, v);
-  }
+  for (uint8_t r : RegisterTable::MainReadOrder()) b.Poke(r, v);
 }
 
 // Every bit of all five registers flips on every tick: 80 boxes, 96 labels and 3 entries.

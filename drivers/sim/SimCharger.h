@@ -40,22 +40,6 @@
 
 namespace sim {
 
-// Short names for the charger's registers, as tests and benchmarks elsewhere use them; the
-// addresses are the register table's.
-namespace reg {
-inline constexpr uint8_t TR0 = RegisterTable::kTrim0;
-inline constexpr uint8_t TR1 = RegisterTable::kTrim1;
-inline constexpr uint8_t Control = RegisterTable::kControl;
-inline constexpr uint8_t Status = RegisterTable::kStatus;
-inline constexpr uint8_t ChargeCurrent = RegisterTable::kChargeCurrent;
-inline constexpr uint8_t ChargeVoltage = RegisterTable::kChargeVoltage;
-inline constexpr uint8_t TR2 = RegisterTable::kTrim2;
-inline constexpr uint8_t TM1 = RegisterTable::kTestMode1;
-inline constexpr uint8_t TM2 = RegisterTable::kTestMode2;
-inline constexpr uint8_t VDT = RegisterTable::kVdt;
-inline constexpr uint8_t InputCurrent = RegisterTable::kInputCurrent;
-}  // namespace reg
-
 // Status bits.
 inline constexpr uint16_t kStatusAcDet = 1u << 15;
 inline constexpr uint16_t kStatusAcBelowBat = 1u << 13;

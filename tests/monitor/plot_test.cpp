@@ -86,11 +86,11 @@ TEST_F(PlotTest, TheTimelineHasALaneForEveryNamedBitOfTheVariant) {
 
 TEST_F(PlotTest, LaneShowsTheBitsStateOverTime) {
   frmPlot* plot = OpenPlot();
-  Board().Poke(sim::reg::Status, 0x8000);
+  Board().Poke(RegisterTable::kStatus, 0x8000);
   ReadAllAt(10);
   Board().FailNext(1, 8);
   ReadAllAt(20);  // the status read fails
-  Board().Poke(sim::reg::Status, 0x0000);
+  Board().Poke(RegisterTable::kStatus, 0x0000);
   ReadAllAt(30);
   ReadAllAt(40);
   plot->Refresh();

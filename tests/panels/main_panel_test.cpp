@@ -87,7 +87,7 @@ TEST_F(MainPanelTest, StatusHexShowsFourDigits) {
   Load();
   for (const auto& [value, text] : std::vector<std::pair<uint16_t, const char*>>{
            {0x8000, "Hex value = 8000"}, {0x000F, "Hex value = 000F"}, {0xFFFF, "Hex value = FFFF"}}) {
-    Board().Poke(sim::reg::Status, value);
+    Board().Poke(RegisterTable::kStatus, value);
     Click("cmdReadStat");
     EXPECT_EQ(Text("lblStatRegisterHex"), text);
   }
@@ -95,7 +95,7 @@ TEST_F(MainPanelTest, StatusHexShowsFourDigits) {
 
 TEST_F(MainPanelTest, ReadAllFillsEveryViewInOrder) {
   Load();
-  Board().Poke(sim::reg::Status, 0x0A3F);
+  Board().Poke(RegisterTable::kStatus, 0x0A3F);
   Board().ClearHistory();
   Click("cmdReadAll");
   EXPECT_EQ(Sequence(), "R13 R12 R15 R3F R14");
