@@ -6,6 +6,8 @@
 #include <thread>
 #include <utility>
 
+#include "shell/base/Text.h"
+
 namespace Utils {
 
 namespace {
@@ -119,13 +121,7 @@ bool IsHexDigit(const std::string& ch) {
 }
 
 bool IsHexString(std::string& s) {
-  size_t first = s.find_first_not_of(' ');
-  if (first == std::string::npos) {
-    s.clear();
-    return true;
-  }
-  size_t last = s.find_last_not_of(' ');
-  s = s.substr(first, last - first + 1);
+  s = std::string(Text::Trim(s, " "));
   for (char c : s) {
     if (!IsHexDigit(std::string(1, c))) return false;
   }
