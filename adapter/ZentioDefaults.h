@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,3 +101,12 @@ class ZentioDefaults : public Zentio {
   // cleared. VB_INCORRECT_PARAM unless the backend says otherwise.
   virtual int16_t Refuse(const Refusal& refusal);
 };
+
+// What the link hosts when no driver is installed or the chosen one is unknown: no adapter is
+// listed, none opens, waits return at once and every transaction fails with VB_NO_USB.
+std::unique_ptr<Zentio> CreateAbsentControl();
+
+// The note after a transfer that nobody acknowledged at target (8-bit form, as Korvo takes
+// it): the address in both forms, since i2c-tools and i2cdetect show the 7-bit one. Every
+// backend that tells why a transfer failed words it this way.
+std::string NoAnswerNote(int target);

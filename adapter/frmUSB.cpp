@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "drivers/Drivers.h"
+#include "adapter/ZentioDefaults.h"
 #include "shell/base/Messages.h"
 #include "shell/base/Paths.h"
 #include "shell/base/Utils.h"
@@ -54,7 +54,7 @@ bool frmUSB::Loaded() { return Instance() != nullptr; }
 void frmUSB::SetControlFactory(ControlFactory factory) { Factory() = std::move(factory); }
 
 std::unique_ptr<Zentio> frmUSB::CreateControl() {
-  std::unique_ptr<Zentio> control = Factory() ? Factory()() : CreateSelectedControl();
+  std::unique_ptr<Zentio> control = Factory() ? Factory()() : nullptr;
   return control ? std::move(control) : CreateAbsentControl();
 }
 
@@ -74,13 +74,24 @@ bool frmUSB::OpenFirstUsedDevice() {
   return true;
 }
 
-bool frmUSB::OpenFirstFreeDevice() {
+std::vector<std::string> frmUSB::ListFreeDevices(int32_t limit) {
   int32_t count = 0;
   std::string names;
-  Zentio1_->ListFreeDevices(16, count, names);
-  if (count < 1) return false;
-  const std::string first = names.substr(0, names.find(','));
-  return Zentio1_->OpenDevice(first) != -1;
+  Zentio1_->ListFreeDevices(limit, count, names);
+  std::vector<std::string> list;
+  std::size_t start = 0;
+  while (static_cast<int32_t>(list.size()) < count) {
+    const std::size_t comma = names.find(',', start);
+    list.push_back(names.substr(start, comma == std::string::npos ? comma : comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return list;
+}
+
+bool frmUSB::OpenFirstFreeDevice() {
+  const std::vector<std::string> names = ListFreeDevices();
+  return !names.empty() && Zentio1_->OpenDevice(names.front()) != -1;
 }
 
 void frmUSB::CloseDevice() {

@@ -21,12 +21,16 @@ class frmUSB {
   // The link, created (with a fresh control from the factory) on first use.
   static frmUSB& Get();
   static bool Loaded();
-  // Which control a newly created link hosts. Default: the driver chosen in the settings.
+  // Which control a newly created link hosts. Default (no factory, or one that gives none):
+  // the absent control; the entry routines install the driver chosen in the settings.
   static void SetControlFactory(ControlFactory factory);
   static std::unique_ptr<Zentio> CreateControl();
 
   // --- device connection ---
   bool OpenFirstUsedDevice();
+  // The names of the free adapters the control lists, at most limit of them.
+  std::vector<std::string> ListFreeDevices(int32_t limit = 16);
+  // Opens the first of them.
   bool OpenFirstFreeDevice();
   // Closes the adapter and unloads the link: *this is destroyed.
   void CloseDevice();
@@ -99,8 +103,6 @@ class frmUSB {
                     std::vector<uint8_t>& varDFBlock, int32_t nDataFlashSz,
                     std::vector<uint8_t>& varIFBlock, int32_t nInstrFlashSz,
                     int16_t nTargetAddress = 0x17);
-
-  Zentio& Control() { return *Zentio1_; }
 
   // --- observation ---
   // Every transaction (each call of the control, named and detailed as the error log would

@@ -60,28 +60,27 @@ static int open_fake(void) {
   return fd;
 }
 
+// The mode argument of the open family, present only when the flags create a file; a macro
+// because va_start must run in the variadic function itself.
+#define OPTIONAL_MODE(flags)              \
+  mode_t mode = 0;                        \
+  if ((flags) & (O_CREAT | O_TMPFILE)) {  \
+    va_list ap;                           \
+    va_start(ap, flags);                  \
+    mode = va_arg(ap, mode_t);            \
+    va_end(ap);                           \
+  }
+
 int open(const char* path, int flags, ...) {
   if (is_bus_path(path)) return open_fake();
   static int (*real)(const char*, int, ...);
   if (!real) real = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open");
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = va_arg(ap, mode_t);
-    va_end(ap);
-  }
+  OPTIONAL_MODE(flags);
   return real(path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = va_arg(ap, mode_t);
-    va_end(ap);
-  }
+  OPTIONAL_MODE(flags);
   return open(path, flags, mode);
 }
 
@@ -89,13 +88,7 @@ int openat(int dirfd, const char* path, int flags, ...) {
   if (is_bus_path(path)) return open_fake();
   static int (*real)(int, const char*, int, ...);
   if (!real) real = (int (*)(int, const char*, int, ...))dlsym(RTLD_NEXT, "openat");
-  mode_t mode = 0;
-  if (flags & (O_CREAT | O_TMPFILE)) {
-    va_list ap;
-    va_start(ap, flags);
-    mode = va_arg(ap, mode_t);
-    va_end(ap);
-  }
+  OPTIONAL_MODE(flags);
   return real(dirfd, path, flags, mode);
 }
 

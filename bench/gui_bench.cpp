@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "drivers/sim/SimBoard.h"
 #include "monitor/JournalModel.h"
 #include "monitor/Monitor.h"
@@ -54,6 +55,7 @@ QApplication& App() {
   static QApplication* app = [] {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("KORVO_ADAPTER", "sim", 1);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     auto* a = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     InstallQtEventPump();
@@ -89,10 +91,7 @@ struct Session {
 
 void PokeAll(uint16_t v) {
   sim::Board& b = *sim::Board::Shared();
-  for (uint8_t r : {sim::reg::Status, sim::reg::Control, sim::reg::ChargeVoltage,
-                    sim::reg::InputCurrent, sim::reg::ChargeCurrent}) {
-    b.Poke(r, v);
-  }
+  for (uint8_t r : RegisterTable::MainReadOrder()) b.Poke(r, v);
 }
 
 // Every bit of all five registers flips on every tick: 80 boxes, 96 labels and 3 entries.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "cli/Korvoctl.h"
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
@@ -49,7 +50,7 @@ struct Session {
   ~Session() {
     SetMessageSink(nullptr);
     frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     sim::Board::ResetShared();
     Settings::ResetToDefaults();
   }

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
 #include "registers/RegisterAccess.h"
@@ -32,7 +33,7 @@ struct SimSession {
   ~SimSession() {
     SetMessageSink(nullptr);
     frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     sim::Board::ResetShared();
     Settings::ResetToDefaults();
   }

@@ -11,11 +11,11 @@
 #include "cli/KorvoctlSpins.h"
 #include "drivers/Drivers.h"
 #include "registers/RegisterAccess.h"
-#include "registers/RegisterMap.h"
 #include "registers/RegisterTable.h"
 #include "registers/Spins.h"
 #include "shell/base/Paths.h"
 #include "shell/base/Settings.h"
+#include "shell/base/Text.h"
 #include "shell/base/Utils.h"
 #include "shell/base/Version.h"
 
@@ -48,8 +48,8 @@ struct UsageError {
   std::string message;
 };
 
-std::string Hex4(uint16_t v) { return "0x" + Utils::PadLeftZeros(Utils::Hex(v), 4); }
-std::string Hex2(uint8_t v) { return "0x" + Utils::PadLeftZeros(Utils::Hex(v), 2); }
+std::string Hex4(uint16_t v) { return "0x" + Text::Hex(v, 4); }
+std::string Hex2(uint8_t v) { return "0x" + Text::Hex(v, 2); }
 
 // A DAC register's value is its quantity in mV or mA.
 std::string WithUnit(uint8_t address, uint16_t v) {
@@ -173,13 +173,13 @@ class Session {
     if (recording_.Format() != KorvoctlRecording::DumpFormat::kText)
       return recording_.Dump(access_, out_);
     bool ok = true;
-    for (const RegisterInfo& r : Registers()) {
+    for (const RegisterTable::Register& r : RegisterTable::All()) {
       int16_t value = 0;
       const bool read =
           access_.ReadRegister(kRegName, r.address, value, modGlobals::DeviceAddress) == 0;
       out_ << Hex2(r.address) << ' '
            << (read ? Hex4(static_cast<uint16_t>(value)) : std::string("------")) << ' '
-           << r.trimCaption << '\n';
+           << r.trimTitle << '\n';
       ok = ok && read;
     }
     return ok;
@@ -191,18 +191,9 @@ class Session {
 
   // False when no adapter is listed.
   bool List() {
-    int32_t count = 0;
-    std::string names;
-    frmUSB::Get().Control().ListFreeDevices(16, count, names);
-    std::size_t start = 0;
-    for (int32_t n = 0; n < count && start <= names.size(); ++n) {
-      const std::size_t comma = names.find(',', start);
-      out_ << names.substr(start, comma == std::string::npos ? std::string::npos : comma - start)
-           << '\n';
-      if (comma == std::string::npos) break;
-      start = comma + 1;
-    }
-    return count > 0;
+    const std::vector<std::string> names = frmUSB::Get().ListFreeDevices();
+    for (const std::string& name : names) out_ << name << '\n';
+    return !names.empty();
   }
 
  private:
@@ -230,8 +221,8 @@ bool StreamMessageSink::Confirm(const std::string& text) {
   err_ << "Continue? [y/N] " << std::flush;
   std::string answer;
   if (!std::getline(in_, answer)) return false;
-  const auto first = answer.find_first_not_of(" \t");
-  return first != std::string::npos && (answer[first] == 'y' || answer[first] == 'Y');
+  const std::string_view word = Text::Trim(answer, " \t");
+  return !word.empty() && (word.front() == 'y' || word.front() == 'Y');
 }
 
 std::string KorvoctlUsage() {
@@ -321,6 +312,7 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   if (o.address) modGlobals::DeviceAddress = *o.address;
   if (o.retries) modGlobals::ReadRetryCount = *o.retries;
 
+  frmUSB::SetControlFactory(&CreateSelectedControl);
   StreamMessageSink sink(err, in, o.yes);
   ScopedMessageSink scope(&sink);  // tests run korvoctl in-process
 

@@ -15,6 +15,7 @@
 #include "registers/Spins.h"
 #include "shell/base/Messages.h"
 #include "shell/base/Settings.h"
+#include "shell/base/Text.h"
 #include "shell/base/Utils.h"
 
 namespace {
@@ -79,7 +80,7 @@ std::string JsonString(std::string_view s) {
   return out + "\"";
 }
 
-std::string Hex4(uint16_t v) { return "0x" + Utils::PadLeftZeros(Utils::Hex(v), 4); }
+std::string Hex4(uint16_t v) { return "0x" + Text::Hex(v, 4); }
 
 }  // namespace
 

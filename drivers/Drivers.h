@@ -26,13 +26,10 @@ const DriverInfo* FindDriver(std::string_view name);
 // KORVO_ADAPTER when set, else [Adapter] Driver from the settings file, else the default.
 std::string SelectedDriverName(const Settings::Snapshot& settings);
 std::string SelectedDriverName();
-// A control of the selected driver; when the name is unknown or none is chosen, a control that
-// lists no adapter and fails every transaction with VB_NO_USB. The settings file is read once.
+// A control of the selected driver; when the name is unknown, the absent control
+// (adapter/ZentioDefaults.h). The settings file is read once. The entry routines hand this
+// to the link (frmUSB::SetControlFactory).
 std::unique_ptr<Zentio> CreateSelectedControl();
-std::unique_ptr<Zentio> CreateAbsentControl();
 // The selected driver's notes on why no adapter was found or opened; empty when it has none.
 std::string SelectedDriverDiagnostics();
 
-// The note after a transfer that nobody acknowledged at target (8-bit form, as Korvo takes
-// it): the address in both forms, since i2c-tools and i2cdetect show the 7-bit one.
-std::string NoAnswerNote(int target);

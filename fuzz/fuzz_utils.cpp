@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "shell/base/Text.h"
 #include "shell/base/Utils.h"
 
 namespace {
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t hex = Utils::LenientHexValue(text, &digits);
   Check(digits >= 0);
   if (digits == 0) Check(hex == 0);
-  Check(Utils::LenientHexValue(Utils::Hex(hex)) == hex);
+  Check(Utils::LenientHexValue(Text::Hex(hex)) == hex);
 
   std::string s(text);
   const bool is_hex = Utils::IsHexString(s);

@@ -2,7 +2,6 @@
 
 #include "monitor/FileDialogs.h"
 #include "monitor/frmCompare.h"
-#include "panels/frmTrim.h"
 #include "recording/OutputFile.h"
 #include "recording/Snapshot.h"
 #include "registers/RegisterAccess.h"
@@ -19,14 +18,13 @@ namespace {
 const QStringList kFilters = {QStringLiteral("Snapshot (*.ini)"), QStringLiteral("All files (*)")};
 
 // Reads the chip as Read All does and shows the values in the rows.
-recording::Snapshot ReadChip(frmTrim& window, RegisterAccess& access) {
+recording::Snapshot ReadChip(std::span<ctlTrimRegister* const> rows, RegisterAccess& access) {
   const recording::Variant variant = CommandLine::IsRk5191(CommandLine::ArgumentString())
                                          ? recording::Variant::rk5191
                                          : recording::Variant::rk5190;
   recording::Snapshot s =
       recording::ReadSnapshot(access, modGlobals::DeviceAddress, "", variant, access.Clock());
-  for (int i = 0; i < frmTrim::kRows; ++i) {
-    ctlTrimRegister* view = window.ctlTrimReg(i);
+  for (ctlTrimRegister* view : rows) {
     const std::optional<uint16_t> v = s.Value(RegisterTable::AddressFromTag(view->Tag().toStdString()));
     view->SetValue(v ? std::optional<int32_t>(*v) : std::nullopt);
   }
@@ -35,15 +33,15 @@ recording::Snapshot ReadChip(frmTrim& window, RegisterAccess& access) {
 
 }  // namespace
 
-void SaveSnapshot(frmTrim& window, RegisterAccess& access) {
+void SaveSnapshot(QWidget& owner, std::span<ctlTrimRegister* const> rows, RegisterAccess& access) {
   FileRequest request;
   request.caption = QStringLiteral("Save Snapshot");
   request.suggested = SuggestedPath(QStringLiteral("korvo-snapshot"), QStringLiteral("ini"),
                                     access.Clock().WallNow());
   request.filters = kFilters;
-  const std::optional<QString> path = AskForFile(&window, request);
+  const std::optional<QString> path = AskForFile(&owner, request);
   if (!path) return;
-  const recording::Snapshot s = ReadChip(window, access);
+  const recording::Snapshot s = ReadChip(rows, access);
   const std::string file = path->toStdString();
   if (!s.Complete()) {
     MsgBox("Snapshot not saved to " + file + ": not every register could be read.");
@@ -54,12 +52,13 @@ void SaveSnapshot(frmTrim& window, RegisterAccess& access) {
     MsgBox("Cannot write " + file + ": " + reason + ".");
 }
 
-void CompareWithSnapshot(frmTrim& window, RegisterAccess& access) {
+void CompareWithSnapshot(QWidget& owner, std::span<ctlTrimRegister* const> rows,
+                         RegisterAccess& access) {
   FileRequest request;
   request.mode = FileRequest::Mode::kOpen;
   request.caption = QStringLiteral("Compare with Snapshot");
   request.filters = kFilters;
-  const std::optional<QString> path = AskForFile(&window, request);
+  const std::optional<QString> path = AskForFile(&owner, request);
   if (!path) return;
   std::string message;
   const std::optional<recording::Snapshot> reference =
@@ -68,9 +67,9 @@ void CompareWithSnapshot(frmTrim& window, RegisterAccess& access) {
     MsgBox(message);
     return;
   }
-  const recording::Snapshot chip = ReadChip(window, access);
-  auto* compare = window.findChild<frmCompare*>(QString(), Qt::FindDirectChildrenOnly);
-  if (!compare) compare = new frmCompare(&window);
+  const recording::Snapshot chip = ReadChip(rows, access);
+  auto* compare = owner.findChild<frmCompare*>(QString(), Qt::FindDirectChildrenOnly);
+  if (!compare) compare = new frmCompare(&owner);
   compare->Show(*path, recording::CompareSnapshots(*reference, chip));
 }
 

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "recording/BitNames.h"
-#include "registers/RegisterMap.h"
+#include "registers/RegisterTable.h"
 
 namespace monitor {
 
@@ -54,9 +54,9 @@ void frmCompare::Show(const QString& reference,
                               .arg(reference));
   tree_->clear();
   for (const recording::RegisterChange& c : changes) {
-    const RegisterInfo* info = FindRegister(c.address);
+    const RegisterTable::Register* info = RegisterTable::Find(c.address);
     auto* reg = new QTreeWidgetItem(
-        tree_, {Text(recording::AddressText(c.address)), info ? Text(info->trimCaption) : QString(),
+        tree_, {Text(recording::AddressText(c.address)), info ? Text(info->trimTitle) : QString(),
                 Value(c.from), Value(c.to)});
     for (const recording::BitChange& b : c.bits) {
       new QTreeWidgetItem(reg, {QStringLiteral("bit %1").arg(b.bit), Text(b.name),

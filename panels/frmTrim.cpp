@@ -214,9 +214,15 @@ void frmTrim::BuildControls() {
   place(cmdSaveSnapshot, kFrameLeft + kRightLeft, 60, 1900, 420);
   place(cmdCompare, kFrameLeft + kRightLeft + 1980, 60, 1500, 420);
   connect(cmdSaveSnapshot, &QPushButton::clicked, this,
-          [this] { monitor::SaveSnapshot(*this, access_); });
+          [this] { monitor::SaveSnapshot(*this, RowViews(), access_); });
   connect(cmdCompare, &QPushButton::clicked, this,
-          [this] { monitor::CompareWithSnapshot(*this, access_); });
+          [this] { monitor::CompareWithSnapshot(*this, RowViews(), access_); });
+}
+
+std::array<ctlTrimRegister*, frmTrim::kRows> frmTrim::RowViews() const {
+  std::array<ctlTrimRegister*, kRows> views{};
+  for (int i = 0; i < kRows; ++i) views[i] = rows_[i].view;
+  return views;
 }
 
 frmTrim::Placement frmTrim::InitialPlacement(const QRect& available, const QRect& mainFrame,

@@ -71,6 +71,7 @@ class frmTrim : public QWidget {
   void cmdSpins_Click();
 
   ctlTrimRegister* ctlTrimReg(int i) const { return rows_[i].view; }
+  std::array<ctlTrimRegister*, kRows> RowViews() const;
   QLineEdit* txtHexVal(int i) const { return rows_[i].hex; }
   QLabel* Label1(int i) const { return rows_[i].title; }
   QPushButton* cmdRead(int i) const { return rows_[i].read; }

@@ -205,10 +205,9 @@ std::optional<RecordFormat> FormatForPath(std::string_view path) {
   const std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
   const std::size_t dot = file.find_last_of('.');
   if (dot == std::string_view::npos) return std::nullopt;
-  std::string ext(file.substr(dot + 1));
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == "csv") return RecordFormat::kCsv;
-  if (ext == "vcd") return RecordFormat::kVcd;
+  const std::string_view ext = file.substr(dot + 1);
+  if (Text::EqualsNoCase(ext, "csv")) return RecordFormat::kCsv;
+  if (Text::EqualsNoCase(ext, "vcd")) return RecordFormat::kVcd;
   return std::nullopt;
 }
 

@@ -39,23 +39,13 @@ int RowOf(uint8_t address) {
 
 std::string Hex4(uint16_t v) { return Text::Hex(v, 4); }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
+// Blanks and tabs, as the settings reader trims.
+std::string_view Trim(std::string_view s) { return Text::Trim(s, " \t"); }
 
 // The register of a key "0x10" .. "0x3F" (any case), or -1.
 int KeyRegister(std::string_view key) {
   for (uint8_t a : Rows())
-    if (SameName(key, AddressText(a))) return a;
+    if (Text::EqualsNoCase(key, AddressText(a))) return a;
   return -1;
 }
 
@@ -216,21 +206,21 @@ std::optional<Snapshot> ParseSnapshot(std::string_view text, SnapshotError& erro
         const auto v = Spins::ParsePresetValue(value);
         if (!v) return fail(lineNo, std::string(key) + " is not 1 to 4 hex digits");
         s.values[row] = *v;
-      } else if (SameName(key, "Time")) {
+      } else if (Text::EqualsNoCase(key, "Time")) {
         if (!once(haveTime)) return fail(lineNo, "Time is given twice");
         if (value.empty()) return fail(lineNo, "Time is empty");
         s.time = value;
-      } else if (SameName(key, "Variant")) {
+      } else if (Text::EqualsNoCase(key, "Variant")) {
         if (!once(haveVariant)) return fail(lineNo, "Variant is given twice");
         const auto v = ParseVariant(value);
         if (!v) return fail(lineNo, "Variant must be rk5190 or rk5191");
         s.variant = *v;
-      } else if (SameName(key, "Address")) {
+      } else if (Text::EqualsNoCase(key, "Address")) {
         if (!once(haveAddress)) return fail(lineNo, "Address is given twice");
         const auto v = Utils::ParseInteger(value, 0, 0xFF);
         if (!v) return fail(lineNo, "Address must be 0 to 0xFF");
         s.deviceAddress = static_cast<int16_t>(*v);
-      } else if (SameName(key, "Version")) {
+      } else if (Text::EqualsNoCase(key, "Version")) {
         if (!once(haveVersion)) return fail(lineNo, "Version is given twice");
         if (value.empty()) return fail(lineNo, "Version is empty");
         s.version = value;
@@ -243,7 +233,7 @@ std::optional<Snapshot> ParseSnapshot(std::string_view text, SnapshotError& erro
       if (line.back() != ']') return fail(lineNo, "a section header must end in ]");
       const std::string_view name = Trim(line.substr(1, line.size() - 2));
       std::optional<std::string_view> caption;
-      if (name.size() > 4 && SameName(name.substr(0, 4), "Spin"))
+      if (name.size() > 4 && Text::EqualsNoCase(name.substr(0, 4), "Spin"))
         caption = Spins::FindCaption(Trim(name.substr(4)));
       if (!caption || Spins::SectionName(*caption).size() != name.size())
         return fail(lineNo, "section [" + std::string(name) +
@@ -258,7 +248,7 @@ std::optional<Snapshot> ParseSnapshot(std::string_view text, SnapshotError& erro
     if (eq == std::string_view::npos) return fail(lineNo, "expected KEY=VALUE");
     const std::string_view key = Trim(line.substr(0, eq));
     const std::string_view value = Trim(line.substr(eq + 1));
-    if (SameName(key, "Desc")) {
+    if (Text::EqualsNoCase(key, "Desc")) {
       if (haveDesc) return fail(lineNo, "Desc is given twice");
       haveDesc = true;
       s.description = value;

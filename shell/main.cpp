@@ -18,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "monitor/Monitor.h"
 #include "shell/GuiMessageSink.h"
 #include "shell/base/CommandLine.h"
@@ -34,6 +36,8 @@ int main(int argc, char** argv) {
   // When installed: the desktop entry and the icon that docks and task bars show for the window.
   QApplication::setDesktopFileName(QStringLiteral(KORVO_APP_ID));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(KORVO_APP_ID)));
+  // The composition root: the link hosts the driver chosen in the settings.
+  frmUSB::SetControlFactory(&CreateSelectedControl);
   GuiMessageSink sink;
   SetMessageSink(&sink);
   InstallQtEventPump();

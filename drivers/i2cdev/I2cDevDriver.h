@@ -18,40 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "adapter/Zentio.h"
+#include "adapter/ErrorCodes.h"
+#include "adapter/ZentioDefaults.h"
+#include "drivers/i2cdev/I2cDevBuses.h"
 #include "drivers/i2cdev/I2cDevKernel.h"
 #include "shell/base/Settings.h"
 
 std::unique_ptr<Zentio> CreateI2cDevControl(const Settings::Snapshot& settings);
-
-// What the user should know about the buses: why each could not be opened (with the udev rule
-// and i2c group hints for permission problems), addresses claimed by kernel drivers or not
-// answering (in both address forms), adapters unplugged. One note per line, each ended by "\n";
-// empty when there is nothing to say. Shared by every i2c-dev control of the process and renewed
-// by each ListFreeDevices.
-std::string I2cDevDiagnostics();
-void ClearI2cDevDiagnostics();
-
-struct I2cDevOptions {
-  std::string bus;            // [Adapter] Bus, trimmed; empty = the USB-attached buses
-  bool forceAddress = false;  // [Adapter] ForceAddress
-};
-I2cDevOptions I2cDevOptionsFromSettings(const Settings::Snapshot& settings);
-I2cDevOptions I2cDevOptionsFromSettings();
-
-// One bus as sysfs shows it under class/i2c-dev.
-struct I2cBusInfo {
-  int number = 0;     // N of i2c-N
-  std::string name;   // the adapter's name, trimmed
-  bool usb = false;   // one of its sysfs parents is a USB device
-  std::string usbId;  // "idVendor:idProduct" when usb
-};
-// The buses under <sysfsRoot>/class/i2c-dev, by number. When there is no such directory,
-// problem (if given) says so.
-std::vector<I2cBusInfo> EnumerateI2cBuses(const std::string& sysfsRoot,
-                                          std::string* problem = nullptr);
-// "i2c-3 CP2112 SMBus Bridge on hidraw0": the name ListFreeDevices gives; never holds a ",".
-std::string ListedBusName(const I2cBusInfo& bus);
 
 // How a kernel error reads as an adapter status.
 struct ErrnoStatus {
@@ -62,7 +35,8 @@ std::span<const ErrnoStatus> I2cDevErrnoTable();
 // The table's status for err (a positive errno); VB_UNKNOWN for any errno not in it.
 int16_t StatusFromErrno(int err);
 
-class I2cDevDriver final : public Zentio {
+// One-wire and flash are not something i2c-dev can do: they are refused (VB_INCORRECT_PARAM).
+class I2cDevDriver final : public ZentioDefaults {
  public:
   I2cDevDriver(I2cDevKernel& kernel, I2cDevOptions options);
   ~I2cDevDriver() override;
@@ -96,31 +70,18 @@ class I2cDevDriver final : public Zentio {
   int16_t I2CBlockWrite(int16_t wordAddress, const std::vector<uint8_t>& bytes, int16_t size,
                         int16_t target) override;
   int16_t I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t& c) override;
-  int16_t OneWireRead(int32_t type, int16_t command, int16_t& word) override;
-  int16_t OneWireWrite(int32_t type, int16_t command, int16_t word) override;
   void Wait(int32_t milliseconds) override;
   int16_t GetVersion(int16_t& version, int16_t& revision) override;
-  int16_t FlashFromSrec(const std::string& recordFile, const std::string& boardFile,
-                        const std::string& partFile) override;
-  int16_t FlashProgram(int32_t dataStart, int32_t codeStart, const std::vector<uint8_t>& dataBlock,
-                       int32_t dataSize, int32_t reservedSize,
-                       const std::vector<uint8_t>& codeBlock, int32_t codeSize,
-                       int16_t target) override;
-  int16_t FlashRead(int32_t dataStart, int32_t codeStart, std::vector<uint8_t>& dataBlock,
-                    int32_t dataSize, std::vector<uint8_t>& codeBlock, int32_t codeSize,
-                    int16_t target) override;
 
   // The driver's own version, given by GetVersion.
   static constexpr int16_t kVersion = 1;
   static constexpr int16_t kRevision = 0;
 
+ protected:
+  int16_t Refuse(const Refusal&) override { return Done(VB_INCORRECT_PARAM); }
+
  private:
-  struct Candidate {
-    std::string listedName;  // as ListFreeDevices gives it
-    std::string devicePath;  // /dev/i2c-N or the path from the Bus key
-    std::string label;       // for notes: the path and the adapter name
-    int number = -1;         // N when known
-  };
+  using Candidate = I2cBusCandidate;
   // A bus that ListFreeDevices opened and queried, kept open for OpenDevice so that a bus is
   // opened once.
   struct Probed {
@@ -128,9 +89,6 @@ class I2cDevDriver final : public Zentio {
     int fd = -1;
     unsigned long funcs = 0;
   };
-  // The buses this driver may use: the Bus key's, or else every USB-attached one. Notes on
-  // why there are none go to notes.
-  std::vector<Candidate> Candidates(std::vector<std::string>* notes);
   // Checks that the bus is an i2c-dev device (before opening anything), opens it and queries
   // its functions: the descriptor, or -1 with the reason in why.
   int OpenBus(const Candidate& bus, unsigned long& funcs, std::string& why);

@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <thread>
 
 #include "adapter/ErrorCodes.h"
-#include "drivers/Drivers.h"
+#include "adapter/ZentioDefaults.h"
 #include "shell/base/Messages.h"
 
 namespace sim {
@@ -377,28 +375,7 @@ int16_t Adapter::I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t& c) {
   }
 }
 
-// --- one-wire: the board has no one-wire device ---
-
-int16_t Adapter::OneWireRead(int32_t, int16_t command, int16_t& word) {
-  Board& b = CurrentBoard();
-  int16_t st = Gate(b, Kind::Read, true);
-  if (st == VB_OK) st = VB_T2H_NACK;
-  word = 0;
-  return b.EndTransaction(Kind::Read, static_cast<uint8_t>(command), 0, 0, st);
-}
-
-int16_t Adapter::OneWireWrite(int32_t, int16_t command, int16_t word) {
-  Board& b = CurrentBoard();
-  int16_t st = Gate(b, Kind::Write, true);
-  if (st == VB_OK) st = VB_T2H_NACK;
-  return b.EndTransaction(Kind::Write, static_cast<uint8_t>(command), static_cast<uint16_t>(word), 0, st);
-}
-
-// --- timing and identity ---
-
-void Adapter::Wait(int32_t milliseconds) {
-  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+// --- identity ---
 
 int16_t Adapter::GetVersion(int16_t& version, int16_t& revision) {
   if (!Connected(CurrentBoard())) {
@@ -411,23 +388,18 @@ int16_t Adapter::GetVersion(int16_t& version, int16_t& revision) {
   return VB_OK;
 }
 
-// --- flash: nothing on the board can be programmed ---
+// --- one-wire and flash: no one-wire device answers, nothing on the board can be programmed ---
 
-int16_t Adapter::FlashFromSrec(const std::string&, const std::string&, const std::string&) {
+int16_t Adapter::Refuse(const Refusal& r) {
   Board& b = CurrentBoard();
-  return b.EndTransaction(Kind::Other, 0, 0, 0, Gate(b, Kind::Other, false));
-}
-
-int16_t Adapter::FlashProgram(int32_t, int32_t, const std::vector<uint8_t>&, int32_t, int32_t,
-                              const std::vector<uint8_t>&, int32_t, int16_t target) {
-  Board& b = CurrentBoard();
-  return b.EndTransaction(Kind::Other, 0, 0, target, Gate(b, Kind::Other, false));
-}
-
-int16_t Adapter::FlashRead(int32_t, int32_t, std::vector<uint8_t>&, int32_t, std::vector<uint8_t>&, int32_t,
-                           int16_t target) {
-  Board& b = CurrentBoard();
-  return b.EndTransaction(Kind::Other, 0, 0, target, Gate(b, Kind::Other, false));
+  const Kind kind = r.direction == Direction::Read    ? Kind::Read
+                    : r.direction == Direction::Write ? Kind::Write
+                                                      : Kind::Other;
+  const bool oneWire = r.op == Op::OneWireRead || r.op == Op::OneWireWrite;
+  int16_t st = Gate(b, kind, oneWire);  // anything else is refused as an argument error
+  if (st == VB_OK) st = VB_T2H_NACK;
+  return b.EndTransaction(kind, static_cast<uint8_t>(r.command), static_cast<uint16_t>(r.value),
+                          r.target, st);
 }
 
 }  // namespace sim

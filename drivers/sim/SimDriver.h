@@ -11,18 +11,18 @@
 // the target: the charger takes whole registers only (2 bytes, low byte first; other sizes fail
 // with VB_WRONG_NUM_BYTES), the EEPROM device takes any byte count but not the SMBus block
 // protocol; a missing device or an unknown command gives VB_T2H_NACK (a missing device also
-// leaves a note with the address in both forms). There is no one-wire
-// device (VB_T2H_NACK) and nothing to flash (VB_INCORRECT_PARAM).
+// leaves a note with the address in both forms). There is no one-wire device (VB_T2H_NACK) and
+// nothing to flash (VB_INCORRECT_PARAM); Wait sleeps as every backend does.
 #pragma once
 
 #include <memory>
 
-#include "adapter/Zentio.h"
+#include "adapter/ZentioDefaults.h"
 #include "drivers/sim/SimBoard.h"
 
 namespace sim {
 
-class Adapter final : public Zentio {
+class Adapter final : public ZentioDefaults {
  public:
   // Follows Board::Shared(), also across ResetShared.
   Adapter();
@@ -60,18 +60,12 @@ class Adapter final : public Zentio {
   int16_t I2CBlockWrite(int16_t wordAddress, const std::vector<uint8_t>& bytes, int16_t size,
                         int16_t target) override;
   int16_t I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t& c) override;
-  int16_t OneWireRead(int32_t type, int16_t command, int16_t& word) override;
-  int16_t OneWireWrite(int32_t type, int16_t command, int16_t word) override;
-  void Wait(int32_t milliseconds) override;
   int16_t GetVersion(int16_t& version, int16_t& revision) override;
-  int16_t FlashFromSrec(const std::string& recordFile, const std::string& boardFile,
-                        const std::string& partFile) override;
-  int16_t FlashProgram(int32_t dataStart, int32_t codeStart, const std::vector<uint8_t>& dataBlock,
-                       int32_t dataSize, int32_t reservedSize, const std::vector<uint8_t>& codeBlock,
-                       int32_t codeSize, int16_t target) override;
-  int16_t FlashRead(int32_t dataStart, int32_t codeStart, std::vector<uint8_t>& dataBlock,
-                    int32_t dataSize, std::vector<uint8_t>& codeBlock, int32_t codeSize,
-                    int16_t target) override;
+
+ protected:
+  // One-wire (no device answers) and flash (nothing to program), gated and recorded like every
+  // other transaction.
+  int16_t Refuse(const Refusal& refusal) override;
 
  private:
   bool Connected(const Board& b) const { return open_ && b.Present(); }

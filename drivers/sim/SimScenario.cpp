@@ -8,23 +8,12 @@
 #include <sys/stat.h>
 
 #include "drivers/sim/SimBoard.h"
+#include "shell/base/Text.h"
 #include "shell/base/Utils.h"
 
 namespace sim {
 
 namespace {
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 struct KeyInfo {
   std::string_view name;
@@ -60,13 +49,13 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
           return (u < 0x20 && c != '\t' && c != '\r') || u == 0x7F;
         }))
       return fail("not text (binary data)");
-    const std::string_view line = Trim(raw);
+    const std::string_view line = Text::Trim(raw);
     if (line.empty() || line.front() == '#' || line.front() == ';') continue;
 
     const std::size_t blank = line.find_first_of(" \t");
     if (blank == std::string_view::npos) return fail("expected SECONDS KEY=VALUE");
     const std::string_view secondsText = line.substr(0, blank);
-    const std::string_view assignment = Trim(line.substr(blank));
+    const std::string_view assignment = Text::Trim(line.substr(blank));
     const std::optional<double> seconds = Utils::ParseDecimal(secondsText);
     if (!seconds || !std::isfinite(*seconds) || *seconds < 0 || *seconds > kScenarioMaxSeconds) {
       return fail("the time '" + std::string(secondsText) + "' is not a number of seconds from 0 to " +
@@ -81,20 +70,20 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
 
     const std::size_t eq = assignment.find('=');
     if (eq == std::string_view::npos) return fail("expected KEY=VALUE after the time");
-    const std::string key = Lower(Trim(assignment.substr(0, eq)));
-    const std::string value = Lower(Trim(assignment.substr(eq + 1)));
+    const std::string_view key = Text::Trim(assignment.substr(0, eq));
+    const std::string_view value = Text::Trim(assignment.substr(eq + 1));
     const KeyInfo* info = nullptr;
     for (const KeyInfo& k : kKeys)
-      if (Lower(k.name) == key) info = &k;
+      if (Text::EqualsNoCase(k.name, key)) info = &k;
     if (info == nullptr) {
-      return fail("unknown key '" + std::string(Trim(assignment.substr(0, eq))) +
+      return fail("unknown key '" + std::string(key) +
                   "' (AcPresent, BatteryPresent, Charging, BatteryTemperature, ThermalShutdown)");
     }
     step.key = info->key;
     if (step.key == ScenarioStep::Key::BatteryTemperature) {
-      if (value == "normal") step.value = static_cast<int>(BatteryTemperature::Normal);
-      else if (value == "hot") step.value = static_cast<int>(BatteryTemperature::Hot);
-      else if (value == "cold") step.value = static_cast<int>(BatteryTemperature::Cold);
+      if (Text::EqualsNoCase(value, "normal")) step.value = static_cast<int>(BatteryTemperature::Normal);
+      else if (Text::EqualsNoCase(value, "hot")) step.value = static_cast<int>(BatteryTemperature::Hot);
+      else if (Text::EqualsNoCase(value, "cold")) step.value = static_cast<int>(BatteryTemperature::Cold);
       else return fail(std::string(info->name) + " must be hot, cold or normal");
     } else {
       if (value != "0" && value != "1") return fail(std::string(info->name) + " must be 0 or 1");

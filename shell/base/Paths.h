@@ -23,8 +23,8 @@ struct ConfigDirs {
 
 // The places a settings file is looked for, in order: beside (the program's own file), then
 // korvo/korvo.ini under $XDG_CONFIG_HOME (default ~/.config), then under each entry of
-// $XDG_CONFIG_DIRS (default /etc/xdg). A relative directory counts as unset, as the XDG base
-// directory specification asks.
+// $XDG_CONFIG_DIRS (default /etc/xdg). A relative directory counts as unset: freedesktop.org's
+// base-directory rules say so.
 std::vector<std::string> SettingsCandidates(const std::string& beside, const ConfigDirs& dirs);
 
 // The first candidate that is a regular file the program can read; nullopt when there is none.

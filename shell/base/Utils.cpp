@@ -6,6 +6,8 @@
 #include <thread>
 #include <utility>
 
+#include "shell/base/Text.h"
+
 namespace Utils {
 
 namespace {
@@ -119,13 +121,7 @@ bool IsHexDigit(const std::string& ch) {
 }
 
 bool IsHexString(std::string& s) {
-  size_t first = s.find_first_not_of(' ');
-  if (first == std::string::npos) {
-    s.clear();
-    return true;
-  }
-  size_t last = s.find_last_not_of(' ');
-  s = s.substr(first, last - first + 1);
+  s = std::string(Text::Trim(s, " "));
   for (char c : s) {
     if (!IsHexDigit(std::string(1, c))) return false;
   }
@@ -165,21 +161,6 @@ int16_t UIntToInt(int32_t nLong) {
   // Below the 16-bit range: keep the low 16 bits, as a register write would.
   return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(nLong) & 0xFFFFU));
 }
-
-std::string Hex(uint32_t v) {
-  if (v == 0) return "0";
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  while (v != 0) {
-    out.insert(out.begin(), kDigits[v & 0xF]);
-    v >>= 4;
-  }
-  return out;
-}
-
-std::string Hex16(int16_t v) { return Hex(static_cast<uint16_t>(v)); }
-
-std::string Hex32(int32_t v) { return Hex(static_cast<uint32_t>(v)); }
 
 uint32_t LenientHexValue(std::string_view text, int* significant_digits) {
   uint32_t value = 0;

@@ -30,12 +30,6 @@ int16_t UIntToInt(int32_t nLong);
 
 // --- parsing and formatting shared by the windows and korvoctl ---
 
-// Upper-case hexadecimal without prefix or leading zeros; a negative 16-bit value as its
-// 16-bit two's complement, a negative 32-bit value as its 32-bit one.
-std::string Hex16(int16_t v);
-std::string Hex32(int32_t v);
-std::string Hex(uint32_t v);
-
 // Reads text as a hexadecimal number the forgiving way: blanks, tabs and line feeds are
 // skipped, reading stops at the first character that is not a hex digit, no digits gives 0.
 // Returns the low 32 bits; significant_digits (if given) receives the number of digits after

@@ -1,54 +1,27 @@
 #include <gtest/gtest.h>
 
-#include <set>
+#include <limits>
 
 #include "adapter/ErrorCodes.h"
 
 namespace {
 
-// The adapter maker's list, written out independently of the table in the code.
-const std::pair<int32_t, const char*> kExpected[] = {
-    {0, "Communication OK"}, {1, "VB_LOST_SYNC"}, {2, "VB_NO_USB"}, {3, "VB_BAD_PEC"},
-    {5, "VB_WRONG_NUM_BYTES"}, {6, "VB_T2H_UNKNOWN"}, {7, "VB_INCORRECT_PARAM"},
-    {8, "VB_TIMEOUT_ERROR"}, {9, "VB_INVALID_DATA"}, {10, "VB_ERR_UNSOLICITED_PKT"},
-    {11, "VB_COMPARE_DIFFERENT"}, {12, "VB_ZENTIO_OCX_INTERNAL_ERROR"}, {13, "VB_DEV_GG_MODE"},
-    {14, "VB_DEV_ROM_MODE"}, {34, "VB_USER_CANCELLED_OPERATION"},
-    {51, "VB_DF_CHECKSUM_MISMATCH"}, {52, "VB_IF_CHECKSUM_MISMATCH"},
-    {81, "VB_ERR_TOO_MANY_QUERIES"}, {82, "VB_ERR_BAD_QUERY_ID"}, {83, "VB_BAD_CRC"},
-    {84, "VB_ERR_TOO_MANY_RESPONSES"}, {85, "VB_ERR_NO_QUERIES_TO_DELETE"},
-    {86, "VB_ERR_QUERY_UNAVAILABLE"}, {87, "VB_ERR_NO_RESPONSES_TO_DELETE"},
-    {88, "VB_ERR_RESPONSE_UNAVAILABLE"}, {90, "VB_ERR_TMMT_NO_RESPONSE"},
-    {92, "VB_T2H_ERR_TIMEOUT"}, {94, "VB_BUS_BUSY"}, {95, "VB_T2H_ERR_BAD_SIZE"},
-    {97, "VB_ERR_BAD_PAYLOAD_LEN"}, {98, "VB_ERR_TMMT_LIST_FULL"},
-    {99, "VB_ERR_TMMT_BAD_SELECTION"}, {100, "VB_UNKNOWN"}, {221, "VB_SREC_OPEN_FAIL"},
-    {222, "VB_SREC_BAD_START_RECORD"}, {223, "VB_SREC_UNKNOWN_TYPE"},
-    {224, "VB_SREC_BAD_CHECKSUM"}, {225, "VB_SREC_BAD_RECORD_COUNT"},
-    {226, "VB_SREC_DEV_MISMATCH"}, {227, "VB_CONFIG_OPEN_FAIL"},
-    {228, "VB_CONFIG_UNEXPECTED_EOF"}, {229, "VB_CONFIG_BAD_FORMAT"},
-    {231, "VB_PCFG_DEVVER_MISMATCH"}, {232, "VB_PCFG_DEV_MISMATCH"},
-    {233, "VB_PCFG_SRECDEVVER_MISMATCH"}, {234, "VB_PCFG_SRECDEV_MISMATCH"},
-    {235, "VB_BCFG_DEVVER_MISMATCH"}, {236, "VB_BCFG_DEV_MISMATCH"}, {0x104, "VB_SMBC_LOCKED"},
-    {0x204, "VB_SMBD_LOCKED"}, {0x304, "VB_T2H_NACK"}, {0x404, "VB_SMBD_LOW"},
-    {0x504, "VB_SMB_LOCKED"},
-};
-
-TEST(ErrorCodes, EveryNamedCodeIsInTheTable) {
-  for (const auto& [code, name] : kExpected) EXPECT_EQ(TranslateErrorCode(code), name) << code;
-  EXPECT_EQ(ErrorTable().size(), std::size(kExpected));
-}
-
-TEST(ErrorCodes, TableHasNoDuplicatesOrBlankNames) {
-  std::set<int32_t> codes;
-  for (const auto& e : ErrorTable()) {
-    EXPECT_TRUE(codes.insert(e.code).second) << e.code;
-    ASSERT_NE(e.name, nullptr);
-    EXPECT_NE(std::string(e.name), "");
-  }
+// A sample of the maker's names: the ends of the list, its gaps and its shifted lock codes.
+TEST(ErrorCodes, NamedCodesTranslateToTheirNames) {
+  const std::pair<int32_t, const char*> cases[] = {
+      {0, "Communication OK"},  {3, "VB_BAD_PEC"},         {5, "VB_WRONG_NUM_BYTES"},
+      {34, "VB_USER_CANCELLED_OPERATION"},                  {100, "VB_UNKNOWN"},
+      {236, "VB_BCFG_DEV_MISMATCH"},                        {0x104, "VB_SMBC_LOCKED"},
+      {0x504, "VB_SMB_LOCKED"},
+  };
+  for (const auto& [code, name] : cases) EXPECT_EQ(TranslateErrorCode(code), name) << code;
+  for (const ErrorName& e : ErrorTable()) EXPECT_EQ(TranslateErrorCode(e.code), e.name) << e.code;
+  EXPECT_EQ(ErrorTable().size(), 53u);
 }
 
 TEST(ErrorCodes, EverythingElseIsUnknown) {
-  for (int32_t code : {4, 15, 16, 33, 35, 50, 53, 89, 91, 93, 96, 101, 230, 237, 0x004, 0x604,
-                       65535, -1, -32768, 0x7FFFFFFF, static_cast<int32_t>(0x80000000)}) {
+  for (int32_t code : {4, 15, 33, 35, 101, 230, 237, 0x004, 0x604, -1, std::numeric_limits<int32_t>::min(),
+                       std::numeric_limits<int32_t>::max()}) {
     EXPECT_EQ(TranslateErrorCode(code), "Unknown Error") << code;
   }
 }

@@ -1,13 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
-#include "adapter/frmUSB.h"
-#include "shell/base/Paths.h"
-#include "support/FakeZentio.h"
+#include "LinkRig.h"
 #include "support/ObserverLog.h"
 
 namespace fs = std::filesystem;
@@ -25,29 +21,13 @@ class SteppingClock : public recording::Clock {
   mutable recording::MonoTime now_{};
 };
 
-class LinkObservationTest : public ::testing::Test {
+class LinkObservationTest : public LinkRig {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("korvo_linkobs_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    Paths::SetProgramDirForTesting(dir_.string());
-    frmUSB::SetControlFactory([this] { return std::make_unique<FakeZentio>(fake_); });
-  }
-  void TearDown() override {
-    if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
-    Paths::SetProgramDirForTesting("");
-    fs::remove_all(dir_);
-  }
   std::string LogTail() const {
-    std::ifstream f(dir_ / "CommErr.log", std::ios::binary);
-    std::string all, line;
-    while (std::getline(f, line)) all += line.substr(line.find("  ")) + "\n";
+    std::string all;
+    for (const std::string& line : LogLines()) all += Tail(line) + "\n";
     return all;
   }
-
-  FakeZentio::State fake_;
-  fs::path dir_;
 };
 
 using Call = std::function<void(frmUSB&)>;
@@ -118,7 +98,7 @@ TEST_F(LinkObservationTest, TheDurationSpansTheWholeTransaction) {
 
 TEST_F(LinkObservationTest, TheErrorLogIsTheSameWithAnObserver) {
   auto failEverything = [this](bool observed) {
-    fs::remove(dir_ / "CommErr.log");
+    fs::remove(dir_.File("CommErr.log"));
     TransactionLog log;
     frmUSB::Get().EnableErrorLog();
     if (observed) frmUSB::Get().AddObserver(log);

@@ -1,60 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <regex>
-#include <sstream>
 
-#include "adapter/frmUSB.h"
-#include "shell/base/Paths.h"
-#include "support/FakeZentio.h"
+#include "LinkRig.h"
 #include "support/RecordingSink.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class LinkTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("korvo_link_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-    Paths::SetProgramDirForTesting(dir_.string());
-    frmUSB::SetControlFactory([this] {
-      ++created_;
-      return std::make_unique<FakeZentio>(fake_);
-    });
-  }
-  void TearDown() override {
-    if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
-    Paths::SetProgramDirForTesting("");
-    fs::remove_all(dir_);
-  }
-  frmUSB& Link() { return frmUSB::Get(); }
-  std::string LogPath() const { return (dir_ / "CommErr.log").string(); }
-  std::vector<std::string> LogLines() const {
-    std::ifstream f(LogPath(), std::ios::binary);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(f, line)) lines.push_back(line);
-    return lines;
-  }
-  // The part of a log line after the date and time.
-  static std::string Tail(const std::string& line) {
-    const auto pos = line.find("  ");
-    return pos == std::string::npos ? line : line.substr(pos);
-  }
-  int Count(const std::string& call) const {
-    return static_cast<int>(std::count(fake_.calls.begin(), fake_.calls.end(), call));
-  }
-
-  FakeZentio::State fake_;
-  fs::path dir_;
-  int created_ = 0;
-};
+class LinkTest : public LinkRig {};
 
 TEST_F(LinkTest, CreatedOnFirstCallAndGoneAfterCloseDevice) {
   EXPECT_FALSE(frmUSB::Loaded());
@@ -66,6 +23,22 @@ TEST_F(LinkTest, CreatedOnFirstCallAndGoneAfterCloseDevice) {
   EXPECT_EQ(fake_.closes, 1);
   Link();  // a later call makes a new link with a fresh (closed) control
   EXPECT_EQ(created_, 2);
+}
+
+TEST_F(LinkTest, ListFreeDevicesGivesAtMostCountNames) {
+  struct Case {
+    std::string names;
+    int32_t count;
+    std::vector<std::string> listed;
+  } const cases[] = {
+      {"A,B", 2, {"A", "B"}}, {"A,B,C", 2, {"A", "B"}}, {"A", 3, {"A"}},
+      {"", 1, {""}},          {"A,B", 0, {}},
+  };
+  for (const auto& c : cases) {
+    fake_.listNames = c.names;
+    fake_.listCount = c.count;
+    EXPECT_EQ(Link().ListFreeDevices(), c.listed) << c.names << " " << c.count;
+  }
 }
 
 TEST_F(LinkTest, OpenFirstFreeDeviceOpensTheFirstListedName) {
@@ -99,7 +72,7 @@ TEST_F(LinkTest, OpenFirstFreeDeviceOpensTheFirstListedName) {
   }
 }
 
-TEST_F(LinkTest, OpenFirstUsedDeviceTellsTheUserOnlyOnFailure) {
+TEST_F(LinkTest, OpenFirstUsedDeviceWarnsOnlyOnFailure) {
   RecordingSink sink;
   ScopedSink scope(&sink);
   fake_.openResult = 5;
@@ -194,10 +167,9 @@ TEST_F(LinkTest, LogLineIsLocalDateTimeThenNameAndDetail) {
   EXPECT_EQ(Tail(lines[1]), "  VB_NO_USB - ReadSMBusWord_(14)\r");
 }
 
-// Appended, never truncated; silent when off, for status 0, or when the file cannot be written;
-// ClearErrorLog deletes it and leaves logging as it found it.
-TEST_F(LinkTest, LogFileLifecycle) {
-  { std::ofstream(LogPath()) << "earlier\r\n"; }
+// Appended, never truncated; silent when off or for status 0.
+TEST_F(LinkTest, LogAppendsOnlyWhileOnAndForFailures) {
+  dir_.Write("CommErr.log", "earlier\r\n");
   Link().LogError(8, "x");  // logging is off at first
   Link().EnableErrorLog();
   Link().LogError(0, "ignored");
@@ -208,19 +180,25 @@ TEST_F(LinkTest, LogFileLifecycle) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "earlier\r");
   EXPECT_EQ(Tail(lines[1]), "  VB_TIMEOUT_ERROR - kept\r");
+}
 
-  Link().ClearErrorLog();
-  EXPECT_FALSE(fs::exists(LogPath()));
-  EXPECT_TRUE(Link().LogPath().empty());
-  Link().ClearErrorLog();  // no file: nothing happens
+TEST_F(LinkTest, UnwritableLogIsSkipped) {
   Link().EnableErrorLog();
   fs::create_directories(LogPath());  // a directory where the file should be
   Link().LogError(8, "skipped");
-  fs::remove(LogPath());
-  { std::ofstream(LogPath()) << "old\r\n"; }
-  Link().ClearErrorLog();
-  EXPECT_FALSE(fs::exists(LogPath()));
-  EXPECT_EQ(Link().LogPath(), LogPath());
+  EXPECT_TRUE(fs::is_directory(LogPath()));
+}
+
+// ClearErrorLog deletes the file and leaves logging on or off as it found it.
+TEST_F(LinkTest, ClearErrorLogKeepsLoggingAsItWas) {
+  for (const bool on : {false, true}) {
+    on ? Link().EnableErrorLog() : Link().DisableErrorLog();
+    dir_.Write("CommErr.log", "old\r\n");
+    Link().ClearErrorLog();
+    EXPECT_FALSE(fs::exists(LogPath())) << on;
+    EXPECT_EQ(Link().LogPath().empty(), !on);
+    Link().ClearErrorLog();  // no file: nothing happens
+  }
 }
 
 // Only a write whose own status is 0 asks for a pending error, which is logged before the write.

@@ -1,23 +1,15 @@
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "cli/Korvoctl.h"
-#include "drivers/sim/SimBoard.h"
+#include "CliRig.h"
 #include "recording/Recorder.h"
 #include "recording/Snapshot.h"
-#include "shell/base/Settings.h"
-#include "support/TempDir.h"
-#include "support/ManualClock.h"
 
 namespace {
-
-using namespace std::chrono;
 
 std::string Slurp(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -30,77 +22,15 @@ std::size_t Lines(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// Takes everything and keeps nothing: a day of rows costs no memory.
-class NullBuffer : public std::streambuf {
+class KorvoctlRecordingTest : public CliRig {
  protected:
-  int overflow(int c) override { return c == EOF ? 0 : c; }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
-class KorvoctlRecordingTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ::setenv("KORVO_ADAPTER", "sim", 1);
-    if (const char* tz = std::getenv("TZ")) savedTz_ = tz;
-    ::setenv("TZ", "UTC0", 1);
-    ::tzset();
-    sim::Board::Options o;
-    o.clock = &clock_;
-    board_ = std::make_shared<sim::Board>(o);
-    sim::Board::ResetShared(board_);
-    ini_ = dir_.Write("korvo.ini", "");
-  }
-  void TearDown() override {
-    ::unsetenv("KORVO_ADAPTER");
-    if (savedTz_) ::setenv("TZ", savedTz_->c_str(), 1); else ::unsetenv("TZ");
-    ::tzset();
-    sim::Board::ResetShared();
-    Settings::SetFile(Settings::DefaultFile());
-    Settings::ResetToDefaults();
-  }
-  int Run(std::vector<std::string> args, const std::string& input = "") {
-    out_.str("");
-    err_.str("");
-    args.insert(args.begin(), {"--ini", ini_});
-    std::istringstream in(input);
-    return RunKorvoctl(args, out_, err_, in, clock_);
-  }
   std::vector<uint8_t> ReadCommands() const {
     std::vector<uint8_t> c;
     for (const sim::Transaction& t : board_->History())
       if (t.kind == sim::Transaction::Kind::Read) c.push_back(t.command);
     return c;
   }
-  std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
-
-  TempDir dir_;
-  ManualClock clock_;
-  std::shared_ptr<sim::Board> board_;
-  std::string ini_;
-  std::ostringstream out_, err_;
-  std::optional<std::string> savedTz_;
 };
-
-TEST_F(KorvoctlRecordingTest, UsageErrorsNameTheAllowedValues) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--period", "-1", "watch"}, "expected 0 to 3600000"},
-      {{"--count", "0", "watch"}, "expected 1 to 1000000000"},
-      {{"--duration", "0", "watch"}, "expected more than 0, at most 31536000"},
-      {{"--duration"}, "duration in seconds is missing"},
-      {{"--output", "run.txt", "watch"}, "must end in .csv (CSV) or .vcd"},
-      {{"--format", "xml", "dump"}, "expected text, csv or json"},
-      {{"--variant", "rk5192", "dump"}, "expected rk5190 or rk5191"},
-      {{"--caption", "Custom 9", "snapshot", "x.ini"}, "unknown spin 'Custom 9'"},
-      {{"snapshot"}, "snapshot file is missing"},
-      {{"compare"}, "compare file is missing"},
-  };
-  for (const auto& [args, message] : cases) {
-    EXPECT_EQ(Run(args), kExitUsage);
-    EXPECT_NE(err_.str().find(message), std::string::npos) << err_.str();
-  }
-  EXPECT_EQ(board_->TransactionCount(), 0u);
-  EXPECT_FALSE(std::filesystem::exists("run.txt"));
-}
 
 TEST_F(KorvoctlRecordingTest, WatchReadsTheFiveMainRegistersInTheScansOrder) {
   EXPECT_EQ(Run({"--count", "2", "watch"}), kExitOk);
@@ -148,34 +78,6 @@ TEST_F(KorvoctlRecordingTest, CtrlCEndsTheRunCleanlyWithACompleteFile) {
   EXPECT_EQ(Lines(Slurp(file)), 1u + 3 * 5);  // the header and three whole ticks
   EXPECT_NE(board_->Peek(0x15), 12000);        // the run ended with the watch
   EXPECT_EQ(out_.str(), "");
-}
-
-TEST_F(KorvoctlRecordingTest, ADayOfWatchingKeepsMemoryFlat) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the sanitizer's allocator keeps its own books";
-#endif
-  // An hour at 10 ms stands for the day: the journal fills after 200 s, so from then on every
-  // buffer has its final size.
-  NullBuffer nothing;
-  std::ostream devNull(&nothing);
-  auto heap = [] {  // in use, mapped blocks included
-    const struct mallinfo2 m = mallinfo2();
-    return m.uordblks + m.hblkhd;
-  };
-  std::size_t at20min = 0, at60min = 0;
-  clock_.onSleep = [&] {
-    if (clock_.sleeps == 20 * 6000) at20min = heap();
-    if (clock_.sleeps == 60 * 6000 - 1) at60min = heap();  // the last tick's wait
-  };
-  std::istringstream in;
-  const int rc = RunKorvoctl({"--ini", ini_, "--period", "10", "--duration", "3600", "--stats",
-                              "--journal", Path("journal.csv"), "watch"},
-                             devNull, err_, in, clock_);
-  EXPECT_EQ(rc, kExitOk);
-  EXPECT_GT(at20min, 0u);
-  EXPECT_LT(at60min, at20min + 64 * 1024) << "20 min: " << at20min << " B, 60 min: " << at60min;
-  EXPECT_NE(err_.str().find("1800000 transactions (1700000 dropped)"), std::string::npos)
-      << err_.str();
 }
 
 TEST_F(KorvoctlRecordingTest, DumpFormats) {
@@ -297,15 +199,6 @@ TEST_F(KorvoctlRecordingTest, TheJournalHoldsEveryTransactionOfTheRun) {
             std::string::npos);
   EXPECT_EQ(err_.str().substr(0, 29), "13 transactions (0 dropped), ");
   EXPECT_NE(err_.str().find("  Communication OK: 13 (100.00 %)\n"), std::string::npos);
-}
-
-TEST_F(KorvoctlRecordingTest, HelpNamesEveryOperationOptionAndExitCode) {
-  EXPECT_EQ(Run({"--help"}), kExitOk);
-  for (const char* word : {"watch", "snapshot FILE", "compare FILE [FILE2]", "restore FILE",
-                           "--period MS", "--count N", "--duration S", "--output FILE",
-                           "--format FMT", "--caption CAPTION", "--variant VARIANT",
-                           "--journal FILE", "--stats", "4  compare: the registers differ"})
-    EXPECT_NE(out_.str().find(word), std::string::npos) << word;
 }
 
 }  // namespace

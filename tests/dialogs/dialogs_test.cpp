@@ -120,7 +120,7 @@ TEST(SysInfo, StartsTheRegisteredProgramOrSaysItIsUnavailable) {
 
 class AboutTest : public MainWindowFixture {};
 
-TEST_F(AboutTest, AboutShowsOneOwnedWindowAsksTheControlEachTimeAndClosesOnAKeyFrameOrOk) {
+TEST_F(AboutTest, AboutIsOneWindowOwnedByTheMainWindow) {
   Load();
   Click("cmdAbout");
   frmSplash* about = frmSplash::Instance();
@@ -130,10 +130,20 @@ TEST_F(AboutTest, AboutShowsOneOwnedWindowAsksTheControlEachTimeAndClosesOnAKeyF
   Click("cmdAbout");
   EXPECT_EQ(frmSplash::Instance(), about);
   EXPECT_EQ(window->findChildren<frmSplash*>().size(), 1);
-  // The simulated control's own about text, each time.
+}
+
+TEST_F(AboutTest, AboutShowsTheControlsOwnTextEachTime) {
+  Load();
+  Click("cmdAbout");
+  Click("cmdAbout");
   ASSERT_EQ(sink.Count(), 2u);
-  EXPECT_EQ(sink.messages[1].rfind("Tarn88 simulator", 0), 0u) << sink.messages[1];
-  // A key, the frame or OK closes it; the labels do not.
+  for (const std::string& text : sink.messages) EXPECT_EQ(text.rfind("Tarn88 simulator", 0), 0u) << text;
+}
+
+TEST_F(AboutTest, AboutClosesOnAKeyTheFrameOrOkButNotALabel) {
+  Load();
+  Click("cmdAbout");
+  frmSplash* about = frmSplash::Instance();
   QTest::mouseClick(about->findChild<QLabel*>("LblProductName"), Qt::LeftButton);
   QTest::mouseClick(about->findChild<QLabel*>("AboutOK"), Qt::LeftButton);
   Flush();
@@ -166,7 +176,7 @@ TEST_F(AboutTest, AboutNamesTheSettingsFileRead) {
   }
 }
 
-TEST_F(AboutTest, LegendSitsAtTheTopRightShowsTheColoursAndClosesWithTheMainWindow) {
+TEST_F(AboutTest, LegendSitsAtTheMainWindowsTopRight) {
   Load();
   for (const QPoint& at : {QPoint(200, 120), QPoint(300, 200)}) {
     window->move(at);  // moved: the same legend comes back to the new corner
@@ -174,13 +184,22 @@ TEST_F(AboutTest, LegendSitsAtTheTopRightShowsTheColoursAndClosesWithTheMainWind
     EXPECT_EQ(window->Legend()->frameGeometry().top(), window->frameGeometry().top());
     EXPECT_EQ(window->Legend()->frameGeometry().right(), window->frameGeometry().right());
   }
-  QPointer<frmLegend> legend = window->Legend();
-  ASSERT_TRUE(legend);
-  EXPECT_TRUE(legend->isVisible());
   EXPECT_EQ(window->findChildren<frmLegend*>().size(), 1);
+}
+
+TEST_F(AboutTest, LegendShowsTheDefaultColours) {
+  Load();
+  Click("cmdLegend");
+  const frmLegend* legend = window->Legend();
   EXPECT_EQ(BackgroundOf(legend->Label3(0)), 0x7FBF00);  // low
   EXPECT_EQ(BackgroundOf(legend->Label3(1)), 0x7F80FF);  // high
   EXPECT_EQ(BackgroundOf(legend->Label3(2)), 0xCFCFCF);  // unknown
+}
+
+TEST_F(AboutTest, OwnedWindowsCloseWithTheMainWindow) {
+  Load();
+  Click("cmdLegend");
+  QPointer<frmLegend> legend = window->Legend();
   Click("cmdAbout");
   window->close();
   Flush();
@@ -217,7 +236,7 @@ TEST_F(AboutTest, LegendClosesWithEscape) {
 // at several scale factors (tests/support/under-xvfb.sh), where the fault showed.
 class AboutGeometryTest : public MainWindowFixture {};
 
-TEST_F(AboutGeometryTest, AboutAfterTheStartUpShowsBothButtonsInsideItsClientArea) {
+TEST_F(AboutGeometryTest, ButtonsLieInsideTheClientArea) {
   if (std::getenv("KORVO_NO_XVFB")) GTEST_SKIP() << "xvfb-run is absent";
   // The program's own start-up, then its event loop, in which the user clicks About.
   window.reset(RunStartUp(StartUpWaits{0.05f, 0.05f, {}}));

@@ -26,7 +26,7 @@ class JournalTest : public MonitorFixture {
   }
 };
 
-TEST_F(JournalTest, TheTableIsTheJournalWithTheNewestTransactionAtTheBottom) {
+TEST_F(JournalTest, NewestTransactionIsTheBottomRow) {
   monitor::frmJournal* w = OpenJournal();
   Click("cmdReadAll");
   w->Refresh();
@@ -41,6 +41,13 @@ TEST_F(JournalTest, TheTableIsTheJournalWithTheNewestTransactionAtTheBottom) {
   EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"))
                   .match(Cell(m, last, JournalModel::kTime))
                   .hasMatch());
+}
+
+TEST_F(JournalTest, StatisticsLabelCountsEachStatus) {
+  monitor::frmJournal* w = OpenJournal();
+  Click("cmdReadAll");
+  w->Refresh();
+  const JournalModel* m = w->Model();
   EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblStatistics"))
                   ->text()
                   .contains(QStringLiteral("Communication OK: %1 (100.00 %)").arg(m->rowCount())));

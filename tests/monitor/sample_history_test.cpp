@@ -50,18 +50,6 @@ TEST(SampleHistoryTest, KeepsTheNewestCapacityReadsOfARegister) {
   EXPECT_EQ(s.LowerBound(20 * kSecond), 5u);
 }
 
-TEST(SampleHistoryTest, AFailedReadBreaksTheLineInsteadOfDrawingZero) {
-  const SampleSeries s = SeriesOf({{1 * kSecond, 100, true},
-                                   {2 * kSecond, 200, true},
-                                   {3 * kSecond, 0, false},
-                                   {4 * kSecond, 300, true}});
-  const auto runs = monitor::LineRuns(s, 0, 10, 500);
-  ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[0].size(), 2u);
-  EXPECT_EQ(runs[1].size(), 1u);
-  EXPECT_EQ(runs[1][0].v, 300);
-}
-
 TEST(SampleHistoryTest, DenseReadsKeepEachColumnsLowAndHighInTimeOrder) {
   std::vector<Sample> samples;
   // 1000 reads in 10 s onto 10 columns: each second rises from 0 to 99.
@@ -89,7 +77,7 @@ TEST(SampleHistoryTest, TheLineReachesBothEdgesOfTheRange) {
   EXPECT_EQ(values, (std::vector<double>{1, 5, 9, 12}));
 }
 
-TEST(SampleHistoryTest, BitColumnsHoldAValueUntilTheNextReadAndKnowNothingBeyondTheNewest) {
+TEST(SampleHistoryTest, BitColumnsHoldEachReadUntilTheNext) {
   // Bit 15 is 1 from 2 s, unknown after the failed read at 4 s, 0 from 6 s; newest read at 6 s.
   const SampleSeries s =
       SeriesOf({{2 * kSecond, 0x8000, true}, {4 * kSecond, 0, false}, {6 * kSecond, 0x0000, true}});

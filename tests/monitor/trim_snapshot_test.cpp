@@ -20,12 +20,6 @@ class TrimSnapshotTest : public MonitorFixture {
   void ClickTrim(const char* name) {
     QTest::mouseClick(trim->findChild<QPushButton*>(QString::fromLatin1(name)), Qt::LeftButton);
   }
-  std::vector<std::pair<uint8_t, int>> Traffic() {
-    std::vector<std::pair<uint8_t, int>> t;
-    for (const sim::Transaction& x : Board().History())
-      t.emplace_back(x.command, static_cast<int>(x.kind));
-    return t;
-  }
   frmTrim* trim = nullptr;
 };
 
@@ -43,14 +37,9 @@ TEST_F(TrimSnapshotTest, SaveAndCompareSitInTheTopRowAfterSpins) {
   }
 }
 
-TEST_F(TrimSnapshotTest, SaveSnapshotReadsAsReadAllDoesAndWritesThePresetSection) {
-  Board().ClearHistory();
-  ClickTrim("cmdReadAll");
-  const auto readAll = Traffic();
-  Board().ClearHistory();
+TEST_F(TrimSnapshotTest, SaveSnapshotWritesWhatTheRowsShow) {
   dialogs.answer = TempPath("snap.ini");
   ClickTrim("cmdSaveSnapshot");
-  EXPECT_EQ(Traffic(), readAll);
   std::string message;
   const auto snapshot = recording::LoadSnapshot(TempPath("snap.ini").toStdString(), message);
   ASSERT_TRUE(snapshot) << message;
@@ -63,7 +52,7 @@ TEST_F(TrimSnapshotTest, SaveSnapshotReadsAsReadAllDoesAndWritesThePresetSection
 TEST_F(TrimSnapshotTest, CompareNamesEveryBitInWhichTheChipDiffers) {
   dialogs.answer = TempPath("snap.ini");
   ClickTrim("cmdSaveSnapshot");
-  Board().Poke(sim::reg::Control, static_cast<uint16_t>(Board().Peek(sim::reg::Control) ^ 0x0041));
+  Board().Poke(RegisterTable::kControl, static_cast<uint16_t>(Board().Peek(RegisterTable::kControl) ^ 0x0041));
   ClickTrim("cmdCompare");
   auto* compare = trim->findChild<monitor::frmCompare*>();
   ASSERT_NE(compare, nullptr);

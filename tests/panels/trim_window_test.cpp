@@ -9,20 +9,16 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
-#include <fstream>
 #include <tuple>
 
 #include "adapter/ErrorCodes.h"
-#include "adapter/frmUSB.h"
 #include "drivers/sim/SimBoard.h"
-#include "drivers/sim/SimDriver.h"
 #include "panels/frmSpins.h"
 #include "panels/frmTrim.h"
 #include "shell/GuiMessageSink.h"
 #include "shell/base/Settings.h"
 #include "shell/base/Utils.h"
 #include "support/gui/MainWindowFixture.h"
-#include "support/gui/RecordingMessageSink.h"
 #include "views/ctlTrimRegister.h"
 
 // Readable QStrings in failure output.
@@ -41,118 +37,117 @@ const char* const kTitles[frmTrim::kRows] = {
     "IC: INPUT CURRENT REGISTER(0x3F)"};
 const std::vector<uint8_t> kAllRows{0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x3F};
 
-class TrimWindowTest : public ::testing::Test {
+class TrimWindowTest : public MainWindowFixture {
  protected:
-  TrimWindowTest() {
-    Settings::ResetToDefaults();
-    Settings::SetFile(ini);
-    sim::Board::ResetShared(board);
-    frmUSB::SetControlFactory([] { return CreateSimControl(); });
-    frmUSB::Get().OpenFirstFreeDevice();
-  }
   ~TrimWindowTest() override {
     Utils::SetEventPump(nullptr);
-    delete window.data();
     frmTrim::CloseInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
-    Settings::SetFile(std::string());
-    Settings::ResetToDefaults();
-    sim::Board::ResetShared();
   }
-
-  void WriteIni(const std::string& text) { std::ofstream(ini, std::ios::trunc) << text; }
-  // Creates and shows the window (its load step runs on creation); the bus history starts here.
-  void Open() {
-    window = new frmTrim(access);
-    window->show();
-    board->ClearHistory();
+  // Loads the main window, then opens the test-mode window on its registers; the bus history
+  // starts here.
+  void Open(const std::string& ini = "") {
+    Load(ini);
+    trim = frmTrim::Open(window->Registers());
+    Board().ClearHistory();
   }
-  QString Hex(int row) const { return window->txtHexVal(row)->text(); }
-  void Click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
-  void Click(const char* name) { Click(window->findChild<QPushButton*>(name)); }
+  QString Hex(int row) const { return trim->txtHexVal(row)->text(); }
+  static void Press(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
+  void Press(const char* name) { Press(trim->findChild<QPushButton*>(name)); }
   // Replaces the text as a user would: select all, then type (an empty text deletes).
-  void Type(QLineEdit* e, const QString& text) {
+  static void TypeIn(QLineEdit* e, const QString& text) {
     e->setFocus();
     e->selectAll();
     text.isEmpty() ? QTest::keyClick(e, Qt::Key_Delete) : QTest::keyClicks(e, text);
   }
-  std::vector<Write> Writes() const {
+  std::vector<Write> Writes() {
     std::vector<Write> w;
-    for (const sim::Transaction& t : board->History())
+    for (const sim::Transaction& t : Board().History())
       if (t.kind == sim::Transaction::Kind::Write) w.emplace_back(t.command, t.value);
     return w;
   }
-  std::vector<uint8_t> Reads() const {
+  std::vector<uint8_t> Reads() {
     std::vector<uint8_t> r;
-    for (const sim::Transaction& t : board->History())
+    for (const sim::Transaction& t : Board().History())
       if (t.kind == sim::Transaction::Kind::Read) r.push_back(t.command);
     return r;
   }
 
-  QTemporaryDir dir;
-  const std::string ini = dir.filePath(QStringLiteral("korvo.ini")).toStdString();
-  RecordingMessageSink sink;
-  std::shared_ptr<sim::Board> board = std::make_shared<sim::Board>();
-  RegisterAccess access;
-  QPointer<frmTrim> window;
+  QPointer<frmTrim> trim;
 };
 
-TEST_F(TrimWindowTest, OneOwnerlessWindowShowsTitledNamedUnknownRowsRow9ReadOnlyAndReadsNothing) {
-  window = frmTrim::Open(access);
-  EXPECT_EQ(window->parentWidget(), nullptr);
-  EXPECT_EQ(window->windowTitle(), "rk5190 Korvo Test Mode Registers");
+TEST_F(TrimWindowTest, OpensOwnerlessAndTitled) {
+  Open();
+  EXPECT_EQ(trim->parentWidget(), nullptr);
+  EXPECT_EQ(trim->windowTitle(), "rk5190 Korvo Test Mode Registers");
+}
+
+TEST_F(TrimWindowTest, OpensWithUnknownRowsWithoutReading) {
+  Open();
+  for (int i = 0; i < frmTrim::kRows; ++i) EXPECT_EQ(trim->ctlTrimReg(i)->Value(), std::nullopt) << i;
+  EXPECT_TRUE(sink.messages.empty());
+  EXPECT_EQ(Board().TransactionCount(), 0u);
+}
+
+TEST_F(TrimWindowTest, RowsCarryTheirRegisterTitles) {
+  Open();
+  for (int i = 0; i < frmTrim::kRows; ++i) EXPECT_EQ(trim->Label1(i)->text(), kTitles[i]) << i;
+}
+
+TEST_F(TrimWindowTest, OnlyRow9IsReadOnly) {
+  Open();
   for (int i = 0; i < frmTrim::kRows; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(window->Label1(i)->text(), kTitles[i]);
-    EXPECT_EQ(window->ctlTrimReg(i)->Value(), std::nullopt);
-    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("lblHex%1").arg(i))->text(),
+    EXPECT_EQ(trim->findChild<QLabel*>(QStringLiteral("lblHex%1").arg(i))->text(),
               i == 9 ? "Hex Value" : "Hex Value (for write)");
-    EXPECT_EQ(window->txtHexVal(i)->isReadOnly(), i == 9);
-    EXPECT_EQ(window->cmdWrite(i)->isHidden(), i == 9);
+    EXPECT_EQ(trim->txtHexVal(i)->isReadOnly(), i == 9);
+    EXPECT_EQ(trim->cmdWrite(i)->isHidden(), i == 9);
   }
-  // Bit names keep their blanks.
-  const std::tuple<int, int, const char*> names[] = {
-      {0, 15, "BG CRUD 2"}, {0, 8, "IAC  4"},        {0, 4, "IAC  0"},    {5, 0, "TM vdac "},
-      {7, 2, "TMEE BURN"},  {7, 9, "TM Soft Trim"}, {10, 0, "TM CLK 2"}};
-  for (const auto& [row, bit, text] : names)
-    EXPECT_EQ(window->ctlTrimReg(row)->lblBitLabel(bit)->text(), text) << row << " " << bit;
-  EXPECT_TRUE(sink.messages.empty());
-  EXPECT_EQ(board->TransactionCount(), 0u);
-  // One window at a time; closing discards it, and the next one is loaded afresh.
-  window->txtHexVal(0)->setText("1234");
-  EXPECT_EQ(frmTrim::Open(access), window.data());
-  window->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(window.isNull());
-  EXPECT_EQ(frmTrim::Instance(), nullptr);
-  EXPECT_EQ(frmTrim::Open(access)->txtHexVal(0)->text(), "");
 }
 
-TEST_F(TrimWindowTest, ReadPaintsInTheConfiguredColoursTheLowerCaseTagAddresses0x3FAndAFailureClears) {
-  modGlobals::BitHi = 0x0000FF;
-  modGlobals::BitLo = 0x00FF00;
-  modGlobals::BitUnknown = 0xFF0000;
+TEST_F(TrimWindowTest, BitNamesKeepTheirBlanks) {
   Open();
-  EXPECT_EQ(window->ctlTrimReg(10)->Tag(), "&h3f");
-  Click(window->cmdRead(10));
+  const std::tuple<int, int, const char*> names[] = {
+      {0, 15, "BG CRUD 2"}, {0, 8, "IAC  4"}, {5, 0, "TM vdac "}, {10, 0, "TM CLK 2"}};
+  for (const auto& [row, bit, text] : names)
+    EXPECT_EQ(trim->ctlTrimReg(row)->lblBitLabel(bit)->text(), text) << row << " " << bit;
+}
+
+TEST_F(TrimWindowTest, OneWindowAtATimeAndClosingDiscardsIt) {
+  Open();
+  trim->txtHexVal(0)->setText("1234");
+  EXPECT_EQ(frmTrim::Open(window->Registers()), trim.data());
+  trim->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(trim.isNull());
+  EXPECT_EQ(frmTrim::Instance(), nullptr);
+  EXPECT_EQ(frmTrim::Open(window->Registers())->txtHexVal(0)->text(), "");
+}
+
+TEST_F(TrimWindowTest, ReadPaintsTheRowInTheConfiguredColours) {
+  Open("[Colors]\nBitHi=255\nBitLo=65280\n");
+  Press(trim->cmdRead(10));
   EXPECT_EQ(Reads(), std::vector<uint8_t>{0x3F});
-  EXPECT_EQ(window->ctlTrimReg(10)->Value(), sim::kPowerOnInputCurrent);
+  EXPECT_EQ(trim->ctlTrimReg(10)->Value(), sim::kPowerOnInputCurrent);
   EXPECT_EQ(Hex(10), "1000");
   for (int bit = 0; bit < 16; ++bit)
-    EXPECT_EQ(BackgroundOf(window->ctlTrimReg(10)->lblBitLabel(bit)), bit == 12 ? 0x0000FF : 0x00FF00);
-  board->FailNext(1, kTimeout);
-  Click(window->cmdRead(10));
-  EXPECT_EQ(sink.messages, std::vector<std::string>{ReadFailureText(kTitles[10], 0x3F, kTimeout)});
-  EXPECT_EQ(window->ctlTrimReg(10)->Value(), std::nullopt);
-  EXPECT_EQ(Hex(10), "");
-  EXPECT_EQ(BackgroundOf(window->ctlTrimReg(10)->lblBit(3)), 0xFF0000);
+    EXPECT_EQ(BackgroundOf(trim->ctlTrimReg(10)->lblBitLabel(bit)), bit == 12 ? 0x0000FF : 0x00FF00);
 }
 
-TEST_F(TrimWindowTest, HexBoxTextDecidesWhatIsWrittenWhichIsReadBackOnlyWithVerifyAndNotAfterAFailure) {
-  modGlobals::VerifyWrite = false;
+TEST_F(TrimWindowTest, FailedReadBlanksTheRow) {
+  Open("[Colors]\nBitUnknown=16711680\n");
+  Press(trim->cmdRead(10));
+  Board().FailNext(1, kTimeout);
+  Press(trim->cmdRead(10));
+  EXPECT_EQ(sink.messages, std::vector<std::string>{ReadFailureText(kTitles[10], 0x3F, kTimeout)});
+  EXPECT_EQ(trim->ctlTrimReg(10)->Value(), std::nullopt);
+  EXPECT_EQ(Hex(10), "");
+  EXPECT_EQ(BackgroundOf(trim->ctlTrimReg(10)->lblBit(3)), 0xFF0000);
+}
+
+TEST_F(TrimWindowTest, HexTextDecidesTheWrittenWord) {
   Open();
+  modGlobals::VerifyWrite = false;
   const std::string noPrefix = "Write failed! Please specify a proper hex value without any prefix.";
   const std::tuple<QString, std::optional<uint16_t>, std::string> cases[] = {
       {"ffff", 0xFFFF, ""}, {" 12 ", 0x0012, ""}, {"0x12", {}, noPrefix}, {"&h12", {}, noPrefix},
@@ -160,36 +155,39 @@ TEST_F(TrimWindowTest, HexBoxTextDecidesWhatIsWrittenWhichIsReadBackOnlyWithVeri
       {"", {}, std::string("Write failed! Incorrect value for ") + kTitles[5]}};
   for (const auto& [typed, written, message] : cases) {
     SCOPED_TRACE(typed.toStdString());
-    board->ClearHistory();
+    Board().ClearHistory();
     sink.Clear();
-    Type(window->txtHexVal(5), typed);
-    ASSERT_EQ(window->txtHexVal(5)->text(), typed);
-    Click(window->cmdWrite(5));
+    TypeIn(trim->txtHexVal(5), typed);
+    ASSERT_EQ(trim->txtHexVal(5)->text(), typed);
+    Press(trim->cmdWrite(5));
     EXPECT_EQ(Writes(), written ? (std::vector<Write>{{0x15, *written}}) : std::vector<Write>{});
     EXPECT_EQ(sink.messages, message.empty() ? std::vector<std::string>{}
                                              : std::vector<std::string>{message});
-    EXPECT_TRUE(Reads().empty());  // VerifyWrite is off
   }
+}
 
-  sink.Clear();
+TEST_F(TrimWindowTest, WriteIsReadBackOnlyWithVerify) {
+  Open();
   for (bool verify : {false, true}) {
     SCOPED_TRACE(verify);
     modGlobals::VerifyWrite = verify;
-    board->ClearHistory();
+    Board().ClearHistory();
     // Outside test mode the charging voltage keeps only its DAC bits, 15..1.
-    Type(window->txtHexVal(5), "2EE7");
-    Click(window->cmdWrite(5));
+    TypeIn(trim->txtHexVal(5), "2EE7");
+    Press(trim->cmdWrite(5));
     EXPECT_EQ(Writes(), (std::vector<Write>{{0x15, 0x2EE7}}));
     EXPECT_EQ(Reads(), verify ? std::vector<uint8_t>{0x15} : std::vector<uint8_t>{});
     EXPECT_EQ(Hex(5), verify ? "2EE6" : "2EE7");
-    EXPECT_EQ(window->ctlTrimReg(5)->Value(), verify ? std::optional<int32_t>(0x2EE6) : std::nullopt);
+    EXPECT_EQ(trim->ctlTrimReg(5)->Value(), verify ? std::optional<int32_t>(0x2EE6) : std::nullopt);
   }
   EXPECT_TRUE(sink.messages.empty());
+}
 
-  board->ClearHistory();
-  board->FailNext(1, kTimeout);
-  Type(window->txtHexVal(5), "1234");
-  Click(window->cmdWrite(5));
+TEST_F(TrimWindowTest, FailedWriteIsNotReadBack) {
+  Open();
+  Board().FailNext(1, kTimeout);
+  TypeIn(trim->txtHexVal(5), "1234");
+  Press(trim->cmdWrite(5));
   EXPECT_EQ(sink.messages, std::vector<std::string>{WriteFailureText(kTitles[5], 0x15, kTimeout)});
   EXPECT_TRUE(Reads().empty());
   EXPECT_EQ(Hex(5), "1234");
@@ -197,50 +195,55 @@ TEST_F(TrimWindowTest, HexBoxTextDecidesWhatIsWrittenWhichIsReadBackOnlyWithVeri
 
 TEST_F(TrimWindowTest, EditingBitsUpdatesTheHexBoxWithoutBusTraffic) {
   Open();
-  window->ctlTrimReg(1)->SetValue(0);
-  Type(window->ctlTrimReg(1)->txtBitVal(15), "1");
+  trim->ctlTrimReg(1)->SetValue(0);
+  TypeIn(trim->ctlTrimReg(1)->txtBitVal(15), "1");
   EXPECT_EQ(Hex(1), "8000");
-  Type(window->ctlTrimReg(1)->txtBitVal(15), "");
+  TypeIn(trim->ctlTrimReg(1)->txtBitVal(15), "");
   EXPECT_EQ(Hex(1), "");
-  EXPECT_EQ(board->TransactionCount(), 0u);
+  EXPECT_EQ(Board().TransactionCount(), 0u);
 }
 
-TEST_F(TrimWindowTest, WriteAllWritesFilledRowsInOrderThenReadsAllRowsOnlyWithVerify) {
+TEST_F(TrimWindowTest, WriteAllNamesEveryEmptyRow) {
   Open();
   std::vector<std::string> expected;
   for (int i = 0; i < frmTrim::kRows; ++i)
     if (i != 9) expected.push_back(std::string("Write failed! Incorrect value for ") + kTitles[i]);
+  Press("cmdWriteAll");
+  EXPECT_EQ(sink.messages, expected);
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(TrimWindowTest, WriteAllReadsEveryRowOnlyWithVerify) {
+  Open();
   for (bool verify : {false, true}) {
     SCOPED_TRACE(verify);
     modGlobals::VerifyWrite = verify;
-    board->ClearHistory();
-    sink.Clear();
-    Click("cmdWriteAll");
-    EXPECT_EQ(sink.messages, expected);
-    EXPECT_TRUE(Writes().empty());
+    Board().ClearHistory();
+    Press("cmdWriteAll");
     EXPECT_EQ(Reads(), verify ? kAllRows : std::vector<uint8_t>{});
     EXPECT_EQ(modGlobals::VerifyWrite, verify);
   }
   for (int i = 0; i < frmTrim::kRows; ++i) EXPECT_NE(Hex(i), "") << i;
+}
 
-  // Filled rows are written in order, row 9 never; all reads come after the last write.
-  for (int i = 0; i < frmTrim::kRows; ++i) window->ctlTrimReg(i)->SetValue(std::nullopt);
-  board->Poke(0x17, 0x0001);  // test mode, so the trims stick
-  board->ClearHistory();
+TEST_F(TrimWindowTest, WriteAllWritesFilledRowsThenReads) {
+  Open();
+  Board().Poke(0x17, 0x0001);  // test mode, so the trims stick
+  Board().ClearHistory();
   sink.Clear();
-  window->txtHexVal(7)->setText("0001");
+  trim->txtHexVal(7)->setText("0001");
   for (int i : {0, 1, 6, 8})
-    window->txtHexVal(i)->setText(QStringLiteral("%1").arg(0x1111 * (i + 1), 4, 16, QChar('0')));
-  window->txtHexVal(9)->setText("ABCD");  // read-only row: never written
+    trim->txtHexVal(i)->setText(QStringLiteral("%1").arg(0x1111 * (i + 1), 4, 16, QChar('0')));
+  trim->txtHexVal(9)->setText("ABCD");  // read-only row: never written
   bool verifyDuringWrites = true;
   sink.whileOpen = [&](const std::string&) { verifyDuringWrites = modGlobals::VerifyWrite; };
-  Click("cmdWriteAll");
+  Press("cmdWriteAll");
 
   EXPECT_EQ(Writes(), (std::vector<Write>{{0x10, 0x1111}, {0x11, 0x2222}, {0x16, 0x7777},
                                           {0x17, 0x0001}, {0x18, 0x9999}}));
   EXPECT_FALSE(verifyDuringWrites);     // seen while the empty rows' messages were open
   EXPECT_EQ(sink.messages.size(), 5u);  // rows 2, 3, 4, 5 and 10 are empty
-  const auto& h = board->History();
+  const auto& h = Board().History();
   ASSERT_EQ(h.size(), 5u + 11u);
   for (std::size_t k = 5; k < h.size(); ++k) EXPECT_EQ(h[k].kind, sim::Transaction::Kind::Read);
   EXPECT_EQ(Hex(0), "1111");
@@ -248,65 +251,74 @@ TEST_F(TrimWindowTest, WriteAllWritesFilledRowsInOrderThenReadsAllRowsOnlyWithVe
   EXPECT_NE(Hex(9), "ABCD");
 }
 
-TEST_F(TrimWindowTest, SpinButtonsApplyTheirPresetAndShowTheirDescriptions) {
-  WriteIni("[Spinrk51xx Trim2]\nDesc=lot 7, 4 cells\n[SpinCustom 1]\nDesc=bench A\n0x10=1\n");
-  frmSpins spins(access);
-  spins.show();
+TEST_F(TrimWindowTest, SpinButtonsShowTheirPresetsDescriptions) {
+  Load("[Spinrk51xx Trim2]\nDesc=lot 7, 4 cells\n[SpinCustom 1]\nDesc=bench A\n");
+  frmSpins spins(window->Registers());
   const char* descs[] = {"", "lot 7, 4 cells", "", "", "", "bench A", ""};
   for (int i = 0; i < frmSpins::kButtons; ++i) EXPECT_EQ(spins.lblDesc(i)->text(), descs[i]);
-  Click(spins.cmdWriteTrim(5));  // the preset of its caption
+}
+
+TEST_F(TrimWindowTest, SpinButtonWritesThePresetOfItsCaption) {
+  Load("[SpinCustom 1]\n0x10=1\n");
+  frmSpins spins(window->Registers());
+  spins.show();
+  Press(spins.cmdWriteTrim(5));
   EXPECT_EQ(Writes(), (std::vector<Write>{{0x17, 0x0201}, {0x10, 0x0001}}));
   EXPECT_EQ(sink.messages, std::vector<std::string>{std::string(Spins::kSpinConfirmText)});
 }
 
-TEST_F(TrimWindowTest, SpinsOpensTheModalSpinWindowWhoseBurnTakesNoSecondClickDuringItsWait) {
+TEST_F(TrimWindowTest, SpinsOpensAModalWindowItOwns) {
   Open();
-  frmSpins* d = nullptr;
   QWidget* owner = nullptr;
-  bool enabledDuringWait = true;
+  QTimer::singleShot(0, [&] {
+    auto* d = qobject_cast<frmSpins*>(QApplication::activeModalWidget());
+    if (!d) return;
+    owner = d->parentWidget();
+    d->close();
+  });
+  Press("cmdSpins");  // returns when the dialog is closed
+  EXPECT_EQ(owner, trim.data());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(TrimWindowTest, BurnTakesNoSecondClickDuringItsWait) {
+  Load();
+  frmSpins spins(window->Registers());
+  spins.show();
   bool waited = false;
-  // The burn's wait keeps the windows alive, as in the program; its first pass of events is
-  // where a second click would arrive.
+  bool enabledDuringWait = true;
+  // The burn's wait keeps the windows alive; its first pass of events is where a second
+  // click would arrive.
   const Utils::EventPump qtPump = QtEventPump();
   Utils::SetEventPump([&](std::chrono::steady_clock::time_point deadline) {
-    if (d && !waited) {
+    if (!waited) {
       waited = true;
-      enabledDuringWait = d->cmdEEBurn()->isEnabled() || d->cmdWriteTrim(0)->isEnabled();
-      Click(d->cmdEEBurn());
-      Click(d->cmdWriteTrim(0));
+      enabledDuringWait = spins.cmdEEBurn()->isEnabled() || spins.cmdWriteTrim(0)->isEnabled();
+      Press(spins.cmdEEBurn());
+      Press(spins.cmdWriteTrim(0));
     }
     qtPump(deadline);
   });
-  QTimer::singleShot(0, [&] {
-    d = qobject_cast<frmSpins*>(QApplication::activeModalWidget());
-    if (!d) return;
-    owner = d->parentWidget();
-    Click(d->cmdEEBurn());
-    EXPECT_TRUE(d->cmdEEBurn()->isEnabled());
-    d->close();
-  });
-  Click("cmdSpins");  // returns when the dialog is closed
-  EXPECT_NE(d, nullptr);
-  EXPECT_EQ(owner, window.data());
-  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  Press(spins.cmdEEBurn());
   EXPECT_TRUE(waited);
   EXPECT_FALSE(enabledDuringWait);
-  EXPECT_EQ(board->BurnCount(), 1);
+  EXPECT_TRUE(spins.cmdEEBurn()->isEnabled());
+  EXPECT_EQ(Board().BurnCount(), 1);
   EXPECT_EQ(sink.messages, (std::vector<std::string>{std::string(Spins::kBurnConfirmText),
                                                      "Programming complete."}));
 }
 
 TEST_F(TrimWindowTest, AfterReadAllOnlyTheFocusedBitBoxShowsItsSelection) {
   Open();
-  window->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-  const QRgb highlight = window->palette().color(QPalette::Active, QPalette::Highlight).rgb();
+  trim->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(trim.data()));
+  const QRgb highlight = trim->palette().color(QPalette::Active, QPalette::Highlight).rgb();
   // Boxes whose picture shows the selection colour.
   auto showingSelection = [&] {
     std::vector<std::pair<int, int>> shown;
     for (int row = 0; row < frmTrim::kRows; ++row) {
       for (int bit = 0; bit < 16; ++bit) {
-        const QImage image = window->ctlTrimReg(row)->txtBitVal(bit)->grab().toImage();
+        const QImage image = trim->ctlTrimReg(row)->txtBitVal(bit)->grab().toImage();
         bool found = false;
         for (int y = 0; y < image.height() && !found; ++y)
           for (int x = 0; x < image.width() && !found; ++x)
@@ -316,10 +328,10 @@ TEST_F(TrimWindowTest, AfterReadAllOnlyTheFocusedBitBoxShowsItsSelection) {
     }
     return shown;
   };
-  Click("cmdReadAll");
+  Press("cmdReadAll");
   ASSERT_EQ(Hex(5), "41A0");  // every box holds a digit, its first character selected
   EXPECT_EQ(showingSelection(), (std::vector<std::pair<int, int>>{}));
-  window->ctlTrimReg(5)->txtBitVal(3)->setFocus(Qt::TabFocusReason);
+  trim->ctlTrimReg(5)->txtBitVal(3)->setFocus(Qt::TabFocusReason);
   EXPECT_EQ(showingSelection(), (std::vector<std::pair<int, int>>{{5, 3}}));
 }
 
@@ -327,7 +339,7 @@ TEST_F(TrimWindowTest, EveryBitNameIsReadableInFull) {
   Open();
   for (int row = 0; row < frmTrim::kRows; ++row) {
     for (int bit = 0; bit < 16; ++bit) {
-      const QLabel* cell = window->ctlTrimReg(row)->lblBitLabel(bit);
+      const QLabel* cell = trim->ctlTrimReg(row)->lblBitLabel(bit);
       const QFontMetrics fm(cell->font());
       // Where the label lays out its text: inside its frame, less its margin.
       const QRect area = cell->contentsRect().adjusted(cell->margin(), cell->margin(),
@@ -346,7 +358,7 @@ TEST_F(TrimWindowTest, EveryBitNameIsReadableInFull) {
   }
 }
 
-TEST(TrimWindowPlacement, BesideTheMainWindowWhereThereIsRoomSizedToFitALaptopScreen) {
+TEST(TrimWindowPlacement, BesideTheMainWindowFittingTheScreen) {
   const QSize content(939, 844);
   const QRect main(0, 0, 994, 500);
   constexpr int kBar = 15;
@@ -375,47 +387,43 @@ TEST(TrimWindowPlacement, BesideTheMainWindowWhereThereIsRoomSizedToFitALaptopSc
   }
 }
 
-class TrimMainWindowTest : public MainWindowFixture {
- protected:
-  ~TrimMainWindowTest() override {
-    frmTrim::CloseInstance();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+TEST_F(TrimWindowTest, TrimButtonShowsOnlyWithTheKey) {
+  for (const auto& [ini, shown] : {std::pair{"", false}, std::pair{"[Settings]\nShowTrimRegisters=1\n", true}}) {
+    Load(ini);
+    EXPECT_EQ(Child<QPushButton>("cmdTrimRegs")->isVisible(), shown) << ini;
+    EXPECT_EQ(Child<QPushButton>("cmdTrimRegs")->isEnabled(), shown) << ini;
+    Close();
   }
-};
-
-TEST_F(TrimMainWindowTest, ButtonStaysHiddenAndDisabledWithoutTheKey) {
-  Load();
-  EXPECT_TRUE(Child<QPushButton>("cmdTrimRegs")->isHidden());
-  EXPECT_FALSE(Child<QPushButton>("cmdTrimRegs")->isEnabled());
 }
 
-TEST_F(TrimMainWindowTest, KeyShowsTheButtonWhichOpensTheWindowThatOutlivesTheMainWindow) {
+TEST_F(TrimWindowTest, TrimButtonOpensAWindowOnTheSameRegisters) {
   Load("[Settings]\nShowTrimRegisters=1\n");
-  EXPECT_TRUE(Child<QPushButton>("cmdTrimRegs")->isVisible());
-  EXPECT_TRUE(Child<QPushButton>("cmdTrimRegs")->isEnabled());
+  Click("cmdTrimRegs");
+  frmTrim* opened = frmTrim::Instance();
+  ASSERT_NE(opened, nullptr);
+  EXPECT_TRUE(opened->isVisible());
+  EXPECT_TRUE(Board().History().empty());  // nothing is read when it opens
+  QTest::mouseClick(opened->cmdRead(10), Qt::LeftButton);
+  EXPECT_EQ(opened->txtHexVal(10)->text(), "1000");
+}
+
+TEST_F(TrimWindowTest, TrimWindowOutlivesTheMainWindow) {
+  Load("[Settings]\nShowTrimRegisters=1\n");
   Click("cmdTrimRegs");
   QPointer<frmTrim> opened = frmTrim::Instance();
   ASSERT_FALSE(opened.isNull());
-  EXPECT_TRUE(opened->isVisible());
-  EXPECT_EQ(opened->parentWidget(), nullptr);
-  EXPECT_TRUE(Board().History().empty());  // nothing is read when it opens
-  // It reads through the main window's register access.
-  QTest::mouseClick(opened->cmdRead(10), Qt::LeftButton);
-  EXPECT_EQ(opened->txtHexVal(10)->text(), "1000");
-  // Without an owner it stays open when the main window closes; the adapter is closed then,
-  // so a read fails with its own message and blanks the row.
   Close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   ASSERT_FALSE(opened.isNull());
   EXPECT_TRUE(opened->isVisible());
-  sink.messages.clear();
+  // The adapter is closed now: a read fails with its own message and blanks the row.
   QTest::mouseClick(opened->cmdRead(10), Qt::LeftButton);
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_NE(sink.messages[0].find("Error description : VB_NO_USB"), std::string::npos);
   EXPECT_EQ(opened->txtHexVal(10)->text(), "");
 }
 
-TEST_F(TrimMainWindowTest, OpensBesideTheMainWindowAtItsPlacement) {
+TEST_F(TrimWindowTest, OpensBesideTheMainWindowAtItsPlacement) {
   Load("[Settings]\nShowTrimRegisters=1\n");
   window->move(0, 0);
   Click("cmdTrimRegs");

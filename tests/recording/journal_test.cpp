@@ -5,6 +5,7 @@
 
 #include "recording/Journal.h"
 #include "recording/OutputFile.h"
+#include "recording/ScopedTz.h"
 #include "support/ManualClock.h"
 
 namespace {
@@ -14,23 +15,14 @@ using recording::TransactionEvent;
 
 class JournalTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* tz = std::getenv("TZ")) savedTz_ = tz;
-    ::setenv("TZ", "UTC0", 1);
-    ::tzset();
-  }
-  void TearDown() override {
-    if (savedTz_) ::setenv("TZ", savedTz_->c_str(), 1); else ::unsetenv("TZ");
-    ::tzset();
-  }
   void Tell(recording::Journal& j, const char* op, const char* detail, int32_t status,
             microseconds took = microseconds(100), int32_t target = 0x67) {
     clock_.Advance(took);
     j.OnTransaction({clock_.Now(), op, detail, target, status, took});
   }
 
+  ScopedTz tz_;
   ManualClock clock_;
-  std::optional<std::string> savedTz_;
 };
 
 TEST_F(JournalTest, HoldsAHundredThousandEntriesByDefault) {

@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
 #include "recording/Snapshot.h"
 #include "registers/RegisterAccess.h"
 #include "shell/base/IniFile.h"
 #include "shell/base/Settings.h"
-#include "shell/base/Utils.h"
+#include "shell/base/Text.h"
 #include "support/TempDir.h"
 #include "support/ManualClock.h"
 #include "support/RecordingSink.h"
@@ -122,7 +123,7 @@ class SnapshotOnBoardTest : public ::testing::Test {
   }
   void TearDown() override {
     frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     Settings::SetFile("");
     Settings::ResetToDefaults();
   }
@@ -130,8 +131,8 @@ class SnapshotOnBoardTest : public ::testing::Test {
     std::vector<std::string> t;
     for (const sim::Transaction& x : board_->History())
       t.push_back(std::string(x.kind == sim::Transaction::Kind::Read ? "R" : "W") +
-                  Utils::Hex(x.command) +
-                  (x.kind == sim::Transaction::Kind::Write ? "=" + Utils::Hex(x.value) : ""));
+                  Text::Hex(x.command) +
+                  (x.kind == sim::Transaction::Kind::Write ? "=" + Text::Hex(x.value) : ""));
     return t;
   }
 
@@ -163,14 +164,6 @@ TEST_F(SnapshotOnBoardTest, RestoreWritesAsASpinDoes) {
             (std::vector<std::string>{"W17=201", "W10=1234", "R10", "W11=8C63", "R11", "W12=40",
                                       "R12", "W14=0", "R14", "W15=41A0", "R15", "W16=E10", "R16",
                                       "W18=0", "R18", "W3F=1000", "R3F"}));
-}
-
-TEST_F(SnapshotOnBoardTest, ADeclinedRestoreWritesNothing) {
-  sink_.confirmAnswer = false;
-  Spins::SpinProgrammer writer(regs_);
-  EXPECT_EQ(recording::RestoreSnapshot(writer, Sample()).outcome,
-            Spins::SpinReport::Outcome::kDeclined);
-  EXPECT_TRUE(board_->History().empty());
 }
 
 }  // namespace

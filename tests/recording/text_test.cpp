@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "recording/ScopedTz.h"
 #include "recording/Text.h"
 
 namespace {
@@ -34,19 +35,8 @@ TEST(TextTest, SecondsHaveSixDecimals) {
   }
 }
 
-class IsoTimeTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (const char* tz = std::getenv("TZ")) saved_ = tz;
-  }
-  void TearDown() override {
-    if (saved_) ::setenv("TZ", saved_->c_str(), 1); else ::unsetenv("TZ");
-    ::tzset();
-  }
-  std::optional<std::string> saved_;
-};
-
-TEST_F(IsoTimeTest, LocalTimeWithMillisecondsAndOffset) {
+TEST(IsoTime, LocalTimeWithMillisecondsAndOffset) {
+  ScopedTz scope;
   const auto t = sys_days{year{2024} / 3 / 31} + hours(0) + minutes(59) + seconds(59) +
                  milliseconds(7);
   const std::pair<const char*, std::string> cases[] = {
@@ -56,17 +46,15 @@ TEST_F(IsoTimeTest, LocalTimeWithMillisecondsAndOffset) {
       {"EST5", "2024-03-30T19:59:59.007-05:00"},
   };
   for (const auto& [tz, expected] : cases) {
-    ::setenv("TZ", tz, 1);
-    ::tzset();
+    ScopedTz::Set(tz);
     EXPECT_EQ(recording::IsoTimeFormatter().Format(time_point_cast<system_clock::duration>(t)),
               expected)
         << tz;
   }
 }
 
-TEST_F(IsoTimeTest, TheOffsetFollowsASummerTimeChangeWithinARecording) {
-  ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-  ::tzset();
+TEST(IsoTime, OffsetFollowsASummerTimeChange) {
+  ScopedTz scope("CET-1CEST,M3.5.0,M10.5.0/3");
   recording::IsoTimeFormatter f;  // keeps its second: it must notice the new one
   const auto before = sys_days{year{2024} / 3 / 31} + hours(0) + minutes(59) + seconds(59);
   EXPECT_EQ(f.Format(before), "2024-03-31T01:59:59.000+01:00");

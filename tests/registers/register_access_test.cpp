@@ -1,34 +1,16 @@
 #include <gtest/gtest.h>
 
-#include "adapter/frmUSB.h"
-#include "registers/RegisterAccess.h"
-#include "shell/base/Settings.h"
-#include "support/FakeZentio.h"
-#include "support/RecordingSink.h"
+#include "RegisterRig.h"
 
 namespace {
 
-class RegisterAccessTest : public ::testing::Test {
+class RegisterAccessTest : public RegisterRig {
  protected:
-  void SetUp() override {
-    Settings::ResetToDefaults();
-    frmUSB::SetControlFactory([this] { return std::make_unique<FakeZentio>(fake_); });
-  }
-  void TearDown() override {
-    if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
-    Settings::ResetToDefaults();
-  }
   int Attempts(const std::string& op) const {
     int n = 0;
     for (const auto& c : fake_.calls) n += c.rfind(op, 0) == 0;
     return n;
   }
-
-  FakeZentio::State fake_;
-  RecordingSink sink_;
-  ScopedSink scope_{&sink_};
-  RegisterAccess regs_;
 };
 
 TEST_F(RegisterAccessTest, RetriesAReadUpToReadRetryCountMoreTimes) {
@@ -131,9 +113,6 @@ TEST_F(RegisterAccessTest, FailureMessages) {
        "Error reading register CS: Status(0x13).\r\nError description : VB_TIMEOUT_ERROR"},
       {false, "CS: Status", 0x3F, 772,
        "Error reading register CS: Status(0x3F).\r\nError description : VB_T2H_NACK"},
-      {false, "TR0: TRIM 0 REGISTER(0x10)", 0x10, 2,
-       "Error reading register TR0: TRIM 0 REGISTER(0x10)(0x10).\r\nError description : "
-       "VB_NO_USB"},
       {false, "x", 0x08, 4, "Error reading register x(0x8).\r\nError description : Unknown Error"},
       {true, "CS: Status", 0x15, 94,
        "Error Writing register CS: Status(0x15).\r\nError description : VB_BUS_BUSY"},

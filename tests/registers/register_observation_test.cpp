@@ -1,41 +1,24 @@
 #include <gtest/gtest.h>
 
-#include "adapter/frmUSB.h"
-#include "registers/RegisterAccess.h"
+#include "RegisterRig.h"
 #include "registers/Spins.h"
-#include "shell/base/Settings.h"
-#include "support/FakeZentio.h"
 #include "support/ManualClock.h"
 #include "support/ObserverLog.h"
-#include "support/RecordingSink.h"
 
 namespace {
 
 using recording::AccessSource;
 using Scope = RegisterAccess::SourceScope;
 
-class RegisterObservationTest : public ::testing::Test {
+class RegisterObservationTest : public RegisterRig {
  protected:
-  void SetUp() override {
-    Settings::ResetToDefaults();
-    frmUSB::SetControlFactory([this] { return std::make_unique<FakeZentio>(fake_); });
-    regs_.AddObserver(log_);
-  }
-  void TearDown() override {
-    if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
-    Settings::ResetToDefaults();
-  }
+  RegisterObservationTest() { regs_.AddObserver(log_); }
   void Read(uint8_t address) {
     int16_t v = 0;
     regs_.ReadRegister("CS: Status", address, v, 103);
   }
   void Write(uint8_t address, int16_t word) { regs_.WriteRegister("CS: Status", address, word, 103); }
 
-  FakeZentio::State fake_;
-  RecordingSink sink_;
-  ScopedSink scope_{&sink_};
-  RegisterAccess regs_;
   RegisterLog log_;
 };
 

@@ -1,21 +1,20 @@
 #include "registers/Spins.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "adapter/ErrorCodes.h"
 #include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
 #include "registers/RegisterAccess.h"
 #include "shell/base/Settings.h"
 #include "support/RecordingSink.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -40,13 +39,12 @@ class SpinsTest : public ::testing::Test {
   }
   void TearDown() override {
     if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(nullptr);
+    frmUSB::SetControlFactory(&CreateSelectedControl);
     sim::Board::ResetShared();
     Settings::SetFile("");
     Settings::ResetToDefaults();
-    std::remove(ini_.c_str());
   }
-  void WriteIni(const std::string& text) { std::ofstream(ini_, std::ios::trunc) << text; }
+  void WriteIni(const std::string& text) { dir_.Write("korvo.ini", text); }
   std::vector<Write> Writes() const {
     std::vector<Write> w;
     for (const Transaction& t : board_->History())
@@ -60,7 +58,8 @@ class SpinsTest : public ::testing::Test {
     return r;
   }
 
-  const std::string ini_ = ::testing::TempDir() + "korvo-spins-" + std::to_string(::getpid()) + ".ini";
+  TempDir dir_{"korvo_spins"};
+  const std::string ini_ = dir_.File("korvo.ini");
   std::shared_ptr<sim::Board> board_ = std::make_shared<sim::Board>();
   RecordingSink sink_;
   ScopedSink scope_{&sink_};
@@ -68,15 +67,17 @@ class SpinsTest : public ::testing::Test {
   Spins::SpinProgrammer spins_{access_};
 };
 
-TEST_F(SpinsTest, MissingSectionEntersTestModeOnlyAndRegistersGoInTheFixedOrderWhateverTheFileOrder) {
+TEST_F(SpinsTest, MissingSectionOnlyEntersTestMode) {
   const Spins::SpinReport missing = spins_.ApplySpin("Custom 2");
   EXPECT_EQ(missing.outcome, Outcome::kApplied);
   EXPECT_TRUE(missing.Clean());
   EXPECT_EQ(sink_.messages, std::vector<std::string>{kConfirm});
   EXPECT_EQ(Writes(), (std::vector<Write>{{0x17, 0x0201}}));
   EXPECT_TRUE(Reads().empty());
+}
 
-  board_->ClearHistory();
+// Whatever the order in the file.
+TEST_F(SpinsTest, RegistersGoInTheFixedOrder) {
   WriteIni(
       "[SpinCustom 1]\n"
       "0x3F=0800\n0x15=2EE0\n0x18=FFFF\n0x10=0\n0x16=0102\n0x11=a0f\n0x14=0400\n0x12=0\n");
@@ -90,7 +91,7 @@ TEST_F(SpinsTest, MissingSectionEntersTestModeOnlyAndRegistersGoInTheFixedOrderW
   for (const Transaction& t : board_->History()) EXPECT_EQ(t.target, 0x66);
 }
 
-TEST_F(SpinsTest, DeclinedConfirmationWritesNothingAndFailedTestModeEntryAborts) {
+TEST_F(SpinsTest, DeclinedConfirmationWritesNothing) {
   WriteIni("[SpinCustom 1]\n0x10=1\n0x11=2\n");
   sink_.confirmAnswer = false;
   EXPECT_EQ(spins_.ApplySpin("Custom 1").outcome, Outcome::kDeclined);
@@ -98,9 +99,10 @@ TEST_F(SpinsTest, DeclinedConfirmationWritesNothingAndFailedTestModeEntryAborts)
   EXPECT_EQ(board_->TransactionCount(), 0u);
   EXPECT_EQ(sink_.messages,
             (std::vector<std::string>{kConfirm, std::string(Spins::kBurnConfirmText)}));
+}
 
-  sink_.confirmAnswer = true;
-  sink_.messages.clear();
+TEST_F(SpinsTest, FailedTestModeEntryAborts) {
+  WriteIni("[SpinCustom 1]\n0x10=1\n0x11=2\n");
   board_->FailNext(1, kTimeout);
   EXPECT_EQ(spins_.ApplySpin("Custom 1").outcome, Outcome::kAborted);
   EXPECT_EQ(sink_.messages, (std::vector<std::string>{kConfirm, WriteFailureText("TM1", 0x17, kTimeout),
@@ -174,7 +176,8 @@ TEST_F(SpinsTest, FailedReadBackOrWriteIsReportedWithItsCodeAndTheLoopGoesOn) {
   EXPECT_EQ(board_->Peek(0x11), 0x5678);
 }
 
-TEST_F(SpinsTest, BurnIsCompleteOnlyWhenBothWritesSucceedAndTheBurnStateIsAlwaysLeft) {
+// The closing write that leaves the burn state is made even after a failed start.
+TEST_F(SpinsTest, BurnIsCompleteOnlyIfBothWritesGoIn) {
   // Every Nth write fails, or the next K: the words that went through, the failures reported.
   const std::tuple<int, int, std::vector<uint16_t>, int> cases[] = {
       {0, 0, {0x0205, 0x0201}, 0},
@@ -206,8 +209,7 @@ TEST_F(SpinsTest, BurnIsCompleteOnlyWhenBothWritesSucceedAndTheBurnStateIsAlways
 
 // The example settings file in the repository: its sample presets go in cleanly.
 TEST_F(SpinsTest, ExampleSettingsFileSamplesApplyCleanly) {
-  const std::filesystem::path example =
-      std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "korvo.ini";
+  const std::filesystem::path example = KORVO_EXAMPLE_INI;
   ASSERT_TRUE(std::filesystem::exists(example)) << example;
   Settings::SetFile(example.string());
   Settings::LoadCommSettings();

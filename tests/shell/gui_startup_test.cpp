@@ -26,7 +26,7 @@ class StartUpTest : public MainWindowFixture {
   StartUpWaits waits{0.05f, 0.05f, {}};
 };
 
-TEST_F(StartUpTest, SplashWithoutButtonsUntilAfterTheMainWindowWhichClosesTheAdapterOnce) {
+TEST_F(StartUpTest, SplashWithoutButtonsStaysUntilTheMainWindowShows) {
   bool splashSeen = false;
   waits.onShown = [&](frmBasic& main) {
     frmSplash* splash = frmSplash::Instance();
@@ -40,6 +40,10 @@ TEST_F(StartUpTest, SplashWithoutButtonsUntilAfterTheMainWindowWhichClosesTheAda
   EXPECT_EQ(frmSplash::Instance(), nullptr);
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(StartUpTest, TheAdapterIsOpenedOnceAndClosedOnce) {
+  Start();
   EXPECT_EQ(std::make_pair(counts.openDevice, counts.deviceClose), std::make_pair(1, 0));
   window->close();
   window->close();
@@ -47,7 +51,7 @@ TEST_F(StartUpTest, SplashWithoutButtonsUntilAfterTheMainWindowWhichClosesTheAda
   EXPECT_FALSE(frmUSB::Loaded());
 }
 
-TEST_F(StartUpTest, NoAdapterShowsTheMessageOnceBeforeTheMainWindowAppears) {
+TEST_F(StartUpTest, NoAdapterIsToldOnceBeforeTheMainWindow) {
   Board().SetAbsent(true);
   bool mainVisibleDuringMessage = true;
   sink.whileOpen = [&](const std::string&) {
@@ -80,7 +84,7 @@ TEST_F(StartUpTest, SplashClosedEarlyDoesNotStopTheStartUp) {
   EXPECT_EQ(frmSplash::Instance(), nullptr);
 }
 
-TEST_F(StartUpTest, OnlyTheExactArgumentRk5191RenamesCaptionsAndStatusBits) {
+TEST_F(StartUpTest, OnlyTheExactArgumentRk5191Renames) {
   const std::tuple<const char*, const char*, const char*> cases[] = {
       {"rk5191", "rk5191 Korvo", "BDET"},  {"RK5191", "rk5190 Korvo", "RSVD"},
       {"rk5191 x", "rk5190 Korvo", "RSVD"}, {" rk5191", "rk5190 Korvo", "RSVD"}};

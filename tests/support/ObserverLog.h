@@ -6,7 +6,7 @@
 
 #include "adapter/ErrorCodes.h"
 #include "recording/observe/Observation.h"
-#include "shell/base/Utils.h"
+#include "shell/base/Text.h"
 
 // "single read read 15 41A0 0", then "flush" when told to flush.
 class RegisterLog : public recording::RegisterObserver {
@@ -14,9 +14,9 @@ class RegisterLog : public recording::RegisterObserver {
   void OnRegisterAccess(const recording::RegisterEvent& e) override {
     events.push_back(e);
     lines.push_back(std::string(recording::SourceName(e.source)) + " " +
-                    std::string(recording::KindName(e.kind)) + " " + Utils::Hex(e.address) + " " +
+                    std::string(recording::KindName(e.kind)) + " " + Text::Hex(e.address) + " " +
                     (e.status == 0 || e.kind == recording::AccessKind::kWrite
-                         ? Utils::Hex(e.value)
+                         ? Text::Hex(e.value)
                          : std::string("-")) +
                     " " + std::to_string(e.status));
   }

@@ -29,20 +29,27 @@ TEST(BitBoxesNormalised, FollowsTheBitRules) {
   }
 }
 
-TEST_F(BitBoxesTest, EnteredTextIsNormalisedSelectedAndRaisesChangeDeletingEmptiesIt) {
+TEST_F(BitBoxesTest, TypedTextIsNormalisedAndSelected) {
   QLineEdit* box = boxes.Box(3);
   EXPECT_EQ(host.findChild<QLineEdit*>("txtBitVal3"), box);
   EXPECT_EQ(box->maxLength(), 2);
   QTest::keyClicks(box, "7");
   EXPECT_EQ(box->text(), "1");
-  EXPECT_EQ(changes.count(), 2);  // for the typed and for the normalised text
   EXPECT_EQ(box->selectedText(), "1");  // so the next key replaces it
   box->selectAll();
   box->insert("-1");  // two characters arrive at once only when pasted
   EXPECT_EQ(box->text(), "0");
   EXPECT_EQ(box->selectedText(), "0");
+}
+
+TEST_F(BitBoxesTest, ChangeComesForTheTypedAndTheNormalisedText) {
+  QTest::keyClicks(boxes.Box(3), "7");
+  EXPECT_EQ(changes.count(), 2);
+}
+
+TEST_F(BitBoxesTest, DeletingEmptiesTheBoxAndTheValue) {
+  QLineEdit* box = boxes.Box(3);
   boxes.SetValue(0x00FF, nullptr);
-  ASSERT_EQ(boxes.Value(), 0x00FF);
   changes.clear();
   box->setFocus();
   box->setCursorPosition(1);
@@ -52,7 +59,7 @@ TEST_F(BitBoxesTest, EnteredTextIsNormalisedSelectedAndRaisesChangeDeletingEmpti
   EXPECT_FALSE(boxes.Value().has_value());
 }
 
-TEST_F(BitBoxesTest, ChangeComesOncePerChangedBoxAndSeesTheBitsWrittenSoFar) {
+TEST_F(BitBoxesTest, ChangeComesOncePerChangedBoxWithTheBitsSoFar) {
   boxes.SetValue(0x8001, nullptr);
   EXPECT_EQ(changes.count(), 16);  // every box went from empty to a digit
   boxes.SetValue(0, nullptr);
@@ -63,11 +70,17 @@ TEST_F(BitBoxesTest, ChangeComesOncePerChangedBoxAndSeesTheBitsWrittenSoFar) {
   seen.clear();
   boxes.SetValue(0x0005, nullptr);  // the same value again raises nothing
   EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(BitBoxesTest, UnknownValuePaintsEveryBitUnknown) {
+  boxes.SetValue(0x8001, nullptr);
   std::vector<BitState> painted;
   boxes.SetValue(std::nullopt, [&](int, BitState s) { painted.push_back(s); });
   EXPECT_EQ(painted, std::vector<BitState>(16, BitState::Unknown));
   EXPECT_FALSE(boxes.Value().has_value());
-  // Negative and wide values use only the low sixteen bits.
+}
+
+TEST_F(BitBoxesTest, ValuesKeepTheirLowSixteenBits) {
   for (const auto& [written, read] :
        std::vector<std::pair<int32_t, int32_t>>{{-32768, 32768}, {-1, 65535}, {0x12345, 0x2345}}) {
     boxes.SetValue(written, nullptr);
@@ -75,8 +88,11 @@ TEST_F(BitBoxesTest, ChangeComesOncePerChangedBoxAndSeesTheBitsWrittenSoFar) {
   }
 }
 
-TEST_F(BitBoxesTest, TabRunsFromBitFifteenAndFocusSelectsTheFirstCharacter) {
+TEST_F(BitBoxesTest, TabRunsFromBitFifteenDown) {
   for (int i = 15; i > 0; --i) EXPECT_EQ(boxes.Box(i)->nextInFocusChain(), boxes.Box(i - 1)) << i;
+}
+
+TEST_F(BitBoxesTest, FocusSelectsTheFirstCharacter) {
   host.show();
   boxes.SetValue(0, nullptr);
   boxes.Box(5)->setCursorPosition(1);
@@ -101,7 +117,7 @@ TEST(TextContrast, RatioFollowsWcag) {
         << std::hex << background << " " << text;
 }
 
-TEST(TextContrast, BlackOrWhiteTextReachesFourAndAHalfToOneOnEveryBackground) {
+TEST(TextContrast, BlackOrWhiteTextReaches4p5OnAnyBackground) {
   std::vector<int32_t> backgrounds = {
       0x7F80FF, 0x7FBF00, 0xCFCFCF,  // the settings' defaults: high, low, unknown
       0x8080FF,                      // the trim view's own bit-high default

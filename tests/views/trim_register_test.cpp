@@ -33,16 +33,20 @@ class TrimRegisterTest : public ::testing::Test {
   ctlTrimRegister view_;
 };
 
-TEST_F(TrimRegisterTest, ValueShowsBitsAndPaintsBothLabelsOfAColumnInTheDefaultColours) {
+TEST_F(TrimRegisterTest, UnknownLeavesTheBoxesEmpty) {
   EXPECT_EQ(view_.Value(), std::nullopt);
   ExpectPainted(0, kUnknown, kUnknown);
+  view_.SetValue(1);
+  view_.SetValue(std::nullopt);
+  EXPECT_EQ(view_.txtBitVal(0)->text(), "");
+  ExpectPainted(0, kUnknown, kUnknown);
+}
+
+TEST_F(TrimRegisterTest, ValuePaintsBothLabelsOfAColumn) {
   view_.SetValue(-32767);  // the signed 16-bit form of 0x8001
   for (int i = 0; i < 16; ++i) EXPECT_EQ(view_.txtBitVal(i)->text(), i == 0 || i == 15 ? "1" : "0");
   EXPECT_EQ(view_.Value(), 0x8001);
   ExpectPainted(0x8001, kHi, kLo);
-  view_.SetValue(std::nullopt);
-  EXPECT_EQ(view_.txtBitVal(15)->text(), "");
-  ExpectPainted(0, kUnknown, kUnknown);
 }
 
 TEST_F(TrimRegisterTest, DescriptionsNeedSixteenPartsFirstOneForBit15) {

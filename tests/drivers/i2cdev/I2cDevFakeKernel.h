@@ -21,17 +21,12 @@
 
 #include "drivers/i2cdev/I2cDevDriver.h"
 #include "drivers/i2cdev/I2cDevKernel.h"
+#include "support/TempDir.h"
 
 // A sysfs root laid out as the kernel does it: class/i2c-dev/i2c-N leads into devices/.
 class FakeSysfs {
  public:
-  FakeSysfs() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "korvo_i2cdev_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    root_ = pattern;
-  }
-  ~FakeSysfs() { std::error_code ec; std::filesystem::remove_all(root_, ec); }
-  std::string Root() const { return root_.string(); }
+  std::string Root() const { return dir_.Path(); }
 
   // A bus of a USB bridge: usb device (idVendor, idProduct) / interface / hid device / i2c-N.
   void AddUsbBus(int n, const std::string& name, const std::string& vid = "10c4", const std::string& pid = "ea90") {
@@ -58,7 +53,8 @@ class FakeSysfs {
   }
 
  private:
-  std::filesystem::path root_;
+  TempDir dir_{"korvo_i2cdev"};
+  const std::filesystem::path root_{dir_.Path()};
 };
 
 // One device on a fake bus. SMBus word registers and a byte memory (I2C blocks, byte data,

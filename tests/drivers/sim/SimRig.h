@@ -8,8 +8,14 @@
 
 #include "adapter/ErrorCodes.h"
 #include "drivers/sim/SimDriver.h"
+#include "registers/RegisterTable.h"
 
 namespace sim {
+
+using RegisterTable::kChargeCurrent, RegisterTable::kChargeVoltage, RegisterTable::kControl,
+    RegisterTable::kInputCurrent, RegisterTable::kStatus, RegisterTable::kTestMode1,
+    RegisterTable::kTestMode2, RegisterTable::kTrim0, RegisterTable::kTrim1, RegisterTable::kTrim2,
+    RegisterTable::kVdt;
 
 class SimRig : public ::testing::Test {
  protected:

@@ -40,40 +40,44 @@ class SimCharger : public SimRig {
   }
 };
 
-TEST_F(SimCharger, StatusIsReadOnlyAndTheChargerFollowsTheBoardConditions) {
+TEST_F(SimCharger, StatusFollowsTheBoardConditions) {
   // AC: ACDET and AC2SYS; battery alone: AC<BT and BAT2SYS; CHGOFF unless charging with both.
   const std::pair<Conditions, uint16_t> cases[] = {{{true, true, true}, 0x8080},  {{true, true, false}, 0x8082},
                                                    {{true, false, true}, 0x8082}, {{false, true, true}, 0x2042},
                                                    {{false, true, false}, 0x2042}};
   for (const auto& [conditions, status] : cases) {
     board->SetConditions(conditions);
-    EXPECT_EQ(Read(reg::Status), status) << conditions.acPresent << conditions.batteryPresent << conditions.charging;
-    EXPECT_EQ(WriteThenRead(reg::Status, ~status), status) << "acknowledged, and nothing changes";
+    EXPECT_EQ(Read(kStatus), status) << conditions.acPresent << conditions.batteryPresent << conditions.charging;
   }
-  // Without any supply the charger does not answer, and it starts afresh when powered.
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::ChargeVoltage, 12000}, {reg::TR0, 0x1111}});
-  board->SetConditions({false, false, true});
-  int16_t w = 0;
-  EXPECT_EQ((std::vector<int16_t>{ReadAs(reg::Status, w), Write(reg::ChargeVoltage, 9000)}), (std::vector<int16_t>(2, VB_T2H_NACK)));
-  EXPECT_EQ(adapter->I2CByteOp(2, 0xA0, 0, w), VB_OK) << "the EEPROM device is powered by the adapter";
-  board->SetConditions({false, true, true});
-  ExpectAll({{reg::ChargeVoltage, kPowerOnChargeVoltage}, {reg::TR0, TrimEeprom{}.tr0}, {reg::TM1, 0}});
 }
 
-// The steps are the lowest DAC bits the test-mode window names: "VREG DAC 0" is bit 1 of 0x15
-// (2 mV), "ICHG DAC 0" and "IAC DAC 0" bit 7 of 0x14 and 0x3F (128 mA).
-TEST_F(SimCharger, EveryValidVoltageAndCurrentThatIsAMultipleOfTheStepReadsBackUnchanged) {
-  const auto check = [this](uint8_t r, uint16_t v) { EXPECT_EQ(WriteThenRead(r, v), v) << "register " << int(r); };
-  check(reg::ChargeVoltage, 9000);
-  for (uint16_t mv = 12000; mv <= 19200; mv += 2)
-    if (mv <= 14400 || mv >= 16000) check(reg::ChargeVoltage, mv);
-  for (uint8_t r : {reg::ChargeCurrent, reg::InputCurrent})
-    for (uint16_t ma = 0; ma <= 16256; ma += 128) check(r, ma);
+TEST_F(SimCharger, StatusAndVdtIgnoreWrites) {
+  for (bool testMode : {false, true}) {
+    ASSERT_EQ(Write(kTestMode1, testMode ? kTestModeOn : 0), VB_OK);
+    for (uint8_t r : {kStatus, kVdt}) {
+      const uint16_t before = Read(r);
+      EXPECT_EQ(WriteThenRead(r, static_cast<uint16_t>(~before)), before) << int(r) << " acknowledged, nothing changes";
+    }
+  }
+}
+
+TEST_F(SimCharger, WithoutSupplyOnlyTheEepromDeviceAnswers) {
+  board->SetConditions({false, false, true});
+  int16_t w = 0;
+  EXPECT_EQ((std::vector<int16_t>{ReadAs(kStatus, w), Write(kChargeVoltage, 9000)}), (std::vector<int16_t>(2, VB_T2H_NACK)));
+  EXPECT_EQ(adapter->I2CByteOp(2, 0xA0, 0, w), VB_OK) << "the EEPROM device is powered by the adapter";
+}
+
+TEST_F(SimCharger, ReturningPowerStartsTheChargerAfresh) {
+  WriteAll({{kTestMode1, kTestModeOn}, {kChargeVoltage, 12000}, {kTrim0, 0x1111}});
+  board->SetConditions({false, false, true});
+  board->SetConditions({false, true, true});
+  ExpectAll({{kChargeVoltage, kPowerOnChargeVoltage}, {kTrim0, TrimEeprom{}.tr0}, {kTestMode1, 0}});
 }
 
 // Outside test mode a DAC register keeps exactly its DAC bits: from the lowest one the register
 // table names up to bit 15.
-TEST_F(SimCharger, DacRegistersKeepTheBitsFromTheTablesLowestDacBitUp) {
+TEST_F(SimCharger, DacRegistersKeepTheirDacBits) {
   for (const RegisterTable::Register& r : RegisterTable::All()) {
     if (r.dac == nullptr) continue;
     EXPECT_EQ(WriteThenRead(r.address, 0xFFFF), static_cast<uint16_t>(0xFFFF << r.dac->lowestBit))
@@ -81,47 +85,55 @@ TEST_F(SimCharger, DacRegistersKeepTheBitsFromTheTablesLowestDacBitUp) {
   }
 }
 
-TEST_F(SimCharger, UnimplementedBitsReadZeroAndTestBitsExistOnlyInTestMode) {
+TEST_F(SimCharger, TestBitsExistOnlyInTestMode) {
   const std::tuple<uint8_t, uint16_t, uint16_t, uint16_t> cases[] = {  // register, written, read, in test mode
-      {reg::ChargeVoltage, 16801, 16800, 16801},   {reg::ChargeVoltage, 0xFFFF, 0xFFFE, 0xFFFF},
-      {reg::ChargeVoltage, 0x8000, 0x8000, 0x8000}, {reg::ChargeCurrent, 16257, 16256, 16257},
-      {reg::ChargeCurrent, 0xFFFF, 0xFF80, 0xFFFF}, {reg::ChargeCurrent, 16384, 16384, 16384},
-      {reg::InputCurrent, 0x007F, 0, 0x007F},      {reg::InputCurrent, 0xC0FF, 0xC080, 0xC0FF},
-      {reg::Control, 0xFFFB, 0x0FF9, 0xFFFB},      {reg::Control, 0xF002, 0, 0xF002},
-      {reg::Control, 0x0001, 0x0001, 0x0001},
+      {kChargeVoltage, 16801, 16800, 16801},   {kChargeVoltage, 0x8000, 0x8000, 0x8000},
+      {kChargeCurrent, 16257, 16256, 16257},   {kChargeCurrent, 16384, 16384, 16384},
+      {kInputCurrent, 0x007F, 0, 0x007F},      {kInputCurrent, 0xC0FF, 0xC080, 0xC0FF},
+      {kControl, 0xFFFB, 0x0FF9, 0xFFFB},      {kControl, 0xF002, 0, 0xF002},
+      {kControl, 0x0001, 0x0001, 0x0001},
   };
   for (bool testMode : {false, true}) {
-    ASSERT_EQ(Write(reg::TM1, testMode ? kTestModeOn : 0), VB_OK);
+    ASSERT_EQ(Write(kTestMode1, testMode ? kTestModeOn : 0), VB_OK);
     for (const auto& [r, written, read, inTestMode] : cases)
       EXPECT_EQ(WriteThenRead(r, written), testMode ? inTestMode : read) << int(r) << " " << written << " " << testMode;
   }
-  // The test bits clear when test mode ends (0xFFFB: all bits but RST).
-  WriteAll({{reg::Control, 0xFFFB}, {reg::ChargeCurrent, 0xFFFB}, {reg::InputCurrent, 0xFFFB},
-            {reg::ChargeVoltage, 0xFFFB}, {reg::TM1, 0}});
-  ExpectAll({{reg::Control, 0x0FF9}, {reg::ChargeCurrent, 0xFF80}, {reg::InputCurrent, 0xFF80},
-             {reg::ChargeVoltage, 0xFFFA}});
+}
+
+TEST_F(SimCharger, TestBitsClearWhenTestModeEnds) {
+  WriteAll({{kTestMode1, kTestModeOn}, {kControl, 0xFFFB}, {kChargeCurrent, 0xFFFB}, {kInputCurrent, 0xFFFB},
+            {kChargeVoltage, 0xFFFB}, {kTestMode1, 0}});  // 0xFFFB: all bits but RST
+  ExpectAll({{kControl, 0x0FF9}, {kChargeCurrent, 0xFF80}, {kInputCurrent, 0xFF80}, {kChargeVoltage, 0xFFFA}});
 }
 
 TEST_F(SimCharger, ResetBitRestoresThePowerOnValuesAndReadsZero) {
-  WriteAll({{reg::ChargeVoltage, 12600}, {reg::ChargeCurrent, 2048}, {reg::InputCurrent, 1024},
-            {reg::TM1, kTestModeOn}, {reg::TR1, 0x1234}, {reg::Control, 0x0FFD}});  // RST with other bits
-  ExpectAll({{reg::Control, kPowerOnControl}, {reg::ChargeVoltage, kPowerOnChargeVoltage},
-             {reg::ChargeCurrent, kPowerOnChargeCurrent}, {reg::InputCurrent, kPowerOnInputCurrent},
-             {reg::TR1, 0x1234}, {reg::TM1, kTestModeOn}});  // trims and test mode are no charger settings
+  WriteAll({{kChargeVoltage, 12600}, {kChargeCurrent, 2048}, {kInputCurrent, 1024},
+            {kTestMode1, kTestModeOn}, {kTrim1, 0x1234}, {kControl, 0x0FFD}});  // RST with other bits
+  ExpectAll({{kControl, kPowerOnControl}, {kChargeVoltage, kPowerOnChargeVoltage},
+             {kChargeCurrent, kPowerOnChargeCurrent}, {kInputCurrent, kPowerOnInputCurrent},
+             {kTrim1, 0x1234}, {kTestMode1, kTestModeOn}});  // trims and test mode are no charger settings
 }
 
-TEST_F(SimCharger, TrimAndTestModeRegistersTakeWritesOnlyInTestModeWhichTm1AlwaysTakes) {
-  const Words trims = {{reg::TR0, 0xFFFF}, {reg::TR1, 0xFFFF}, {reg::TR2, 0xFFFF}, {reg::TM2, 0xFFFF}};
-  WriteAll(trims);  // acknowledged, and nothing changes
-  ExpectAll({{reg::TR0, TrimEeprom{}.tr0}, {reg::TR1, TrimEeprom{}.tr1}, {reg::TR2, TrimEeprom{}.tr2}, {reg::TM2, 0}});
-  for (uint16_t v : {uint16_t{0xFFFE}, uint16_t{0x0001}, kTestModeOn}) EXPECT_EQ(WriteThenRead(reg::TM1, v), v);
-  WriteAll(trims);
-  ExpectAll(trims);  // all 16 bits kept
-  WriteAll({{reg::TM1, 0}, {reg::TR0, 0x0001}});
-  EXPECT_EQ(Read(reg::TR0), 0xFFFF) << "test mode ended: the trims keep their values, writes are refused";
+const Words kTrimsAllOnes = {{kTrim0, 0xFFFF}, {kTrim1, 0xFFFF}, {kTrim2, 0xFFFF}, {kTestMode2, 0xFFFF}};
+
+TEST_F(SimCharger, TrimsTakeWritesOnlyInTestMode) {
+  WriteAll(kTrimsAllOnes);  // acknowledged, and nothing changes
+  ExpectAll({{kTrim0, TrimEeprom{}.tr0}, {kTrim1, TrimEeprom{}.tr1}, {kTrim2, TrimEeprom{}.tr2}, {kTestMode2, 0}});
+  WriteAll({{kTestMode1, kTestModeOn}});
+  WriteAll(kTrimsAllOnes);
+  ExpectAll(kTrimsAllOnes);  // all 16 bits kept
 }
 
-TEST_F(SimCharger, VdtIsReadOnlyAndFollowsTheChargingVoltage) {
+TEST_F(SimCharger, TrimsKeepTheirValuesWhenTestModeEnds) {
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0xFFFF}, {kTestMode1, 0}});
+  EXPECT_EQ(Read(kTrim0), 0xFFFF);
+}
+
+TEST_F(SimCharger, TestMode1AlwaysTakesAllBits) {
+  for (uint16_t v : {uint16_t{0xFFFE}, uint16_t{0x0001}, kTestModeOn}) EXPECT_EQ(WriteThenRead(kTestMode1, v), v);
+}
+
+TEST_F(SimCharger, VdtFollowsTheChargingVoltage) {
   // Two cells with Nine Volt; three cells; four cells, with the position in the range in 32 mV
   // steps (12600: (12600-12000)/32 = 18); Low, Mid and High OutOf Range with Chg Inhibit.
   const std::pair<uint16_t, uint16_t> cases[] = {
@@ -129,31 +141,34 @@ TEST_F(SimCharger, VdtIsReadOnlyAndFollowsTheChargingVoltage) {
       {16000, 0x0004}, {16800, 0x0004 | (25 << 7)}, {19200, 0x0004 | (100 << 7)}, {8992, 0x0028},
       {9008, 0x0028},  {15000, 0x0048}, {19208, 0x8008}};
   for (const auto& [mv, vdt] : cases) {
-    ASSERT_EQ(Write(reg::ChargeVoltage, mv), VB_OK);
-    EXPECT_EQ(Read(reg::VDT), vdt) << mv << " mV";
+    ASSERT_EQ(Write(kChargeVoltage, mv), VB_OK);
+    EXPECT_EQ(Read(kVdt), vdt) << mv << " mV";
   }
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::VDT, 0x1234}});
-  EXPECT_EQ(Read(reg::VDT), 0x8008) << "read-only in test mode too";
 }
 
-TEST_F(SimCharger, BurnInTestModeCopiesTheTrimsWhichANewBoardOrAPowerCycleLoads) {
-  WriteAll({{reg::TM1, kTestModeBurn}});  // TMEE BURN without TMEN
+TEST_F(SimCharger, BurnNeedsTestModeOn) {
+  WriteAll({{kTestMode1, kTestModeBurn}});  // TMEE BURN without TMEN
   EXPECT_EQ(board->BurnCount(), 0);
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0x1234}, {reg::TR1, 0x5678}, {reg::TR2, 0x9ABC}, {reg::TM2, 0x0F0F}});
-  // The window's sequence: burn on, wait, burn off.
-  WriteAll({{reg::TM1, kBurn}});
+}
+
+TEST_F(SimCharger, BurnCopiesTheThreeTrims) {
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x1234}, {kTrim1, 0x5678}, {kTrim2, 0x9ABC}, {kTestMode2, 0x0F0F}});
+  WriteAll({{kTestMode1, kBurn}});  // the window's sequence: burn on, wait, burn off
   adapter->Wait(1);
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0x0B0B}});  // trimmed again, not burned
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x0B0B}});  // trimmed again, not burned
   EXPECT_EQ(board->BurnCount(), 1);
   EXPECT_EQ(board->Eeprom(), (TrimEeprom{0x1234, 0x5678, 0x9ABC}));
+}
+
+TEST_F(SimCharger, APowerCycleOrANewBoardLoadsTheBurnedTrims) {
+  WriteAll({{kTestMode1, kBurn}, {kTrim0, 0x1234}, {kTestMode2, 0x0F0F}, {kTestMode1, kBurn}});
+  EXPECT_EQ(board->BurnCount(), 2) << "entering test mode and burning at once burns too";
   board->PowerCycle();
-  ExpectAll({{reg::TR0, 0x1234}, {reg::TM1, 0}});
-  WriteAll({{reg::TM1, kBurn}});  // entering test mode and burning at once
-  EXPECT_EQ(board->BurnCount(), 2);
+  ExpectAll({{kTrim0, 0x1234}, {kTestMode1, 0}});
   Board::Options o;
   o.eeprom = board->Eeprom();
   Attach(std::make_shared<Board>(o));
-  ExpectAll({{reg::TR1, 0x5678}, {reg::TR2, 0x9ABC}, {reg::TM2, 0}});  // test-mode settings are not burned
+  ExpectAll({{kTrim0, 0x1234}, {kTestMode2, 0}});  // test-mode settings are not burned
 }
 
 class SimEepromFile : public SimCharger {
@@ -170,7 +185,7 @@ class SimEepromFile : public SimCharger {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  void Burn(uint16_t tr0) { WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, tr0}, {reg::TM1, kBurn}}); }
+  void Burn(uint16_t tr0) { WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, tr0}, {kTestMode1, kBurn}}); }
 
   TempDir scratch{"korvo_sim_eeprom"};
   const fs::path dir = scratch.Path();
@@ -179,86 +194,81 @@ class SimEepromFile : public SimCharger {
 
 TEST_F(SimEepromFile, ABurnSurvivesARestartThroughTheEepromFile) {
   AttachWithEepromFile(dir / "eeprom.ini");
-  EXPECT_EQ(Read(reg::TR1), TrimEeprom{}.tr1) << "no file yet: factory trims";
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0xBEEF}, {reg::TR2, 0xF00D}, {reg::TM1, kBurn}});
+  EXPECT_EQ(Read(kTrim1), TrimEeprom{}.tr1) << "no file yet: factory trims";
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0xBEEF}, {kTrim2, 0xF00D}, {kTestMode1, kBurn}});
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "no scratch file left behind";
   AttachWithEepromFile(dir / "eeprom.ini");
-  ExpectAll({{reg::TR0, 0xBEEF}, {reg::TR1, TrimEeprom{}.tr1}, {reg::TR2, 0xF00D}});
-  // A burn that cannot be saved is reported, not hidden.
+  ExpectAll({{kTrim0, 0xBEEF}, {kTrim1, TrimEeprom{}.tr1}, {kTrim2, 0xF00D}});
+}
+
+TEST_F(SimEepromFile, ABurnThatCannotBeSavedIsReported) {
   AttachWithEepromFile(dir / "missing-folder" / "eeprom.ini");
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0x4444}});
-  EXPECT_EQ(Write(reg::TM1, kBurn), VB_ZENTIO_OCX_INTERNAL_ERROR);
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x4444}});
+  EXPECT_EQ(Write(kTestMode1, kBurn), VB_ZENTIO_OCX_INTERNAL_ERROR);
   EXPECT_EQ(board->Eeprom().tr0, 0x4444) << "the charger itself did burn";
   EXPECT_THAT(board->Notes(), ::testing::HasSubstr("The burn was not saved to the EEPROM file"));
 }
 
-// A file the board would not have written (a damaged one, or the settings file) is named with
-// the reason, and the adapter does not open: the board would not know its trims.
-TEST_F(SimEepromFile, AFileThatIsNoEepromFileIsNamedAndTheAdapterDoesNotOpen) {
-  const std::pair<std::string, std::string> cases[] = {  // what eeprom.ini holds, the reason
-      {"\x7F" "ELF\x02\x01garbage\n", "line 1 is not the section header [Eeprom]"},
-      {"", "it is empty"},
-      {kWritten.substr(0, kWritten.size() - 3), "its last line is not ended (cut short?)"},
-      {kWritten.substr(0, kWritten.size() - 3) + "\n", "the value of 0x16 is not four hex digits (cut short?)"},
-      {"[Eeprom]\n0x10=BEEF\n0x11=8C63\n", "it holds no 0x16"},
-      {"[Eeprom]\n0x10=12345\n0x11=8C63\n0x16=F00D\n", "the value of 0x10 is not four hex digits"},
-      {kWritten + "0x10=0000\n", "0x10 appears twice"},
-      {"0x10=BEEF\n", "line 1 is not the section header [Eeprom]"},
-      {kWritten + "[Settings]\n", "line 6 starts a second section"},
-      {"[Eeprom]\nBitHi=1\n", "line 2 is no trim word"},
-      {std::string(5000, ';') + "\n", "too large"},
+// A file the board would not have written (a damaged one, the settings file, a directory, a
+// FIFO) is named with the reason, and the adapter does not open: the board would not know its
+// trims.
+TEST_F(SimEepromFile, AFileThatIsNoEepromFileKeepsTheAdapterShut) {
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // must not hang the start
+  fs::create_directory(dir / "folder");
+  std::ofstream(dir / "korvo.ini") << "[Simulator]\nEepromFile=korvo.ini\n";
+  const std::tuple<std::string, std::optional<std::string>, std::string> cases[] = {  // file, contents, reason
+      {"e.ini", "\x7F" "ELF\x02\x01garbage\n", "line 1 is not the section header [Eeprom]"},
+      {"e.ini", "", "it is empty"},
+      {"e.ini", kWritten.substr(0, kWritten.size() - 3), "its last line is not ended (cut short?)"},
+      {"e.ini", kWritten.substr(0, kWritten.size() - 3) + "\n", "the value of 0x16 is not four hex digits (cut short?)"},
+      {"e.ini", "[Eeprom]\n0x10=BEEF\n0x11=8C63\n", "it holds no 0x16"},
+      {"e.ini", "[Eeprom]\n0x10=12345\n0x11=8C63\n0x16=F00D\n", "the value of 0x10 is not four hex digits"},
+      {"e.ini", "[Eeprom]\n0x10=+EEF\n0x11=8C63\n0x16=F00D\n", "the value of 0x10 is not four hex digits"},
+      {"e.ini", "[Eeprom]\n0x10=0xEF\n0x11=8C63\n0x16=F00D\n", "the value of 0x10 is not four hex digits"},
+      {"e.ini", kWritten + "0x10=0000\n", "0x10 appears twice"},
+      {"e.ini", "0x10=BEEF\n", "line 1 is not the section header [Eeprom]"},
+      {"e.ini", kWritten + "[Settings]\n", "line 6 starts a second section"},
+      {"e.ini", "[Eeprom]\nBitHi=1\n", "line 2 is no trim word"},
+      {"e.ini", std::string(5000, ';') + "\n", "too large"},
+      {"korvo.ini", std::nullopt, "it is the settings file"},
+      {"fifo", std::nullopt, "it is a FIFO"},
+      {"folder", std::nullopt, "it is a directory"},
   };
-  for (const auto& [text, reason] : cases) {
-    std::ofstream(dir / "eeprom.ini", std::ios::trunc | std::ios::binary) << text;
-    AttachFromSettings("eeprom.ini");
-    EXPECT_THAT(board->OpenRefusal(), ::testing::AllOf(::testing::HasSubstr((dir / "eeprom.ini").string()),
-                                                   ::testing::HasSubstr(reason)))
-        << text;
-    EXPECT_EQ(adapter->OpenDevice(kAdapterName), -1) << text;
+  for (const auto& [name, text, reason] : cases) {
+    if (text) std::ofstream(dir / name, std::ios::trunc | std::ios::binary) << *text;
+    AttachFromSettings(name);
+    EXPECT_THAT(board->OpenRefusal(), ::testing::AllOf(::testing::HasSubstr((dir / name).string()),
+                                                       ::testing::HasSubstr(reason))) << reason;
+    EXPECT_EQ(adapter->OpenDevice(kAdapterName), -1) << reason;
   }
-  AttachFromSettings("eeprom.ini");
-  ASSERT_EQ(adapter->OpenDevice(kAdapterName), -1);
+}
+
+TEST_F(SimEepromFile, AFileInTheBoardsFormIsRead) {
   std::ofstream(dir / "eeprom.ini", std::ios::trunc) << kWritten;
   AttachFromSettings("eeprom.ini");
-  EXPECT_EQ(board->OpenRefusal(), "");
-  EXPECT_EQ(adapter->OpenDevice(kAdapterName), 0) << "a sound file opens";
+  EXPECT_EQ(adapter->OpenDevice(kAdapterName), 0);
   EXPECT_EQ(board->Eeprom(), (TrimEeprom{0xBEEF, 0x8C63, 0xF00D}));
 }
 
-TEST_F(SimEepromFile, ADirectoryOrAFifoIsNamedWithoutHanging) {
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  fs::create_directory(dir / "folder");
-  const std::pair<const char*, const char*> cases[] = {{"fifo", "it is a FIFO"}, {"folder", "it is a directory"}};
-  for (const auto& [name, reason] : cases) {
-    AttachFromSettings(name);
-    EXPECT_THAT(board->OpenRefusal(), ::testing::HasSubstr(reason)) << name;
-    EXPECT_EQ(adapter->OpenDevice(kAdapterName), -1) << name;
-  }
-}
-
-// The board writes its own EEPROM file and nothing else: not the settings file, not a file that
-// turned up in its place, not a file beside it.
-TEST_F(SimEepromFile, ABurnWritesNoFileButItsOwn) {
-  const std::string settings = "[Simulator]\nEepromFile=korvo.ini\n";
-  std::ofstream(dir / "korvo.ini") << settings;
-  AttachFromSettings("korvo.ini");
-  EXPECT_THAT(board->OpenRefusal(), ::testing::HasSubstr("it is the settings file"));
-  EXPECT_EQ(adapter->OpenDevice(kAdapterName), -1);
-
+TEST_F(SimEepromFile, ABurnOverwritesNoForeignFile) {
   AttachFromSettings("eeprom.ini");  // no file yet
   ASSERT_EQ(adapter->OpenDevice(kAdapterName), 0);
-  std::ofstream(dir / "eeprom.ini.tmp") << "the user's own";
-  const std::string foreign = "notes of the user\n";
-  std::ofstream(dir / "eeprom.ini") << foreign;  // turned up after the start
-  WriteAll({{reg::TM1, kTestModeOn}, {reg::TR0, 0x1234}});
-  EXPECT_EQ(Write(reg::TM1, kBurn), VB_ZENTIO_OCX_INTERNAL_ERROR);
+  std::ofstream(dir / "eeprom.ini") << "notes of the user\n";  // turned up after the start
+  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x1234}});
+  EXPECT_EQ(Write(kTestMode1, kBurn), VB_ZENTIO_OCX_INTERNAL_ERROR);
   EXPECT_THAT(board->Notes(), ::testing::HasSubstr("not an EEPROM file the board wrote"));
-  fs::remove(dir / "eeprom.ini");
+  EXPECT_EQ(Contents(dir / "eeprom.ini"), "notes of the user\n");
+}
+
+TEST_F(SimEepromFile, ABurnReplacesItsOwnFileAndNoOther) {
+  AttachFromSettings("eeprom.ini");
+  ASSERT_EQ(adapter->OpenDevice(kAdapterName), 0);
+  std::ofstream(dir / "eeprom.ini.tmp") << "the user's own";
   Burn(0x5678);
   EXPECT_THAT(Contents(dir / "eeprom.ini"), ::testing::HasSubstr("0x10=5678"));
-  EXPECT_EQ(Contents(dir / "korvo.ini") + Contents(dir / "eeprom.ini.tmp"), settings + "the user's own");
   Burn(0x9ABC);
-  EXPECT_THAT(Contents(dir / "eeprom.ini"), ::testing::HasSubstr("0x10=9ABC")) << "its own file it replaces";
+  EXPECT_THAT(Contents(dir / "eeprom.ini"), ::testing::HasSubstr("0x10=9ABC"));
+  EXPECT_EQ(Contents(dir / "eeprom.ini.tmp"), "the user's own");
 }
 
 }  // namespace

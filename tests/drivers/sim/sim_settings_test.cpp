@@ -35,12 +35,22 @@ class SimSettings : public ::testing::Test {
 
 // Every field of the options, in the order of the keys.
 auto Fields(const Board::Options& o) {
-  const Board::Faults& f = o.faults;
+  const FaultSettings& f = o.faults;
   return std::tuple(o.absent, o.conditions.acPresent, o.conditions.batteryPresent, o.conditions.charging, o.eepromFile,
                     f.everyNth, f.rate, f.seed, f.next, f.status, f.scope, f.pendingErrorAfterWrite, o.latency.count());
 }
 
-TEST_F(SimSettings, EveryKeyIsReadAndDefaultsWhenAbsentOrOdd) {
+TEST_F(SimSettings, EveryKeyIsRead) {
+  UseSettings(
+      "[simulator]\nAbsent=1\nAcPresent=0\nBatteryPresent=1\nCharging=0\nEepromFile=/tmp/elsewhere/eeprom.ini\n"
+      "FailEveryNth=7\nFailRate=0.125\nFailSeed=99\nFailNext=3\nFailStatus=772\nFailScope=writes\n"
+      "PendingError=3\nLatencyUs=480\n");
+  EXPECT_EQ(Fields(Board::OptionsFromSettings()),
+            std::tuple(true, false, true, false, std::string("/tmp/elsewhere/eeprom.ini"), 7, 0.125, 99u, 3,
+                       int16_t{VB_T2H_NACK}, FaultScope::Writes, int16_t{VB_BAD_PEC}, 480L));
+}
+
+TEST_F(SimSettings, AbsentOrOddValuesGiveTheDefaults) {
   const auto defaults = std::tuple(false, true, true, true, std::string(), 0, 0.0, 1u, 0, int16_t{VB_TIMEOUT_ERROR},
                                    FaultScope::All, int16_t{0}, 0L);
   for (const char* text : {"[Settings]\nVerifyWrite=1\n",
@@ -49,43 +59,48 @@ TEST_F(SimSettings, EveryKeyIsReadAndDefaultsWhenAbsentOrOdd) {
     UseSettings(text);
     EXPECT_EQ(Fields(Board::OptionsFromSettings()), defaults) << text;
   }
-  UseSettings(
-      "[simulator]\nAbsent=1\nAcPresent=0\nBatteryPresent=1\nCharging=0\nEepromFile=/tmp/elsewhere/eeprom.ini\n"
-      "FailEveryNth=7\nFailRate=0.125\nFailSeed=99\nFailNext=3\nFailStatus=772\nFailScope=writes\n"
-      "PendingError=3\nLatencyUs=480\n");
-  EXPECT_EQ(Fields(Board::OptionsFromSettings()),
-            std::tuple(true, false, true, false, std::string("/tmp/elsewhere/eeprom.ini"), 7, 0.125, 99u, 3,
-                       int16_t{VB_T2H_NACK}, FaultScope::Writes, int16_t{VB_BAD_PEC}, 480L));
-  UseSettings("[Simulator]\nEepromFile=burned.ini\nFailRate=7\n");
-  EXPECT_EQ(fs::path(Board::OptionsFromSettings().eepromFile), ini.parent_path() / "burned.ini") << "beside the settings";
+}
+
+TEST_F(SimSettings, ARelativeEepromFileLiesBesideTheSettings) {
+  UseSettings("[Simulator]\nEepromFile=burned.ini\n");
+  EXPECT_EQ(fs::path(Board::OptionsFromSettings().eepromFile), ini.parent_path() / "burned.ini");
+}
+
+TEST_F(SimSettings, AFailRateAboveOneIsOne) {
+  UseSettings("[Simulator]\nFailRate=7\n");
   EXPECT_EQ(Board::OptionsFromSettings().faults.rate, 1.0);
 }
 
-TEST_F(SimSettings, SettingsShapeTheOneSharedBoardThatTheDriverListOffers) {
+TEST_F(SimSettings, TheSettingsShapeTheDriverListsBoard) {
   UseSettings("[Simulator]\nAcPresent=0\nFailNext=1\nFailStatus=94\nFailScope=Reads\n");
   const DriverInfo* d = FindDriver("sim");
   ASSERT_NE(d, nullptr);
-  EXPECT_TRUE(d->simulated);
-  auto link = d->create(Settings::Snapshot()), about = CreateSimControl();  // as the link and the About box hold them
-  ASSERT_EQ(link->OpenDevice(kAdapterName) + about->OpenDevice(kAdapterName), 0) << "both open";
+  auto link = d->create(Settings::Snapshot());
+  ASSERT_EQ(link->OpenDevice(kAdapterName), 0);
   int16_t w = 0;
-  EXPECT_EQ(link->SmbReadWord(reg::Status, w, 0x67), VB_BUS_BUSY);
-  ASSERT_EQ(about->SmbWriteWord(reg::ChargeVoltage, 12000, 0x67), VB_OK);
-  EXPECT_EQ(link->SmbReadWord(reg::Status, w, 0x67), VB_OK);
+  EXPECT_EQ(link->SmbReadWord(kStatus, w, 0x67), VB_BUS_BUSY);
+  EXPECT_EQ(link->SmbReadWord(kStatus, w, 0x67), VB_OK);
   EXPECT_EQ(static_cast<uint16_t>(w), 0x2042);
-  ASSERT_EQ(link->SmbReadWord(reg::ChargeVoltage, w, 0x67), VB_OK);
-  EXPECT_EQ(w, 12000) << "one board behind both";
+}
+
+TEST_F(SimSettings, EveryControlSharesOneBoard) {
+  auto link = CreateSimControl(Settings::Snapshot()), about = CreateSimControl();  // as the link and the About box hold them
+  ASSERT_EQ(link->OpenDevice(kAdapterName) + about->OpenDevice(kAdapterName), 0);
+  ASSERT_EQ(about->SmbWriteWord(kChargeVoltage, 12000, 0x67), VB_OK);
+  int16_t w = 0;
+  ASSERT_EQ(link->SmbReadWord(kChargeVoltage, w, 0x67), VB_OK);
+  EXPECT_EQ(w, 12000);
+}
+
+TEST_F(SimSettings, ControlsFollowAReplacedBoard) {
+  auto link = CreateSimControl();
+  ASSERT_EQ(link->OpenDevice(kAdapterName), 0);
   auto replacement = std::make_shared<Board>();
-  replacement->Poke(reg::ChargeVoltage, 9000);
+  replacement->Poke(kChargeVoltage, 9000);
   Board::ResetShared(replacement);
-  ASSERT_EQ(link->SmbReadWord(reg::ChargeVoltage, w, 0x67), VB_OK);
-  EXPECT_EQ(w, 9000) << "controls made earlier see the new board";
-  UseSettings("[Simulator]\nAbsent=1\n");  // the start-up failure path
-  Board::ResetShared();
-  int32_t count = -1;
-  std::string names = "stale";
-  link->ListFreeDevices(16, count, names);
-  EXPECT_EQ(std::to_string(count) + names, "0");
+  int16_t w = 0;
+  ASSERT_EQ(link->SmbReadWord(kChargeVoltage, w, 0x67), VB_OK);
+  EXPECT_EQ(w, 9000);
 }
 
 TEST_F(SimSettings, TheAboutBoxSaysSimulatedAndShowsTheBoard) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "shell_temp_dir.h"
+#include "support/TempDir.h"
 
 using namespace std::string_literals;
 
@@ -82,15 +82,15 @@ TEST(IniIntFromText, NumbersWrapModulo2To32) {
 }
 
 TEST(PrivateProfile, DefaultOnlyWhenFileSectionOrKeyIsAbsent) {
-  ShellTempDir dir;
+  TempDir dir;
   const std::string path = dir.Write("k.ini", "[Settings]\nEmpty=\nText=abc\nNum=-4\n");
-  const std::string fifo = dir.path + "/fifo.ini";
+  const std::string fifo = dir.Path() + "/fifo.ini";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   // Absent (default 9 or "d"): the key, the section, the file; a directory or a pipe is no file (and must not hang).
   const std::tuple<const char*, const char*, std::string, int, const char*> cases[] = {
       {"Settings", "Num", path, -4, "-4"}, {"Settings", "Empty", path, 0, ""}, {"Settings", "Text", path, 0, "abc"},
       {"Settings", "Missing", path, 9, "d"}, {"Nowhere", "Num", path, 9, "d"},
-      {"Settings", "Num", dir.path + "/absent.ini", 9, "d"}, {"Settings", "Num", dir.path, 9, "d"},
+      {"Settings", "Num", dir.Path() + "/absent.ini", 9, "d"}, {"Settings", "Num", dir.Path(), 9, "d"},
       {"Settings", "Num", fifo, 9, "d"}};
   for (const auto& [section, key, file, number, text] : cases) {
     EXPECT_EQ(GetPrivateProfileInt(section, key, 9, file), number) << section << key << file;
@@ -98,8 +98,8 @@ TEST(PrivateProfile, DefaultOnlyWhenFileSectionOrKeyIsAbsent) {
   }
 }
 
-TEST(PrivateProfile, StringReadReturnsAtMost255BytesAndCutsNoCharacterInHalf) {
-  ShellTempDir dir;
+TEST(PrivateProfile, StringReadKeeps255BytesOfWholeCharacters) {
+  TempDir dir;
   const std::string path = dir.Write(
       "s.ini", "[S]\nlong=" + std::string(300, 'v') + "\nexact=" + std::string(255, 'e') +
                    // 254 ASCII bytes, then a two-byte character that would straddle the limit.

@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "shell/base/Paths.h"
-#include "shell_temp_dir.h"
+#include "support/TempDir.h"
 #include "support/ScopedXdg.h"
 
 namespace {
@@ -17,7 +17,7 @@ using namespace modGlobals;
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings::SetFile(dir_.path + "/korvo.ini");
+    Settings::SetFile(dir_.Path() + "/korvo.ini");
     Scramble();
   }
   void TearDown() override {
@@ -37,7 +37,7 @@ class SettingsTest : public ::testing::Test {
               std::make_tuple(0x7F80FF, 0x7FBF00, 0xCFCFCF, int16_t{103}, false, true, int16_t{0})) << after;
   }
 
-  ShellTempDir dir_;
+  TempDir dir_;
 };
 
 TEST_F(SettingsTest, EveryKeyHasItsDefault) {
@@ -52,7 +52,9 @@ TEST_F(SettingsTest, EveryKeyHasItsDefault) {
   Scramble();
   Settings::ResetToDefaults();
   ExpectDefaults("ResetToDefaults");
-  // Colours are read on their own and key by key.
+}
+
+TEST_F(SettingsTest, ColoursLoadOnTheirOwnKeyByKey) {
   DeviceAddress = -7;
   WriteIni("[colors]\r\nbitlo=65280\r\n[Target]\r\nAddress=18\r\n");
   Settings::LoadColors();
@@ -104,7 +106,10 @@ TEST_F(SettingsTest, ALoadTakesEveryKeyFromOneReadingOfTheFile) {
   EXPECT_EQ(std::make_tuple(BitHi, BitLo, BitUnknown, DeviceAddress, I2CMode, VerifyWrite, ReadRetryCount),
             std::make_tuple(1, 2, 3, int16_t{18}, true, false, int16_t{2}));
   EXPECT_EQ(reading.GetString("Settings", "CommMode"), "0");
-  EXPECT_FALSE(Settings::Snapshot::Load(dir_.path + "/absent.ini").has_value()) << "an unreadable file";
+}
+
+TEST_F(SettingsTest, AnAbsentFileGivesNoReading) {
+  EXPECT_FALSE(Settings::Snapshot::Load(dir_.Path() + "/absent.ini").has_value());
 }
 
 TEST(SettingsFile, DefaultsToTheIniBesideTheExecutable) {
@@ -112,30 +117,33 @@ TEST(SettingsFile, DefaultsToTheIniBesideTheExecutable) {
   const std::filesystem::path exe = std::filesystem::canonical("/proc/self/exe");
   const std::string beside = exe.parent_path().string() + "/" + exe.stem().string() + ".ini";
   EXPECT_EQ(Settings::File(), beside);
-  EXPECT_EQ(Paths::Join("/", "korvo.ini"), "/korvo.ini") << "a program in the root directory";
+}
 
-  // The program directory is looked up afresh on every read.
-  ShellTempDir dir;
-  Paths::SetProgramDirForTesting(dir.path);
+TEST(SettingsFile, JoinInTheRootDirectoryGivesOneSlash) {
+  EXPECT_EQ(Paths::Join("/", "korvo.ini"), "/korvo.ini");
+}
+
+TEST(SettingsFile, TheProgramDirectoryIsLookedUpOnEveryRead) {
+  Settings::SetFile("");
+  TempDir dir;
+  Paths::SetProgramDirForTesting(dir.Path());
   dir.Write(Paths::ProgramBaseName() + ".ini", "[Target]\nAddress=18\n");
   Settings::LoadCommSettings();
   EXPECT_EQ(DeviceAddress, 18);
-
   Paths::SetProgramDirForTesting("");
-  EXPECT_EQ(Settings::File(), beside);
   Settings::ResetToDefaults();
 }
 
-TEST(SettingsFile, WithoutAFileBesideTheProgramTheXdgFilesAreReadAndNamed) {
-  ShellTempDir program, user, system;
-  ScopedXdg xdg(user.path, system.path);
-  Paths::SetProgramDirForTesting(program.path);
+TEST(SettingsFile, XdgFilesAreReadWhenNoneIsBesideTheProgram) {
+  TempDir program, user, system;
+  ScopedXdg xdg(user.Path(), system.Path());
+  Paths::SetProgramDirForTesting(program.Path());
   Settings::SetFile("");
-  std::filesystem::create_directory(user.path + "/korvo");
-  std::filesystem::create_directory(system.path + "/korvo");
+  std::filesystem::create_directory(user.Path() + "/korvo");
+  std::filesystem::create_directory(system.Path() + "/korvo");
   const std::string beside = Paths::ProgramBaseName() + ".ini";
   // Each step adds a file in the next place up the lookup order: (where, file, address it holds).
-  const std::tuple<const ShellTempDir*, std::string, int16_t> steps[] = {
+  const std::tuple<const TempDir*, std::string, int16_t> steps[] = {
       {nullptr, "", 103},
       {&system, "korvo/korvo.ini", 20},
       {&user, "korvo/korvo.ini", 19},

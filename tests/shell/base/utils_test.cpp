@@ -20,32 +20,34 @@ struct PumpGuard {
   ~PumpGuard() { Utils::SetEventPump(nullptr); }
 };
 
-TEST(WaitSeconds, FullTimeWithoutPumpAndWithOneThatRunsUntilTheDeadline) {
+TEST(WaitSeconds, WithoutAPumpWaitsTheFullTime) {
   PumpGuard guard;
-  auto before = Clock::now();
+  const auto before = Clock::now();
   Utils::WaitSeconds(0.05f);
   EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(50));
+}
 
-  std::vector<Clock::time_point> deadlines;
-  std::vector<Clock::time_point> called_at;
+TEST(WaitSeconds, PumpRunsWithOneDeadlineUntilItPasses) {
+  PumpGuard guard;
+  std::vector<Clock::time_point> deadlines, calledAt, returnedAt;
   // A pump that blocks for at most 10 ms per pass, as an event loop with a timeout would.
   Utils::SetEventPump([&](Clock::time_point deadline) {
-    const auto now = Clock::now();
-    called_at.push_back(now);
+    calledAt.push_back(Clock::now());
     deadlines.push_back(deadline);
-    std::this_thread::sleep_until(std::min(deadline, now + std::chrono::milliseconds(10)));
+    std::this_thread::sleep_until(std::min(deadline, calledAt.back() + std::chrono::milliseconds(10)));
+    returnedAt.push_back(Clock::now());
   });
-  before = Clock::now();
+  const auto before = Clock::now();
   Utils::WaitSeconds(0.05f);
   const auto after = Clock::now();
-  ASSERT_GE(deadlines.size(), 2u);
-  EXPECT_LE(deadlines.front(), called_at.front()) << "the first pass must not wait";
-  const auto end = deadlines.back();
-  EXPECT_GE(end - before, std::chrono::milliseconds(50));
-  EXPECT_GE(after, end) << "returned before the deadline";
+  ASSERT_FALSE(deadlines.empty());
+  EXPECT_LE(deadlines.front(), calledAt.front()) << "the first pass must not wait";
+  EXPECT_GE(after - before, std::chrono::milliseconds(50)) << "returned before the deadline";
+  // Each later pass: the wait's own deadline, and only while the pass before left it ahead.
   for (size_t i = 1; i < deadlines.size(); ++i) {
-    EXPECT_EQ(deadlines[i], end) << "pass " << i << " got another deadline";
-    EXPECT_LT(called_at[i], end) << "pumped although the deadline had passed";
+    EXPECT_GE(deadlines[i] - before, std::chrono::milliseconds(50)) << "pass " << i;
+    EXPECT_EQ(deadlines[i], deadlines[1]) << "pass " << i << " got another deadline";
+    EXPECT_LT(returnedAt[i - 1], deadlines[i]) << "pumped although the deadline had passed";
   }
 }
 
@@ -72,16 +74,17 @@ TEST(WaitSeconds, PumpMayReplaceItselfInsideTheWait) {
   EXPECT_TRUE(first == 1 && second >= 1) << first << " " << second;
 }
 
-TEST(HexText, DigitChecksPaddingAndFormatting) {
+TEST(HexText, IsHexDigitLooksAtTheFirstCharacterOnly) {
   for (char c = 0; c < 127; ++c) {
     const bool expected = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
     EXPECT_EQ(Utils::IsHexDigit(std::string(1, c)), expected) << int(c);
   }
   EXPECT_FALSE(Utils::IsHexDigit(""));
-  EXPECT_TRUE(Utils::IsHexDigit("Fx")) << "only the first character counts";
+  EXPECT_TRUE(Utils::IsHexDigit("Fx"));
   EXPECT_FALSE(Utils::IsHexDigit("\xC3\xA4"));
+}
 
-  // IsHexString trims spaces (nothing else) in place, then checks every character.
+TEST(HexText, IsHexStringTrimsSpacesThenChecksAll) {
   const std::string nul("1\0" "2", 3);
   const std::tuple<std::string, bool, std::string> cases[] = {
       {" 1a2B ", true, "1a2B"}, {"", true, ""},        {"    ", true, ""},    {"0x12", false, "0x12"},
@@ -91,39 +94,42 @@ TEST(HexText, DigitChecksPaddingAndFormatting) {
     EXPECT_EQ(Utils::IsHexString(s), result) << '"' << in << '"';
     EXPECT_EQ(s, after) << '"' << in << '"';
   }
-
-  // Padding never cuts.
-  EXPECT_EQ(Utils::PadLeftZeros("3F", 4) + Utils::PadLeftZeros("12345", 4) + Utils::PadLeftZeros("A", -3),
-            "003F12345A");
-  // Upper case, no prefix, no leading zeros; a negative value as its two's complement.
-  EXPECT_EQ(Utils::Hex16(0) + Utils::Hex16(-1) + Utils::Hex32(std::numeric_limits<int32_t>::min()), "0FFFF80000000");
 }
 
-TEST(Bits, IsBitSetAndSetBitOnSignedAndUnsignedValues) {
+TEST(HexText, PaddingNeverCuts) {
+  EXPECT_EQ(Utils::PadLeftZeros("3F", 4) + Utils::PadLeftZeros("12345", 4) + Utils::PadLeftZeros("A", -3),
+            "003F12345A");
+}
+
+TEST(Bits, IsBitSetOnSignedAndUnsignedValues) {
   for (int16_t n = 0; n < 16; ++n) {
     EXPECT_TRUE(Utils::IsBitSet(65535, n) && Utils::IsBitSet(-1, n)) << n;
     EXPECT_EQ(Utils::IsBitSet(0x5A5A, n), ((0x5A5A >> n) & 1) != 0) << n;
   }
   EXPECT_TRUE(Utils::IsBitSet(-32768, 15) && Utils::IsBitSet(-1, 31));
   EXPECT_FALSE(Utils::IsBitSet(65535, 16) || Utils::IsBitSet(-1, -1) || Utils::IsBitSet(-1, 32));
+}
 
-  // Any state but 0 sets; a bit outside 0..31 changes nothing.
+TEST(Bits, SetBitSetsOnAnyNonZeroStateWithin0To31) {
   const std::tuple<int32_t, int16_t, int16_t, int32_t> set[] = {
       {0, 15, 1, 32768}, {0, 3, -1, 8}, {-1, 15, 0, -32769}, {0, 31, 1, std::numeric_limits<int32_t>::min()},
       {1234, -1, 1, 1234}, {1234, 32, 1, 1234}};
   for (auto [v, n, state, out] : set) EXPECT_EQ(Utils::SetBit(v, n, state), out) << v << " " << n;
 }
 
-TEST(Words, BytesHighFirstRoundTripAndUIntToInt) {
+TEST(Words, BytesAreHighFirstAndRoundTrip) {
   int16_t r = 0;
   Utils::BytesToInt(0x80, 0x01, r);
-  EXPECT_EQ(r, -32767) << "high byte first";
+  EXPECT_EQ(r, -32767);
   for (int v = -32768; v <= 32767; ++v) {
     uint8_t high = 0, low = 0;
     Utils::IntToBytes(static_cast<int16_t>(v), high, low);
     Utils::BytesToInt(high, low, r);
     ASSERT_EQ(r, v);
   }
+}
+
+TEST(Words, UIntToIntKeepsTheLowSixteenBits) {
   const std::pair<int32_t, int16_t> cases[] = {
       {0, 0},           {32767, 32767}, {32768, -32768}, {65535, -1},     {65536, -32768},
       {0x18005, -32763}, {-1, -1},       {-32768, -32768}, {-32769, 32767}, {40000, -25536}};
@@ -141,7 +147,7 @@ TEST(LenientHexValue, ForgivingRead) {
   }
 }
 
-TEST(Decimal, ParseDecimalTakesWholeNumbersLeadingNumberAPrefixRoundingHalfEven) {
+TEST(Decimal, ParseDecimalTakesOnlyAWholeNumber) {
   const std::pair<std::string, double> good[] = {
       {" 12 ", 12}, {"\t7\t", 7}, {"+5", 5}, {".5", 0.5}, {"5.", 5}, {"-.25", -0.25}, {"1E-2", 0.01}, {"2.5e+1", 25}};
   for (const auto& [text, value] : good) EXPECT_EQ(Utils::ParseDecimal(text), value) << '"' << text << '"';
@@ -150,12 +156,16 @@ TEST(Decimal, ParseDecimalTakesWholeNumbersLeadingNumberAPrefixRoundingHalfEven)
   for (const std::string& text : bad) EXPECT_FALSE(Utils::ParseDecimal(text)) << '"' << text << '"';
   EXPECT_EQ(Utils::ParseDecimal("1e400"), std::numeric_limits<double>::infinity());
   EXPECT_EQ(Utils::ParseDecimal("1e-400"), 0.0);
+}
 
+TEST(Decimal, LeadingNumberTakesTheLeadingPart) {
   const std::pair<std::string, double> leading[] = {
       {"12a", 12}, {"abc", 0}, {"", 0}, {"  7x", 7}, {"1.5e2z", 150}, {".5.", 0.5}, {"-x", 0}, {"12 3", 12},
       {"1e-", 1}};
   for (const auto& [text, value] : leading) EXPECT_EQ(Utils::LeadingNumber(text), value) << '"' << text << '"';
+}
 
+TEST(Decimal, RoundsHalfToEven) {
   const std::pair<double, double> rounded[] = {
       {0.5, 0}, {1.5, 2}, {2.5, 2}, {-1.5, -2}, {-2.5, -2}, {-2.6, -3}, {65535.5, 65536}, {0.49999999999999994, 0}};
   for (auto [in, out] : rounded) EXPECT_EQ(Utils::RoundHalfEven(in), out) << in;

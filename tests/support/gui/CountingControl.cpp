@@ -9,4 +9,4 @@ void CountingControl::Install(ControlCounts& counts) {
   });
 }
 
-void CountingControl::Uninstall() { frmUSB::SetControlFactory(nullptr); }
+void CountingControl::Uninstall() { frmUSB::SetControlFactory(&CreateSelectedControl); }

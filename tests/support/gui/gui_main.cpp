@@ -4,11 +4,14 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "adapter/frmUSB.h"
+#include "drivers/Drivers.h"
 #include "shell/GuiMessageSink.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("KORVO_ADAPTER", "sim", 1);
+  frmUSB::SetControlFactory(&CreateSelectedControl);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
