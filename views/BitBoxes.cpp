@@ -83,7 +83,6 @@ void PictureCache::Prepare() {
 }
 
 QPixmap PictureCache::Render() {
-  owner_->BeforeRender();
   const qreal dpr = widget_->devicePixelRatioF();
   QPixmap picture(widget_->size() * dpr);
   picture.setDevicePixelRatio(dpr);
@@ -171,16 +170,14 @@ void BitCell::changeEvent(QEvent* e) {
   // cell whose text turns from black to white on every tick keeps both pictures.
   if (e->type() != QEvent::PaletteChange) cache_.Clear();
   QLabel::changeEvent(e);
-  if (cache_.Canvas() && !applying_) cache_.Prepare();
+  if (cache_.Canvas()) cache_.Prepare();
 }
 
 void BitCell::ApplyTextColor() {
   if (!text_.isValid() || palette().color(QPalette::WindowText) == text_) return;
   QPalette p = palette();
   p.setColor(QPalette::WindowText, text_);
-  applying_ = true;
   setPalette(p);
-  applying_ = false;
 }
 
 void BitCell::SetBackground(const QColor& c) {
@@ -203,7 +200,6 @@ void BitCell::SetCaption(const QString& text) {
 
 void BitCell::paintEvent(QPaintEvent* e) {
   if (cache_.Paint()) return;
-  ApplyTextColor();
   if (background_.isValid()) {
     QPainter p(this);
     p.fillRect(rect(), background_);

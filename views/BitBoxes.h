@@ -91,8 +91,6 @@ class PictureCache {
     // Whether the widget shows one of a few looks now (a box with the cursor does not).
     virtual bool Cacheable() const = 0;
     virtual Key CacheKey() const = 0;
-    // Called before the widget is rendered into a picture.
-    virtual void BeforeRender() {}
     // What the picture starts as: a widget that covers all of itself says its colour, so its
     // picture is opaque and is copied rather than blended.
     virtual QColor Ground() const { return Qt::transparent; }
@@ -111,8 +109,6 @@ class PictureCache {
   // canvas paints the widget, have the canvas repaint it.
   void Prepare();
   void Clear() { entries_.clear(); }
-  // Whether the widget is painting itself now (true while it renders a picture).
-  bool PaintsForReal() const { return rendering_; }
 
   // The canvas that paints the widget, if any.
   CellCanvas* Canvas() const { return canvas_; }
@@ -135,7 +131,7 @@ class PictureCache {
 };
 
 // Paints the cells and boxes of a register view from the view's own paint event, in one pass.
-// Qt's per-widget paint dispatch (clipping, a painter and a paint event for each of up to 96
+// Qt's per-widget paint dispatch (clipping, a painter and a paint event for each of up to 48
 // widgets per view) cost more than the painting itself; the cells and boxes stay widgets of
 // their own (names, tooltips, clicks, focus), only their painting moves to the view. A box
 // with the focus or under the mouse paints itself (it shows a cursor), and so does any widget
@@ -183,13 +179,11 @@ class BitCell : public QLabel, private PictureCache::Owner {
  private:
   bool Cacheable() const override { return background_.isValid(); }
   PictureCache::Key CacheKey() const override;
-  void BeforeRender() override { ApplyTextColor(); }
   QColor Ground() const override;
   void ApplyTextColor();
 
   QColor background_;
   QColor text_;
-  bool applying_ = false;
   PictureCache cache_{this, this};
 };
 

@@ -10,6 +10,7 @@
 
 #include "support/gui/MainWindowFixture.h"
 #include "drivers/sim/SimBoard.h"
+#include "registers/RegisterTable.h"
 
 namespace {
 
@@ -36,11 +37,11 @@ struct ChangedBit {
 };
 
 const ChangedBit kChanges[] = {
-    {sim::reg::Status, "ctlStatRegister1", "lblBit20", "lblStatRegisterHex"},
-    {sim::reg::Control, "ctlCtrlRegister1", "lblBit4", "txtCtrlRegisterHex"},
-    {sim::reg::ChargeVoltage, "ctlDACRegisterVolt", "lblBit4", "txtVoltDAC"},
-    {sim::reg::ChargeCurrent, "ctlDACRegisterCurr", "lblBit4", "txtCurrDAC"},
-    {sim::reg::InputCurrent, "ctlDACRegisterIpCurr", "lblBit4", "txtIpCurrDAC"},
+    {RegisterTable::kStatus, "ctlStatRegister1", "lblBit20", "lblStatRegisterHex"},
+    {RegisterTable::kControl, "ctlCtrlRegister1", "lblBit4", "txtCtrlRegisterHex"},
+    {RegisterTable::kChargeVoltage, "ctlDACRegisterVolt", "lblBit4", "txtVoltDAC"},
+    {RegisterTable::kChargeCurrent, "ctlDACRegisterCurr", "lblBit4", "txtCurrDAC"},
+    {RegisterTable::kInputCurrent, "ctlDACRegisterIpCurr", "lblBit4", "txtIpCurrDAC"},
 };
 
 class ScanRepaintTest : public MainWindowFixture {
@@ -64,10 +65,7 @@ class ScanRepaintTest : public MainWindowFixture {
 TEST_F(ScanRepaintTest, OneChangedBitRepaintsItsColumnAndEntryOnly) {
   Load();
   for (const ChangedBit& change : kChanges) {
-    for (uint8_t r : {sim::reg::Status, sim::reg::Control, sim::reg::ChargeVoltage,
-                      sim::reg::ChargeCurrent, sim::reg::InputCurrent}) {
-      Board().Poke(r, 0x0000);
-    }
+    for (uint8_t r : RegisterTable::MainReadOrder()) Board().Poke(r, 0x0000);
     Tick();
     Board().Poke(change.address, 0x0010);
     Tick();  // each look seen once
