@@ -19,6 +19,7 @@
 #include "shell/base/Utils.h"
 #include "views/ClickableLabel.h"
 #include "views/FrameBox.h"
+#include "views/KeptLineEdit.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
 #include "views/ctlStatRegister.h"
@@ -74,7 +75,7 @@ void MainPanel::BuildControls() {
     return l;
   };
   auto entry = [this](const char* name, int maxLength, int width) {
-    auto* e = new QLineEdit(this);
+    auto* e = new KeptLineEdit(this);
     e->setObjectName(QString::fromLatin1(name));
     if (maxLength > 0) e->setMaxLength(maxLength);
     e->setFixedWidth(width);

@@ -283,11 +283,11 @@ void BitBox::focusOutEvent(QFocusEvent* e) {
   SyncPainting();
 }
 
-PictureCache::Key BitBox::CacheKey() const {
-  const int flags = (isEnabled() ? 1 : 0) | (isReadOnly() ? 2 : 0) | (hasFrame() ? 4 : 0) |
-                    static_cast<int>(alignment()) << 3;
-  return {text(), static_cast<QRgb>(flags), static_cast<QRgb>(cursorPosition()),
-          selectionStart(), selectionLength(), size()};
+PictureCache::Key LineEditKey(const QLineEdit& e) {
+  const int flags = (e.isEnabled() ? 1 : 0) | (e.isReadOnly() ? 2 : 0) | (e.hasFrame() ? 4 : 0) |
+                    static_cast<int>(e.alignment()) << 3;
+  return {e.text(), static_cast<QRgb>(flags), static_cast<QRgb>(e.cursorPosition()),
+          e.selectionStart(), e.selectionLength(), e.size()};
 }
 
 void BitBox::changeEvent(QEvent* e) {

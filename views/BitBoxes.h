@@ -207,6 +207,10 @@ QString BitToolTip(int bit, const QString& name);
 // The background a label was last painted with, as 0x00BBGGRR.
 int32_t BackgroundOf(const QWidget* label);
 
+// What a line edit's picture depends on besides what clears its pictures (palette, font,
+// style, enabled state).
+PictureCache::Key LineEditKey(const QLineEdit& e);
+
 // A bit box. Its first character stays selected after every change, but only the box that has
 // the focus shows it, as a text box that hides its selection does: otherwise every box of a
 // window would look highlighted after a read.
@@ -231,7 +235,7 @@ class BitBox : public QLineEdit, private PictureCache::Owner {
   // Only a box without the focus (no cursor, no visible selection) and not hovered keeps to
   // a few looks.
   bool Cacheable() const override { return !hasFocus() && !underMouse(); }
-  PictureCache::Key CacheKey() const override;
+  PictureCache::Key CacheKey() const override { return LineEditKey(*this); }
 
   PictureCache cache_{this, this};
 };

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "views/FrameBox.h"
+#include "views/KeptLineEdit.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
 #include "views/ctlStatRegister.h"
@@ -187,6 +188,32 @@ TEST(FrameRepaint, AKeptPictureShowsWhatPaintingForRealShows) {
     Settle();
     std::unique_ptr<FrameBox> fresh = Frame(QString::fromLatin1(title), false);
     EXPECT_EQ(seen->grab().toImage(), fresh->grab().toImage()) << title;
+  }
+}
+
+// An entry as the main window has them, in a window, away from the offscreen mouse at its
+// top left; shown or never shown (then it always paints for real).
+struct Entry {
+  Entry(const QString& text, bool shown) {
+    window.resize(200, 100);
+    edit->setFocusPolicy(Qt::NoFocus);
+    edit->setGeometry(100, 50, 64, 24);
+    edit->setText(text);
+    if (shown) window.show();
+  }
+  QWidget window;
+  KeptLineEdit* edit = new KeptLineEdit(&window);
+};
+
+TEST(EntryRepaint, AKeptPictureShowsWhatPaintingForRealShows) {
+  Entry seen(QString(), true);
+  for (const char* text : {"16800", "0", "", "FFFF", "0"}) {
+    seen.edit->setText(QString::fromLatin1(text));
+    Settle();
+    seen.edit->grab();  // keeps a picture of this look
+    Settle();
+    Entry fresh(QString::fromLatin1(text), false);
+    EXPECT_EQ(seen.edit->grab().toImage(), fresh.edit->grab().toImage()) << text;
   }
 }
 
