@@ -286,8 +286,14 @@ void BitBox::focusOutEvent(QFocusEvent* e) {
 PictureCache::Key LineEditKey(const QLineEdit& e) {
   const int flags = (e.isEnabled() ? 1 : 0) | (e.isReadOnly() ? 2 : 0) | (e.hasFrame() ? 4 : 0) |
                     static_cast<int>(e.alignment()) << 3;
-  return {e.text(), static_cast<QRgb>(flags), static_cast<QRgb>(e.cursorPosition()),
-          e.selectionStart(), e.selectionLength(), e.size()};
+  return {e.text(),
+          static_cast<QRgb>(flags),
+          static_cast<QRgb>(e.cursorPosition()),
+          e.selectionStart(),
+          e.selectionLength(),
+          e.size(),
+          e.palette().color(QPalette::Base).rgba(),
+          e.palette().color(QPalette::Text).rgba()};
 }
 
 void BitBox::changeEvent(QEvent* e) {

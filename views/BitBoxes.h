@@ -83,6 +83,7 @@ class PictureCache {
     QRgb a = 0, b = 0;
     int x = 0, y = 0;
     QSize size;
+    QRgb base = 0, ink = 0;  // colours the owner changes without clearing the cache
     bool operator==(const Key&) const = default;
   };
   // What the widget tells the cache.

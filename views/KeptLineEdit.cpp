@@ -1,8 +1,25 @@
 #include "views/KeptLineEdit.h"
 
+#include <QEvent>
+
+namespace {
+
+// Whether two palettes differ at most in the entry's ground and text, which are in the key.
+bool SameButBaseAndText(QPalette a, QPalette b) {
+  for (QPalette* p : {&a, &b}) {
+    p->setBrush(QPalette::Base, Qt::white);
+    p->setBrush(QPalette::Text, Qt::black);
+  }
+  return a == b;
+}
+
+}  // namespace
+
 void KeptLineEdit::changeEvent(QEvent* e) {
-  // Palette, font, style, enabled state or window activation: the pictures may be stale.
-  cache_.Clear();
+  // Font, style, enabled state, window activation or other colours: the pictures may be stale.
+  // An entry that turns red while out of range and back keeps both looks.
+  if (e->type() != QEvent::PaletteChange || !SameButBaseAndText(palette(), kept_)) cache_.Clear();
+  kept_ = palette();
   QLineEdit::changeEvent(e);
 }
 

@@ -5,13 +5,14 @@
 #pragma once
 
 #include <QLineEdit>
+#include <QPalette>
 
 #include "views/BitBoxes.h"
 
 class KeptLineEdit : public QLineEdit, private PictureCache::Owner {
   Q_OBJECT
  public:
-  explicit KeptLineEdit(QWidget* parent = nullptr) : QLineEdit(parent) {}
+  explicit KeptLineEdit(QWidget* parent = nullptr) : QLineEdit(parent), kept_(palette()) {}
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -22,4 +23,5 @@ class KeptLineEdit : public QLineEdit, private PictureCache::Owner {
   PictureCache::Key CacheKey() const override { return LineEditKey(*this); }
 
   PictureCache cache_{this, this};
+  QPalette kept_;  // the palette the pictures were painted with
 };

@@ -206,14 +206,25 @@ struct Entry {
 };
 
 TEST(EntryRepaint, AKeptPictureShowsWhatPaintingForRealShows) {
+  constexpr int32_t kRed = 0x2020FF, kWhite = 0xFFFFFF;
+  struct Look {
+    const char* text;
+    int32_t ground;
+  };
+  // Each look twice, the second time after others were painted in between.
+  const Look looks[] = {{"16800", kWhite}, {"65535", kRed}, {"", kWhite},  {"0", kWhite},
+                        {"16800", kRed},   {"65535", kRed}, {"16800", kWhite}, {"0", kRed}};
   Entry seen(QString(), true);
-  for (const char* text : {"16800", "0", "", "FFFF", "0"}) {
-    seen.edit->setText(QString::fromLatin1(text));
+  for (const Look& look : looks) {
+    seen.edit->setText(QString::fromLatin1(look.text));
+    PaintBase(seen.edit, look.ground);
     Settle();
     seen.edit->grab();  // keeps a picture of this look
     Settle();
-    Entry fresh(QString::fromLatin1(text), false);
-    EXPECT_EQ(seen.edit->grab().toImage(), fresh.edit->grab().toImage()) << text;
+    Entry fresh(QString::fromLatin1(look.text), false);
+    PaintBase(fresh.edit, look.ground);
+    EXPECT_EQ(seen.edit->grab().toImage(), fresh.edit->grab().toImage())
+        << look.text << " on " << std::hex << look.ground;
   }
 }
 
