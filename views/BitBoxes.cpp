@@ -51,13 +51,15 @@ QString BitToolTip(int bit, const QString& name) {
   return name.isEmpty() ? number : number + QStringLiteral(": ") + name;
 }
 
-bool PictureCache::Paint() {
+bool PictureCache::Paint(const QRect& area) {
   if (rendering_ || !owner_->Cacheable() || widget_->size().isEmpty()) return false;
   const Key key = owner_->CacheKey();
   for (const auto& [k, picture] : entries_) {
     if (k == key) {
+      const qreal dpr = picture.devicePixelRatio();
+      const QRectF source(QPointF(area.topLeft()) * dpr, QSizeF(area.size()) * dpr);
       QPainter p(widget_);
-      p.drawPixmap(0, 0, picture);
+      p.drawPixmap(QRectF(area), picture, source);
       return true;
     }
   }
@@ -199,7 +201,7 @@ void BitCell::SetCaption(const QString& text) {
 }
 
 void BitCell::paintEvent(QPaintEvent* e) {
-  if (cache_.Paint()) return;
+  if (cache_.Paint(e->rect())) return;
   if (background_.isValid()) {
     QPainter p(this);
     p.fillRect(rect(), background_);
@@ -304,7 +306,7 @@ void BitBox::changeEvent(QEvent* e) {
 }
 
 void BitBox::paintEvent(QPaintEvent* e) {
-  if (!cache_.Paint()) QLineEdit::paintEvent(e);
+  if (!cache_.Paint(e->rect())) QLineEdit::paintEvent(e);
 }
 
 BitBoxes::BitBoxes(QWidget* parent, CellCanvas* canvas) : QObject(parent) {

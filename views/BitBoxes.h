@@ -102,9 +102,11 @@ class PictureCache {
 
   PictureCache(QWidget* widget, Owner* owner) : widget_(widget), owner_(owner) {}
 
-  // Call first in the widget's paint event: true when the picture was painted from the cache.
-  // Otherwise the widget paints for real, and the picture of that state is kept soon after.
-  bool Paint();
+  // Call first in the widget's paint event with the area to paint: true when the picture was
+  // painted from the cache. Otherwise the widget paints for real, and the picture of that state
+  // is kept soon after. Only the area is copied: a large picture clipped to a small area still
+  // costs the raster engine its whole height.
+  bool Paint(const QRect& area);
   // The widget's look may have changed: keep a picture of it before the coming repaint (the
   // render runs from the event queue, ahead of the repaint, which comes last), or, when a
   // canvas paints the widget, have the canvas repaint it.

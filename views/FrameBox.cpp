@@ -1,6 +1,7 @@
 #include "views/FrameBox.h"
 
 #include <QEvent>
+#include <QPaintEvent>
 
 FrameBox::FrameBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
 
@@ -16,5 +17,5 @@ void FrameBox::changeEvent(QEvent* e) {
 }
 
 void FrameBox::paintEvent(QPaintEvent* e) {
-  if (!cache_.Paint()) QGroupBox::paintEvent(e);
+  if (!cache_.Paint(e->rect())) QGroupBox::paintEvent(e);
 }

@@ -1,6 +1,7 @@
 #include "views/KeptLineEdit.h"
 
 #include <QEvent>
+#include <QPaintEvent>
 
 namespace {
 
@@ -15,6 +16,13 @@ bool SameButBaseAndText(QPalette a, QPalette b) {
 
 }  // namespace
 
+KeptLineEdit::KeptLineEdit(QWidget* parent) : QLineEdit(parent), kept_(palette()) {
+  // A picture of a new look is rendered as soon as the text changes, ahead of the repaint: a
+  // picture rendered after the repaint would show the next tick's text instead.
+  connect(this, &QLineEdit::textChanged, this, [this] { cache_.Prepare(); });
+  connect(this, &QLineEdit::selectionChanged, this, [this] { cache_.Prepare(); });
+}
+
 void KeptLineEdit::changeEvent(QEvent* e) {
   // Font, style, enabled state, window activation or other colours: the pictures may be stale.
   // An entry that turns red while out of range and back keeps both looks.
@@ -24,5 +32,5 @@ void KeptLineEdit::changeEvent(QEvent* e) {
 }
 
 void KeptLineEdit::paintEvent(QPaintEvent* e) {
-  if (!cache_.Paint()) QLineEdit::paintEvent(e);
+  if (!cache_.Paint(e->rect())) QLineEdit::paintEvent(e);
 }

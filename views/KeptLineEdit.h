@@ -12,7 +12,7 @@
 class KeptLineEdit : public QLineEdit, private PictureCache::Owner {
   Q_OBJECT
  public:
-  explicit KeptLineEdit(QWidget* parent = nullptr) : QLineEdit(parent), kept_(palette()) {}
+  explicit KeptLineEdit(QWidget* parent = nullptr);
 
  protected:
   void paintEvent(QPaintEvent* e) override;
