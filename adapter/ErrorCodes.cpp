@@ -3,7 +3,8 @@
 #include <iterator>
 
 namespace {
-#define KORVO_NAMED(code) {code, #code}
+#define KORVO_NAMED(code) \
+  { code, #code }
 // 53 codes have a name; every other code is "Unknown Error".
 constexpr ErrorName kNames[] = {
     {VB_OK, "Communication OK"},

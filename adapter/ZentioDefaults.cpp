@@ -34,42 +34,24 @@ std::string NoAnswerNote(int target) {
 
 std::string_view ZentioDefaults::OpName(Op op) {
   switch (op) {
-    case Op::SmbWriteWord:
-      return "SmbWriteWord";
-    case Op::SmbReadWord:
-      return "SmbReadWord";
-    case Op::SmbSendCommand:
-      return "SmbSendCommand";
-    case Op::SmbWriteBlock:
-      return "SmbWriteBlock";
-    case Op::SmbReadBlock:
-      return "SmbReadBlock";
-    case Op::SmbReadI2CBlock:
-      return "SmbReadI2CBlock";
-    case Op::SmbReadI2CBlockNoCmd:
-      return "SmbReadI2CBlockNoCmd";
-    case Op::SmbWriteI2CBlock:
-      return "SmbWriteI2CBlock";
-    case Op::SmbWriteReadI2CBlock:
-      return "SmbWriteReadI2CBlock";
-    case Op::I2CBlockRead:
-      return "I2CBlockRead";
-    case Op::I2CBlockWrite:
-      return "I2CBlockWrite";
-    case Op::I2CByteOp:
-      return "I2CByteOp";
-    case Op::OneWireRead:
-      return "OneWireRead";
-    case Op::OneWireWrite:
-      return "OneWireWrite";
-    case Op::GetVersion:
-      return "GetVersion";
-    case Op::FlashFromSrec:
-      return "FlashFromSrec";
-    case Op::FlashProgram:
-      return "FlashProgram";
-    case Op::FlashRead:
-      return "FlashRead";
+    case Op::SmbWriteWord: return "SmbWriteWord";
+    case Op::SmbReadWord: return "SmbReadWord";
+    case Op::SmbSendCommand: return "SmbSendCommand";
+    case Op::SmbWriteBlock: return "SmbWriteBlock";
+    case Op::SmbReadBlock: return "SmbReadBlock";
+    case Op::SmbReadI2CBlock: return "SmbReadI2CBlock";
+    case Op::SmbReadI2CBlockNoCmd: return "SmbReadI2CBlockNoCmd";
+    case Op::SmbWriteI2CBlock: return "SmbWriteI2CBlock";
+    case Op::SmbWriteReadI2CBlock: return "SmbWriteReadI2CBlock";
+    case Op::I2CBlockRead: return "I2CBlockRead";
+    case Op::I2CBlockWrite: return "I2CBlockWrite";
+    case Op::I2CByteOp: return "I2CByteOp";
+    case Op::OneWireRead: return "OneWireRead";
+    case Op::OneWireWrite: return "OneWireWrite";
+    case Op::GetVersion: return "GetVersion";
+    case Op::FlashFromSrec: return "FlashFromSrec";
+    case Op::FlashProgram: return "FlashProgram";
+    case Op::FlashRead: return "FlashRead";
   }
   return "?";
 }
@@ -148,13 +130,9 @@ int16_t ZentioDefaults::I2CBlockWrite(int16_t wordAddress, const std::vector<uin
 // adapter's power and wires with value a.
 int16_t ZentioDefaults::I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t& c) {
   switch (selector) {
-    case 1:
-      return Refuse({Op::I2CByteOp, Direction::Write, b, c, a});
-    case 2:
-      c = 0;
-      return Refuse({Op::I2CByteOp, Direction::Read, b, 0, a});
-    default:
-      return Refuse({Op::I2CByteOp, Direction::Other, 0, a, 0});
+    case 1: return Refuse({Op::I2CByteOp, Direction::Write, b, c, a});
+    case 2: c = 0; return Refuse({Op::I2CByteOp, Direction::Read, b, 0, a});
+    default: return Refuse({Op::I2CByteOp, Direction::Other, 0, a, 0});
   }
 }
 

@@ -7,8 +7,8 @@
 #include "adapter/ZentioDefaults.h"
 #include "shell/base/Messages.h"
 #include "shell/base/Paths.h"
-#include "shell/base/Utils.h"
 #include "shell/base/Text.h"
+#include "shell/base/Utils.h"
 
 namespace {
 
@@ -143,8 +143,20 @@ void frmUSB::RemoveObserver(recording::TransactionObserver& observer) {
 }
 
 template <class Detail>
-int32_t frmUSB::End(recording::MonoTime start, int32_t status, const char* name,
-                    const Detail& detail, int32_t target, bool log) {
+int32_t frmUSB::End(recording::MonoTime start, int32_t status, const char* name, int32_t target,
+                    const Detail& detail) {
+  return Finish(start, status, name, target, detail, true);
+}
+
+template <class Detail>
+int32_t frmUSB::EndUnlogged(recording::MonoTime start, int32_t status, const char* name,
+                            int32_t target, const Detail& detail) {
+  return Finish(start, status, name, target, detail, false);
+}
+
+template <class Detail>
+int32_t frmUSB::Finish(recording::MonoTime start, int32_t status, const char* name, int32_t target,
+                       const Detail& detail, bool log) {
   const bool logged = log && status != 0;
   if (!logged && observers_.empty()) return status;  // the common path builds no text
   const std::string text = detail();
@@ -174,8 +186,8 @@ int32_t frmUSB::WriteSMBusWord_(uint8_t ySubCommand, int16_t nWord, int16_t nTar
   const auto t0 = Begin();
   int32_t status = Zentio1_->SmbWriteWord(ySubCommand, nWord, nTargetAddr);
   if (status == 0) status = CheckForError();
-  return End(t0, status, "WriteSMBusWord_", [&] { return H(ySubCommand) + "," + H(nWord); },
-             nTargetAddr);
+  return End(t0, status, "WriteSMBusWord_", nTargetAddr,
+             [&] { return H(ySubCommand) + "," + H(nWord); });
 }
 
 int32_t frmUSB::WriteSMBusWord(uint8_t ySubCommand, uint8_t yMSData, uint8_t yLSData,
@@ -189,21 +201,21 @@ int32_t frmUSB::WriteSMBusBlock(int16_t nCommand, std::vector<uint8_t>& DataArra
   const auto t0 = Begin();
   int32_t status = Zentio1_->SmbWriteBlock(nCommand, DataArray, iNumBytes, nTargetAddr);
   if (status == 0) status = CheckForError();
-  return End(t0, status, "WriteSMBusBlock", [&] { return H(nCommand) + ",...," + H(iNumBytes); },
-             nTargetAddr);
+  return End(t0, status, "WriteSMBusBlock", nTargetAddr,
+             [&] { return H(nCommand) + ",...," + H(iNumBytes); });
 }
 
 int32_t frmUSB::WriteSMBusCommand(int16_t nCommand, int16_t nTargetAddr) {
   const auto t0 = Begin();
   int32_t status = Zentio1_->SmbSendCommand(nCommand, nTargetAddr);
   if (status == 0) status = CheckForError();
-  return End(t0, status, "WriteSMBusCommand", [&] { return H(nCommand); }, nTargetAddr);
+  return End(t0, status, "WriteSMBusCommand", nTargetAddr, [&] { return H(nCommand); });
 }
 
 int32_t frmUSB::ReadSMBusWord_(uint8_t ySmbCommand, int16_t& nData, int16_t nTargetAddr) {
   const auto t0 = Begin();
   const int32_t status = Zentio1_->SmbReadWord(ySmbCommand, nData, nTargetAddr);
-  return End(t0, status, "ReadSMBusWord_", [&] { return H(ySmbCommand); }, nTargetAddr);
+  return End(t0, status, "ReadSMBusWord_", nTargetAddr, [&] { return H(ySmbCommand); });
 }
 
 int32_t frmUSB::ReadSMBusWord(uint8_t ySubCommand, uint8_t& yMSData, uint8_t& yLSData,
@@ -224,7 +236,7 @@ int32_t frmUSB::ReadSMBusBlock_(uint8_t ySubCommand, std::vector<uint8_t>& yResp
   const int32_t status = Zentio1_->SmbReadBlock(ySubCommand, work, length, nTargetAddr);
   CopyPrefix(work, yResponse, length);  // whatever the status
   // The quiet read keeps no log.
-  return End(t0, status, "ReadSMBusBlock_", [&] { return H(ySubCommand); }, nTargetAddr, false);
+  return EndUnlogged(t0, status, "ReadSMBusBlock_", nTargetAddr, [&] { return H(ySubCommand); });
 }
 
 int32_t frmUSB::ReadSMBusBlock(uint8_t ySubCommand, std::string& sResponse, int16_t nTargetAddr,
@@ -243,7 +255,7 @@ int32_t frmUSB::ReadSMBusBlock(uint8_t ySubCommand, std::string& sResponse, int1
       sResponse.append(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n));
     }
   }
-  return End(t0, status, "ReadSMBusBlock", [&] { return H(ySubCommand); }, nTargetAddr);
+  return End(t0, status, "ReadSMBusBlock", nTargetAddr, [&] { return H(ySubCommand); });
 }
 
 // ---------------------------------------------------------------- word-address I2C blocks
@@ -254,8 +266,8 @@ int32_t frmUSB::I2CReadBlock_(int16_t nWordAddr, int16_t nBlockSize,
   std::vector<uint8_t> buffer;
   const int32_t status = Zentio1_->I2CBlockRead(nWordAddr, buffer, nBlockSize, nTargetAddress);
   if (status == 0) CopyPrefix(buffer, yResponse, nBlockSize);
-  return End(t0, status, "I2CReadBlock_", [&] { return H(nWordAddr) + H(nBlockSize); },
-             nTargetAddress);
+  return End(t0, status, "I2CReadBlock_", nTargetAddress,
+             [&] { return H(nWordAddr) + H(nBlockSize); });
 }
 
 int32_t frmUSB::I2CReadBlock(int16_t nWordAddr, int16_t nBlockSize, std::string& sResponse,
@@ -266,8 +278,8 @@ int32_t frmUSB::I2CReadBlock(int16_t nWordAddr, int16_t nBlockSize, std::string&
   const int32_t status = Zentio1_->I2CBlockRead(nWordAddr, buffer, nBlockSize, nTargetAddress);
   if (status == 0) AppendHexPairs(sResponse, buffer, nBlockSize);
   // This one keeps no log.
-  return End(t0, status, "I2CReadBlock", [&] { return H(nWordAddr) + H(nBlockSize); },
-             nTargetAddress, false);
+  return EndUnlogged(t0, status, "I2CReadBlock", nTargetAddress,
+                     [&] { return H(nWordAddr) + H(nBlockSize); });
 }
 
 int32_t frmUSB::I2CWriteBlock(uint8_t nWordAddr, int16_t nBlockSize,
@@ -275,8 +287,8 @@ int32_t frmUSB::I2CWriteBlock(uint8_t nWordAddr, int16_t nBlockSize,
   const auto t0 = Begin();
   int32_t status = Zentio1_->I2CBlockWrite(nWordAddr, DataArray, nBlockSize, nTargetAddress);
   if (status == 0) status = CheckForError();
-  return End(t0, status, "I2CWriteBlock", [&] { return H(nWordAddr) + H(nBlockSize); },
-             nTargetAddress);
+  return End(t0, status, "I2CWriteBlock", nTargetAddress,
+             [&] { return H(nWordAddr) + H(nBlockSize); });
 }
 
 // ---------------------------------------------------------------- I2C-style blocks over SMBus
@@ -287,12 +299,12 @@ int32_t frmUSB::ReadI2CBlockOnSMB(uint8_t nCommand, int16_t& nRetLen, std::strin
   std::vector<uint8_t> buffer(kI2CBlockBuffer, 0);
   const int32_t status = Zentio1_->SmbReadI2CBlock(nCommand, buffer, nRetLen, nTargetAddr);
   if (status == 0) AppendHexPairs(sResponse, buffer, nRetLen);
-  return End(t0, status, "ReadI2CBlockOnSMB", [&] { return H(nCommand); }, nTargetAddr);
+  return End(t0, status, "ReadI2CBlockOnSMB", nTargetAddr, [&] { return H(nCommand); });
 }
 
 int32_t frmUSB::WriteReadI2CBlockOnSMB(uint8_t nCommand, int16_t& nWriteLen, int16_t& nLenToRead,
-                                       std::vector<uint8_t>& WriteDataArray,
-                                       std::string& sResponse, int16_t nTargetAddr) {
+                                       std::vector<uint8_t>& WriteDataArray, std::string& sResponse,
+                                       int16_t nTargetAddr) {
   const auto t0 = Begin();
   std::vector<uint8_t> buffer(kI2CBlockBuffer, 0);
   CopyPrefix(WriteDataArray, buffer, static_cast<int32_t>(nWriteLen) + 1);
@@ -300,9 +312,8 @@ int32_t frmUSB::WriteReadI2CBlockOnSMB(uint8_t nCommand, int16_t& nWriteLen, int
   const int32_t status = Zentio1_->SmbWriteReadI2CBlock(nCommand, nWriteLen, nLenToRead, buffer,
                                                         lengthRead, nTargetAddr);
   if (status == 0) AppendHexPairs(sResponse, buffer, lengthRead);
-  return End(
-      t0, status, "WriteReadI2CBlockOnSMB",
-      [&] { return H(nCommand) + "," + H(nWriteLen) + "," + H(nLenToRead); }, nTargetAddr);
+  return End(t0, status, "WriteReadI2CBlockOnSMB", nTargetAddr,
+             [&] { return H(nCommand) + "," + H(nWriteLen) + "," + H(nLenToRead); });
 }
 
 int32_t frmUSB::WriteI2CBlockOnSMB(int16_t nCommand, std::vector<uint8_t>& DataArray,
@@ -310,8 +321,8 @@ int32_t frmUSB::WriteI2CBlockOnSMB(int16_t nCommand, std::vector<uint8_t>& DataA
   const auto t0 = Begin();
   int32_t status = Zentio1_->SmbWriteI2CBlock(nCommand, DataArray, iNumBytes, nTargetAddr);
   if (status == 0) status = CheckForError();
-  return End(t0, status, "WriteI2CBlockOnSMB",
-             [&] { return H(nCommand) + ",...," + H(iNumBytes); }, nTargetAddr);
+  return End(t0, status, "WriteI2CBlockOnSMB", nTargetAddr,
+             [&] { return H(nCommand) + ",...," + H(iNumBytes); });
 }
 
 int32_t frmUSB::ReadI2CBlockNoCmdOnSMB(int16_t& nRetLen, std::string& sResponse,
@@ -320,7 +331,7 @@ int32_t frmUSB::ReadI2CBlockNoCmdOnSMB(int16_t& nRetLen, std::string& sResponse,
   std::vector<uint8_t> buffer(kI2CBlockBuffer, 0);
   const int32_t status = Zentio1_->SmbReadI2CBlockNoCmd(buffer, nRetLen, nTargetAddr);
   if (status == 0) AppendHexPairs(sResponse, buffer, nRetLen);
-  return End(t0, status, "ReadI2CBlockNoCmdOnSMB", [] { return std::string(); }, nTargetAddr);
+  return End(t0, status, "ReadI2CBlockNoCmdOnSMB", nTargetAddr, [] { return std::string(); });
 }
 
 // ---------------------------------------------------------------- byte-level I2C
@@ -334,21 +345,20 @@ int32_t frmUSB::I2CPower(uint8_t nData) {
   int16_t scratch = 0;
   int32_t status = Zentio1_->I2CByteOp(0, nData, 0, scratch);
   if (status == 0) status = CheckForError();
-  return End(t0, status, "I2CPower", [&] { return H(nData); }, kNoTarget);
+  return End(t0, status, "I2CPower", kNoTarget, [&] { return H(nData); });
 }
 
 int32_t frmUSB::I2CWriteByte(int16_t nAddr, int16_t nWriteData, int16_t nTargetAddress) {
   const auto t0 = Begin();
   int32_t status = Zentio1_->I2CByteOp(1, nTargetAddress, nAddr, nWriteData);
   if (status == 0) status = CheckForError();
-  return End(t0, status, "I2CWriteByte", [&] { return H(nAddr) + H(nWriteData); },
-             nTargetAddress);
+  return End(t0, status, "I2CWriteByte", nTargetAddress, [&] { return H(nAddr) + H(nWriteData); });
 }
 
 int32_t frmUSB::I2CReadByte(int16_t nAddr, int16_t& nReadData, int16_t nTargetAddress) {
   const auto t0 = Begin();
   const int32_t status = Zentio1_->I2CByteOp(2, nTargetAddress, nAddr, nReadData);
-  return End(t0, status, "I2CReadByte", [&] { return H(nAddr); }, nTargetAddress);
+  return End(t0, status, "I2CReadByte", nTargetAddress, [&] { return H(nAddr); });
 }
 
 int32_t frmUSB::I2CWireControl(uint8_t nData) {
@@ -356,7 +366,7 @@ int32_t frmUSB::I2CWireControl(uint8_t nData) {
   int16_t scratch = 0;
   int32_t status = Zentio1_->I2CByteOp(3, nData, 0, scratch);
   if (status == 0) status = CheckForError();
-  return End(t0, status, "I2CWireControl", [&] { return H(nData); }, kNoTarget);
+  return End(t0, status, "I2CWireControl", kNoTarget, [&] { return H(nData); });
 }
 
 // ---------------------------------------------------------------- EEPROM
@@ -396,26 +406,26 @@ int32_t frmUSB::EERead(int16_t nDeviceAddress, int16_t nAddr, int16_t& nReadData
 int32_t frmUSB::ReadOneWire(int32_t eType, int16_t nOneWireCmd, int16_t& nWord) {
   const auto t0 = Begin();
   const int32_t status = Zentio1_->OneWireRead(eType, nOneWireCmd, nWord);
-  return End(t0, status, "ReadOneWire", [&] { return H(eType) + H(nOneWireCmd); }, kNoTarget);
+  return End(t0, status, "ReadOneWire", kNoTarget, [&] { return H(eType) + H(nOneWireCmd); });
 }
 
 int32_t frmUSB::WriteOneWire(int32_t eType, int16_t nOneWireCmd, int16_t nWord) {
   const auto t0 = Begin();
   const int32_t status = Zentio1_->OneWireWrite(eType, nOneWireCmd, nWord);
-  return End(t0, status, "WriteOneWire", [&] { return H(eType) + H(nOneWireCmd) + H(nWord); },
-             kNoTarget);
+  return End(t0, status, "WriteOneWire", kNoTarget,
+             [&] { return H(eType) + H(nOneWireCmd) + H(nWord); });
 }
 
 int32_t frmUSB::Delay(int32_t nTime_ms) {
   const auto t0 = Begin();
   Zentio1_->Wait(nTime_ms);
-  return End(t0, CheckForError(), "Delay", [&] { return H(nTime_ms); }, kNoTarget);
+  return End(t0, CheckForError(), "Delay", kNoTarget, [&] { return H(nTime_ms); });
 }
 
 int16_t frmUSB::GetTarn88Version(int16_t& nVersion, int16_t& nRevision) {
   const auto t0 = Begin();
   const int16_t status = Zentio1_->GetVersion(nVersion, nRevision);
-  End(t0, status, "GetTarn88Version", [] { return std::string(); }, kNoTarget);
+  End(t0, status, "GetTarn88Version", kNoTarget, [] { return std::string(); });
   return status;
 }
 
@@ -425,7 +435,7 @@ int32_t frmUSB::ProgramFromSrecWithCfg(const std::string& sSrecFile, const std::
                                        const std::string& sPCfgFile) {
   const auto t0 = Begin();
   const int32_t status = Zentio1_->FlashFromSrec(sSrecFile, sBcfgFile, sPCfgFile);
-  return End(t0, status, "ProgramFromSrecWithCfg", [&] { return sSrecFile; }, kNoTarget);
+  return End(t0, status, "ProgramFromSrecWithCfg", kNoTarget, [&] { return sSrecFile; });
 }
 
 namespace {
@@ -443,13 +453,9 @@ int32_t frmUSB::ProgramFlash(int32_t nDataFlashStartAddr, int32_t nInstrFlashSta
   const int32_t status = Zentio1_->FlashProgram(nDataFlashStartAddr, nInstrFlashStartAddr,
                                                 pDataFlashBlock, nDataFlashSz, nRsvdDataFlashSz,
                                                 pInstrFlashBlock, nInstrFlashSz, nTargetAddress);
-  return End(
-      t0, status, "ProgramFlash",
-      [&] {
-        return FlashDetail(nDataFlashStartAddr, nInstrFlashStartAddr, nDataFlashSz,
-                           nInstrFlashSz);
-      },
-      nTargetAddress);
+  return End(t0, status, "ProgramFlash", nTargetAddress, [&] {
+    return FlashDetail(nDataFlashStartAddr, nInstrFlashStartAddr, nDataFlashSz, nInstrFlashSz);
+  });
 }
 
 int32_t frmUSB::ReadFlash(int32_t nDataFlashStartAddr, int32_t nInstrFlashStartAddr,
@@ -457,14 +463,10 @@ int32_t frmUSB::ReadFlash(int32_t nDataFlashStartAddr, int32_t nInstrFlashStartA
                           std::vector<uint8_t>& varIFBlock, int32_t nInstrFlashSz,
                           int16_t nTargetAddress) {
   const auto t0 = Begin();
-  const int32_t status = Zentio1_->FlashRead(nDataFlashStartAddr, nInstrFlashStartAddr, varDFBlock,
-                                             nDataFlashSz, varIFBlock, nInstrFlashSz,
-                                             nTargetAddress);
-  return End(
-      t0, status, "ReadFlash",
-      [&] {
-        return FlashDetail(nDataFlashStartAddr, nInstrFlashStartAddr, nDataFlashSz,
-                           nInstrFlashSz);
-      },
-      nTargetAddress);
+  const int32_t status =
+      Zentio1_->FlashRead(nDataFlashStartAddr, nInstrFlashStartAddr, varDFBlock, nDataFlashSz,
+                          varIFBlock, nInstrFlashSz, nTargetAddress);
+  return End(t0, status, "ReadFlash", nTargetAddress, [&] {
+    return FlashDetail(nDataFlashStartAddr, nInstrFlashStartAddr, nDataFlashSz, nInstrFlashSz);
+  });
 }

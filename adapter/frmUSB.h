@@ -36,7 +36,9 @@ class frmUSB {
   void CloseDevice();
 
   // --- error names and the communication error log ---
-  static std::string TranslateErrorCode(int32_t nErrorCode) { return ::TranslateErrorCode(nErrorCode); }
+  static std::string TranslateErrorCode(int32_t nErrorCode) {
+    return ::TranslateErrorCode(nErrorCode);
+  }
   void EnableErrorLog();
   void DisableErrorLog();
   void LogError(int32_t nErrNo, const std::string& sErrDetail);
@@ -122,12 +124,18 @@ class frmUSB {
   recording::MonoTime Begin() const {
     return observers_.empty() ? recording::MonoTime{} : clock_->Now();
   }
-  // The end of a transaction that began at start: logs a non-zero status (when log is set)
-  // and tells the observers. detail() builds the text between the parentheses; it runs only
-  // when that text is needed.
+  // The end of a transaction that began at start: logs a non-zero status (EndUnlogged does
+  // not) and tells the observers. detail() builds the text between the parentheses; it runs
+  // only when that text is needed.
   template <class Detail>
-  int32_t End(recording::MonoTime start, int32_t status, const char* name, const Detail& detail,
-              int32_t target, bool log = true);
+  int32_t End(recording::MonoTime start, int32_t status, const char* name, int32_t target,
+              const Detail& detail);
+  template <class Detail>
+  int32_t EndUnlogged(recording::MonoTime start, int32_t status, const char* name, int32_t target,
+                      const Detail& detail);
+  template <class Detail>
+  int32_t Finish(recording::MonoTime start, int32_t status, const char* name, int32_t target,
+                 const Detail& detail, bool log);
   void Notify(recording::MonoTime start, const char* name, const std::string& detail,
               int32_t target, int32_t status);
 

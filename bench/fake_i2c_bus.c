@@ -54,7 +54,8 @@ static void fill_stat(struct stat* st) {
 
 // A real descriptor stands in for the bus, so close and dup keep working.
 static int open_fake(void) {
-  int (*real_open)(const char*, int, ...) = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open");
+  int (*real_open)(const char*, int, ...) =
+      (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open");
   int fd = real_open("/dev/null", O_RDWR | O_CLOEXEC);
   if (fd >= 0 && fake_count < MAX_FDS) fake_fds[fake_count++] = fd;
   return fd;
@@ -62,13 +63,13 @@ static int open_fake(void) {
 
 // The mode argument of the open family, present only when the flags create a file; a macro
 // because va_start must run in the variadic function itself.
-#define OPTIONAL_MODE(flags)              \
-  mode_t mode = 0;                        \
-  if ((flags) & (O_CREAT | O_TMPFILE)) {  \
-    va_list ap;                           \
-    va_start(ap, flags);                  \
-    mode = va_arg(ap, mode_t);            \
-    va_end(ap);                           \
+#define OPTIONAL_MODE(flags)             \
+  mode_t mode = 0;                       \
+  if ((flags) & (O_CREAT | O_TMPFILE)) { \
+    va_list ap;                          \
+    va_start(ap, flags);                 \
+    mode = va_arg(ap, mode_t);           \
+    va_end(ap);                          \
   }
 
 int open(const char* path, int flags, ...) {
@@ -124,19 +125,14 @@ static int smbus(struct i2c_smbus_ioctl_data* d) {
   if (d->read_write == I2C_SMBUS_WRITE) return 0;
   const unsigned w = word_value();
   switch (d->size) {
-    case I2C_SMBUS_WORD_DATA:
-      d->data->word = (unsigned short)w;
-      return 0;
+    case I2C_SMBUS_WORD_DATA: d->data->word = (unsigned short)w; return 0;
     case I2C_SMBUS_BYTE:
-    case I2C_SMBUS_BYTE_DATA:
-      d->data->byte = (unsigned char)w;
-      return 0;
+    case I2C_SMBUS_BYTE_DATA: d->data->byte = (unsigned char)w; return 0;
     case I2C_SMBUS_I2C_BLOCK_DATA:
-      for (int i = 1; i <= d->data->block[0]; ++i) d->data->block[i] = (unsigned char)(i % 2 ? w : w >> 8);
+      for (int i = 1; i <= d->data->block[0]; ++i)
+        d->data->block[i] = (unsigned char)(i % 2 ? w : w >> 8);
       return 0;
-    default:
-      errno = EOPNOTSUPP;
-      return -1;
+    default: errno = EOPNOTSUPP; return -1;
   }
 }
 
@@ -151,15 +147,10 @@ int ioctl(int fd, unsigned long request, ...) {
         *(unsigned long*)arg = I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL | I2C_FUNC_SMBUS_READ_BLOCK_DATA;
         return 0;
       case I2C_SLAVE:
-      case I2C_SLAVE_FORCE:
-        return (unsigned long)arg <= 0x7F ? 0 : (errno = EINVAL, -1);
-      case I2C_SMBUS:
-        return smbus((struct i2c_smbus_ioctl_data*)arg);
-      case I2C_RDWR:
-        return (int)((struct i2c_rdwr_ioctl_data*)arg)->nmsgs;
-      default:
-        errno = ENOTTY;
-        return -1;
+      case I2C_SLAVE_FORCE: return (unsigned long)arg <= 0x7F ? 0 : (errno = EINVAL, -1);
+      case I2C_SMBUS: return smbus((struct i2c_smbus_ioctl_data*)arg);
+      case I2C_RDWR: return (int)((struct i2c_rdwr_ioctl_data*)arg)->nmsgs;
+      default: errno = ENOTTY; return -1;
     }
   }
   static int (*real)(int, unsigned long, ...);

@@ -31,8 +31,8 @@
 #include "monitor/frmJournal.h"
 #include "monitor/frmPlot.h"
 #include "recording/observe/Clock.h"
-#include "shell/base/CommandLine.h"
 #include "shell/GuiMessageSink.h"
+#include "shell/base/CommandLine.h"
 #include "shell/base/Messages.h"
 #include "shell/base/Settings.h"
 #include "shell/frmBasic.h"
@@ -107,7 +107,10 @@ void BM_ScanTickEveryBitChanging(benchmark::State& state) {
   }
   state.counters["messages"] = s.sink.count;
 }
-BENCHMARK(BM_ScanTickEveryBitChanging)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ScanTickEveryBitChanging)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_ScanTickNothingChanging(benchmark::State& state) {
   Session s;
@@ -116,7 +119,10 @@ void BM_ScanTickNothingChanging(benchmark::State& state) {
   for (auto _ : state) s.window->Panel()->ReadAllRegisters();
   state.counters["messages"] = s.sink.count;
 }
-BENCHMARK(BM_ScanTickNothingChanging)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ScanTickNothingChanging)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 class PaintEventCounter : public QObject {
  public:
@@ -397,7 +403,8 @@ void BM_IdleWakeups(benchmark::State& state) {
   // Let the settle step that follows loading run first.
   QElapsedTimer settle;
   settle.start();
-  while (settle.elapsed() < 1200) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  while (settle.elapsed() < 1200)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   const double seconds = 2.0;
   int wakeups = 0;
   TimerEventCounter counter;

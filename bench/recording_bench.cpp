@@ -12,8 +12,8 @@
 #include <string>
 
 #include "adapter/frmUSB.h"
-#include "drivers/Drivers.h"
 #include "cli/Korvoctl.h"
+#include "drivers/Drivers.h"
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
 #include "recording/Journal.h"
@@ -74,10 +74,12 @@ void BM_ObservedRead(benchmark::State& state) {
   const auto what = static_cast<Attached>(state.range(0));
   if (what == kNullObserver) s.regs.AddObserver(nobody);
   if (what == kCsv || what == kVcd) {
-    recorder = recording::Recorder::Open(kShm + (what == kCsv ? "/korvo_bench.csv" : "/korvo_bench.vcd"),
-                                         {}, message);
-    if (!recorder) state.SkipWithError(message.c_str());
-    else s.regs.AddObserver(*recorder);
+    recorder = recording::Recorder::Open(
+        kShm + (what == kCsv ? "/korvo_bench.csv" : "/korvo_bench.vcd"), {}, message);
+    if (!recorder)
+      state.SkipWithError(message.c_str());
+    else
+      s.regs.AddObserver(*recorder);
   }
   if (what == kJournal) frmUSB::Get().AddObserver(journal);
   int16_t value = 0;
@@ -96,7 +98,11 @@ void BM_ObservedRead(benchmark::State& state) {
 }
 BENCHMARK(BM_ObservedRead)
     ->ArgName("nothing0_null1_csv2_vcd3_journal4")
-    ->Arg(kNothing)->Arg(kNullObserver)->Arg(kCsv)->Arg(kVcd)->Arg(kJournal);
+    ->Arg(kNothing)
+    ->Arg(kNullObserver)
+    ->Arg(kCsv)
+    ->Arg(kVcd)
+    ->Arg(kJournal);
 
 // korvoctl watch --period 0 into a CSV file on tmpfs; reads per second as a counter.
 void BM_WatchPeriod0IntoCsv(benchmark::State& state) {
@@ -107,13 +113,13 @@ void BM_WatchPeriod0IntoCsv(benchmark::State& state) {
   std::ostringstream out, err;
   std::istringstream in;
   for (auto _ : state) {
-    const int rc = RunKorvoctl({"--ini", EmptyIni(), "--period", "0", "--count", std::to_string(ticks),
-                 "--output", file, "watch"},
-                out, err, in);
+    const int rc = RunKorvoctl({"--ini", EmptyIni(), "--period", "0", "--count",
+                                std::to_string(ticks), "--output", file, "watch"},
+                               out, err, in);
     if (rc != kExitOk) state.SkipWithError(err.str().c_str());
   }
-  state.counters["reads_per_s"] =
-      benchmark::Counter(static_cast<double>(5 * ticks), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["reads_per_s"] = benchmark::Counter(static_cast<double>(5 * ticks),
+                                                     benchmark::Counter::kIsIterationInvariantRate);
   std::filesystem::remove(file);
   sim::Board::ResetShared();
   ::unsetenv("KORVO_ADAPTER");

@@ -31,6 +31,9 @@ void BM_ParseManySectionsOfTwentyKeys(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(BM_ParseManySectionsOfTwentyKeys)->RangeMultiplier(4)->Range(1 << 10, 1 << 16)->Complexity();
+BENCHMARK(BM_ParseManySectionsOfTwentyKeys)
+    ->RangeMultiplier(4)
+    ->Range(1 << 10, 1 << 16)
+    ->Complexity();
 
 }  // namespace

@@ -139,7 +139,6 @@ Options Parse(const std::vector<std::string>& args) {
   return o;
 }
 
-
 class Session {
  public:
   Session(std::ostream& out, const KorvoctlRecording& recording)

@@ -12,8 +12,8 @@
 // Exit codes, also listed by --help and in the README.
 enum KorvoctlExit : int {
   kExitOk = 0,
-  kExitUsage = 1,  // bad command line or unreadable --ini file
-  kExitBus = 2,    // the adapter could not be opened, or a register access failed
+  kExitUsage = 1,     // bad command line or unreadable --ini file
+  kExitBus = 2,       // the adapter could not be opened, or a register access failed
   kExitDeclined = 3,  // a confirmation was declined: the operation wrote nothing
   kExitDiffer = 4,    // compare: the registers differ from the snapshot
 };

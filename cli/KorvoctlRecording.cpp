@@ -1,8 +1,8 @@
 #include "cli/KorvoctlRecording.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <ostream>
 
@@ -30,8 +30,8 @@ constexpr int64_t kMaxCount = 1000000000;
 constexpr double kMaxDurationS = 31536000;
 
 bool IsOperationName(const std::string& a) {
-  for (const char* name : {"read", "write", "dump", "list", "spin", "burn", "watch", "snapshot",
-                           "compare", "restore"})
+  for (const char* name :
+       {"read", "write", "dump", "list", "spin", "burn", "watch", "snapshot", "compare", "restore"})
     if (a == name) return true;
   return false;
 }
@@ -136,10 +136,14 @@ KorvoctlRecording::Taken KorvoctlRecording::Take(const std::vector<std::string>&
     }
   } else if (a == "--format") {
     if (auto text = value("dump format")) {
-      if (*text == "text") format_ = DumpFormat::kText;
-      else if (*text == "csv") format_ = DumpFormat::kCsv;
-      else if (*text == "json") format_ = DumpFormat::kJson;
-      else t.error = "invalid dump format '" + *text + "': expected text, csv or json";
+      if (*text == "text")
+        format_ = DumpFormat::kText;
+      else if (*text == "csv")
+        format_ = DumpFormat::kCsv;
+      else if (*text == "json")
+        format_ = DumpFormat::kJson;
+      else
+        t.error = "invalid dump format '" + *text + "': expected text, csv or json";
     }
   } else if (a == "--caption") {
     if (auto text = value("snapshot caption")) {
@@ -317,8 +321,8 @@ int KorvoctlRecording::TakeSnapshot(const Op& op, RegisterAccess& access) {
     MsgBox("Snapshot not written: " + op.file + " is the settings file, which Korvo never writes.");
     return kExitUsage;
   }
-  recording::Snapshot s = recording::ReadSnapshot(access, modGlobals::DeviceAddress, kRegName,
-                                                  variant_, *clock_);
+  recording::Snapshot s =
+      recording::ReadSnapshot(access, modGlobals::DeviceAddress, kRegName, variant_, *clock_);
   if (!s.Complete()) {
     MsgBox("Snapshot not written: a register could not be read.");
     return kExitBus;
@@ -344,8 +348,8 @@ int KorvoctlRecording::Compare(const Op& op, RegisterAccess& access, std::ostrea
     std::vector<uint8_t> keys;
     for (uint8_t a : recording::SnapshotRegisters())
       if (recording::IsSnapshotKey(a)) keys.push_back(a);
-    other = recording::ReadSnapshot(access, modGlobals::DeviceAddress, kRegName, variant_,
-                                    *clock_, keys);
+    other = recording::ReadSnapshot(access, modGlobals::DeviceAddress, kRegName, variant_, *clock_,
+                                    keys);
     for (uint8_t a : keys) readFailed |= !other.Value(a).has_value();
   }
   const auto changes = recording::CompareSnapshots(reference, other);
@@ -378,24 +382,27 @@ bool KorvoctlRecording::Dump(RegisterAccess& access, std::ostream& out) const {
   bool first = true;
   for (const RegisterTable::Register& r : RegisterTable::All()) {
     int16_t value = 0;
-    const int32_t status = access.ReadRegister(kRegName, r.address, value, modGlobals::DeviceAddress);
+    const int32_t status =
+        access.ReadRegister(kRegName, r.address, value, modGlobals::DeviceAddress);
     ok = ok && status == 0;
     const auto u = static_cast<uint16_t>(value);
     if (format_ == DumpFormat::kCsv) {
       text += recording::AddressText(r.address) + ",";
       recording::AppendCsvField(text, r.trimTitle);
       text += ",";
-      if (status == 0) text += Hex4(u) + "," + std::to_string(u);
-      else text += ",";
+      if (status == 0)
+        text += Hex4(u) + "," + std::to_string(u);
+      else
+        text += ",";
       text += "," + std::to_string(status) + ",";
       recording::AppendCsvField(text, recording::StatusName(status));
       text += recording::kCsvLineEnd;
     } else {
       text += first ? "  " : ",\n  ";
       text += "{\"address\": " + JsonString(recording::AddressText(r.address)) +
-              ", \"caption\": " + JsonString(r.trimTitle) + ", \"value\": " +
-              (status == 0 ? std::to_string(u) : std::string("null")) + ", \"hex\": " +
-              (status == 0 ? JsonString(Hex4(u)) : std::string("null")) +
+              ", \"caption\": " + JsonString(r.trimTitle) +
+              ", \"value\": " + (status == 0 ? std::to_string(u) : std::string("null")) +
+              ", \"hex\": " + (status == 0 ? JsonString(Hex4(u)) : std::string("null")) +
               ", \"status\": " + JsonString(recording::StatusName(status)) + "}";
     }
     first = false;
@@ -415,7 +422,8 @@ int KorvoctlRecording::Finish(int rc, RegisterAccess* access, frmUSB* link, std:
     if (journalSink_) {
       const bool written = journal_->WriteCsv(*journalSink_);
       if (!written || !journalSink_->Close()) {
-        MsgBox("Writing the journal to " + *journalFile_ + " failed: " + journalSink_->Error() + ".");
+        MsgBox("Writing the journal to " + *journalFile_ + " failed: " + journalSink_->Error() +
+               ".");
         outputFailed_ = true;
       }
     }

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "recording/BitNames.h"
-#include "recording/observe/Clock.h"
 #include "recording/Journal.h"
 #include "recording/OutputFile.h"
 #include "recording/Recorder.h"
 #include "recording/Snapshot.h"
+#include "recording/observe/Clock.h"
 
 class RegisterAccess;
 class frmUSB;
@@ -30,7 +30,7 @@ class KorvoctlRecording {
     bool taken = false;      // args[i] was ours (i moved past its values)
     bool operation = false;  // it was an operation: run it with Run(index)
     std::size_t index = 0;
-    std::string error;       // a usage error
+    std::string error;  // a usage error
   };
   Taken Take(const std::vector<std::string>& args, std::size_t& i);
 

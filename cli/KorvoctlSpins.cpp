@@ -36,7 +36,8 @@ std::string UnknownSpinText(const std::string& caption) {
 
 std::string KorvoctlSpinUsage() {
   return "  spin CAPTION       apply the spin preset of the button CAPTION (\"rk51xx Trim1\" to\n"
-         "                     \"rk51xx Trim5\", \"Custom 1\", \"Custom 2\"; section \"Spin\" + CAPTION\n"
+         "                     \"rk51xx Trim5\", \"Custom 1\", \"Custom 2\"; section \"Spin\" + "
+         "CAPTION\n"
          "                     of the settings file): test mode on, then the preset registers,\n"
          "                     read back when VerifyWrite is on. Asks first.\n"
          "  burn               burn the trim registers into the charger's EEPROM. Asks first.\n"

@@ -14,8 +14,8 @@
 #include "shell/base/CommandLine.h"
 #include "shell/base/Messages.h"
 #include "shell/base/Settings.h"
-#include "shell/base/Version.h"
 #include "shell/base/Text.h"
+#include "shell/base/Version.h"
 
 namespace {
 
@@ -81,16 +81,22 @@ frmSplash::frmSplash(QWidget* owner)
   QLabel* AboutOK = picture("AboutOK", ChipPicture(64, QColor(0x20, 0x50, 0x90)));
   QLabel* company = text("lblCompany", QStringLiteral("Rkx Semiconductor"), 1, true);
   QLabel* group = text("lblGroup", QStringLiteral("Power Management Applications Group"), 0, false);
-  QLabel* credit1 = text("lblCredit", QStringLiteral("Bench software for the rk5190 charger family"), 0, false);
+  QLabel* credit1 =
+      text("lblCredit", QStringLiteral("Bench software for the rk5190 charger family"), 0, false);
   LblProductName_ = text("LblProductName", QString::fromLatin1(kAppTitle), 8, true);
   QLabel* Image2 = picture("Image2", ChipPicture(32, QColor(0x30, 0x80, 0x40)));
   QLabel* Image1 = picture("Image1", ChipPicture(32, QColor(0x90, 0x40, 0x30)));
-  QLabel* credit2 = text("lblCredit2", QStringLiteral("Talks to the charger through the Tarn88 USB-to-SMBus adapter"), -1, false);
-  QLabel* legal = text("lblLegal", QStringLiteral("Copyright (C) Rkx Semiconductor. All rights reserved. "
-                                                  "Provided for evaluation only."), -2, false);
+  QLabel* credit2 = text(
+      "lblCredit2", QStringLiteral("Talks to the charger through the Tarn88 USB-to-SMBus adapter"),
+      -1, false);
+  QLabel* legal = text("lblLegal",
+                       QStringLiteral("Copyright (C) Rkx Semiconductor. All rights reserved. "
+                                      "Provided for evaluation only."),
+                       -2, false);
   legal->setWordWrap(true);
   lblVersion_ = text("lblVersion", QStringLiteral("Version"), 1, false);
-  QLabel* lblCompanyProduct = text("lblCompanyProduct", QStringLiteral("Rkx Evaluation Software"), 2, false);
+  QLabel* lblCompanyProduct =
+      text("lblCompanyProduct", QStringLiteral("Rkx Evaluation Software"), 2, false);
   auto* Shape1 = new QFrame(Frame1_);
   Shape1->setObjectName(QStringLiteral("Shape1"));
   Shape1->setFrameShape(QFrame::HLine);
@@ -117,7 +123,8 @@ frmSplash::frmSplash(QWidget* owner)
   fl->addWidget(credit2);
   fl->addWidget(legal);
   fl->addWidget(text("lblSettingsFile",
-                     QString::fromStdString("Settings file: " + Settings::FileReadText()), -2, false));
+                     QString::fromStdString("Settings file: " + Settings::FileReadText()), -2,
+                     false));
 
   cmdSysInfo_ = new QPushButton(QStringLiteral("System Info..."), this);
   cmdSysInfo_->setObjectName(QStringLiteral("cmdSysInfo"));
@@ -162,8 +169,8 @@ void frmSplash::keyPressEvent(QKeyEvent* e) {
 
 bool frmSplash::eventFilter(QObject* watched, QEvent* e) {
   const bool press = e->type() == QEvent::MouseButtonPress;
-  const bool click = press || e->type() == QEvent::MouseButtonRelease ||
-                     e->type() == QEvent::MouseButtonDblClick;
+  const bool click =
+      press || e->type() == QEvent::MouseButtonRelease || e->type() == QEvent::MouseButtonDblClick;
   if (watched == Frame1_) {
     if (press) {
       close();
@@ -191,9 +198,8 @@ void frmSplash::StartSysInfo() {
   MsgBox("System Information Is Unavailable At This Time");
 }
 
-bool frmSplash::GetKeyValue(Registry& registry, const int32_t& KeyRoot,
-                            const std::string& KeyName, const std::string& SubKeyRef,
-                            std::string& KeyVal) {
+bool frmSplash::GetKeyValue(Registry& registry, const int32_t& KeyRoot, const std::string& KeyName,
+                            const std::string& SubKeyRef, std::string& KeyVal) {
   constexpr uint32_t kBufferSize = 1024;
   RegistryKey key = 0;
   auto fail = [&] {

@@ -32,4 +32,3 @@ std::string SelectedDriverName();
 std::unique_ptr<Zentio> CreateSelectedControl();
 // The selected driver's notes on why no adapter was found or opened; empty when it has none.
 std::string SelectedDriverDiagnostics();
-

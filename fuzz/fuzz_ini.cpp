@@ -17,7 +17,9 @@ bool HasLineEnd(std::string_view s) { return s.find_first_of("\r\n") != std::str
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
-bool Trimmed(std::string_view s) { return s.empty() || (!IsBlank(s.front()) && !IsBlank(s.back())); }
+bool Trimmed(std::string_view s) {
+  return s.empty() || (!IsBlank(s.front()) && !IsBlank(s.back()));
+}
 
 std::string Upper(std::string s) {
   for (char& c : s) {

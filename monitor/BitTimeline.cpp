@@ -109,18 +109,13 @@ void BitTimeline::paintEvent(QPaintEvent*) {
       const QRect r(band.left() + static_cast<int>(c), band.top(), static_cast<int>(e - c),
                     band.height());
       switch (s) {
-        case State::kOne:
-          p.fillRect(r, one_);
-          break;
-        case State::kUnknown:
-          p.fillRect(r, hatch);
-          break;
+        case State::kOne: p.fillRect(r, one_); break;
+        case State::kUnknown: p.fillRect(r, hatch); break;
         case State::kZero:
           p.setPen(rule);
           p.drawLine(r.left(), r.bottom(), r.right(), r.bottom());
           break;
-        case State::kNone:
-          break;
+        case State::kNone: break;
       }
       c = e;
     }

@@ -123,8 +123,7 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
           std::chrono::duration_cast<std::chrono::milliseconds>(wall.time_since_epoch()).count();
       return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz"));
     }
-    case kTransaction:
-      return QString::fromStdString(journal_.Text(e));
+    case kTransaction: return QString::fromStdString(journal_.Text(e));
     case kTarget:
       if (e.target == recording::TransactionEvent::kNoTarget) return QString();
       return QStringLiteral("0x") +
@@ -133,28 +132,20 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
       const std::string_view name = recording::StatusName(e.status);
       return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     }
-    case kDuration:
-      return QString::number(e.durationUs);
-    default:
-      return {};
+    case kDuration: return QString::number(e.durationUs);
+    default: return {};
   }
 }
 
 QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   switch (section) {
-    case kTime:
-      return QStringLiteral("Time");
-    case kTransaction:
-      return QStringLiteral("Transaction");
-    case kTarget:
-      return QStringLiteral("Target");
-    case kStatus:
-      return QStringLiteral("Status");
-    case kDuration:
-      return QStringLiteral("Duration (\u00b5s)");
-    default:
-      return {};
+    case kTime: return QStringLiteral("Time");
+    case kTransaction: return QStringLiteral("Transaction");
+    case kTarget: return QStringLiteral("Target");
+    case kStatus: return QStringLiteral("Status");
+    case kDuration: return QStringLiteral("Duration (\u00b5s)");
+    default: return {};
   }
 }
 

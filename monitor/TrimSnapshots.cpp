@@ -25,7 +25,8 @@ recording::Snapshot ReadChip(std::span<ctlTrimRegister* const> rows, RegisterAcc
   recording::Snapshot s =
       recording::ReadSnapshot(access, modGlobals::DeviceAddress, "", variant, access.Clock());
   for (ctlTrimRegister* view : rows) {
-    const std::optional<uint16_t> v = s.Value(RegisterTable::AddressFromTag(view->Tag().toStdString()));
+    const std::optional<uint16_t> v =
+        s.Value(RegisterTable::AddressFromTag(view->Tag().toStdString()));
     view->SetValue(v ? std::optional<int32_t>(*v) : std::nullopt);
   }
   return s;

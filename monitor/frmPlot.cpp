@@ -262,8 +262,7 @@ bool frmPlot::eventFilter(QObject* watched, QEvent* event) {
       if (!dragX_) return false;
       dragX_.reset();
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

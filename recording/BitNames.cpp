@@ -1,7 +1,7 @@
 #include "recording/BitNames.h"
 
-#include "shell/base/Utils.h"
 #include "shell/base/Text.h"
+#include "shell/base/Utils.h"
 
 namespace recording {
 
@@ -44,9 +44,7 @@ std::array<std::string, 16> WireNames(uint8_t address, Variant variant) {
   return wires;
 }
 
-std::string AddressText(uint8_t address) {
-  return "0x" + Text::Hex(address, 2);
-}
+std::string AddressText(uint8_t address) { return "0x" + Text::Hex(address, 2); }
 
 std::optional<std::string_view> DacUnit(uint8_t address) {
   const RegisterTable::Register* r = RegisterTable::Find(address);

@@ -10,7 +10,9 @@
 namespace recording {
 
 Journal::Journal(const Clock& clock, std::size_t capacity)
-    : start_(TimeBase::Start(clock)), capacity_(std::max<std::size_t>(capacity, 1)), last_(start_.mono) {}
+    : start_(TimeBase::Start(clock)),
+      capacity_(std::max<std::size_t>(capacity, 1)),
+      last_(start_.mono) {}
 
 uint16_t Journal::Intern(std::string_view name) {
   for (std::size_t i = 0; i < names_.size(); ++i)
@@ -125,8 +127,8 @@ bool Journal::WriteCsv(Sink& sink) const {
 std::string FormatStatistics(const JournalStatistics& s) {
   char buf[160];
   std::snprintf(buf, sizeof buf, "%llu transactions (%llu dropped), %.1f per second, longest %u us",
-                static_cast<unsigned long long>(s.total), static_cast<unsigned long long>(s.dropped),
-                s.perSecond, s.longestUs);
+                static_cast<unsigned long long>(s.total),
+                static_cast<unsigned long long>(s.dropped), s.perSecond, s.longestUs);
   std::string text = buf;
   if (!s.longestText.empty()) text += ": " + s.longestText;
   text += '\n';

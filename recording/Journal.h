@@ -21,9 +21,9 @@ namespace recording {
 class Sink;
 
 struct JournalEntry {
-  uint64_t sequence = 0;  // 1 for the journal's first transaction
-  MonoTime time{};        // when it ended
-  uint16_t operation = 0; // index into the journal's operation names
+  uint64_t sequence = 0;   // 1 for the journal's first transaction
+  MonoTime time{};         // when it ended
+  uint16_t operation = 0;  // index into the journal's operation names
   std::string detail;
   int32_t target = TransactionEvent::kNoTarget;
   int32_t status = 0;
@@ -43,7 +43,7 @@ struct JournalStatistics {
   std::vector<StatusCount> byStatus;  // most frequent first
   double perSecond = 0;               // transactions per second since the journal started
   uint32_t longestUs = 0;
-  std::string longestText;            // "WriteSMBusWord_(15,41A0)"
+  std::string longestText;  // "WriteSMBusWord_(15,41A0)"
 };
 
 class Journal final : public TransactionObserver {
@@ -78,7 +78,7 @@ class Journal final : public TransactionObserver {
   TimeBase start_;
   std::size_t capacity_;
   std::vector<JournalEntry> ring_;  // grows up to capacity_, then wraps
-  std::size_t head_ = 0;  // oldest entry
+  std::size_t head_ = 0;            // oldest entry
   std::size_t size_ = 0;
   uint64_t total_ = 0;
   std::vector<std::string> names_;

@@ -37,7 +37,8 @@ class FileSink final : public Sink {
   bool Close() override;
 
  private:
-  FileSink(int fd, std::string path, bool regular) : fd_(fd), path_(std::move(path)), regular_(regular) {}
+  FileSink(int fd, std::string path, bool regular)
+      : fd_(fd), path_(std::move(path)), regular_(regular) {}
   int fd_;
   std::string path_;
   bool regular_;

@@ -7,9 +7,9 @@
 #include "recording/Text.h"
 #include "registers/RegisterTable.h"
 #include "shell/base/Messages.h"
+#include "shell/base/Text.h"
 #include "shell/base/Utils.h"
 #include "shell/base/Version.h"
-#include "shell/base/Text.h"
 
 namespace recording {
 

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "recording/BitNames.h"
+#include "recording/OutputFile.h"
 #include "recording/observe/Clock.h"
 #include "recording/observe/Observation.h"
-#include "recording/OutputFile.h"
 
 namespace recording {
 
@@ -56,8 +56,8 @@ class Recorder : public RegisterObserver {
   using ErrorHandler = std::function<void(const std::string& message)>;
 
   // Creates the file and writes the format's header. nullptr, with message set ("Cannot
-  // create FILE: reason." or "Cannot write FILE: reason."), when that fails. The format comes from the extension;
-  // check FormatForPath first, before anything is opened.
+  // create FILE: reason." or "Cannot write FILE: reason."), when that fails. The format comes from
+  // the extension; check FormatForPath first, before anything is opened.
   static std::unique_ptr<Recorder> Open(const std::string& path, const RecorderOptions& options,
                                         std::string& message);
   // Records into a stream (korvoctl's standard output); name is used in messages.
@@ -86,7 +86,7 @@ class Recorder : public RegisterObserver {
 
  protected:
   Recorder(std::unique_ptr<Sink> sink, RecordFormat format, const RecorderOptions& options);
-  virtual void Begin(std::string& out) = 0;                     // header
+  virtual void Begin(std::string& out) = 0;                           // header
   virtual bool Sample(std::string& out, const RegisterEvent& e) = 0;  // false: not recorded
   virtual void End(std::string& /*out*/) {}                           // when it is closed
   const TimeBase& Origin() const { return start_; }

@@ -11,9 +11,9 @@
 #include "recording/Text.h"
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterTable.h"
+#include "shell/base/Text.h"
 #include "shell/base/Utils.h"
 #include "shell/base/Version.h"
-#include "shell/base/Text.h"
 
 namespace recording {
 
@@ -76,8 +76,8 @@ bool ReadTextFile(const std::string& path, std::string& text, std::size_t limit)
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            static_cast<std::size_t>(st.st_size) <= limit;
+  bool ok =
+      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= limit;
   char buf[4096];
   while (ok) {
     const ssize_t n = ::read(fd, buf, sizeof buf);

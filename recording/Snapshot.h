@@ -42,13 +42,13 @@ std::span<const uint8_t> SnapshotRegisters();
 bool IsSnapshotKey(uint8_t address);
 
 struct Snapshot {
-  std::string caption{kDefaultSnapshotCaption};  // one of Spins::kButtonCaptions
+  std::string caption{kDefaultSnapshotCaption};    // one of Spins::kButtonCaptions
   std::string description;                         // Desc=
   std::array<std::optional<uint16_t>, 11> values;  // by row; nullopt: not read
   std::string time;                                // ISO 8601 wall time of the reading
   Variant variant = Variant::rk5190;
   int16_t deviceAddress = 0;
-  std::string version;                             // Korvo's, "2.0.10"
+  std::string version;  // Korvo's, "2.0.10"
 
   std::optional<uint16_t> Value(uint8_t address) const;
   void SetValue(uint8_t address, std::optional<uint16_t> value);

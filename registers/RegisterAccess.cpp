@@ -6,8 +6,8 @@
 #include "adapter/frmUSB.h"
 #include "shell/base/Messages.h"
 #include "shell/base/Settings.h"
-#include "shell/base/Utils.h"
 #include "shell/base/Text.h"
+#include "shell/base/Utils.h"
 
 namespace {
 // Counts the accesses in progress for Busy(); a failure message keeps the event loop running
@@ -60,8 +60,8 @@ int32_t RegisterAccess::ReadRegister(const std::string& sRegName, uint8_t nRegAd
   return code;
 }
 
-int32_t RegisterAccess::WriteRegister(const std::string& sRegName, uint8_t nRegAddr,
-                                      int16_t nWord, int16_t nTargetAddr) {
+int32_t RegisterAccess::WriteRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t nWord,
+                                      int16_t nTargetAddr) {
   const Counting busy(depth_);
   int32_t code = 0;
   if (modGlobals::I2CMode) {
@@ -120,8 +120,7 @@ void RegisterAccess::Notify(recording::AccessKind kind, uint8_t address, uint16_
   const AccessSource source = hasSource_                  ? source_
                               : kind == AccessKind::kRead ? AccessSource::kSingleRead
                                                           : AccessSource::kWrite;
-  const recording::RegisterEvent event{clock_->Now(), source, kind,  address,
-                                       value,         status, target};
+  const recording::RegisterEvent event{clock_->Now(), source, kind, address, value, status, target};
   ++notifying_;
   // Indexed: an observer may add or remove observers while it is told.
   for (std::size_t i = 0; i < observers_.size(); ++i) {

@@ -1,6 +1,5 @@
 #include "registers/Spins.h"
 
-
 #include "adapter/frmUSB.h"
 #include "registers/RegisterAccess.h"
 #include "shell/base/Messages.h"
@@ -35,12 +34,14 @@ std::string ReadBackErrorText(std::string_view key, int32_t status) {
 }
 
 std::string MismatchText(std::string_view key) {
-  return "Register " + std::string(key) + " : Read Value does not match the value that was written!";
+  return "Register " + std::string(key) +
+         " : Read Value does not match the value that was written!";
 }
 
 std::string BadValueText(std::string_view section, std::string_view key, std::string_view value) {
   return "Register " + std::string(key) + " not written: the value \"" + std::string(value) +
-         "\" in section [" + std::string(section) + "] is not 1 to 4 hex digits without any prefix.";
+         "\" in section [" + std::string(section) +
+         "] is not 1 to 4 hex digits without any prefix.";
 }
 
 SpinReport SpinProgrammer::ApplySpin(std::string_view caption) {
@@ -89,8 +90,8 @@ SpinReport SpinProgrammer::ApplyPreset(std::string_view sectionName, const Prese
     if (modGlobals::VerifyWrite) {
       // Read back even after a failed write: the operator sees what the charger now holds.
       int16_t readback = 0;
-      const int32_t status = access_.ReadRegister(key, reg.address, readback,
-                                                  modGlobals::DeviceAddress);
+      const int32_t status =
+          access_.ReadRegister(key, reg.address, readback, modGlobals::DeviceAddress);
       if (status != 0) {
         MsgBox(ReadBackErrorText(key, status));
         ++report.readFailed;
@@ -110,13 +111,13 @@ BurnOutcome SpinProgrammer::BurnEeprom() {
   if (!MsgBoxConfirm(std::string(kBurnConfirmText))) return BurnOutcome::kDeclined;
 
   const std::string name(kBurnName);
-  const int32_t start = access_.WriteRegister(name, kTestModeRegister, kTestModeEEBurn,
-                                              modGlobals::DeviceAddress);
+  const int32_t start =
+      access_.WriteRegister(name, kTestModeRegister, kTestModeEEBurn, modGlobals::DeviceAddress);
   frmUSB::Get().Delay(kBurnDelayMs);
   Utils::WaitSeconds(kBurnSettleSeconds);
   // Always leave the burn state, even when starting the burn failed.
-  const int32_t finish = access_.WriteRegister(name, kTestModeRegister, kTestModeSoftTrim,
-                                               modGlobals::DeviceAddress);
+  const int32_t finish =
+      access_.WriteRegister(name, kTestModeRegister, kTestModeSoftTrim, modGlobals::DeviceAddress);
 
   if (start != 0 || finish != 0) {
     MsgBox(std::string(kBurnFailedText));

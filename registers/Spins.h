@@ -67,11 +67,11 @@ struct SpinReport {
     kApplied,   // the preset loop ran to its end
   };
   Outcome outcome = Outcome::kDeclined;
-  int written = 0;        // preset registers whose write succeeded
-  int writeFailed = 0;    // preset registers whose write failed on the bus
-  int refused = 0;        // preset values refused as malformed
-  int readFailed = 0;     // read-backs that failed (VerifyWrite on)
-  int mismatched = 0;     // read-backs that differed from the value written (VerifyWrite on)
+  int written = 0;      // preset registers whose write succeeded
+  int writeFailed = 0;  // preset registers whose write failed on the bus
+  int refused = 0;      // preset values refused as malformed
+  int readFailed = 0;   // read-backs that failed (VerifyWrite on)
+  int mismatched = 0;   // read-backs that differed from the value written (VerifyWrite on)
 
   // True when the preset went in exactly as stored.
   bool Clean() const {

@@ -1,7 +1,7 @@
 #include "shell/StartUp.h"
 
-#include <QPointer>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <memory>

@@ -22,8 +22,8 @@
 #include "drivers/Drivers.h"
 #include "monitor/Monitor.h"
 #include "shell/GuiMessageSink.h"
-#include "shell/base/CommandLine.h"
 #include "shell/StartUp.h"
+#include "shell/base/CommandLine.h"
 #include "shell/frmBasic.h"
 
 int main(int argc, char** argv) {

@@ -126,15 +126,9 @@ std::string I2cDevOpenFailureText(const std::string& label, int err) {
       why = "no such device file (is the i2c-dev module loaded? sudo modprobe i2c-dev)";
       break;
     case ENODEV:
-    case ENXIO:
-      why = "no such device (unplugged?)";
-      break;
-    case EBUSY:
-      why = "busy (in use by a kernel driver or another program)";
-      break;
-    default:
-      why = std::generic_category().message(err);
-      break;
+    case ENXIO: why = "no such device (unplugged?)"; break;
+    case EBUSY: why = "busy (in use by a kernel driver or another program)"; break;
+    default: why = std::generic_category().message(err); break;
   }
   return "Cannot open " + label + ": " + why + ".";
 }
@@ -146,7 +140,8 @@ std::string I2cDevNodeKindText(unsigned fileType, unsigned major) {
     case S_IFIFO: return "a FIFO";
     case S_IFSOCK: return "a socket";
     case S_IFBLK: return "a block device";
-    case S_IFCHR: return "the character device of another driver (major " + std::to_string(major) + ")";
+    case S_IFCHR:
+      return "the character device of another driver (major " + std::to_string(major) + ")";
     default: return "no device";
   }
 }
@@ -174,7 +169,9 @@ I2cDevOptions I2cDevOptionsFromSettings(const Settings::Snapshot& settings) {
   return o;
 }
 
-I2cDevOptions I2cDevOptionsFromSettings() { return I2cDevOptionsFromSettings(Settings::Snapshot()); }
+I2cDevOptions I2cDevOptionsFromSettings() {
+  return I2cDevOptionsFromSettings(Settings::Snapshot());
+}
 
 std::vector<I2cBusInfo> EnumerateI2cBuses(const std::string& sysfsRoot, std::string* problem) {
   std::vector<I2cBusInfo> buses;
@@ -274,7 +271,8 @@ std::vector<I2cBusCandidate> I2cBusCandidates(const I2cDevOptions& options,
     std::string adapterName;
     for (const auto& b : buses)
       if (b.number == number) adapterName = b.name;
-    Candidate c = number >= 0 ? fromNumber(number) : Candidate{Sanitize(wanted), wanted, wanted, -1};
+    Candidate c =
+        number >= 0 ? fromNumber(number) : Candidate{Sanitize(wanted), wanted, wanted, -1};
     c.devicePath = wanted;
     c.label = LabelOf(wanted, adapterName);
     out.push_back(std::move(c));
@@ -314,12 +312,13 @@ std::string I2cDevBusesAboutText(const I2cDevOptions& options, const std::string
     openBus = s.openBus;
     openFuncs = s.openFuncs;
   }
-  std::string text = openBus.empty() ? std::string("Bus in use: none")
-                          : "Bus in use: " + openBus + ", functions " + FuncsText(openFuncs);
+  std::string text = openBus.empty()
+                         ? std::string("Bus in use: none")
+                         : "Bus in use: " + openBus + ", functions " + FuncsText(openFuncs);
   text += kNewLine;
-  text += "Bus setting: " +
-          (options.bus.empty() ? std::string("(USB-attached buses)") : options.bus) +
-          ", ForceAddress=" + (options.forceAddress ? "1" : "0");
+  text +=
+      "Bus setting: " + (options.bus.empty() ? std::string("(USB-attached buses)") : options.bus) +
+      ", ForceAddress=" + (options.forceAddress ? "1" : "0");
   text += kNewLine;
   text += "Buses found:";
   if (buses.empty()) text += problem.empty() ? std::string(" none") : " none. " + problem;
@@ -343,4 +342,3 @@ std::string I2cDevBusesAboutText(const I2cDevOptions& options, const std::string
   }
   return text;
 }
-

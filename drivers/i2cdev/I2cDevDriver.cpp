@@ -42,7 +42,9 @@ std::string Hex2(int v) { return "0x" + Text::Hex(static_cast<uint32_t>(v & 0xFF
 bool InByteRange(int v) { return v >= 0 && v <= 0xFF; }
 
 // The kernel errors with which a bridge reports that nobody acknowledged the address.
-bool IsNoAnswer(int err) { return err == ENXIO || err == EREMOTEIO || err == ETIMEDOUT || err == EIO; }
+bool IsNoAnswer(int err) {
+  return err == ENXIO || err == EREMOTEIO || err == ETIMEDOUT || err == EIO;
+}
 
 }  // namespace
 
@@ -168,20 +170,25 @@ int16_t I2cDevDriver::OpenDevice(const std::string& name) {
     return -1;
   };
   // A bus the last listing opened is taken over as it is; the others are closed.
-  if (const std::ptrdiff_t i = pick(probed_, [](const Probed& p) -> const Candidate& { return p.bus; }); i >= 0) {
+  if (const std::ptrdiff_t i =
+          pick(probed_, [](const Probed& p) -> const Candidate& { return p.bus; });
+      i >= 0) {
     const Probed chosen = probed_[static_cast<std::size_t>(i)];
     probed_.erase(probed_.begin() + i);
     CloseProbed();
     return Adopt(chosen.bus, chosen.fd, chosen.funcs);
   }
   CloseProbed();
-  const std::vector<Candidate> candidates = I2cBusCandidates(options_, kernel_.SysfsRoot(), nullptr);
-  const std::ptrdiff_t i = pick(candidates, [](const Candidate& c) -> const Candidate& { return c; });
+  const std::vector<Candidate> candidates =
+      I2cBusCandidates(options_, kernel_.SysfsRoot(), nullptr);
+  const std::ptrdiff_t i =
+      pick(candidates, [](const Candidate& c) -> const Candidate& { return c; });
   if (i < 0) {
     AddI2cDevNote("No bus named \"" + name + "\" is available" +
-            (options_.bus.empty() ? " (only USB-attached buses are used unless Bus= in section "
-                                    "[Adapter] names one)."
-                                  : " (Bus=" + options_.bus + " in section [Adapter])."));
+                  (options_.bus.empty()
+                       ? " (only USB-attached buses are used unless Bus= in section "
+                         "[Adapter] names one)."
+                       : " (Bus=" + options_.bus + " in section [Adapter])."));
     return -1;
   }
   const Candidate& chosen = candidates[static_cast<std::size_t>(i)];
@@ -216,14 +223,15 @@ void I2cDevDriver::ForgetUnpluggedAdapter() {
   CloseFd();
   unplugged_ = true;
   AddI2cDevNote(label +
-          " has gone (unplugged?). Every transaction now fails with VB_NO_USB; restart "
-          "the program after plugging it back in.");
+                " has gone (unplugged?). Every transaction now fails with VB_NO_USB; restart "
+                "the program after plugging it back in.");
 }
 
 int16_t I2cDevDriver::FromKernel(int result) {
   if (result >= 0) return VB_OK;
   const int err = -result;
-  if (IsNoAnswer(err) && target_ >= 0) AddI2cDevNote(openLabel_ + ": " + NoAnswerNote(target_) + ".");
+  if (IsNoAnswer(err) && target_ >= 0)
+    AddI2cDevNote(openLabel_ + ": " + NoAnswerNote(target_) + ".");
   if (err == ENODEV || err == ESHUTDOWN) ForgetUnpluggedAdapter();
   return StatusFromErrno(err);
 }
@@ -236,11 +244,12 @@ int16_t I2cDevDriver::SelectAddress(uint8_t address) {
                               Hex2(address << 1) + "/" + Hex2((address << 1) | 1) + ")";
     if (options_.forceAddress) {
       r = kernel_.SetAddress(fd_, address, true);
-      if (r >= 0) AddI2cDevNote(where + " is claimed by a kernel driver; used anyway (ForceAddress=1).");
+      if (r >= 0)
+        AddI2cDevNote(where + " is claimed by a kernel driver; used anyway (ForceAddress=1).");
     } else {
       AddI2cDevNote(where +
-              " is claimed by a kernel driver. Unbind that driver, or set ForceAddress=1 "
-              "in section [Adapter] to use it anyway.");
+                    " is claimed by a kernel driver. Unbind that driver, or set ForceAddress=1 "
+                    "in section [Adapter] to use it anyway.");
     }
   }
   if (r < 0) {

@@ -60,7 +60,8 @@ std::string ReadWholeEepromFile(const std::string& path, bool& exists, std::stri
   char buf[1024];
   while (problem.empty()) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n > 0 && text.size() + static_cast<std::size_t>(n) <= static_cast<std::size_t>(kMaxEepromFileSize))
+    if (n > 0 &&
+        text.size() + static_cast<std::size_t>(n) <= static_cast<std::size_t>(kMaxEepromFileSize))
       text.append(buf, static_cast<std::size_t>(n));
     else if (n > 0)
       problem = "it is too large to be one";
@@ -109,7 +110,8 @@ std::string ParseEepromFile(std::string_view text, TrimEeprom& out) {
     const std::string name(kEepromKeys[k]);
     if (words[k]) return name + " appears twice";
     const std::string_view value = Text::Trim(line.substr(eq + 1));
-    const std::optional<uint16_t> word = value.size() == 4 ? Text::ParseHexWord(value) : std::nullopt;
+    const std::optional<uint16_t> word =
+        value.size() == 4 ? Text::ParseHexWord(value) : std::nullopt;
     if (!word) return "the value of " + name + " is not four hex digits (cut short?)";
     words[k] = word;
   }
@@ -125,7 +127,8 @@ bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
   if (std::filesystem::equivalent(a, b, ec)) return true;
   std::error_code ea, eb;
-  const auto ca = std::filesystem::weakly_canonical(a, ea), cb = std::filesystem::weakly_canonical(b, eb);
+  const auto ca = std::filesystem::weakly_canonical(a, ea),
+             cb = std::filesystem::weakly_canonical(b, eb);
   return !ea && !eb && ca == cb;
 }
 
@@ -133,7 +136,9 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 Charger::Charger(const Conditions& conditions, std::string eepromFile, std::string settingsFile,
                  const std::optional<TrimEeprom>& fallback)
-    : conditions_(conditions), eepromFile_(std::move(eepromFile)), settingsFile_(std::move(settingsFile)) {
+    : conditions_(conditions),
+      eepromFile_(std::move(eepromFile)),
+      settingsFile_(std::move(settingsFile)) {
   LoadEeprom(fallback);
   PowerCycle();
 }
@@ -146,7 +151,8 @@ bool Charger::Has(uint8_t command) const {
 
 bool Charger::Charging() const {
   return conditions_.charging && conditions_.acPresent && conditions_.batteryPresent &&
-         conditions_.batteryTemperature == BatteryTemperature::Normal && !conditions_.thermalShutdown;
+         conditions_.batteryTemperature == BatteryTemperature::Normal &&
+         !conditions_.thermalShutdown;
 }
 
 uint16_t Charger::ComputeStatus() const {
@@ -168,7 +174,9 @@ uint16_t Charger::ComputeVdt() const {
   constexpr uint16_t kHigh = 1u << 15, kMid = 1u << 6, kLow = 1u << 5, kNineVolt = 1u << 4,
                      kInhibit = 1u << 3, kFour = 1u << 2, kThree = 1u << 1, kTwo = 1u << 0;
   const unsigned mv = regs_[kChargeVoltage] & kVoltageMask;
-  auto vdac = [mv](unsigned base) { return static_cast<uint16_t>((((mv - base) / 32) & 0x7F) << 7); };
+  auto vdac = [mv](unsigned base) {
+    return static_cast<uint16_t>((((mv - base) / 32) & 0x7F) << 7);
+  };
   if (mv == 9000) return kTwo | kNineVolt;
   if (mv >= 12000 && mv <= 14400) return kThree | vdac(12000);
   if (mv >= 16000 && mv <= 19200) return kFour | vdac(16000);
@@ -247,16 +255,14 @@ int16_t Charger::Write(uint8_t command, uint16_t v, std::string& note) {
   const bool testMode = TestMode();
   switch (command) {
     case kStatus:
-    case kVdt:
-      return VB_OK;  // read-only: acknowledged, nothing changes
+    case kVdt: return VB_OK;  // read-only: acknowledged, nothing changes
     case kTrim0:
     case kTrim1:
     case kTrim2:
     case kTestMode2:
       if (testMode) regs_[command] = v;
       return VB_OK;
-    case kTestMode1:
-      return WriteTestMode(v, note);
+    case kTestMode1: return WriteTestMode(v, note);
     case kControl:
       if (v & kControlRst) {
         ResetChargerRegisters();
@@ -271,8 +277,7 @@ int16_t Charger::Write(uint8_t command, uint16_t v, std::string& note) {
     case kChargeVoltage:
       regs_[command] = v & (kVoltageMask | (testMode ? kVoltageTestMask : 0));
       return VB_OK;
-    default:
-      return VB_T2H_NACK;
+    default: return VB_T2H_NACK;
   }
 }
 
@@ -300,7 +305,8 @@ void Charger::LoadEeprom(const std::optional<TrimEeprom>& fallback) {
   trimEeprom_ = fallback.value_or(TrimEeprom{});
   if (eepromFile_.empty()) return;
   if (SameFile(eepromFile_, settingsFile_)) {
-    eepromProblem_ = "it is the settings file, which the simulated board never writes. Name a file of its own.";
+    eepromProblem_ =
+        "it is the settings file, which the simulated board never writes. Name a file of its own.";
     return;
   }
   bool exists = false;

@@ -14,8 +14,8 @@ namespace {
 using Kind = Transaction::Kind;
 using Device = Board::Device;
 
-constexpr int kMaxTransfer = 256;     // I2C-style transfers
-constexpr int kMaxSmbBlock = 255;     // an SMBus block's count is one byte
+constexpr int kMaxTransfer = 256;  // I2C-style transfers
+constexpr int kMaxSmbBlock = 255;  // an SMBus block's count is one byte
 
 bool IsByte(int v) { return v >= 0 && v <= 0xFF; }
 
@@ -57,11 +57,8 @@ int16_t BusRead(Board& b, int16_t target, uint8_t command, uint8_t* out, std::si
       out[1] = static_cast<uint8_t>(v >> 8);
       return VB_OK;
     }
-    case Device::Eeprom:
-      b.EepromDeviceRead(command, out, n);
-      return VB_OK;
-    case Device::None:
-      break;
+    case Device::Eeprom: b.EepromDeviceRead(command, out, n); return VB_OK;
+    case Device::None: break;
   }
   return NoAnswer(b, target);
 }
@@ -71,11 +68,8 @@ int16_t BusWrite(Board& b, int16_t target, uint8_t command, const uint8_t* in, s
     case Device::Charger:
       if (int16_t st = ChargerSize(b, command, n); st != VB_OK) return st;
       return b.ChargerWrite(command, WordOf(in, n));
-    case Device::Eeprom:
-      b.EepromDeviceWrite(command, in, n);
-      return VB_OK;
-    case Device::None:
-      break;
+    case Device::Eeprom: b.EepromDeviceWrite(command, in, n); return VB_OK;
+    case Device::None: break;
   }
   return NoAnswer(b, target);
 }
@@ -84,15 +78,12 @@ int16_t BusWrite(Board& b, int16_t target, uint8_t command, const uint8_t* in, s
 // where that was.
 int16_t BusReadCurrent(Board& b, int16_t target, uint8_t* out, std::size_t n, uint8_t& command) {
   switch (b.DeviceAt(target)) {
-    case Device::Charger:
-      command = b.ChargerPointer();
-      return BusRead(b, target, command, out, n);
+    case Device::Charger: command = b.ChargerPointer(); return BusRead(b, target, command, out, n);
     case Device::Eeprom:
       command = b.EepromDevicePointer();
       b.EepromDeviceRead(command, out, n);
       return VB_OK;
-    case Device::None:
-      break;
+    case Device::None: break;
   }
   return NoAnswer(b, target);
 }
@@ -138,10 +129,11 @@ void Adapter::DeviceClose() { open_ = false; }
 
 void Adapter::ShowAboutBox() {
   Board& b = CurrentBoard();
-  std::string text = std::string(kAdapterName) + ", version " + std::to_string(kAdapterVersion) + "." +
-                     std::to_string(kAdapterRevision) + kNewLine +
-                     "A simulated USB-to-SMBus adapter with a simulated evaluation board: no hardware is used." +
-                     kNewLine + b.Describe(kNewLine);
+  std::string text =
+      std::string(kAdapterName) + ", version " + std::to_string(kAdapterVersion) + "." +
+      std::to_string(kAdapterRevision) + kNewLine +
+      "A simulated USB-to-SMBus adapter with a simulated evaluation board: no hardware is used." +
+      kNewLine + b.Describe(kNewLine);
   MsgBox(text);
 }
 
@@ -165,10 +157,12 @@ int16_t Adapter::SmbWriteWord(int16_t command, int16_t word, int16_t target) {
   Board& b = CurrentBoard();
   int16_t st = Gate(b, Kind::Write, IsByte(command));
   if (st == VB_OK) {
-    const uint8_t bytes[2] = {static_cast<uint8_t>(word & 0xFF), static_cast<uint8_t>((word >> 8) & 0xFF)};
+    const uint8_t bytes[2] = {static_cast<uint8_t>(word & 0xFF),
+                              static_cast<uint8_t>((word >> 8) & 0xFF)};
     st = BusWrite(b, target, static_cast<uint8_t>(command), bytes, 2);
   }
-  return b.EndTransaction(Kind::Write, static_cast<uint8_t>(command), static_cast<uint16_t>(word), target, st);
+  return b.EndTransaction(Kind::Write, static_cast<uint8_t>(command), static_cast<uint16_t>(word),
+                          target, st);
 }
 
 int16_t Adapter::SmbReadWord(int16_t command, int16_t& word, int16_t target) {
@@ -213,8 +207,8 @@ int16_t Adapter::SmbWriteBlock(int16_t command, const std::vector<uint8_t>& byte
       st = BusWrite(b, target, c, bytes.data(), n);
     }
   }
-  return b.EndTransaction(Kind::Write, static_cast<uint8_t>(command), ok ? WordOf(bytes.data(), n) : 0,
-                          target, st);
+  return b.EndTransaction(Kind::Write, static_cast<uint8_t>(command),
+                          ok ? WordOf(bytes.data(), n) : 0, target, st);
 }
 
 int16_t Adapter::SmbReadBlock(int16_t command, std::vector<uint8_t>& buffer, int16_t& length,
@@ -243,8 +237,8 @@ int16_t Adapter::SmbReadBlock(int16_t command, std::vector<uint8_t>& buffer, int
   } else {
     length = 0;
   }
-  return b.EndTransaction(Kind::Read, static_cast<uint8_t>(command), st == VB_OK ? WordOf(data.data(), n) : 0,
-                          target, st);
+  return b.EndTransaction(Kind::Read, static_cast<uint8_t>(command),
+                          st == VB_OK ? WordOf(data.data(), n) : 0, target, st);
 }
 
 // --- I2C-style blocks over SMBus ---
@@ -261,11 +255,12 @@ int16_t Adapter::SmbReadI2CBlock(int16_t command, std::vector<uint8_t>& buffer, 
     Deliver(buffer, data.data(), n);
   else
     length = 0;
-  return b.EndTransaction(Kind::Read, static_cast<uint8_t>(command), st == VB_OK ? WordOf(data.data(), n) : 0,
-                          target, st);
+  return b.EndTransaction(Kind::Read, static_cast<uint8_t>(command),
+                          st == VB_OK ? WordOf(data.data(), n) : 0, target, st);
 }
 
-int16_t Adapter::SmbReadI2CBlockNoCmd(std::vector<uint8_t>& buffer, int16_t& length, int16_t target) {
+int16_t Adapter::SmbReadI2CBlockNoCmd(std::vector<uint8_t>& buffer, int16_t& length,
+                                      int16_t target) {
   Board& b = CurrentBoard();
   std::array<uint8_t, kMaxTransfer> data{};
   const bool ok = length >= 1 && length <= kMaxTransfer;
@@ -277,7 +272,8 @@ int16_t Adapter::SmbReadI2CBlockNoCmd(std::vector<uint8_t>& buffer, int16_t& len
     Deliver(buffer, data.data(), n);
   else
     length = 0;
-  return b.EndTransaction(Kind::Read, command, st == VB_OK ? WordOf(data.data(), n) : 0, target, st);
+  return b.EndTransaction(Kind::Read, command, st == VB_OK ? WordOf(data.data(), n) : 0, target,
+                          st);
 }
 
 int16_t Adapter::SmbWriteI2CBlock(int16_t command, const std::vector<uint8_t>& bytes, int16_t count,
@@ -287,12 +283,13 @@ int16_t Adapter::SmbWriteI2CBlock(int16_t command, const std::vector<uint8_t>& b
   const auto n = ok ? static_cast<std::size_t>(count) : 0;
   int16_t st = Gate(b, Kind::Write, ok);
   if (st == VB_OK) st = BusWrite(b, target, static_cast<uint8_t>(command), bytes.data(), n);
-  return b.EndTransaction(Kind::Write, static_cast<uint8_t>(command), ok ? WordOf(bytes.data(), n) : 0,
-                          target, st);
+  return b.EndTransaction(Kind::Write, static_cast<uint8_t>(command),
+                          ok ? WordOf(bytes.data(), n) : 0, target, st);
 }
 
 int16_t Adapter::SmbWriteReadI2CBlock(int16_t command, int16_t writeLength, int16_t readLength,
-                                      std::vector<uint8_t>& buffer, int16_t& lengthRead, int16_t target) {
+                                      std::vector<uint8_t>& buffer, int16_t& lengthRead,
+                                      int16_t target) {
   Board& b = CurrentBoard();
   std::array<uint8_t, kMaxTransfer> data{};
   // writeLength + 1 bytes go out (elements 0 to writeLength).
@@ -316,13 +313,14 @@ int16_t Adapter::SmbWriteReadI2CBlock(int16_t command, int16_t writeLength, int1
   } else {
     lengthRead = 0;
   }
-  return b.EndTransaction(Kind::Other, static_cast<uint8_t>(command), st == VB_OK ? WordOf(data.data(), nr) : 0,
-                          target, st);
+  return b.EndTransaction(Kind::Other, static_cast<uint8_t>(command),
+                          st == VB_OK ? WordOf(data.data(), nr) : 0, target, st);
 }
 
 // --- word-address I2C blocks ---
 
-int16_t Adapter::I2CBlockRead(int16_t wordAddress, std::vector<uint8_t>& buffer, int16_t size, int16_t target) {
+int16_t Adapter::I2CBlockRead(int16_t wordAddress, std::vector<uint8_t>& buffer, int16_t size,
+                              int16_t target) {
   Board& b = CurrentBoard();
   std::array<uint8_t, kMaxTransfer> data{};
   const bool ok = IsByte(wordAddress) && size >= 1 && size <= kMaxTransfer;
@@ -330,8 +328,8 @@ int16_t Adapter::I2CBlockRead(int16_t wordAddress, std::vector<uint8_t>& buffer,
   int16_t st = Gate(b, Kind::Read, ok);
   if (st == VB_OK) st = BusRead(b, target, static_cast<uint8_t>(wordAddress), data.data(), n);
   if (st == VB_OK) Deliver(buffer, data.data(), n);
-  return b.EndTransaction(Kind::Read, static_cast<uint8_t>(wordAddress), st == VB_OK ? WordOf(data.data(), n) : 0,
-                          target, st);
+  return b.EndTransaction(Kind::Read, static_cast<uint8_t>(wordAddress),
+                          st == VB_OK ? WordOf(data.data(), n) : 0, target, st);
 }
 
 int16_t Adapter::I2CBlockWrite(int16_t wordAddress, const std::vector<uint8_t>& bytes, int16_t size,
@@ -341,8 +339,8 @@ int16_t Adapter::I2CBlockWrite(int16_t wordAddress, const std::vector<uint8_t>& 
   const auto n = ok ? static_cast<std::size_t>(size) : 0;
   int16_t st = Gate(b, Kind::Write, ok);
   if (st == VB_OK) st = BusWrite(b, target, static_cast<uint8_t>(wordAddress), bytes.data(), n);
-  return b.EndTransaction(Kind::Write, static_cast<uint8_t>(wordAddress), ok ? WordOf(bytes.data(), n) : 0,
-                          target, st);
+  return b.EndTransaction(Kind::Write, static_cast<uint8_t>(wordAddress),
+                          ok ? WordOf(bytes.data(), n) : 0, target, st);
 }
 
 // --- byte-level I2C ---
@@ -359,14 +357,16 @@ int16_t Adapter::I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t& c) {
       int16_t st = Gate(board, Kind::Write, IsByte(b) && IsByte(c));
       const auto data = static_cast<uint8_t>(c);
       if (st == VB_OK) st = BusWrite(board, a, static_cast<uint8_t>(b), &data, 1);
-      return board.EndTransaction(Kind::Write, static_cast<uint8_t>(b), static_cast<uint16_t>(c), a, st);
+      return board.EndTransaction(Kind::Write, static_cast<uint8_t>(b), static_cast<uint16_t>(c), a,
+                                  st);
     }
     case 2: {  // read: target a, address b, data out c
       int16_t st = Gate(board, Kind::Read, IsByte(b));
       uint8_t data = 0;
       if (st == VB_OK) st = BusRead(board, a, static_cast<uint8_t>(b), &data, 1);
       c = st == VB_OK ? data : 0;
-      return board.EndTransaction(Kind::Read, static_cast<uint8_t>(b), st == VB_OK ? data : 0, a, st);
+      return board.EndTransaction(Kind::Read, static_cast<uint8_t>(b), st == VB_OK ? data : 0, a,
+                                  st);
     }
     default: {
       const int16_t st = Gate(board, Kind::Other, false);
@@ -414,7 +414,8 @@ std::unique_ptr<Zentio> CreateSimControl() { return std::make_unique<sim::Adapte
 std::string SimDiagnostics() {
   const std::shared_ptr<sim::Board> board = sim::Board::Shared();
   std::string text;
-  if (board->Absent()) text += "The simulated adapter is absent (Absent=1 in section [Simulator]).\n";
+  if (board->Absent())
+    text += "The simulated adapter is absent (Absent=1 in section [Simulator]).\n";
   if (!board->OpenRefusal().empty()) text += board->OpenRefusal() + "\n";
   return text + board->Notes();
 }

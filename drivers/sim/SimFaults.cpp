@@ -62,8 +62,8 @@ Faults::Faults(const FaultSettings& f, std::chrono::microseconds latency)
 }
 
 void Faults::UpdateFaultFlag() {
-  anyFault_ = (everyNth_ > 0 && everyNthMode_.status != 0) || (rate_ > 0.0 && rateMode_.status != 0) ||
-              (nextLeft_ > 0 && nextMode_.status != 0);
+  anyFault_ = (everyNth_ > 0 && everyNthMode_.status != 0) ||
+              (rate_ > 0.0 && rateMode_.status != 0) || (nextLeft_ > 0 && nextMode_.status != 0);
 }
 
 void Faults::FailEveryNth(int n, int16_t status, FaultScope scope) {
@@ -153,9 +153,10 @@ void Faults::ClearHistory() {
 }
 
 std::size_t Faults::Count(Transaction::Kind kind, int command) const {
-  return static_cast<std::size_t>(std::count_if(history_.begin(), history_.end(), [&](const Transaction& t) {
-    return t.kind == kind && (command < 0 || t.command == command);
-  }));
+  return static_cast<std::size_t>(
+      std::count_if(history_.begin(), history_.end(), [&](const Transaction& t) {
+        return t.kind == kind && (command < 0 || t.command == command);
+      }));
 }
 
 std::string Faults::Describe(const char* nl) const {
@@ -163,7 +164,8 @@ std::string Faults::Describe(const char* nl) const {
   auto add = [&](const std::string& what, const FaultMode& m) {
     if (!faults.empty()) faults += "; ";
     faults += what + " fails with " + StatusText(m.status);
-    if (m.scope != FaultScope::All) faults += std::string(" (") + FaultScopeName(m.scope) + " only)";
+    if (m.scope != FaultScope::All)
+      faults += std::string(" (") + FaultScopeName(m.scope) + " only)";
   };
   if (everyNth_ > 0) add("every " + Ordinal(everyNth_) + " transaction", everyNthMode_);
   if (rate_ > 0.0) {
@@ -176,8 +178,8 @@ std::string Faults::Describe(const char* nl) const {
     if (!faults.empty()) faults += "; ";
     faults += "the next write leaves " + StatusText(pendingArmed_) + " pending";
   }
-  return "Faults: " + (faults.empty() ? std::string("none") : faults) + nl + "Latency: " +
-         std::to_string(latency_.count()) + " us per transaction";
+  return "Faults: " + (faults.empty() ? std::string("none") : faults) + nl +
+         "Latency: " + std::to_string(latency_.count()) + " us per transaction";
 }
 
 }  // namespace sim

@@ -31,8 +31,8 @@ const char* FaultScopeName(FaultScope scope);
 
 // The faults as the settings give them.
 struct FaultSettings {
-  int everyNth = 0;    // 0: off
-  double rate = 0.0;   // 0: off
+  int everyNth = 0;   // 0: off
+  double rate = 0.0;  // 0: off
   uint32_t seed = 1;
   int next = 0;        // 0: off
   int16_t status = 8;  // VB_TIMEOUT_ERROR

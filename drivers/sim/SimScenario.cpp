@@ -1,11 +1,11 @@
 #include "drivers/sim/SimScenario.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "drivers/sim/SimBoard.h"
 #include "shell/base/Text.h"
@@ -58,7 +58,8 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
     const std::string_view assignment = Text::Trim(line.substr(blank));
     const std::optional<double> seconds = Utils::ParseDecimal(secondsText);
     if (!seconds || !std::isfinite(*seconds) || *seconds < 0 || *seconds > kScenarioMaxSeconds) {
-      return fail("the time '" + std::string(secondsText) + "' is not a number of seconds from 0 to " +
+      return fail("the time '" + std::string(secondsText) +
+                  "' is not a number of seconds from 0 to " +
                   std::to_string(static_cast<long>(kScenarioMaxSeconds)));
     }
     ScenarioStep step;
@@ -81,10 +82,14 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
     }
     step.key = info->key;
     if (step.key == ScenarioStep::Key::BatteryTemperature) {
-      if (Text::EqualsNoCase(value, "normal")) step.value = static_cast<int>(BatteryTemperature::Normal);
-      else if (Text::EqualsNoCase(value, "hot")) step.value = static_cast<int>(BatteryTemperature::Hot);
-      else if (Text::EqualsNoCase(value, "cold")) step.value = static_cast<int>(BatteryTemperature::Cold);
-      else return fail(std::string(info->name) + " must be hot, cold or normal");
+      if (Text::EqualsNoCase(value, "normal"))
+        step.value = static_cast<int>(BatteryTemperature::Normal);
+      else if (Text::EqualsNoCase(value, "hot"))
+        step.value = static_cast<int>(BatteryTemperature::Hot);
+      else if (Text::EqualsNoCase(value, "cold"))
+        step.value = static_cast<int>(BatteryTemperature::Cold);
+      else
+        return fail(std::string(info->name) + " must be hot, cold or normal");
     } else {
       if (value != "0" && value != "1") return fail(std::string(info->name) + " must be 0 or 1");
       step.value = value == "1";

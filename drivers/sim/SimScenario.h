@@ -32,7 +32,7 @@ struct ScenarioStep {
 };
 
 struct Scenario {
-  std::string file;  // where it came from, for the About text
+  std::string file;                 // where it came from, for the About text
   std::vector<ScenarioStep> steps;  // in time order
 };
 

@@ -87,12 +87,15 @@ Board::Options Board::OptionsFromSettings(const Settings::Snapshot& settings) {
   o.faults.rate = ParseRate(settings.GetString(kSection, "FailRate", ""));
   o.faults.seed = static_cast<uint32_t>(settings.GetInt(kSection, "FailSeed", 1));
   o.faults.next = std::max(0, settings.GetInt(kSection, "FailNext", 0));
-  o.faults.status = Settings::ClampToInt16(settings.GetInt(kSection, "FailStatus", VB_TIMEOUT_ERROR));
+  o.faults.status =
+      Settings::ClampToInt16(settings.GetInt(kSection, "FailStatus", VB_TIMEOUT_ERROR));
   o.faults.scope = ParseScope(settings.GetString(kSection, "FailScope", "All"));
-  o.faults.pendingErrorAfterWrite = Settings::ClampToInt16(settings.GetInt(kSection, "PendingError", 0));
+  o.faults.pendingErrorAfterWrite =
+      Settings::ClampToInt16(settings.GetInt(kSection, "PendingError", 0));
   o.latency = std::chrono::microseconds(std::max(0, settings.GetInt(kSection, "LatencyUs", 0)));
 
-  if (const std::string scenario = PathSetting(settings, "Scenario", o.settingsFile); !scenario.empty()) {
+  if (const std::string scenario = PathSetting(settings, "Scenario", o.settingsFile);
+      !scenario.empty()) {
     if (auto loaded = LoadScenario(scenario, o.refusal)) o.scenario = std::move(*loaded);
   }
   return o;

@@ -27,13 +27,13 @@ std::string_view KindName(AccessKind kind);  // "read", "write"
 
 // The outcome of one ReadRegister (after its retries) or WriteRegister.
 struct RegisterEvent {
-  MonoTime time;         // when the outcome was known
+  MonoTime time;  // when the outcome was known
   AccessSource source;
   AccessKind kind;
-  uint8_t address;       // register
-  uint16_t value;        // read: the value read (only meaningful when status is 0); write: the word
-  int32_t status;        // 0, or the adapter status of the last attempt
-  int16_t target;        // the charger's bus address
+  uint8_t address;  // register
+  uint16_t value;   // read: the value read (only meaningful when status is 0); write: the word
+  int32_t status;   // 0, or the adapter status of the last attempt
+  int16_t target;   // the charger's bus address
 };
 
 class RegisterObserver {

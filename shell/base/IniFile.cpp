@@ -51,7 +51,8 @@ IniFile IniFile::Parse(std::string_view text) {
       std::string_view name =
           Trim(close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1));
       // A repeated section adds nothing: lookups only ever see the first one.
-      const auto [it, added] = ini.sectionIndex_.try_emplace(Folded(name, folded), ini.sections_.size());
+      const auto [it, added] =
+          ini.sectionIndex_.try_emplace(Folded(name, folded), ini.sections_.size());
       if (added) {
         ini.sections_.push_back(Section{std::string(name), {}, {}});
         current = &ini.sections_.back();
@@ -173,7 +174,8 @@ std::string IniFile::String(std::string_view section, std::string_view key,
     // Do not leave half a UTF-8 character behind: drop the cut one whole (it has at most
     // three continuation bytes, so garbage cannot make this eat the whole text).
     size_t cut = kMaxChars;
-    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(result[cut]) & 0xC0) == 0x80; ++back) {
+    for (int back = 0;
+         back < 3 && cut > 0 && (static_cast<unsigned char>(result[cut]) & 0xC0) == 0x80; ++back) {
       --cut;
     }
     if ((static_cast<unsigned char>(result[cut]) & 0xC0) != 0xC0) cut = kMaxChars;

@@ -30,7 +30,8 @@ std::string ExecutablePath() {
       std::string path(buf.data(), static_cast<size_t>(n));
       // A binary replaced while running (a rebuild) still names its old place.
       constexpr std::string_view kDeleted = " (deleted)";
-      if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) path.erase(path.size() - kDeleted.size());
+      if (path.size() > kDeleted.size() && path.ends_with(kDeleted))
+        path.erase(path.size() - kDeleted.size());
       return path;
     }
     buf.resize(buf.size() * 2);  // possibly truncated: try again with room to spare

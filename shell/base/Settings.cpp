@@ -24,7 +24,9 @@ std::string& ChosenFile() {
 }
 }  // namespace
 
-std::string DefaultFile() { return Paths::Join(Paths::ProgramDir(), Paths::ProgramBaseName() + ".ini"); }
+std::string DefaultFile() {
+  return Paths::Join(Paths::ProgramDir(), Paths::ProgramBaseName() + ".ini");
+}
 
 std::string LookUp(const std::string& beside) {
   return Paths::FindSettingsFile(beside, Paths::ConfigDirs::FromEnvironment()).value_or(beside);

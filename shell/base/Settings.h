@@ -22,10 +22,10 @@ extern int16_t ReadRetryCount;
 
 namespace Settings {
 
-inline constexpr int32_t kDefaultBitHi = 8356095;       // 0x7F80FF
-inline constexpr int32_t kDefaultBitLo = 8371968;       // 0x7FBF00
-inline constexpr int32_t kDefaultBitUnknown = 13619151; // 0xCFCFCF
-inline constexpr int16_t kDefaultAddress = 103;         // 0x67
+inline constexpr int32_t kDefaultBitHi = 8356095;        // 0x7F80FF
+inline constexpr int32_t kDefaultBitLo = 8371968;        // 0x7FBF00
+inline constexpr int32_t kDefaultBitUnknown = 13619151;  // 0xCFCFCF
+inline constexpr int16_t kDefaultAddress = 103;          // 0x67
 
 // <directory of the running executable>/<its base name>.ini when it exists, else the first
 // readable XDG one (Paths::SettingsCandidates); unless SetFile chose another.

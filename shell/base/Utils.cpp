@@ -141,7 +141,8 @@ int32_t SetBit(int32_t value, int16_t n, int16_t state) {
 }
 
 std::string PadLeftZeros(std::string s, int16_t n) {
-  if (n > 0 && s.size() < static_cast<size_t>(n)) s.insert(0, static_cast<size_t>(n) - s.size(), '0');
+  if (n > 0 && s.size() < static_cast<size_t>(n))
+    s.insert(0, static_cast<size_t>(n) - s.size(), '0');
   return s;
 }
 
@@ -227,7 +228,8 @@ std::optional<int64_t> ParseInteger(std::string_view text, int64_t lo, int64_t h
   if (ec != std::errc() || ptr != last) return std::nullopt;
   int64_t value = 0;
   if (negative) {
-    constexpr uint64_t kMinMagnitude = static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1;
+    constexpr uint64_t kMinMagnitude =
+        static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1;
     if (magnitude > kMinMagnitude) return std::nullopt;
     value = magnitude == kMinMagnitude ? std::numeric_limits<int64_t>::min()
                                        : -static_cast<int64_t>(magnitude);

@@ -49,11 +49,9 @@ TEST_F(LinkTest, OpenFirstFreeDeviceOpensTheFirstListedName) {
     bool expected;
     std::string opened;
   } cases[] = {
-      {"A,B", 2, 0, true, "OpenDevice(A)"},
-      {"A", 1, 0, true, "OpenDevice(A)"},
+      {"A,B", 2, 0, true, "OpenDevice(A)"}, {"A", 1, 0, true, "OpenDevice(A)"},
       {"A", 1, 5, true, "OpenDevice(A)"},  // only -1 is failure
-      {"A", 1, -1, false, "OpenDevice(A)"},
-      {"", 0, 0, false, ""},
+      {"A", 1, -1, false, "OpenDevice(A)"}, {"", 0, 0, false, ""},
   };
   for (const auto& c : cases) {
     fake_ = {};
@@ -92,6 +90,7 @@ TEST_F(LinkTest, FailedTransactionsLogTheirDetail) {
   struct Case {
     const char* expected;
     std::function<int32_t(frmUSB&)> call;
+    // clang-format off
   } cases[] = {
       {"  VB_TIMEOUT_ERROR - ReadSMBusWord_(8)",
        [](frmUSB& l) { int16_t w = 0; return l.ReadSMBusWord_(0x08, w, 103); }},
@@ -142,6 +141,7 @@ TEST_F(LinkTest, FailedTransactionsLogTheirDetail) {
          return l.ReadFlash(1, 2, a, 3, b, 4, 0x17);
        }},
   };
+  // clang-format on
   Link().EnableErrorLog();
   EXPECT_EQ(Link().LogPath(), LogPath());
   for (const auto& c : cases) {
@@ -162,7 +162,8 @@ TEST_F(LinkTest, LogLineIsLocalDateTimeThenNameAndDetail) {
   Link().ReadSMBusWord_(0x14, w, 103);
   const auto lines = LogLines();
   ASSERT_EQ(lines.size(), 2u);  // in order, CR LF ended
-  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\S+ \S+  VB_T2H_NACK - ReadSMBusWord_\(13\)\r)")))
+  EXPECT_TRUE(
+      std::regex_match(lines[0], std::regex(R"(\S+ \S+  VB_T2H_NACK - ReadSMBusWord_\(13\)\r)")))
       << lines[0];
   EXPECT_EQ(Tail(lines[1]), "  VB_NO_USB - ReadSMBusWord_(14)\r");
 }

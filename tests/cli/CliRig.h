@@ -32,7 +32,10 @@ class CliRig : public ::testing::Test {
   }
   ~CliRig() override {
     ::unsetenv("KORVO_ADAPTER");
-    if (savedTz_) ::setenv("TZ", savedTz_->c_str(), 1); else ::unsetenv("TZ");
+    if (savedTz_)
+      ::setenv("TZ", savedTz_->c_str(), 1);
+    else
+      ::unsetenv("TZ");
     ::tzset();
     sim::Board::ResetShared();
     Settings::SetFile(Settings::DefaultFile());

@@ -72,11 +72,10 @@ TEST_F(KorvoctlRecordingTest, CtrlCEndsTheRunCleanlyWithACompleteFile) {
     if (clock_.sleeps == 3) std::raise(SIGINT);
   };
   const std::string file = Path("run.csv");
-  EXPECT_EQ(Run({"--output", file, "--period", "100", "watch", "write", "0x15", "12000"}),
-            kExitOk);
+  EXPECT_EQ(Run({"--output", file, "--period", "100", "watch", "write", "0x15", "12000"}), kExitOk);
   EXPECT_EQ(Slurp(file).substr(Slurp(file).size() - 2), "\r\n");
   EXPECT_EQ(Lines(Slurp(file)), 1u + 3 * 5);  // the header and three whole ticks
-  EXPECT_NE(board_->Peek(0x15), 12000);        // the run ended with the watch
+  EXPECT_NE(board_->Peek(0x15), 12000);       // the run ended with the watch
   EXPECT_EQ(out_.str(), "");
 }
 
@@ -105,15 +104,17 @@ TEST_F(KorvoctlRecordingTest, JsonDumpParsesWithPython) {
   if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
   EXPECT_EQ(Run({"--format", "json", "dump"}), kExitOk);
   std::ofstream(Path("dump.json")) << out_.str();
-  const std::string cmd = "python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); "
-                          "sys.exit(0 if len(d['registers'])==11 else 1)\" " + Path("dump.json");
+  const std::string cmd =
+      "python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); "
+      "sys.exit(0 if len(d['registers'])==11 else 1)\" " +
+      Path("dump.json");
   EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
 
 TEST_F(KorvoctlRecordingTest, SnapshotWritesASpinSectionNamedByTheCaption) {
-  EXPECT_EQ(Run({"--caption", "rk51xx trim2", "--variant", "rk5191", "snapshot",
-                 Path("board.ini")}),
-            kExitOk);
+  EXPECT_EQ(
+      Run({"--caption", "rk51xx trim2", "--variant", "rk5191", "snapshot", Path("board.ini")}),
+      kExitOk);
   std::string message;
   const auto s = recording::LoadSnapshot(Path("board.ini"), message);
   ASSERT_TRUE(s) << message;
@@ -134,11 +135,13 @@ TEST_F(KorvoctlRecordingTest, CompareExitsFourWhenTheRegistersDiffer) {
   EXPECT_EQ(Run({"compare", Path("a.ini")}), kExitOk);
   EXPECT_EQ(out_.str(), "");
   EXPECT_EQ(Run({"write", "0x12", "0x50", "compare", Path("a.ini"), "read", "0x12"}), kExitDiffer);
-  EXPECT_EQ(out_.str(), "0x12 0x0050 80\n"  // the write's read-back
-                        "0x12 0x0040 (" + Path("a.ini") +
-                            ") 0x0050 (chip) CM: CHARGER MODE REGISTER(0x12)\n"
-                            "  bit 4 \"Learn Cycle\" 0 -> 1\n"
-                            "0x12 0x0050 80\n");  // the run goes on after a difference
+  EXPECT_EQ(out_.str(),
+            "0x12 0x0050 80\n"  // the write's read-back
+            "0x12 0x0040 (" +
+                Path("a.ini") +
+                ") 0x0050 (chip) CM: CHARGER MODE REGISTER(0x12)\n"
+                "  bit 4 \"Learn Cycle\" 0 -> 1\n"
+                "0x12 0x0050 80\n");  // the run goes on after a difference
 }
 
 TEST_F(KorvoctlRecordingTest, TwoSnapshotsCompareWithoutTheAdapter) {
@@ -179,8 +182,8 @@ TEST_F(KorvoctlRecordingTest, TheOutputFileRecordsTheWholeRun) {
 TEST_F(KorvoctlRecordingTest, AnOutputThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
   std::filesystem::create_symlink("/dev/full", Path("full.csv"));
   const std::pair<std::string, std::string> cases[] = {
-      {Path("missing/run.csv"), "Cannot create " + Path("missing/run.csv") +
-                                    ": No such file or directory.\n"},
+      {Path("missing/run.csv"),
+       "Cannot create " + Path("missing/run.csv") + ": No such file or directory.\n"},
       {Path("full.csv"), "Cannot write " + Path("full.csv") + ": No space left on device.\n"},
   };
   for (const auto& [file, message] : cases) {

@@ -19,7 +19,8 @@ class KorvoctlTest : public CliRig {};
 
 TEST_F(KorvoctlTest, OperationsRunInOrderOnOneAdapter) {
   EXPECT_EQ(Run({"write", "0x15", "16800", "read", "0x15"}), kExitOk);
-  EXPECT_EQ(out_.str(), "0x15 0x41A0 16800\n0x15 0x41A0 16800\n") << "the write's read-back, then the read";
+  EXPECT_EQ(out_.str(), "0x15 0x41A0 16800\n0x15 0x41A0 16800\n")
+      << "the write's read-back, then the read";
   EXPECT_EQ(err_.str(), "");
   EXPECT_EQ(board_->Peek(0x15), 16800);
   EXPECT_EQ(Run({"list"}), kExitOk);
@@ -76,19 +77,21 @@ TEST_F(KorvoctlTest, UsageErrorsNameTheRangeAndTouchNoBus) {
 TEST_F(KorvoctlTest, NoAdapterGivesTheStartUpMessageAndExitCode2) {
   board_->SetAbsent(true);
   EXPECT_EQ(Run({"dump"}), kExitBus);
-  EXPECT_EQ(err_.str(),
-            "Failed to initialize the Tarn88! This program cannot continue.\n"
-            "Please make sure that the Tarn88 is connected and all required drivers are installed.\n"
-            "Please ensure that no other program is using the Tarn88.\n"
-            "Please close and restart the Korvo program.\n"
-            "The simulated adapter is absent (Absent=1 in section [Simulator]).\n");
+  EXPECT_EQ(
+      err_.str(),
+      "Failed to initialize the Tarn88! This program cannot continue.\n"
+      "Please make sure that the Tarn88 is connected and all required drivers are installed.\n"
+      "Please ensure that no other program is using the Tarn88.\n"
+      "Please close and restart the Korvo program.\n"
+      "The simulated adapter is absent (Absent=1 in section [Simulator]).\n");
   EXPECT_EQ(out_.str(), "");
 }
 
 TEST_F(KorvoctlTest, ABusFailureStopsTheRemainingOperations) {
   board_->FailNext(1, 8, sim::FaultScope::Reads);
   EXPECT_EQ(Run({"read", "0x13", "write", "0x15", "12000"}), kExitBus);
-  EXPECT_EQ(err_.str(), "Error reading register CS: Status(0x13).\nError description : VB_TIMEOUT_ERROR\n");
+  EXPECT_EQ(err_.str(),
+            "Error reading register CS: Status(0x13).\nError description : VB_TIMEOUT_ERROR\n");
   EXPECT_NE(board_->Peek(0x15), 12000);
 }
 
@@ -129,9 +132,11 @@ TEST_F(KorvoctlTest, AWriteIsReadBackAndADifferentValueIsReportedWithExitCode2) 
       {"0x15", "0xFFFF", "0x15 0xFFFE 65534\n", kExitBus,
        "Register 0x15 : Read Value does not match the value that was written!\n"
        "Written 0xFFFF (65535 mV), read back 0xFFFE (65534 mV).\n"},
-      {"0x14", "0x7F", "0x14 0x0000 0\n", kExitBus, "Written 0x007F (127 mA), read back 0x0000 (0 mA).\n"},
+      {"0x14", "0x7F", "0x14 0x0000 0\n", kExitBus,
+       "Written 0x007F (127 mA), read back 0x0000 (0 mA).\n"},
       {"0x13", "1", "0x13 0x8080 32896\n", kExitBus,
-       "Register 0x13 : Read Value does not match the value that was written!\nWritten 0x0001, read back 0x8080.\n"},
+       "Register 0x13 : Read Value does not match the value that was written!\nWritten 0x0001, "
+       "read back 0x8080.\n"},
   };
   for (const auto& [address, value, printed, rc, message] : cases) {
     EXPECT_EQ(Run({"write", address, value}), rc) << address << " " << value;
@@ -166,15 +171,17 @@ class FullStreamBuf : public std::streambuf {
 };
 
 TEST_F(KorvoctlTest, OutputThatCannotBeWrittenIsAMessageAndExitCode2) {
-  const std::vector<std::string> cases[] = {{"dump"}, {"read", "0x15"}, {"write", "0x15", "12000"}, {"list"},
-                                            {"--help"}, {"--version"}};
+  const std::vector<std::string> cases[] = {{"dump"}, {"read", "0x15"}, {"write", "0x15", "12000"},
+                                            {"list"}, {"--help"},       {"--version"}};
   for (const auto& args : cases) {
     FullStreamBuf full;
     std::ostream out(&full);
     std::ostringstream err;
     std::istringstream in;
     EXPECT_EQ(RunKorvoctl(args, out, err, in), kExitBus) << args[0];
-    EXPECT_EQ(err.str(), "korvoctl: cannot write the output: " + std::string(std::strerror(ENOSPC)) + "\n") << args[0];
+    EXPECT_EQ(err.str(),
+              "korvoctl: cannot write the output: " + std::string(std::strerror(ENOSPC)) + "\n")
+        << args[0];
   }
 }
 
@@ -220,7 +227,8 @@ TEST_F(KorvoctlTest, VersionNamesTheSettingsFileRead) {
   Paths::SetProgramDirForTesting(program.Path());
   std::filesystem::create_directory(user.Path() + "/korvo");
   const std::string userFile = user.File("korvo/korvo.ini");
-  const std::tuple<bool, std::vector<std::string>, std::string> cases[] = {  // user file, arguments, named
+  const std::tuple<bool, std::vector<std::string>, std::string> cases[] = {
+      // user file, arguments, named
       {false, {"--version"}, "none: defaults"},
       {false, {"--ini", ini_, "--version"}, ini_},
       {true, {"--version"}, userFile},
@@ -238,7 +246,8 @@ TEST_F(KorvoctlTest, AnUnknownDriverListsNoAdapterAndSaysWhy) {
   ::setenv("KORVO_ADAPTER", "tarn99", 1);
   EXPECT_EQ(Run({"dump"}), kExitBus);
   EXPECT_NE(err_.str().find("Failed to initialize the Tarn88!"), std::string::npos);
-  EXPECT_NE(err_.str().find("Unknown adapter driver 'tarn99' (known: i2cdev, sim)."), std::string::npos);
+  EXPECT_NE(err_.str().find("Unknown adapter driver 'tarn99' (known: i2cdev, sim)."),
+            std::string::npos);
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ TEST_F(SpinsCliTest, ConfirmationIsAskedAtTheTerminal) {
   }
 }
 
-// A failed burn, or a spin that did not go in cleanly (which stops the burn after it), is a bus error.
+// A failed burn, or a spin that did not go in cleanly (which stops the burn after it), is a bus
+// error.
 TEST_F(SpinsCliTest, FailedBurnOrUncleanSpinIsABusError) {
   const std::tuple<const char*, bool, std::string_view> cases[] = {
       {"", true, Spins::kBurnFailedText},
@@ -39,7 +40,8 @@ TEST_F(SpinsCliTest, FailedBurnOrUncleanSpinIsABusError) {
     if (failWrite) board_->FailNext(1, 8, sim::FaultScope::Writes);
     EXPECT_EQ(Run(failWrite ? std::vector<std::string>{"--yes", "burn"}
                             : std::vector<std::string>{"--yes", "spin", "Custom 1", "burn"}),
-              kExitBus) << ini;
+              kExitBus)
+        << ini;
     EXPECT_NE(err_.str().find(expectedMessage), std::string::npos) << err_.str();
     EXPECT_EQ(err_.str().find("Programming complete."), std::string::npos);
     EXPECT_EQ(board_->BurnCount(), 0);
@@ -48,7 +50,8 @@ TEST_F(SpinsCliTest, FailedBurnOrUncleanSpinIsABusError) {
 
 TEST_F(SpinsCliTest, UnknownOrMissingCaptionIsAUsageError) {
   EXPECT_EQ(Run({"spin", "Trim1"}), kExitUsage);
-  EXPECT_NE(err_.str().find("unknown spin 'Trim1': expected one of 'rk51xx Trim1'"), std::string::npos);
+  EXPECT_NE(err_.str().find("unknown spin 'Trim1': expected one of 'rk51xx Trim1'"),
+            std::string::npos);
   EXPECT_EQ(Run({"spin"}), kExitUsage);
   EXPECT_NE(err_.str().find("spin caption is missing"), std::string::npos);
   EXPECT_EQ(board_->TransactionCount(), 0u);

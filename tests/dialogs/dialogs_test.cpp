@@ -31,9 +31,11 @@ class FakeRegistry : public Registry {
   bool startWorks = true;
   int open = 0;
 
-  long RegOpenKeyEx(int32_t root, const std::string& subKey, uint32_t access, RegistryKey& key) override {
+  long RegOpenKeyEx(int32_t root, const std::string& subKey, uint32_t access,
+                    RegistryKey& key) override {
     auto it = keys.find(subKey);
-    if (root != HKEY_LOCAL_MACHINE || access != kKeyAllAccess || it == keys.end()) return ERROR_FILE_NOT_FOUND;
+    if (root != HKEY_LOCAL_MACHINE || access != kKeyAllAccess || it == keys.end())
+      return ERROR_FILE_NOT_FOUND;
     key = reinterpret_cast<RegistryKey>(&it->second);
     ++open;
     return ERROR_SUCCESS;
@@ -52,7 +54,9 @@ class FakeRegistry : public Registry {
   }
   long RegCloseKey(RegistryKey key) override { return open -= key != 0, ERROR_SUCCESS; }
   bool FileExists(const std::string& path) override { return files.count(path) > 0; }
-  bool StartProgram(const std::string& path) override { return started.push_back(path), startWorks; }
+  bool StartProgram(const std::string& path) override {
+    return started.push_back(path), startWorks;
+  }
 };
 
 const char* kInfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
@@ -99,11 +103,11 @@ TEST(SysInfo, StartsTheRegisteredProgramOrSaysItIsUnavailable) {
   const std::string kTools = "C:\\tools\\MSINFO32.EXE";
   // The registered program, the tools location (either may be missing), whether the program
   // file exists there, whether starting works; then what was started.
-  const std::vector<std::tuple<const char*, const char*, bool, bool, std::vector<std::string>>> cases = {
-      {"C:\\x\\msinfo32.exe", nullptr, false, true, {"C:\\x\\msinfo32.exe"}},
-      {nullptr, "C:\\tools", true, true, {kTools}},
-      {nullptr, "C:\\tools", false, true, {}},
-      {nullptr, "C:\\tools", true, false, {kTools}}};
+  const std::vector<std::tuple<const char*, const char*, bool, bool, std::vector<std::string>>>
+      cases = {{"C:\\x\\msinfo32.exe", nullptr, false, true, {"C:\\x\\msinfo32.exe"}},
+               {nullptr, "C:\\tools", true, true, {kTools}},
+               {nullptr, "C:\\tools", false, true, {}},
+               {nullptr, "C:\\tools", true, false, {kTools}}};
   for (const auto& [path, location, fileExists, startWorks, started] : cases) {
     FakeRegistry reg;
     if (path) reg.keys[kInfoKey]["PATH"] = {REG_SZ, std::string(path) + '\0'};
@@ -114,7 +118,8 @@ TEST(SysInfo, StartsTheRegisteredProgramOrSaysItIsUnavailable) {
     run(&reg);
     EXPECT_EQ(reg.started, started);
     const bool ran = !started.empty() && startWorks;
-    EXPECT_EQ(sink.messages, ran ? std::vector<std::string>{} : std::vector<std::string>{kUnavailable});
+    EXPECT_EQ(sink.messages,
+              ran ? std::vector<std::string>{} : std::vector<std::string>{kUnavailable});
   }
 }
 
@@ -137,7 +142,8 @@ TEST_F(AboutTest, AboutShowsTheControlsOwnTextEachTime) {
   Click("cmdAbout");
   Click("cmdAbout");
   ASSERT_EQ(sink.Count(), 2u);
-  for (const std::string& text : sink.messages) EXPECT_EQ(text.rfind("Tarn88 simulator", 0), 0u) << text;
+  for (const std::string& text : sink.messages)
+    EXPECT_EQ(text.rfind("Tarn88 simulator", 0), 0u) << text;
 }
 
 TEST_F(AboutTest, AboutClosesOnAKeyTheFrameOrOkButNotALabel) {
@@ -152,7 +158,8 @@ TEST_F(AboutTest, AboutClosesOnAKeyTheFrameOrOkButNotALabel) {
     Click("cmdAbout");
     frmSplash* s = frmSplash::Instance();
     if (way == 0) QTest::keyClick(s, Qt::Key_A);
-    if (way == 1) QTest::mouseClick(s->findChild<QFrame*>("Frame1"), Qt::LeftButton, {}, QPoint(2, 2));
+    if (way == 1)
+      QTest::mouseClick(s->findChild<QFrame*>("Frame1"), Qt::LeftButton, {}, QPoint(2, 2));
     if (way == 2) QTest::mouseClick(s->CmdOK(), Qt::LeftButton);
     Flush();
     EXPECT_EQ(frmSplash::Instance(), nullptr) << way;

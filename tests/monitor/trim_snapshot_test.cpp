@@ -52,7 +52,8 @@ TEST_F(TrimSnapshotTest, SaveSnapshotWritesWhatTheRowsShow) {
 TEST_F(TrimSnapshotTest, CompareNamesEveryBitInWhichTheChipDiffers) {
   dialogs.answer = TempPath("snap.ini");
   ClickTrim("cmdSaveSnapshot");
-  Board().Poke(RegisterTable::kControl, static_cast<uint16_t>(Board().Peek(RegisterTable::kControl) ^ 0x0041));
+  Board().Poke(RegisterTable::kControl,
+               static_cast<uint16_t>(Board().Peek(RegisterTable::kControl) ^ 0x0041));
   ClickTrim("cmdCompare");
   auto* compare = trim->findChild<monitor::frmCompare*>();
   ASSERT_NE(compare, nullptr);

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <string>
 
-#include "support/gui/DarkTheme.h"
-#include "support/gui/MainWindowFixture.h"
 #include "adapter/ErrorCodes.h"
 #include "registers/RegisterAccess.h"
 #include "shell/base/Settings.h"
+#include "support/gui/DarkTheme.h"
+#include "support/gui/MainWindowFixture.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
 #include "views/ctlStatRegister.h"
@@ -30,14 +30,17 @@ class MainPanelTest : public MainWindowFixture {
     for (const sim::Transaction& t : Board().History()) {
       if (t.kind == Kind::Other) continue;
       char buf[16];
-      std::snprintf(buf, sizeof buf, "%s%02X=%04X", t.kind == Kind::Read ? "R" : "W", t.command, t.value);
+      std::snprintf(buf, sizeof buf, "%s%02X=%04X", t.kind == Kind::Read ? "R" : "W", t.command,
+                    t.value);
       if (!s.empty()) s += ' ';
       s.append(buf, values && t.kind == Kind::Write ? 8 : 3);
     }
     return s;
   }
   QString Text(const char* name) { return Child<QWidget>(name)->property("text").toString(); }
-  int32_t Base(const char* box) { return BgrFromColor(Child<QLineEdit>(box)->palette().color(QPalette::Base)); }
+  int32_t Base(const char* box) {
+    return BgrFromColor(Child<QLineEdit>(box)->palette().color(QPalette::Base));
+  }
   void ToggleScan() { QTest::mouseClick(Child<QCheckBox>("ContinuousScan"), Qt::LeftButton); }
   void SetPeriod(const char* ms) {
     Type("ScanPeriod", ms);
@@ -67,15 +70,19 @@ TEST_F(MainPanelTest, LoadHandsColoursOverWithoutRepainting) {
   for (const char* name : kBitViews) {
     auto* v = Child<BitRegisterView>(name);
     EXPECT_EQ(std::make_tuple(v->BitHiColor(), v->BitLoColor(), v->BitUnknownColor()),
-              std::make_tuple(255, 65280, 16711680)) << name;
+              std::make_tuple(255, 65280, 16711680))
+        << name;
   }
 }
 
 TEST_F(MainPanelTest, ReadsUseTheirRegisterAndTheDeviceAddress) {
   Load();
-  for (const auto& [button, read] : std::vector<std::pair<const char*, const char*>>{
-           {"cmdReadStat", "R13"}, {"cmdReadCtrlReg", "R12"}, {"cmdReadVoltDAC", "R15"},
-           {"cmdReadCurrDAC", "R14"}, {"cmdReadIpCurrDAC", "R3F"}}) {
+  for (const auto& [button, read] :
+       std::vector<std::pair<const char*, const char*>>{{"cmdReadStat", "R13"},
+                                                        {"cmdReadCtrlReg", "R12"},
+                                                        {"cmdReadVoltDAC", "R15"},
+                                                        {"cmdReadCurrDAC", "R14"},
+                                                        {"cmdReadIpCurrDAC", "R3F"}}) {
     Board().ClearHistory();
     Click(button);
     EXPECT_EQ(Sequence(), read) << button;
@@ -85,8 +92,10 @@ TEST_F(MainPanelTest, ReadsUseTheirRegisterAndTheDeviceAddress) {
 
 TEST_F(MainPanelTest, StatusHexShowsFourDigits) {
   Load();
-  for (const auto& [value, text] : std::vector<std::pair<uint16_t, const char*>>{
-           {0x8000, "Hex value = 8000"}, {0x000F, "Hex value = 000F"}, {0xFFFF, "Hex value = FFFF"}}) {
+  for (const auto& [value, text] :
+       std::vector<std::pair<uint16_t, const char*>>{{0x8000, "Hex value = 8000"},
+                                                     {0x000F, "Hex value = 000F"},
+                                                     {0xFFFF, "Hex value = FFFF"}}) {
     Board().Poke(RegisterTable::kStatus, value);
     Click("cmdReadStat");
     EXPECT_EQ(Text("lblStatRegisterHex"), text);
@@ -118,8 +127,10 @@ TEST_F(MainPanelTest, AbsentChargerBlanksEveryViewAfterFiveMessages) {
   EXPECT_EQ(sink.messages, expected);
   EXPECT_EQ(Text("lblStatRegisterHex"), "");
   EXPECT_EQ(Text("txtCtrlRegisterHex"), "");
-  EXPECT_EQ(BackgroundOf(Child<ctlStatRegister>("ctlStatRegister1")->lblBit(16)), Settings::kDefaultBitUnknown);
-  for (const char* name : kBitViews) EXPECT_FALSE(Child<BitRegisterView>(name)->Value().has_value()) << name;
+  EXPECT_EQ(BackgroundOf(Child<ctlStatRegister>("ctlStatRegister1")->lblBit(16)),
+            Settings::kDefaultBitUnknown);
+  for (const char* name : kBitViews)
+    EXPECT_FALSE(Child<BitRegisterView>(name)->Value().has_value()) << name;
   // The emptied entries: only the voltage's range excludes an empty text.
   EXPECT_EQ(Text("txtVoltDAC") + Text("txtCurrDAC") + Text("txtIpCurrDAC"), "");
   EXPECT_EQ(std::vector<int32_t>({Base("txtVoltDAC"), Base("txtCurrDAC"), Base("txtIpCurrDAC")}),
@@ -168,19 +179,21 @@ TEST_F(MainPanelTest, DacWritesSendRoundedSixteenBitWords) {
 
 TEST_F(MainPanelTest, EachWriteWithVerifyReadsBackWhatTheChargerKept) {
   Load();
-  for (const auto& [entry, button, view, typed, reg, traffic] :
-       std::vector<std::tuple<const char*, const char*, const char*, const char*, uint8_t, const char*>>{
+  for (const auto& [entry, button, view, typed, reg, traffic] : std::vector<
+           std::tuple<const char*, const char*, const char*, const char*, uint8_t, const char*>>{
            {"txtCtrlRegisterHex", "WriteControlReg", "ctlCtrlRegister1", "ffff", 0x12, "W12 R12"},
            {"txtVoltDAC", "cmdWriteVoltDAC", "ctlDACRegisterVolt", "16800", 0x15, "W15 R15"},
            {"txtCurrDAC", "cmdWriteCurrDAC", "ctlDACRegisterCurr", "512", 0x14, "W14 R14"},
-           {"txtIpCurrDAC", "cmdWriteIpCurrDAC", "ctlDACRegisterIpCurr", "4096", 0x3F, "W3F R3F"}}) {
+           {"txtIpCurrDAC", "cmdWriteIpCurrDAC", "ctlDACRegisterIpCurr", "4096", 0x3F,
+            "W3F R3F"}}) {
     Board().ClearHistory();
     Type(entry, typed);
     Click(button);
     EXPECT_EQ(Sequence(), traffic) << entry;
     const uint16_t kept = Board().Peek(reg);
     EXPECT_EQ(Child<BitRegisterView>(view)->Value(), kept) << entry;
-    EXPECT_EQ(Text(entry), reg == 0x12 ? QString::asprintf("%04X", kept) : QString::number(kept)) << entry;
+    EXPECT_EQ(Text(entry), reg == 0x12 ? QString::asprintf("%04X", kept) : QString::number(kept))
+        << entry;
   }
   EXPECT_TRUE(sink.messages.empty());
 }
@@ -193,9 +206,11 @@ TEST_F(MainPanelTest, EmptyEntriesRefuseTheirWrite) {
   Click("cmdWriteCurrDAC");
   Click("cmdWriteIpCurrDAC");
   EXPECT_TRUE(Board().History().empty());
-  EXPECT_EQ(sink.messages, (std::vector<std::string>{
-                "No valid value specified for Control Register!", "No valid value specified for Voltage!",
-                "No valid value specified for Charge Current!", "No valid value specified for Input Current!"}));
+  EXPECT_EQ(sink.messages,
+            (std::vector<std::string>{"No valid value specified for Control Register!",
+                                      "No valid value specified for Voltage!",
+                                      "No valid value specified for Charge Current!",
+                                      "No valid value specified for Input Current!"}));
 }
 
 TEST_F(MainPanelTest, FailedWriteIsNotReadBack) {
@@ -220,7 +235,8 @@ TEST_F(MainPanelTest, WriteAllOrderWithAndWithoutVerifyAndANonHexControlEntry) {
   Board().ClearHistory();
   Type("txtCtrlRegisterHex", "12G4");
   Click("cmdWriteAll");
-  EXPECT_EQ(sink.messages, (std::vector<std::string>{"No valid value specified for Control Register!"}));
+  EXPECT_EQ(sink.messages,
+            (std::vector<std::string>{"No valid value specified for Control Register!"}));
   EXPECT_EQ(Sequence(), "W15 W14 W3F");
   EXPECT_EQ(Text("txtCtrlRegisterHex"), "12G4");  // not normalised here
 }
@@ -248,9 +264,12 @@ TEST_F(MainPanelTest, BadScanPeriodOrAddressKeepsTheOldOneAndShowsRed) {
   // Each settle step takes the scan period and the address on their own.
   for (const auto& [period, address, interval, deviceAddress] :
        std::vector<std::tuple<const char*, const char*, int, int16_t>>{
-           {"abc", "6C", 500, 0x6C},       {"40000", "xyz", 500, 0},  // no digits gives address 0
-           {"-5", "6A", 500, 0x6A},        {"", "12345", 500, 0x6A},  // five digits do not fit
-           {"32768", "FFFF", 500, -1},     {"32767", "67", 32767, 0x67},
+           {"abc", "6C", 500, 0x6C},
+           {"40000", "xyz", 500, 0},  // no digits gives address 0
+           {"-5", "6A", 500, 0x6A},
+           {"", "12345", 500, 0x6A},  // five digits do not fit
+           {"32768", "FFFF", 500, -1},
+           {"32767", "67", 32767, 0x67},
            {"1000.5", "67", 1000, 0x67}}) {  // rounds half to even
     Type("ScanPeriod", period);
     Type("txtDevAddr", address);
@@ -267,7 +286,8 @@ TEST_F(MainPanelTest, DacEntriesOutOfRangeShowRed) {
   // Per entry: the texts shown white, then those shown red.
   for (const auto& [box, white, red] : std::vector<std::tuple<const char*, QString, QString>>{
            {"txtVoltDAC", "9000 12000 14400 16000 19200", "8999 9001 11999 14401 19201 70000"},
-           {"txtCurrDAC", "0 16256", "16257 99999"}, {"txtIpCurrDAC", "16256", "16257 70000"}}) {
+           {"txtCurrDAC", "0 16256", "16257 99999"},
+           {"txtIpCurrDAC", "16256", "16257 70000"}}) {
     for (const auto& [texts, colour] : {std::pair{white, kWhite}, std::pair{red, kRed}}) {
       for (const QString& typed : texts.split(' ')) {
         Type(box, typed);

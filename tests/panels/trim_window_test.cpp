@@ -35,7 +35,8 @@ const char* const kTitles[frmTrim::kRows] = {
     "TR2: TRIM 2 REGISTER(0x16)",      "TM1: TEST MODE 1 REGISTER(0x17)",
     "TM2: TEST MODE 2 REGISTER(0x18)", "VDT REG (0x19)",
     "IC: INPUT CURRENT REGISTER(0x3F)"};
-const std::vector<uint8_t> kAllRows{0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x3F};
+const std::vector<uint8_t> kAllRows{0x10, 0x11, 0x12, 0x13, 0x14, 0x15,
+                                    0x16, 0x17, 0x18, 0x19, 0x3F};
 
 class TrimWindowTest : public MainWindowFixture {
  protected:
@@ -84,7 +85,8 @@ TEST_F(TrimWindowTest, OpensOwnerlessAndTitled) {
 
 TEST_F(TrimWindowTest, OpensWithUnknownRowsWithoutReading) {
   Open();
-  for (int i = 0; i < frmTrim::kRows; ++i) EXPECT_EQ(trim->ctlTrimReg(i)->Value(), std::nullopt) << i;
+  for (int i = 0; i < frmTrim::kRows; ++i)
+    EXPECT_EQ(trim->ctlTrimReg(i)->Value(), std::nullopt) << i;
   EXPECT_TRUE(sink.messages.empty());
   EXPECT_EQ(Board().TransactionCount(), 0u);
 }
@@ -131,7 +133,8 @@ TEST_F(TrimWindowTest, ReadPaintsTheRowInTheConfiguredColours) {
   EXPECT_EQ(trim->ctlTrimReg(10)->Value(), sim::kPowerOnInputCurrent);
   EXPECT_EQ(Hex(10), "1000");
   for (int bit = 0; bit < 16; ++bit)
-    EXPECT_EQ(BackgroundOf(trim->ctlTrimReg(10)->lblBitLabel(bit)), bit == 12 ? 0x0000FF : 0x00FF00);
+    EXPECT_EQ(BackgroundOf(trim->ctlTrimReg(10)->lblBitLabel(bit)),
+              bit == 12 ? 0x0000FF : 0x00FF00);
 }
 
 TEST_F(TrimWindowTest, FailedReadBlanksTheRow) {
@@ -148,11 +151,14 @@ TEST_F(TrimWindowTest, FailedReadBlanksTheRow) {
 TEST_F(TrimWindowTest, HexTextDecidesTheWrittenWord) {
   Open();
   modGlobals::VerifyWrite = false;
-  const std::string noPrefix = "Write failed! Please specify a proper hex value without any prefix.";
+  const std::string noPrefix =
+      "Write failed! Please specify a proper hex value without any prefix.";
+  // clang-format off
   const std::tuple<QString, std::optional<uint16_t>, std::string> cases[] = {
       {"ffff", 0xFFFF, ""}, {" 12 ", 0x0012, ""}, {"0x12", {}, noPrefix}, {"&h12", {}, noPrefix},
       {"12G4", {}, noPrefix}, {"   ", 0x0000, ""},
       {"", {}, std::string("Write failed! Incorrect value for ") + kTitles[5]}};
+  // clang-format on
   for (const auto& [typed, written, message] : cases) {
     SCOPED_TRACE(typed.toStdString());
     Board().ClearHistory();
@@ -161,8 +167,8 @@ TEST_F(TrimWindowTest, HexTextDecidesTheWrittenWord) {
     ASSERT_EQ(trim->txtHexVal(5)->text(), typed);
     Press(trim->cmdWrite(5));
     EXPECT_EQ(Writes(), written ? (std::vector<Write>{{0x15, *written}}) : std::vector<Write>{});
-    EXPECT_EQ(sink.messages, message.empty() ? std::vector<std::string>{}
-                                             : std::vector<std::string>{message});
+    EXPECT_EQ(sink.messages,
+              message.empty() ? std::vector<std::string>{} : std::vector<std::string>{message});
   }
 }
 
@@ -239,8 +245,9 @@ TEST_F(TrimWindowTest, WriteAllWritesFilledRowsThenReads) {
   sink.whileOpen = [&](const std::string&) { verifyDuringWrites = modGlobals::VerifyWrite; };
   Press("cmdWriteAll");
 
-  EXPECT_EQ(Writes(), (std::vector<Write>{{0x10, 0x1111}, {0x11, 0x2222}, {0x16, 0x7777},
-                                          {0x17, 0x0001}, {0x18, 0x9999}}));
+  EXPECT_EQ(Writes(),
+            (std::vector<Write>{
+                {0x10, 0x1111}, {0x11, 0x2222}, {0x16, 0x7777}, {0x17, 0x0001}, {0x18, 0x9999}}));
   EXPECT_FALSE(verifyDuringWrites);     // seen while the empty rows' messages were open
   EXPECT_EQ(sink.messages.size(), 5u);  // rows 2, 3, 4, 5 and 10 are empty
   const auto& h = Board().History();
@@ -388,7 +395,8 @@ TEST(TrimWindowPlacement, BesideTheMainWindowFittingTheScreen) {
 }
 
 TEST_F(TrimWindowTest, TrimButtonShowsOnlyWithTheKey) {
-  for (const auto& [ini, shown] : {std::pair{"", false}, std::pair{"[Settings]\nShowTrimRegisters=1\n", true}}) {
+  for (const auto& [ini, shown] :
+       {std::pair{"", false}, std::pair{"[Settings]\nShowTrimRegisters=1\n", true}}) {
     Load(ini);
     EXPECT_EQ(Child<QPushButton>("cmdTrimRegs")->isVisible(), shown) << ini;
     EXPECT_EQ(Child<QPushButton>("cmdTrimRegs")->isEnabled(), shown) << ini;

@@ -13,7 +13,10 @@ class ScopedTz {
     Set(tz);
   }
   ~ScopedTz() {
-    if (saved_) ::setenv("TZ", saved_->c_str(), 1); else ::unsetenv("TZ");
+    if (saved_)
+      ::setenv("TZ", saved_->c_str(), 1);
+    else
+      ::unsetenv("TZ");
     ::tzset();
   }
   ScopedTz(const ScopedTz&) = delete;

@@ -17,7 +17,7 @@ TEST(BitNamesTest, WireNamesFollowTheWindowsNames) {
       {0x13, Variant::rk5190, 10, "0x13.RSVD10"},  // repeats within the register
       {0x13, Variant::rk5191, 10, "0x13.BHOT"},
       {0x12, Variant::rk5190, 4, "0x12.LEARN"},
-      {0x15, Variant::rk5190, 14, "0x15.B14"},  // the main window names no DAC bit
+      {0x15, Variant::rk5190, 14, "0x15.B14"},    // the main window names no DAC bit
       {0x10, Variant::rk5190, 8, "0x10.IAC__4"},  // test-mode names, blanks become _
       {0x16, Variant::rk5190, 15, "0x16.SMBus_AD_1/_PWM30"},
       {0x05, Variant::rk5190, 3, "0x05.B3"},

@@ -3,16 +3,16 @@
 
 #include <algorithm>
 #include <csignal>
-#include <map>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "recording/Recorder.h"
 #include "recording/ScopedTz.h"
-#include "support/TempDir.h"
 #include "support/ManualClock.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -65,13 +65,16 @@ class RecorderTest : public ::testing::Test {
 
 TEST_F(RecorderTest, TheFormatComesFromTheExtension) {
   using recording::RecordFormat;
+  // clang-format off
   const std::pair<std::string, std::optional<RecordFormat>> cases[] = {
       {"run.csv", RecordFormat::kCsv}, {"RUN.CSV", RecordFormat::kCsv},
       {"a/b.c/run.vcd", RecordFormat::kVcd}, {"run.txt", std::nullopt},
       {"run", std::nullopt},           {"dir.csv/run", std::nullopt},
       {"run.csv.gz", std::nullopt},
   };
-  for (const auto& [path, format] : cases) EXPECT_EQ(recording::FormatForPath(path), format) << path;
+  // clang-format on
+  for (const auto& [path, format] : cases)
+    EXPECT_EQ(recording::FormatForPath(path), format) << path;
 }
 
 TEST_F(RecorderTest, AnUnknownExtensionIsRefusedBeforeAnythingIsOpened) {
@@ -149,7 +152,8 @@ TEST_F(RecorderTest, AFileThatCannotBeWrittenIsNamedWithItsReason) {
       {dir_.Path() + "/missing/run.csv",
        "Cannot create " + dir_.Path() + "/missing/run.csv: No such file or directory."},
       {dir_.Path() + "/taken.csv", "Cannot create " + dir_.Path() + "/taken.csv: Is a directory."},
-      {dir_.Path() + "/full.csv", "Cannot write " + dir_.Path() + "/full.csv: No space left on device."},
+      {dir_.Path() + "/full.csv",
+       "Cannot write " + dir_.Path() + "/full.csv: No space left on device."},
   };
   for (const auto& [path, expected] : cases) {
     std::string message;

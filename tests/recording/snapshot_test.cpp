@@ -9,9 +9,9 @@
 #include "shell/base/IniFile.h"
 #include "shell/base/Settings.h"
 #include "shell/base/Text.h"
-#include "support/TempDir.h"
 #include "support/ManualClock.h"
 #include "support/RecordingSink.h"
+#include "support/TempDir.h"
 
 namespace {
 

@@ -37,8 +37,8 @@ TEST(TextTest, SecondsHaveSixDecimals) {
 
 TEST(IsoTime, LocalTimeWithMillisecondsAndOffset) {
   ScopedTz scope;
-  const auto t = sys_days{year{2024} / 3 / 31} + hours(0) + minutes(59) + seconds(59) +
-                 milliseconds(7);
+  const auto t =
+      sys_days{year{2024} / 3 / 31} + hours(0) + minutes(59) + seconds(59) + milliseconds(7);
   const std::pair<const char*, std::string> cases[] = {
       {"UTC0", "2024-03-31T00:59:59.007+00:00"},
       {"CET-1CEST,M3.5.0,M10.5.0/3", "2024-03-31T01:59:59.007+01:00"},

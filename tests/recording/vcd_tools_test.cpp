@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "recording/Recorder.h"
-#include "support/TempDir.h"
 #include "support/ManualClock.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -44,10 +44,9 @@ class VcdToolsTest : public ::testing::Test {
       clock_.Advance(microseconds(25));
       for (uint8_t a : {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x3F}) {
         const bool fail = tick == 2 && a == 0x15;
-        r->OnRegisterAccess({clock_.Now(), recording::AccessSource::kScanTick,
-                             recording::AccessKind::kRead, a,
-                             a == 0x13 ? status[tick] : static_cast<uint16_t>(a * 257),
-                             fail ? 8 : 0, 0x67});
+        r->OnRegisterAccess(
+            {clock_.Now(), recording::AccessSource::kScanTick, recording::AccessKind::kRead, a,
+             a == 0x13 ? status[tick] : static_cast<uint16_t>(a * 257), fail ? 8 : 0, 0x67});
       }
       r->OnFlush();
     }
@@ -67,14 +66,16 @@ TEST_F(VcdToolsTest, SigrokReadsEveryWireAndTheLastValues) {
   EXPECT_NE(shown.find("Channels: 176"), std::string::npos) << shown;
   EXPECT_NE(shown.find("- 0x13.ACDET: logic"), std::string::npos) << shown;
   // The last sample: ACDET (the 49th wire: 0x10, 0x11 and 0x12 come first) is 1 again.
-  const std::string csv = Output("sigrok-cli -I vcd -i " + path + " -O csv:header=false | tail -n 1");
+  const std::string csv =
+      Output("sigrok-cli -I vcd -i " + path + " -O csv:header=false | tail -n 1");
   const std::string lastRow = csv.substr(0, csv.find('\n'));
   ASSERT_GE(lastRow.size(), 2u * 49u) << csv;
   EXPECT_EQ(lastRow[2 * 48], '1') << lastRow;
 }
 
 TEST_F(VcdToolsTest, GtkwaveLoadsTheWholeRun) {
-  if (!Installed("gtkwave") || !Installed("xvfb-run")) GTEST_SKIP() << "gtkwave or xvfb-run missing";
+  if (!Installed("gtkwave") || !Installed("xvfb-run"))
+    GTEST_SKIP() << "gtkwave or xvfb-run missing";
   const std::string path = Record();
   const std::string out = Output("xvfb-run -a gtkwave --exit " + path);
   EXPECT_NE(out.find("[125] end time."), std::string::npos) << out;

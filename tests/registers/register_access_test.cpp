@@ -23,7 +23,7 @@ TEST_F(RegisterAccessTest, RetriesAReadUpToReadRetryCountMoreTimes) {
   } cases[] = {
       {0, {8}, 1, 8, 1},
       {0, {}, 1, 0, 0},
-      {3, {8, 0}, 2, 0, 0},           // fails once, then succeeds: no message
+      {3, {8, 0}, 2, 0, 0},  // fails once, then succeeds: no message
       {3, {8, 8, 8, 0}, 4, 0, 0},
       {3, {8, 8, 8, 772}, 4, 772, 1},  // only the last error is reported
   };

@@ -17,7 +17,9 @@ class RegisterObservationTest : public RegisterRig {
     int16_t v = 0;
     regs_.ReadRegister("CS: Status", address, v, 103);
   }
-  void Write(uint8_t address, int16_t word) { regs_.WriteRegister("CS: Status", address, word, 103); }
+  void Write(uint8_t address, int16_t word) {
+    regs_.WriteRegister("CS: Status", address, word, 103);
+  }
 
   RegisterLog log_;
 };
@@ -40,7 +42,10 @@ TEST_F(RegisterObservationTest, TheOutermostScopeNamesTheCaller) {
     log_.events.clear();
     std::vector<std::unique_ptr<Scope>> scopes;
     for (AccessSource s : c.scopes) scopes.push_back(std::make_unique<Scope>(regs_, s));
-    if (c.write) Write(0x15, 1); else Read(0x15);
+    if (c.write)
+      Write(0x15, 1);
+    else
+      Read(0x15);
     ASSERT_EQ(log_.events.size(), 1u);
     EXPECT_EQ(recording::SourceName(log_.events[0].source), c.source);
   }
@@ -59,9 +64,9 @@ TEST_F(RegisterObservationTest, OneEventPerAccessWithItsOutcome) {
   std::vector<std::string> accesses;
   for (const std::string& l : log_.lines)
     if (l != "flush") accesses.push_back(l);
-  EXPECT_EQ(accesses, (std::vector<std::string>{"single read read 15 41A0 0",
-                                                "single read read 13 - 94",
-                                                "write write 3F FFFF 0", "write write 12 10 772"}));
+  EXPECT_EQ(accesses,
+            (std::vector<std::string>{"single read read 15 41A0 0", "single read read 13 - 94",
+                                      "write write 3F FFFF 0", "write write 12 10 772"}));
 }
 
 TEST_F(RegisterObservationTest, SingleAccessesFlushAtOnceABatchAtItsEnd) {
@@ -71,9 +76,9 @@ TEST_F(RegisterObservationTest, SingleAccessesFlushAtOnceABatchAtItsEnd) {
     Read(0x13);
     Read(0x12);
   }
-  EXPECT_EQ(log_.lines, (std::vector<std::string>{"single read read 13 0 0", "flush",
-                                                  "scan tick read 13 0 0",
-                                                  "scan tick read 12 0 0", "flush"}));
+  EXPECT_EQ(log_.lines,
+            (std::vector<std::string>{"single read read 13 0 0", "flush", "scan tick read 13 0 0",
+                                      "scan tick read 12 0 0", "flush"}));
 }
 
 TEST_F(RegisterObservationTest, AFailureIsFlushedBeforeItsMessageShows) {

@@ -51,7 +51,8 @@ TEST(RegisterTable, StatusBitNamesFollowTheVariant) {
   for (int bit = 0; bit < 16; ++bit) {
     const auto it = rk5191Only.find(bit);
     EXPECT_EQ(MainBitName(status, bit, Variant::rk5191),
-              it != rk5191Only.end() ? it->second : MainBitName(status, bit, Variant::rk5190)) << bit;
+              it != rk5191Only.end() ? it->second : MainBitName(status, bit, Variant::rk5190))
+        << bit;
     if (it != rk5191Only.end()) {
       EXPECT_EQ(MainBitName(status, bit, Variant::rk5190), "RSVD") << bit;
     }
@@ -84,10 +85,10 @@ TEST(RegisterTable, DacValidRanges) {
     double value;
     bool valid;
   } const cases[] = {
-      {0x15, 9000, true},  {0x15, 8999, false},  {0x15, 9001, false},  {0x15, 11999, false},
-      {0x15, 12000, true}, {0x15, 14400, true},  {0x15, 14401, false}, {0x15, 16000, true},
-      {0x15, 19200, true}, {0x15, 19201, false}, {0x15, 0, false},
-      {0x14, 16256, true}, {0x14, 16257, false}, {0x3F, 0, true},      {0x3F, 16257, false},
+      {0x15, 9000, true},   {0x15, 8999, false},  {0x15, 9001, false},  {0x15, 11999, false},
+      {0x15, 12000, true},  {0x15, 14400, true},  {0x15, 14401, false}, {0x15, 16000, true},
+      {0x15, 19200, true},  {0x15, 19201, false}, {0x15, 0, false},     {0x14, 16256, true},
+      {0x14, 16257, false}, {0x3F, 0, true},      {0x3F, 16257, false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(At(c.address).dac->Valid(c.value), c.valid) << int{c.address} << " " << c.value;

@@ -85,9 +85,15 @@ TEST_F(SpinsTest, RegistersGoInTheFixedOrder) {
   modGlobals::DeviceAddress = 0x66;
   const Spins::SpinReport r = spins_.ApplySpin("Custom 1");
   EXPECT_EQ(r.written, 8);
-  EXPECT_EQ(Writes(), (std::vector<Write>{{0x17, 0x0201}, {0x10, 0x0000}, {0x11, 0x0A0F},
-                                          {0x12, 0x0000}, {0x14, 0x0400}, {0x15, 0x2EE0},
-                                          {0x16, 0x0102}, {0x18, 0xFFFF}, {0x3F, 0x0800}}));
+  EXPECT_EQ(Writes(), (std::vector<Write>{{0x17, 0x0201},
+                                          {0x10, 0x0000},
+                                          {0x11, 0x0A0F},
+                                          {0x12, 0x0000},
+                                          {0x14, 0x0400},
+                                          {0x15, 0x2EE0},
+                                          {0x16, 0x0102},
+                                          {0x18, 0xFFFF},
+                                          {0x3F, 0x0800}}));
   for (const Transaction& t : board_->History()) EXPECT_EQ(t.target, 0x66);
 }
 
@@ -105,22 +111,27 @@ TEST_F(SpinsTest, FailedTestModeEntryAborts) {
   WriteIni("[SpinCustom 1]\n0x10=1\n0x11=2\n");
   board_->FailNext(1, kTimeout);
   EXPECT_EQ(spins_.ApplySpin("Custom 1").outcome, Outcome::kAborted);
-  EXPECT_EQ(sink_.messages, (std::vector<std::string>{kConfirm, WriteFailureText("TM1", 0x17, kTimeout),
-                                                      " Aborting"}));
+  EXPECT_EQ(sink_.messages, (std::vector<std::string>{
+                                kConfirm, WriteFailureText("TM1", 0x17, kTimeout), " Aborting"}));
   EXPECT_EQ(board_->TransactionCount(), 1u);  // the failed entry write only
 }
 
 TEST_F(SpinsTest, MalformedValuesAreRefusedByNameAndTheLoopGoesOn) {
   WriteIni(
       "[SpinCustom 1]\n"
-      "0x10=0x12\n0x11=12345\n0x12=\n0x13=&h12\n0x14=1G\n0x15=2EE0\n0x16=12 34\n0x18=-1\n0x3F=0800\n");
+      "0x10=0x12\n0x11=12345\n0x12=\n0x13=&h12\n0x14=1G\n0x15=2EE0\n0x16=12 "
+      "34\n0x18=-1\n0x3F=0800\n");
   const Spins::SpinReport r = spins_.ApplySpin("Custom 1");
   EXPECT_EQ(r.refused, 6);
   EXPECT_EQ(r.written, 2);
   EXPECT_FALSE(r.Clean());
   std::vector<std::string> expected{kConfirm};
-  for (auto [key, value] : {std::pair{"0x10", "0x12"}, {"0x11", "12345"}, {"0x13", "&h12"},
-                            {"0x14", "1G"}, {"0x16", "12 34"}, {"0x18", "-1"}})
+  for (auto [key, value] : {std::pair{"0x10", "0x12"},
+                            {"0x11", "12345"},
+                            {"0x13", "&h12"},
+                            {"0x14", "1G"},
+                            {"0x16", "12 34"},
+                            {"0x18", "-1"}})
     expected.push_back(Spins::BadValueText("SpinCustom 1", key, value));
   EXPECT_EQ(sink_.messages, expected);
   EXPECT_EQ(sink_.messages[1],

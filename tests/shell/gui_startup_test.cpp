@@ -9,8 +9,8 @@
 
 #include "adapter/frmUSB.h"
 #include "dialogs/frmSplash.h"
-#include "shell/base/CommandLine.h"
 #include "shell/StartUp.h"
+#include "shell/base/CommandLine.h"
 #include "support/gui/MainWindowFixture.h"
 #include "views/ctlStatRegister.h"
 
@@ -59,14 +59,16 @@ TEST_F(StartUpTest, NoAdapterIsToldOnceBeforeTheMainWindow) {
   };
   Start();
   ASSERT_EQ(sink.messages.size(), 1u);
-  EXPECT_EQ(sink.messages[0],
-            "Failed to initialize the Tarn88! This program cannot continue.\r\n"
-            "Please make sure that the Tarn88 is connected and all required drivers are installed.\r\n"
-            "Please ensure that no other program is using the Tarn88.\r\n"
-            "Please close and restart the Korvo program.");
+  EXPECT_EQ(
+      sink.messages[0],
+      "Failed to initialize the Tarn88! This program cannot continue.\r\n"
+      "Please make sure that the Tarn88 is connected and all required drivers are installed.\r\n"
+      "Please ensure that no other program is using the Tarn88.\r\n"
+      "Please close and restart the Korvo program.");
   EXPECT_FALSE(mainVisibleDuringMessage);
   EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(Child<QLineEdit>("txtDevAddr")->text(), "67") << "the load step goes on after the message";
+  EXPECT_EQ(Child<QLineEdit>("txtDevAddr")->text(), "67")
+      << "the load step goes on after the message";
 }
 
 TEST_F(StartUpTest, SplashClosedEarlyDoesNotStopTheStartUp) {
@@ -86,8 +88,10 @@ TEST_F(StartUpTest, SplashClosedEarlyDoesNotStopTheStartUp) {
 
 TEST_F(StartUpTest, OnlyTheExactArgumentRk5191Renames) {
   const std::tuple<const char*, const char*, const char*> cases[] = {
-      {"rk5191", "rk5191 Korvo", "BDET"},  {"RK5191", "rk5190 Korvo", "RSVD"},
-      {"rk5191 x", "rk5190 Korvo", "RSVD"}, {" rk5191", "rk5190 Korvo", "RSVD"}};
+      {"rk5191", "rk5191 Korvo", "BDET"},
+      {"RK5191", "rk5190 Korvo", "RSVD"},
+      {"rk5191 x", "rk5190 Korvo", "RSVD"},
+      {" rk5191", "rk5190 Korvo", "RSVD"}};
   for (const auto& [args, product, bit14] : cases) {
     QString splashProduct;
     waits.onShown = [&](frmBasic&) {

@@ -12,12 +12,12 @@
 class FakeZentio : public Zentio {
  public:
   struct State {
-    std::vector<std::string> calls;    // "SmbReadWord(8,103)" and so on
-    std::deque<int16_t> statuses;      // next transaction statuses; empty means 0
-    std::deque<int16_t> queryErrors;   // next QueryError results; empty means 0
-    std::map<int, int16_t> words;      // SmbReadWord answers by command
-    std::vector<uint8_t> block;        // bytes delivered by block reads
-    int16_t byteOpData = 0;            // I2CByteOp read answer
+    std::vector<std::string> calls;   // "SmbReadWord(8,103)" and so on
+    std::deque<int16_t> statuses;     // next transaction statuses; empty means 0
+    std::deque<int16_t> queryErrors;  // next QueryError results; empty means 0
+    std::map<int, int16_t> words;     // SmbReadWord answers by command
+    std::vector<uint8_t> block;       // bytes delivered by block reads
+    int16_t byteOpData = 0;           // I2CByteOp read answer
     int32_t listCount = 1;
     std::string listNames = "Fake0";
     int16_t openResult = 0;

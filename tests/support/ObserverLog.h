@@ -15,9 +15,8 @@ class RegisterLog : public recording::RegisterObserver {
     events.push_back(e);
     lines.push_back(std::string(recording::SourceName(e.source)) + " " +
                     std::string(recording::KindName(e.kind)) + " " + Text::Hex(e.address) + " " +
-                    (e.status == 0 || e.kind == recording::AccessKind::kWrite
-                         ? Text::Hex(e.value)
-                         : std::string("-")) +
+                    (e.status == 0 || e.kind == recording::AccessKind::kWrite ? Text::Hex(e.value)
+                                                                              : std::string("-")) +
                     " " + std::to_string(e.status));
   }
   void OnFlush() override { lines.push_back("flush"); }

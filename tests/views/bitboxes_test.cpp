@@ -19,7 +19,7 @@ class BitBoxesTest : public ::testing::Test {
 
 TEST(BitBoxesNormalised, FollowsTheBitRules) {
   const std::vector<std::pair<QString, QString>> cases = {
-      {"7", "1"}, {"1", "1"}, {"x", "0"}, {"00", "0"}, {"-1", "0"}, {"0", "0"},
+      {"7", "1"}, {"1", "1"}, {"x", "0"},  {"00", "0"}, {"-1", "0"}, {"0", "0"},
       {"", ""},   {"-", "0"}, {".5", "1"}, {"10", "1"}, {"1x", "0"}, {" 1", "1"},
   };
   for (const auto& [in, out] : cases) {

@@ -45,7 +45,8 @@ TYPED_TEST_SUITE(EditableViewTest, EditableViews);
 
 TYPED_TEST(EditableViewTest, StartsUnknown) {
   EXPECT_FALSE(this->view.Value().has_value());
-  for (int i = 0; i < 16 * this->rows(); ++i) EXPECT_EQ(BackgroundOf(this->view.lblBit(i)), kUnknown) << i;
+  for (int i = 0; i < 16 * this->rows(); ++i)
+    EXPECT_EQ(BackgroundOf(this->view.lblBit(i)), kUnknown) << i;
 }
 
 TYPED_TEST(EditableViewTest, ValuePaintsEveryRow) {
@@ -117,7 +118,8 @@ TEST_F(StatRegisterTest, NewColoursWaitForTheNextValue) {
 TEST_F(StatRegisterTest, Rk5191RenamesThreeBitsOnlyAndStillFits) {
   view.SetValue(0x0200);
   view.Makerk5191();
-  EXPECT_EQ(view.lblBit(8)->text() + view.lblBit(9)->text() + view.lblBit(10)->text() + view.lblBit(14)->text(),
+  EXPECT_EQ(view.lblBit(8)->text() + view.lblBit(9)->text() + view.lblBit(10)->text() +
+                view.lblBit(14)->text(),
             "TSHUTBCOLDBHOTBDET");
   EXPECT_EQ(view.lblBit(9 + 16)->text(), "1");
   for (int i = 1; i < 16; ++i) EXPECT_LT(view.lblBit(i)->x(), view.lblBit(i - 1)->x()) << i;

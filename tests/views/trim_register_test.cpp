@@ -95,8 +95,8 @@ TEST_F(TrimRegisterTest, ColumnsAndHeightFollowBitWidthAndBitLabelHeight) {
       EXPECT_EQ(view_.BoxTwips(i), (ctlTrimRegister::TwipsRect{left, c.boxTop, width, 285}));
       EXPECT_EQ(view_.txtBitVal(i)->geometry(), Twips::ToRect(&view_, left, c.boxTop, width, 285));
     }
-    EXPECT_EQ(view_.size(), QSize(Twips::ToPxX(&view_, c.controlWidth),
-                                  Twips::ToPxY(&view_, c.controlHeight)));
+    EXPECT_EQ(view_.size(),
+              QSize(Twips::ToPxX(&view_, c.controlWidth), Twips::ToPxY(&view_, c.controlHeight)));
   }
 }
 

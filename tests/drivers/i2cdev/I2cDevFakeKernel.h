@@ -29,7 +29,8 @@ class FakeSysfs {
   std::string Root() const { return dir_.Path(); }
 
   // A bus of a USB bridge: usb device (idVendor, idProduct) / interface / hid device / i2c-N.
-  void AddUsbBus(int n, const std::string& name, const std::string& vid = "10c4", const std::string& pid = "ea90") {
+  void AddUsbBus(int n, const std::string& name, const std::string& vid = "10c4",
+                 const std::string& pid = "ea90") {
     const std::string usb = "devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(n);
     AddBus(n, name, usb + "/1-" + std::to_string(n) + ":1.0/0003:10C4:EA90.0001",
            {{usb + "/idVendor", vid}, {usb + "/idProduct", pid}});
@@ -41,7 +42,8 @@ class FakeSysfs {
   }
   // class/i2c-dev/i2c-N with its name, its device being the adapter i2c-N under parent, which
   // holds the given files (paths relative to the root).
-  void AddBus(int n, const std::string& name, const std::string& parent, std::map<std::string, std::string> files) {
+  void AddBus(int n, const std::string& name, const std::string& parent,
+              std::map<std::string, std::string> files) {
     const std::string bus = "i2c-" + std::to_string(n);
     files["class/i2c-dev/" + bus + "/name"] = name;
     std::filesystem::create_directories(root_ / parent / bus);
@@ -49,7 +51,8 @@ class FakeSysfs {
       std::filesystem::create_directories((root_ / path).parent_path());
       std::ofstream(root_ / path) << text << "\n";
     }
-    std::filesystem::create_directory_symlink(root_ / parent / bus, root_ / "class/i2c-dev" / bus / "device");
+    std::filesystem::create_directory_symlink(root_ / parent / bus,
+                                              root_ / "class/i2c-dev" / bus / "device");
   }
 
  private:
@@ -68,10 +71,11 @@ struct FakeChip {
 
 class FakeKernel : public I2cDevKernel {
  public:
-  static constexpr unsigned long kAllFuncs = I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL | I2C_FUNC_SMBUS_READ_BLOCK_DATA;
+  static constexpr unsigned long kAllFuncs =
+      I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL | I2C_FUNC_SMBUS_READ_BLOCK_DATA;
 
   struct Bus {
-    int openErrno = 0, funcsErrno = 0;  // Open or I2C_FUNCS fails with these
+    int openErrno = 0, funcsErrno = 0;                  // Open or I2C_FUNCS fails with these
     unsigned fileType = S_IFCHR, major = kI2cDevMajor;  // what the path is
     unsigned long funcs = kAllFuncs;
     bool unplugged = false;     // its device file is gone and open descriptors get ENODEV
@@ -89,7 +93,8 @@ class FakeKernel : public I2cDevKernel {
   FakeChip& Chip(int n, uint8_t address7) { return AddBus(n).chips[address7]; }
   int OpenFds() const { return static_cast<int>(fds_.size()); }
   int Count(const std::string& op) const {
-    return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](auto& c) { return c.op == op; }));
+    return static_cast<int>(
+        std::count_if(calls.begin(), calls.end(), [&](auto& c) { return c.op == op; }));
   }
 
   std::map<std::string, Bus> buses;

@@ -34,10 +34,12 @@ TEST(I2cDevEnumeration, FindsEveryBusWithItsNameAndWhetherItIsUsb) {
   sysfs.AddUsbBus(12, "MCP2221 usb-i2c bridge", "04d8", "00dd");
   sysfs.AddPciBus(0, "SMBus I801 adapter at efa0");
   sysfs.AddUsbBus(3, "CP2112 SMBus Bridge on hidraw0");
-  sysfs.AddBus(5, "half a USB device", "devices/platform/odd.5", {{"devices/platform/odd.5/idVendor", "1234"}});
+  sysfs.AddBus(5, "half a USB device", "devices/platform/odd.5",
+               {{"devices/platform/odd.5/idVendor", "1234"}});
   std::string seen;  // by number, not by directory order
   for (const I2cBusInfo& b : EnumerateI2cBuses(sysfs.Root()))
-    seen += std::to_string(b.number) + " " + b.name + (b.usb ? " USB " + b.usbId : " not USB") + "; ";
+    seen +=
+        std::to_string(b.number) + " " + b.name + (b.usb ? " USB " + b.usbId : " not USB") + "; ";
   EXPECT_EQ(seen,
             "0 SMBus I801 adapter at efa0 not USB; 3 CP2112 SMBus Bridge on hidraw0 USB 10c4:ea90; "
             "5 half a USB device not USB; 12 MCP2221 usb-i2c bridge USB 04d8:00dd; ")
@@ -52,7 +54,8 @@ TEST(I2cDevListing, DefaultListsOnlyUsbBuses) {
   rig.sysfs.AddUsbBus(7, "i2c-tiny-usb at bus 001 device 005", "0403", "c631");
   rig.kernel.AddBus(7);
   auto d = rig.Driver();
-  EXPECT_EQ(List(*d), std::string("2:") + I2cDevRig::kUsbName + ",i2c-7 i2c-tiny-usb at bus 001 device 005");
+  EXPECT_EQ(List(*d),
+            std::string("2:") + I2cDevRig::kUsbName + ",i2c-7 i2c-tiny-usb at bus 001 device 005");
   EXPECT_EQ(List(*d, 1), kUsbListed) << "the limit caps the list";
   EXPECT_EQ(List(*d, 0), "0:");
 }
@@ -64,11 +67,13 @@ TEST(I2cDevListing, OpensOnlyAListedUsbBus) {
   rig.kernel.AddBus(7);
   auto d = rig.Driver();
   EXPECT_NE(d->OpenDevice(I2cDevRig::kUsbName), -1);
-  EXPECT_EQ(List(*d), std::string("2:") + I2cDevRig::kUsbName + ",i2c-7 i2c-tiny-usb at bus 001 device 005")
+  EXPECT_EQ(List(*d),
+            std::string("2:") + I2cDevRig::kUsbName + ",i2c-7 i2c-tiny-usb at bus 001 device 005")
       << "the bus in use is still listed";
   EXPECT_NE(d->OpenDevice("i2c-3"), -1);
   EXPECT_EQ(rig.kernel.OpenFds(), 1) << "a second open replaces the first";
-  for (const char* name : {"dummy", "", "i2c-0 SMBus I801 adapter at efa0"}) EXPECT_EQ(d->OpenDevice(name), -1);
+  for (const char* name : {"dummy", "", "i2c-0 SMBus I801 adapter at efa0"})
+    EXPECT_EQ(d->OpenDevice(name), -1);
   EXPECT_THAT(I2cDevDiagnostics(), HasSubstr("Bus="));
   for (const auto& p : rig.kernel.openedPaths) EXPECT_NE(p, "/dev/i2c-0");
   EXPECT_EQ(rig.kernel.OpenFds(), 0) << "listing and failed opens leave no bus open";
@@ -78,17 +83,20 @@ TEST(I2cDevListing, BusThatCannotBeUsedIsLeftOutAndExplainedUntilItCanBe) {
   I2cDevRig rig;
   auto d = rig.Driver();
   const std::tuple<int, int, const char*> cases[] = {
-      {EACCES, 0, "i2c group"}, {EACCES, 0, "udev rule"},      {EPERM, 0, "i2c group"},
-      {EBUSY, 0, "busy"},       {ENODEV, 0, "no such device"}, {0, EIO, "functionality query failed"}};
+      {EACCES, 0, "i2c group"},      {EACCES, 0, "udev rule"},
+      {EPERM, 0, "i2c group"},       {EBUSY, 0, "busy"},
+      {ENODEV, 0, "no such device"}, {0, EIO, "functionality query failed"}};
   for (const auto& [openErrno, funcsErrno, expected] : cases) {
     rig.UsbBus().openErrno = openErrno;
     rig.UsbBus().funcsErrno = funcsErrno;
     for (bool listing : {true, false}) {  // the same note from listing and from opening
       ClearI2cDevDiagnostics();
-      EXPECT_EQ(listing ? List(*d) : std::to_string(d->OpenDevice(I2cDevRig::kUsbName)), listing ? "0:" : "-1");
+      EXPECT_EQ(listing ? List(*d) : std::to_string(d->OpenDevice(I2cDevRig::kUsbName)),
+                listing ? "0:" : "-1");
       EXPECT_EQ(rig.kernel.OpenFds(), 0) << expected;
-      EXPECT_THAT(I2cDevDiagnostics(),
-                  AllOf(HasSubstr("/dev/i2c-3 (CP2112 SMBus Bridge on hidraw0)"), HasSubstr(expected)));
+      EXPECT_THAT(
+          I2cDevDiagnostics(),
+          AllOf(HasSubstr("/dev/i2c-3 (CP2112 SMBus Bridge on hidraw0)"), HasSubstr(expected)));
     }
   }
   rig.UsbBus() = {};
@@ -97,16 +105,18 @@ TEST(I2cDevListing, BusThatCannotBeUsedIsLeftOutAndExplainedUntilItCanBe) {
   I2cDevRig bare(/*withBridge=*/false);
   EXPECT_EQ(List(*bare.Driver()), "0:");
   EXPECT_TRUE(bare.kernel.openedPaths.empty());
-  EXPECT_THAT(I2cDevDiagnostics(), HasSubstr("No USB-attached I2C bus found (buses seen: i2c-0 SMBus I801 "
-                                              "adapter at efa0 (not USB)). Plug in a USB-to-I2C/SMBus "
-                                              "bridge, or name a bus with Bus= in section [Adapter]."));
+  EXPECT_THAT(I2cDevDiagnostics(),
+              HasSubstr("No USB-attached I2C bus found (buses seen: i2c-0 SMBus I801 "
+                        "adapter at efa0 (not USB)). Plug in a USB-to-I2C/SMBus "
+                        "bridge, or name a bus with Bus= in section [Adapter]."));
 }
 
 // The Bus key names one bus, USB or not, in any of its forms.
 TEST(I2cDevBusKey, NamesOneBusByPathNumberOrAdapterName) {
   I2cDevRig rig;
-  for (const char* form : {"/dev/i2c-0", "0", "i2c-0", "I2C-0", "i2c-0 SMBus I801 adapter at efa0",
-                           "SMBus I801 adapter at efa0", "smbus i801 ADAPTER at efa0", "SMBus I801"}) {
+  for (const char* form :
+       {"/dev/i2c-0", "0", "i2c-0", "I2C-0", "i2c-0 SMBus I801 adapter at efa0",
+        "SMBus I801 adapter at efa0", "smbus i801 ADAPTER at efa0", "SMBus I801"}) {
     auto d = rig.Driver({form, false});
     rig.kernel.openedPaths.clear();
     EXPECT_EQ(List(*d), "1:i2c-0 SMBus I801 adapter at efa0") << form;
@@ -121,8 +131,9 @@ TEST(I2cDevBusKey, NamesOneBusByPathNumberOrAdapterName) {
   // A name lists every bridge it begins, unless one matches exactly.
   rig.sysfs.AddUsbBus(8, "CP2112 SMBus Bridge on hidraw0 (second)");
   rig.kernel.AddBus(8);
-  EXPECT_EQ(List(*rig.Driver({"CP2112", false})),
-            std::string("2:") + I2cDevRig::kUsbName + ",i2c-8 CP2112 SMBus Bridge on hidraw0 (second)");
+  EXPECT_EQ(
+      List(*rig.Driver({"CP2112", false})),
+      std::string("2:") + I2cDevRig::kUsbName + ",i2c-8 CP2112 SMBus Bridge on hidraw0 (second)");
   EXPECT_EQ(List(*rig.Driver({"CP2112 SMBus Bridge on hidraw0", false})), kUsbListed);
   // A path outside sysfs, such as a udev symlink, is listed under its own name.
   rig.kernel.buses["/dev/i2c-charger"];
@@ -138,14 +149,17 @@ TEST(I2cDevListing, ListingThenOpeningOpensAndQueriesTheBusOnce) {
   auto d = rig.Driver();
   EXPECT_EQ(List(*d), kUsbListed);
   ASSERT_NE(d->OpenDevice(I2cDevRig::kUsbName), -1);
-  EXPECT_EQ(std::make_pair(rig.kernel.Count("Open"), rig.kernel.Count("Funcs")), std::make_pair(1, 1));
+  EXPECT_EQ(std::make_pair(rig.kernel.Count("Open"), rig.kernel.Count("Funcs")),
+            std::make_pair(1, 1));
   int16_t w = 0;
-  EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), VB_OK) << "the descriptor from the listing carries the transfers";
+  EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), VB_OK)
+      << "the descriptor from the listing carries the transfers";
   d->DeviceClose();
   EXPECT_EQ(rig.kernel.OpenFds(), 0);
   List(*d);
   d.reset();
-  EXPECT_EQ(rig.kernel.OpenFds(), 0) << "a listing not followed by an open is closed with the control";
+  EXPECT_EQ(rig.kernel.OpenFds(), 0)
+      << "a listing not followed by an open is closed with the control";
 }
 
 // The Bus key may name any path: nothing that is not an i2c-dev character device is opened.
@@ -165,9 +179,11 @@ TEST(I2cDevBusKey, OnlyAnI2cDevCharacterDeviceIsOpened) {
     auto d = rig.Driver({"/etc/passwd", false});
     for (bool listing : {true, false}) {
       ClearI2cDevDiagnostics();
-      EXPECT_EQ(listing ? List(*d) : std::to_string(d->OpenDevice("/etc/passwd")), listing ? "0:" : "-1");
-      EXPECT_THAT(I2cDevDiagnostics(), HasSubstr(std::string("Not opening /etc/passwd: ") + kind +
-                                                 ", not an i2c-dev bus device. Bus= in section [Adapter]"));
+      EXPECT_EQ(listing ? List(*d) : std::to_string(d->OpenDevice("/etc/passwd")),
+                listing ? "0:" : "-1");
+      EXPECT_THAT(I2cDevDiagnostics(),
+                  HasSubstr(std::string("Not opening /etc/passwd: ") + kind +
+                            ", not an i2c-dev bus device. Bus= in section [Adapter]"));
     }
     EXPECT_TRUE(rig.kernel.openedPaths.empty()) << kind;
   }
@@ -265,7 +281,9 @@ TEST_F(I2cDevKorvoctl, SettingsChooseTheBusAndForceAddress) {
   rig.kernel.AddBus(I2cDevRig::kPciBus).claimed.insert(0x50);
   EXPECT_EQ(Run({"--address", "0xA0", "read", "0x13"}, "Bus= SMBus I801 \n"), kExitBus);
   EXPECT_THAT(err.str(), HasSubstr("is claimed by a kernel driver"));
-  ASSERT_EQ(Run({"--address", "0xA0", "read", "0x13"}, "Bus= SMBus I801 \nForceAddress=1\n"), kExitOk) << err.str();
+  ASSERT_EQ(Run({"--address", "0xA0", "read", "0x13"}, "Bus= SMBus I801 \nForceAddress=1\n"),
+            kExitOk)
+      << err.str();
   EXPECT_THAT(out.str(), HasSubstr("0xBEEF"));
 }
 

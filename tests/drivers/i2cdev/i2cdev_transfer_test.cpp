@@ -29,7 +29,8 @@ int16_t Call(const Op& op, Zentio& z) {
 
 TEST(I2cDevAddress, EightBitTargetsReachTheSevenBitAddressSetOnlyWhenItChanges) {
   I2cDevRig rig;
-  for (int a7 : {0x00, 0x33, 0x50, 0x7F}) rig.kernel.Chip(3, static_cast<uint8_t>(a7)).words[0x15] = 0x4100 | a7;
+  for (int a7 : {0x00, 0x33, 0x50, 0x7F})
+    rig.kernel.Chip(3, static_cast<uint8_t>(a7)).words[0x15] = 0x4100 | a7;
   auto d = rig.Opened();
   const std::pair<int16_t, int> cases[] = {{0x66, 0x33}, {0x67, 0x33}, {0xA0, 0x50}, {0xA1, 0x50},
                                            {0x00, 0x00}, {0xFF, 0x7F}, {0x66, 0x33}};
@@ -39,7 +40,8 @@ TEST(I2cDevAddress, EightBitTargetsReachTheSevenBitAddressSetOnlyWhenItChanges) 
     EXPECT_EQ(w, 0x4100 | a7) << target;
   }
   EXPECT_EQ(rig.kernel.Count("SetAddress"), 5) << "not again from 0x66 to 0x67";
-  ASSERT_NE(d->OpenDevice(I2cDevRig::kUsbName), -1);  // a reopen forgets the old descriptor's address
+  ASSERT_NE(d->OpenDevice(I2cDevRig::kUsbName),
+            -1);  // a reopen forgets the old descriptor's address
   d->SmbWriteWord(0x12, 5, 0x67);
   EXPECT_EQ(rig.kernel.Count("SetAddress"), 6);
 }
@@ -47,16 +49,17 @@ TEST(I2cDevAddress, EightBitTargetsReachTheSevenBitAddressSetOnlyWhenItChanges) 
 // i2cdetect shows 7-bit addresses, Korvo takes 8-bit ones: a transfer nobody acknowledged
 // leaves a note with both, in each bridge's way of saying so.
 TEST(I2cDevAddress, ANackLeavesANoteNamingBothAddressForms) {
-  const std::pair<int, bool> cases[] = {{ENXIO, true}, {EREMOTEIO, true}, {ETIMEDOUT, true}, {EIO, true},
-                                        {EBADMSG, false}, {EAGAIN, false}};
+  const std::pair<int, bool> cases[] = {{ENXIO, true}, {EREMOTEIO, true}, {ETIMEDOUT, true},
+                                        {EIO, true},   {EBADMSG, false},  {EAGAIN, false}};
   for (const auto& [err, noted] : cases) {
     I2cDevRig rig;
     auto d = rig.Opened();
     rig.kernel.failNext = {err};
     int16_t w = 0;
     EXPECT_NE(d->SmbReadWord(0x15, w, 0x33), VB_OK);
-    EXPECT_EQ(I2cDevDiagnostics().find("/dev/i2c-3 (CP2112 SMBus Bridge on hidraw0): no answer at 8-bit 0x33 "
-                                       "(7-bit 0x19); i2cdetect's 0x33 is Korvo's 0x66.") != std::string::npos,
+    EXPECT_EQ(I2cDevDiagnostics().find(
+                  "/dev/i2c-3 (CP2112 SMBus Bridge on hidraw0): no answer at 8-bit 0x33 "
+                  "(7-bit 0x19); i2cdetect's 0x33 is Korvo's 0x66.") != std::string::npos,
               noted)
         << err << ": " << I2cDevDiagnostics();
   }
@@ -74,8 +77,9 @@ TEST(I2cDevAddress, AnAddressClaimedByAKernelDriverIsBusyAndSaidSoUnlessForced) 
   EXPECT_EQ(d->QueryError(), VB_BUS_BUSY);
   EXPECT_EQ(rig.kernel.Count("SetAddress"), 2) << "tried again each time, not remembered as set";
   EXPECT_EQ(rig.kernel.Count("ReadWord") + rig.kernel.Count("SetAddressForce"), 0);
-  EXPECT_THAT(I2cDevDiagnostics(), HasSubstr("address 0x33 (8-bit 0x66/0x67) is claimed by a kernel "
-                                              "driver. Unbind that driver, or set ForceAddress=1"));
+  EXPECT_THAT(I2cDevDiagnostics(),
+              HasSubstr("address 0x33 (8-bit 0x66/0x67) is claimed by a kernel "
+                        "driver. Unbind that driver, or set ForceAddress=1"));
   d = rig.Opened({"", true});
   EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), VB_OK);
   EXPECT_EQ(w, 0x1234);
@@ -87,7 +91,7 @@ TEST(I2cDevAddress, AnAddressClaimedByAKernelDriverIsBusyAndSaidSoUnlessForced) 
 // The errno table, entry by entry, and a sample of errnos outside it.
 TEST(I2cDevErrno, EachKernelErrorReadsAsItsStatus) {
   const std::map<int, int16_t> expected{
-      {ENXIO, 772}, {EREMOTEIO, 772}, {ETIMEDOUT, 8}, {EAGAIN, 94},  {EBUSY, 94},   {EBADMSG, 3},
+      {ENXIO, 772}, {EREMOTEIO, 772}, {ETIMEDOUT, 8}, {EAGAIN, 94},    {EBUSY, 94}, {EBADMSG, 3},
       {EPROTO, 5},  {ENODEV, 2},      {ESHUTDOWN, 2}, {EOPNOTSUPP, 7}, {EINVAL, 7}, {EIO, 100},
       {EPERM, 100}, {ENOMEM, 100},    {EFAULT, 100},  {EINTR, 100}};
   I2cDevRig rig;
@@ -106,10 +110,12 @@ TEST(I2cDevErrno, EachKernelErrorReadsAsItsStatus) {
     EXPECT_EQ(d->QueryError(), next) << "not an older one";
   }
   for (const ErrnoStatus& e : I2cDevErrnoTable())  // documented entries only
-    EXPECT_EQ(e.status, expected.count(e.error) != 0 ? expected.at(e.error) : -1) << "errno " << e.error;
+    EXPECT_EQ(e.status, expected.count(e.error) != 0 ? expected.at(e.error) : -1)
+        << "errno " << e.error;
 }
 
 // Every transaction with the functionality it needs.
+// clang-format off
 const std::pair<unsigned long, Op> kFuncCases[] = {
     {I2C_FUNC_SMBUS_READ_WORD_DATA, {"SmbReadWord", [](Z& z, S& s) { return z.SmbReadWord(0x15, s.w, 0x67); }}},
     {I2C_FUNC_SMBUS_WRITE_WORD_DATA, {"SmbWriteWord", [](Z& z, S&) { return z.SmbWriteWord(0x15, 1, 0x67); }}},
@@ -125,6 +131,7 @@ const std::pair<unsigned long, Op> kFuncCases[] = {
     {I2C_FUNC_SMBUS_WRITE_BYTE_DATA, {"I2CByteOp write", [](Z& z, S& s) { return z.I2CByteOp(1, 0x67, 5, s.w); }}},
     {I2C_FUNC_SMBUS_READ_BYTE_DATA, {"I2CByteOp read", [](Z& z, S& s) { return z.I2CByteOp(2, 0x67, 5, s.w); }}},
 };
+// clang-format on
 
 TEST(I2cDevFunctionality, EachTransferNeedsItsFunction) {
   I2cDevRig rig;
@@ -169,20 +176,25 @@ TEST(I2cDevRefused, BadArgumentsAndOperationsNotOfferedNeverReachTheKernel) {
   I2cDevRig rig;
   auto d = rig.Opened();
   for (const Op& op : std::initializer_list<Op>{
-      {"target -1", [](Z& z, S& s) { return z.SmbReadWord(0x15, s.w, -1); }},
-      {"target 0x100", [](Z& z, S& s) { return z.SmbReadWord(0x15, s.w, 0x100); }},
-      {"read command 0x100", [](Z& z, S& s) { return z.SmbReadWord(0x100, s.w, 0x67); }},
-      {"write command -1", [](Z& z, S&) { return z.SmbWriteWord(-1, 0, 0x67); }},
-      {"byte data 0x100", [](Z& z, S& s) { s.w = 0x100; return z.I2CByteOp(1, 0xA0, 5, s.w); }},
-      {"byte address 0x100", [](Z& z, S& s) { return z.I2CByteOp(2, 0xA0, 0x100, s.w); }},
-      {"I2C power", [](Z& z, S& s) { return z.I2CByteOp(0, 1, 0, s.w); }},
-      {"wire control", [](Z& z, S& s) { return z.I2CByteOp(3, 1, 0, s.w); }},
-      {"one-wire read", [](Z& z, S& s) { return z.OneWireRead(1, 0x08, s.w); }},
-      {"one-wire write", [](Z& z, S&) { return z.OneWireWrite(1, 0x08, 5); }},
-      {"flash from srec", [](Z& z, S&) { return z.FlashFromSrec("a.srec", "", ""); }},
-      {"flash program", [](Z& z, S& s) { return z.FlashProgram(0, 0, s.b, 8, 0, s.b, 8, 0x16); }},
-      {"flash read", [](Z& z, S& s) { return z.FlashRead(0, 0, s.b, 8, s.b, 8, 0x16); }},
-      {"word address 0x100", [](Z& z, S& s) { return z.I2CBlockWrite(0x100, s.b, 2, 0x67); }}}) {
+           {"target -1", [](Z&z, S&s) { return z.SmbReadWord(0x15, s.w, -1); }},
+           {"target 0x100", [](Z&z, S&s) { return z.SmbReadWord(0x15, s.w, 0x100); }},
+           {"read command 0x100", [](Z&z, S&s) { return z.SmbReadWord(0x100, s.w, 0x67); }},
+           {"write command -1", [](Z&z, S&) { return z.SmbWriteWord(-1, 0, 0x67); }},
+           {"byte data 0x100",
+            [](Z&z, S&s) {
+              s.w = 0x100;
+              return z.I2CByteOp(1, 0xA0, 5, s.w);
+            }},
+           {"byte address 0x100", [](Z&z, S&s) { return z.I2CByteOp(2, 0xA0, 0x100, s.w); }},
+           {"I2C power", [](Z&z, S&s) { return z.I2CByteOp(0, 1, 0, s.w); }},
+           {"wire control", [](Z&z, S&s) { return z.I2CByteOp(3, 1, 0, s.w); }},
+           {"one-wire read", [](Z&z, S&s) { return z.OneWireRead(1, 0x08, s.w); }},
+           {"one-wire write", [](Z&z, S&) { return z.OneWireWrite(1, 0x08, 5); }},
+           {"flash from srec", [](Z&z, S&) { return z.FlashFromSrec("a.srec", "", ""); }},
+           {"flash program",
+            [](Z&z, S&s) { return z.FlashProgram(0, 0, s.b, 8, 0, s.b, 8, 0x16); }},
+           {"flash read", [](Z&z, S&s) { return z.FlashRead(0, 0, s.b, 8, s.b, 8, 0x16); }},
+           {"word address 0x100", [](Z&z, S&s) { return z.I2CBlockWrite(0x100, s.b, 2, 0x67); }}}) {
     const std::size_t before = rig.kernel.calls.size();
     EXPECT_EQ(Call(op, *d), VB_INCORRECT_PARAM) << op.first;
     EXPECT_EQ(d->QueryError(), VB_INCORRECT_PARAM) << op.first;
@@ -287,7 +299,8 @@ TEST(I2cDevBufferLimits, EverySizeIsServedWithinTheBuffersOrRefused) {
         len = 7;
         const bool ok = size >= 0 && size < 32 && static_cast<std::size_t>(size) < bs &&
                         readLength >= 1 && readLength <= 32;
-        EXPECT_EQ(d->SmbWriteReadI2CBlock(0x10, size, readLength, wr, len, 0x67), expect(ok)) << readLength;
+        EXPECT_EQ(d->SmbWriteReadI2CBlock(0x10, size, readLength, wr, len, 0x67), expect(ok))
+            << readLength;
         EXPECT_EQ(len, ok ? readLength : 0);
         EXPECT_LE(static_cast<std::size_t>(len), wr.size());
       }
@@ -316,7 +329,8 @@ TEST(I2cDevUnplug, InTheMiddleOfAScanTheFdClosesAtOnceAndEveryLaterReadIsNoUsb) 
   EXPECT_EQ(d->SmbWriteWord(0x15, 1, 0x67), VB_NO_USB);
   d->Wait(0);
   EXPECT_EQ(d->QueryError(), VB_NO_USB);
-  EXPECT_EQ(rig.kernel.calls.size(), callsAtFailure) << "nothing reaches the kernel after the failure";
+  EXPECT_EQ(rig.kernel.calls.size(), callsAtFailure)
+      << "nothing reaches the kernel after the failure";
   EXPECT_THAT(I2cDevDiagnostics(), HasSubstr("restart the program"));
   d->DeviceClose();
   d.reset();

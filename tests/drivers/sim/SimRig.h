@@ -25,7 +25,9 @@ class SimRig : public ::testing::Test {
     adapter = std::make_unique<Adapter>(board);
     EXPECT_EQ(adapter->OpenDevice(kAdapterName), 0);
   }
-  int16_t Write(uint8_t r, uint16_t v) { return adapter->SmbWriteWord(r, static_cast<int16_t>(v), 0x67); }
+  int16_t Write(uint8_t r, uint16_t v) {
+    return adapter->SmbWriteWord(r, static_cast<int16_t>(v), 0x67);
+  }
   // The status of a word read, the word going to value.
   int16_t ReadAs(uint8_t r, int16_t& value) { return adapter->SmbReadWord(r, value, 0x67); }
   // The register's value; a failed read fails the test.

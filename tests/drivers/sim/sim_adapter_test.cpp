@@ -39,6 +39,7 @@ TEST_F(SimContract, AnAbsentBoardListsAndOpensNothing) {
 }
 
 // Every status-returning operation, called with sound arguments, and its status while open.
+// clang-format off
 const std::tuple<const char*, std::function<int16_t(Zentio&)>, int16_t> kTransactions[] = {
     {"SmbWriteWord", [](Zentio& z) { return z.SmbWriteWord(0x15, 16800, 0x67); }, VB_OK},
     {"SmbReadWord", [](Zentio& z) { int16_t w; return z.SmbReadWord(0x15, w, 0x67); }, VB_OK},
@@ -63,6 +64,7 @@ const std::tuple<const char*, std::function<int16_t(Zentio&)>, int16_t> kTransac
     {"FlashProgram", [](Zentio& z) { std::vector<uint8_t> d(16); return z.FlashProgram(0, 0, d, 16, 0, d, 16, 0x17); }, VB_INCORRECT_PARAM},
     {"FlashRead", [](Zentio& z) { std::vector<uint8_t> d(16); return z.FlashRead(0, 0, d, 16, d, 16, 0x17); }, VB_INCORRECT_PARAM},
 };
+// clang-format on
 
 TEST_F(SimContract, EveryTransactionWorksWhileOpen) {
   for (const auto& [name, run, status] : kTransactions) EXPECT_EQ(run(*adapter), status) << name;
@@ -72,7 +74,8 @@ TEST_F(SimContract, ClosedOrUnpluggedGivesNoUsbAndTouchesNothing) {
   board->Poke(kChargeVoltage, 12000);
   for (bool unplug : {false, true}) {
     unplug ? board->SetAbsent(true) : adapter->DeviceClose();
-    for (const auto& [name, run, status] : kTransactions) EXPECT_EQ(run(*adapter), VB_NO_USB) << name;
+    for (const auto& [name, run, status] : kTransactions)
+      EXPECT_EQ(run(*adapter), VB_NO_USB) << name;
     EXPECT_EQ(adapter->QueryError(), VB_NO_USB);
     EXPECT_EQ(board->Peek(kChargeVoltage), 12000) << "nothing reached the board";
     ASSERT_EQ(adapter->OpenDevice(kAdapterName), unplug ? -1 : 0);
@@ -84,15 +87,18 @@ TEST_F(SimContract, ClosedOrUnpluggedGivesNoUsbAndTouchesNothing) {
 // One-wire and flash are recorded as every transaction is: kind, command, value, target. How each
 // call is taken apart is the refusal's own rule.
 TEST_F(SimContract, OneWireAndFlashAreRecorded) {
+  // clang-format off
   const std::tuple<std::function<void(Zentio&)>, Kind, int, int, int> cases[] = {
       {[](Zentio& z) { int16_t w; z.OneWireRead(1, 0x108, w); }, Kind::Read, 0x08, 0, 0},
       {[](Zentio& z) { z.OneWireWrite(1, 0x08, 0x1234); }, Kind::Write, 0x08, 0x1234, 0},
       {[](Zentio& z) { std::vector<uint8_t> d(4); z.FlashRead(1, 2, d, 4, d, 4, 0x19); }, Kind::Other, 0, 0, 0x19},
   };
+  // clang-format on
   for (const auto& [run, kind, command, value, target] : cases) {
     run(*adapter);
     const Transaction& t = board->History().back();
-    EXPECT_EQ(std::tuple(t.kind, int{t.command}, int{t.value}, int{t.target}), std::tuple(kind, command, value, target));
+    EXPECT_EQ(std::tuple(t.kind, int{t.command}, int{t.value}, int{t.target}),
+              std::tuple(kind, command, value, target));
   }
 }
 
@@ -101,11 +107,15 @@ TEST_F(SimContract, OnlyTheChargersTwoAddressesAnswer) {
   for (int16_t t : {0x66, 0x67, 0x33, 0x68, 0x00, 0x16, 0xFF, 0x166, -1, -32768, 32767}) {
     const int16_t status = t == 0x66 || t == 0x67 ? VB_OK : VB_T2H_NACK;
     std::vector<uint8_t> buf{9, 9}, other{9, 9};
-    EXPECT_THAT((std::vector<int16_t>{adapter->SmbReadWord(0x13, w, t), adapter->SmbWriteWord(0x15, 12000, t),
-                                      adapter->I2CBlockRead(0x13, buf, 2, t), adapter->SmbReadI2CBlock(0x13, other, n = 2, t)}),
-                Each(status)) << t;
+    EXPECT_THAT((std::vector<int16_t>{adapter->SmbReadWord(0x13, w, t),
+                                      adapter->SmbWriteWord(0x15, 12000, t),
+                                      adapter->I2CBlockRead(0x13, buf, 2, t),
+                                      adapter->SmbReadI2CBlock(0x13, other, n = 2, t)}),
+                Each(status))
+        << t;
     EXPECT_EQ(n, status == VB_OK ? 2 : 0);
-    EXPECT_EQ((buf == std::vector<uint8_t>{9, 9} && other == buf), status != VB_OK) << "a failed read leaves the buffer alone";
+    EXPECT_EQ((buf == std::vector<uint8_t>{9, 9} && other == buf), status != VB_OK)
+        << "a failed read leaves the buffer alone";
   }
 }
 
@@ -113,7 +123,10 @@ TEST_F(SimContract, OnlyTheChargersRegistersAnswer) {
   int16_t w = 0;
   for (int cmd = 0; cmd <= 0xFF; ++cmd) {
     const int16_t status = (cmd >= 0x10 && cmd <= 0x19) || cmd == 0x3F ? VB_OK : VB_T2H_NACK;
-    EXPECT_THAT((std::vector<int16_t>{ReadAs(static_cast<uint8_t>(cmd), w), Write(static_cast<uint8_t>(cmd), 0)}), Each(status)) << cmd;
+    EXPECT_THAT((std::vector<int16_t>{ReadAs(static_cast<uint8_t>(cmd), w),
+                                      Write(static_cast<uint8_t>(cmd), 0)}),
+                Each(status))
+        << cmd;
   }
   EXPECT_EQ(adapter->SmbSendCommand(0x40, 0x67), VB_T2H_NACK);
 }
@@ -122,9 +135,12 @@ TEST_F(SimContract, ACommandThatIsNoByteIsRefused) {
   int16_t w = 0;
   std::vector<uint8_t> buf;
   for (int16_t cmd : {-1, 256, -32768})
-    EXPECT_THAT((std::vector<int16_t>{adapter->SmbReadWord(cmd, w, 0x67), adapter->SmbWriteWord(cmd, 0, 0x67),
-                                      adapter->I2CBlockRead(cmd, buf, 2, 0x67), adapter->I2CBlockWrite(cmd, {1, 2}, 2, 0x67)}),
-                Each(VB_INCORRECT_PARAM)) << cmd;
+    EXPECT_THAT((std::vector<int16_t>{adapter->SmbReadWord(cmd, w, 0x67),
+                                      adapter->SmbWriteWord(cmd, 0, 0x67),
+                                      adapter->I2CBlockRead(cmd, buf, 2, 0x67),
+                                      adapter->I2CBlockWrite(cmd, {1, 2}, 2, 0x67)}),
+                Each(VB_INCORRECT_PARAM))
+        << cmd;
 }
 
 TEST_F(SimContract, WordsAndTwoByteBlocksReachTheSameRegister) {
@@ -139,7 +155,8 @@ TEST_F(SimContract, WordsAndTwoByteBlocksReachTheSameRegister) {
   buf.assign(257, 0xEE);
   ASSERT_EQ(adapter->SmbReadI2CBlock(0x14, buf, n, 0x67), VB_OK);
   EXPECT_EQ(n, 2);
-  EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 3), (std::vector<uint8_t>{0x80, 0x0C, 0xEE}));
+  EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 3),
+            (std::vector<uint8_t>{0x80, 0x0C, 0xEE}));
 }
 
 TEST_F(SimContract, Bit15ReadsAsANegativeWord) {
@@ -153,8 +170,12 @@ TEST_F(SimContract, TheChargerTakesWholeRegistersOnly) {
   std::vector<uint8_t> buf;
   int16_t n = 0;
   for (int16_t size : {0, 1, 3, 4, 256}) {
-    if (size > 0) { EXPECT_EQ(adapter->I2CBlockRead(0x15, buf, size, 0x67), VB_WRONG_NUM_BYTES) << size; }
-    EXPECT_EQ(adapter->I2CBlockWrite(0x15, std::vector<uint8_t>(size), size, 0x67), VB_WRONG_NUM_BYTES) << size;
+    if (size > 0) {
+      EXPECT_EQ(adapter->I2CBlockRead(0x15, buf, size, 0x67), VB_WRONG_NUM_BYTES) << size;
+    }
+    EXPECT_EQ(adapter->I2CBlockWrite(0x15, std::vector<uint8_t>(size), size, 0x67),
+              VB_WRONG_NUM_BYTES)
+        << size;
   }
   EXPECT_EQ(adapter->I2CByteOp(2, 0x67, 0x15, n), VB_WRONG_NUM_BYTES);
   std::vector<uint8_t> wr{0x00, 0x10};
@@ -172,7 +193,10 @@ TEST_F(SimContract, WriteThenReadReturnsWhatTheChargerKept) {
 TEST_F(SimContract, AReadWithoutCommandContinuesAtTheLastRegister) {
   std::vector<uint8_t> b;
   int16_t n = 0;
-  const auto noCommand = [&] { EXPECT_EQ(adapter->SmbReadI2CBlockNoCmd(b, n = 2, 0x67), VB_OK); return b[0] | (b[1] << 8); };
+  const auto noCommand = [&] {
+    EXPECT_EQ(adapter->SmbReadI2CBlockNoCmd(b, n = 2, 0x67), VB_OK);
+    return b[0] | (b[1] << 8);
+  };
   ASSERT_EQ(adapter->SmbSendCommand(0x3F, 0x67), VB_OK);
   EXPECT_EQ(noCommand(), kPowerOnInputCurrent) << "selected";
   ASSERT_EQ(ReadAs(0x15, n), VB_OK);
@@ -192,9 +216,10 @@ TEST_F(SimContract, EepromBytesAndBlocksSeeOneMemory) {
 
 TEST_F(SimContract, AByteOpWithoutByteArgumentsIsRefused) {
   int16_t d = 0, big = 0x100;  // byte data or address that is not a byte; no such operation
-  EXPECT_THAT((std::vector<int16_t>{adapter->I2CByteOp(1, 0xA0, 5, big), adapter->I2CByteOp(2, 0xA0, -1, d),
-                                    adapter->I2CByteOp(4, 0xA0, 5, d), adapter->I2CByteOp(-1, 0xA0, 5, d)}),
-              Each(VB_INCORRECT_PARAM));
+  EXPECT_THAT(
+      (std::vector<int16_t>{adapter->I2CByteOp(1, 0xA0, 5, big), adapter->I2CByteOp(2, 0xA0, -1, d),
+                            adapter->I2CByteOp(4, 0xA0, 5, d), adapter->I2CByteOp(-1, 0xA0, 5, d)}),
+      Each(VB_INCORRECT_PARAM));
 }
 
 // Every size a caller may pass, to the EEPROM device (which takes any byte count): served within
@@ -206,10 +231,13 @@ TEST_F(SimContract, EverySizeIsServedWithinTheBuffersOrRefused) {
       SCOPED_TRACE(std::to_string(size) + " with " + std::to_string(bs) + " bytes");
       const auto sz = static_cast<int16_t>(size);
       const bool readable = size >= 1 && size <= 256;
-      const auto fits = [&](int most) { return size >= 0 && size <= most && static_cast<std::size_t>(size) <= bs; };
+      const auto fits = [&](int most) {
+        return size >= 0 && size <= most && static_cast<std::size_t>(size) <= bs;
+      };
       std::vector<uint8_t> buf(bs, 0xAB);
       EXPECT_EQ(adapter->I2CBlockRead(0x00, buf, sz, 0xA0), expect(readable));
-      EXPECT_EQ(buf.size(), std::max(bs, static_cast<std::size_t>(readable ? size : 0))) << "grown, never shrunk";
+      EXPECT_EQ(buf.size(), std::max(bs, static_cast<std::size_t>(readable ? size : 0)))
+          << "grown, never shrunk";
       int16_t n = sz;
       EXPECT_EQ(adapter->SmbReadI2CBlock(0x00, buf, n, 0xA0), expect(readable));
       EXPECT_EQ(n, readable ? size : 0);
@@ -226,8 +254,10 @@ TEST_F(SimContract, EverySizeIsServedWithinTheBuffersOrRefused) {
       for (int16_t readLength : {-1, 0, 1, 256, 257}) {
         std::vector<uint8_t> wr(bs, 0x11);
         n = 7;
-        const bool ok = fits(255) && static_cast<std::size_t>(size) < bs && readLength >= 1 && readLength <= 256;
-        EXPECT_EQ(adapter->SmbWriteReadI2CBlock(0x00, sz, readLength, wr, n, 0xA0), expect(ok)) << readLength;
+        const bool ok = fits(255) && static_cast<std::size_t>(size) < bs && readLength >= 1 &&
+                        readLength <= 256;
+        EXPECT_EQ(adapter->SmbWriteReadI2CBlock(0x00, sz, readLength, wr, n, 0xA0), expect(ok))
+            << readLength;
         EXPECT_EQ(n, ok ? readLength : 0);
         EXPECT_LE(static_cast<std::size_t>(n), wr.size());
       }

@@ -32,7 +32,8 @@ class SimCharger : public SimRig {
     for (const auto& [r, v] : expected) EXPECT_EQ(Read(r), v) << "register " << int(r);
   }
   // A board whose trims live in file, as after a restart.
-  void AttachWithEepromFile(const fs::path& file, std::optional<TrimEeprom> fallback = std::nullopt) {
+  void AttachWithEepromFile(const fs::path& file,
+                            std::optional<TrimEeprom> fallback = std::nullopt) {
     Board::Options o;
     o.eepromFile = file.string();
     o.eeprom = fallback;
@@ -42,12 +43,15 @@ class SimCharger : public SimRig {
 
 TEST_F(SimCharger, StatusFollowsTheBoardConditions) {
   // AC: ACDET and AC2SYS; battery alone: AC<BT and BAT2SYS; CHGOFF unless charging with both.
-  const std::pair<Conditions, uint16_t> cases[] = {{{true, true, true}, 0x8080},  {{true, true, false}, 0x8082},
-                                                   {{true, false, true}, 0x8082}, {{false, true, true}, 0x2042},
+  const std::pair<Conditions, uint16_t> cases[] = {{{true, true, true}, 0x8080},
+                                                   {{true, true, false}, 0x8082},
+                                                   {{true, false, true}, 0x8082},
+                                                   {{false, true, true}, 0x2042},
                                                    {{false, true, false}, 0x2042}};
   for (const auto& [conditions, status] : cases) {
     board->SetConditions(conditions);
-    EXPECT_EQ(Read(kStatus), status) << conditions.acPresent << conditions.batteryPresent << conditions.charging;
+    EXPECT_EQ(Read(kStatus), status)
+        << conditions.acPresent << conditions.batteryPresent << conditions.charging;
   }
 }
 
@@ -56,7 +60,8 @@ TEST_F(SimCharger, StatusAndVdtIgnoreWrites) {
     ASSERT_EQ(Write(kTestMode1, testMode ? kTestModeOn : 0), VB_OK);
     for (uint8_t r : {kStatus, kVdt}) {
       const uint16_t before = Read(r);
-      EXPECT_EQ(WriteThenRead(r, static_cast<uint16_t>(~before)), before) << int(r) << " acknowledged, nothing changes";
+      EXPECT_EQ(WriteThenRead(r, static_cast<uint16_t>(~before)), before)
+          << int(r) << " acknowledged, nothing changes";
     }
   }
 }
@@ -64,8 +69,10 @@ TEST_F(SimCharger, StatusAndVdtIgnoreWrites) {
 TEST_F(SimCharger, WithoutSupplyOnlyTheEepromDeviceAnswers) {
   board->SetConditions({false, false, true});
   int16_t w = 0;
-  EXPECT_EQ((std::vector<int16_t>{ReadAs(kStatus, w), Write(kChargeVoltage, 9000)}), (std::vector<int16_t>(2, VB_T2H_NACK)));
-  EXPECT_EQ(adapter->I2CByteOp(2, 0xA0, 0, w), VB_OK) << "the EEPROM device is powered by the adapter";
+  EXPECT_EQ((std::vector<int16_t>{ReadAs(kStatus, w), Write(kChargeVoltage, 9000)}),
+            (std::vector<int16_t>(2, VB_T2H_NACK)));
+  EXPECT_EQ(adapter->I2CByteOp(2, 0xA0, 0, w), VB_OK)
+      << "the EEPROM device is powered by the adapter";
 }
 
 TEST_F(SimCharger, ReturningPowerStartsTheChargerAfresh) {
@@ -86,39 +93,59 @@ TEST_F(SimCharger, DacRegistersKeepTheirDacBits) {
 }
 
 TEST_F(SimCharger, TestBitsExistOnlyInTestMode) {
-  const std::tuple<uint8_t, uint16_t, uint16_t, uint16_t> cases[] = {  // register, written, read, in test mode
-      {kChargeVoltage, 16801, 16800, 16801},   {kChargeVoltage, 0x8000, 0x8000, 0x8000},
-      {kChargeCurrent, 16257, 16256, 16257},   {kChargeCurrent, 16384, 16384, 16384},
-      {kInputCurrent, 0x007F, 0, 0x007F},      {kInputCurrent, 0xC0FF, 0xC080, 0xC0FF},
-      {kControl, 0xFFFB, 0x0FF9, 0xFFFB},      {kControl, 0xF002, 0, 0xF002},
+  const std::tuple<uint8_t, uint16_t, uint16_t, uint16_t> cases[] = {
+      // register, written, read, in test mode
+      {kChargeVoltage, 16801, 16800, 16801}, {kChargeVoltage, 0x8000, 0x8000, 0x8000},
+      {kChargeCurrent, 16257, 16256, 16257}, {kChargeCurrent, 16384, 16384, 16384},
+      {kInputCurrent, 0x007F, 0, 0x007F},    {kInputCurrent, 0xC0FF, 0xC080, 0xC0FF},
+      {kControl, 0xFFFB, 0x0FF9, 0xFFFB},    {kControl, 0xF002, 0, 0xF002},
       {kControl, 0x0001, 0x0001, 0x0001},
   };
   for (bool testMode : {false, true}) {
     ASSERT_EQ(Write(kTestMode1, testMode ? kTestModeOn : 0), VB_OK);
     for (const auto& [r, written, read, inTestMode] : cases)
-      EXPECT_EQ(WriteThenRead(r, written), testMode ? inTestMode : read) << int(r) << " " << written << " " << testMode;
+      EXPECT_EQ(WriteThenRead(r, written), testMode ? inTestMode : read)
+          << int(r) << " " << written << " " << testMode;
   }
 }
 
 TEST_F(SimCharger, TestBitsClearWhenTestModeEnds) {
-  WriteAll({{kTestMode1, kTestModeOn}, {kControl, 0xFFFB}, {kChargeCurrent, 0xFFFB}, {kInputCurrent, 0xFFFB},
-            {kChargeVoltage, 0xFFFB}, {kTestMode1, 0}});  // 0xFFFB: all bits but RST
-  ExpectAll({{kControl, 0x0FF9}, {kChargeCurrent, 0xFF80}, {kInputCurrent, 0xFF80}, {kChargeVoltage, 0xFFFA}});
+  WriteAll({{kTestMode1, kTestModeOn},
+            {kControl, 0xFFFB},
+            {kChargeCurrent, 0xFFFB},
+            {kInputCurrent, 0xFFFB},
+            {kChargeVoltage, 0xFFFB},
+            {kTestMode1, 0}});  // 0xFFFB: all bits but RST
+  ExpectAll({{kControl, 0x0FF9},
+             {kChargeCurrent, 0xFF80},
+             {kInputCurrent, 0xFF80},
+             {kChargeVoltage, 0xFFFA}});
 }
 
 TEST_F(SimCharger, ResetBitRestoresThePowerOnValuesAndReadsZero) {
-  WriteAll({{kChargeVoltage, 12600}, {kChargeCurrent, 2048}, {kInputCurrent, 1024},
-            {kTestMode1, kTestModeOn}, {kTrim1, 0x1234}, {kControl, 0x0FFD}});  // RST with other bits
-  ExpectAll({{kControl, kPowerOnControl}, {kChargeVoltage, kPowerOnChargeVoltage},
-             {kChargeCurrent, kPowerOnChargeCurrent}, {kInputCurrent, kPowerOnInputCurrent},
-             {kTrim1, 0x1234}, {kTestMode1, kTestModeOn}});  // trims and test mode are no charger settings
+  WriteAll({{kChargeVoltage, 12600},
+            {kChargeCurrent, 2048},
+            {kInputCurrent, 1024},
+            {kTestMode1, kTestModeOn},
+            {kTrim1, 0x1234},
+            {kControl, 0x0FFD}});  // RST with other bits
+  ExpectAll({{kControl, kPowerOnControl},
+             {kChargeVoltage, kPowerOnChargeVoltage},
+             {kChargeCurrent, kPowerOnChargeCurrent},
+             {kInputCurrent, kPowerOnInputCurrent},
+             {kTrim1, 0x1234},
+             {kTestMode1, kTestModeOn}});  // trims and test mode are no charger settings
 }
 
-const Words kTrimsAllOnes = {{kTrim0, 0xFFFF}, {kTrim1, 0xFFFF}, {kTrim2, 0xFFFF}, {kTestMode2, 0xFFFF}};
+const Words kTrimsAllOnes = {
+    {kTrim0, 0xFFFF}, {kTrim1, 0xFFFF}, {kTrim2, 0xFFFF}, {kTestMode2, 0xFFFF}};
 
 TEST_F(SimCharger, TrimsTakeWritesOnlyInTestMode) {
   WriteAll(kTrimsAllOnes);  // acknowledged, and nothing changes
-  ExpectAll({{kTrim0, TrimEeprom{}.tr0}, {kTrim1, TrimEeprom{}.tr1}, {kTrim2, TrimEeprom{}.tr2}, {kTestMode2, 0}});
+  ExpectAll({{kTrim0, TrimEeprom{}.tr0},
+             {kTrim1, TrimEeprom{}.tr1},
+             {kTrim2, TrimEeprom{}.tr2},
+             {kTestMode2, 0}});
   WriteAll({{kTestMode1, kTestModeOn}});
   WriteAll(kTrimsAllOnes);
   ExpectAll(kTrimsAllOnes);  // all 16 bits kept
@@ -130,16 +157,19 @@ TEST_F(SimCharger, TrimsKeepTheirValuesWhenTestModeEnds) {
 }
 
 TEST_F(SimCharger, TestMode1AlwaysTakesAllBits) {
-  for (uint16_t v : {uint16_t{0xFFFE}, uint16_t{0x0001}, kTestModeOn}) EXPECT_EQ(WriteThenRead(kTestMode1, v), v);
+  for (uint16_t v : {uint16_t{0xFFFE}, uint16_t{0x0001}, kTestModeOn})
+    EXPECT_EQ(WriteThenRead(kTestMode1, v), v);
 }
 
 TEST_F(SimCharger, VdtFollowsTheChargingVoltage) {
   // Two cells with Nine Volt; three cells; four cells, with the position in the range in 32 mV
   // steps (12600: (12600-12000)/32 = 18); Low, Mid and High OutOf Range with Chg Inhibit.
+  // clang-format off
   const std::pair<uint16_t, uint16_t> cases[] = {
       {9000, 0x0011},  {12000, 0x0002}, {12600, 0x0002 | (18 << 7)}, {14400, 0x0002 | (75 << 7)},
       {16000, 0x0004}, {16800, 0x0004 | (25 << 7)}, {19200, 0x0004 | (100 << 7)}, {8992, 0x0028},
       {9008, 0x0028},  {15000, 0x0048}, {19208, 0x8008}};
+  // clang-format on
   for (const auto& [mv, vdt] : cases) {
     ASSERT_EQ(Write(kChargeVoltage, mv), VB_OK);
     EXPECT_EQ(Read(kVdt), vdt) << mv << " mV";
@@ -152,7 +182,11 @@ TEST_F(SimCharger, BurnNeedsTestModeOn) {
 }
 
 TEST_F(SimCharger, BurnCopiesTheThreeTrims) {
-  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x1234}, {kTrim1, 0x5678}, {kTrim2, 0x9ABC}, {kTestMode2, 0x0F0F}});
+  WriteAll({{kTestMode1, kTestModeOn},
+            {kTrim0, 0x1234},
+            {kTrim1, 0x5678},
+            {kTrim2, 0x9ABC},
+            {kTestMode2, 0x0F0F}});
   WriteAll({{kTestMode1, kBurn}});  // the window's sequence: burn on, wait, burn off
   adapter->Wait(1);
   WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x0B0B}});  // trimmed again, not burned
@@ -185,7 +219,9 @@ class SimEepromFile : public SimCharger {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  void Burn(uint16_t tr0) { WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, tr0}, {kTestMode1, kBurn}}); }
+  void Burn(uint16_t tr0) {
+    WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, tr0}, {kTestMode1, kBurn}});
+  }
 
   TempDir scratch{"korvo_sim_eeprom"};
   const fs::path dir = scratch.Path();
@@ -216,6 +252,7 @@ TEST_F(SimEepromFile, AFileThatIsNoEepromFileKeepsTheAdapterShut) {
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // must not hang the start
   fs::create_directory(dir / "folder");
   std::ofstream(dir / "korvo.ini") << "[Simulator]\nEepromFile=korvo.ini\n";
+  // clang-format off
   const std::tuple<std::string, std::optional<std::string>, std::string> cases[] = {  // file, contents, reason
       {"e.ini", "\x7F" "ELF\x02\x01garbage\n", "line 1 is not the section header [Eeprom]"},
       {"e.ini", "", "it is empty"},
@@ -234,11 +271,13 @@ TEST_F(SimEepromFile, AFileThatIsNoEepromFileKeepsTheAdapterShut) {
       {"fifo", std::nullopt, "it is a FIFO"},
       {"folder", std::nullopt, "it is a directory"},
   };
+  // clang-format on
   for (const auto& [name, text, reason] : cases) {
     if (text) std::ofstream(dir / name, std::ios::trunc | std::ios::binary) << *text;
     AttachFromSettings(name);
     EXPECT_THAT(board->OpenRefusal(), ::testing::AllOf(::testing::HasSubstr((dir / name).string()),
-                                                       ::testing::HasSubstr(reason))) << reason;
+                                                       ::testing::HasSubstr(reason)))
+        << reason;
     EXPECT_EQ(adapter->OpenDevice(kAdapterName), -1) << reason;
   }
 }

@@ -21,7 +21,8 @@ class SimFaults : public SimRig {
   std::vector<int16_t> Run(std::string_view ops) {
     std::vector<int16_t> out;
     int16_t w = 0;
-    for (char op : ops) out.push_back(op == 'r' ? ReadAs(kChargeVoltage, w) : Write(kChargeVoltage, 12000));
+    for (char op : ops)
+      out.push_back(op == 'r' ? ReadAs(kChargeVoltage, w) : Write(kChargeVoltage, 12000));
     return out;
   }
   using Cases = std::tuple<std::function<void(Board&)>, std::string_view, std::vector<int16_t>>;
@@ -35,6 +36,7 @@ class SimFaults : public SimRig {
 };
 
 TEST_F(SimFaults, EachModeFailsTheTransactionsOfItsScope) {
+  // clang-format off
   ExpectRuns({
       {[](Board& b) { b.FailEveryNth(3, VB_TIMEOUT_ERROR); }, "rrrrrrr", {0, 0, 8, 0, 0, 8, 0}},
       {[](Board& b) { b.FailNext(2, VB_BUS_BUSY); }, "rwrr", {94, 94, 0, 0}},
@@ -42,23 +44,34 @@ TEST_F(SimFaults, EachModeFailsTheTransactionsOfItsScope) {
       {[](Board& b) { b.FailEveryNth(2, VB_TIMEOUT_ERROR, FaultScope::Writes); }, "rwrrwr", {0, 0, 0, 0, 8, 0}},
       {[](Board& b) { b.FailNext(1, VB_TIMEOUT_ERROR, FaultScope::Reads); }, "wrr", {0, 8, 0}},
   });
+  // clang-format on
 }
 
 // The first transaction is taken by FailNext but still counts for every-Nth.
 TEST_F(SimFaults, ModesCombineAndCountIndependently) {
-  ExpectRuns({{[](Board& b) { b.FailNext(1, VB_BUS_BUSY); b.FailEveryNth(2, VB_TIMEOUT_ERROR); }, "rrrr", {94, 8, 0, 8}}});
+  ExpectRuns({{[](Board& b) {
+                 b.FailNext(1, VB_BUS_BUSY);
+                 b.FailEveryNth(2, VB_TIMEOUT_ERROR);
+               },
+               "rrrr",
+               {94, 8, 0, 8}}});
 }
 
 TEST_F(SimFaults, ZeroOrClearFaultsSwitchesModesOff) {
+  // clang-format off
   ExpectRuns({
       {[](Board& b) { b.FailEveryNth(1, VB_OK); b.FailNext(5, VB_OK); b.FailAtRate(1.0, 1, VB_OK); }, "rrr", {0, 0, 0}},
       {[](Board& b) { b.FailEveryNth(0, 8); b.FailNext(-3, 8); b.FailAtRate(0.0, 7, 8); }, "rrr", {0, 0, 0}},
       {[](Board& b) { b.FailEveryNth(1, 8); b.FailNext(10, 8); b.FailAtRate(1.0, 1, 8); b.ClearFaults(); }, "rw", {0, 0}},
   });
+  // clang-format on
 }
 
 TEST_F(SimFaults, ASeededRateIsRepeatableAndRoughlyRight) {
-  const auto run = [this](uint32_t seed) { board->FailAtRate(0.25, seed, VB_LOST_SYNC); return Run(std::string(2000, 'r')); };
+  const auto run = [this](uint32_t seed) {
+    board->FailAtRate(0.25, seed, VB_LOST_SYNC);
+    return Run(std::string(2000, 'r'));
+  };
   const auto first = run(42);
   EXPECT_EQ(run(42), first) << "the same seed gives the same failures";
   EXPECT_NE(run(43), first) << "another seed, another pattern";
@@ -92,11 +105,14 @@ TEST_F(SimFaults, APendingErrorFollowsTheNextSuccessfulWriteOnce) {
   board->SetPendingErrorAfterWrite(VB_BAD_PEC);
   EXPECT_EQ(Run("r"), std::vector<int16_t>{0});
   EXPECT_EQ(Write(0x40, 0), VB_T2H_NACK);
-  EXPECT_EQ(adapter->QueryError(), VB_OK) << "armed, not yet pending: neither a read nor a failed write leaves it";
+  EXPECT_EQ(adapter->QueryError(), VB_OK)
+      << "armed, not yet pending: neither a read nor a failed write leaves it";
   EXPECT_EQ(Write(kChargeVoltage, 12000), VB_OK);
   EXPECT_EQ(board->Peek(kChargeVoltage), 12000) << "the write itself went through";
-  EXPECT_EQ(std::vector<int16_t>({adapter->QueryError(), adapter->QueryError(), Write(kChargeVoltage, 1), adapter->QueryError()}),
-            (std::vector<int16_t>{VB_BAD_PEC, VB_OK, VB_OK, VB_OK})) << "handed out once, after one write only";
+  EXPECT_EQ(std::vector<int16_t>({adapter->QueryError(), adapter->QueryError(),
+                                  Write(kChargeVoltage, 1), adapter->QueryError()}),
+            (std::vector<int16_t>{VB_BAD_PEC, VB_OK, VB_OK, VB_OK}))
+      << "handed out once, after one write only";
   EXPECT_EQ(board->TransactionCount(), 4u) << "QueryError is no transaction";
 }
 
@@ -114,7 +130,9 @@ TEST_F(SimFaults, TheHistoryRecordsEachTransaction) {
   ASSERT_EQ(adapter->SmbReadWord(0x40, w, 0x66), VB_T2H_NACK);
   ASSERT_EQ(Write(kChargeVoltage, 0x2EE0), VB_OK);
   const auto& h = board->History();
-  const auto fields = [](const Transaction& t) { return std::tuple(t.kind, int{t.command}, int{t.value}, int{t.target}, int{t.status}); };
+  const auto fields = [](const Transaction& t) {
+    return std::tuple(t.kind, int{t.command}, int{t.value}, int{t.target}, int{t.status});
+  };
   EXPECT_EQ(fields(h.at(0)), std::tuple(Kind::Read, 0x40, 0, 0x66, VB_T2H_NACK));
   EXPECT_EQ(fields(h.at(1)), std::tuple(Kind::Write, kChargeVoltage, 0x2EE0, 0x67, VB_OK));
   board->ClearHistory();

@@ -5,8 +5,8 @@
 #include "SimRig.h"
 #include "drivers/Drivers.h"
 #include "shell/base/Settings.h"
-#include "support/TempDir.h"
 #include "support/ManualClock.h"
+#include "support/TempDir.h"
 
 namespace sim {
 namespace {
@@ -73,12 +73,13 @@ TEST_F(SimScenarioBoard, StepsApplyWhenTheClockPassesTheirTime) {
 }
 
 TEST_F(SimScenarioBoard, StatusShowsTemperatureAndShutdown) {
-  Start("1 BatteryTemperature=hot\n2 BatteryTemperature=cold\n3 BatteryTemperature=normal\n"
-        "4 ThermalShutdown=1\n5 ThermalShutdown=0\n");
+  Start(
+      "1 BatteryTemperature=hot\n2 BatteryTemperature=cold\n3 BatteryTemperature=normal\n"
+      "4 ThermalShutdown=1\n5 ThermalShutdown=0\n");
   const uint16_t on = kStatusAcDet | kStatusAc2Sys;
-  const uint16_t expected[] = {on, on | kStatusBHot | kStatusChgOff,
-                               on | kStatusBCold | kStatusChgOff, on,
-                               on | kStatusTshut | kStatusChgOff, on};
+  const uint16_t expected[] = {
+      on, on | kStatusBHot | kStatusChgOff,  on | kStatusBCold | kStatusChgOff,
+      on, on | kStatusTshut | kStatusChgOff, on};
   for (uint16_t status : expected) {
     EXPECT_EQ(Read(kStatus), status);
     clock.Advance(seconds(1));

@@ -30,32 +30,37 @@ class SimSettings : public ::testing::Test {
     Settings::SetFile(ini.string());
   }
 
-  const fs::path ini = fs::temp_directory_path() / ("korvo_simset_" + std::to_string(::getpid()) + ".ini");
+  const fs::path ini =
+      fs::temp_directory_path() / ("korvo_simset_" + std::to_string(::getpid()) + ".ini");
 };
 
 // Every field of the options, in the order of the keys.
 auto Fields(const Board::Options& o) {
   const FaultSettings& f = o.faults;
-  return std::tuple(o.absent, o.conditions.acPresent, o.conditions.batteryPresent, o.conditions.charging, o.eepromFile,
-                    f.everyNth, f.rate, f.seed, f.next, f.status, f.scope, f.pendingErrorAfterWrite, o.latency.count());
+  return std::tuple(o.absent, o.conditions.acPresent, o.conditions.batteryPresent,
+                    o.conditions.charging, o.eepromFile, f.everyNth, f.rate, f.seed, f.next,
+                    f.status, f.scope, f.pendingErrorAfterWrite, o.latency.count());
 }
 
 TEST_F(SimSettings, EveryKeyIsRead) {
   UseSettings(
-      "[simulator]\nAbsent=1\nAcPresent=0\nBatteryPresent=1\nCharging=0\nEepromFile=/tmp/elsewhere/eeprom.ini\n"
+      "[simulator]\nAbsent=1\nAcPresent=0\nBatteryPresent=1\nCharging=0\nEepromFile=/tmp/elsewhere/"
+      "eeprom.ini\n"
       "FailEveryNth=7\nFailRate=0.125\nFailSeed=99\nFailNext=3\nFailStatus=772\nFailScope=writes\n"
       "PendingError=3\nLatencyUs=480\n");
-  EXPECT_EQ(Fields(Board::OptionsFromSettings()),
-            std::tuple(true, false, true, false, std::string("/tmp/elsewhere/eeprom.ini"), 7, 0.125, 99u, 3,
-                       int16_t{VB_T2H_NACK}, FaultScope::Writes, int16_t{VB_BAD_PEC}, 480L));
+  EXPECT_EQ(
+      Fields(Board::OptionsFromSettings()),
+      std::tuple(true, false, true, false, std::string("/tmp/elsewhere/eeprom.ini"), 7, 0.125, 99u,
+                 3, int16_t{VB_T2H_NACK}, FaultScope::Writes, int16_t{VB_BAD_PEC}, 480L));
 }
 
 TEST_F(SimSettings, AbsentOrOddValuesGiveTheDefaults) {
-  const auto defaults = std::tuple(false, true, true, true, std::string(), 0, 0.0, 1u, 0, int16_t{VB_TIMEOUT_ERROR},
-                                   FaultScope::All, int16_t{0}, 0L);
-  for (const char* text : {"[Settings]\nVerifyWrite=1\n",
-                           "[Simulator]\nFailRate=often\nFailScope=sometimes\nLatencyUs=-40\nFailEveryNth=-2\n"
-                           "FailNext=-1\nEepromFile=   \n"}) {
+  const auto defaults = std::tuple(false, true, true, true, std::string(), 0, 0.0, 1u, 0,
+                                   int16_t{VB_TIMEOUT_ERROR}, FaultScope::All, int16_t{0}, 0L);
+  for (const char* text :
+       {"[Settings]\nVerifyWrite=1\n",
+        "[Simulator]\nFailRate=often\nFailScope=sometimes\nLatencyUs=-40\nFailEveryNth=-2\n"
+        "FailNext=-1\nEepromFile=   \n"}) {
     UseSettings(text);
     EXPECT_EQ(Fields(Board::OptionsFromSettings()), defaults) << text;
   }
@@ -84,7 +89,8 @@ TEST_F(SimSettings, TheSettingsShapeTheDriverListsBoard) {
 }
 
 TEST_F(SimSettings, EveryControlSharesOneBoard) {
-  auto link = CreateSimControl(Settings::Snapshot()), about = CreateSimControl();  // as the link and the About box hold them
+  auto link = CreateSimControl(Settings::Snapshot()),
+       about = CreateSimControl();  // as the link and the About box hold them
   ASSERT_EQ(link->OpenDevice(kAdapterName) + about->OpenDevice(kAdapterName), 0);
   ASSERT_EQ(about->SmbWriteWord(kChargeVoltage, 12000, 0x67), VB_OK);
   int16_t w = 0;
@@ -109,8 +115,8 @@ TEST_F(SimSettings, TheAboutBoxSaysSimulatedAndShowsTheBoard) {
   ScopedSink scoped(&sink);
   CreateSimControl()->ShowAboutBox();
   ASSERT_EQ(sink.messages.size(), 1u);
-  for (const char* part : {kAdapterName, "simulated", "no battery", "every 5th transaction fails with 8 VB_TIMEOUT_ERROR",
-                           "250 us", "\r\n"})
+  for (const char* part : {kAdapterName, "simulated", "no battery",
+                           "every 5th transaction fails with 8 VB_TIMEOUT_ERROR", "250 us", "\r\n"})
     EXPECT_THAT(sink.messages[0], ::testing::HasSubstr(part));
   EXPECT_THAT(sink.messages[0], ::testing::Not(::testing::HasSubstr("\n\n")));
 }

@@ -22,7 +22,8 @@ TEST(IniFile, PrivateProfileRules) {
       {"[S]\nk=0\nK=1\n[s]\nk=5\nv=0\n", "S", "k", "0"},
       {"[S]\nk=0\n[s]\nv=0\n", "S", "v", none},
       // Blanks around names and values are trimmed.
-      {"  [  Spin Custom 1 ]  \n \t Desc \t=\t my  preset \t\n", " spin custom 1 ", "desc", "my  preset"},
+      {"  [  Spin Custom 1 ]  \n \t Desc \t=\t my  preset \t\n", " spin custom 1 ", "desc",
+       "my  preset"},
       // Only a whole line starting with ';' is a comment.
       {"[C]\n;BitLo=2\n   ; BitLo=3\n", "C", "BitLo", none},
       {"[C]\nBitHi=5 ; not a comment\n", "C", "BitHi", "5 ; not a comment"},
@@ -46,7 +47,8 @@ TEST(IniFile, PrivateProfileRules) {
       {"[T]\rA=18\r[S]\rC=0\r", "S", "C", "0"},
       {"[S]\r\nk=v", "S", "k", "v"},
       // Binary bytes and garbage break nothing.
-      {"[Colors]\nBitHi=12\0" "34\n\xFF\xFE\x01\x02garbage\0\0\n[[[]]]==\n[Target]\nAddr\0ess=9\nAddress=18\n\0"s,
+      {"[Colors]\nBitHi=12\0"
+       "34\n\xFF\xFE\x01\x02garbage\0\0\n[[[]]]==\n[Target]\nAddr\0ess=9\nAddress=18\n\0"s,
        "Target", "Address", "18"},
   };
   for (const auto& [text, section, key, value] : cases)
@@ -55,17 +57,21 @@ TEST(IniFile, PrivateProfileRules) {
 
 TEST(IniFile, VeryLongLinesBreakNothing) {
   const std::string longValue(1 << 20, 'x');
-  const IniFile big = IniFile::Parse("[S]\nlong=" + longValue + "\n" + std::string(1 << 20, ';') + "\nk=1\n");
+  const IniFile big =
+      IniFile::Parse("[S]\nlong=" + longValue + "\n" + std::string(1 << 20, ';') + "\nk=1\n");
   EXPECT_EQ(big.Value("S", "long"), longValue);
   EXPECT_EQ(big.Value("S", "k"), "1");
 }
 
 TEST(IniIntFromText, SignThenLeadingDigits) {
+  // clang-format off
   const std::pair<std::string, int32_t> cases[] = {
       {"+12", 12}, {"-3", -3},   {"12abc", 12}, {"abc", 0}, {"", 0},  {"-", 0},  {"- 5", 0},
       {" 7 ", 7},  {"0x10", 0},  {"1e3", 1},    {"1.9", 1}, {"--1", 0}, {"2147483647", 2147483647},
       {"-2147483648", std::numeric_limits<int32_t>::min()}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(IniIntFromText(text), value) << '"' << text << '"';
+  // clang-format on
+  for (const auto& [text, value] : cases)
+    EXPECT_EQ(IniIntFromText(text), value) << '"' << text << '"';
 }
 
 // As the platform's private-profile reader: numbers wrap modulo 2^32.
@@ -78,7 +84,8 @@ TEST(IniIntFromText, NumbersWrapModulo2To32) {
       {"2147483648", std::numeric_limits<int32_t>::min()},
       {"-2147483649", std::numeric_limits<int32_t>::max()},
       {"99999999999999999999999", static_cast<int32_t>(0xF67FFFFFu)}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(IniIntFromText(text), value) << '"' << text << '"';
+  for (const auto& [text, value] : cases)
+    EXPECT_EQ(IniIntFromText(text), value) << '"' << text << '"';
 }
 
 TEST(PrivateProfile, DefaultOnlyWhenFileSectionOrKeyIsAbsent) {
@@ -86,12 +93,15 @@ TEST(PrivateProfile, DefaultOnlyWhenFileSectionOrKeyIsAbsent) {
   const std::string path = dir.Write("k.ini", "[Settings]\nEmpty=\nText=abc\nNum=-4\n");
   const std::string fifo = dir.Path() + "/fifo.ini";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // Absent (default 9 or "d"): the key, the section, the file; a directory or a pipe is no file (and must not hang).
+  // Absent (default 9 or "d"): the key, the section, the file; a directory or a pipe is no file
+  // (and must not hang).
+  // clang-format off
   const std::tuple<const char*, const char*, std::string, int, const char*> cases[] = {
       {"Settings", "Num", path, -4, "-4"}, {"Settings", "Empty", path, 0, ""}, {"Settings", "Text", path, 0, "abc"},
       {"Settings", "Missing", path, 9, "d"}, {"Nowhere", "Num", path, 9, "d"},
       {"Settings", "Num", dir.Path() + "/absent.ini", 9, "d"}, {"Settings", "Num", dir.Path(), 9, "d"},
       {"Settings", "Num", fifo, 9, "d"}};
+  // clang-format on
   for (const auto& [section, key, file, number, text] : cases) {
     EXPECT_EQ(GetPrivateProfileInt(section, key, 9, file), number) << section << key << file;
     EXPECT_EQ(GetPrivateProfileString(section, key, "d", file), text) << section << key << file;
@@ -111,10 +121,12 @@ TEST(PrivateProfile, StringReadKeeps255BytesOfWholeCharacters) {
   EXPECT_EQ(GetPrivateProfileString("S", "long", "", path), std::string(255, 'v'));
   EXPECT_EQ(GetPrivateProfileString("S", "exact", "", path), std::string(255, 'e'));
   EXPECT_EQ(GetPrivateProfileString("S", "split", "", path), std::string(254, 'a'));
-  EXPECT_EQ(GetPrivateProfileString("S", "whole", "", path), std::string(252, 'a') + "\xE2\x82\xAC");
+  EXPECT_EQ(GetPrivateProfileString("S", "whole", "", path),
+            std::string(252, 'a') + "\xE2\x82\xAC");
   EXPECT_EQ(GetPrivateProfileString("S", "stray", "", path).size(), 255u);
   EXPECT_EQ(GetPrivateProfileString("S", "nul", "", path), "ab");
-  EXPECT_EQ(GetPrivateProfileString("S", "none", std::string(400, 'd'), path), std::string(255, 'd'));
+  EXPECT_EQ(GetPrivateProfileString("S", "none", std::string(400, 'd'), path),
+            std::string(255, 'd'));
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <tuple>
 
 #include "shell/base/Paths.h"
-#include "support/TempDir.h"
 #include "support/ScopedXdg.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -33,8 +33,10 @@ class SettingsTest : public ::testing::Test {
     VerifyWrite = false;
   }
   static void ExpectDefaults(const char* after) {
-    EXPECT_EQ(std::make_tuple(BitHi, BitLo, BitUnknown, DeviceAddress, I2CMode, VerifyWrite, ReadRetryCount),
-              std::make_tuple(0x7F80FF, 0x7FBF00, 0xCFCFCF, int16_t{103}, false, true, int16_t{0})) << after;
+    EXPECT_EQ(std::make_tuple(BitHi, BitLo, BitUnknown, DeviceAddress, I2CMode, VerifyWrite,
+                              ReadRetryCount),
+              std::make_tuple(0x7F80FF, 0x7FBF00, 0xCFCFCF, int16_t{103}, false, true, int16_t{0}))
+        << after;
   }
 
   TempDir dir_;
@@ -82,7 +84,9 @@ TEST_F(SettingsTest, CommSettingsAreClampedIntoTheirVariables) {
     WriteIni("[Target]\nAddress=" + address + "\n[Settings]\n" + settings + "\n");
     Settings::LoadCommSettings();
     EXPECT_EQ(std::make_tuple(DeviceAddress, I2CMode, VerifyWrite, ReadRetryCount),
-              std::make_tuple(addr, i2c, verify, retries)) << address << "\n" << settings;
+              std::make_tuple(addr, i2c, verify, retries))
+        << address << "\n"
+        << settings;
   }
 }
 
@@ -97,13 +101,15 @@ TEST_F(SettingsTest, EveryReadSeesTheFileAsItIsNow) {
 
 // A load reads the file once: every key it takes comes from that one reading.
 TEST_F(SettingsTest, ALoadTakesEveryKeyFromOneReadingOfTheFile) {
-  WriteIni("[Colors]\nBitHi=1\nBitLo=2\nBitUnknown=3\n[Target]\nAddress=18\n[Settings]\nCommMode=0\n"
-           "VerifyWrite=0\nReadRetryCount=2\n");
+  WriteIni(
+      "[Colors]\nBitHi=1\nBitLo=2\nBitUnknown=3\n[Target]\nAddress=18\n[Settings]\nCommMode=0\n"
+      "VerifyWrite=0\nReadRetryCount=2\n");
   const Settings::Snapshot reading;
   WriteIni("[Settings]\nCommMode=1\n");  // changed after the reading
   Settings::LoadColors(reading);
   Settings::LoadCommSettings(reading);
-  EXPECT_EQ(std::make_tuple(BitHi, BitLo, BitUnknown, DeviceAddress, I2CMode, VerifyWrite, ReadRetryCount),
+  EXPECT_EQ(std::make_tuple(BitHi, BitLo, BitUnknown, DeviceAddress, I2CMode, VerifyWrite,
+                            ReadRetryCount),
             std::make_tuple(1, 2, 3, int16_t{18}, true, false, int16_t{2}));
   EXPECT_EQ(reading.GetString("Settings", "CommMode"), "0");
 }

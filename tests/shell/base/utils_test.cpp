@@ -34,7 +34,8 @@ TEST(WaitSeconds, PumpRunsWithOneDeadlineUntilItPasses) {
   Utils::SetEventPump([&](Clock::time_point deadline) {
     calledAt.push_back(Clock::now());
     deadlines.push_back(deadline);
-    std::this_thread::sleep_until(std::min(deadline, calledAt.back() + std::chrono::milliseconds(10)));
+    std::this_thread::sleep_until(
+        std::min(deadline, calledAt.back() + std::chrono::milliseconds(10)));
     returnedAt.push_back(Clock::now());
   });
   const auto before = Clock::now();
@@ -63,20 +64,24 @@ TEST(WaitSeconds, ZeroNegativeAndNotANumberAreOnePassWithoutWaiting) {
     EXPECT_EQ(deadlines.size(), passes + 1) << s;
   }
   ASSERT_EQ(deadlines.size(), 5u);
-  for (Clock::time_point d : deadlines) EXPECT_TRUE(d >= before && d <= Clock::now()) << "no waiting";
+  for (Clock::time_point d : deadlines)
+    EXPECT_TRUE(d >= before && d <= Clock::now()) << "no waiting";
 }
 
 TEST(WaitSeconds, PumpMayReplaceItselfInsideTheWait) {
   PumpGuard guard;
   int first = 0, second = 0;
-  Utils::SetEventPump([&](Clock::time_point) { ++first, Utils::SetEventPump([&](Clock::time_point) { ++second; }); });
+  Utils::SetEventPump([&](Clock::time_point) {
+    ++first, Utils::SetEventPump([&](Clock::time_point) { ++second; });
+  });
   Utils::WaitSeconds(0.01f);
   EXPECT_TRUE(first == 1 && second >= 1) << first << " " << second;
 }
 
 TEST(HexText, IsHexDigitLooksAtTheFirstCharacterOnly) {
   for (char c = 0; c < 127; ++c) {
-    const bool expected = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    const bool expected =
+        (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
     EXPECT_EQ(Utils::IsHexDigit(std::string(1, c)), expected) << int(c);
   }
   EXPECT_FALSE(Utils::IsHexDigit(""));
@@ -85,10 +90,14 @@ TEST(HexText, IsHexDigitLooksAtTheFirstCharacterOnly) {
 }
 
 TEST(HexText, IsHexStringTrimsSpacesThenChecksAll) {
-  const std::string nul("1\0" "2", 3);
+  const std::string nul(
+      "1\0"
+      "2",
+      3);
   const std::tuple<std::string, bool, std::string> cases[] = {
-      {" 1a2B ", true, "1a2B"}, {"", true, ""},        {"    ", true, ""},    {"0x12", false, "0x12"},
-      {"1 2", false, "1 2"},    {"\t12", false, "\t12"}, {"12-", false, "12-"}, {nul, false, nul}};
+      {" 1a2B ", true, "1a2B"}, {"", true, ""},        {"    ", true, ""},
+      {"0x12", false, "0x12"},  {"1 2", false, "1 2"}, {"\t12", false, "\t12"},
+      {"12-", false, "12-"},    {nul, false, nul}};
   for (const auto& [in, result, after] : cases) {
     std::string s = in;
     EXPECT_EQ(Utils::IsHexString(s), result) << '"' << in << '"';
@@ -97,8 +106,9 @@ TEST(HexText, IsHexStringTrimsSpacesThenChecksAll) {
 }
 
 TEST(HexText, PaddingNeverCuts) {
-  EXPECT_EQ(Utils::PadLeftZeros("3F", 4) + Utils::PadLeftZeros("12345", 4) + Utils::PadLeftZeros("A", -3),
-            "003F12345A");
+  EXPECT_EQ(
+      Utils::PadLeftZeros("3F", 4) + Utils::PadLeftZeros("12345", 4) + Utils::PadLeftZeros("A", -3),
+      "003F12345A");
 }
 
 TEST(Bits, IsBitSetOnSignedAndUnsignedValues) {
@@ -112,7 +122,8 @@ TEST(Bits, IsBitSetOnSignedAndUnsignedValues) {
 
 TEST(Bits, SetBitSetsOnAnyNonZeroStateWithin0To31) {
   const std::tuple<int32_t, int16_t, int16_t, int32_t> set[] = {
-      {0, 15, 1, 32768}, {0, 3, -1, 8}, {-1, 15, 0, -32769}, {0, 31, 1, std::numeric_limits<int32_t>::min()},
+      {0, 15, 1, 32768},   {0, 3, -1, 8},
+      {-1, 15, 0, -32769}, {0, 31, 1, std::numeric_limits<int32_t>::min()},
       {1234, -1, 1, 1234}, {1234, 32, 1, 1234}};
   for (auto [v, n, state, out] : set) EXPECT_EQ(Utils::SetBit(v, n, state), out) << v << " " << n;
 }
@@ -130,16 +141,19 @@ TEST(Words, BytesAreHighFirstAndRoundTrip) {
 }
 
 TEST(Words, UIntToIntKeepsTheLowSixteenBits) {
-  const std::pair<int32_t, int16_t> cases[] = {
-      {0, 0},           {32767, 32767}, {32768, -32768}, {65535, -1},     {65536, -32768},
-      {0x18005, -32763}, {-1, -1},       {-32768, -32768}, {-32769, 32767}, {40000, -25536}};
+  const std::pair<int32_t, int16_t> cases[] = {{0, 0},         {32767, 32767},   {32768, -32768},
+                                               {65535, -1},    {65536, -32768},  {0x18005, -32763},
+                                               {-1, -1},       {-32768, -32768}, {-32769, 32767},
+                                               {40000, -25536}};
   for (auto [in, out] : cases) EXPECT_EQ(Utils::UIntToInt(in), out) << in;
 }
 
 TEST(LenientHexValue, ForgivingRead) {
+  // clang-format off
   const std::tuple<std::string, uint32_t, int> cases[] = {
       {"", 0, 0},       {" 1 f ", 0x1F, 2}, {"\t1\n2", 0x12, 2}, {"00FF", 0xFF, 2}, {"0000", 0, 0}, {"12G4", 0x12, 2},
       {"0x12", 0, 0}, {"\r12", 0, 0}, {"10000", 0x10000, 5}, {"123456789", 0x23456789, 9}, {"000000001", 1, 1}};
+  // clang-format on
   for (const auto& [text, value, significant] : cases) {
     int digits = -1;
     EXPECT_EQ(Utils::LenientHexValue(text, &digits), value) << '"' << text << '"';
@@ -148,26 +162,32 @@ TEST(LenientHexValue, ForgivingRead) {
 }
 
 TEST(Decimal, ParseDecimalTakesOnlyAWholeNumber) {
+  // clang-format off
   const std::pair<std::string, double> good[] = {
       {" 12 ", 12}, {"\t7\t", 7}, {"+5", 5}, {".5", 0.5}, {"5.", 5}, {"-.25", -0.25}, {"1E-2", 0.01}, {"2.5e+1", 25}};
-  for (const auto& [text, value] : good) EXPECT_EQ(Utils::ParseDecimal(text), value) << '"' << text << '"';
-  const std::string bad[] = {"", " ", "-", ".", "-.", "12a", "1 2", "1e", "1e+", "e5", "0x10", "--5", "1.2.3",
-                             "inf", "nan", "1,000", "12\n", std::string("1\0", 2)};
+  // clang-format on
+  for (const auto& [text, value] : good)
+    EXPECT_EQ(Utils::ParseDecimal(text), value) << '"' << text << '"';
+  const std::string bad[] = {"",      " ",   "-",   ".",     "-.",   "12a",
+                             "1 2",   "1e",  "1e+", "e5",    "0x10", "--5",
+                             "1.2.3", "inf", "nan", "1,000", "12\n", std::string("1\0", 2)};
   for (const std::string& text : bad) EXPECT_FALSE(Utils::ParseDecimal(text)) << '"' << text << '"';
   EXPECT_EQ(Utils::ParseDecimal("1e400"), std::numeric_limits<double>::infinity());
   EXPECT_EQ(Utils::ParseDecimal("1e-400"), 0.0);
 }
 
 TEST(Decimal, LeadingNumberTakesTheLeadingPart) {
-  const std::pair<std::string, double> leading[] = {
-      {"12a", 12}, {"abc", 0}, {"", 0}, {"  7x", 7}, {"1.5e2z", 150}, {".5.", 0.5}, {"-x", 0}, {"12 3", 12},
-      {"1e-", 1}};
-  for (const auto& [text, value] : leading) EXPECT_EQ(Utils::LeadingNumber(text), value) << '"' << text << '"';
+  const std::pair<std::string, double> leading[] = {{"12a", 12}, {"abc", 0},      {"", 0},
+                                                    {"  7x", 7}, {"1.5e2z", 150}, {".5.", 0.5},
+                                                    {"-x", 0},   {"12 3", 12},    {"1e-", 1}};
+  for (const auto& [text, value] : leading)
+    EXPECT_EQ(Utils::LeadingNumber(text), value) << '"' << text << '"';
 }
 
 TEST(Decimal, RoundsHalfToEven) {
   const std::pair<double, double> rounded[] = {
-      {0.5, 0}, {1.5, 2}, {2.5, 2}, {-1.5, -2}, {-2.5, -2}, {-2.6, -3}, {65535.5, 65536}, {0.49999999999999994, 0}};
+      {0.5, 0},   {1.5, 2},   {2.5, 2},         {-1.5, -2},
+      {-2.5, -2}, {-2.6, -3}, {65535.5, 65536}, {0.49999999999999994, 0}};
   for (auto [in, out] : rounded) EXPECT_EQ(Utils::RoundHalfEven(in), out) << in;
   EXPECT_TRUE(std::isinf(Utils::RoundHalfEven(std::numeric_limits<double>::infinity())));
 }
@@ -175,14 +195,31 @@ TEST(Decimal, RoundsHalfToEven) {
 TEST(ParseInteger, DecimalOrPrefixedHexInAnInclusiveRange) {
   constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  // clang-format off
   const std::pair<std::string, int64_t> good[] = {
       {"16800", 16800}, {"0X3f", 0x3F}, {"+7", 7}, {"-0x10", -16}, {"007", 7},
       {"9223372036854775807", kMax}, {"-9223372036854775808", kMin}, {"0x7FFFFFFFFFFFFFFF", kMax}};
-  for (const auto& [text, value] : good) EXPECT_EQ(Utils::ParseInteger(text, kMin, kMax), value) << text;
-  const std::string bad[] = {"", "-", "0x", "x15", "&h15", " 5", "5 ", "1.0", "1e3", "--5", "0x-5", "0xG",
-                             "9223372036854775808", "-9223372036854775809", "0x10000000000000000",
+  // clang-format on
+  for (const auto& [text, value] : good)
+    EXPECT_EQ(Utils::ParseInteger(text, kMin, kMax), value) << text;
+  const std::string bad[] = {"",
+                             "-",
+                             "0x",
+                             "x15",
+                             "&h15",
+                             " 5",
+                             "5 ",
+                             "1.0",
+                             "1e3",
+                             "--5",
+                             "0x-5",
+                             "0xG",
+                             "9223372036854775808",
+                             "-9223372036854775809",
+                             "0x10000000000000000",
                              std::string("5\0", 2)};
-  for (const std::string& text : bad) EXPECT_FALSE(Utils::ParseInteger(text, kMin, kMax)) << '"' << text << '"';
+  for (const std::string& text : bad)
+    EXPECT_FALSE(Utils::ParseInteger(text, kMin, kMax)) << '"' << text << '"';
   EXPECT_EQ(Utils::ParseInteger("0xFF", 0, 255), 255);
   EXPECT_FALSE(Utils::ParseInteger("0x100", 0, 255) || Utils::ParseInteger("-1", 0, 255));
 }

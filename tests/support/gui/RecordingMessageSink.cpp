@@ -29,7 +29,7 @@ void RecordingMessageSink::Clear() {
 }
 
 size_t RecordingMessageSink::CountContaining(const std::string& part) const {
-  return static_cast<size_t>(std::count_if(messages.begin(), messages.end(), [&](const std::string& m) {
-    return m.find(part) != std::string::npos;
-  }));
+  return static_cast<size_t>(
+      std::count_if(messages.begin(), messages.end(),
+                    [&](const std::string& m) { return m.find(part) != std::string::npos; }));
 }

@@ -32,10 +32,10 @@ class RecordingMessageSink : public MessageSink {
   size_t CountContaining(const std::string& part) const;
 
   std::vector<std::string> messages;
-  bool confirmAnswer = true;   // what Confirm answers
-  int holdOpenMs = 0;          // how long each message stays open, event loop running
+  bool confirmAnswer = true;  // what Confirm answers
+  int holdOpenMs = 0;         // how long each message stays open, event loop running
   std::function<void(const std::string&)> whileOpen;
-  int open = 0;                // messages open right now
+  int open = 0;  // messages open right now
   int maxOpenAtOnce = 0;
 
  private:
