@@ -6,8 +6,9 @@
 FrameBox::FrameBox(const QString& title, QWidget* parent) : QGroupBox(title, parent) {}
 
 PictureCache::Key FrameBox::CacheKey() const {
-  return {title(), static_cast<QRgb>(alignment()), static_cast<QRgb>(isFlat()), isEnabled(),
-          hasFocus(), size()};
+  return {
+      title(), static_cast<QRgb>(alignment()), static_cast<QRgb>(isFlat()), isEnabled(), hasFocus(),
+      size()};
 }
 
 void FrameBox::changeEvent(QEvent* e) {

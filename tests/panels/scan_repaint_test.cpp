@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "support/gui/MainWindowFixture.h"
 #include "drivers/sim/SimBoard.h"
 #include "registers/RegisterTable.h"
+#include "support/gui/MainWindowFixture.h"
 
 namespace {
 
@@ -78,8 +78,8 @@ TEST_F(ScanRepaintTest, OneChangedBitRepaintsItsColumnAndEntryOnly) {
     EXPECT_FALSE(paints.painted.isEmpty()) << change.view;
     EXPECT_TRUE((paints.painted - allowed).isEmpty())
         << change.view << ": repainted " << paints.painted.boundingRect().x() << ","
-        << paints.painted.boundingRect().y() << " " << paints.painted.boundingRect().width()
-        << "x" << paints.painted.boundingRect().height();
+        << paints.painted.boundingRect().y() << " " << paints.painted.boundingRect().width() << "x"
+        << paints.painted.boundingRect().height();
   }
 }
 

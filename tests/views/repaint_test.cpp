@@ -5,12 +5,12 @@
 #include <QApplication>
 #include <QEvent>
 #include <QImage>
-#include <QPaintEvent>
-#include <QRegion>
 #include <QLabel>
 #include <QLineEdit>
-#include <iterator>
+#include <QPaintEvent>
+#include <QRegion>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <set>
@@ -40,7 +40,8 @@ ViewKind Kind(const char* name, std::set<std::string> bit3) {
             v->SetBitLoColor(0x7FBF00);
             // Boxes without the focus: the one with it shows its cursor and is always
             // painted for real.
-            for (auto* box : v->template findChildren<QLineEdit*>()) box->setFocusPolicy(Qt::NoFocus);
+            for (auto* box : v->template findChildren<QLineEdit*>())
+              box->setFocusPolicy(Qt::NoFocus);
             return v;
           },
           [](QWidget* w, std::optional<int32_t> value) { static_cast<View*>(w)->SetValue(value); },
@@ -130,8 +131,7 @@ void PaintOwnCells(QWidget* w) {
     static_cast<View*>(w)->Canvas().SetSelfPainting(child, true);
 }
 using SelfPainting = void (*)(QWidget*);
-const SelfPainting kSelfPainting[] = {PaintOwnCells<ctlDACRegister>,
-                                      PaintOwnCells<ctlCtrlRegister>,
+const SelfPainting kSelfPainting[] = {PaintOwnCells<ctlDACRegister>, PaintOwnCells<ctlCtrlRegister>,
                                       PaintOwnCells<ctlStatRegister>};
 
 TEST(RegisterViewRepaint, TheViewPaintsItsCellsAsTheyPaintThemselves) {
@@ -154,7 +154,7 @@ TEST(RegisterViewRepaint, TheViewPaintsItsCellsAsTheyPaintThemselves) {
 
 TEST(RegisterViewRepaint, PaintingFromKeptPicturesShowsWhatPaintingForRealShows) {
   for (const ViewKind& kind : kKinds) {
-    std::unique_ptr<QWidget> seen = kind.make();  // shown: keeps pictures of its looks
+    std::unique_ptr<QWidget> seen = kind.make();   // shown: keeps pictures of its looks
     std::unique_ptr<QWidget> fresh = kind.make();  // never shown: always paints for real
     seen->show();
     for (std::optional<int32_t> v : {std::optional<int32_t>(0x0000), std::optional<int32_t>(0xFFFF),
@@ -212,7 +212,7 @@ TEST(EntryRepaint, AKeptPictureShowsWhatPaintingForRealShows) {
     int32_t ground;
   };
   // Each look twice, the second time after others were painted in between.
-  const Look looks[] = {{"16800", kWhite}, {"65535", kRed}, {"", kWhite},  {"0", kWhite},
+  const Look looks[] = {{"16800", kWhite}, {"65535", kRed}, {"", kWhite},      {"0", kWhite},
                         {"16800", kRed},   {"65535", kRed}, {"16800", kWhite}, {"0", kRed}};
   Entry seen(QString(), true);
   for (const Look& look : looks) {
