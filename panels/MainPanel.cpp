@@ -227,7 +227,8 @@ void MainPanel::ConnectHandlers() {
     // An empty entry stays empty, so the write below refuses it rather than sending 0.
     const std::string text = txtCtrlRegisterHex->text().toStdString();
     if (!text.empty())
-      txtCtrlRegisterHex->setText(QString::fromStdString(Text::Hex(Utils::LenientHexValue(text), 4)));
+      txtCtrlRegisterHex->setText(
+          QString::fromStdString(Text::Hex(Utils::LenientHexValue(text), 4)));
     WriteControlRegister();
   });
   connect(ctlCtrlRegister1, &BitRegisterView::Change, this, &MainPanel::RefreshControlHex);
@@ -259,9 +260,10 @@ void MainPanel::HandColoursToViews() {
   ctlStatRegister1->SetBitHiColor(BitHi);
   ctlStatRegister1->SetBitLoColor(BitLo);
   ctlStatRegister1->SetBitUnknownColor(BitUnknown);
-  for (BitRegisterView* v :
-       {static_cast<BitRegisterView*>(ctlCtrlRegister1), static_cast<BitRegisterView*>(dac_[kCurr].view),
-        static_cast<BitRegisterView*>(dac_[kIpCurr].view), static_cast<BitRegisterView*>(dac_[kVolt].view)}) {
+  for (BitRegisterView* v : {static_cast<BitRegisterView*>(ctlCtrlRegister1),
+                             static_cast<BitRegisterView*>(dac_[kCurr].view),
+                             static_cast<BitRegisterView*>(dac_[kIpCurr].view),
+                             static_cast<BitRegisterView*>(dac_[kVolt].view)}) {
     v->SetBitHiColor(BitHi);
     v->SetBitLoColor(BitLo);
     v->SetBitUnknownColor(BitUnknown);

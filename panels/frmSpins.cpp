@@ -17,8 +17,7 @@ constexpr int kDescWidth = 5400;
 constexpr int kTop = 600;
 }  // namespace
 
-frmSpins::frmSpins(RegisterAccess& access, QWidget* parent)
-    : QDialog(parent), programmer_(access) {
+frmSpins::frmSpins(RegisterAccess& access, QWidget* parent) : QDialog(parent), programmer_(access) {
   setObjectName(QStringLiteral("frmSpins"));
   setWindowTitle(QStringLiteral("Program Spins"));
   setModal(true);
@@ -31,15 +30,16 @@ frmSpins::frmSpins(RegisterAccess& access, QWidget* parent)
   };
 
   Label1 = new QLabel(
-      QStringLiteral("Click on the Spin name to write the appropriate values to the trim registers."),
+      QStringLiteral(
+          "Click on the Spin name to write the appropriate values to the trim registers."),
       this);
   Label1->setObjectName(QStringLiteral("Label1"));
   Label1->setWordWrap(true);
   place(Label1, kLeft, 120, kDescLeft + kDescWidth - kLeft, 420);
 
   for (int i = 0; i < kButtons; ++i) {
-    const QString caption = QString::fromUtf8(Spins::kButtonCaptions[i].data(),
-                                              static_cast<qsizetype>(Spins::kButtonCaptions[i].size()));
+    const QString caption = QString::fromUtf8(
+        Spins::kButtonCaptions[i].data(), static_cast<qsizetype>(Spins::kButtonCaptions[i].size()));
     auto* b = new QPushButton(caption, this);
     b->setObjectName(QStringLiteral("cmdWriteTrim%1").arg(i));
     b->setAutoDefault(false);
@@ -61,8 +61,9 @@ frmSpins::frmSpins(RegisterAccess& access, QWidget* parent)
   place(burn_, kLeft, burnTop, kButtonWidth, kButtonHeight);
   connect(burn_, &QPushButton::clicked, this, &frmSpins::cmdEEBurn_Click);
 
-  setFixedSize(Twips::ToRect(this, 0, 0, kDescLeft + kDescWidth + 120,
-                             burnTop + kButtonHeight + 240).size());
+  setFixedSize(
+      Twips::ToRect(this, 0, 0, kDescLeft + kDescWidth + 120, burnTop + kButtonHeight + 240)
+          .size());
   Form_Load();
 }
 

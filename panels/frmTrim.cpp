@@ -69,7 +69,6 @@ QString Indexed(const char* base, int i) {
 
 }  // namespace
 
-
 frmTrim* frmTrim::Open(RegisterAccess& access, const QWidget* beside) {
   if (!g_instance) {
     g_instance = new frmTrim(access);
@@ -159,9 +158,8 @@ void frmTrim::BuildControls() {
     bold.setBold(true);
     r.title->setFont(bold);
 
-    r.hexLabel = new QLabel(readOnly ? QStringLiteral("Hex Value")
-                                              : QStringLiteral("Hex Value (for write)"),
-                            r.frame);
+    r.hexLabel = new QLabel(
+        readOnly ? QStringLiteral("Hex Value") : QStringLiteral("Hex Value (for write)"), r.frame);
     r.hexLabel->setObjectName(Indexed("lblHex", i));
     r.hex = new QLineEdit(r.frame);
     r.hex->setObjectName(Indexed("txtHexVal", i));
@@ -286,9 +284,8 @@ void frmTrim::Form_Load() {
 void frmTrim::cmdRead_Click(int i) {
   Row& r = rows_[i];
   int16_t value = 0;
-  const int32_t status =
-      access_.ReadRegister(r.title->text().toStdString(), AddressOf(*r.view), value,
-                           modGlobals::DeviceAddress);
+  const int32_t status = access_.ReadRegister(r.title->text().toStdString(), AddressOf(*r.view),
+                                              value, modGlobals::DeviceAddress);
   // The failure has been reported; the row becomes unknown. The hex box follows via Change.
   if (status != 0)
     r.view->SetValue(std::nullopt);
@@ -316,7 +313,8 @@ void frmTrim::cmdWrite_Click(int i) {
     MsgBox("Write failed! Please specify a proper hex value without any prefix.");
     return;
   }
-  const int16_t value = Utils::UIntToInt(static_cast<int32_t>(Utils::LenientHexValue(text) & 0xFFFF));
+  const int16_t value =
+      Utils::UIntToInt(static_cast<int32_t>(Utils::LenientHexValue(text) & 0xFFFF));
   const int32_t status =
       access_.WriteRegister(title, AddressOf(*r.view), value, modGlobals::DeviceAddress);
   if (status == 0 && modGlobals::VerifyWrite) {

@@ -1,8 +1,8 @@
 #include "views/BitBoxes.h"
 
 #include <QFocusEvent>
-#include <QPaintEvent>
 #include <QMetaObject>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
 #include <algorithm>
@@ -137,7 +137,8 @@ void CellCanvas::Dirty(const QWidget* child) {
   dirty_ |= child->geometry();
   if (pending_) return;
   pending_ = true;
-  QMetaObject::invokeMethod(view_, [this] { Flush(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      view_, [this] { Flush(); }, Qt::QueuedConnection);
 }
 
 void CellCanvas::Flush() {
@@ -164,7 +165,8 @@ PictureCache::Key BitCell::CacheKey() const {
 }
 
 QColor BitCell::Ground() const {
-  return background_.isValid() && background_.alpha() == 255 ? background_ : QColor(Qt::transparent);
+  return background_.isValid() && background_.alpha() == 255 ? background_
+                                                             : QColor(Qt::transparent);
 }
 
 void BitCell::changeEvent(QEvent* e) {
@@ -351,9 +353,8 @@ void BitBoxes::OnTextChanged(int bit) {
   const QString& text = box->text();
   const uint16_t mask = static_cast<uint16_t>(1u << bit);
   const bool known = !text.isEmpty();
-  const bool one = text == QLatin1String("1") ||
-                   (known && text != QLatin1String("0") &&
-                    Utils::LeadingNumber(text.toStdString()) == 1.0);
+  const bool one = text == QLatin1String("1") || (known && text != QLatin1String("0") &&
+                                                  Utils::LeadingNumber(text.toStdString()) == 1.0);
   known_ = known ? (known_ | mask) : (known_ & ~mask);
   ones_ = one ? (ones_ | mask) : (ones_ & ~mask);
   box->setSelection(0, 1);

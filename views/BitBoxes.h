@@ -43,7 +43,8 @@ class QWidget;
 enum class BitState { Unknown, Low, High };
 
 // The three colours of a register view, each 0x00BBGGRR (red in the lowest byte). In the DAC,
-// control and status views Hi and Lo start black until the owner sets them; Unknown starts at the light grey of a fresh view.
+// control and status views Hi and Lo start black until the owner sets them; Unknown starts at the
+// light grey of a fresh view.
 struct BitColors {
   int32_t hi = 0;
   int32_t lo = 0;

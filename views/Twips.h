@@ -8,12 +8,8 @@
 
 namespace Twips {
 
-inline int ToPxX(const QWidget* w, int twips) {
-  return qRound(twips * w->logicalDpiX() / 1440.0);
-}
-inline int ToPxY(const QWidget* w, int twips) {
-  return qRound(twips * w->logicalDpiY() / 1440.0);
-}
+inline int ToPxX(const QWidget* w, int twips) { return qRound(twips * w->logicalDpiX() / 1440.0); }
+inline int ToPxY(const QWidget* w, int twips) { return qRound(twips * w->logicalDpiY() / 1440.0); }
 // Left and top are rounded on their own so that neighbouring cells line up exactly.
 inline QRect ToRect(const QWidget* w, int left, int top, int width, int height) {
   const int x = ToPxX(w, left);

@@ -136,7 +136,9 @@ QSize ctlTrimRegister::sizeHint() const {
 }
 
 void ctlTrimRegister::Place() {
-  auto px = [this](const TwipsRect& r) { return Twips::ToRect(this, r.left, r.top, r.width, r.height); };
+  auto px = [this](const TwipsRect& r) {
+    return Twips::ToRect(this, r.left, r.top, r.width, r.height);
+  };
   for (int i = 0; i < kBits; ++i) {
     cells_[i]->setGeometry(px(cell_[i]));
     strips_[i]->setGeometry(px(strip_[i]));
