@@ -21,13 +21,6 @@ const Register& At(uint8_t address) {
   return r ? *r : kNone;
 }
 
-TEST(RegisterTable, ListsTheElevenRegistersInAddressOrder) {
-  std::vector<int> addresses;
-  for (const Register& r : RegisterTable::All()) addresses.push_back(r.address);
-  EXPECT_EQ(addresses,
-            (std::vector<int>{0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x3F}));
-}
-
 // The test-mode titles are checked where that window shows them.
 TEST(RegisterTable, MainWindowCaptions) {
   struct Case {
@@ -65,20 +58,6 @@ TEST(RegisterTable, EveryTestModeRowNamesSixteenBits) {
     EXPECT_EQ(std::count(r.trimBitNames.begin(), r.trimBitNames.end(), '|'), 15) << r.trimTitle;
 }
 
-TEST(RegisterTable, DacUnitsAndResolution) {
-  struct Case {
-    uint8_t address;
-    std::string_view unit;
-    uint32_t resolution;
-  } const cases[] = {{0x15, "mV", 2}, {0x14, "mA", 128}, {0x3F, "mA", 128}};
-  for (const Case& c : cases) {
-    const RegisterTable::Dac* dac = At(c.address).dac;
-    ASSERT_NE(dac, nullptr) << int{c.address};
-    EXPECT_EQ(dac->unit, c.unit);
-    EXPECT_EQ(dac->Resolution(), c.resolution);
-  }
-}
-
 TEST(RegisterTable, DacValidRanges) {
   struct Case {
     uint8_t address;
@@ -99,12 +78,6 @@ TEST(RegisterTable, OnlyStatusAndVdtAreReadOnlyAndOnlyVdtHasNoTestModeWrite) {
     EXPECT_EQ(r.readOnly, r.address == 0x13 || r.address == 0x19) << int{r.address};
     EXPECT_EQ(r.trimWritable, r.address != 0x19) << int{r.address};
   }
-}
-
-TEST(RegisterTable, MainReadOrderIsStatusControlVoltageInputCharge) {
-  const auto order = RegisterTable::MainReadOrder();
-  EXPECT_EQ(std::vector<int>(order.begin(), order.end()),
-            (std::vector<int>{0x13, 0x12, 0x15, 0x3F, 0x14}));
 }
 
 TEST(RegisterTable, AddressFromTag) {
