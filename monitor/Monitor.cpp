@@ -15,6 +15,7 @@
 #include "registers/RegisterAccess.h"
 #include "shell/base/CommandLine.h"
 #include "shell/base/Messages.h"
+#include "views/BringForward.h"
 
 namespace monitor {
 
@@ -200,17 +201,13 @@ frmJournal* Monitor::JournalWindow() const { return journalWindow_.data(); }
 
 frmPlot* Monitor::ShowPlot() {
   if (!plot_) plot_ = new frmPlot(history_, options_.variant, &main_);
-  plot_->show();
-  plot_->raise();
-  plot_->activateWindow();
+  BringForward(*plot_);
   return plot_;
 }
 
 frmJournal* Monitor::ShowJournal() {
   if (!journalWindow_) journalWindow_ = new frmJournal(journal_, options_.variant, &main_);
-  journalWindow_->show();
-  journalWindow_->raise();
-  journalWindow_->activateWindow();
+  BringForward(*journalWindow_);
   return journalWindow_;
 }
 

@@ -8,6 +8,7 @@
 
 #include "recording/BitNames.h"
 #include "registers/RegisterTable.h"
+#include "views/BringForward.h"
 
 namespace monitor {
 
@@ -65,9 +66,7 @@ void frmCompare::Show(const QString& reference,
     }
   }
   tree_->expandAll();
-  show();
-  raise();
-  activateWindow();
+  BringForward(*this);
 }
 
 }  // namespace monitor

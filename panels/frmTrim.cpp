@@ -22,6 +22,7 @@
 #include "shell/base/Settings.h"
 #include "shell/base/Text.h"
 #include "shell/base/Utils.h"
+#include "views/BringForward.h"
 #include "views/Twips.h"
 #include "views/ctlTrimRegister.h"
 
@@ -74,9 +75,7 @@ frmTrim* frmTrim::Open(RegisterAccess& access, const QWidget* beside) {
     g_instance = new frmTrim(access);
     g_instance->PlaceBeside(beside);
   }
-  g_instance->show();
-  g_instance->raise();
-  g_instance->activateWindow();
+  BringForward(*g_instance);
   return g_instance;
 }
 

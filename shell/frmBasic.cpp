@@ -17,6 +17,7 @@
 #include "shell/base/Messages.h"
 #include "shell/base/Settings.h"
 #include "shell/base/Version.h"
+#include "views/BringForward.h"
 
 namespace {
 frmBasic* g_current = nullptr;
@@ -137,9 +138,7 @@ void frmBasic::ShowAbout() {
     about = nullptr;
   }
   if (!about) about = new frmSplash(this);
-  about->show();
-  about->raise();
-  about->activateWindow();
+  BringForward(*about);
   Zentio1_->ShowAboutBox();
 }
 
