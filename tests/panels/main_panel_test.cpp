@@ -65,7 +65,6 @@ TEST_F(MainPanelTest, BusModeLabelTogglesOnClick) {
 
 TEST_F(MainPanelTest, LoadHandsColoursOverWithoutRepainting) {
   Load("[Colors]\nBitHi=255\nBitLo=65280\nBitUnknown=16711680\n");
-  EXPECT_EQ(BackgroundOf(Child<ctlCtrlRegister>("ctlCtrlRegister1")->lblBit(0)), 0xCFCFCF);
   EXPECT_EQ(Child<ctlStatRegister>("ctlStatRegister1")->BitUnknownColor(), 16711680);
   for (const char* name : kBitViews) {
     auto* v = Child<BitRegisterView>(name);
@@ -87,18 +86,6 @@ TEST_F(MainPanelTest, ReadsUseTheirRegisterAndTheDeviceAddress) {
     Click(button);
     EXPECT_EQ(Sequence(), read) << button;
     EXPECT_EQ(Board().History().back().target, 0x67) << button;
-  }
-}
-
-TEST_F(MainPanelTest, StatusHexShowsFourDigits) {
-  Load();
-  for (const auto& [value, text] :
-       std::vector<std::pair<uint16_t, const char*>>{{0x8000, "Hex value = 8000"},
-                                                     {0x000F, "Hex value = 000F"},
-                                                     {0xFFFF, "Hex value = FFFF"}}) {
-    Board().Poke(RegisterTable::kStatus, value);
-    Click("cmdReadStat");
-    EXPECT_EQ(Text("lblStatRegisterHex"), text);
   }
 }
 
@@ -399,18 +386,6 @@ TEST_F(MainPanelTest, ScanTicksNeverNestWhileABoxIsOpen) {
   EXPECT_EQ(sink.messages.size() % 5, 0u);  // ticks ran to their end, one after the other
 }
 
-TEST_F(MainPanelTest, NoTickStartsInsideAUsersRead) {
-  Load();
-  Board().SetConditions({false, false, true});
-  SetPeriod("5");
-  sink.whileOpen = [&](const std::string&) { scan->Advance(40); };
-  ToggleScan();
-  Click("cmdReadStat");
-  ToggleScan();
-  EXPECT_EQ(sink.messages.size(), 1u);
-  EXPECT_EQ(sink.maxOpenAtOnce, 1);
-}
-
 TEST_F(MainPanelTest, EveryPaintedEntryContrastsWithItsTextOnADarkTheme) {
   DarkTheme dark;
   Load();
@@ -429,29 +404,6 @@ TEST_F(MainPanelTest, EveryPaintedEntryContrastsWithItsTextOnADarkTheme) {
                 4.5)
           << box << " " << value.toStdString();
     }
-  }
-}
-
-TEST_F(MainPanelTest, DacEntriesGiveTheirValidRangeAndResolution) {
-  Load();
-  for (const auto& [box, tip] : std::vector<std::pair<const char*, const char*>>{
-           {"txtVoltDAC",
-            "Valid: 9000, 12000 to 14400 or 16000 to 19200 mV\n"
-            "Resolution: 2 mV (bit 1, VREG DAC 0)"},
-           {"txtCurrDAC", "Valid: 0 to 16256 mA\nResolution: 128 mA (bit 7, ICHG DAC 0)"},
-           {"txtIpCurrDAC", "Valid: 0 to 16256 mA\nResolution: 128 mA (bit 7, IAC DAC 0)"}})
-    EXPECT_EQ(Child<QLineEdit>(box)->toolTip().toStdString(), tip) << box;
-}
-
-TEST_F(MainPanelTest, DacBitCellsNameTheirBitsAsTheTestModeWindowDoes) {
-  Load();
-  for (const auto& [view, bit, tip] : std::vector<std::tuple<const char*, int, const char*>>{
-           {"ctlDACRegisterVolt", 0, "Bit 0: TM vdac "},
-           {"ctlDACRegisterCurr", 15, "Bit 15: ICHG DAC 8"},
-           {"ctlDACRegisterIpCurr", 7, "Bit 7: IAC DAC 0"}}) {
-    auto* v = Child<BitRegisterView>(view);
-    EXPECT_EQ(v->lblBit(bit)->toolTip().toStdString(), tip) << view;
-    EXPECT_EQ(v->txtBitVal(bit)->toolTip().toStdString(), tip) << view;
   }
 }
 

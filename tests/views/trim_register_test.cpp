@@ -72,32 +72,4 @@ TEST_F(TrimRegisterTest, DescriptionsNeedSixteenPartsFirstOneForBit15) {
   }
 }
 
-TEST_F(TrimRegisterTest, ColumnsAndHeightFollowBitWidthAndBitLabelHeight) {
-  struct Case {
-    int width, labelHeight;  // 0: the default, left as it is
-    int bit0Left, controlWidth, stripTop, boxTop, controlHeight;
-  } cases[] = {
-      {0, 0, 9000, 9600, 240, 255, 540},  // BitWidth 600, BitLabelHeight 240
-      {600, 420, 9000, 9600, 420, 435, 720},
-      {480, 600, 7200, 7680, 600, 615, 900},
-  };
-  for (const Case& c : cases) {
-    if (c.width) view_.SetBitWidth(c.width);
-    if (c.labelHeight) view_.SetBitLabelHeight(c.labelHeight);
-    const int width = view_.BitWidth(), labelHeight = view_.BitLabelHeight();
-    EXPECT_EQ(view_.BoxTwips(0).left, c.bit0Left);
-    EXPECT_EQ(view_.WidthTwips(), c.controlWidth);
-    EXPECT_EQ(view_.HeightTwips(), c.controlHeight);
-    for (int i = 0; i < 16; ++i) {
-      const int left = (15 - i) * width;
-      EXPECT_EQ(view_.CellTwips(i), (ctlTrimRegister::TwipsRect{left, 0, width, labelHeight}));
-      EXPECT_EQ(view_.StripTwips(i), (ctlTrimRegister::TwipsRect{left, c.stripTop, width, 15}));
-      EXPECT_EQ(view_.BoxTwips(i), (ctlTrimRegister::TwipsRect{left, c.boxTop, width, 285}));
-      EXPECT_EQ(view_.txtBitVal(i)->geometry(), Twips::ToRect(&view_, left, c.boxTop, width, 285));
-    }
-    EXPECT_EQ(view_.size(),
-              QSize(Twips::ToPxX(&view_, c.controlWidth), Twips::ToPxY(&view_, c.controlHeight)));
-  }
-}
-
 }  // namespace
