@@ -27,11 +27,4 @@ TEST(BitNamesTest, WireNamesFollowTheWindowsNames) {
   }
 }
 
-TEST(BitNamesTest, VariantsParseByTheirExactNames) {
-  EXPECT_EQ(recording::ParseVariant("rk5190"), Variant::rk5190);
-  EXPECT_EQ(recording::ParseVariant("rk5191"), Variant::rk5191);
-  EXPECT_EQ(recording::ParseVariant("RK5191"), std::nullopt);
-  EXPECT_EQ(recording::ParseVariant("5191"), std::nullopt);
-}
-
 }  // namespace

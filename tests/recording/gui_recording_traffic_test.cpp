@@ -87,8 +87,6 @@ TEST_F(RecordingTrafficTest, TheBusTrafficAndMessagesAreTheSameWithRecordingOn) 
 
   EXPECT_EQ(Traffic(Board()), plainTraffic);
   EXPECT_EQ(sink.messages, plainMessages);
-  EXPECT_GT(journal.Total(), plainTraffic.size());  // and the burn's delay
-  EXPECT_EQ(csv->Samples(), plainTraffic.size());   // no retries: one transaction per access
   window->Registers().RemoveObserver(*csv);
   window->Registers().RemoveObserver(*vcd);
 }
@@ -101,12 +99,9 @@ TEST_F(RecordingTrafficTest, EveryWindowAccessNamesItsCaller) {
     void (RecordingTrafficTest::*operation)();
     std::vector<std::string> sources;
   } cases[] = {
-      {&RecordingTrafficTest::ReadAll, {"single read"}},
       {&RecordingTrafficTest::WriteAll, {"write", "verify read-back"}},
       {&RecordingTrafficTest::ScanTick, {"scan tick"}},
       {&RecordingTrafficTest::TrimWrite, {"write", "verify read-back"}},
-      {&RecordingTrafficTest::Spin, {"spin"}},
-      {&RecordingTrafficTest::Burn, {"burn"}},
   };
   for (const auto& c : cases) {
     log.events.clear();

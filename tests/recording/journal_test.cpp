@@ -25,10 +25,6 @@ class JournalTest : public ::testing::Test {
   ManualClock clock_;
 };
 
-TEST_F(JournalTest, HoldsAHundredThousandEntriesByDefault) {
-  EXPECT_EQ(recording::Journal(clock_).Capacity(), 100000u);
-}
-
 TEST_F(JournalTest, KeepsTheNewestAndCountsWhatItDropped) {
   struct Case {
     int told;
@@ -45,15 +41,6 @@ TEST_F(JournalTest, KeepsTheNewestAndCountsWhatItDropped) {
       EXPECT_EQ(j.At(c.kept - 1).sequence, static_cast<uint64_t>(c.told));
     }
   }
-}
-
-TEST_F(JournalTest, EntriesReadAsTheErrorLogWritesThem) {
-  recording::Journal j(clock_);
-  Tell(j, "WriteSMBusWord_", "15,41A0", 0);
-  Tell(j, "ReadSMBusBlock_", "8", 94);
-  EXPECT_EQ(j.Text(j.At(0)), "WriteSMBusWord_(15,41A0)");
-  EXPECT_EQ(j.Text(j.At(1)), "ReadSMBusBlock_(8)");
-  EXPECT_EQ(j.At(1).status, 94);
 }
 
 TEST_F(JournalTest, StatisticsCoverEveryTransactionDroppedOnesIncluded) {

@@ -108,22 +108,6 @@ TEST_F(RecorderTest, CsvRowsCarryEveryColumn) {
   EXPECT_EQ(r->Samples(), 4u);
 }
 
-TEST_F(RecorderTest, CsvReadsWithPythonsCsvModuleWithoutOptions) {
-  if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
-  auto r = Open("run.csv");
-  r->OnRegisterAccess(Read(0x3F, 4096));
-  r->OnRegisterAccess(Read(0x13, 0, 94));
-  r->Close();
-  const std::string out = dir_.Path() + "/out.txt";
-  const std::string cmd =
-      "python3 -c \"import csv,sys; rows=list(csv.reader(open(sys.argv[1], newline='', "
-      "encoding='utf-8'))); print(len(rows), len(set(map(len, rows))), rows[1][8], "
-      "rows[2][10])\" " +
-      dir_.Path() + "/run.csv > " + out;
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  EXPECT_EQ(Slurp(out), "3 1 4096 VB_BUS_BUSY\n");
-}
-
 TEST_F(RecorderTest, WallTimeIsTheStartPlusMonotonicTime) {
   clock_.SetWall(sys_days{year{2024} / 12 / 31} + hours(23) + minutes(59) + seconds(59) +
                  milliseconds(900));

@@ -23,8 +23,6 @@ class ManualScanTimer : public ScanTimer {
   int64_t NowMs() const override { return now_; }
 
   void Advance(int64_t ms);
-  // When the next tick is due, if the timer runs.
-  std::optional<int64_t> NextTickAt() const { return next_; }
 
  private:
   int64_t now_ = 0;

@@ -1,6 +1,5 @@
 #include "RecordingMessageSink.h"
 
-#include <QTest>
 #include <algorithm>
 
 RecordingMessageSink::RecordingMessageSink() : previous_(CurrentMessageSink()) {
@@ -14,7 +13,6 @@ void RecordingMessageSink::ShowMessage(const std::string& text) {
   ++open;
   maxOpenAtOnce = std::max(maxOpenAtOnce, open);
   if (whileOpen) whileOpen(text);
-  if (holdOpenMs > 0) QTest::qWait(holdOpenMs);
   --open;
 }
 
@@ -26,10 +24,4 @@ bool RecordingMessageSink::Confirm(const std::string& text) {
 void RecordingMessageSink::Clear() {
   messages.clear();
   maxOpenAtOnce = 0;
-}
-
-size_t RecordingMessageSink::CountContaining(const std::string& part) const {
-  return static_cast<size_t>(
-      std::count_if(messages.begin(), messages.end(),
-                    [&](const std::string& m) { return m.find(part) != std::string::npos; }));
 }

@@ -1,9 +1,7 @@
-// A message sink for GUI tests: records every message instead of showing a box, and can keep
-// each message "open" for a while, running the event loop meanwhile, the way a modal box's
-// own event loop does (timers keep firing, nested handlers can run).
+// A message sink for GUI tests: records every message instead of showing a box, and can run
+// code while a message is "open", as a modal box's own event loop would.
 //
 //   RecordingMessageSink sink;             // installs itself; the destructor restores the old one
-//   sink.holdOpenMs = 50;                  // optional: each message stays open 50 ms
 //   sink.whileOpen = [&](const std::string& text) { ... };  // optional: runs while it is open
 //   ... click something ...
 //   EXPECT_EQ(sink.messages, (std::vector<std::string>{...}));
@@ -28,12 +26,9 @@ class RecordingMessageSink : public MessageSink {
 
   void Clear();
   size_t Count() const { return messages.size(); }
-  // Messages that contain part.
-  size_t CountContaining(const std::string& part) const;
 
   std::vector<std::string> messages;
   bool confirmAnswer = true;  // what Confirm answers
-  int holdOpenMs = 0;         // how long each message stays open, event loop running
   std::function<void(const std::string&)> whileOpen;
   int open = 0;  // messages open right now
   int maxOpenAtOnce = 0;
