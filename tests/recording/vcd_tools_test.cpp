@@ -1,5 +1,5 @@
-// The value change dump opens in sigrok-cli, the reader behind PulseView, as Debian packages
-// it. Skipped where it is not installed.
+// The value change dump opens in the viewers engineers have: GTKWave and sigrok-cli (the
+// reader behind PulseView), as Debian packages them. Skipped where a tool is not installed.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -71,6 +71,14 @@ TEST_F(VcdToolsTest, SigrokReadsEveryWireAndTheLastValues) {
   const std::string lastRow = csv.substr(0, csv.find('\n'));
   ASSERT_GE(lastRow.size(), 2u * 49u) << csv;
   EXPECT_EQ(lastRow[2 * 48], '1') << lastRow;
+}
+
+TEST_F(VcdToolsTest, GtkwaveLoadsTheWholeRun) {
+  if (!Installed("gtkwave") || !Installed("xvfb-run"))
+    GTEST_SKIP() << "gtkwave or xvfb-run missing";
+  const std::string path = Record();
+  const std::string out = Output("xvfb-run -a gtkwave --exit " + path);
+  EXPECT_NE(out.find("[125] end time."), std::string::npos) << out;
 }
 
 }  // namespace
