@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
+#include <QCheckBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <cstdio>
 
 #include "adapter/frmUSB.h"
@@ -13,13 +18,30 @@
 
 namespace {
 
+using Kind = sim::Transaction::Kind;
+
 class MonitorTest : public MonitorFixture {
  protected:
+  QString Caption(const char* button) { return Child<QPushButton>(button)->text(); }
   void StartRecordingTo(const QString& path) {
     dialogs.answer = path;
     Click("cmdRecord");
   }
 };
+
+TEST_F(MonitorTest, ButtonsFollowAboutInTheBottomRow) {
+  LoadMonitored();
+  std::vector<QString> row;
+  QLayout* root = window->layout();
+  QLayout* layout = root->itemAt(root->count() - 1)->layout();
+  ASSERT_NE(layout, nullptr);
+  for (int i = 0; i < layout->count(); ++i)
+    if (QWidget* w = layout->itemAt(i)->widget()) row.push_back(w->objectName());
+  EXPECT_EQ(row, (std::vector<QString>{"cmdLegend", "cmdAbout", "cmdRecord", "cmdPlot",
+                                       "cmdJournal", "lblRecording", "LblVer"}));
+  std::vector<QString> captions = {Caption("cmdRecord"), Caption("cmdPlot"), Caption("cmdJournal")};
+  EXPECT_EQ(captions, (std::vector<QString>{"Record...", "Plot...", "Journal..."}));
+}
 
 TEST_F(MonitorTest, ButtonsComeLastInTabOrder) {
   LoadMonitored();
@@ -29,6 +51,29 @@ TEST_F(MonitorTest, ButtonsComeLastInTabOrder) {
   ASSERT_GE(chain.size(), 3u);
   EXPECT_EQ(std::vector<QString>(chain.end() - 3, chain.end()),
             (std::vector<QString>{"cmdRecord", "cmdPlot", "cmdJournal"}));
+}
+
+TEST_F(MonitorTest, RecordSuggestsADatedCsvOrAVcd) {
+  LoadMonitored();
+  dialogs.answer.reset();
+  Click("cmdRecord");
+  ASSERT_EQ(dialogs.asked.size(), 1u);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("/korvo-\\d{8}-\\d{6}\\.csv$"))
+                  .match(dialogs.asked[0].suggested)
+                  .hasMatch())
+      << dialogs.asked[0].suggested.toStdString();
+  EXPECT_EQ(dialogs.asked[0].filters.join(';'), "CSV (*.csv);Value change dump (*.vcd)");
+  EXPECT_FALSE(monitor->Recording());
+}
+
+TEST_F(MonitorTest, RecordReadsStopWhileRecording) {
+  LoadMonitored();
+  StartRecordingTo(TempPath("run.csv"));
+  ASSERT_TRUE(monitor->Recording());
+  EXPECT_EQ(Caption("cmdRecord"), "Stop");
+  Click("cmdRecord");
+  EXPECT_FALSE(monitor->Recording());
+  EXPECT_EQ(Caption("cmdRecord"), "Record...");
 }
 
 TEST_F(MonitorTest, LabelShowsElapsedTimeAndSamplesWhileRecording) {
@@ -51,6 +96,7 @@ TEST_F(MonitorTest, ClosingTheMainWindowCompletesTheRecording) {
   EXPECT_FALSE(monitor->Recording());
   const QByteArray vcd = ReadFile(TempPath("run.vcd"));
   EXPECT_TRUE(vcd.contains("$enddefinitions $end"));
+  EXPECT_TRUE(vcd.contains("0x15.")) << vcd.left(200).toStdString();
   EXPECT_TRUE(vcd.endsWith('\n'));
 }
 
@@ -64,6 +110,30 @@ TEST_F(MonitorTest, ARefusedFileShowsOneMessage) {
             std::string::npos);
 }
 
+TEST_F(MonitorTest, DiskFullStopsTheRecordingWithOneMessage) {
+  LoadMonitored();
+  const QString path = TempPath("full.csv");
+  StartRecordingTo(path);
+  // The file may grow by one Read All and a little: the second one fills the "disk".
+  Click("cmdReadAll");
+  const rlim_t limit = static_cast<rlim_t>(ReadFile(path).size() + 200);
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = limit;
+  setrlimit(RLIMIT_FSIZE, &small);
+  for (int i = 0; i < 3; ++i) {
+    Click("cmdReadAll");
+    QCoreApplication::processEvents();
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, previous);
+  ASSERT_EQ(sink.Count(), 1u);
+  EXPECT_EQ(sink.messages[0], "Recording to " + path.toStdString() + " stopped: File too large.");
+  EXPECT_FALSE(monitor->Recording());
+}
+
 TEST_F(MonitorTest, ARemovedFileStopsTheRecordingWithOneMessage) {
   LoadMonitored();
   const QString path = TempPath("gone.csv");
@@ -74,6 +144,18 @@ TEST_F(MonitorTest, ARemovedFileStopsTheRecordingWithOneMessage) {
   EXPECT_EQ(sink.messages, std::vector<std::string>{"Recording to " + path.toStdString() +
                                                     " stopped: the file was removed."});
   EXPECT_FALSE(monitor->Recording());
+}
+
+TEST_F(MonitorTest, ScanGoesOnAfterTheRecordingStops) {
+  LoadMonitored();
+  StartRecordingTo(TempPath("gone.csv"));
+  QFile::remove(TempPath("gone.csv"));
+  monitor->UpdateRecordingLabel();
+  ASSERT_FALSE(monitor->Recording());
+  Board().ClearHistory();
+  window->Panel()->Timer1_Timer();
+  EXPECT_EQ(Board().History().size(), 5u);
+  EXPECT_EQ(sink.Count(), 1u);
 }
 
 TEST_F(MonitorTest, PlotAndJournalAreOneModelessWindowEach) {

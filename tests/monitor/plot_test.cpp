@@ -6,12 +6,15 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWheelEvent>
+#include <algorithm>
 
+#include "monitor/BitTimeline.h"
 #include "monitor/MonitorFixture.h"
 #include "monitor/frmPlot.h"
 
 namespace {
 
+using monitor::BitTimeline;
 using monitor::frmPlot;
 
 class PlotTest : public MonitorFixture {
@@ -28,6 +31,17 @@ class PlotTest : public MonitorFixture {
                       std::chrono::duration<double>(seconds)) -
                   clock.Now());
     Click("cmdReadAll");
+  }
+  std::size_t Lane(const frmPlot* plot, const char* name) {
+    const auto& lanes = plot->Timeline()->Lanes();
+    for (std::size_t i = 0; i < lanes.size(); ++i)
+      if (lanes[i].name == QLatin1String(name)) return i;
+    ADD_FAILURE() << "no lane " << name;
+    return 0;
+  }
+  std::size_t ColumnAt(frmPlot* plot, double seconds) {
+    const double fraction = (seconds - plot->ViewStart()) / (plot->ViewEnd() - plot->ViewStart());
+    return static_cast<std::size_t>(fraction * static_cast<double>(plot->Timeline()->Columns()));
   }
   QWidget* ChartArea(frmPlot* plot) {
     return plot->findChild<QChartView*>(QStringLiteral("chartView"))->viewport();
@@ -51,6 +65,45 @@ TEST_F(PlotTest, AFailedReadIsAGapInTheLineNotAZero) {
     EXPECT_EQ(run[0].v, 16800);
   }
   EXPECT_NEAR(runs[1][0].t, 3.0, 1e-6);
+}
+
+TEST_F(PlotTest, TheTimelineHasALaneForEveryNamedBitOfTheVariant) {
+  for (const auto& [args, has, hasNot] :
+       std::vector<std::tuple<std::string, std::vector<QString>, QString>>{
+           {"", {"ACDET", "AC<BT", "InhibCHG", "CHGEND", "BATDP2"}, "BHOT"},
+           {"rk5191", {"ACDET", "BCOLD", "BHOT", "BDET", "LEARN"}, "RSVD"}}) {
+    frmPlot* plot = OpenPlot(args);
+    std::vector<QString> names;
+    for (const BitTimeline::Lane& l : plot->Timeline()->Lanes()) names.push_back(l.name);
+    for (const QString& n : has)
+      EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n.toStdString();
+    EXPECT_EQ(std::find(names.begin(), names.end(), hasNot), names.end()) << args;
+    EXPECT_EQ(names.size(), args.empty() ? 24u : 27u);
+    Close();
+    window.reset();
+  }
+}
+
+TEST_F(PlotTest, LaneShowsTheBitsStateOverTime) {
+  frmPlot* plot = OpenPlot();
+  Board().Poke(RegisterTable::kStatus, 0x8000);
+  ReadAllAt(10);
+  Board().FailNext(1, 8);
+  ReadAllAt(20);  // the status read fails
+  Board().Poke(RegisterTable::kStatus, 0x0000);
+  ReadAllAt(30);
+  ReadAllAt(40);
+  plot->Refresh();
+  const std::size_t acdet = Lane(plot, "ACDET");
+  for (const auto& [seconds, state] :
+       std::vector<std::pair<double, BitTimeline::State>>{{5, BitTimeline::State::kUnknown},
+                                                          {15, BitTimeline::State::kOne},
+                                                          {25, BitTimeline::State::kUnknown},
+                                                          {35, BitTimeline::State::kZero},
+                                                          {45, BitTimeline::State::kNone}}) {
+    // The range shows the first minute while less has passed.
+    EXPECT_EQ(plot->Timeline()->StateAt(acdet, ColumnAt(plot, seconds)), state) << seconds;
+  }
 }
 
 TEST_F(PlotTest, ItFollowsTheNewestSampleUnlessPaused) {
@@ -124,8 +177,11 @@ TEST_F(PlotTest, SaveImageWritesAPng) {
   ReadAllAt(1);
   dialogs.answer = TempPath("plot.png");
   QTest::mouseClick(plot->findChild<QPushButton*>(QStringLiteral("cmdSaveImage")), Qt::LeftButton);
+  ASSERT_EQ(dialogs.asked.size(), 1u);
+  EXPECT_TRUE(dialogs.asked[0].suggested.endsWith(QStringLiteral(".png")));
   QImage image;
   ASSERT_TRUE(image.load(TempPath("plot.png"), "PNG"));
+  EXPECT_GT(image.height(), 300);
   EXPECT_TRUE(sink.messages.empty());
 }
 

@@ -23,6 +23,20 @@ class TrimSnapshotTest : public MonitorFixture {
   frmTrim* trim = nullptr;
 };
 
+TEST_F(TrimSnapshotTest, SaveAndCompareSitInTheTopRowAfterSpins) {
+  QWidget* spins = trim->findChild<QWidget*>(QStringLiteral("cmdSpins"));
+  int left = spins->geometry().right();
+  for (const auto& [name, caption] : std::vector<std::pair<const char*, const char*>>{
+           {"cmdSaveSnapshot", "Save Snapshot..."}, {"cmdCompare", "Compare..."}}) {
+    auto* b = trim->findChild<QPushButton*>(QString::fromLatin1(name));
+    ASSERT_NE(b, nullptr) << name;
+    EXPECT_EQ(b->text(), caption);
+    EXPECT_EQ(b->geometry().top(), spins->geometry().top()) << name;
+    EXPECT_GT(b->geometry().left(), left) << name;
+    left = b->geometry().right();
+  }
+}
+
 TEST_F(TrimSnapshotTest, SaveSnapshotWritesWhatTheRowsShow) {
   dialogs.answer = TempPath("snap.ini");
   ClickTrim("cmdSaveSnapshot");
@@ -43,6 +57,8 @@ TEST_F(TrimSnapshotTest, CompareNamesEveryBitInWhichTheChipDiffers) {
   ClickTrim("cmdCompare");
   auto* compare = trim->findChild<monitor::frmCompare*>();
   ASSERT_NE(compare, nullptr);
+  EXPECT_TRUE(compare->isVisible());
+  EXPECT_FALSE(compare->isModal());
   QTreeWidget* tree = compare->Tree();
   ASSERT_EQ(tree->topLevelItemCount(), 1);
   QTreeWidgetItem* reg = tree->topLevelItem(0);
