@@ -88,12 +88,11 @@ TEST(I2cDevAddress, AnAddressClaimedByAKernelDriverIsBusyAndSaidSoUnlessForced) 
   EXPECT_EQ(rig.kernel.Count("SetAddressForce"), 1) << "unclaimed addresses go by plain I2C_SLAVE";
 }
 
-// The errno table, entry by entry, and a sample of errnos outside it.
+// One errno of each kind, and one outside the table.
 TEST(I2cDevErrno, EachKernelErrorReadsAsItsStatus) {
-  const std::map<int, int16_t> expected{
-      {ENXIO, 772}, {EREMOTEIO, 772}, {ETIMEDOUT, 8}, {EAGAIN, 94},    {EBUSY, 94}, {EBADMSG, 3},
-      {EPROTO, 5},  {ENODEV, 2},      {ESHUTDOWN, 2}, {EOPNOTSUPP, 7}, {EINVAL, 7}, {EIO, 100},
-      {EPERM, 100}, {ENOMEM, 100},    {EFAULT, 100},  {EINTR, 100}};
+  const std::map<int, int16_t> expected{{ENXIO, 772},    {ETIMEDOUT, 8}, {EBUSY, 94},
+                                        {ENODEV, 2},     {EBADMSG, 3},   {EPROTO, 5},
+                                        {EOPNOTSUPP, 7}, {EINTR, 100}};
   I2cDevRig rig;
   for (const auto& [error, status] : expected) {
     SCOPED_TRACE(strerrorname_np(error));
@@ -109,9 +108,6 @@ TEST(I2cDevErrno, EachKernelErrorReadsAsItsStatus) {
     EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), next);
     EXPECT_EQ(d->QueryError(), next) << "not an older one";
   }
-  for (const ErrnoStatus& e : I2cDevErrnoTable())  // documented entries only
-    EXPECT_EQ(e.status, expected.count(e.error) != 0 ? expected.at(e.error) : -1)
-        << "errno " << e.error;
 }
 
 // Every transaction with the functionality it needs.
@@ -125,9 +121,6 @@ const std::pair<unsigned long, Op> kFuncCases[] = {
     {I2C_FUNC_SMBUS_READ_I2C_BLOCK, {"SmbReadI2CBlock", [](Z& z, S& s) { return z.SmbReadI2CBlock(0x15, s.b, s.n, 0x67); }}},
     {I2C_FUNC_I2C, {"SmbReadI2CBlockNoCmd", [](Z& z, S& s) { return z.SmbReadI2CBlockNoCmd(s.b, s.n, 0x67); }}},
     {I2C_FUNC_SMBUS_WRITE_I2C_BLOCK, {"SmbWriteI2CBlock", [](Z& z, S& s) { return z.SmbWriteI2CBlock(0x15, s.b, 2, 0x67); }}},
-    {I2C_FUNC_I2C, {"SmbWriteReadI2CBlock", [](Z& z, S& s) { return z.SmbWriteReadI2CBlock(0x15, 0, 2, s.b, s.n, 0x67); }}},
-    {I2C_FUNC_SMBUS_READ_I2C_BLOCK, {"I2CBlockRead", [](Z& z, S& s) { return z.I2CBlockRead(0x15, s.b, 2, 0x67); }}},
-    {I2C_FUNC_SMBUS_WRITE_I2C_BLOCK, {"I2CBlockWrite", [](Z& z, S& s) { return z.I2CBlockWrite(0x15, s.b, 2, 0x67); }}},
     {I2C_FUNC_SMBUS_WRITE_BYTE_DATA, {"I2CByteOp write", [](Z& z, S& s) { return z.I2CByteOp(1, 0x67, 5, s.w); }}},
     {I2C_FUNC_SMBUS_READ_BYTE_DATA, {"I2CByteOp read", [](Z& z, S& s) { return z.I2CByteOp(2, 0x67, 5, s.w); }}},
 };
@@ -179,7 +172,6 @@ TEST(I2cDevRefused, BadArgumentsAndOperationsNotOfferedNeverReachTheKernel) {
            {"target -1", [](Z&z, S&s) { return z.SmbReadWord(0x15, s.w, -1); }},
            {"target 0x100", [](Z&z, S&s) { return z.SmbReadWord(0x15, s.w, 0x100); }},
            {"read command 0x100", [](Z&z, S&s) { return z.SmbReadWord(0x100, s.w, 0x67); }},
-           {"write command -1", [](Z&z, S&) { return z.SmbWriteWord(-1, 0, 0x67); }},
            {"byte data 0x100",
             [](Z&z, S&s) {
               s.w = 0x100;
@@ -187,12 +179,7 @@ TEST(I2cDevRefused, BadArgumentsAndOperationsNotOfferedNeverReachTheKernel) {
             }},
            {"byte address 0x100", [](Z&z, S&s) { return z.I2CByteOp(2, 0xA0, 0x100, s.w); }},
            {"I2C power", [](Z&z, S&s) { return z.I2CByteOp(0, 1, 0, s.w); }},
-           {"wire control", [](Z&z, S&s) { return z.I2CByteOp(3, 1, 0, s.w); }},
            {"one-wire read", [](Z&z, S&s) { return z.OneWireRead(1, 0x08, s.w); }},
-           {"one-wire write", [](Z&z, S&) { return z.OneWireWrite(1, 0x08, 5); }},
-           {"flash from srec", [](Z&z, S&) { return z.FlashFromSrec("a.srec", "", ""); }},
-           {"flash program",
-            [](Z&z, S&s) { return z.FlashProgram(0, 0, s.b, 8, 0, s.b, 8, 0x16); }},
            {"flash read", [](Z&z, S&s) { return z.FlashRead(0, 0, s.b, 8, s.b, 8, 0x16); }},
            {"word address 0x100", [](Z&z, S&s) { return z.I2CBlockWrite(0x100, s.b, 2, 0x67); }}}) {
     const std::size_t before = rig.kernel.calls.size();

@@ -13,7 +13,6 @@ namespace {
 
 class SimContract : public SimRig {};
 using ::testing::Each;
-using Kind = Transaction::Kind;
 
 std::string List(Adapter& a, int32_t limit = 16) {
   int32_t count = -1;
@@ -84,24 +83,6 @@ TEST_F(SimContract, ClosedOrUnpluggedGivesNoUsbAndTouchesNothing) {
   EXPECT_EQ(Read(kChargeVoltage), 12000);
 }
 
-// One-wire and flash are recorded as every transaction is: kind, command, value, target. How each
-// call is taken apart is the refusal's own rule.
-TEST_F(SimContract, OneWireAndFlashAreRecorded) {
-  // clang-format off
-  const std::tuple<std::function<void(Zentio&)>, Kind, int, int, int> cases[] = {
-      {[](Zentio& z) { int16_t w; z.OneWireRead(1, 0x108, w); }, Kind::Read, 0x08, 0, 0},
-      {[](Zentio& z) { z.OneWireWrite(1, 0x08, 0x1234); }, Kind::Write, 0x08, 0x1234, 0},
-      {[](Zentio& z) { std::vector<uint8_t> d(4); z.FlashRead(1, 2, d, 4, d, 4, 0x19); }, Kind::Other, 0, 0, 0x19},
-  };
-  // clang-format on
-  for (const auto& [run, kind, command, value, target] : cases) {
-    run(*adapter);
-    const Transaction& t = board->History().back();
-    EXPECT_EQ(std::tuple(t.kind, int{t.command}, int{t.value}, int{t.target}),
-              std::tuple(kind, command, value, target));
-  }
-}
-
 TEST_F(SimContract, OnlyTheChargersTwoAddressesAnswer) {
   int16_t w = 0, n = 0;
   for (int16_t t : {0x66, 0x67, 0x33, 0x68, 0x00, 0x16, 0xFF, 0x166, -1, -32768, 32767}) {
@@ -150,20 +131,6 @@ TEST_F(SimContract, WordsAndTwoByteBlocksReachTheSameRegister) {
   EXPECT_EQ(buf, (std::vector<uint8_t>{0xA0, 0x41})) << "low byte first";
   ASSERT_EQ(adapter->I2CBlockWrite(0x15, {0xE0, 0x2E}, 2, 0x66), VB_OK);  // 12000
   EXPECT_EQ(Read(0x15), 12000);
-  ASSERT_EQ(adapter->SmbWriteBlock(0x14, {0x80, 0x0C}, 2, 0x67), VB_OK);  // an SMBus block too
-  int16_t n = 2;
-  buf.assign(257, 0xEE);
-  ASSERT_EQ(adapter->SmbReadI2CBlock(0x14, buf, n, 0x67), VB_OK);
-  EXPECT_EQ(n, 2);
-  EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 3),
-            (std::vector<uint8_t>{0x80, 0x0C, 0xEE}));
-}
-
-TEST_F(SimContract, Bit15ReadsAsANegativeWord) {
-  board->Poke(kTrim0, 0x8001);
-  int16_t w = 0;
-  EXPECT_EQ(ReadAs(kTrim0, w), VB_OK);
-  EXPECT_EQ(w, static_cast<int16_t>(0x8001));
 }
 
 TEST_F(SimContract, TheChargerTakesWholeRegistersOnly) {

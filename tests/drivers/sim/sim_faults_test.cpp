@@ -13,8 +13,6 @@
 namespace sim {
 namespace {
 
-using Kind = Transaction::Kind;
-
 class SimFaults : public SimRig {
  protected:
   // Statuses of a run of charging-voltage reads ('r') and writes ('w').
@@ -123,20 +121,6 @@ TEST_F(SimFaults, LatencyIsWaitedOnceByEveryTransaction) {
   Run("rw");
   adapter->QueryError();
   EXPECT_EQ(waits, std::vector<std::chrono::microseconds>(2, std::chrono::microseconds(2000)));
-}
-
-TEST_F(SimFaults, TheHistoryRecordsEachTransaction) {
-  int16_t w = 0;
-  ASSERT_EQ(adapter->SmbReadWord(0x40, w, 0x66), VB_T2H_NACK);
-  ASSERT_EQ(Write(kChargeVoltage, 0x2EE0), VB_OK);
-  const auto& h = board->History();
-  const auto fields = [](const Transaction& t) {
-    return std::tuple(t.kind, int{t.command}, int{t.value}, int{t.target}, int{t.status});
-  };
-  EXPECT_EQ(fields(h.at(0)), std::tuple(Kind::Read, 0x40, 0, 0x66, VB_T2H_NACK));
-  EXPECT_EQ(fields(h.at(1)), std::tuple(Kind::Write, kChargeVoltage, 0x2EE0, 0x67, VB_OK));
-  board->ClearHistory();
-  EXPECT_EQ(h.size() + board->TransactionCount(), 0u);
 }
 
 TEST_F(SimFaults, TheHistoryStaysBoundedOverALongScan) {

@@ -1,5 +1,4 @@
-// The [Simulator] settings, the shared board behind CreateSimControl, the driver list entry and
-// the About text.
+// The [Simulator] settings and the About text.
 #include <unistd.h>
 
 #include <filesystem>
@@ -7,7 +6,6 @@
 #include <string>
 
 #include "SimRig.h"
-#include "drivers/Drivers.h"
 #include "shell/base/Settings.h"
 #include "support/RecordingSink.h"
 
@@ -74,39 +72,6 @@ TEST_F(SimSettings, ARelativeEepromFileLiesBesideTheSettings) {
 TEST_F(SimSettings, AFailRateAboveOneIsOne) {
   UseSettings("[Simulator]\nFailRate=7\n");
   EXPECT_EQ(Board::OptionsFromSettings().faults.rate, 1.0);
-}
-
-TEST_F(SimSettings, TheSettingsShapeTheDriverListsBoard) {
-  UseSettings("[Simulator]\nAcPresent=0\nFailNext=1\nFailStatus=94\nFailScope=Reads\n");
-  const DriverInfo* d = FindDriver("sim");
-  ASSERT_NE(d, nullptr);
-  auto link = d->create(Settings::Snapshot());
-  ASSERT_EQ(link->OpenDevice(kAdapterName), 0);
-  int16_t w = 0;
-  EXPECT_EQ(link->SmbReadWord(kStatus, w, 0x67), VB_BUS_BUSY);
-  EXPECT_EQ(link->SmbReadWord(kStatus, w, 0x67), VB_OK);
-  EXPECT_EQ(static_cast<uint16_t>(w), 0x2042);
-}
-
-TEST_F(SimSettings, EveryControlSharesOneBoard) {
-  auto link = CreateSimControl(Settings::Snapshot()),
-       about = CreateSimControl();  // as the link and the About box hold them
-  ASSERT_EQ(link->OpenDevice(kAdapterName) + about->OpenDevice(kAdapterName), 0);
-  ASSERT_EQ(about->SmbWriteWord(kChargeVoltage, 12000, 0x67), VB_OK);
-  int16_t w = 0;
-  ASSERT_EQ(link->SmbReadWord(kChargeVoltage, w, 0x67), VB_OK);
-  EXPECT_EQ(w, 12000);
-}
-
-TEST_F(SimSettings, ControlsFollowAReplacedBoard) {
-  auto link = CreateSimControl();
-  ASSERT_EQ(link->OpenDevice(kAdapterName), 0);
-  auto replacement = std::make_shared<Board>();
-  replacement->Poke(kChargeVoltage, 9000);
-  Board::ResetShared(replacement);
-  int16_t w = 0;
-  ASSERT_EQ(link->SmbReadWord(kChargeVoltage, w, 0x67), VB_OK);
-  EXPECT_EQ(w, 9000);
 }
 
 TEST_F(SimSettings, TheAboutBoxSaysSimulatedAndShowsTheBoard) {
