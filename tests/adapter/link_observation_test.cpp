@@ -37,7 +37,6 @@ struct Transaction {
 };
 const Transaction kTransactions[] = {
     {"WriteSMBusWord_(15,41A0) 103 0", [](frmUSB& l) { l.WriteSMBusWord_(0x15, 0x41A0, 103); }},
-    {"WriteSMBusWord_(3F,FF01) 103 0", [](frmUSB& l) { l.WriteSMBusWord(0x3F, 0xFF, 0x01, 103); }},
     {"ReadSMBusWord_(13) 102 0",
      [](frmUSB& l) {
        int16_t w = 0;
@@ -52,11 +51,6 @@ const Transaction kTransactions[] = {
      [](frmUSB& l) {
        std::vector<uint8_t> b(2);
        l.I2CReadBlock_(0x10, 2, b, 103);
-     }},
-    {"I2CReadBlock(102) 103 0",
-     [](frmUSB& l) {
-       std::string s;
-       l.I2CReadBlock(0x10, 2, s, 103);
      }},
     {"I2CWriteBlock(122) 103 0",
      [](frmUSB& l) {

@@ -90,7 +90,6 @@ TEST_F(StartUpTest, OnlyTheExactArgumentRk5191Renames) {
   const std::tuple<const char*, const char*, const char*> cases[] = {
       {"rk5191", "rk5191 Korvo", "BDET"},
       {"RK5191", "rk5190 Korvo", "RSVD"},
-      {"rk5191 x", "rk5190 Korvo", "RSVD"},
       {" rk5191", "rk5190 Korvo", "RSVD"}};
   for (const auto& [args, product, bit14] : cases) {
     QString splashProduct;
