@@ -59,12 +59,7 @@ TEST_F(StartUpTest, NoAdapterIsToldOnceBeforeTheMainWindow) {
   };
   Start();
   ASSERT_EQ(sink.messages.size(), 1u);
-  EXPECT_EQ(
-      sink.messages[0],
-      "Failed to initialize the Tarn88! This program cannot continue.\r\n"
-      "Please make sure that the Tarn88 is connected and all required drivers are installed.\r\n"
-      "Please ensure that no other program is using the Tarn88.\r\n"
-      "Please close and restart the Korvo program.");
+  EXPECT_EQ(sink.messages[0].rfind("Failed to initialize the Tarn88!", 0), 0u);
   EXPECT_FALSE(mainVisibleDuringMessage);
   EXPECT_TRUE(window->isVisible());
   EXPECT_EQ(Child<QLineEdit>("txtDevAddr")->text(), "67")
