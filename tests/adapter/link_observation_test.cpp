@@ -42,11 +42,6 @@ const Transaction kTransactions[] = {
        int16_t w = 0;
        l.ReadSMBusWord_(0x13, w, 102);
      }},
-    {"ReadSMBusBlock_(8) 103 0",
-     [](frmUSB& l) {
-       std::vector<uint8_t> b(4);
-       l.ReadSMBusBlock_(8, b, 103);
-     }},
     {"I2CReadBlock_(102) 103 0",
      [](frmUSB& l) {
        std::vector<uint8_t> b(2);
@@ -57,7 +52,6 @@ const Transaction kTransactions[] = {
        std::vector<uint8_t> b(2);
        l.I2CWriteBlock(0x12, 2, b, 103);
      }},
-    {"I2CPower(1) -1 0", [](frmUSB& l) { l.EEPower(1); }},
     {"I2CWriteByte(56) 160 0", [](frmUSB& l) { l.EEWriteByte(5, 6); }},
     {"Delay(64) -1 0", [](frmUSB& l) { l.Delay(100); }},
 };

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <regex>
 
 #include "LinkRig.h"
@@ -85,40 +84,6 @@ TEST_F(LinkTest, OpenFirstUsedDeviceWarnsOnlyOnFailure) {
             "have started Qorra by ignoring errors!");
 }
 
-// A failing transaction's log line carries its detail.
-TEST_F(LinkTest, FailedTransactionsLogTheirDetail) {
-  struct Case {
-    const char* expected;
-    std::function<int32_t(frmUSB&)> call;
-    // clang-format off
-  } cases[] = {
-      {"  VB_TIMEOUT_ERROR - WriteSMBusWord_(12,FF01)",
-       [](frmUSB& l) { return l.WriteSMBusWord(0x12, 0xFF, 0x01, 103); }},
-      {"  VB_TIMEOUT_ERROR - WriteReadI2CBlockOnSMB(30,1,4)",
-       [](frmUSB& l) {
-         int16_t w = 1, r = 4;
-         std::vector<uint8_t> d(2);
-         std::string s;
-         return l.WriteReadI2CBlockOnSMB(0x30, w, r, d, s, 103);
-       }},
-      {"  VB_TIMEOUT_ERROR - ReadOneWire(FFFFFFFF2)",
-       [](frmUSB& l) { int16_t w = 0; return l.ReadOneWire(-1, 2, w); }},
-      {"  VB_TIMEOUT_ERROR - ProgramFlash(16384,0,...,2048,...,4096)",
-       [](frmUSB& l) { return l.ProgramFlash(16384, 0, {}, 2048, 0, {}, 4096, 0x17); }},
-  };
-  // clang-format on
-  Link().EnableErrorLog();
-  EXPECT_EQ(Link().LogPath(), LogPath());
-  for (const auto& c : cases) {
-    fs::remove(LogPath());
-    fake_.statuses = {8};
-    EXPECT_EQ(c.call(Link()), 8) << c.expected;
-    const auto lines = LogLines();
-    ASSERT_EQ(lines.size(), 1u) << c.expected;
-    EXPECT_EQ(Tail(lines[0]), std::string(c.expected) + "\r");
-  }
-}
-
 TEST_F(LinkTest, LogLineIsLocalDateTimeThenNameAndDetail) {
   Link().EnableErrorLog();
   fake_.statuses = {772, 2};
@@ -171,11 +136,8 @@ TEST_F(LinkTest, ClearErrorLogKeepsLoggingAsItWas) {
 TEST_F(LinkTest, OnlySuccessfulWritesAskForAPendingError) {
   int16_t w = 0;
   std::vector<uint8_t> b(2);
-  std::string s;
   Link().ReadSMBusWord_(0x13, w, 103);
   Link().I2CReadBlock_(0x13, 2, b, 103);
-  Link().I2CReadBlock(0x13, 2, s, 103);
-  Link().ReadSMBusBlock(0x13, s, 103);
   fake_.statuses = {7, 7};
   Link().WriteSMBusWord_(0x12, 1, 103);
   Link().I2CWriteBlock(0x12, 2, b, 103);
@@ -189,35 +151,6 @@ TEST_F(LinkTest, OnlySuccessfulWritesAskForAPendingError) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(Tail(lines[0]), "  VB_BAD_PEC - CheckForError()\r");
   EXPECT_EQ(Tail(lines[1]), "  VB_BAD_PEC - WriteSMBusWord_(12,1234)\r");
-}
-
-TEST_F(LinkTest, BlockReadsAsText) {
-  fake_.block = {0x0A, 0xFF};
-  std::string s = "stale";
-  EXPECT_EQ(Link().ReadSMBusBlock(0x20, s, 103), 0);
-  EXPECT_EQ(s, "0AFF");
-  EXPECT_EQ(Link().ReadSMBusBlock(0x20, s, 103, 2), 0);
-  EXPECT_EQ(s, "");
-  fake_.block = {'o', 'k'};
-  EXPECT_EQ(Link().ReadSMBusBlock(0x20, s, 103, 1), 0);
-  EXPECT_EQ(s, "ok");
-
-  Link().EnableErrorLog();
-  fake_.block = {0x0A, 0x01, 0xFF};
-  EXPECT_EQ(Link().I2CReadBlock(0x10, 3, s, 103), 0);
-  EXPECT_EQ(s, "0A01FF");
-  fake_.statuses = {8};
-  EXPECT_EQ(Link().I2CReadBlock(0x10, 3, s, 103), 8);
-  EXPECT_EQ(s, "");
-  EXPECT_FALSE(fs::exists(LogPath()));  // I2CReadBlock keeps no log
-
-  // ReadI2CBlockOnSMB appends without clearing.
-  fake_.block = {0x12};
-  std::string acc;
-  int16_t n = 1;
-  Link().ReadI2CBlockOnSMB(0x30, n, acc, 103);
-  Link().ReadI2CBlockOnSMB(0x30, n, acc, 103);
-  EXPECT_EQ(acc, "1212");
 }
 
 TEST_F(LinkTest, I2CReadBlockCopiesOnlyOnSuccess) {
