@@ -52,7 +52,6 @@ const Transaction kTransactions[] = {
        std::vector<uint8_t> b(2);
        l.I2CWriteBlock(0x12, 2, b, 103);
      }},
-    {"I2CWriteByte(56) 160 0", [](frmUSB& l) { l.EEWriteByte(5, 6); }},
     {"Delay(64) -1 0", [](frmUSB& l) { l.Delay(100); }},
 };
 

@@ -199,19 +199,6 @@ TEST_F(LinkTest, HostileSizesStayInsideTheBuffers) {
   }
 }
 
-TEST_F(LinkTest, EepromFailureLeavesTwoEntriesAndSuccessNone) {
-  Link().EnableErrorLog();
-  EXPECT_EQ(Link().EEWriteByte(0x05, 0x3C), 0);
-  EXPECT_FALSE(fs::exists(LogPath()));
-  EXPECT_EQ(fake_.calls.front(), "I2CByteOp(1,160,5,60)");
-  fake_.statuses = {772};
-  EXPECT_EQ(Link().EEWriteByte(0x05, 0x3C), 772);
-  const auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(Tail(lines[0]), "  VB_T2H_NACK - I2CWriteByte(53C)\r");
-  EXPECT_EQ(Tail(lines[1]), "  VB_T2H_NACK - EEWriteByte(53C)\r");
-}
-
 TEST_F(LinkTest, DelayReturnsThePendingErrorAfterWaiting) {
   EXPECT_EQ(Link().Delay(100), 0);
   EXPECT_EQ(fake_.calls, (std::vector<std::string>{"Wait(100)", "QueryError()"}));

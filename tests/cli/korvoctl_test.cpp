@@ -1,7 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cerrno>
 #include <cstring>
@@ -183,26 +180,6 @@ TEST_F(KorvoctlTest, OutputThatCannotBeWrittenEndsTheRun) {
   std::istringstream in;
   EXPECT_EQ(RunKorvoctl({"read", "0x15", "write", "0x15", "12000"}, out, err_, in), kExitBus);
   EXPECT_EQ(board_->Peek(0x15), sim::kPowerOnChargeVoltage) << "nothing more is done unseen";
-}
-
-// The real program with its standard output on a full device.
-TEST(KorvoctlProcess, StdoutOnAFullDeviceGivesExitCode2) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::string program = KORVOCTL_BINARY;
-  char dump[] = "dump";
-  char* argv[] = {program.data(), dump, nullptr};
-  char env[] = "KORVO_ADAPTER=sim";
-  char* envp[] = {env, nullptr};
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), kExitBus);
 }
 
 TEST_F(KorvoctlTest, ListWithNoAdapterGivesTheDriversNotesAndExitCode2) {
