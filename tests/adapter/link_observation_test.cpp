@@ -37,34 +37,21 @@ struct Transaction {
 };
 const Transaction kTransactions[] = {
     {"WriteSMBusWord_(15,41A0) 103 0", [](frmUSB& l) { l.WriteSMBusWord_(0x15, 0x41A0, 103); }},
-    {"WriteSMBusWord_(3F,FF01) 103 0", [](frmUSB& l) { l.WriteSMBusWord(0x3F, 0xFF, 0x01, 103); }},
     {"ReadSMBusWord_(13) 102 0",
      [](frmUSB& l) {
        int16_t w = 0;
        l.ReadSMBusWord_(0x13, w, 102);
-     }},
-    {"ReadSMBusBlock_(8) 103 0",
-     [](frmUSB& l) {
-       std::vector<uint8_t> b(4);
-       l.ReadSMBusBlock_(8, b, 103);
      }},
     {"I2CReadBlock_(102) 103 0",
      [](frmUSB& l) {
        std::vector<uint8_t> b(2);
        l.I2CReadBlock_(0x10, 2, b, 103);
      }},
-    {"I2CReadBlock(102) 103 0",
-     [](frmUSB& l) {
-       std::string s;
-       l.I2CReadBlock(0x10, 2, s, 103);
-     }},
     {"I2CWriteBlock(122) 103 0",
      [](frmUSB& l) {
        std::vector<uint8_t> b(2);
        l.I2CWriteBlock(0x12, 2, b, 103);
      }},
-    {"I2CPower(1) -1 0", [](frmUSB& l) { l.EEPower(1); }},
-    {"I2CWriteByte(56) 160 0", [](frmUSB& l) { l.EEWriteByte(5, 6); }},
     {"Delay(64) -1 0", [](frmUSB& l) { l.Delay(100); }},
 };
 

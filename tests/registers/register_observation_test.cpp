@@ -2,7 +2,6 @@
 
 #include "RegisterRig.h"
 #include "registers/Spins.h"
-#include "support/ManualClock.h"
 #include "support/ObserverLog.h"
 
 namespace {
@@ -33,7 +32,6 @@ TEST_F(RegisterObservationTest, TheOutermostScopeNamesTheCaller) {
       {{}, false, "single read"},
       {{}, true, "write"},
       {{AccessSource::kScanTick}, false, "scan tick"},
-      {{AccessSource::kVerifyReadBack}, false, "verify read-back"},
       {{AccessSource::kSpin}, true, "spin"},
       {{AccessSource::kKorvoctl, AccessSource::kSpin}, true, "korvoctl"},
       {{AccessSource::kBurn, AccessSource::kVerifyReadBack}, false, "burn"},
@@ -89,14 +87,6 @@ TEST_F(RegisterObservationTest, AFailureIsFlushedBeforeItsMessageShows) {
   Read(0x13);
   ASSERT_FALSE(seenAtMessage.empty());
   EXPECT_EQ(seenAtMessage.back(), "flush");
-}
-
-TEST_F(RegisterObservationTest, EventTimesComeFromTheClock) {
-  ManualClock clock;
-  regs_.SetClock(clock);
-  clock.Advance(std::chrono::seconds(5));
-  Read(0x13);
-  EXPECT_EQ(log_.events.at(0).time, clock.Now());
 }
 
 TEST_F(RegisterObservationTest, AnObserverMayDetachWhileItIsTold) {

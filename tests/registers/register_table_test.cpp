@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <string>
 #include <string_view>
@@ -21,22 +20,6 @@ const Register& At(uint8_t address) {
   return r ? *r : kNone;
 }
 
-// The test-mode titles are checked where that window shows them.
-TEST(RegisterTable, MainWindowCaptions) {
-  struct Case {
-    uint8_t address;
-    std::string_view caption;
-  } const cases[] = {
-      {0x12, "CONTROL REGISTER (0x12)"}, {0x13, "STATUS REGISTER (0x13)"},
-      {0x14, "CHARGE CURRENT (0x14)"},   {0x15, "BATTERY VOLTAGE (0x15)"},
-      {0x3F, "INPUT CURRENT (0x3F)"},
-  };
-  std::size_t shown = 0;
-  for (const Register& r : RegisterTable::All()) shown += !r.mainCaption.empty();
-  EXPECT_EQ(shown, std::size(cases));
-  for (const Case& c : cases) EXPECT_EQ(At(c.address).mainCaption, c.caption) << int{c.address};
-}
-
 // The rk5191 names three reserved status bits; every other bit is named alike.
 TEST(RegisterTable, StatusBitNamesFollowTheVariant) {
   const std::map<int, std::string_view> rk5191Only = {{14, "BDET"}, {10, "BHOT"}, {9, "BCOLD"}};
@@ -51,11 +34,6 @@ TEST(RegisterTable, StatusBitNamesFollowTheVariant) {
     }
   }
   EXPECT_EQ(MainBitName(status, 13, Variant::rk5190), "AC<BT");
-}
-
-TEST(RegisterTable, EveryTestModeRowNamesSixteenBits) {
-  for (const Register& r : RegisterTable::All())
-    EXPECT_EQ(std::count(r.trimBitNames.begin(), r.trimBitNames.end(), '|'), 15) << r.trimTitle;
 }
 
 TEST(RegisterTable, DacValidRanges) {
@@ -73,13 +51,6 @@ TEST(RegisterTable, DacValidRanges) {
     EXPECT_EQ(At(c.address).dac->Valid(c.value), c.valid) << int{c.address} << " " << c.value;
 }
 
-TEST(RegisterTable, OnlyStatusAndVdtAreReadOnlyAndOnlyVdtHasNoTestModeWrite) {
-  for (const Register& r : RegisterTable::All()) {
-    EXPECT_EQ(r.readOnly, r.address == 0x13 || r.address == 0x19) << int{r.address};
-    EXPECT_EQ(r.trimWritable, r.address != 0x19) << int{r.address};
-  }
-}
-
 TEST(RegisterTable, AddressFromTag) {
   struct Case {
     std::string_view tag;
@@ -87,11 +58,6 @@ TEST(RegisterTable, AddressFromTag) {
   } const cases[] = {{"&h15", 0x15}, {"&h3f", 0x3F}, {"&H3F", 0x3F},  {" &h12\t", 0x12},
                      {"13", 0x13},   {"&h", 0},      {"&h1FF", 0xFF}, {"&hxyz", 0}};
   for (const Case& c : cases) EXPECT_EQ(RegisterTable::AddressFromTag(c.tag), c.address) << c.tag;
-}
-
-TEST(RegisterTable, EveryTagNamesItsOwnAddress) {
-  for (const Register& r : RegisterTable::All())
-    EXPECT_EQ(RegisterTable::AddressFromTag(r.tag), r.address) << r.tag;
 }
 
 }  // namespace

@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 #include "shell/GuiMessageSink.h"
-#include "shell/base/Utils.h"
 
 namespace {
 
@@ -27,22 +24,6 @@ TEST(GuiMessageSink, ShowsAModalBoxWithOkOnlyNoIconAndTheTitle) {
   });
   GuiMessageSink().ShowMessage("line one\r\nline <two>");
   EXPECT_TRUE(shown);
-}
-
-TEST(QtEventPump, WaitKeepsEventsFlowingWithoutSpinning) {
-  bool fired = false;
-  QTimer::singleShot(0, [&] { fired = true; });  // due at the wait's first pass
-  int wakeups = 0;
-  auto connection = QObject::connect(QAbstractEventDispatcher::instance(),
-                                     &QAbstractEventDispatcher::awake, [&] { ++wakeups; });
-  QElapsedTimer clock;
-  clock.start();
-  Utils::WaitSeconds(0.1f);
-  const qint64 elapsed = clock.elapsed();
-  QObject::disconnect(connection);
-  EXPECT_TRUE(fired);
-  EXPECT_GE(elapsed, 100);
-  EXPECT_LT(wakeups, 20);  // sleeps in the event loop between events
 }
 
 }  // namespace
