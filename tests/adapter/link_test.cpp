@@ -24,22 +24,6 @@ TEST_F(LinkTest, CreatedOnFirstCallAndGoneAfterCloseDevice) {
   EXPECT_EQ(created_, 2);
 }
 
-TEST_F(LinkTest, ListFreeDevicesGivesAtMostCountNames) {
-  struct Case {
-    std::string names;
-    int32_t count;
-    std::vector<std::string> listed;
-  } const cases[] = {
-      {"A,B", 2, {"A", "B"}}, {"A,B,C", 2, {"A", "B"}}, {"A", 3, {"A"}},
-      {"", 1, {""}},          {"A,B", 0, {}},
-  };
-  for (const auto& c : cases) {
-    fake_.listNames = c.names;
-    fake_.listCount = c.count;
-    EXPECT_EQ(Link().ListFreeDevices(), c.listed) << c.names << " " << c.count;
-  }
-}
-
 TEST_F(LinkTest, OpenFirstFreeDeviceOpensTheFirstListedName) {
   struct Case {
     std::string names;
@@ -151,19 +135,6 @@ TEST_F(LinkTest, OnlySuccessfulWritesAskForAPendingError) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(Tail(lines[0]), "  VB_BAD_PEC - CheckForError()\r");
   EXPECT_EQ(Tail(lines[1]), "  VB_BAD_PEC - WriteSMBusWord_(12,1234)\r");
-}
-
-TEST_F(LinkTest, I2CReadBlockCopiesOnlyOnSuccess) {
-  Link().EnableErrorLog();
-  fake_.block = {0x12, 0x34};
-  std::vector<uint8_t> r{9, 9, 9};
-  EXPECT_EQ(Link().I2CReadBlock_(0x10, 2, r, 103), 0);
-  EXPECT_EQ(r, (std::vector<uint8_t>{0x12, 0x34, 9}));
-  fake_.statuses = {772};
-  r = {1, 2};
-  EXPECT_EQ(Link().I2CReadBlock_(0x10, 2, r, 103), 772);
-  EXPECT_EQ(r, (std::vector<uint8_t>{1, 2}));
-  EXPECT_EQ(LogLines().size(), 1u);
 }
 
 // Whatever sizes a caller passes, no copy goes past a buffer's end (checked under ASan).

@@ -112,18 +112,6 @@ TEST_F(SimContract, OnlyTheChargersRegistersAnswer) {
   EXPECT_EQ(adapter->SmbSendCommand(0x40, 0x67), VB_T2H_NACK);
 }
 
-TEST_F(SimContract, ACommandThatIsNoByteIsRefused) {
-  int16_t w = 0;
-  std::vector<uint8_t> buf;
-  for (int16_t cmd : {-1, 256, -32768})
-    EXPECT_THAT((std::vector<int16_t>{adapter->SmbReadWord(cmd, w, 0x67),
-                                      adapter->SmbWriteWord(cmd, 0, 0x67),
-                                      adapter->I2CBlockRead(cmd, buf, 2, 0x67),
-                                      adapter->I2CBlockWrite(cmd, {1, 2}, 2, 0x67)}),
-                Each(VB_INCORRECT_PARAM))
-        << cmd;
-}
-
 TEST_F(SimContract, WordsAndTwoByteBlocksReachTheSameRegister) {
   ASSERT_EQ(Write(0x15, 0x41A0), VB_OK);  // 16800
   std::vector<uint8_t> buf;
@@ -155,38 +143,6 @@ TEST_F(SimContract, WriteThenReadReturnsWhatTheChargerKept) {
   int16_t n = 0;
   ASSERT_EQ(adapter->SmbWriteReadI2CBlock(0x14, 1, 2, wr, n, 0x67), VB_OK);
   EXPECT_EQ(wr[0] | (wr[1] << 8), kCurrentMask);
-}
-
-TEST_F(SimContract, AReadWithoutCommandContinuesAtTheLastRegister) {
-  std::vector<uint8_t> b;
-  int16_t n = 0;
-  const auto noCommand = [&] {
-    EXPECT_EQ(adapter->SmbReadI2CBlockNoCmd(b, n = 2, 0x67), VB_OK);
-    return b[0] | (b[1] << 8);
-  };
-  ASSERT_EQ(adapter->SmbSendCommand(0x3F, 0x67), VB_OK);
-  EXPECT_EQ(noCommand(), kPowerOnInputCurrent) << "selected";
-  ASSERT_EQ(ReadAs(0x15, n), VB_OK);
-  EXPECT_EQ(noCommand(), kPowerOnChargeVoltage) << "read";
-}
-
-TEST_F(SimContract, EepromBytesAndBlocksSeeOneMemory) {
-  int16_t d = 0x3C;
-  ASSERT_EQ(adapter->I2CByteOp(1, 0xA0, 5, d), VB_OK);
-  d = 0;
-  ASSERT_EQ(adapter->I2CByteOp(2, 0xA1, 5, d), VB_OK);
-  EXPECT_EQ(d, 0x3C);
-  std::vector<uint8_t> buf;  // a block reads what the bytes wrote; sequential transfers wrap
-  ASSERT_EQ(adapter->I2CBlockRead(0xFF, buf, 7, 0xA0), VB_OK);
-  EXPECT_EQ(buf[6], 0x3C);
-}
-
-TEST_F(SimContract, AByteOpWithoutByteArgumentsIsRefused) {
-  int16_t d = 0, big = 0x100;  // byte data or address that is not a byte; no such operation
-  EXPECT_THAT(
-      (std::vector<int16_t>{adapter->I2CByteOp(1, 0xA0, 5, big), adapter->I2CByteOp(2, 0xA0, -1, d),
-                            adapter->I2CByteOp(4, 0xA0, 5, d), adapter->I2CByteOp(-1, 0xA0, 5, d)}),
-      Each(VB_INCORRECT_PARAM));
 }
 
 // Every size a caller may pass, to the EEPROM device (which takes any byte count): served within

@@ -72,13 +72,6 @@ TEST_F(SimCharger, WithoutSupplyOnlyTheEepromDeviceAnswers) {
       << "the EEPROM device is powered by the adapter";
 }
 
-TEST_F(SimCharger, ReturningPowerStartsTheChargerAfresh) {
-  WriteAll({{kTestMode1, kTestModeOn}, {kChargeVoltage, 12000}, {kTrim0, 0x1111}});
-  board->SetConditions({false, false, true});
-  board->SetConditions({false, true, true});
-  ExpectAll({{kChargeVoltage, kPowerOnChargeVoltage}, {kTrim0, TrimEeprom{}.tr0}, {kTestMode1, 0}});
-}
-
 TEST_F(SimCharger, TestBitsExistOnlyInTestMode) {
   const std::tuple<uint8_t, uint16_t, uint16_t, uint16_t> cases[] = {
       // register, written, read, in test mode
@@ -141,21 +134,6 @@ TEST_F(SimCharger, TrimsTakeWritesOnlyInTestMode) {
 TEST_F(SimCharger, TrimsKeepTheirValuesWhenTestModeEnds) {
   WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0xFFFF}, {kTestMode1, 0}});
   EXPECT_EQ(Read(kTrim0), 0xFFFF);
-}
-
-TEST_F(SimCharger, VdtFollowsTheChargingVoltage) {
-  // Two cells with Nine Volt; three cells; four cells, with the position in the range in 32 mV
-  // steps (12600: (12600-12000)/32 = 18); Low, Mid and High OutOf Range with Chg Inhibit.
-  // clang-format off
-  const std::pair<uint16_t, uint16_t> cases[] = {
-      {9000, 0x0011},  {12000, 0x0002}, {12600, 0x0002 | (18 << 7)}, {14400, 0x0002 | (75 << 7)},
-      {16000, 0x0004}, {16800, 0x0004 | (25 << 7)}, {19200, 0x0004 | (100 << 7)}, {8992, 0x0028},
-      {9008, 0x0028},  {15000, 0x0048}, {19208, 0x8008}};
-  // clang-format on
-  for (const auto& [mv, vdt] : cases) {
-    ASSERT_EQ(Write(kChargeVoltage, mv), VB_OK);
-    EXPECT_EQ(Read(kVdt), vdt) << mv << " mV";
-  }
 }
 
 TEST_F(SimCharger, BurnNeedsTestModeOn) {

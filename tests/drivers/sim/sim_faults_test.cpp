@@ -45,40 +45,6 @@ TEST_F(SimFaults, EachModeFailsTheTransactionsOfItsScope) {
   // clang-format on
 }
 
-// The first transaction is taken by FailNext but still counts for every-Nth.
-TEST_F(SimFaults, ModesCombineAndCountIndependently) {
-  ExpectRuns({{[](Board& b) {
-                 b.FailNext(1, VB_BUS_BUSY);
-                 b.FailEveryNth(2, VB_TIMEOUT_ERROR);
-               },
-               "rrrr",
-               {94, 8, 0, 8}}});
-}
-
-TEST_F(SimFaults, ZeroOrClearFaultsSwitchesModesOff) {
-  // clang-format off
-  ExpectRuns({
-      {[](Board& b) { b.FailEveryNth(1, VB_OK); b.FailNext(5, VB_OK); b.FailAtRate(1.0, 1, VB_OK); }, "rrr", {0, 0, 0}},
-      {[](Board& b) { b.FailEveryNth(0, 8); b.FailNext(-3, 8); b.FailAtRate(0.0, 7, 8); }, "rrr", {0, 0, 0}},
-      {[](Board& b) { b.FailEveryNth(1, 8); b.FailNext(10, 8); b.FailAtRate(1.0, 1, 8); b.ClearFaults(); }, "rw", {0, 0}},
-  });
-  // clang-format on
-}
-
-TEST_F(SimFaults, ASeededRateIsRepeatableAndRoughlyRight) {
-  const auto run = [this](uint32_t seed) {
-    board->FailAtRate(0.25, seed, VB_LOST_SYNC);
-    return Run(std::string(2000, 'r'));
-  };
-  const auto first = run(42);
-  EXPECT_EQ(run(42), first) << "the same seed gives the same failures";
-  EXPECT_NE(run(43), first) << "another seed, another pattern";
-  const auto failed = std::count(first.begin(), first.end(), VB_LOST_SYNC);
-  EXPECT_EQ(failed + std::count(first.begin(), first.end(), VB_OK), 2000);
-  EXPECT_GT(failed, 400);
-  EXPECT_LT(failed, 600);
-}
-
 TEST_F(SimFaults, AFailureChangesNothingAndReadsZero) {
   board->FailNext(2, VB_TIMEOUT_ERROR);
   int16_t w = 0x1234;
@@ -86,17 +52,6 @@ TEST_F(SimFaults, AFailureChangesNothingAndReadsZero) {
   EXPECT_EQ(board->Peek(kChargeVoltage), kPowerOnChargeVoltage);
   EXPECT_EQ(ReadAs(kChargeVoltage, w), VB_TIMEOUT_ERROR);
   EXPECT_EQ(w, 0);
-}
-
-TEST_F(SimFaults, OnlyRealTransactionsTakeAFault) {
-  board->FailNext(1, VB_TIMEOUT_ERROR);
-  int16_t w = 0;
-  EXPECT_EQ(adapter->SmbReadWord(-1, w, 0x67), VB_INCORRECT_PARAM) << "bad arguments";
-  adapter->DeviceClose();
-  EXPECT_EQ(Run("r"), std::vector<int16_t>{VB_NO_USB}) << "a closed adapter";
-  ASSERT_EQ(adapter->OpenDevice(kAdapterName), 0);
-  EXPECT_EQ(adapter->QueryError(), VB_OK) << "QueryError";
-  EXPECT_EQ(Run("rr"), (std::vector<int16_t>{VB_TIMEOUT_ERROR, VB_OK}));
 }
 
 TEST_F(SimFaults, APendingErrorFollowsTheNextSuccessfulWriteOnce) {
@@ -121,17 +76,6 @@ TEST_F(SimFaults, LatencyIsWaitedOnceByEveryTransaction) {
   Run("rw");
   adapter->QueryError();
   EXPECT_EQ(waits, std::vector<std::chrono::microseconds>(2, std::chrono::microseconds(2000)));
-}
-
-TEST_F(SimFaults, TheHistoryStaysBoundedOverALongScan) {
-  int16_t w = 0;
-  const auto& h = board->History();
-  const std::size_t total = 5 * Board::kHistoryKept + 123;
-  for (std::size_t i = 0; i < total; ++i) ReadAs(static_cast<uint8_t>(0x10 + i % 10), w);
-  EXPECT_EQ(board->TransactionCount(), total);
-  EXPECT_GE(h.size(), Board::kHistoryKept);
-  EXPECT_LT(h.size(), 2 * Board::kHistoryKept);
-  EXPECT_EQ(h.back().command, 0x10 + (total - 1) % 10) << "the newest is last";
 }
 
 }  // namespace

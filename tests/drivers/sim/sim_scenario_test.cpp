@@ -85,20 +85,6 @@ TEST_F(SimScenarioBoard, StatusShowsTemperatureAndShutdown) {
   }
 }
 
-TEST_F(SimScenarioBoard, TimeCountsFromTheFirstOpening) {
-  std::string error;
-  Board::Options o;
-  o.scenario = *ParseScenario("1 AcPresent=0\n", error);
-  o.clock = &clock;
-  board = std::make_shared<Board>(o);
-  adapter = std::make_unique<Adapter>(board);
-  clock.Advance(seconds(10));  // closed all this time
-  ASSERT_EQ(adapter->OpenDevice(kAdapterName), 0);
-  EXPECT_EQ(Read(kStatus) & kStatusAcDet, kStatusAcDet);
-  clock.Advance(seconds(1));
-  EXPECT_EQ(Read(kStatus) & kStatusAcDet, 0);
-}
-
 class SimScenarioSettings : public ::testing::Test {
  protected:
   SimScenarioSettings() { Board::ResetShared(); }

@@ -74,17 +74,5 @@ TEST_F(SimSettings, AFailRateAboveOneIsOne) {
   EXPECT_EQ(Board::OptionsFromSettings().faults.rate, 1.0);
 }
 
-TEST_F(SimSettings, TheAboutBoxSaysSimulatedAndShowsTheBoard) {
-  UseSettings("[Simulator]\nBatteryPresent=0\nFailEveryNth=5\nFailStatus=8\nLatencyUs=250\n");
-  RecordingSink sink;
-  ScopedSink scoped(&sink);
-  CreateSimControl()->ShowAboutBox();
-  ASSERT_EQ(sink.messages.size(), 1u);
-  for (const char* part : {kAdapterName, "simulated", "no battery",
-                           "every 5th transaction fails with 8 VB_TIMEOUT_ERROR", "250 us", "\r\n"})
-    EXPECT_THAT(sink.messages[0], ::testing::HasSubstr(part));
-  EXPECT_THAT(sink.messages[0], ::testing::Not(::testing::HasSubstr("\n\n")));
-}
-
 }  // namespace
 }  // namespace sim

@@ -61,16 +61,6 @@ TEST(WaitSeconds, ZeroNegativeAndNotANumberAreOnePassWithoutWaiting) {
     EXPECT_TRUE(d >= before && d <= Clock::now()) << "no waiting";
 }
 
-TEST(WaitSeconds, PumpMayReplaceItselfInsideTheWait) {
-  PumpGuard guard;
-  int first = 0, second = 0;
-  Utils::SetEventPump([&](Clock::time_point) {
-    ++first, Utils::SetEventPump([&](Clock::time_point) { ++second; });
-  });
-  Utils::WaitSeconds(0.01f);
-  EXPECT_TRUE(first == 1 && second >= 1) << first << " " << second;
-}
-
 TEST(HexText, IsHexStringTrimsSpacesThenChecksAll) {
   const std::string nul(
       "1\0"
