@@ -22,29 +22,6 @@ std::string List(Zentio& z, int32_t limit = 16) {
 }
 const std::string kUsbListed = std::string("1:") + I2cDevRig::kUsbName;
 
-TEST(I2cDevEnumeration, FindsEveryBusWithItsNameAndWhetherItIsUsb) {
-  FakeSysfs sysfs;
-  std::string problem;
-  EXPECT_TRUE(EnumerateI2cBuses(sysfs.Root(), &problem).empty());
-  EXPECT_THAT(problem, HasSubstr("modprobe i2c-dev"));
-  sysfs.AddUsbBus(12, "MCP2221 usb-i2c bridge", "04d8", "00dd");
-  sysfs.AddPciBus(0, "SMBus I801 adapter at efa0");
-  sysfs.AddUsbBus(3, "CP2112 SMBus Bridge on hidraw0");
-  sysfs.AddBus(5, "half a USB device", "devices/platform/odd.5",
-               {{"devices/platform/odd.5/idVendor", "1234"}});
-  std::string seen;  // by number, not by directory order
-  for (const I2cBusInfo& b : EnumerateI2cBuses(sysfs.Root()))
-    seen +=
-        std::to_string(b.number) + " " + b.name + (b.usb ? " USB " + b.usbId : " not USB") + "; ";
-  EXPECT_EQ(seen,
-            "0 SMBus I801 adapter at efa0 not USB; 3 CP2112 SMBus Bridge on hidraw0 USB 10c4:ea90; "
-            "5 half a USB device not USB; 12 MCP2221 usb-i2c bridge USB 04d8:00dd; ")
-      << "idVendor alone does not make a USB device";
-  // Listed names carry the bus and never a ",".
-  EXPECT_EQ(ListedBusName({7, "", true, ""}), "i2c-7");
-  EXPECT_EQ(ListedBusName({4, "U2C, serial 12,34\tx", true, ""}), "i2c-4 U2C; serial 12;34 x");
-}
-
 TEST(I2cDevListing, DefaultListsOnlyUsbBuses) {
   I2cDevRig rig;
   rig.sysfs.AddUsbBus(7, "i2c-tiny-usb at bus 001 device 005", "0403", "c631");
@@ -120,19 +97,6 @@ TEST(I2cDevBusKey, NamesOneBusByPathNumberOrAdapterName) {
     EXPECT_EQ(List(*rig.Driver({form, false})), "0:") << form;
     EXPECT_NE(I2cDevDiagnostics(), "") << form << ": says why";
   }
-  // A name lists every bridge it begins, unless one matches exactly.
-  rig.sysfs.AddUsbBus(8, "CP2112 SMBus Bridge on hidraw0 (second)");
-  rig.kernel.AddBus(8);
-  EXPECT_EQ(
-      List(*rig.Driver({"CP2112", false})),
-      std::string("2:") + I2cDevRig::kUsbName + ",i2c-8 CP2112 SMBus Bridge on hidraw0 (second)");
-  EXPECT_EQ(List(*rig.Driver({"CP2112 SMBus Bridge on hidraw0", false})), kUsbListed);
-  // A path outside sysfs, such as a udev symlink, is listed under its own name.
-  rig.kernel.buses["/dev/i2c-charger"];
-  auto d = rig.Driver({"/dev/i2c-charger", false});
-  EXPECT_EQ(List(*d), "1:/dev/i2c-charger");
-  EXPECT_NE(d->OpenDevice("/dev/i2c-charger"), -1);
-  EXPECT_EQ(rig.kernel.openedPaths.back(), "/dev/i2c-charger");
 }
 
 // What OpenFirstFreeDevice does: a listing, then an open of the first bus listed.

@@ -1,5 +1,5 @@
 // The simulated charger's register rules, seen over the bus: status from the board conditions,
-// DAC resolutions, the control register, test mode, VDT, the EEPROM burn and its reload.
+// DAC resolutions, test mode, the EEPROM burn and its reload.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -52,26 +52,6 @@ TEST_F(SimCharger, StatusFollowsTheBoardConditions) {
   }
 }
 
-TEST_F(SimCharger, StatusAndVdtIgnoreWrites) {
-  for (bool testMode : {false, true}) {
-    ASSERT_EQ(Write(kTestMode1, testMode ? kTestModeOn : 0), VB_OK);
-    for (uint8_t r : {kStatus, kVdt}) {
-      const uint16_t before = Read(r);
-      EXPECT_EQ(WriteThenRead(r, static_cast<uint16_t>(~before)), before)
-          << int(r) << " acknowledged, nothing changes";
-    }
-  }
-}
-
-TEST_F(SimCharger, WithoutSupplyOnlyTheEepromDeviceAnswers) {
-  board->SetConditions({false, false, true});
-  int16_t w = 0;
-  EXPECT_EQ((std::vector<int16_t>{ReadAs(kStatus, w), Write(kChargeVoltage, 9000)}),
-            (std::vector<int16_t>(2, VB_T2H_NACK)));
-  EXPECT_EQ(adapter->I2CByteOp(2, 0xA0, 0, w), VB_OK)
-      << "the EEPROM device is powered by the adapter";
-}
-
 TEST_F(SimCharger, TestBitsExistOnlyInTestMode) {
   const std::tuple<uint8_t, uint16_t, uint16_t, uint16_t> cases[] = {
       // register, written, read, in test mode
@@ -87,53 +67,6 @@ TEST_F(SimCharger, TestBitsExistOnlyInTestMode) {
       EXPECT_EQ(WriteThenRead(r, written), testMode ? inTestMode : read)
           << int(r) << " " << written << " " << testMode;
   }
-}
-
-TEST_F(SimCharger, TestBitsClearWhenTestModeEnds) {
-  WriteAll({{kTestMode1, kTestModeOn},
-            {kControl, 0xFFFB},
-            {kChargeCurrent, 0xFFFB},
-            {kInputCurrent, 0xFFFB},
-            {kChargeVoltage, 0xFFFB},
-            {kTestMode1, 0}});  // 0xFFFB: all bits but RST
-  ExpectAll({{kControl, 0x0FF9},
-             {kChargeCurrent, 0xFF80},
-             {kInputCurrent, 0xFF80},
-             {kChargeVoltage, 0xFFFA}});
-}
-
-TEST_F(SimCharger, ResetBitRestoresThePowerOnValuesAndReadsZero) {
-  WriteAll({{kChargeVoltage, 12600},
-            {kChargeCurrent, 2048},
-            {kInputCurrent, 1024},
-            {kTestMode1, kTestModeOn},
-            {kTrim1, 0x1234},
-            {kControl, 0x0FFD}});  // RST with other bits
-  ExpectAll({{kControl, kPowerOnControl},
-             {kChargeVoltage, kPowerOnChargeVoltage},
-             {kChargeCurrent, kPowerOnChargeCurrent},
-             {kInputCurrent, kPowerOnInputCurrent},
-             {kTrim1, 0x1234},
-             {kTestMode1, kTestModeOn}});  // trims and test mode are no charger settings
-}
-
-const Words kTrimsAllOnes = {
-    {kTrim0, 0xFFFF}, {kTrim1, 0xFFFF}, {kTrim2, 0xFFFF}, {kTestMode2, 0xFFFF}};
-
-TEST_F(SimCharger, TrimsTakeWritesOnlyInTestMode) {
-  WriteAll(kTrimsAllOnes);  // acknowledged, and nothing changes
-  ExpectAll({{kTrim0, TrimEeprom{}.tr0},
-             {kTrim1, TrimEeprom{}.tr1},
-             {kTrim2, TrimEeprom{}.tr2},
-             {kTestMode2, 0}});
-  WriteAll({{kTestMode1, kTestModeOn}});
-  WriteAll(kTrimsAllOnes);
-  ExpectAll(kTrimsAllOnes);  // all 16 bits kept
-}
-
-TEST_F(SimCharger, TrimsKeepTheirValuesWhenTestModeEnds) {
-  WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0xFFFF}, {kTestMode1, 0}});
-  EXPECT_EQ(Read(kTrim0), 0xFFFF);
 }
 
 TEST_F(SimCharger, BurnNeedsTestModeOn) {
@@ -152,17 +85,6 @@ TEST_F(SimCharger, BurnCopiesTheThreeTrims) {
   WriteAll({{kTestMode1, kTestModeOn}, {kTrim0, 0x0B0B}});  // trimmed again, not burned
   EXPECT_EQ(board->BurnCount(), 1);
   EXPECT_EQ(board->Eeprom(), (TrimEeprom{0x1234, 0x5678, 0x9ABC}));
-}
-
-TEST_F(SimCharger, APowerCycleOrANewBoardLoadsTheBurnedTrims) {
-  WriteAll({{kTestMode1, kBurn}, {kTrim0, 0x1234}, {kTestMode2, 0x0F0F}, {kTestMode1, kBurn}});
-  EXPECT_EQ(board->BurnCount(), 2) << "entering test mode and burning at once burns too";
-  board->PowerCycle();
-  ExpectAll({{kTrim0, 0x1234}, {kTestMode1, 0}});
-  Board::Options o;
-  o.eeprom = board->Eeprom();
-  Attach(std::make_shared<Board>(o));
-  ExpectAll({{kTrim0, 0x1234}, {kTestMode2, 0}});  // test-mode settings are not burned
 }
 
 class SimEepromFile : public SimCharger {
@@ -217,15 +139,6 @@ TEST_F(SimEepromFile, AFileThatIsNoEepromFileKeepsTheAdapterShut) {
       {"e.ini", "\x7F" "ELF\x02\x01garbage\n", "line 1 is not the section header [Eeprom]"},
       {"e.ini", "", "it is empty"},
       {"e.ini", kWritten.substr(0, kWritten.size() - 3), "its last line is not ended (cut short?)"},
-      {"e.ini", kWritten.substr(0, kWritten.size() - 3) + "\n", "the value of 0x16 is not four hex digits (cut short?)"},
-      {"e.ini", "[Eeprom]\n0x10=BEEF\n0x11=8C63\n", "it holds no 0x16"},
-      {"e.ini", "[Eeprom]\n0x10=12345\n0x11=8C63\n0x16=F00D\n", "the value of 0x10 is not four hex digits"},
-      {"e.ini", "[Eeprom]\n0x10=+EEF\n0x11=8C63\n0x16=F00D\n", "the value of 0x10 is not four hex digits"},
-      {"e.ini", "[Eeprom]\n0x10=0xEF\n0x11=8C63\n0x16=F00D\n", "the value of 0x10 is not four hex digits"},
-      {"e.ini", kWritten + "0x10=0000\n", "0x10 appears twice"},
-      {"e.ini", "0x10=BEEF\n", "line 1 is not the section header [Eeprom]"},
-      {"e.ini", kWritten + "[Settings]\n", "line 6 starts a second section"},
-      {"e.ini", "[Eeprom]\nBitHi=1\n", "line 2 is no trim word"},
       {"e.ini", std::string(5000, ';') + "\n", "too large"},
       {"korvo.ini", std::nullopt, "it is the settings file"},
       {"fifo", std::nullopt, "it is a FIFO"},

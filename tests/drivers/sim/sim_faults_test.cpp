@@ -1,7 +1,4 @@
-// What the simulated adapter adds to the transactions: injected faults, the pending error for
-// QueryError, latency, and the transaction history.
-#include <algorithm>
-#include <chrono>
+// What the simulated adapter adds to the transactions: injected faults.
 #include <functional>
 #include <string>
 #include <string_view>
@@ -43,39 +40,6 @@ TEST_F(SimFaults, EachModeFailsTheTransactionsOfItsScope) {
       {[](Board& b) { b.FailNext(1, VB_TIMEOUT_ERROR, FaultScope::Reads); }, "wrr", {0, 8, 0}},
   });
   // clang-format on
-}
-
-TEST_F(SimFaults, AFailureChangesNothingAndReadsZero) {
-  board->FailNext(2, VB_TIMEOUT_ERROR);
-  int16_t w = 0x1234;
-  EXPECT_EQ(Write(kChargeVoltage, 12000), VB_TIMEOUT_ERROR);
-  EXPECT_EQ(board->Peek(kChargeVoltage), kPowerOnChargeVoltage);
-  EXPECT_EQ(ReadAs(kChargeVoltage, w), VB_TIMEOUT_ERROR);
-  EXPECT_EQ(w, 0);
-}
-
-TEST_F(SimFaults, APendingErrorFollowsTheNextSuccessfulWriteOnce) {
-  board->SetPendingErrorAfterWrite(VB_BAD_PEC);
-  EXPECT_EQ(Run("r"), std::vector<int16_t>{0});
-  EXPECT_EQ(Write(0x40, 0), VB_T2H_NACK);
-  EXPECT_EQ(adapter->QueryError(), VB_OK)
-      << "armed, not yet pending: neither a read nor a failed write leaves it";
-  EXPECT_EQ(Write(kChargeVoltage, 12000), VB_OK);
-  EXPECT_EQ(board->Peek(kChargeVoltage), 12000) << "the write itself went through";
-  EXPECT_EQ(std::vector<int16_t>({adapter->QueryError(), adapter->QueryError(),
-                                  Write(kChargeVoltage, 1), adapter->QueryError()}),
-            (std::vector<int16_t>{VB_BAD_PEC, VB_OK, VB_OK, VB_OK}))
-      << "handed out once, after one write only";
-  EXPECT_EQ(board->TransactionCount(), 4u) << "QueryError is no transaction";
-}
-
-TEST_F(SimFaults, LatencyIsWaitedOnceByEveryTransaction) {
-  std::vector<std::chrono::microseconds> waits;
-  board->SetLatencySleep([&](std::chrono::microseconds d) { waits.push_back(d); });
-  board->SetLatency(std::chrono::microseconds(2000));
-  Run("rw");
-  adapter->QueryError();
-  EXPECT_EQ(waits, std::vector<std::chrono::microseconds>(2, std::chrono::microseconds(2000)));
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
 // The simulated board's scenario: conditions that change with the board's clock.
-#include <filesystem>
-#include <fstream>
 
 #include "SimRig.h"
 #include "drivers/Drivers.h"
@@ -19,9 +17,6 @@ TEST(SimScenarioParse, ABadLineIsRefusedWithItsNumber) {
       {"x AcPresent=0\n", "line 1: the time 'x' is not a number of seconds from 0 to 31536000"},
       {"99999999 AcPresent=0\n", "line 1: the time '99999999' is not"},
       {"# ok\n\n3 AcPresent=2\n", "line 3: AcPresent must be 0 or 1"},
-      {"3 BatteryTemperature=warm\n", "line 1: BatteryTemperature must be hot, cold or normal"},
-      {"3 AcPresent\n", "line 1: expected KEY=VALUE after the time"},
-      {"3\n", "line 1: expected SECONDS KEY=VALUE"},
       {"5 Charging=0\n4 Charging=1\n", "line 2: the time goes back"},
       {std::string("1 AcPresent=0\n\x01\x02\x03\n", 17), "line 2: not text"},
   };
@@ -30,19 +25,6 @@ TEST(SimScenarioParse, ABadLineIsRefusedWithItsNumber) {
     EXPECT_FALSE(ParseScenario(text, error)) << text;
     EXPECT_EQ(error.rfind(expected, 0), 0u) << error;
   }
-}
-
-TEST(SimScenarioParse, StepsTakeTheirTimeKeyAndValue) {
-  std::string error;
-  const auto s = ParseScenario(
-      "; pull the adapter\n2.5 AcPresent=0\n  3 batterytemperature = HOT \n3 ThermalShutdown=1\n",
-      error);
-  ASSERT_TRUE(s) << error;
-  ASSERT_EQ(s->steps.size(), 3u);
-  EXPECT_EQ(s->steps[0].at, milliseconds(2500));
-  EXPECT_EQ(s->steps[0].key, ScenarioStep::Key::AcPresent);
-  EXPECT_EQ(s->steps[1].value, static_cast<int>(BatteryTemperature::Hot));
-  EXPECT_EQ(s->steps[2].line, 4);
 }
 
 class SimScenarioBoard : public SimRig {

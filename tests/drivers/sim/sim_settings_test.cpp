@@ -7,7 +7,6 @@
 
 #include "SimRig.h"
 #include "shell/base/Settings.h"
-#include "support/RecordingSink.h"
 
 namespace sim {
 namespace {
@@ -50,28 +49,6 @@ TEST_F(SimSettings, EveryKeyIsRead) {
       Fields(Board::OptionsFromSettings()),
       std::tuple(true, false, true, false, std::string("/tmp/elsewhere/eeprom.ini"), 7, 0.125, 99u,
                  3, int16_t{VB_T2H_NACK}, FaultScope::Writes, int16_t{VB_BAD_PEC}, 480L));
-}
-
-TEST_F(SimSettings, AbsentOrOddValuesGiveTheDefaults) {
-  const auto defaults = std::tuple(false, true, true, true, std::string(), 0, 0.0, 1u, 0,
-                                   int16_t{VB_TIMEOUT_ERROR}, FaultScope::All, int16_t{0}, 0L);
-  for (const char* text :
-       {"[Settings]\nVerifyWrite=1\n",
-        "[Simulator]\nFailRate=often\nFailScope=sometimes\nLatencyUs=-40\nFailEveryNth=-2\n"
-        "FailNext=-1\nEepromFile=   \n"}) {
-    UseSettings(text);
-    EXPECT_EQ(Fields(Board::OptionsFromSettings()), defaults) << text;
-  }
-}
-
-TEST_F(SimSettings, ARelativeEepromFileLiesBesideTheSettings) {
-  UseSettings("[Simulator]\nEepromFile=burned.ini\n");
-  EXPECT_EQ(fs::path(Board::OptionsFromSettings().eepromFile), ini.parent_path() / "burned.ini");
-}
-
-TEST_F(SimSettings, AFailRateAboveOneIsOne) {
-  UseSettings("[Simulator]\nFailRate=7\n");
-  EXPECT_EQ(Board::OptionsFromSettings().faults.rate, 1.0);
 }
 
 }  // namespace
