@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sstream>
 
 #include "recording/Journal.h"
@@ -24,43 +23,6 @@ class JournalTest : public ::testing::Test {
   ScopedTz tz_;
   ManualClock clock_;
 };
-
-TEST_F(JournalTest, KeepsTheNewestAndCountsWhatItDropped) {
-  struct Case {
-    int told;
-    std::size_t kept;
-    uint64_t firstKept;
-  } cases[] = {{0, 0, 0}, {2, 2, 1}, {3, 3, 1}, {4, 3, 2}, {10, 3, 8}};
-  for (const auto& c : cases) {
-    recording::Journal j(clock_, 3);
-    for (int i = 0; i < c.told; ++i) Tell(j, "ReadSMBusWord_", "13", 0);
-    EXPECT_EQ(j.Size(), c.kept);
-    EXPECT_EQ(j.Dropped(), static_cast<uint64_t>(c.told) - c.kept);
-    if (c.kept > 0) {
-      EXPECT_EQ(j.At(0).sequence, c.firstKept);
-      EXPECT_EQ(j.At(c.kept - 1).sequence, static_cast<uint64_t>(c.told));
-    }
-  }
-}
-
-TEST_F(JournalTest, StatisticsCoverEveryTransactionDroppedOnesIncluded) {
-  recording::Journal j(clock_, 2);
-  Tell(j, "ReadSMBusWord_", "13", 0, milliseconds(100));
-  Tell(j, "ReadSMBusWord_", "13", 8, milliseconds(300));
-  Tell(j, "ReadSMBusWord_", "13", 0, milliseconds(100));
-  Tell(j, "WriteSMBusWord_", "12,1", 0, milliseconds(500));
-  const recording::JournalStatistics s = j.Statistics();
-  EXPECT_EQ(s.total, 4u);
-  EXPECT_EQ(s.dropped, 2u);
-  ASSERT_EQ(s.byStatus.size(), 2u);
-  EXPECT_EQ(s.byStatus[0].name, "Communication OK");
-  EXPECT_EQ(s.byStatus[0].count, 3u);
-  EXPECT_DOUBLE_EQ(s.byStatus[0].share, 0.75);
-  EXPECT_EQ(s.byStatus[1].name, "VB_TIMEOUT_ERROR");
-  EXPECT_DOUBLE_EQ(s.perSecond, 4.0);  // four in one second since the journal started
-  EXPECT_EQ(s.longestUs, 500000u);
-  EXPECT_EQ(s.longestText, "WriteSMBusWord_(12,1)");
-}
 
 TEST_F(JournalTest, CsvHasOneRowPerKeptEntry) {
   recording::Journal j(clock_);

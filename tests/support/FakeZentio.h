@@ -17,7 +17,6 @@ class FakeZentio : public Zentio {
     std::deque<int16_t> queryErrors;  // next QueryError results; empty means 0
     std::map<int, int16_t> words;     // SmbReadWord answers by command
     std::vector<uint8_t> block;       // bytes delivered by block reads
-    int16_t byteOpData = 0;           // I2CByteOp read answer
     int32_t listCount = 1;
     std::string listNames = "Fake0";
     int16_t openResult = 0;
@@ -115,7 +114,6 @@ class FakeZentio : public Zentio {
   }
   int16_t I2CByteOp(int32_t selector, int16_t a, int16_t b, int16_t& c) override {
     const int16_t st = Log("I2CByteOp", {selector, a, b, c});
-    if (selector == 2) c = s_.byteOpData;
     return st;
   }
   int16_t OneWireRead(int32_t type, int16_t command, int16_t& word) override {
