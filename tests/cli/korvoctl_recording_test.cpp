@@ -131,14 +131,6 @@ TEST_F(KorvoctlRecordingTest, CompareExitsFourWhenTheRegistersDiffer) {
                 "0x12 0x0050 80\n");  // the run goes on after a difference
 }
 
-TEST_F(KorvoctlRecordingTest, TwoSnapshotsCompareWithoutTheAdapter) {
-  ASSERT_EQ(Run({"snapshot", Path("a.ini"), "write", "0x15", "12000", "snapshot", Path("b.ini")}),
-            kExitOk);
-  board_->SetAbsent(true);
-  EXPECT_EQ(Run({"compare", Path("a.ini"), Path("b.ini")}), kExitDiffer);
-  EXPECT_NE(out_.str().find("0x15 0x41A0"), std::string::npos);
-}
-
 TEST_F(KorvoctlRecordingTest, RestoreWritesTheSnapshotBackAsASpin) {
   ASSERT_EQ(Run({"snapshot", Path("a.ini")}), kExitOk);
   ASSERT_EQ(Run({"write", "0x15", "12000"}), kExitOk);

@@ -84,33 +84,9 @@ TEST_F(KorvoctlTest, ABusFailureStopsTheRemainingOperations) {
   EXPECT_NE(board_->Peek(0x15), 12000);
 }
 
-TEST_F(KorvoctlTest, RetriesAndOtherTargetsFromTheCommandLine) {
-  board_->FailNext(2, 8, sim::FaultScope::Reads);
-  EXPECT_EQ(Run({"--retries", "2", "read", "0x15"}), kExitOk);
-  EXPECT_EQ(out_.str(), "0x15 0x41A0 16800\n");
-  EXPECT_EQ(Run({"--address", "0x50", "read", "0x15"}), kExitBus);
-  EXPECT_NE(err_.str().find("VB_T2H_NACK"), std::string::npos);
-  EXPECT_EQ(Run({"--i2c", "--address", "0x66", "write", "0x3F", "0x1000"}), kExitOk);
-  EXPECT_EQ(out_.str(), "0x3F 0x1000 4096\n");
-}
-
-TEST_F(KorvoctlTest, DumpGoesOnPastAFailedRegister) {
-  board_->FailNext(1, 772, sim::FaultScope::Reads);
-  EXPECT_EQ(Run({"dump"}), kExitBus);
-  const std::string out = out_.str();
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 11);
-  EXPECT_EQ(out_.str().substr(0, 12), "0x10 ------ ");
-}
-
 TEST_F(KorvoctlTest, UnreadableIniFileIsAUsageError) {
   EXPECT_EQ(Run({"--ini", "/nonexistent/korvo.ini", "dump"}), kExitUsage);
   EXPECT_NE(err_.str().find("cannot read settings file"), std::string::npos);
-}
-
-TEST_F(KorvoctlTest, IniOptionNamesTheSettingsFile) {
-  WriteIni("[Target]\nAddress=80\n");  // 0x50: nobody there
-  EXPECT_EQ(Run({"read", "0x15"}), kExitBus);
-  EXPECT_NE(err_.str().find("VB_T2H_NACK"), std::string::npos);
 }
 
 // With VerifyWrite on, a write is read back and printed as read prints it; a register that kept

@@ -48,15 +48,6 @@ TEST_F(SpinsCliTest, FailedBurnOrUncleanSpinIsABusError) {
   }
 }
 
-TEST_F(SpinsCliTest, UnknownOrMissingCaptionIsAUsageError) {
-  EXPECT_EQ(Run({"spin", "Trim1"}), kExitUsage);
-  EXPECT_NE(err_.str().find("unknown spin 'Trim1': expected one of 'rk51xx Trim1'"),
-            std::string::npos);
-  EXPECT_EQ(Run({"spin"}), kExitUsage);
-  EXPECT_NE(err_.str().find("spin caption is missing"), std::string::npos);
-  EXPECT_EQ(board_->TransactionCount(), 0u);
-}
-
 // The caption in any case; the burned trims reaching the EEPROM is the board's own rule.
 TEST_F(SpinsCliTest, SpinAndBurnConfirmAndReportOnStderr) {
   WriteIni("[Spinrk51xx Trim4]\n0x10=0A5A\n");

@@ -55,14 +55,6 @@ TEST_F(SettingsTest, EveryKeyHasItsDefault) {
   ExpectDefaults("ResetToDefaults");
 }
 
-TEST_F(SettingsTest, ColoursLoadOnTheirOwnKeyByKey) {
-  DeviceAddress = -7;
-  WriteIni("[colors]\r\nbitlo=65280\r\n[Target]\r\nAddress=18\r\n");
-  Settings::LoadColors();
-  EXPECT_EQ(std::make_pair(BitHi, BitLo), std::make_pair(0x7F80FF, 65280));
-  EXPECT_EQ(DeviceAddress, -7) << "the colour loader leaves the communication settings alone";
-}
-
 TEST_F(SettingsTest, CommSettingsAreClampedIntoTheirVariables) {
   // CommMode 0 means I2C, VerifyWrite is on unless 0, ReadRetryCount is never negative.
   const std::tuple<std::string, std::string, int16_t, bool, bool, int16_t> cases[] = {
@@ -85,15 +77,6 @@ TEST_F(SettingsTest, CommSettingsAreClampedIntoTheirVariables) {
         << address << "\n"
         << settings;
   }
-}
-
-TEST_F(SettingsTest, EveryReadSeesTheFileAsItIsNow) {
-  EXPECT_EQ(Settings::GetInt("Settings", "ReadRetryCount", 4), 4);
-  WriteIni("[Settings]\nReadRetryCount=1\n[SpinCustom 1]\nDesc=first\n");
-  EXPECT_EQ(Settings::GetInt("Settings", "ReadRetryCount", 4), 1);
-  EXPECT_EQ(Settings::GetString("SpinCustom 1", "Desc"), "first");
-  WriteIni("[Settings]\nReadRetryCount=6\n");
-  EXPECT_EQ(Settings::GetString("SpinCustom 1", "Desc", "none"), "none");
 }
 
 // A load reads the file once: every key it takes comes from that one reading.
@@ -120,17 +103,6 @@ TEST(SettingsFile, DefaultsToTheIniBesideTheExecutable) {
 
 TEST(SettingsFile, JoinInTheRootDirectoryGivesOneSlash) {
   EXPECT_EQ(Paths::Join("/", "korvo.ini"), "/korvo.ini");
-}
-
-TEST(SettingsFile, TheProgramDirectoryIsLookedUpOnEveryRead) {
-  Settings::SetFile("");
-  TempDir dir;
-  Paths::SetProgramDirForTesting(dir.Path());
-  dir.Write(Paths::ProgramBaseName() + ".ini", "[Target]\nAddress=18\n");
-  Settings::LoadCommSettings();
-  EXPECT_EQ(DeviceAddress, 18);
-  Paths::SetProgramDirForTesting("");
-  Settings::ResetToDefaults();
 }
 
 }  // namespace
