@@ -76,6 +76,22 @@ TEST_F(KorvoctlTest, NoAdapterGivesTheStartUpMessageAndExitCode2) {
   EXPECT_EQ(out_.str(), "");
 }
 
+TEST_F(KorvoctlTest, RetriesOptionRetriesAFailedRead) {
+  board_->FailNext(2, 8, sim::FaultScope::Reads);
+  EXPECT_EQ(Run({"--retries", "2", "read", "0x15"}), kExitOk);
+  EXPECT_EQ(out_.str(), "0x15 0x41A0 16800\n");
+}
+
+TEST_F(KorvoctlTest, AddressOptionChoosesTheTarget) {
+  EXPECT_EQ(Run({"--address", "0x50", "read", "0x15"}), kExitBus);
+  EXPECT_NE(err_.str().find("VB_T2H_NACK"), std::string::npos);
+}
+
+TEST_F(KorvoctlTest, I2cOptionWritesInI2cMode) {
+  EXPECT_EQ(Run({"--i2c", "--address", "0x66", "write", "0x3F", "0x1000"}), kExitOk);
+  EXPECT_EQ(out_.str(), "0x3F 0x1000 4096\n");
+}
+
 TEST_F(KorvoctlTest, ABusFailureStopsTheRemainingOperations) {
   board_->FailNext(1, 8, sim::FaultScope::Reads);
   EXPECT_EQ(Run({"read", "0x13", "write", "0x15", "12000"}), kExitBus);
