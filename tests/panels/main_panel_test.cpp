@@ -63,17 +63,6 @@ TEST_F(MainPanelTest, BusModeLabelTogglesOnClick) {
   }
 }
 
-TEST_F(MainPanelTest, LoadHandsColoursOverWithoutRepainting) {
-  Load("[Colors]\nBitHi=255\nBitLo=65280\nBitUnknown=16711680\n");
-  EXPECT_EQ(Child<ctlStatRegister>("ctlStatRegister1")->BitUnknownColor(), 16711680);
-  for (const char* name : kBitViews) {
-    auto* v = Child<BitRegisterView>(name);
-    EXPECT_EQ(std::make_tuple(v->BitHiColor(), v->BitLoColor(), v->BitUnknownColor()),
-              std::make_tuple(255, 65280, 16711680))
-        << name;
-  }
-}
-
 TEST_F(MainPanelTest, ReadsUseTheirRegisterAndTheDeviceAddress) {
   Load();
   for (const auto& [button, read] :

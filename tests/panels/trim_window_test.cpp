@@ -27,7 +27,6 @@ namespace {
 using Write = std::pair<uint8_t, uint16_t>;
 constexpr int16_t kTimeout = VB_TIMEOUT_ERROR;
 const char* const kVoltageTitle = "CV: CHARGING VOLTAGE REG(0x15)";
-const char* const kInputTitle = "IC: INPUT CURRENT REGISTER(0x3F)";
 
 class TrimWindowTest : public MainWindowFixture {
  protected:
@@ -99,17 +98,6 @@ TEST_F(TrimWindowTest, ReadPaintsTheRowInTheConfiguredColours) {
               bit == 12 ? 0x0000FF : 0x00FF00);
 }
 
-TEST_F(TrimWindowTest, FailedReadBlanksTheRow) {
-  Open("[Colors]\nBitUnknown=16711680\n");
-  Press(trim->cmdRead(10));
-  Board().FailNext(1, kTimeout);
-  Press(trim->cmdRead(10));
-  EXPECT_EQ(sink.messages, std::vector<std::string>{ReadFailureText(kInputTitle, 0x3F, kTimeout)});
-  EXPECT_EQ(trim->ctlTrimReg(10)->Value(), std::nullopt);
-  EXPECT_EQ(Hex(10), "");
-  EXPECT_EQ(BackgroundOf(trim->ctlTrimReg(10)->lblBit(3)), 0xFF0000);
-}
-
 TEST_F(TrimWindowTest, HexTextDecidesTheWrittenWord) {
   Open();
   modGlobals::VerifyWrite = false;
@@ -162,16 +150,6 @@ TEST_F(TrimWindowTest, FailedWriteIsNotReadBack) {
   EXPECT_EQ(Hex(5), "1234");
 }
 
-TEST_F(TrimWindowTest, EditingBitsUpdatesTheHexBoxWithoutBusTraffic) {
-  Open();
-  trim->ctlTrimReg(1)->SetValue(0);
-  TypeIn(trim->ctlTrimReg(1)->txtBitVal(15), "1");
-  EXPECT_EQ(Hex(1), "8000");
-  TypeIn(trim->ctlTrimReg(1)->txtBitVal(15), "");
-  EXPECT_EQ(Hex(1), "");
-  EXPECT_EQ(Board().TransactionCount(), 0u);
-}
-
 TEST_F(TrimWindowTest, WriteAllWritesFilledRowsThenReads) {
   Open();
   Board().Poke(0x17, 0x0001);  // test mode, so the trims stick
@@ -213,20 +191,6 @@ TEST_F(TrimWindowTest, SpinButtonWritesThePresetOfItsCaption) {
   Press(spins.cmdWriteTrim(5));
   EXPECT_EQ(Writes(), (std::vector<Write>{{0x17, 0x0201}, {0x10, 0x0001}}));
   EXPECT_EQ(sink.messages, std::vector<std::string>{std::string(Spins::kSpinConfirmText)});
-}
-
-TEST_F(TrimWindowTest, SpinsOpensAModalWindowItOwns) {
-  Open();
-  QWidget* owner = nullptr;
-  QTimer::singleShot(0, [&] {
-    auto* d = qobject_cast<frmSpins*>(QApplication::activeModalWidget());
-    if (!d) return;
-    owner = d->parentWidget();
-    d->close();
-  });
-  Press("cmdSpins");  // returns when the dialog is closed
-  EXPECT_EQ(owner, trim.data());
-  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(TrimWindowTest, BurnTakesNoSecondClickDuringItsWait) {

@@ -15,13 +15,6 @@ namespace {
 
 constexpr int32_t kHi = 0x7F80FF, kLo = 0x7FBF00, kUnknown = 0xCFCFCF;
 
-template <class View>
-void SetColours(View& v) {
-  v.SetBitHiColor(kHi);
-  v.SetBitLoColor(kLo);
-  v.SetBitUnknownColor(kUnknown);
-}
-
 // Every cell of a view lies inside it, and every label's text fits its cell.
 void ExpectNothingClipped(QWidget& view) {
   const QRect inside(QPoint(0, 0), view.size());
@@ -38,66 +31,16 @@ template <class View>
 class EditableViewTest : public ::testing::Test {
  protected:
   View view;
-  int rows() const { return std::is_same_v<View, ctlCtrlRegister> ? 2 : 1; }
 };
 using EditableViews = ::testing::Types<ctlDACRegister, ctlCtrlRegister>;
 TYPED_TEST_SUITE(EditableViewTest, EditableViews);
-
-TYPED_TEST(EditableViewTest, StartsUnknown) {
-  EXPECT_FALSE(this->view.Value().has_value());
-  for (int i = 0; i < 16 * this->rows(); ++i)
-    EXPECT_EQ(BackgroundOf(this->view.lblBit(i)), kUnknown) << i;
-}
-
-TYPED_TEST(EditableViewTest, ValuePaintsEveryRow) {
-  SetColours(this->view);
-  this->view.SetValue(0x8001);
-  for (int i = 0; i < 16 * this->rows(); ++i)
-    EXPECT_EQ(BackgroundOf(this->view.lblBit(i)), i % 16 == 0 || i % 16 == 15 ? kHi : kLo) << i;
-  EXPECT_EQ(this->view.Value(), 32769);
-}
-
-TYPED_TEST(EditableViewTest, NewColoursWaitForTheNextValue) {
-  this->view.SetValue(0x8001);
-  this->view.SetBitHiColor(0x0000FF);
-  EXPECT_NE(BackgroundOf(this->view.lblBit(15)), 0x0000FF);
-  this->view.SetValue(0x8001);
-  EXPECT_EQ(BackgroundOf(this->view.lblBit(15)), 0x0000FF);
-}
-
-TYPED_TEST(EditableViewTest, BitFifteenIsLeftmostWithLabelsAbove) {
-  for (int i = 1; i < 16; ++i) {
-    EXPECT_LT(this->view.txtBitVal(i)->x(), this->view.txtBitVal(i - 1)->x());
-    EXPECT_EQ(this->view.txtBitVal(i)->x(), this->view.lblBit(i)->x());
-  }
-  EXPECT_GT(this->view.txtBitVal(0)->y(), this->view.lblBit(16 * this->rows() - 1)->y());
-}
 
 TYPED_TEST(EditableViewTest, NothingIsClipped) { ExpectNothingClipped(this->view); }
 
 class StatRegisterTest : public ::testing::Test {
  protected:
-  StatRegisterTest() { SetColours(view); }
-  void ExpectColumn(int bit, int32_t colour, const char* value) {
-    EXPECT_EQ(BackgroundOf(view.BitLabel(bit)), colour) << bit;
-    EXPECT_EQ(BackgroundOf(view.lblBit(bit)), colour) << bit;
-    EXPECT_EQ(BackgroundOf(view.lblBit(bit + 16)), colour) << bit;
-    EXPECT_EQ(view.lblBit(bit + 16)->text(), value) << bit;
-  }
   ctlStatRegister view;
 };
-
-TEST_F(StatRegisterTest, UnknownShowsDashes) {
-  for (int i = 0; i < 16; ++i) ExpectColumn(i, kUnknown, "-");
-  view.SetValue(1);
-  view.SetValue(std::nullopt);
-  for (int i = 0; i < 16; ++i) ExpectColumn(i, kUnknown, "-");
-}
-
-TEST_F(StatRegisterTest, SignedValueShowsItsBits) {
-  view.SetValue(-32767);  // 0x8001
-  for (int i = 0; i < 16; ++i) ExpectColumn(i, i % 15 == 0 ? kHi : kLo, i % 15 == 0 ? "1" : "0");
-}
 
 TEST_F(StatRegisterTest, Rk5191RenamesThreeBitsOnlyAndStillFits) {
   view.SetValue(0x0200);

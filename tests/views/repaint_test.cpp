@@ -1,16 +1,13 @@
-// That a register view paints its cells as they paint themselves, and that painting from kept
-// pictures shows what painting for real shows.
+// That painting from kept pictures shows what painting for real shows.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <optional>
 
-#include "views/KeptLineEdit.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
 #include "views/ctlStatRegister.h"
@@ -50,34 +47,6 @@ void Settle() {
   for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
 }
 
-// Every cell and box of the view painting itself, as a widget does by default.
-template <class View>
-void PaintOwnCells(QWidget* w) {
-  for (QWidget* child : w->findChildren<QWidget*>())
-    static_cast<View*>(w)->Canvas().SetSelfPainting(child, true);
-}
-using SelfPainting = void (*)(QWidget*);
-const SelfPainting kSelfPainting[] = {PaintOwnCells<ctlDACRegister>, PaintOwnCells<ctlCtrlRegister>,
-                                      PaintOwnCells<ctlStatRegister>};
-
-TEST(RegisterViewRepaint, TheViewPaintsItsCellsAsTheyPaintThemselves) {
-  for (size_t k = 0; k < std::size(kKinds); ++k) {
-    const ViewKind& kind = kKinds[k];
-    std::unique_ptr<QWidget> byView = kind.make(), byCells = kind.make();
-    byView->show();
-    byCells->show();
-    kSelfPainting[k](byCells.get());
-    for (std::optional<int32_t> v : {std::optional<int32_t>(0x0000), std::optional<int32_t>(0xA5C3),
-                                     std::optional<int32_t>()}) {
-      kind.set(byView.get(), v);
-      kind.set(byCells.get(), v);
-      Settle();
-      EXPECT_EQ(byView->grab().toImage(), byCells->grab().toImage())
-          << kind.name << " value " << (v ? *v : -1);
-    }
-  }
-}
-
 TEST(RegisterViewRepaint, PaintingFromKeptPicturesShowsWhatPaintingForRealShows) {
   for (const ViewKind& kind : kKinds) {
     std::unique_ptr<QWidget> seen = kind.make();   // shown: keeps pictures of its looks
@@ -92,43 +61,6 @@ TEST(RegisterViewRepaint, PaintingFromKeptPicturesShowsWhatPaintingForRealShows)
       const QImage a = seen->grab().toImage(), b = fresh->grab().toImage();
       EXPECT_EQ(a, b) << kind.name << " value " << (v ? *v : -1);
     }
-  }
-}
-
-// An entry as the main window has them, in a window, away from the offscreen mouse at its
-// top left; shown or never shown (then it always paints for real).
-struct Entry {
-  Entry(const QString& text, bool shown) {
-    window.resize(200, 100);
-    edit->setFocusPolicy(Qt::NoFocus);
-    edit->setGeometry(100, 50, 64, 24);
-    edit->setText(text);
-    if (shown) window.show();
-  }
-  QWidget window;
-  KeptLineEdit* edit = new KeptLineEdit(&window);
-};
-
-TEST(EntryRepaint, AKeptPictureShowsWhatPaintingForRealShows) {
-  constexpr int32_t kRed = 0x2020FF, kWhite = 0xFFFFFF;
-  struct Look {
-    const char* text;
-    int32_t ground;
-  };
-  // Each look twice, the second time after others were painted in between.
-  const Look looks[] = {{"16800", kWhite}, {"65535", kRed}, {"", kWhite},      {"0", kWhite},
-                        {"16800", kRed},   {"65535", kRed}, {"16800", kWhite}, {"0", kRed}};
-  Entry seen(QString(), true);
-  for (const Look& look : looks) {
-    seen.edit->setText(QString::fromLatin1(look.text));
-    PaintBase(seen.edit, look.ground);
-    Settle();
-    seen.edit->grab();  // keeps a picture of this look
-    Settle();
-    Entry fresh(QString::fromLatin1(look.text), false);
-    PaintBase(fresh.edit, look.ground);
-    EXPECT_EQ(seen.edit->grab().toImage(), fresh.edit->grab().toImage())
-        << look.text << " on " << std::hex << look.ground;
   }
 }
 
