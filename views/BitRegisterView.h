@@ -31,8 +31,6 @@ class BitRegisterView : public QWidget, public BitColorProperties {
   QLineEdit* txtBitVal(int bit) const { return boxes_->Box(bit); }
   QLabel* lblBit(int index) const { return labels_.at(index); }
   BitBoxes* Boxes() const { return boxes_; }
-  // Paints the cells and boxes (tests compare it with their own painting).
-  CellCanvas& Canvas() { return canvas_; }
 
   QSize sizeHint() const override { return size_; }
   QSize minimumSizeHint() const override { return size_; }

@@ -25,9 +25,6 @@ class ctlStatRegister : public QWidget, public BitColorProperties {
   const QString& Tag() const { return tag_; }
   void SetTag(const QString& tag) { tag_ = tag; }
 
-  // Paints the cells (tests compare it with their own painting).
-  CellCanvas& Canvas() { return canvas_; }
-
   QLabel* BitLabel(int bit) const { return numbers_[bit]; }
   QLabel* lblBit(int index) const { return index < 16 ? names_[index] : values_[index - 16]; }
 

@@ -14,6 +14,18 @@ class BitBoxesTest : public ::testing::Test {
   BitBoxes boxes{&host};
 };
 
+TEST(BitBoxesNormalised, FollowsTheBitRules) {
+  const std::vector<std::pair<QString, QString>> cases = {
+      {"7", "1"}, {"1", "1"}, {"x", "0"},  {"00", "0"}, {"-1", "0"}, {"0", "0"},
+      {"", ""},   {"-", "0"}, {".5", "1"}, {"10", "1"}, {"1x", "0"}, {" 1", "1"},
+  };
+  for (const auto& [in, out] : cases) {
+    EXPECT_EQ(BitBoxes::Normalised(in), out) << in.toStdString();
+    // Normalised text is a fixed point, which is what ends the re-entry.
+    EXPECT_EQ(BitBoxes::Normalised(out), out) << out.toStdString();
+  }
+}
+
 TEST_F(BitBoxesTest, TypedTextIsNormalisedAndSelected) {
   QLineEdit* box = boxes.Box(3);
   EXPECT_EQ(box->maxLength(), 2);

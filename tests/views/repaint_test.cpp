@@ -1,4 +1,5 @@
-// That painting from kept pictures shows what painting for real shows.
+// That painting from kept pictures shows what painting for real shows, in the register views
+// and in the main window's entries.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "views/KeptLineEdit.h"
 #include "views/ctlCtrlRegister.h"
 #include "views/ctlDACRegister.h"
 #include "views/ctlStatRegister.h"
@@ -61,6 +63,43 @@ TEST(RegisterViewRepaint, PaintingFromKeptPicturesShowsWhatPaintingForRealShows)
       const QImage a = seen->grab().toImage(), b = fresh->grab().toImage();
       EXPECT_EQ(a, b) << kind.name << " value " << (v ? *v : -1);
     }
+  }
+}
+
+// An entry as the main window has them, in a window, away from the offscreen mouse at its
+// top left; shown or never shown (then it always paints for real).
+struct Entry {
+  Entry(const QString& text, bool shown) {
+    window.resize(200, 100);
+    edit->setFocusPolicy(Qt::NoFocus);
+    edit->setGeometry(100, 50, 64, 24);
+    edit->setText(text);
+    if (shown) window.show();
+  }
+  QWidget window;
+  KeptLineEdit* edit = new KeptLineEdit(&window);
+};
+
+TEST(EntryRepaint, AKeptPictureShowsWhatPaintingForRealShows) {
+  constexpr int32_t kRed = 0x2020FF, kWhite = 0xFFFFFF;
+  struct Look {
+    const char* text;
+    int32_t ground;
+  };
+  // Each look twice, the second time after others were painted in between.
+  const Look looks[] = {{"16800", kWhite}, {"65535", kRed}, {"", kWhite},      {"0", kWhite},
+                        {"16800", kRed},   {"65535", kRed}, {"16800", kWhite}, {"0", kRed}};
+  Entry seen(QString(), true);
+  for (const Look& look : looks) {
+    seen.edit->setText(QString::fromLatin1(look.text));
+    PaintBase(seen.edit, look.ground);
+    Settle();
+    seen.edit->grab();  // keeps a picture of this look
+    Settle();
+    Entry fresh(QString::fromLatin1(look.text), false);
+    PaintBase(fresh.edit, look.ground);
+    EXPECT_EQ(seen.edit->grab().toImage(), fresh.edit->grab().toImage())
+        << look.text << " on " << std::hex << look.ground;
   }
 }
 
