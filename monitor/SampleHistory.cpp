@@ -54,7 +54,6 @@ void SampleHistory::OnRegisterAccess(const recording::RegisterEvent& e) {
   const int64_t us = std::max(start_.Since(e.time).count(), newestUs_);
   series_[static_cast<std::size_t>(index)].Append({us, e.value, e.status == 0});
   newestUs_ = us;
-  ++generation_;
   if (onChange_) onChange_();
 }
 

@@ -66,8 +66,6 @@ class SampleHistory final : public recording::RegisterObserver {
   const recording::TimeBase& Start() const { return start_; }
   // The newest read of any register, or 0 before the first.
   int64_t NewestUs() const { return newestUs_; }
-  // Grows by one with every sample kept.
-  uint64_t Generation() const { return generation_; }
   // Called after every sample kept (the plot schedules a repaint there). One listener.
   void SetOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
 
@@ -77,7 +75,6 @@ class SampleHistory final : public recording::RegisterObserver {
   recording::TimeBase start_;
   std::vector<SampleSeries> series_;  // by index into kRegisters
   int64_t newestUs_ = 0;
-  uint64_t generation_ = 0;
   std::function<void()> onChange_;
 };
 

@@ -93,10 +93,6 @@ class Board {
   void SetAbsent(bool absent) { absent_ = absent; }
   bool Absent() const { return absent_; }
 
-  // --- the EEPROM device at 0xA0 (see EepromDevice) ---
-  uint8_t PeekEepromDevice(uint8_t address) const { return eeprom_.Peek(address); }
-  void PokeEepromDevice(uint8_t address, uint8_t v) { eeprom_.Poke(address, v); }
-
   // --- faults, latency and history (see sim::Faults) ---
   void FailEveryNth(int n, int16_t status, FaultScope scope = FaultScope::All) {
     faults_.FailEveryNth(n, status, scope);
@@ -108,11 +104,6 @@ class Board {
     faults_.FailNext(k, status, scope);
   }
   void ClearFaults() { faults_.ClearFaults(); }
-  void SetPendingErrorAfterWrite(int16_t status) { faults_.SetPendingErrorAfterWrite(status); }
-  void SetLatency(std::chrono::microseconds latency) { faults_.SetLatency(latency); }
-  std::chrono::microseconds Latency() const { return faults_.Latency(); }
-  void SetLatencySleep(sim::Faults::Sleep sleep) { faults_.SetSleep(std::move(sleep)); }
-  static constexpr std::size_t kHistoryKept = sim::Faults::kHistoryKept;
   const std::vector<Transaction>& History() const { return faults_.History(); }
   void ClearHistory() { faults_.ClearHistory(); }
   std::size_t TransactionCount() const { return faults_.TransactionCount(); }

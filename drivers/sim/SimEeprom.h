@@ -20,10 +20,6 @@ class EepromDevice {
   void Select(uint8_t address) { pointer_ = address; }
   uint8_t Pointer() const { return pointer_; }
 
-  // Back door for tests: no pointer moves.
-  uint8_t Peek(uint8_t address) const { return bytes_[address]; }
-  void Poke(uint8_t address, uint8_t v) { bytes_[address] = v; }
-
  private:
   std::array<uint8_t, kEepromDeviceSize> bytes_;
   uint8_t pointer_ = 0;

@@ -51,8 +51,7 @@ const char* FaultScopeName(FaultScope scope) {
   return "All";
 }
 
-Faults::Faults(const FaultSettings& f, std::chrono::microseconds latency)
-    : sleep_([](std::chrono::microseconds d) { std::this_thread::sleep_for(d); }) {
+Faults::Faults(const FaultSettings& f, std::chrono::microseconds latency) {
   history_.reserve(2 * kHistoryKept);
   FailEveryNth(f.everyNth, f.status, f.scope);
   FailAtRate(f.rate, f.seed, f.status, f.scope);
@@ -103,7 +102,7 @@ void Faults::SetLatency(std::chrono::microseconds latency) {
 double Faults::NextRandom() { return static_cast<double>(SplitMix64(rngState_) >> 11) * 0x1.0p-53; }
 
 int16_t Faults::Begin(Transaction::Kind kind) {
-  if (latency_.count() > 0) sleep_(latency_);
+  if (latency_.count() > 0) std::this_thread::sleep_for(latency_);
   if (!anyFault_) return VB_OK;
   // Every mode counts each transaction in its scope, so one mode's pattern does not depend on
   // whether another fired.

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,9 +41,6 @@ struct FaultSettings {
 
 class Faults {
  public:
-  // How the latency is waited: the machine's sleep unless a test counts it instead.
-  using Sleep = std::function<void(std::chrono::microseconds)>;
-
   explicit Faults(const FaultSettings& settings = {},
                   std::chrono::microseconds latency = std::chrono::microseconds(0));
 
@@ -57,8 +53,6 @@ class Faults {
   // The next successful write leaves status for QueryError, once.
   void SetPendingErrorAfterWrite(int16_t status);
   void SetLatency(std::chrono::microseconds latency);
-  std::chrono::microseconds Latency() const { return latency_; }
-  void SetSleep(Sleep sleep) { sleep_ = std::move(sleep); }
 
   // Waits the latency and applies the faults: 0 to go on, else the status the transaction
   // fails with.
@@ -101,7 +95,6 @@ class Faults {
   int16_t pendingArmed_ = 0;
   int16_t queryError_ = 0;
   std::chrono::microseconds latency_{0};
-  Sleep sleep_;
 
   std::vector<Transaction> history_;
   std::size_t transactionCount_ = 0;
