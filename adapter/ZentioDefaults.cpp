@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "adapter/ErrorCodes.h"
-#include "shell/base/Text.h"
+#include "foundation/Text.h"
 
 namespace {
 using Op = ZentioDefaults::Op;

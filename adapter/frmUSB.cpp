@@ -5,10 +5,10 @@
 #include <ctime>
 
 #include "adapter/ZentioDefaults.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Paths.h"
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
+#include "foundation/Messages.h"
+#include "foundation/Paths.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
 
 namespace {
 

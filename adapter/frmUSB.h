@@ -12,7 +12,7 @@
 
 #include "adapter/ErrorCodes.h"
 #include "adapter/Zentio.h"
-#include "recording/observe/Observation.h"
+#include "observation/Observation.h"
 
 class frmUSB {
  public:

@@ -19,8 +19,8 @@
 #include "recording/Journal.h"
 #include "recording/Recorder.h"
 #include "registers/RegisterAccess.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Settings.h"
+#include "foundation/Messages.h"
+#include "foundation/Settings.h"
 #include "support/ManualClock.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
 #include "registers/RegisterAccess.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Paths.h"
-#include "shell/base/Settings.h"
+#include "foundation/Messages.h"
+#include "foundation/Paths.h"
+#include "foundation/Settings.h"
 
 namespace {
 

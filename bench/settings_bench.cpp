@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "shell/base/IniFile.h"
+#include "foundation/IniFile.h"
 
 namespace {
 

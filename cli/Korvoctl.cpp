@@ -13,11 +13,11 @@
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterTable.h"
 #include "registers/Spins.h"
-#include "shell/base/Paths.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
-#include "shell/base/Version.h"
+#include "foundation/Paths.h"
+#include "foundation/Settings.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
+#include "foundation/Version.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "recording/observe/Clock.h"
-#include "shell/base/Messages.h"
+#include "observation/Clock.h"
+#include "foundation/Messages.h"
 
 // Exit codes, also listed by --help and in the README.
 enum KorvoctlExit : int {

@@ -13,10 +13,10 @@
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterTable.h"
 #include "registers/Spins.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
+#include "foundation/Messages.h"
+#include "foundation/Settings.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
 
 namespace {
 

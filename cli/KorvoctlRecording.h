@@ -17,7 +17,7 @@
 #include "recording/OutputFile.h"
 #include "recording/Recorder.h"
 #include "recording/Snapshot.h"
-#include "recording/observe/Clock.h"
+#include "observation/Clock.h"
 
 class RegisterAccess;
 class frmUSB;

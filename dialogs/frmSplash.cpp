@@ -11,11 +11,11 @@
 #include <cstdio>
 
 #include "dialogs/Registry.h"
-#include "shell/base/CommandLine.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Text.h"
-#include "shell/base/Version.h"
+#include "foundation/CommandLine.h"
+#include "foundation/Messages.h"
+#include "foundation/Settings.h"
+#include "foundation/Text.h"
+#include "foundation/Version.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include "adapter/ZentioDefaults.h"
 #include "drivers/i2cdev/I2cDevDriver.h"
 #include "drivers/sim/SimDriver.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Text.h"
+#include "foundation/Settings.h"
+#include "foundation/Text.h"
 
 namespace {
 

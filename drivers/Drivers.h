@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "adapter/Zentio.h"
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 
 struct DriverInfo {
   std::string_view name;         // the value of [Adapter] Driver / KORVO_ADAPTER

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/base/IniFile.h"
+#include "foundation/IniFile.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <optional>
 
-#include "recording/observe/Clock.h"
+#include "observation/Clock.h"
 
 class QWidget;
 

@@ -13,8 +13,8 @@
 #include "monitor/frmJournal.h"
 #include "monitor/frmPlot.h"
 #include "registers/RegisterAccess.h"
-#include "shell/base/CommandLine.h"
-#include "shell/base/Messages.h"
+#include "foundation/CommandLine.h"
+#include "foundation/Messages.h"
 #include "views/BringForward.h"
 
 namespace monitor {

@@ -14,8 +14,8 @@
 #include <optional>
 #include <vector>
 
-#include "recording/observe/Clock.h"
-#include "recording/observe/Observation.h"
+#include "observation/Clock.h"
+#include "observation/Observation.h"
 #include "registers/RegisterTable.h"
 
 namespace monitor {

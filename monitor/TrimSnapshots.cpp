@@ -6,9 +6,9 @@
 #include "recording/Snapshot.h"
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterTable.h"
-#include "shell/base/CommandLine.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Settings.h"
+#include "foundation/CommandLine.h"
+#include "foundation/Messages.h"
+#include "foundation/Settings.h"
 #include "views/ctlTrimRegister.h"
 
 namespace monitor {

@@ -17,7 +17,7 @@
 
 #include "monitor/FileDialogs.h"
 #include "monitor/JournalModel.h"
-#include "shell/base/Messages.h"
+#include "foundation/Messages.h"
 
 namespace monitor {
 

@@ -21,8 +21,8 @@
 
 #include "monitor/BitTimeline.h"
 #include "monitor/FileDialogs.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Settings.h"
+#include "foundation/Messages.h"
+#include "foundation/Settings.h"
 #include "views/BitBoxes.h"
 
 namespace monitor {

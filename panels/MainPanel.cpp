@@ -14,9 +14,9 @@
 #include <string_view>
 
 #include "registers/RegisterTable.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
+#include "foundation/Settings.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
 #include "views/ClickableLabel.h"
 #include "views/FrameBox.h"
 #include "views/KeptLineEdit.h"

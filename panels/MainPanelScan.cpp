@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "panels/MainPanel.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Utils.h"
+#include "foundation/Settings.h"
+#include "foundation/Utils.h"
 #include "views/BitBoxes.h"
 #include "views/ClickableLabel.h"
 

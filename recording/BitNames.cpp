@@ -1,7 +1,7 @@
 #include "recording/BitNames.h"
 
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
 
 namespace recording {
 

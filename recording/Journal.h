@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "recording/observe/Clock.h"
-#include "recording/observe/Observation.h"
+#include "observation/Clock.h"
+#include "observation/Observation.h"
 
 namespace recording {
 

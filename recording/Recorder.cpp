@@ -6,10 +6,10 @@
 
 #include "recording/Text.h"
 #include "registers/RegisterTable.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
-#include "shell/base/Version.h"
+#include "foundation/Messages.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
+#include "foundation/Version.h"
 
 namespace recording {
 

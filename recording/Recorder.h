@@ -24,8 +24,8 @@
 
 #include "recording/BitNames.h"
 #include "recording/OutputFile.h"
-#include "recording/observe/Clock.h"
-#include "recording/observe/Observation.h"
+#include "observation/Clock.h"
+#include "observation/Observation.h"
 
 namespace recording {
 

@@ -11,9 +11,9 @@
 #include "recording/Text.h"
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterTable.h"
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
-#include "shell/base/Version.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
+#include "foundation/Version.h"
 
 namespace recording {
 

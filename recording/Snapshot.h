@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "recording/BitNames.h"
-#include "recording/observe/Clock.h"
+#include "observation/Clock.h"
 #include "registers/Spins.h"
 
 class RegisterAccess;

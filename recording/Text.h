@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "recording/observe/Clock.h"
+#include "observation/Clock.h"
 
 namespace recording {
 

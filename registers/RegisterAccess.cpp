@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "adapter/frmUSB.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
+#include "foundation/Messages.h"
+#include "foundation/Settings.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
 
 namespace {
 // Counts the accesses in progress for Busy(); a failure message keeps the event loop running

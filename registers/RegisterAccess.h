@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recording/observe/Observation.h"
+#include "observation/Observation.h"
 
 class RegisterAccess {
  public:

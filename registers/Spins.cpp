@@ -2,10 +2,10 @@
 
 #include "adapter/frmUSB.h"
 #include "registers/RegisterAccess.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
+#include "foundation/Messages.h"
+#include "foundation/Settings.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
 
 namespace Spins {
 

@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <chrono>
 
-#include "shell/base/Utils.h"
+#include "foundation/Utils.h"
 
 void GuiMessageSink::ShowMessage(const std::string& text) {
   // The core joins lines with CR LF; a lone CR would show as a stray glyph.

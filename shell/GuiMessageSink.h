@@ -3,8 +3,8 @@
 // windows alive.
 #pragma once
 
-#include "shell/base/Messages.h"
-#include "shell/base/Utils.h"
+#include "foundation/Messages.h"
+#include "foundation/Utils.h"
 
 class GuiMessageSink : public MessageSink {
  public:

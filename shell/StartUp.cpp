@@ -8,7 +8,7 @@
 
 #include "dialogs/frmSplash.h"
 #include "monitor/Monitor.h"
-#include "shell/base/Utils.h"
+#include "foundation/Utils.h"
 #include "shell/frmBasic.h"
 
 frmBasic* RunStartUp(const StartUpWaits& waits) {

@@ -13,10 +13,10 @@
 #include "drivers/Drivers.h"
 #include "monitor/Monitor.h"
 #include "panels/frmTrim.h"
-#include "shell/base/CommandLine.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Version.h"
+#include "foundation/CommandLine.h"
+#include "foundation/Messages.h"
+#include "foundation/Settings.h"
+#include "foundation/Version.h"
 #include "views/BringForward.h"
 
 namespace {

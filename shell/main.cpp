@@ -23,7 +23,7 @@
 #include "monitor/Monitor.h"
 #include "shell/GuiMessageSink.h"
 #include "shell/StartUp.h"
-#include "shell/base/CommandLine.h"
+#include "foundation/CommandLine.h"
 #include "shell/frmBasic.h"
 
 int main(int argc, char** argv) {

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <utility>
 
-#include "shell/base/Utils.h"
+#include "foundation/Utils.h"
 
 QColor ColorFromBgr(int32_t bgr) {
   return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "registers/RegisterTable.h"
-#include "shell/base/Utils.h"
+#include "foundation/Utils.h"
 #include "views/Twips.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <QFont>
 #include <QStringList>
 
-#include "shell/base/Messages.h"
+#include "foundation/Messages.h"
 #include "views/Twips.h"
 
 namespace {

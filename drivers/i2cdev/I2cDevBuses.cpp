@@ -10,8 +10,8 @@
 #include <mutex>
 #include <system_error>
 
-#include "shell/base/Messages.h"
-#include "shell/base/Text.h"
+#include "foundation/Messages.h"
+#include "foundation/Text.h"
 
 namespace fs = std::filesystem;
 

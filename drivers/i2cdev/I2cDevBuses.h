@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 
 // What the user should know about the buses: why each could not be opened (with the udev rule
 // and i2c group hints for permission problems), addresses claimed by kernel drivers or not

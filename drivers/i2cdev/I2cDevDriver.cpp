@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "adapter/ErrorCodes.h"
-#include "shell/base/Messages.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Text.h"
+#include "foundation/Messages.h"
+#include "foundation/Settings.h"
+#include "foundation/Text.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "adapter/ZentioDefaults.h"
 #include "drivers/i2cdev/I2cDevBuses.h"
 #include "drivers/i2cdev/I2cDevKernel.h"
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 
 std::unique_ptr<Zentio> CreateI2cDevControl(const Settings::Snapshot& settings);
 

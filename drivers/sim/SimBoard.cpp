@@ -4,7 +4,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 
 namespace sim {
 

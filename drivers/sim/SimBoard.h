@@ -26,7 +26,7 @@
 #include "drivers/sim/SimEeprom.h"
 #include "drivers/sim/SimFaults.h"
 #include "drivers/sim/SimScenario.h"
-#include "recording/observe/Clock.h"
+#include "observation/Clock.h"
 
 namespace Settings {
 class Snapshot;

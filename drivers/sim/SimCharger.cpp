@@ -14,7 +14,7 @@
 
 #include "adapter/ErrorCodes.h"
 #include "registers/RegisterTable.h"
-#include "shell/base/Text.h"
+#include "foundation/Text.h"
 
 namespace sim {
 

@@ -5,7 +5,7 @@
 
 #include "adapter/ErrorCodes.h"
 #include "adapter/ZentioDefaults.h"
-#include "shell/base/Messages.h"
+#include "foundation/Messages.h"
 
 namespace sim {
 

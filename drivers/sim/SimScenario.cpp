@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "drivers/sim/SimBoard.h"
-#include "shell/base/Text.h"
-#include "shell/base/Utils.h"
+#include "foundation/Text.h"
+#include "foundation/Utils.h"
 
 namespace sim {
 

@@ -32,8 +32,8 @@
 
 #include "adapter/ErrorCodes.h"
 #include "drivers/sim/SimBoard.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Text.h"
+#include "foundation/Settings.h"
+#include "foundation/Text.h"
 
 namespace sim {
 

@@ -9,7 +9,7 @@
 
 #include "adapter/frmUSB.h"
 #include "drivers/Drivers.h"
-#include "shell/base/Paths.h"
+#include "foundation/Paths.h"
 #include "support/FakeZentio.h"
 #include "support/TempDir.h"
 

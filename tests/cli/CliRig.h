@@ -14,7 +14,7 @@
 
 #include "cli/Korvoctl.h"
 #include "drivers/sim/SimBoard.h"
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 #include "support/ManualClock.h"
 #include "support/TempDir.h"
 

@@ -6,8 +6,8 @@
 #include <tuple>
 
 #include "CliRig.h"
-#include "shell/base/Paths.h"
-#include "shell/base/Version.h"
+#include "foundation/Paths.h"
+#include "foundation/Version.h"
 #include "support/ScopedXdg.h"
 
 namespace {

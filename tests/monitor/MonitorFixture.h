@@ -12,7 +12,7 @@
 
 #include "monitor/FileDialogs.h"
 #include "monitor/Monitor.h"
-#include "recording/observe/Clock.h"
+#include "observation/Clock.h"
 #include "support/ManualClock.h"
 #include "support/gui/MainWindowFixture.h"
 

@@ -8,7 +8,7 @@
 
 #include "adapter/ErrorCodes.h"
 #include "registers/RegisterAccess.h"
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 #include "support/gui/DarkTheme.h"
 #include "support/gui/MainWindowFixture.h"
 #include "views/ctlCtrlRegister.h"

@@ -14,8 +14,8 @@
 #include "panels/frmSpins.h"
 #include "panels/frmTrim.h"
 #include "shell/GuiMessageSink.h"
-#include "shell/base/Settings.h"
-#include "shell/base/Utils.h"
+#include "foundation/Settings.h"
+#include "foundation/Utils.h"
 #include "support/gui/MainWindowFixture.h"
 #include "views/ctlTrimRegister.h"
 

@@ -6,7 +6,7 @@
 #include "adapter/frmUSB.h"
 #include "drivers/Drivers.h"
 #include "registers/RegisterAccess.h"
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 #include "support/FakeZentio.h"
 #include "support/RecordingSink.h"
 

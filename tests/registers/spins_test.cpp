@@ -12,7 +12,7 @@
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
 #include "registers/RegisterAccess.h"
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 #include "support/RecordingSink.h"
 #include "support/TempDir.h"
 

@@ -10,7 +10,7 @@
 #include "adapter/frmUSB.h"
 #include "dialogs/frmSplash.h"
 #include "shell/StartUp.h"
-#include "shell/base/CommandLine.h"
+#include "foundation/CommandLine.h"
 #include "support/gui/MainWindowFixture.h"
 #include "views/ctlStatRegister.h"
 

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "recording/observe/Clock.h"
+#include "observation/Clock.h"
 
 class ManualClock : public recording::Clock {
  public:

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "adapter/ErrorCodes.h"
-#include "recording/observe/Observation.h"
-#include "shell/base/Text.h"
+#include "observation/Observation.h"
+#include "foundation/Text.h"
 
 // "single read read 15 41A0 0", then "flush" when told to flush.
 class RegisterLog : public recording::RegisterObserver {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/base/Messages.h"
+#include "foundation/Messages.h"
 
 class RecordingSink : public MessageSink {
  public:

@@ -2,7 +2,7 @@
 
 #include "SimRig.h"
 #include "drivers/Drivers.h"
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 #include "support/ManualClock.h"
 #include "support/TempDir.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "SimRig.h"
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 
 namespace sim {
 namespace {

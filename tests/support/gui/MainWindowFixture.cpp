@@ -3,8 +3,8 @@
 #include <QFile>
 
 #include "adapter/frmUSB.h"
-#include "shell/base/CommandLine.h"
-#include "shell/base/Settings.h"
+#include "foundation/CommandLine.h"
+#include "foundation/Settings.h"
 
 MainWindowFixture::MainWindowFixture() {
   Settings::ResetToDefaults();

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/base/Messages.h"
+#include "foundation/Messages.h"
 
 class RecordingMessageSink : public MessageSink {
  public:

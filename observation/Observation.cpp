@@ -1,4 +1,4 @@
-#include "recording/observe/Observation.h"
+#include "observation/Observation.h"
 
 namespace recording {
 

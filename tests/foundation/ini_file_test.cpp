@@ -1,4 +1,4 @@
-#include "shell/base/IniFile.h"
+#include "foundation/IniFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

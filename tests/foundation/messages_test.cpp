@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/base/Messages.h"
+#include "foundation/Messages.h"
 #include "support/RecordingSink.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/base/Text.h"
+#include "foundation/Text.h"
 
 namespace Text {
 

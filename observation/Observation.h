@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "recording/observe/Clock.h"
+#include "observation/Clock.h"
 
 namespace recording {
 

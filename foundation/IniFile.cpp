@@ -1,4 +1,4 @@
-#include "shell/base/IniFile.h"
+#include "foundation/IniFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

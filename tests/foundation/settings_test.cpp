@@ -1,4 +1,4 @@
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <tuple>
 
-#include "shell/base/Paths.h"
+#include "foundation/Paths.h"
 #include "support/TempDir.h"
 
 namespace {

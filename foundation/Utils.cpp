@@ -1,4 +1,4 @@
-#include "shell/base/Utils.h"
+#include "foundation/Utils.h"
 
 #include <charconv>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <thread>
 #include <utility>
 
-#include "shell/base/Text.h"
+#include "foundation/Text.h"
 
 namespace Utils {
 

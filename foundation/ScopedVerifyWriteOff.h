@@ -3,7 +3,7 @@
 // everything once (while it is still off).
 #pragma once
 
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 
 class ScopedVerifyWriteOff {
  public:

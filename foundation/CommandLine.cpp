@@ -1,4 +1,4 @@
-#include "shell/base/CommandLine.h"
+#include "foundation/CommandLine.h"
 
 #include <utility>
 

@@ -1,9 +1,9 @@
-#include "shell/base/Settings.h"
+#include "foundation/Settings.h"
 
 #include <utility>
 
-#include "shell/base/IniFile.h"
-#include "shell/base/Paths.h"
+#include "foundation/IniFile.h"
+#include "foundation/Paths.h"
 
 namespace modGlobals {
 int32_t BitHi = Settings::kDefaultBitHi;

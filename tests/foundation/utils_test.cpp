@@ -1,4 +1,4 @@
-#include "shell/base/Utils.h"
+#include "foundation/Utils.h"
 
 #include <gtest/gtest.h>
 

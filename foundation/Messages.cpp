@@ -1,4 +1,4 @@
-#include "shell/base/Messages.h"
+#include "foundation/Messages.h"
 
 namespace {
 MessageSink* g_sink = nullptr;

@@ -1,4 +1,4 @@
-#include "shell/base/Paths.h"
+#include "foundation/Paths.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

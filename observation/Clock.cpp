@@ -1,4 +1,4 @@
-#include "recording/observe/Clock.h"
+#include "observation/Clock.h"
 
 #include <thread>
 
