@@ -5,9 +5,51 @@
 
 #include "recording/BitNames.h"
 #include "recording/OutputFile.h"
+#include "recording/Recorder.h"
 #include "recording/Text.h"
 
 namespace recording {
+
+namespace {
+
+uint32_t DurationUs(std::chrono::nanoseconds d) {
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(d).count();
+  return static_cast<uint32_t>(std::clamp<int64_t>(us, 0, UINT32_MAX));
+}
+
+// One row of kJournalCsvHeader.
+void AppendRow(std::string& out, IsoTimeFormatter& iso, const TimeBase& start, uint64_t sequence,
+               MonoTime time, std::string_view operation, std::string_view detail,
+               int32_t target, int32_t status, uint32_t durationUs) {
+  out += std::to_string(sequence);
+  out += ',';
+  AppendSeconds(out, start.Since(time));
+  out += ',';
+  iso.Append(out, start.WallAt(time));
+  out += ',';
+  std::string text(operation);
+  text += '(';
+  text += detail;
+  text += ')';
+  AppendCsvField(out, text);
+  out += ',';
+  if (target >= 0 && target <= 0xFF) {
+    out += AddressText(static_cast<uint8_t>(target));
+  } else if (target != TransactionEvent::kNoTarget) {
+    out += std::to_string(target);
+  }
+  out += ',';
+  out += std::to_string(status);
+  out += ',';
+  AppendCsvField(out, StatusName(status));
+  out += ',';
+  out += std::to_string(durationUs);
+  out += kCsvLineEnd;
+}
+
+constexpr std::size_t kPiece = 1u << 16;  // written in pieces: a journal can be large
+
+}  // namespace
 
 Journal::Journal(const Clock& clock, std::size_t capacity)
     : start_(TimeBase::Start(clock)),
@@ -37,8 +79,7 @@ void Journal::OnTransaction(const TransactionEvent& event) {
   e.detail.assign(event.detail);  // reuses the slot's buffer: no allocation once warm
   e.target = event.target;
   e.status = event.status;
-  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(event.duration).count();
-  e.durationUs = static_cast<uint32_t>(std::clamp<int64_t>(us, 0, UINT32_MAX));
+  e.durationUs = DurationUs(event.duration);
 
   auto it = std::find_if(counts_.begin(), counts_.end(),
                          [&](const auto& c) { return c.first == event.status; });
@@ -96,27 +137,9 @@ bool Journal::WriteCsv(Sink& sink) const {
   IsoTimeFormatter iso;
   for (std::size_t row = 0; row < size_; ++row) {
     const JournalEntry& e = At(row);
-    out += std::to_string(e.sequence);
-    out += ',';
-    AppendSeconds(out, start_.Since(e.time));
-    out += ',';
-    iso.Append(out, start_.WallAt(e.time));
-    out += ',';
-    AppendCsvField(out, Text(e));
-    out += ',';
-    if (e.target >= 0 && e.target <= 0xFF) {
-      out += AddressText(static_cast<uint8_t>(e.target));
-    } else if (e.target != TransactionEvent::kNoTarget) {
-      out += std::to_string(e.target);
-    }
-    out += ',';
-    out += std::to_string(e.status);
-    out += ',';
-    AppendCsvField(out, StatusName(e.status));
-    out += ',';
-    out += std::to_string(e.durationUs);
-    out += kCsvLineEnd;
-    if (out.size() >= (1u << 16)) {  // in pieces: the journal can be large
+    AppendRow(out, iso, start_, e.sequence, e.time, names_[e.operation], e.detail, e.target,
+              e.status, e.durationUs);
+    if (out.size() >= kPiece) {
       if (!sink.Write(out)) return false;
       out.clear();
     }
@@ -157,4 +180,64 @@ bool SaveJournalCsv(const Journal& journal, const std::string& path, std::string
   }
   return true;
 }
+}  // namespace recording
+
+namespace recording {
+
+std::unique_ptr<JournalFile> JournalFile::Create(const std::string& path, const Clock& clock,
+                                                 std::string& message) {
+  std::string reason;
+  std::unique_ptr<FileSink> sink = FileSink::Create(path, reason);
+  if (!sink) {
+    message = CannotCreateText(path, reason);
+    return nullptr;
+  }
+  sink->NoticeRemoval();
+  std::unique_ptr<JournalFile> j(new JournalFile(std::move(sink), clock));
+  j->OnFlush();  // the header: even a run without a transaction leaves a valid file
+  if (!j->Ok()) {
+    message = j->Error();
+    return nullptr;
+  }
+  return j;
+}
+
+JournalFile::JournalFile(std::unique_ptr<FileSink> sink, const Clock& clock)
+    : sink_(std::move(sink)), start_(TimeBase::Start(clock)) {
+  pending_ += kJournalCsvHeader;
+  pending_ += kCsvLineEnd;
+}
+
+JournalFile::~JournalFile() { Close(); }
+
+void JournalFile::OnTransaction(const TransactionEvent& event) {
+  if (!Ok() || closed_) return;
+  AppendRow(pending_, iso_, start_, ++sequence_, event.time, event.operation, event.detail,
+            event.target, event.status, DurationUs(event.duration));
+  if (pending_.size() >= kPiece) OnFlush();  // a long run of transactions outside a tick
+}
+
+void JournalFile::OnFlush() {
+  if (!Ok() || closed_) return;
+  if (pending_.empty() ? !sink_->Check() : !sink_->Write(pending_)) {
+    Fail();
+    return;
+  }
+  pending_.clear();
+}
+
+bool JournalFile::Close() {
+  if (closed_) return Ok();
+  OnFlush();
+  closed_ = true;
+  if (Ok() && !sink_->Close()) Fail();
+  return Ok();
+}
+
+void JournalFile::Fail() {
+  pending_.clear();
+  error_ = "Writing the journal to " + sink_->Name() + " failed: " + sink_->Error() + ".";
+  if (onError_) onError_(error_);
+}
+
 }  // namespace recording

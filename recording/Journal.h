@@ -9,16 +9,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "observation/Clock.h"
 #include "observation/Observation.h"
+#include "recording/Text.h"
 
 namespace recording {
 
 class Sink;
+class FileSink;
 
 struct JournalEntry {
   uint64_t sequence = 0;   // 1 for the journal's first transaction
@@ -99,6 +103,48 @@ std::string FormatStatistics(const JournalStatistics& s);
 }  // namespace recording
 
 namespace recording {
+// The journal as a CSV file written as the run goes (korvoctl's --journal): the header when it
+// is created, then one row per transaction (the rows of Journal::WriteCsv), on disk whenever
+// the register access flushes (a tick or a single access is complete) and at Close, so a
+// hang-up or a kill loses at most the tick under way. It keeps nothing in memory: the file
+// gets every transaction of the run, however many. Attach it to the link (transactions) and
+// to the register access (flushes). A file that cannot be written, or is removed, fails it:
+// the error handler is called once and everything after is ignored.
+class JournalFile final : public TransactionObserver, public RegisterObserver {
+ public:
+  using ErrorHandler = std::function<void(const std::string& message)>;
+
+  // nullptr, with message set ("Cannot create FILE: reason."), when that fails.
+  static std::unique_ptr<JournalFile> Create(const std::string& path, const Clock& clock,
+                                             std::string& message);
+  ~JournalFile() override;
+
+  void OnTransaction(const TransactionEvent& event) override;
+  void OnRegisterAccess(const RegisterEvent&) override {}
+  void OnFlush() override;
+  // Writes what is pending and lets go of the file; false when writing failed, now or before.
+  bool Close();
+
+  bool Ok() const { return error_.empty(); }
+  // "Writing the journal to FILE failed: reason."
+  const std::string& Error() const { return error_; }
+  uint64_t Rows() const { return sequence_; }
+  void SetErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
+
+ private:
+  JournalFile(std::unique_ptr<FileSink> sink, const Clock& clock);
+  void Fail();
+
+  std::unique_ptr<FileSink> sink_;
+  TimeBase start_;
+  IsoTimeFormatter iso_;
+  std::string pending_;
+  uint64_t sequence_ = 0;
+  bool closed_ = false;
+  std::string error_;
+  ErrorHandler onError_;
+};
+
 // Writes the journal's CSV to path. false, with message set (naming the file and the reason),
 // when the file cannot be created or written.
 bool SaveJournalCsv(const Journal& journal, const std::string& path, std::string& message);

@@ -51,7 +51,9 @@ bool FileSink::Write(std::string_view data) {
   if (!Ok() || fd_ < 0) return false;
   if (WriteAll(fd_, data)) {
     committed_ += static_cast<long long>(data.size());
-    return true;
+    if (!Removed()) return true;
+    error_ = kRemovedReason;
+    return false;
   }
   error_ = Reason(errno);
   // A half-written line at the end would make the file unreadable.
@@ -66,6 +68,19 @@ bool FileSink::Close() {
   fd_ = -1;
   if (::close(fd) != 0 && Ok()) error_ = Reason(errno);
   return Ok();
+}
+
+bool FileSink::Check() {
+  if (!Ok()) return false;
+  if (!Removed()) return true;
+  error_ = kRemovedReason;
+  return false;
+}
+
+// No name left on the disk: the file was deleted, alone or with its folder.
+bool FileSink::Removed() const {
+  struct stat st {};
+  return noticeRemoval_ && regular_ && fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_nlink == 0;
 }
 
 bool StreamSink::Write(std::string_view data) {

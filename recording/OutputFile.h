@@ -20,7 +20,12 @@ class Sink {
   virtual const std::string& Name() const = 0;   // the path, or "standard output"
   // Lets go of the file; false (with Error) when the system reports a late write failure.
   virtual bool Close() { return Ok(); }
+  // For a flush with nothing to write: false (with Error) when the output can take no more.
+  virtual bool Check() { return Ok(); }
 };
+
+// Why a file that was deleted (or whose folder was) under a writer takes no more.
+inline constexpr std::string_view kRemovedReason = "the file was removed";
 
 class FileSink final : public Sink {
  public:
@@ -35,13 +40,20 @@ class FileSink final : public Sink {
   const std::string& Error() const override { return error_; }
   const std::string& Name() const override { return path_; }
   bool Close() override;
+  bool Check() override;
+  // From now on a write or a Check that finds the file removed fails (kRemovedReason): what
+  // follows would be lost unseen. Off by default, for writers that check on their own.
+  void NoticeRemoval() { noticeRemoval_ = true; }
 
  private:
   FileSink(int fd, std::string path, bool regular)
       : fd_(fd), path_(std::move(path)), regular_(regular) {}
+  bool Removed() const;
+
   int fd_;
   std::string path_;
   bool regular_;
+  bool noticeRemoval_ = false;
   long long committed_ = 0;
   std::string error_;
 };

@@ -237,6 +237,7 @@ std::unique_ptr<Recorder> Recorder::Open(const std::string& path, const Recorder
     message = CannotCreateText(path, reason);
     return nullptr;
   }
+  if (options.noticeRemoval) sink->NoticeRemoval();
   std::unique_ptr<Recorder> r = Make(std::move(sink), *format, options);
   r->SetErrorHandler(nullptr);
   r->OnFlush();  // the header: even an empty recording is a valid file
@@ -277,8 +278,7 @@ void Recorder::OnFlush() {
     Begin(pending_);
     begun_ = true;
   }
-  if (pending_.empty()) return;
-  if (!sink_->Write(pending_)) {
+  if (pending_.empty() ? !sink_->Check() : !sink_->Write(pending_)) {
     Fail();
     return;
   }

@@ -49,6 +49,9 @@ struct RecorderOptions {
   bool vectors = false;
   // Where the start time comes from; must be the clock of the register access observed.
   const Clock* clock = nullptr;  // nullptr: the machine's clock
+  // A file removed while recording stops it at the next flush (korvoctl; the windows check the
+  // file on their own timer).
+  bool noticeRemoval = false;
 };
 
 class Recorder : public RegisterObserver {
