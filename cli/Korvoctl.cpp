@@ -257,10 +257,13 @@ std::string KorvoctlUsage() {
        "Exit codes:\n"
        "  0  success\n"
        "  1  usage error (bad command line, unreadable --ini file, unreadable or malformed\n"
-       "     snapshot file)\n"
-       "  2  bus failure (no adapter opened or listed, or a register access failed)\n"
+       "     snapshot file, an output file that is the settings file, a snapshot file read\n"
+       "     or another output of the run)\n"
+       "  2  bus failure (no adapter opened or listed, or a register access failed; watch\n"
+       "     stops at once when the adapter has gone)\n"
        "     also: a write read back otherwise, a spin that did not go in as stored,\n"
-       "     a failed EEPROM burn, output that could not be written\n"
+       "     a failed EEPROM burn, output that could not be written (a full disk, a closed\n"
+       "     pipe, a removed file)\n"
        "  3  a confirmation was declined (spin, burn, restore): nothing more was written\n"
        "  4  compare: the registers differ\n"
        "A recording, journal or snapshot file that cannot be written is reported; the run goes\n"
@@ -348,7 +351,7 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
           break;
       }
       // Output that is lost ends the run: nothing more is done unseen.
-      if (!Delivered(out, err)) {
+      if (o.recording.OutputLost() || !Delivered(out, err)) {
         rc = kExitBus;
         break;
       }

@@ -12,7 +12,7 @@
 // Exit codes, also listed by --help and in the README.
 enum KorvoctlExit : int {
   kExitOk = 0,
-  kExitUsage = 1,     // bad command line or unreadable --ini file
+  kExitUsage = 1,     // bad command line, unreadable --ini file, an output that clashes
   kExitBus = 2,       // the adapter could not be opened, or a register access failed
   kExitDeclined = 3,  // a confirmation was declined: the operation wrote nothing
   kExitDiffer = 4,    // compare: the registers differ from the snapshot

@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <ostream>
 
+#include "adapter/ErrorCodes.h"
 #include "adapter/frmUSB.h"
 #include "cli/Korvoctl.h"
 #include "cli/KorvoctlSpins.h"
+#include "cli/RepeatSummary.h"
 #include "recording/Text.h"
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterTable.h"
@@ -36,7 +40,7 @@ bool IsOperationName(const std::string& a) {
   return false;
 }
 
-// Ctrl-C (and a polite kill) end a watch cleanly; the flag is all a handler may touch.
+// Ctrl-C, a polite kill and a hang-up end a watch cleanly; the flag is all a handler may touch.
 volatile std::sig_atomic_t g_stop = 0;
 extern "C" void OnStopSignal(int) { g_stop = 1; }
 
@@ -49,10 +53,12 @@ class StopSignals {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, &oldInt_);
     sigaction(SIGTERM, &sa, &oldTerm_);
+    sigaction(SIGHUP, &sa, &oldHup_);
   }
   ~StopSignals() {
     sigaction(SIGINT, &oldInt_, nullptr);
     sigaction(SIGTERM, &oldTerm_, nullptr);
+    sigaction(SIGHUP, &oldHup_, nullptr);
   }
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
@@ -61,7 +67,42 @@ class StopSignals {
  private:
   struct sigaction oldInt_ {};
   struct sigaction oldTerm_ {};
+  struct sigaction oldHup_ {};
 };
+
+// One file however it is named: the same device and inode when both exist; else the same path
+// once symlinks are followed (an output not created yet, or a dangling link to one).
+struct FileId {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::filesystem::path path;
+
+  explicit FileId(const std::string& name) {
+    namespace fs = std::filesystem;
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0) {
+      exists = true;
+      device = st.st_dev;
+      inode = st.st_ino;
+      return;
+    }
+    std::error_code ec;
+    fs::path p = fs::absolute(name, ec);
+    for (int hops = 0; hops < 40 && fs::is_symlink(p, ec); ++hops) {
+      const fs::path target = fs::read_symlink(p, ec);
+      if (ec) break;
+      p = target.is_absolute() ? target : p.parent_path() / target;
+    }
+    path = fs::weakly_canonical(p, ec);
+  }
+  bool operator==(const FileId& o) const {
+    if (exists != o.exists) return false;
+    return exists ? device == o.device && inode == o.inode : path == o.path;
+  }
+};
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 std::string JsonString(std::string_view s) {
   std::string out = "\"";
@@ -160,7 +201,7 @@ KorvoctlRecording::Taken KorvoctlRecording::Take(const std::vector<std::string>&
         t.error = "invalid chip variant '" + *text + "': expected rk5190 or rk5191";
     }
   } else if (a == "--journal") {
-    if (auto text = value("--journal file")) journalFile_ = *text;
+    if (auto text = value("--journal file")) journalPath_ = *text;
   } else if (a == "--stats") {
     stats_ = true;
   } else if (a == "watch") {
@@ -200,8 +241,58 @@ bool KorvoctlRecording::Load(Op& op, std::ostream& err) {
   return true;
 }
 
+std::string KorvoctlRecording::OutputClash() const {
+  struct Named {
+    std::string label;  // "--output", "snapshot", "compare"
+    std::string path;
+    FileId id;
+  };
+  std::vector<Named> outputs, read;
+  if (output_) outputs.push_back({"--output", *output_, FileId(*output_)});
+  if (journalPath_) outputs.push_back({"--journal", *journalPath_, FileId(*journalPath_)});
+  for (const Op& op : ops_) {
+    if (op.kind == Op::Kind::kSnapshot) outputs.push_back({"snapshot", op.file, FileId(op.file)});
+    const char* reader = op.kind == Op::Kind::kCompare   ? "compare"
+                         : op.kind == Op::Kind::kRestore ? "restore"
+                                                         : nullptr;
+    if (reader == nullptr) continue;
+    read.push_back({reader, op.file, FileId(op.file)});
+    if (!op.file2.empty()) read.push_back({reader, op.file2, FileId(op.file2)});
+  }
+  const std::string& settings = Settings::File();
+  const FileId settingsId(settings);
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const Named& o = outputs[i];
+    if (!settings.empty() && o.id == settingsId) {
+      return o.label + " " + Quoted(o.path) + " is the settings file " + Quoted(settings) +
+             ", which korvoctl never writes";
+    }
+    // A snapshot may write the file a compare or restore of the same run reads: they take
+    // their turns. The files written all along may not.
+    for (const Named& r : read) {
+      if (o.label != "snapshot" && o.id == r.id) {
+        return o.label + " " + Quoted(o.path) + " is the snapshot file " + Quoted(r.path) +
+               " that " + r.label + " reads";
+      }
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (outputs[j].id == o.id) {
+        return outputs[j].label + " " + Quoted(outputs[j].path) + " and " + o.label + " " +
+               Quoted(o.path) + " are the same file";
+      }
+    }
+  }
+  return {};
+}
+
 int KorvoctlRecording::Prepare(std::ostream& err, recording::Clock& clock) {
   clock_ = &clock;
+  // Refused before anything is opened: one output would overwrite or interleave with another
+  // file of the run.
+  if (const std::string clash = OutputClash(); !clash.empty()) {
+    err << "korvoctl: " << clash << '\n';
+    return kExitUsage;
+  }
   // Snapshot files are checked before the adapter opens, except those an earlier snapshot of
   // this run writes: they are read when their turn comes.
   std::vector<std::string> written;
@@ -227,15 +318,20 @@ int KorvoctlRecording::Prepare(std::ostream& err, recording::Clock& clock) {
       });
     }
   }
-  if (journalFile_) {
-    std::string reason;
-    journalSink_ = recording::FileSink::Create(*journalFile_, reason);
-    if (!journalSink_) {
-      MsgBox(recording::CannotCreateText(*journalFile_, reason));
+  if (journalPath_) {
+    std::string message;
+    journalFile_ = recording::JournalFile::Create(*journalPath_, clock, message);
+    if (!journalFile_) {
+      MsgBox(message);
       outputFailed_ = true;
+    } else {
+      journalFile_->SetErrorHandler([this](const std::string& m) {
+        MsgBox(m);
+        outputFailed_ = true;
+      });
     }
   }
-  if (journalSink_ || stats_) journal_ = std::make_unique<recording::Journal>(clock);
+  if (stats_) journal_ = std::make_unique<recording::Journal>(clock);
   return kExitOk;
 }
 
@@ -245,6 +341,7 @@ recording::RecorderOptions KorvoctlRecording::RecorderOptionsFor(
   o.variant = variant_;
   o.registers = registers;
   o.clock = clock_;
+  o.noticeRemoval = true;  // nothing else would see it
   return o;
 }
 
@@ -252,6 +349,10 @@ void KorvoctlRecording::Attach(RegisterAccess& access, frmUSB& link) {
   access.SetClock(*clock_);
   link.SetClock(*clock_);
   if (recorder_) access.AddObserver(*recorder_);
+  if (journalFile_) {
+    link.AddObserver(*journalFile_);
+    access.AddObserver(*journalFile_);  // on disk when a tick or an access is complete
+  }
   if (journal_) link.AddObserver(*journal_);
 }
 
@@ -261,7 +362,7 @@ int KorvoctlRecording::Run(std::size_t index, RegisterAccess& access, std::ostre
   if ((op.kind == Op::Kind::kCompare || op.kind == Op::Kind::kRestore) && !Load(op, err))
     return kExitUsage;
   switch (op.kind) {
-    case Op::Kind::kWatch: return Watch(access, out);
+    case Op::Kind::kWatch: return Watch(access, out, err);
     case Op::Kind::kSnapshot: return TakeSnapshot(op, access);
     case Op::Kind::kCompare: return Compare(op, access, out);
     case Op::Kind::kRestore: return Restore(op, access);
@@ -269,7 +370,7 @@ int KorvoctlRecording::Run(std::size_t index, RegisterAccess& access, std::ostre
   return kExitUsage;
 }
 
-int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out) {
+int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out, std::ostream& err) {
   using namespace std::chrono;
   // Without --output the rows go to standard output, as they come.
   std::unique_ptr<recording::Recorder> onStdout;
@@ -279,6 +380,7 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out) {
     onStdout->SetErrorHandler([](const std::string& m) { MsgBox(m); });
     access.AddObserver(*onStdout);
   }
+  RepeatSummary messages(*clock_);  // a failing register fails on every tick
   const StopSignals stop;
   recording::Clock& clock = *clock_;
   const milliseconds period(periodMs_);
@@ -287,20 +389,38 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out) {
       durationS_ ? start + duration_cast<nanoseconds>(duration<double>(*durationS_))
                  : recording::MonoTime::max();
   recording::MonoTime next = start;
+  // Standard output is gone (a closed pipe): said once by the recorder; nothing more is read.
+  auto lost = [&] {
+    if (outputLost_) return true;
+    if (!onStdout || onStdout->Active()) return false;
+    access.RemoveObserver(*onStdout);
+    outputLost_ = true;
+    return true;
+  };
   bool failed = false;
+  bool gone = false;
   int64_t ticks = 0;
-  while (!stop.Requested() && clock.Now() < end) {
+  while (!stop.Requested() && clock.Now() < end && !lost()) {
     {
       const RegisterAccess::SourceScope tick(access, AccessSource::kKorvoctl, true);
       for (uint8_t address : RegisterTable::MainReadOrder()) {  // the scan's order
         int16_t value = 0;
-        failed |= access.ReadRegister(kRegName, address, value, modGlobals::DeviceAddress) != 0;
+        const int32_t status =
+            access.ReadRegister(kRegName, address, value, modGlobals::DeviceAddress);
+        failed |= status != 0;
+        // The adapter has gone: every later read would fail the same way, as fast as it can.
+        gone = status == VB_NO_USB;
+        if (gone) break;
       }
     }
-    if (onStdout && !onStdout->Active()) {  // standard output is gone (a closed pipe)
-      access.RemoveObserver(*onStdout);
-      return kExitBus;
+    if (lost()) break;
+    if (gone) {
+      messages.Flush();
+      err << "korvoctl: watch stopped: the adapter has gone ("
+          << recording::StatusName(VB_NO_USB) << ").\n";
+      break;
     }
+    messages.Poll();
     if (count_ && ++ticks >= *count_) break;
     // Ticks do not pile up: after a slow tick the next one comes at once, then the period.
     next = std::max(next + period, clock.Now());
@@ -310,17 +430,12 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out) {
       clock.SleepUntil(std::min(next, clock.Now() + milliseconds(100)));
   }
   interrupted_ = stop.Requested();
-  if (onStdout) access.RemoveObserver(*onStdout);
-  return failed ? kExitBus : kExitOk;
+  if (onStdout && !outputLost_) access.RemoveObserver(*onStdout);
+  return failed || outputLost_ ? kExitBus : kExitOk;
 }
 
 int KorvoctlRecording::TakeSnapshot(const Op& op, RegisterAccess& access) {
-  // The settings file is never written, not even as a snapshot.
-  std::error_code ec;
-  if (std::filesystem::equivalent(op.file, Settings::File(), ec)) {
-    MsgBox("Snapshot not written: " + op.file + " is the settings file, which Korvo never writes.");
-    return kExitUsage;
-  }
+  // The settings file was refused as a snapshot before anything was opened (OutputClash).
   recording::Snapshot s =
       recording::ReadSnapshot(access, modGlobals::DeviceAddress, kRegName, variant_, *clock_);
   if (!s.Complete()) {
@@ -417,16 +532,13 @@ int KorvoctlRecording::Finish(int rc, RegisterAccess* access, frmUSB* link, std:
     if (access) access->RemoveObserver(*recorder_);
     recorder_->Close();
   }
+  if (journalFile_) {
+    if (link) link->RemoveObserver(*journalFile_);
+    if (access) access->RemoveObserver(*journalFile_);
+    journalFile_->Close();  // a failure is reported by its handler
+  }
   if (journal_) {
     if (link) link->RemoveObserver(*journal_);
-    if (journalSink_) {
-      const bool written = journal_->WriteCsv(*journalSink_);
-      if (!written || !journalSink_->Close()) {
-        MsgBox("Writing the journal to " + *journalFile_ + " failed: " + journalSink_->Error() +
-               ".");
-        outputFailed_ = true;
-      }
-    }
     if (stats_) err << recording::FormatStatistics(journal_->Statistics());
   }
   if (outputFailed_ && (rc == kExitOk || rc == kExitDiffer)) return kExitBus;
@@ -437,7 +549,8 @@ std::string KorvoctlRecordingUsage() {
   return "  watch              re-read the five main registers in the scan's order (0x13 0x12\n"
          "                     0x15 0x3F 0x14) every --period MS, for --count ticks or\n"
          "                     --duration seconds or until Ctrl-C; CSV rows on standard output,\n"
-         "                     or recorded to --output FILE. Ctrl-C ends the run cleanly.\n"
+         "                     or recorded to --output FILE. Ctrl-C (or SIGTERM, SIGHUP) ends\n"
+         "                     the run cleanly; an adapter that has gone ends it at once.\n"
          "  snapshot FILE      save the eleven registers as a spin preset section\n"
          "                     ([SpinCustom 1], or [Spin CAPTION] with --caption)\n"
          "  compare FILE [FILE2]\n"

@@ -1,8 +1,9 @@
 // korvoctl's recording side: the operations watch, snapshot, compare and restore, the options
 // that go with them (--period, --count, --duration, --output, --format, --caption, --variant,
 // --journal, --stats), and dump's CSV and JSON forms. One KorvoctlRecording lives for one
-// invocation: it parses its arguments, checks its input files before the adapter opens,
-// attaches the recorder and the journal, runs its operations and writes the journal at the end.
+// invocation: it parses its arguments, checks its input and output files before anything is
+// opened, attaches the recorder and the journal file (both written as the run goes), and runs
+// its operations.
 #pragma once
 
 #include <cstdint>
@@ -37,19 +38,23 @@ class KorvoctlRecording {
   bool NeedsDevice(std::size_t index) const;
   DumpFormat Format() const { return format_; }
 
-  // Before the adapter opens: reads the snapshot files of compare and restore (a bad one is a
-  // usage error: the message, and kExitUsage) and creates the --output and --journal files (a
-  // file that cannot be created is reported; the run goes on without it). Returns an exit code.
+  // Before the adapter opens: refuses an output file that is the settings file, a snapshot
+  // file read, or another output of the run; reads the snapshot files of compare and restore (a
+  // bad one is a usage error: the message, and kExitUsage); creates the --output and --journal
+  // files (a file that cannot be created is reported; the run goes on without it). Returns an
+  // exit code.
   int Prepare(std::ostream& err, recording::Clock& clock);
   // Attaches the recorder to access and the journal to link for the whole invocation.
   void Attach(RegisterAccess& access, frmUSB& link);
-  // The exit code of operation index. A watch ended by Ctrl-C returns kExitOk and sets
-  // Interrupted(); a compare that finds differences returns kExitDiffer.
+  // The exit code of operation index. A watch ended by Ctrl-C, SIGTERM or SIGHUP returns
+  // kExitOk and sets Interrupted(); a compare that finds differences returns kExitDiffer.
   int Run(std::size_t index, RegisterAccess& access, std::ostream& out, std::ostream& err);
   bool Interrupted() const { return interrupted_; }
+  // A watch found standard output closed and has said so.
+  bool OutputLost() const { return outputLost_; }
   // dump in CSV or JSON; false when a register could not be read.
   bool Dump(RegisterAccess& access, std::ostream& out) const;
-  // Detaches, closes the recording, writes the journal and the statistics. Returns rc, or
+  // Detaches, closes the recording and the journal file, prints the statistics. Returns rc, or
   // kExitBus when rc was kExitOk (or kExitDiffer) and an output file failed.
   int Finish(int rc, RegisterAccess* access, frmUSB* link, std::ostream& err);
 
@@ -61,7 +66,9 @@ class KorvoctlRecording {
     std::optional<recording::Snapshot> snapshot, snapshot2;
   };
   bool Load(Op& op, std::ostream& err);  // the op's snapshot files; false: reported on err
-  int Watch(RegisterAccess& access, std::ostream& out);
+  // The first output that would overwrite another file of the run, as a message; empty: none.
+  std::string OutputClash() const;
+  int Watch(RegisterAccess& access, std::ostream& out, std::ostream& err);
   int TakeSnapshot(const Op& op, RegisterAccess& access);
   int Compare(const Op& op, RegisterAccess& access, std::ostream& out);
   int Restore(const Op& op, RegisterAccess& access);
@@ -72,7 +79,7 @@ class KorvoctlRecording {
   std::optional<int64_t> count_;
   std::optional<double> durationS_;
   std::optional<std::string> output_;
-  std::optional<std::string> journalFile_;
+  std::optional<std::string> journalPath_;
   bool stats_ = false;
   DumpFormat format_ = DumpFormat::kText;
   std::string caption_{recording::kDefaultSnapshotCaption};
@@ -80,10 +87,11 @@ class KorvoctlRecording {
 
   recording::Clock* clock_ = nullptr;
   std::unique_ptr<recording::Recorder> recorder_;
-  std::unique_ptr<recording::Journal> journal_;
-  std::unique_ptr<recording::FileSink> journalSink_;
+  std::unique_ptr<recording::Journal> journal_;  // for --stats
+  std::unique_ptr<recording::JournalFile> journalFile_;
   bool outputFailed_ = false;
   bool interrupted_ = false;
+  bool outputLost_ = false;
 };
 
 // The --help lines of the operations and options above.

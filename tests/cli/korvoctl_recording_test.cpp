@@ -172,4 +172,33 @@ TEST_F(KorvoctlRecordingTest, TheJournalHoldsEveryTransactionOfTheRun) {
   EXPECT_EQ(err_.str().substr(0, 29), "13 transactions (0 dropped), ");
 }
 
+// The column named "time" (the local time) of every row.
+std::vector<std::string> TimeColumn(const std::string& csv) {
+  auto fields = [](const std::string& line) {
+    std::vector<std::string> f;
+    std::istringstream s(line);
+    for (std::string field; std::getline(s, field, ',');) f.push_back(field);
+    return f;
+  };
+  std::istringstream lines(csv);
+  std::string line;
+  std::getline(lines, line);
+  const std::vector<std::string> header = fields(line);
+  const auto column = static_cast<std::size_t>(
+      std::find(header.begin(), header.end(), "time") - header.begin());
+  std::vector<std::string> times;
+  while (std::getline(lines, line)) times.push_back(fields(line).at(column));
+  return times;
+}
+
+TEST_F(KorvoctlRecordingTest, AReadHasTheSameLocalTimeInTheRecordingAndTheJournal) {
+  ASSERT_EQ(Run({"--output", Path("run.csv"), "--journal", Path("j.csv"), "--period", "700",
+                 "--count", "3", "watch"}),
+            kExitOk);
+  const std::vector<std::string> recorded = TimeColumn(Slurp(Path("run.csv")));
+  EXPECT_EQ(recorded, TimeColumn(Slurp(Path("j.csv"))));  // one transaction per read
+  ASSERT_EQ(recorded.size(), 15u);
+  EXPECT_EQ(recorded[5], "2024-05-01T10:00:00.700+00:00");
+}
+
 }  // namespace
