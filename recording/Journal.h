@@ -128,7 +128,6 @@ class JournalFile final : public TransactionObserver, public RegisterObserver {
   bool Ok() const { return error_.empty(); }
   // "Writing the journal to FILE failed: reason."
   const std::string& Error() const { return error_; }
-  uint64_t Rows() const { return sequence_; }
   void SetErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
 
  private:
