@@ -47,7 +47,8 @@ class KorvoctlRecording {
   // Interrupted(); a compare that finds differences returns kExitDiffer.
   int Run(std::size_t index, RegisterAccess& access, std::ostream& out, std::ostream& err);
   bool Interrupted() const { return interrupted_; }
-  // dump in CSV or JSON; false when a register could not be read.
+  // dump: every register read once, written as text, CSV or JSON; false when one could not be
+  // read (the rest are still read).
   bool Dump(RegisterAccess& access, std::ostream& out) const;
   // Detaches, closes the recording, writes the journal and the statistics. Returns rc, or
   // kExitBus when rc was kExitOk (or kExitDiffer) and an output file failed.
