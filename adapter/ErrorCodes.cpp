@@ -67,8 +67,10 @@ static_assert(std::size(kNames) == 53);
 
 std::span<const ErrorName> ErrorTable() { return kNames; }
 
-std::string TranslateErrorCode(int32_t nErrorCode) {
+std::string_view StatusName(int32_t code) {
   for (const auto& e : kNames)
-    if (e.code == nErrorCode) return e.name;
+    if (e.code == code) return e.name;
   return "Unknown Error";
 }
+
+std::string TranslateErrorCode(int32_t nErrorCode) { return std::string(StatusName(nErrorCode)); }

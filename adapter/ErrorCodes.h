@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 enum AdapterStatus : int16_t {
   VB_OK = 0,
@@ -68,5 +69,7 @@ struct ErrorName {
 
 // Every named code, "Communication OK" for 0 included.
 std::span<const ErrorName> ErrorTable();
-// The name of a code; "Unknown Error" for a code not in the table.
+// The name of a code; "Unknown Error" for a code not in the table. StatusName is the lookup, for
+// callers that write many names (the recordings, the journal) and need no string of their own.
+std::string_view StatusName(int32_t code);
 std::string TranslateErrorCode(int32_t nErrorCode);

@@ -18,17 +18,16 @@ class AbsentControl final : public ZentioDefaults {
   int16_t Refuse(const Refusal&) override { return VB_NO_USB; }
 };
 
-std::string Hex2(int v) { return "0x" + Text::Hex(static_cast<uint32_t>(v & 0xFF), 2); }
-
 }  // namespace
 
 std::unique_ptr<Zentio> CreateAbsentControl() { return std::make_unique<AbsentControl>(); }
 
 std::string NoAnswerNote(int target) {
-  std::string note = "no answer at 8-bit " + Hex2(target) + " (7-bit " + Hex2(target >> 1) + ")";
+  std::string note =
+      "no answer at 8-bit " + Text::Byte(target) + " (7-bit " + Text::Byte(target >> 1) + ")";
   // The same number read as i2cdetect's 7-bit form, when it can be one.
   if (target >= 0 && target <= 0x7F)
-    note += "; i2cdetect's " + Hex2(target) + " is Korvo's " + Hex2(target << 1);
+    note += "; i2cdetect's " + Text::Byte(target) + " is Korvo's " + Text::Byte(target << 1);
   return note;
 }
 

@@ -22,7 +22,6 @@
 namespace {
 
 // Every register access of korvoctl names the register the way the main window does.
-constexpr const char* kRegName = "CS: Status";
 
 struct Operation {
   enum class Kind { Read, Write, Dump, List, Spin, Burn, Recording } kind;
@@ -48,20 +47,17 @@ struct UsageError {
   std::string message;
 };
 
-std::string Hex4(uint16_t v) { return "0x" + Text::Hex(v, 4); }
-std::string Hex2(uint8_t v) { return "0x" + Text::Hex(v, 2); }
-
 // A DAC register's value is its quantity in mV or mA.
 std::string WithUnit(uint8_t address, uint16_t v) {
   const RegisterTable::Register* r = RegisterTable::Find(address);
-  if (r == nullptr || r->dac == nullptr) return Hex4(v);
-  return Hex4(v) + " (" + std::to_string(v) + " " + std::string(r->dac->unit) + ")";
+  if (r == nullptr || r->dac == nullptr) return Text::Word(v);
+  return Text::Word(v) + " (" + std::to_string(v) + " " + std::string(r->dac->unit) + ")";
 }
 
 // The spin window's words for a read-back that differs, then what was written and read.
 std::string WriteMismatchText(uint8_t address, uint16_t written, uint16_t readBack) {
-  return Spins::MismatchText(Hex2(address)) + kNewLine + "Written " + WithUnit(address, written) +
-         ", read back " + WithUnit(address, readBack) + ".";
+  return Spins::MismatchText(Text::Byte(address)) + kNewLine + "Written " +
+         WithUnit(address, written) + ", read back " + WithUnit(address, readBack) + ".";
 }
 
 // Whether everything written to out has reached it; when not, says so on err.
@@ -148,18 +144,19 @@ class Session {
   // Prints the register: address, value in hex, value in decimal.
   std::optional<uint16_t> Read(uint8_t address) {
     int16_t value = 0;
-    if (access_.ReadRegister(kRegName, address, value, modGlobals::DeviceAddress) != 0)
+    if (access_.ReadRegister(RegisterAccess::kMainRegisterName, address, value,
+                             modGlobals::DeviceAddress) != 0)
       return std::nullopt;
     const auto u = static_cast<uint16_t>(value);
-    out_ << Hex2(address) << ' ' << Hex4(u) << ' ' << u << '\n';
+    out_ << Text::Byte(address) << ' ' << Text::Word(u) << ' ' << u << '\n';
     return u;
   }
 
   // With VerifyWrite on, as in the windows, the register is read back and printed; a value
   // that differs from the one written fails the write.
   bool Write(uint8_t address, uint16_t value) {
-    if (access_.WriteRegister(kRegName, address, RegisterAccess::UIntToInt(value),
-                              modGlobals::DeviceAddress) != 0)
+    if (access_.WriteRegister(RegisterAccess::kMainRegisterName, address,
+                              RegisterAccess::UIntToInt(value), modGlobals::DeviceAddress) != 0)
       return false;
     if (!modGlobals::VerifyWrite) return true;
     const std::optional<uint16_t> back = Read(address);
@@ -167,22 +164,8 @@ class Session {
     return back == value;
   }
 
-  // Every register is attempted; a failed one shows "----".
-  bool Dump() {
-    if (recording_.Format() != KorvoctlRecording::DumpFormat::kText)
-      return recording_.Dump(access_, out_);
-    bool ok = true;
-    for (const RegisterTable::Register& r : RegisterTable::All()) {
-      int16_t value = 0;
-      const bool read =
-          access_.ReadRegister(kRegName, r.address, value, modGlobals::DeviceAddress) == 0;
-      out_ << Hex2(r.address) << ' '
-           << (read ? Hex4(static_cast<uint16_t>(value)) : std::string("------")) << ' '
-           << r.trimTitle << '\n';
-      ok = ok && read;
-    }
-    return ok;
-  }
+  // Every register is attempted; a failed one shows "------".
+  bool Dump() { return recording_.Dump(access_, out_); }
 
   // Exit code of a spin or a burn.
   int Spin(const std::string& caption) { return KorvoctlSpin(access_, caption); }

@@ -27,7 +27,6 @@ namespace {
 using recording::AccessSource;
 
 // Every register access of korvoctl names the register the way the main window does.
-constexpr const char* kRegName = "CS: Status";
 
 constexpr int64_t kMaxPeriodMs = 3600000;
 constexpr int64_t kMaxCount = 1000000000;
@@ -120,8 +119,6 @@ std::string JsonString(std::string_view s) {
   }
   return out + "\"";
 }
-
-std::string Hex4(uint16_t v) { return "0x" + Text::Hex(v, 4); }
 
 }  // namespace
 
@@ -406,7 +403,7 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out, std::ost
       for (uint8_t address : RegisterTable::MainReadOrder()) {  // the scan's order
         int16_t value = 0;
         const int32_t status =
-            access.ReadRegister(kRegName, address, value, modGlobals::DeviceAddress);
+            access.ReadRegister(RegisterAccess::kMainRegisterName, address, value, modGlobals::DeviceAddress);
         failed |= status != 0;
         // The adapter has gone: every later read would fail the same way, as fast as it can.
         gone = status == VB_NO_USB;
@@ -417,7 +414,7 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out, std::ost
     if (gone) {
       messages.Flush();
       err << "korvoctl: watch stopped: the adapter has gone ("
-          << recording::StatusName(VB_NO_USB) << ").\n";
+          << StatusName(VB_NO_USB) << ").\n";
       break;
     }
     messages.Poll();
@@ -437,7 +434,7 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out, std::ost
 int KorvoctlRecording::TakeSnapshot(const Op& op, RegisterAccess& access) {
   // The settings file was refused as a snapshot before anything was opened (OutputClash).
   recording::Snapshot s =
-      recording::ReadSnapshot(access, modGlobals::DeviceAddress, kRegName, variant_, *clock_);
+      recording::ReadSnapshot(access, modGlobals::DeviceAddress, RegisterAccess::kMainRegisterName, variant_, *clock_);
   if (!s.Complete()) {
     MsgBox("Snapshot not written: a register could not be read.");
     return kExitBus;
@@ -463,8 +460,8 @@ int KorvoctlRecording::Compare(const Op& op, RegisterAccess& access, std::ostrea
     std::vector<uint8_t> keys;
     for (uint8_t a : recording::SnapshotRegisters())
       if (recording::IsSnapshotKey(a)) keys.push_back(a);
-    other = recording::ReadSnapshot(access, modGlobals::DeviceAddress, kRegName, variant_, *clock_,
-                                    keys);
+    other = recording::ReadSnapshot(access, modGlobals::DeviceAddress,
+                                    RegisterAccess::kMainRegisterName, variant_, *clock_, keys);
     for (uint8_t a : keys) readFailed |= !other.Value(a).has_value();
   }
   const auto changes = recording::CompareSnapshots(reference, other);
@@ -491,34 +488,37 @@ bool KorvoctlRecording::Dump(RegisterAccess& access, std::ostream& out) const {
   if (format_ == DumpFormat::kCsv) {
     text = "register,caption,hex,decimal,status,status_name";
     text += recording::kCsvLineEnd;
-  } else {
+  } else if (format_ == DumpFormat::kJson) {
     text = "{\"registers\": [\n";
   }
   bool first = true;
   for (const RegisterTable::Register& r : RegisterTable::All()) {
     int16_t value = 0;
-    const int32_t status =
-        access.ReadRegister(kRegName, r.address, value, modGlobals::DeviceAddress);
+    const int32_t status = access.ReadRegister(RegisterAccess::kMainRegisterName, r.address, value,
+                                               modGlobals::DeviceAddress);
     ok = ok && status == 0;
     const auto u = static_cast<uint16_t>(value);
-    if (format_ == DumpFormat::kCsv) {
+    if (format_ == DumpFormat::kText) {  // line by line, between the failure messages
+      out << Text::Byte(r.address) << ' ' << (status == 0 ? Text::Word(u) : std::string("------"))
+          << ' ' << r.trimTitle << '\n';
+    } else if (format_ == DumpFormat::kCsv) {
       text += recording::AddressText(r.address) + ",";
       recording::AppendCsvField(text, r.trimTitle);
       text += ",";
       if (status == 0)
-        text += Hex4(u) + "," + std::to_string(u);
+        text += Text::Word(u) + "," + std::to_string(u);
       else
         text += ",";
       text += "," + std::to_string(status) + ",";
-      recording::AppendCsvField(text, recording::StatusName(status));
+      recording::AppendCsvField(text, StatusName(status));
       text += recording::kCsvLineEnd;
     } else {
       text += first ? "  " : ",\n  ";
       text += "{\"address\": " + JsonString(recording::AddressText(r.address)) +
               ", \"caption\": " + JsonString(r.trimTitle) +
               ", \"value\": " + (status == 0 ? std::to_string(u) : std::string("null")) +
-              ", \"hex\": " + (status == 0 ? JsonString(Hex4(u)) : std::string("null")) +
-              ", \"status\": " + JsonString(recording::StatusName(status)) + "}";
+              ", \"hex\": " + (status == 0 ? JsonString(Text::Word(u)) : std::string("null")) +
+              ", \"status\": " + JsonString(StatusName(status)) + "}";
     }
     first = false;
   }

@@ -52,7 +52,8 @@ class KorvoctlRecording {
   bool Interrupted() const { return interrupted_; }
   // A watch found standard output closed and has said so.
   bool OutputLost() const { return outputLost_; }
-  // dump in CSV or JSON; false when a register could not be read.
+  // dump: every register read once, written as text, CSV or JSON; false when one could not be
+  // read (the rest are still read).
   bool Dump(RegisterAccess& access, std::ostream& out) const;
   // Detaches, closes the recording and the journal file, prints the statistics. Returns rc, or
   // kExitBus when rc was kExitOk (or kExitDiffer) and an output file failed.

@@ -58,4 +58,7 @@ std::optional<uint16_t> ParseHexWord(std::string_view text) {
   return v;
 }
 
+std::string Byte(uint32_t value) { return "0x" + Hex(value & 0xFF, 2); }
+std::string Word(uint32_t value) { return "0x" + Hex(value & 0xFFFF, 4); }
+
 }  // namespace Text

@@ -18,6 +18,11 @@ inline constexpr std::string_view kWhitespace = " \t\n\r\v\f";
 // value is passed as its 16-bit pattern (static_cast<uint16_t>).
 std::string Hex(uint32_t value, int minDigits = 0);
 
+// A byte and a register word as korvoctl, the recordings and the drivers' notes write them:
+// Byte(0x67) is "0x67", Byte(0x1CE) "0xCE" (the low byte); Word(0x41A0) is "0x41A0".
+std::string Byte(uint32_t value);
+std::string Word(uint32_t value);
+
 // s without the leading and trailing characters that are in chars.
 std::string_view Trim(std::string_view s, std::string_view chars = kWhitespace);
 

@@ -3,6 +3,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
+#include <string_view>
+
+#include "registers/RegisterTable.h"
 
 namespace monitor {
 
@@ -90,8 +93,12 @@ void BitTimeline::paintEvent(QPaintEvent*) {
     p.setPen(rule);
     p.drawLine(left_, top + row - 1, width(), top + row - 1);
   };
-  header(0, QStringLiteral("STATUS (0x13)"));
-  header(LaneTop(controlFirst_) - row, QStringLiteral("CONTROL (0x12)"));
+  auto caption = [](uint8_t address) {
+    const std::string_view c = RegisterTable::Find(address)->mainCaption;
+    return QString::fromUtf8(c.data(), static_cast<qsizetype>(c.size()));
+  };
+  header(0, caption(RegisterTable::kStatus));
+  header(LaneTop(controlFirst_) - row, caption(RegisterTable::kControl));
 
   const std::size_t columns = Columns();
   for (std::size_t lane = 0; lane < lanes_.size(); ++lane) {

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <chrono>
 
+#include "adapter/ErrorCodes.h"
 #include "recording/Text.h"
 
 namespace monitor {
@@ -129,7 +130,7 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
       return QStringLiteral("0x") +
              QString::number(e.target, 16).toUpper().rightJustified(2, QLatin1Char('0'));
     case kStatus: {
-      const std::string_view name = recording::StatusName(e.status);
+      const std::string_view name = StatusName(e.status);
       return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     }
     case kDuration: return QString::number(e.durationUs);

@@ -90,7 +90,7 @@ void MainPanel::BuildControls() {
   fraStatus->setObjectName(QStringLiteral("fraStatus"));
   ctlStatRegister1 = new ctlStatRegister(fraStatus);
   ctlStatRegister1->setObjectName(QStringLiteral("ctlStatRegister1"));
-  ctlStatRegister1->SetTag(FromView(status.tag));
+  ctlStatRegister1->SetTag(QString::fromStdString(RegisterTable::Tag(status)));
   cmdReadStat = button("cmdReadStat", "Read");
   lblStatRegisterHex = label("lblStatRegisterHex", "");
   lblStatRegisterHex->setMinimumWidth(
@@ -108,7 +108,7 @@ void MainPanel::BuildControls() {
   fraControl->setObjectName(QStringLiteral("fraControl"));
   ctlCtrlRegister1 = new ctlCtrlRegister(fraControl);
   ctlCtrlRegister1->setObjectName(QStringLiteral("ctlCtrlRegister1"));
-  ctlCtrlRegister1->SetTag(FromView(control.tag));
+  ctlCtrlRegister1->SetTag(QString::fromStdString(RegisterTable::Tag(control)));
   cmdReadCtrlReg = button("cmdReadCtrlReg", "&Read");
   txtCtrlRegisterHex = entry("txtCtrlRegisterHex", 0, digitWidth * 10 + 12);
   WriteControlReg = button("WriteControlReg", "&Write");
@@ -136,7 +136,7 @@ void MainPanel::BuildControls() {
   for (DacRow& row : dac_) {
     row.view = new ctlDACRegister(fraDAC);
     row.view->setObjectName(QString::fromLatin1(row.viewName));
-    row.view->SetTag(FromView(RegisterTable::Find(row.address)->tag));
+    row.view->SetTag(QString::fromStdString(RegisterTable::Tag(*RegisterTable::Find(row.address))));
     row.read = button(row.readName, "&Read");
     row.entry = entry(row.entryName, 5, digitWidth * 7 + 12);
     row.write = button(row.writeName, "&Write");

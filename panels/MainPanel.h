@@ -16,6 +16,7 @@
 
 #include "panels/ScanTimer.h"
 #include "registers/RegisterAccess.h"
+#include "registers/RegisterTable.h"
 
 class QCheckBox;
 class QHBoxLayout;
@@ -124,9 +125,12 @@ class MainPanel : public QWidget {
 
   // Top to bottom as the frame shows them.
   std::array<DacRow, 3> dac_{{
-      {0x15, "ctlDACRegisterVolt", "cmdReadVoltDAC", "txtVoltDAC", "cmdWriteVoltDAC"},
-      {0x14, "ctlDACRegisterCurr", "cmdReadCurrDAC", "txtCurrDAC", "cmdWriteCurrDAC"},
-      {0x3F, "ctlDACRegisterIpCurr", "cmdReadIpCurrDAC", "txtIpCurrDAC", "cmdWriteIpCurrDAC"},
+      {RegisterTable::kChargeVoltage, "ctlDACRegisterVolt", "cmdReadVoltDAC", "txtVoltDAC",
+       "cmdWriteVoltDAC"},
+      {RegisterTable::kChargeCurrent, "ctlDACRegisterCurr", "cmdReadCurrDAC", "txtCurrDAC",
+       "cmdWriteCurrDAC"},
+      {RegisterTable::kInputCurrent, "ctlDACRegisterIpCurr", "cmdReadIpCurrDAC", "txtIpCurrDAC",
+       "cmdWriteIpCurrDAC"},
   }};
   ctlStatRegister* ctlStatRegister1 = nullptr;
   QPushButton* cmdReadStat = nullptr;

@@ -16,8 +16,6 @@
 
 namespace {
 
-// Every access of this panel names its register this way; the address tells them apart.
-const std::string kRegName = "CS: Status";
 constexpr int32_t kWhite = 0xFFFFFF;
 constexpr int32_t kOutOfRange = 0x2020FF;
 
@@ -26,8 +24,6 @@ template <class View>
 uint8_t AddressOf(const View* view) {
   return RegisterTable::AddressFromTag(view->Tag().toStdString());
 }
-
-QString Hex4(uint32_t v) { return QString::fromStdString(Text::Hex(v, 4)); }
 
 double NumericValue(const QString& text) {
   const std::string s = text.toStdString();
@@ -40,15 +36,16 @@ double NumericValue(const QString& text) {
 // --- register access ---
 
 int32_t MainPanel::ReadRegister(uint8_t nRegAddr, int16_t& nResult) {
-  const int32_t status =
-      registers_.ReadRegister(kRegName, nRegAddr, nResult, modGlobals::DeviceAddress);
+  const int32_t status = registers_.ReadRegister(RegisterAccess::kMainRegisterName, nRegAddr,
+                                                 nResult, modGlobals::DeviceAddress);
   // A failed read has shown its message by now, and the user has closed it.
   if (status != 0 && inTick_) failureClosedAt_ = timer1_->NowMs();
   return status;
 }
 
 int32_t MainPanel::WriteRegister(uint8_t nRegAddr, int16_t nWord) {
-  return registers_.WriteRegister(kRegName, nRegAddr, nWord, modGlobals::DeviceAddress);
+  return registers_.WriteRegister(RegisterAccess::kMainRegisterName, nRegAddr, nWord,
+                                  modGlobals::DeviceAddress);
 }
 
 // --- reads ---
@@ -77,7 +74,7 @@ void MainPanel::ReadStatusRegister() {
   if (ReadRegister(AddressOf(ctlStatRegister1), value) == 0) {
     ctlStatRegister1->SetValue(value);
     lblStatRegisterHex->setText(QStringLiteral("Hex value = ") +
-                                Hex4(static_cast<uint16_t>(value)));
+                                QString::fromStdString(Text::Hex(static_cast<uint16_t>(value), 4)));
   } else {
     ctlStatRegister1->SetValue(std::nullopt);
     lblStatRegisterHex->setText(QString());
@@ -103,7 +100,8 @@ void MainPanel::RefreshControlHex() {
     return;
   }
   const std::optional<int32_t> v = ctlCtrlRegister1->Value();
-  txtCtrlRegisterHex->setText(v ? Hex4(static_cast<uint32_t>(*v)) : QString());
+  txtCtrlRegisterHex->setText(v ? QString::fromStdString(Text::Hex(static_cast<uint16_t>(*v), 4))
+                                : QString());
 }
 
 // --- writes ---

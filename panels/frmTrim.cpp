@@ -145,7 +145,7 @@ void frmTrim::BuildControls() {
 
     r.view = new ctlTrimRegister(r.frame);
     r.view->setObjectName(Indexed("ctlTrimReg", i));
-    r.view->SetTag(FromView(d.tag));
+    r.view->SetTag(QString::fromStdString(RegisterTable::Tag(d)));
     r.view->SetBitWidth(kBitWidth);
     r.view->SetBitLabelHeight(BitLabelHeight(i));
     r.view->move(Twips::ToPxX(content, kViewLeft), Twips::ToPxY(content, kViewTop));

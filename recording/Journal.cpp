@@ -5,6 +5,7 @@
 
 #include "recording/BitNames.h"
 #include "recording/OutputFile.h"
+#include "adapter/ErrorCodes.h"
 #include "recording/Recorder.h"
 #include "recording/Text.h"
 

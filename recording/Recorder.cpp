@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include "adapter/ErrorCodes.h"
 #include "recording/Text.h"
 #include "registers/RegisterTable.h"
 #include "foundation/Messages.h"

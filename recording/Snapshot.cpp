@@ -37,8 +37,6 @@ int RowOf(uint8_t address) {
   return it == rows.end() ? -1 : static_cast<int>(it - rows.begin());
 }
 
-std::string Hex4(uint16_t v) { return Text::Hex(v, 4); }
-
 // Blanks and tabs, as the settings reader trims.
 std::string_view Trim(std::string_view s) { return Text::Trim(s, " \t"); }
 
@@ -102,7 +100,7 @@ std::span<const uint8_t> SnapshotRegisters() { return Rows(); }
 // are kept as comments only.
 bool IsSnapshotKey(uint8_t address) {
   const RegisterTable::Register* r = RegisterTable::Find(address);
-  return r != nullptr && !r->presetKey.empty() && !r->readOnly;
+  return r != nullptr && r->inPreset && !r->readOnly;
 }
 
 std::optional<uint16_t> Snapshot::Value(uint8_t address) const {
@@ -141,7 +139,7 @@ Snapshot ReadSnapshot(RegisterAccess& access, int16_t target, std::string_view r
 }
 
 std::string FormatSnapshot(const Snapshot& s) {
-  auto hex = [&](uint8_t a) { return Hex4(s.Value(a).value_or(0)); };
+  auto hex = [&](uint8_t a) { return Text::Hex(s.Value(a).value_or(0), 4); };
   std::string t;
   t += "; " + std::string(VariantName(s.variant)) +
        " register snapshot, a spin preset section: restore it with \"korvoctl restore FILE\",\n"
@@ -149,8 +147,8 @@ std::string FormatSnapshot(const Snapshot& s) {
   t += "[" + Spins::SectionName(s.caption) + "]\n";
   t += "Desc=" + s.description + "\n";
   for (const RegisterTable::Register& reg : RegisterTable::All()) {
-    if (reg.presetKey.empty() || !IsSnapshotKey(reg.address)) continue;
-    t += std::string(reg.presetKey) + "=" + hex(reg.address) + "\n";
+    if (!reg.inPreset || !IsSnapshotKey(reg.address)) continue;
+    t += RegisterTable::PresetKey(reg) + "=" + hex(reg.address) + "\n";
   }
   for (uint8_t a : Rows())
     if (!IsSnapshotKey(a)) t += "; " + AddressText(a) + "=" + hex(a) + "\n";
@@ -319,7 +317,7 @@ std::vector<RegisterChange> CompareSnapshots(const Snapshot& reference, const Sn
 std::string FormatComparison(const std::vector<RegisterChange>& changes, std::string_view from,
                              std::string_view to) {
   auto value = [](const std::optional<uint16_t>& v) {
-    return v ? "0x" + Hex4(*v) : std::string("not read");
+    return v ? Text::Word(*v) : std::string("not read");
   };
   std::string t;
   for (const RegisterChange& c : changes) {
@@ -341,7 +339,7 @@ Spins::SpinReport RestoreSnapshot(Spins::SpinProgrammer& writer, const Snapshot&
     const int reg = KeyRegister(key);
     if (reg < 0 || !IsSnapshotKey(static_cast<uint8_t>(reg))) return std::string();
     const std::optional<uint16_t> v = s.Value(static_cast<uint8_t>(reg));
-    return v ? Hex4(*v) : std::string();
+    return v ? Text::Hex(*v, 4) : std::string();
   });
 }
 

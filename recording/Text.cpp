@@ -1,6 +1,5 @@
 #include "recording/Text.h"
 
-#include "adapter/ErrorCodes.h"
 
 namespace recording {
 
@@ -39,12 +38,6 @@ void AppendSeconds(std::string& out, std::chrono::microseconds since) {
   AppendPadded(out, static_cast<uint64_t>(us / 1000000), 1);
   out += '.';
   AppendPadded(out, static_cast<uint64_t>(us % 1000000), 6);
-}
-
-std::string_view StatusName(int32_t status) {
-  for (const ErrorName& e : ErrorTable())
-    if (e.code == status) return e.name;
-  return "Unknown Error";
 }
 
 void IsoTimeFormatter::Append(std::string& out, WallTime t) {

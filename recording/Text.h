@@ -1,5 +1,5 @@
 // Text forms shared by the recordings, the journal and korvoctl: RFC 4180 fields, ISO 8601
-// wall times, seconds since a start, status names.
+// wall times, seconds since a start.
 #pragma once
 
 #include <chrono>
@@ -20,9 +20,6 @@ void AppendCsvField(std::string& out, std::string_view field);
 
 // "12.345678": whole seconds, a point, six digits of microseconds.
 void AppendSeconds(std::string& out, std::chrono::microseconds since);
-
-// The status name as TranslateErrorCode gives it, without building a string.
-std::string_view StatusName(int32_t status);
 
 // Local wall time as ISO 8601 with milliseconds and the UTC offset: 2024-05-01T12:34:56.789+02:00.
 // Keeps the formatted second, so a recording pays for the calendar once per second.

@@ -11,6 +11,10 @@
 
 class RegisterAccess {
  public:
+  // The register name every read and write of the main window passes (korvoctl's too): the
+  // failure messages tell the registers apart by address.
+  static inline const std::string kMainRegisterName = "CS: Status";
+
   // Up to ReadRetryCount + 1 attempts; on failure shows the read message once and returns the
   // last status. nResult is only meaningful on success.
   int32_t ReadRegister(const std::string& sRegName, uint8_t nRegAddr, int16_t& nResult,

@@ -1,5 +1,7 @@
 #include "registers/RegisterTable.h"
 
+#include <cctype>
+
 #include "foundation/Text.h"
 #include "foundation/Utils.h"
 
@@ -27,61 +29,60 @@ constexpr Dac kVoltage{"mV", 1, kVoltageRanges};
 constexpr Dac kCurrent{"mA", 7, kCurrentRanges};
 
 constexpr Register kRegisters[] = {
-    {kTrim0, "&h10", "", "TR0: TRIM 0 REGISTER(0x10)",
+    {kTrim0, "", "TR0: TRIM 0 REGISTER(0x10)",
      "BG CRUD 2|BG CRUD 1|BG CRUD 0|ICHG XLATR 3|ICHG XLATR 2|ICHG XLATR 1|ICHG XLATR 0|IAC  4|"
      "IAC  3|IAC  2|IAC  1|IAC  0|IAC XLATR 3|IAC XLATR 2|IAC XLATR 1|IAC XLATR 0",
-     nullptr, nullptr, false, true, "0x10", "", nullptr},
-    {kTrim1, "&h11", "", "TR1: TRIM 1 REGISTER(0x11)",
+     nullptr, nullptr, false, true, true, "", nullptr},
+    {kTrim1, "", "TR1: TRIM 1 REGISTER(0x11)",
      "ICHG 4|ICHG 3|ICHG 2|ICHG 1|ICHG 0|LBSET 3|LBSET 2|LBSET 1|LBSET 0|RDIV 4Cell 2|"
      "RDIV 4Cell 1|RDIV 4Cell 0|BG 3|BG 2|BG 1|BG 0",
-     nullptr, nullptr, false, true, "0x11", "", nullptr},
-    {kControl, "&h12", "CONTROL REGISTER (0x12)", "CM: CHARGER MODE REGISTER(0x12)",
+     nullptr, nullptr, false, true, true, "", nullptr},
+    {kControl, "CONTROL REGISTER (0x12)", "CM: CHARGER MODE REGISTER(0x12)",
      "TM DAC VREG|TM DAC ICHG|TM DAC IAC|TM DPM Ovrd|SET BAT DEPL 2|SET BAT DEPL 1|"
      "SET BAT DEPL 0|SET ACOC 1|SET ACOC 0|ACOC EN|PWM FSEL|Learn Cycle|IOUT Select|"
      "CHG Default|TM ACOC SEL|CHG END",
-     &kControlBits, nullptr, false, true, "0x12", "No valid value specified for Control Register!",
+     &kControlBits, nullptr, false, true, true, "No valid value specified for Control Register!",
      nullptr},
-    {kStatus, "&h13", "STATUS REGISTER (0x13)", "CHARGER STATUS REG(0x13)",
+    {kStatus, "STATUS REGISTER (0x13)", "CHARGER STATUS REG(0x13)",
      "AC DET|BAT DET|AC < BAT|VOLT OutOf Range|BAT DEPL|TS HOT OP|TS COLD|TSHUT|AC To SYS|"
      "BAT To SYS|CHOC|DPM LOOP Disable|ICHG LOOP Disable|VCHG LOOP Disable|Charge Off|"
      "CHG Not Ready",
-     &kStatusBits, &kStatusBits5191, true, true, "0x13", "", nullptr},
-    {kChargeCurrent, "&h14", "CHARGE CURRENT (0x14)", "CC: CHARGING CURRENT REG(0x14)",
+     &kStatusBits, &kStatusBits5191, true, true, true, "", nullptr},
+    {kChargeCurrent, "CHARGE CURRENT (0x14)", "CC: CHARGING CURRENT REG(0x14)",
      "ICHG DAC 8|ICHG DAC 7|ICHG DAC 6|ICHG DAC 5|ICHG DAC 4|ICHG DAC 3|ICHG DAC 2|"
      "ICHG DAC 1|ICHG DAC 0|TM Set chg ucp|TM Set bat detz|TM Set bat sysz|TM Set bat depl|"
      "TM Set AIR DET|TM VDAC Ovrd|TM Set Bat_lowv",
-     nullptr, nullptr, false, true, "0x14", "No valid value specified for Charge Current!",
+     nullptr, nullptr, false, true, true, "No valid value specified for Charge Current!",
      &kCurrent},
-    {kChargeVoltage, "&h15", "BATTERY VOLTAGE (0x15)", "CV: CHARGING VOLTAGE REG(0x15)",
+    {kChargeVoltage, "BATTERY VOLTAGE (0x15)", "CV: CHARGING VOLTAGE REG(0x15)",
      "VREG DAC 14|CELLS/ VDAC 13|VREG DAC 12|VREG DAC 11|VREG DAC 10|VREG DAC 9|VREG DAC 8|"
      "VREG DAC 7|VREG DAC 6|VREG DAC 5|VREG DAC 4|VREG DAC 3|VREG DAC 2|VREG DAC 1|"
      "VREG DAC 0|TM vdac ",
-     nullptr, nullptr, false, true, "0x15", "No valid value specified for Voltage!", &kVoltage},
-    {kTrim2, "&h16", "", "TR2: TRIM 2 REGISTER(0x16)",
+     nullptr, nullptr, false, true, true, "No valid value specified for Voltage!", &kVoltage},
+    {kTrim2, "", "TR2: TRIM 2 REGISTER(0x16)",
      "SMBus AD 1/ PWM30|SMBus AD 0/ 31_30Z|ReadIdle Ovrd/ 2Cell|SDASCL Ovrd/ AirOut|"
      "AC Good TSz|DEV SEL 20_30Z|Rdiv 3Cell 2|Rdiv 3Cell 1|Rdiv 3Cell 0|OSC 1|OSC 0|"
      "SET ACUC 1|SET ACUC 0|SET CHGOC 1|SET CHGOC 0|OVRD EN",
-     nullptr, nullptr, false, true, "0x16", "", nullptr},
-    {kTestMode1, "&h17", "", "TM1: TEST MODE 1 REGISTER(0x17)",
+     nullptr, nullptr, false, true, true, "", nullptr},
+    {kTestMode1, "", "TM1: TEST MODE 1 REGISTER(0x17)",
      "TM CLK 1|TM CLK 0|TM TShut|TM Alarm in en|TMOD IDAC|TM BG CRUD BGZ|TM Soft Trim|"
      "TM Dig TP|TM Set|TM 100|TM BG|TMDAC Cntr|TMExt Clock|TMEE BURN|TM Soft Rst|TMEN",
-     nullptr, nullptr, false, true, "", "", nullptr},
-    {kTestMode2, "&h18", "", "TM2: TEST MODE 2 REGISTER(0x18)",
+     nullptr, nullptr, false, true, false, "", nullptr},
+    {kTestMode2, "", "TM2: TEST MODE 2 REGISTER(0x18)",
      "TMSet REGN GOOD|TMSet VREF5 GOOD|TM Set ACDET|TM Set Susp|TMSet CHG OCP|TM Set ACUC|"
      "TM Set ACOC|TMSet Bat ACPZ|ACOC OVRD|TS OVRD|ACUC OVRD|CHG OCP OVRD|SYNC OVRD|"
      "Batshort CHG10|Batshort EN|DTIMR EN",
-     nullptr, nullptr, false, true, "0x18", "", nullptr},
-    {kVdt, "&h19", "", "VDT REG (0x19)",
+     nullptr, nullptr, false, true, true, "", nullptr},
+    {kVdt, "", "VDT REG (0x19)",
      "High OutOf Range|DAC Offset|VDAC 6|VDAC 5|VDAC 4|VDAC 3|VDAC 2|VDAC 1|VDAC 0|"
      "Mid Outof Range|Low OutOf Range|Nine Volt|VDAC Chg Inhibit|Four cell|Three Cell|"
      "Two Cell",
-     nullptr, nullptr, true, false, "", "", nullptr},
-    {kInputCurrent, "&h3f", "INPUT CURRENT (0x3F)", "IC: INPUT CURRENT REGISTER(0x3F)",
+     nullptr, nullptr, true, false, false, "", nullptr},
+    {kInputCurrent, "INPUT CURRENT (0x3F)", "IC: INPUT CURRENT REGISTER(0x3F)",
      "IAC DAC 8|IAC DAC 7|IAC DAC 6|IAC DAC 5|IAC DAC 4|IAC DAC 3|IAC DAC 2|IAC DAC 1|"
      "IAC DAC 0|TM Decode 4|TM Decode 3|TM Decode 2|TM Decode 1|TM Decode 0|TM SoftStart|"
      "TM CLK 2",
-     nullptr, nullptr, false, true, "0x3F", "No valid value specified for Input Current!",
-     &kCurrent},
+     nullptr, nullptr, false, true, true, "No valid value specified for Input Current!", &kCurrent},
 };
 
 constexpr uint8_t kMainReadOrder[] = {kStatus, kControl, kChargeVoltage, kInputCurrent,
@@ -122,6 +123,14 @@ std::string_view MainBitName(const Register& r, int bit, Variant variant) {
       variant == Variant::rk5191 && r.mainBitNames5191 ? r.mainBitNames5191 : r.mainBitNames;
   return names ? (*names)[static_cast<std::size_t>(15 - bit)] : std::string_view();
 }
+
+std::string Tag(const Register& r) {
+  std::string hex = Text::Hex(r.address, 2);
+  for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return "&h" + hex;
+}
+
+std::string PresetKey(const Register& r) { return r.inPreset ? Text::Byte(r.address) : ""; }
 
 uint8_t AddressFromTag(std::string_view tag) {
   tag = Text::Trim(tag);

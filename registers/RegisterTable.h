@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace RegisterTable {
@@ -45,9 +46,10 @@ struct Dac {
 // Sixteen bit names, bit 15 first, as the windows show them from left to right.
 using BitNames = std::array<std::string_view, 16>;
 
+// The captions keep the address as the windows write it, spacing and all; the Tag and the preset
+// key are derived from the address (Tag(), PresetKey()).
 struct Register {
   uint8_t address;
-  std::string_view tag;          // "&h" and hex digits: the Tag of every view of the register
   std::string_view mainCaption;  // main window frame or row caption; empty when not shown there
   std::string_view trimTitle;    // test-mode row title, also the register name in its messages
   // The test-mode row's bit names as its bit view takes them: "|" between names, bit 15 first,
@@ -57,7 +59,7 @@ struct Register {
   const BitNames* mainBitNames5191;  // the status register's names for rk5191, else null
   bool readOnly;                     // the charger ignores writes (status, VDT)
   bool trimWritable;                 // the test-mode row has a Write button (every row but VDT)
-  std::string_view presetKey;        // key in a spin preset section; empty: never from a preset
+  bool inPreset;                     // a spin preset may write it (PresetKey)
   std::string_view emptyEntryText;   // main window: refusal to write an empty entry
   const Dac* dac;                    // the three DAC registers, else null
 };
@@ -73,6 +75,12 @@ std::span<const uint8_t> MainReadOrder();
 // main window names no bits of this register).
 std::string_view TrimBitName(const Register& r, int bit);
 std::string_view MainBitName(const Register& r, int bit, Variant variant = Variant::rk5190);
+
+// The Tag of every view of the register: "&h" and the address in lower-case hex ("&h3f").
+std::string Tag(const Register& r);
+// The register's key in a spin preset section: "0x" and the address in upper-case hex ("0x3F");
+// empty for a register no preset writes.
+std::string PresetKey(const Register& r);
 
 // The register address a Tag denotes: blanks around it ignored, an "&h" prefix in either case,
 // then hex digits read as far as they go; the low byte of the value ("&h3f" gives 0x3F).

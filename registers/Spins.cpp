@@ -69,8 +69,8 @@ SpinReport SpinProgrammer::ApplyPreset(std::string_view sectionName, const Prese
   }
 
   for (const RegisterTable::Register& reg : RegisterTable::All()) {
-    if (reg.presetKey.empty()) continue;
-    const std::string key(reg.presetKey);
+    if (!reg.inPreset) continue;
+    const std::string key = RegisterTable::PresetKey(reg);
     const std::string text = valueOf(key);
     if (text.empty()) continue;  // a missing or empty key leaves the register untouched
 

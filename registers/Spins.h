@@ -22,7 +22,7 @@ inline constexpr std::array<std::string_view, 7> kButtonCaptions = {
     "rk51xx Trim1", "rk51xx Trim2", "rk51xx Trim3", "rk51xx Trim4",
     "rk51xx Trim5", "Custom 1",     "Custom 2"};
 
-// A preset writes the registers of RegisterTable::All() that have a presetKey, in that order
+// A preset writes the registers of RegisterTable::All() that a preset may write, in that order
 // (0x17 and 0x19 never); the key is also the register name in messages.
 
 inline constexpr std::string_view kDescKey = "Desc";

@@ -37,8 +37,6 @@ constexpr std::array<ErrnoStatus, 12> kErrnoTable{{
 
 constexpr std::size_t kBlockMax = I2cDevKernel::kBlockMax;
 
-std::string Hex2(int v) { return "0x" + Text::Hex(static_cast<uint32_t>(v & 0xFF), 2); }
-
 bool InByteRange(int v) { return v >= 0 && v <= 0xFF; }
 
 // The kernel errors with which a bridge reports that nobody acknowledged the address.
@@ -240,8 +238,8 @@ int16_t I2cDevDriver::SelectAddress(uint8_t address) {
   if (address_ == address) return VB_OK;
   int r = kernel_.SetAddress(fd_, address, false);
   if (r == -EBUSY) {
-    const std::string where = openLabel_ + ": address " + Hex2(address) + " (8-bit " +
-                              Hex2(address << 1) + "/" + Hex2((address << 1) | 1) + ")";
+    const std::string where = openLabel_ + ": address " + Text::Byte(address) + " (8-bit " +
+                              Text::Byte(address << 1) + "/" + Text::Byte((address << 1) | 1) + ")";
     if (options_.forceAddress) {
       r = kernel_.SetAddress(fd_, address, true);
       if (r >= 0)

@@ -30,8 +30,12 @@ constexpr std::string_view kEepromHeader = "[Eeprom]";
 // Far more than any EEPROM file the board writes; a larger file is something else.
 constexpr off_t kMaxEepromFileSize = 4096;
 
-// The trim words of an EEPROM file and their keys, in the order the board writes them.
-constexpr std::array<std::string_view, 3> kEepromKeys = {"0x10", "0x11", "0x16"};
+// The trim registers an EEPROM file holds, in the order the board writes them; each under its
+// spin preset key.
+constexpr std::array<uint8_t, 3> kEepromRegisters = {kTrim0, kTrim1, kTrim2};
+std::string EepromKey(std::size_t k) {
+  return RegisterTable::PresetKey(*RegisterTable::Find(kEepromRegisters[k]));
+}
 
 std::string ErrnoText(int err) { return std::generic_category().message(err); }
 
@@ -81,7 +85,7 @@ std::string ReadWholeEepromFile(const std::string& path, bool& exists, std::stri
 std::string ParseEepromFile(std::string_view text, TrimEeprom& out) {
   if (text.empty()) return "it is empty";
   if (text.back() != '\n') return "its last line is not ended (cut short?)";
-  std::array<std::optional<uint16_t>, kEepromKeys.size()> words;
+  std::array<std::optional<uint16_t>, kEepromRegisters.size()> words;
   bool inSection = false;
   int lineNo = 0;
   for (std::size_t pos = 0; pos < text.size();) {
@@ -104,10 +108,11 @@ std::string ParseEepromFile(std::string_view text, TrimEeprom& out) {
     const std::size_t eq = line.find('=');
     const std::string_view key = Text::Trim(line.substr(0, eq == std::string_view::npos ? 0 : eq));
     std::size_t k = 0;
-    while (k < kEepromKeys.size() && !Text::EqualsNoCase(key, kEepromKeys[k])) ++k;
-    if (eq == std::string_view::npos || k == kEepromKeys.size())
-      return where + " is no trim word (0x10=, 0x11= or 0x16=)";
-    const std::string name(kEepromKeys[k]);
+    while (k < kEepromRegisters.size() && !Text::EqualsNoCase(key, EepromKey(k))) ++k;
+    if (eq == std::string_view::npos || k == kEepromRegisters.size())
+      return where + " is no trim word (" + EepromKey(0) + "=, " + EepromKey(1) + "= or " +
+             EepromKey(2) + "=)";
+    const std::string name = EepromKey(k);
     if (words[k]) return name + " appears twice";
     const std::string_view value = Text::Trim(line.substr(eq + 1));
     const std::optional<uint16_t> word =
@@ -115,8 +120,8 @@ std::string ParseEepromFile(std::string_view text, TrimEeprom& out) {
     if (!word) return "the value of " + name + " is not four hex digits (cut short?)";
     words[k] = word;
   }
-  for (std::size_t k = 0; k < kEepromKeys.size(); ++k)
-    if (!words[k]) return "it holds no " + std::string(kEepromKeys[k]);
+  for (std::size_t k = 0; k < kEepromRegisters.size(); ++k)
+    if (!words[k]) return "it holds no " + EepromKey(k);
   out = {*words[0], *words[1], *words[2]};
   return {};
 }
@@ -337,9 +342,11 @@ std::string Charger::SaveEepromFile() const {
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return "a file beside it cannot be created (" + ErrnoText(errno) + ")";
   std::string contents = "; Trim words burned into the simulated rk5190's EEPROM (TR0, TR1, TR2)\n";
-  contents.append(kEepromHeader).append("\n0x10=").append(Text::Hex(trimEeprom_.tr0, 4));
-  contents.append("\n0x11=").append(Text::Hex(trimEeprom_.tr1, 4));
-  contents.append("\n0x16=").append(Text::Hex(trimEeprom_.tr2, 4)).append("\n");
+  const std::array<uint16_t, 3> words = {trimEeprom_.tr0, trimEeprom_.tr1, trimEeprom_.tr2};
+  contents.append(kEepromHeader);
+  for (std::size_t k = 0; k < words.size(); ++k)
+    contents.append("\n").append(EepromKey(k)).append("=").append(Text::Hex(words[k], 4));
+  contents.append("\n");
   std::size_t done = 0;
   while (done < contents.size()) {
     const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);

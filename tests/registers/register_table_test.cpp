@@ -61,3 +61,30 @@ TEST(RegisterTable, AddressFromTag) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every view's Tag reads back as its register's address, in the windows' "&h" form.
+TEST(RegisterTable, TagOfEveryRegister) {
+  const std::map<uint8_t, std::string> expected = {{0x10, "&h10"}, {0x11, "&h11"}, {0x12, "&h12"},
+                                                   {0x13, "&h13"}, {0x14, "&h14"}, {0x15, "&h15"},
+                                                   {0x16, "&h16"}, {0x17, "&h17"}, {0x18, "&h18"},
+                                                   {0x19, "&h19"}, {0x3F, "&h3f"}};
+  ASSERT_EQ(RegisterTable::All().size(), expected.size());
+  for (const Register& r : RegisterTable::All()) {
+    EXPECT_EQ(RegisterTable::Tag(r), expected.at(r.address)) << int{r.address};
+    EXPECT_EQ(RegisterTable::AddressFromTag(RegisterTable::Tag(r)), r.address);
+  }
+}
+
+// A preset names its registers "0x10" .. "0x3F"; test mode 1 and VDT are never in a preset.
+TEST(RegisterTable, PresetKeyOfEveryRegister) {
+  const std::map<uint8_t, std::string> expected = {{0x10, "0x10"}, {0x11, "0x11"}, {0x12, "0x12"},
+                                                   {0x13, "0x13"}, {0x14, "0x14"}, {0x15, "0x15"},
+                                                   {0x16, "0x16"}, {0x17, ""},     {0x18, "0x18"},
+                                                   {0x19, ""},     {0x3F, "0x3F"}};
+  for (const Register& r : RegisterTable::All())
+    EXPECT_EQ(RegisterTable::PresetKey(r), expected.at(r.address)) << int{r.address};
+}
+
+}  // namespace
