@@ -2,6 +2,7 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QGraphicsLayout>
 #include <QHBoxLayout>
 #include <QImageWriter>
 #include <QLabel>
@@ -145,7 +146,10 @@ void frmPlot::BuildControls() {
   root->addWidget(picture, 1);
 
   view_->viewport()->installEventFilter(this);
-  view_->installEventFilter(this);
+  connect(chart_, &QGraphicsWidget::geometryChanged, this, [this] {
+    LayOutPlotArea();
+    Refresh();
+  });
   timeline_->installEventFilter(this);
   connect(cmdPause_, &QPushButton::toggled, this, &frmPlot::SetPaused);
   connect(cmdSaveImage_, &QPushButton::clicked, this, &frmPlot::SaveImageClicked);
@@ -183,11 +187,18 @@ void frmPlot::showEvent(QShowEvent* e) {
 }
 
 void frmPlot::LayOutPlotArea() {
-  const QSize size = view_->viewport()->size();
+  // From the chart's own size, once the view has given it: the view's size arrives earlier,
+  // while the chart still has its old one.
+  const QSizeF size = chart_->size();
+  if (size.isEmpty()) return;
   const int left = std::max(timeline_->NameWidth(), 72);
-  const QRectF area(left, kTop, std::max(size.width() - left - kAxisRight, 10),
-                    std::max(size.height() - kTop - kBottom, 10));
-  if (chart_->plotArea() != area) chart_->setPlotArea(area);
+  const QRectF area(left, kTop, std::max(size.width() - left - kAxisRight, 10.0),
+                    std::max(size.height() - kTop - kBottom, 10.0));
+  if (chart_->plotArea() != area) {
+    chart_->setPlotArea(area);
+    // A new plot area moves the series only; the axes follow at the chart's next layout.
+    chart_->layout()->invalidate();
+  }
   chart_->legend()->setGeometry(QRectF(left, 4, area.width(), kTop - 8));
 }
 
@@ -226,11 +237,6 @@ double frmPlot::TimeAtX(double x) const {
 }
 
 bool frmPlot::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == view_ && event->type() == QEvent::Resize) {
-    LayOutPlotArea();
-    Refresh();
-    return false;
-  }
   if (watched != view_->viewport() && watched != timeline_) return false;
   switch (event->type()) {
     case QEvent::Wheel: {
