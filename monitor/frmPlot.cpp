@@ -54,6 +54,29 @@ void FitAxis(QValueAxis* axis, double lo, double hi, double fallbackHi) {
   axis->setRange(min, max);
 }
 
+// a and b mixed, `amount` of b.
+QColor Mix(const QColor& a, const QColor& b, double amount) {
+  auto channel = [&](int x, int y) { return static_cast<int>(std::lround(x + (y - x) * amount)); };
+  return QColor(channel(a.red(), b.red()), channel(a.green(), b.green()),
+                channel(a.blue(), b.blue()));
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+  return ContrastRatio(BgrFromColor(a), BgrFromColor(b));
+}
+
+// The line's hue, lightened or darkened until it stands out 3:1 from the ground, as WCAG asks
+// of graphics.
+QColor LineColour(const QColor& hue, const QColor& ground) {
+  const QColor toward = Contrast(ground, Qt::black) >= Contrast(ground, Qt::white)
+                            ? QColor(Qt::black)
+                            : QColor(Qt::white);
+  QColor c = hue;
+  for (int step = 1; step <= 10 && Contrast(c, ground) < 3.0; ++step)
+    c = Mix(hue, toward, step / 10.0);
+  return c;
+}
+
 }  // namespace
 
 frmPlot::frmPlot(SampleHistory& history, recording::Variant variant, QWidget* owner)
@@ -62,6 +85,7 @@ frmPlot::frmPlot(SampleHistory& history, recording::Variant variant, QWidget* ow
   setWindowTitle(QString::fromUtf8(recording::VariantName(variant).data()) +
                  QStringLiteral(" Korvo Plot"));
   BuildControls();
+  ApplyPalette();
   repaint_ = new QTimer(this);
   repaint_->setSingleShot(true);
   repaint_->setInterval(kRepaintMs);
@@ -81,7 +105,6 @@ void frmPlot::BuildControls() {
   cmdSaveImage_->setObjectName(QStringLiteral("cmdSaveImage"));
   cmdSaveImage_->setAutoDefault(false);
   auto* hint = new QLabel(QStringLiteral("Mouse wheel: zoom the time axis; drag: move it"), this);
-  hint->setEnabled(false);
 
   chart_ = new QChart;
   chart_->setBackgroundRoundness(0);
@@ -97,6 +120,8 @@ void frmPlot::BuildControls() {
   axisCurrent_ = new QValueAxis;
   axisCurrent_->setTitleText(QStringLiteral("mA"));
   axisCurrent_->setLabelFormat(QStringLiteral("%.0f"));
+  // One set of horizontal grid lines: the voltage axis'.
+  axisCurrent_->setGridLineVisible(false);
   chart_->addAxis(axisTime_, Qt::AlignBottom);
   chart_->addAxis(axisVoltage_, Qt::AlignLeft);
   chart_->addAxis(axisCurrent_, Qt::AlignRight);
@@ -159,7 +184,7 @@ QLineSeries* frmPlot::Piece(Line& line, std::size_t i) {
   while (line.pieces.size() <= i) {
     auto* s = new QLineSeries;
     s->setName(line.name);
-    QPen pen(line.color);
+    QPen pen(line.shown.isValid() ? line.shown : line.color);
     pen.setWidthF(1.5);
     s->setPen(pen);
     chart_->addSeries(s);
@@ -172,6 +197,41 @@ QLineSeries* frmPlot::Piece(Line& line, std::size_t i) {
     line.pieces.push_back(s);
   }
   return line.pieces[i];
+}
+
+void frmPlot::ApplyPalette() {
+  // The chart has colours of its own (its theme); it takes the window's instead, so a dark
+  // desktop gives a dark chart with light text.
+  const QPalette& pal = palette();
+  const QColor ground = pal.color(QPalette::Base);
+  const QColor text = pal.color(QPalette::Text);
+  chart_->setBackgroundBrush(ground);
+  chart_->setBackgroundPen(Qt::NoPen);
+  view_->setBackgroundBrush(ground);
+  const QColor axisLine = Mix(ground, text, 0.55);
+  const QColor grid = Mix(ground, text, 0.15);
+  for (QValueAxis* axis : {axisTime_, axisVoltage_, axisCurrent_}) {
+    axis->setLabelsBrush(text);
+    axis->setTitleBrush(text);
+    axis->setLinePen(QPen(axisLine, 1));
+    axis->setGridLinePen(QPen(grid, 1));
+    axis->setMinorGridLinePen(QPen(grid, 1));
+  }
+  chart_->legend()->setLabelColor(text);
+  chart_->legend()->setBackgroundVisible(false);
+  for (Line& line : lines_) {
+    line.shown = LineColour(line.color, ground);
+    for (QLineSeries* s : line.pieces) {
+      QPen pen = s->pen();
+      pen.setColor(line.shown);
+      s->setPen(pen);
+    }
+  }
+}
+
+void frmPlot::changeEvent(QEvent* e) {
+  QWidget::changeEvent(e);
+  if (e->type() == QEvent::PaletteChange) ApplyPalette();
 }
 
 void frmPlot::SampleAdded() {

@@ -67,17 +67,21 @@ class frmPlot : public QWidget {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* e) override;
+  void changeEvent(QEvent* e) override;
 
  private:
   struct Line {
     uint8_t address;
     QString name;
-    QColor color;
+    QColor color;  // the hue
     QValueAxis* axis;
     std::vector<QLineSeries*> pieces;  // the first one carries the legend entry
+    QColor shown = {};                 // the hue as it stands out from the chart's ground
   };
 
   void BuildControls();
+  // The chart in the window's palette: ground, text, axes, grid and lines.
+  void ApplyPalette();
   void SampleAdded();
   void SaveImageClicked();
   void UpdateRange();
