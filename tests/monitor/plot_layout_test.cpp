@@ -5,33 +5,19 @@
 
 #include <QChart>
 #include <QChartView>
-#include <QGraphicsScene>
-#include <QGraphicsTextItem>
 #include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
 #include "monitor/MonitorFixture.h"
+#include "monitor/plot_chart_texts.h"
 #include "monitor/frmPlot.h"
 
 namespace {
 
 using monitor::frmPlot;
 
-struct Text {
-  QString text;
-  QRectF at;  // in the chart's coordinates
-};
-
-std::vector<Text> TextsOf(QChart* chart) {
-  std::vector<Text> texts;
-  for (QGraphicsItem* item : chart->scene()->items()) {
-    auto* t = dynamic_cast<QGraphicsTextItem*>(item);
-    if (!t || !t->isVisible() || t->toPlainText().isEmpty()) continue;
-    texts.push_back({t->toPlainText(), chart->mapFromScene(t->sceneBoundingRect()).boundingRect()});
-  }
-  return texts;
-}
+using Text = ChartText;
 
 // What is wrong with the chart's layout, or "" when nothing is: the plot area takes most of the
 // width, the time labels spread along its bottom, and no two texts overlap.
@@ -41,20 +27,12 @@ std::string LayoutFault(QChart* chart) {
   if (area.width() < 0.7 * chart->size().width())
     fault << "plot area " << area.width() << " of " << chart->size().width() << " px wide; ";
   const std::vector<Text> texts = TextsOf(chart);
-  double first = area.right(), last = area.left();
-  int below = 0;
-  for (const Text& t : texts) {
-    const double x = t.at.center().x();
-    if (t.at.top() >= area.bottom() - 2 && x >= area.left() - 1 && x <= area.right() + 1 &&
-        t.at.height() < 40) {
-      ++below;
-      first = std::min(first, x);
-      last = std::max(last, x);
-    }
-  }
-  if (below < 3 || last - first < 0.5 * area.width())
-    fault << below << " time labels over " << std::max(0.0, last - first) << " of "
-          << area.width() << " px; ";
+  const std::vector<Text> labels = TimeLabelsOf(chart);
+  const double spread =
+      labels.empty() ? 0 : labels.back().at.center().x() - labels.front().at.center().x();
+  if (labels.size() < 3 || spread < 0.5 * area.width())
+    fault << labels.size() << " time labels over " << spread << " of " << area.width()
+          << " px; ";
   // A text item's box has a few pixels of margin around the glyphs.
   const auto glyphs = [](const Text& t) { return t.at.adjusted(4, 4, -4, -4); };
   for (std::size_t i = 0; i < texts.size(); ++i)
@@ -80,6 +58,38 @@ TEST_F(PlotFirstLayoutTest, PlotOpenedAfterReadsLaysOutItsChartAtOnce) {
   QChart* chart = plot->findChild<QChartView*>(QStringLiteral("chartView"))->chart();
   WaitUntil([&] { return LayoutFault(chart).empty(); });
   EXPECT_EQ(LayoutFault(chart), "") << "on " << QGuiApplication::platformName().toStdString();
+}
+
+// In a larger desktop font, and in the shortest window the plot allows (what "Save image..."
+// saves is the same chart).
+class PlotTextsFitTest : public MonitorFixture {};
+
+TEST_F(PlotTextsFitTest, NoTextOfTheChartIsCutOffAtAnyFontOrHeight) {
+  const QFont original = QApplication::font();
+  for (const int points : {9, 12, 16}) {
+    for (const bool shortest : {false, true}) {
+      QFont font = original;
+      font.setPointSize(points);
+      QApplication::setFont(font);
+      LoadMonitored();
+      Click("cmdReadAll");
+      Click("cmdPlot");
+      frmPlot* plot = monitor->Plot();
+      if (shortest) plot->resize(plot->width(), 1);  // held at its minimum height
+      QChart* chart = plot->findChild<QChartView*>(QStringLiteral("chartView"))->chart();
+      WaitUntil([&] { return TimeLabelsOf(chart).size() >= 3; });
+      const QRectF inside = QRectF(QPointF(0, 0), chart->size());
+      for (const Text& t : TextsOf(chart)) {
+        EXPECT_TRUE(inside.contains(t.at.adjusted(2, 2, -2, -2)))
+            << '"' << t.text.toStdString() << "\" at " << t.at.top() << ".." << t.at.bottom()
+            << " of " << inside.height() << ", " << points << " pt"
+            << (shortest ? ", shortest" : "");
+      }
+      Close();
+      window.reset();
+    }
+  }
+  QApplication::setFont(original);
 }
 
 }  // namespace
