@@ -2,6 +2,9 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QDateTime>
+#include <QFontMetrics>
+#include <QGraphicsLayout>
 #include <QHBoxLayout>
 #include <QImageWriter>
 #include <QLabel>
@@ -30,9 +33,9 @@ namespace monitor {
 namespace {
 
 constexpr double kMaxSpanSeconds = 7 * 24 * 3600.0;
-constexpr int kAxisRight = 80;  // room for the current axis' labels and title
-constexpr int kTop = 36;        // the legend
-constexpr int kBottom = 48;     // the time axis' labels and title
+constexpr int kPad = 20;  // around an axis' labels and title, and around the legend
+// Pixels between time labels, about: fewer labels would leave a reader guessing between them.
+constexpr double kPixelsPerTimeLabel = 100;
 
 // Fits an axis to the values shown, with some room and round ticks (1, 2 or 5 times a power of
 // ten); from 0 to fallbackHi when none are shown. An axis is touched only when its range
@@ -53,6 +56,43 @@ void FitAxis(QValueAxis* axis, double lo, double hi, double fallbackHi) {
   axis->setRange(min, max);
 }
 
+// a and b mixed, `amount` of b.
+QColor Mix(const QColor& a, const QColor& b, double amount) {
+  auto channel = [&](int x, int y) { return static_cast<int>(std::lround(x + (y - x) * amount)); };
+  return QColor(channel(a.red(), b.red()), channel(a.green(), b.green()),
+                channel(a.blue(), b.blue()));
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+  return ContrastRatio(BgrFromColor(a), BgrFromColor(b));
+}
+
+// The line's hue, lightened or darkened until it stands out 3:1 from the ground, as WCAG asks
+// of graphics.
+QColor LineColour(const QColor& hue, const QColor& ground) {
+  const QColor toward = Contrast(ground, Qt::black) >= Contrast(ground, Qt::white)
+                            ? QColor(Qt::black)
+                            : QColor(Qt::white);
+  QColor c = hue;
+  for (int step = 1; step <= 10 && Contrast(c, ground) < 3.0; ++step)
+    c = Mix(hue, toward, step / 10.0);
+  return c;
+}
+
+// The time between labels: 1, 2 or 5 times a power of ten, at least `rough`.
+double RoundStep(double rough) {
+  const double power = std::pow(10.0, std::floor(std::log10(rough)));
+  for (double m : {1.0, 2.0, 5.0})
+    if (m * power >= rough * (1 - 1e-9)) return m * power;
+  return 10 * power;
+}
+
+// Enough decimals to tell labels `step` apart, and no more.
+QString StepFormat(double step) {
+  const int decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
+  return QStringLiteral("%.%1f").arg(decimals);
+}
+
 }  // namespace
 
 frmPlot::frmPlot(SampleHistory& history, recording::Variant variant, QWidget* owner)
@@ -61,6 +101,7 @@ frmPlot::frmPlot(SampleHistory& history, recording::Variant variant, QWidget* ow
   setWindowTitle(QString::fromUtf8(recording::VariantName(variant).data()) +
                  QStringLiteral(" Korvo Plot"));
   BuildControls();
+  ApplyPalette();
   repaint_ = new QTimer(this);
   repaint_->setSingleShot(true);
   repaint_->setInterval(kRepaintMs);
@@ -74,13 +115,19 @@ frmPlot::~frmPlot() { history_.SetOnChange(nullptr); }
 void frmPlot::BuildControls() {
   cmdPause_ = new QPushButton(QStringLiteral("Pause"), this);
   cmdPause_->setObjectName(QStringLiteral("cmdPause"));
-  cmdPause_->setCheckable(true);
   cmdPause_->setAutoDefault(false);
+  cmdPause_->setToolTip(QStringLiteral("Stop following the newest samples"));
   cmdSaveImage_ = new QPushButton(QStringLiteral("Save image..."), this);
   cmdSaveImage_->setObjectName(QStringLiteral("cmdSaveImage"));
   cmdSaveImage_->setAutoDefault(false);
-  auto* hint = new QLabel(QStringLiteral("Mouse wheel: zoom the time axis; drag: move it"), this);
-  hint->setEnabled(false);
+  lblState_ = new QLabel(this);
+  lblState_->setObjectName(QStringLiteral("lblState"));
+  QFont bold = lblState_->font();
+  bold.setBold(true);
+  lblState_->setFont(bold);
+  lblReadout_ = new QLabel(QString::fromUtf8(kHint), this);
+  lblReadout_->setObjectName(QStringLiteral("lblReadout"));
+  lblReadout_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   chart_ = new QChart;
   chart_->setBackgroundRoundness(0);
@@ -89,29 +136,35 @@ void frmPlot::BuildControls() {
   chart_->legend()->detachFromChart();
   axisTime_ = new QValueAxis;
   axisTime_->setTitleText(QStringLiteral("Time (s)"));
-  axisTime_->setLabelFormat(QStringLiteral("%.1f"));
+  axisTime_->setTickType(QValueAxis::TicksDynamic);
+  axisTime_->setTickAnchor(0);
   axisVoltage_ = new QValueAxis;
   axisVoltage_->setTitleText(QStringLiteral("mV"));
   axisVoltage_->setLabelFormat(QStringLiteral("%.0f"));
   axisCurrent_ = new QValueAxis;
   axisCurrent_->setTitleText(QStringLiteral("mA"));
   axisCurrent_->setLabelFormat(QStringLiteral("%.0f"));
+  // One set of horizontal grid lines: the voltage axis'.
+  axisCurrent_->setGridLineVisible(false);
   chart_->addAxis(axisTime_, Qt::AlignBottom);
   chart_->addAxis(axisVoltage_, Qt::AlignLeft);
   chart_->addAxis(axisCurrent_, Qt::AlignRight);
   lines_ = {
       {RegisterTable::kChargeVoltage,
        QStringLiteral("Charging voltage (mV)"),
+       QStringLiteral("voltage"),
        QColor(0xC0, 0x20, 0x20),
        axisVoltage_,
        {}},
       {RegisterTable::kChargeCurrent,
        QStringLiteral("Charge current (mA)"),
+       QStringLiteral("charge"),
        QColor(0x20, 0x50, 0xD0),
        axisCurrent_,
        {}},
       {RegisterTable::kInputCurrent,
        QStringLiteral("Input current (mA)"),
+       QStringLiteral("input"),
        QColor(0x20, 0x90, 0x30),
        axisCurrent_,
        {}},
@@ -138,16 +191,23 @@ void frmPlot::BuildControls() {
   top->addWidget(cmdPause_);
   top->addWidget(cmdSaveImage_);
   top->addSpacing(12);
-  top->addWidget(hint);
+  top->addWidget(lblState_);
+  top->addSpacing(12);
+  top->addWidget(lblReadout_);
   top->addStretch(1);
   auto* root = new QVBoxLayout(this);
   root->addLayout(top);
   root->addWidget(picture, 1);
 
   view_->viewport()->installEventFilter(this);
-  view_->installEventFilter(this);
+  view_->viewport()->setMouseTracking(true);  // the readout follows the pointer
+  timeline_->setMouseTracking(true);
+  connect(chart_, &QGraphicsWidget::geometryChanged, this, [this] {
+    LayOutPlotArea();
+    Refresh();
+  });
   timeline_->installEventFilter(this);
-  connect(cmdPause_, &QPushButton::toggled, this, &frmPlot::SetPaused);
+  connect(cmdPause_, &QPushButton::clicked, this, [this] { SetPaused(!paused_); });
   connect(cmdSaveImage_, &QPushButton::clicked, this, &frmPlot::SaveImageClicked);
 }
 
@@ -155,7 +215,7 @@ QLineSeries* frmPlot::Piece(Line& line, std::size_t i) {
   while (line.pieces.size() <= i) {
     auto* s = new QLineSeries;
     s->setName(line.name);
-    QPen pen(line.color);
+    QPen pen(line.shown.isValid() ? line.shown : line.color);
     pen.setWidthF(1.5);
     s->setPen(pen);
     chart_->addSeries(s);
@@ -168,6 +228,41 @@ QLineSeries* frmPlot::Piece(Line& line, std::size_t i) {
     line.pieces.push_back(s);
   }
   return line.pieces[i];
+}
+
+void frmPlot::ApplyPalette() {
+  // The chart has colours of its own (its theme); it takes the window's instead, so a dark
+  // desktop gives a dark chart with light text.
+  const QPalette& pal = palette();
+  const QColor ground = pal.color(QPalette::Base);
+  const QColor text = pal.color(QPalette::Text);
+  chart_->setBackgroundBrush(ground);
+  chart_->setBackgroundPen(Qt::NoPen);
+  view_->setBackgroundBrush(ground);
+  const QColor axisLine = Mix(ground, text, 0.55);
+  const QColor grid = Mix(ground, text, 0.15);
+  for (QValueAxis* axis : {axisTime_, axisVoltage_, axisCurrent_}) {
+    axis->setLabelsBrush(text);
+    axis->setTitleBrush(text);
+    axis->setLinePen(QPen(axisLine, 1));
+    axis->setGridLinePen(QPen(grid, 1));
+    axis->setMinorGridLinePen(QPen(grid, 1));
+  }
+  chart_->legend()->setLabelColor(text);
+  chart_->legend()->setBackgroundVisible(false);
+  for (Line& line : lines_) {
+    line.shown = LineColour(line.color, ground);
+    for (QLineSeries* s : line.pieces) {
+      QPen pen = s->pen();
+      pen.setColor(line.shown);
+      s->setPen(pen);
+    }
+  }
+}
+
+void frmPlot::changeEvent(QEvent* e) {
+  QWidget::changeEvent(e);
+  if (e->type() == QEvent::PaletteChange) ApplyPalette();
 }
 
 void frmPlot::SampleAdded() {
@@ -183,12 +278,26 @@ void frmPlot::showEvent(QShowEvent* e) {
 }
 
 void frmPlot::LayOutPlotArea() {
-  const QSize size = view_->viewport()->size();
-  const int left = std::max(timeline_->NameWidth(), 72);
-  const QRectF area(left, kTop, std::max(size.width() - left - kAxisRight, 10),
-                    std::max(size.height() - kTop - kBottom, 10));
-  if (chart_->plotArea() != area) chart_->setPlotArea(area);
-  chart_->legend()->setGeometry(QRectF(left, 4, area.width(), kTop - 8));
+  // From the chart's own size, once the view has given it: the view's size arrives earlier,
+  // while the chart still has its old one.
+  const QSizeF size = chart_->size();
+  if (size.isEmpty()) return;
+  // Room for the axes' labels and titles in the fonts they have, so that none is cut off.
+  const QFontMetrics labels(axisTime_->labelsFont());
+  const QFontMetrics titles(axisTime_->titleFont());
+  const int widestLabel = labels.horizontalAdvance(QStringLiteral("00000"));
+  const int side = widestLabel + titles.height() + kPad;
+  const int top = QFontMetrics(chart_->legend()->font()).height() + kPad;
+  const int bottom = labels.height() + titles.height() + kPad;
+  const int left = std::max(timeline_->NameWidth(), side);
+  const QRectF area(left, top, std::max(size.width() - left - side, 10.0),
+                    std::max(size.height() - top - bottom, 10.0));
+  if (chart_->plotArea() != area) {
+    chart_->setPlotArea(area);
+    // A new plot area moves the series only; the axes follow at the chart's next layout.
+    chart_->layout()->invalidate();
+  }
+  chart_->legend()->setGeometry(QRectF(left, kPad / 4, area.width(), top - kPad / 2));
 }
 
 void frmPlot::UpdateRange() {
@@ -199,7 +308,11 @@ void frmPlot::UpdateRange() {
 void frmPlot::SetPaused(bool paused) {
   if (paused_ == paused) return;
   paused_ = paused;
-  cmdPause_->setChecked(paused);
+  // The button says what it does next; the label says why the range stands still.
+  cmdPause_->setText(paused ? QStringLiteral("Follow") : QStringLiteral("Pause"));
+  cmdPause_->setToolTip(paused ? QStringLiteral("Follow the newest samples again")
+                               : QStringLiteral("Stop following the newest samples"));
+  lblState_->setText(paused ? QStringLiteral("Paused") : QString());
   if (!paused) Refresh();
 }
 
@@ -226,11 +339,6 @@ double frmPlot::TimeAtX(double x) const {
 }
 
 bool frmPlot::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == view_ && event->type() == QEvent::Resize) {
-    LayOutPlotArea();
-    Refresh();
-    return false;
-  }
   if (watched != view_->viewport() && watched != timeline_) return false;
   switch (event->type()) {
     case QEvent::Wheel: {
@@ -249,6 +357,7 @@ bool frmPlot::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseMove: {
       auto* m = static_cast<QMouseEvent*>(event);
+      ShowReadout(m->position().x());
       if (!dragX_ || !(m->buttons() & Qt::LeftButton)) return false;
       const double width = chart_->plotArea().width();
       if (width <= 0) return true;
@@ -262,6 +371,9 @@ bool frmPlot::eventFilter(QObject* watched, QEvent* event) {
       if (!dragX_) return false;
       dragX_.reset();
       return true;
+    case QEvent::Leave:
+      lblReadout_->setText(QString::fromUtf8(kHint));
+      return false;
     default: return false;
   }
 }
@@ -272,6 +384,12 @@ void frmPlot::Refresh() {
   axisTime_->setRange(t0, t1);
   const QRectF area = chart_->plotArea();
   const int columns = std::max(1, static_cast<int>(area.width()));
+  // Labels at round times (0, 0.5, 1.0, ...), however the range was zoomed or dragged.
+  const double step = RoundStep(span_ * kPixelsPerTimeLabel / std::max(area.width(), 1.0));
+  if (axisTime_->tickInterval() != step) {
+    axisTime_->setTickInterval(step);
+    axisTime_->setLabelFormat(StepFormat(step));
+  }
 
   double lo[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
   double hi[2] = {-lo[0], -lo[0]};
@@ -309,6 +427,43 @@ void frmPlot::Refresh() {
       BitColumns(history_.Series(RegisterTable::kStatus), t0, t1, columns, history_.NewestUs()),
       BitColumns(history_.Series(RegisterTable::kControl), t0, t1, columns, history_.NewestUs()));
   ++refreshes_;
+}
+
+std::optional<double> frmPlot::ValueAt(uint8_t address, double t) const {
+  const SampleSeries* series = history_.Series(address);
+  if (!series) return std::nullopt;
+  const std::size_t after = series->LowerBound(static_cast<int64_t>(std::floor(t * 1e6)) + 1);
+  if (after == 0) return std::nullopt;
+  const Sample& s = series->At(after - 1);
+  if (!s.ok) return std::nullopt;
+  return s.value;
+}
+
+QString frmPlot::ReadoutAt(double t) const {
+  // Wall-clock time from the history's one wall-clock start and the monotonic time since: the
+  // same moment the recording and the journal name in their own clock.
+  const auto wall = history_.Start().wall + std::chrono::duration_cast<recording::WallTime::duration>(
+                                                std::chrono::duration<double>(t));
+  const qint64 ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(wall.time_since_epoch()).count();
+  QString text = QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+  text += QStringLiteral("  (%1 s)").arg(t, 0, 'f', 3);
+  for (const Line& line : lines_) {
+    const std::optional<double> v = ValueAt(line.address, t);
+    text += QStringLiteral("  %1 %2 %3")
+                .arg(line.shortName, v ? QString::number(*v, 'f', 0) : QStringLiteral("?"),
+                     line.axis == axisVoltage_ ? QStringLiteral("mV") : QStringLiteral("mA"));
+  }
+  return text;
+}
+
+void frmPlot::ShowReadout(double x) {
+  const QRectF area = chart_->plotArea();
+  if (x < area.left() || x > area.right()) {
+    lblReadout_->setText(QString::fromUtf8(kHint));
+    return;
+  }
+  lblReadout_->setText(ReadoutAt(TimeAtX(x)));
 }
 
 std::vector<std::vector<PlotPoint>> frmPlot::DrawnRuns(uint8_t address) const {

@@ -3,11 +3,13 @@
 // control bits, one lane per bit. It draws from the sample history it is given and knows
 // nothing of the bus.
 //
-// It follows the newest sample unless paused; the mouse wheel zooms the time axis (about the
-// right edge while following, about the pointer while paused) and dragging moves it (and
-// pauses). Repaints that new samples cause are coalesced: at most one per kRepaintMs.
+// It follows the newest sample unless paused ("Pause", then "Follow"); the mouse wheel zooms the
+// time axis (about the right edge while following, about the pointer while paused) and dragging
+// moves it (and pauses). Time labels fall on round steps. Over the plot, the readout gives the
+// wall-clock time at the pointer and the values then. The chart takes the window's palette.
+// Repaints that new samples cause are coalesced: at most one per kRepaintMs.
 //
-// objectNames: cmdPause, cmdSaveImage, chartView, timeline.
+// objectNames: cmdPause, cmdSaveImage, lblState, lblReadout, chartView, timeline.
 #pragma once
 
 #include <QPointer>
@@ -19,6 +21,7 @@
 #include "recording/BitNames.h"
 
 class QChart;
+class QLabel;
 class QChartView;
 class QLineSeries;
 class QPushButton;
@@ -37,6 +40,8 @@ class frmPlot : public QWidget {
   static constexpr double kMinSpanSeconds = 0.5;
   // Separate line pieces per quantity; past this many gaps in view the rest are joined.
   static constexpr int kMaxRuns = 256;
+  // The readout's text while the pointer is off the plot.
+  static constexpr const char* kHint = "Mouse wheel: zoom the time axis; drag: move it";
 
   frmPlot(SampleHistory& history, recording::Variant variant, QWidget* owner);
   ~frmPlot() override;
@@ -64,26 +69,37 @@ class frmPlot : public QWidget {
   std::vector<std::vector<PlotPoint>> DrawnRuns(uint8_t address) const;
   const BitTimeline* Timeline() const { return timeline_; }
 
+  // What the readout shows for the time t (seconds since the history started): the wall-clock
+  // time, t, and each line's value then ("?" before its first read or after a failed one).
+  QString ReadoutAt(double t) const;
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* e) override;
+  void changeEvent(QEvent* e) override;
 
  private:
   struct Line {
     uint8_t address;
     QString name;
-    QColor color;
+    QString shortName;  // in the readout, before the value and its unit
+    QColor color;  // the hue
     QValueAxis* axis;
     std::vector<QLineSeries*> pieces;  // the first one carries the legend entry
+    QColor shown = {};                 // the hue as it stands out from the chart's ground
   };
 
   void BuildControls();
+  // The chart in the window's palette: ground, text, axes, grid and lines.
+  void ApplyPalette();
   void SampleAdded();
   void SaveImageClicked();
   void UpdateRange();
   void LayOutPlotArea();
+  void ShowReadout(double x);  // x in the chart view's coordinates
   double TimeAtX(double x) const;  // x in the chart view's coordinates
   QLineSeries* Piece(Line& line, std::size_t i);
+  std::optional<double> ValueAt(uint8_t address, double t) const;
 
   SampleHistory& history_;
   recording::Variant variant_;
@@ -92,6 +108,8 @@ class frmPlot : public QWidget {
   BitTimeline* timeline_ = nullptr;
   QPushButton* cmdPause_ = nullptr;
   QPushButton* cmdSaveImage_ = nullptr;
+  QLabel* lblState_ = nullptr;
+  QLabel* lblReadout_ = nullptr;
   QValueAxis* axisTime_ = nullptr;
   QValueAxis* axisVoltage_ = nullptr;
   QValueAxis* axisCurrent_ = nullptr;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's pictures from the real korvo program on the simulated board under Xvfb.
 #   scripts/screenshot.sh [KORVO]          docs/screenshot.png: the main window after Read All
-#   scripts/screenshot.sh --plot [KORVO]   docs/plot.png: the plot window after a recorded
-#                                          run of docs/scenario-ac-pull.txt, in which the AC
+#   scripts/screenshot.sh --plot [KORVO]   docs/plot.png: the plot window opened as a user
+#                                          opens it (Read All, then "Plot..."), after a
+#                                          recorded scan of docs/scenario-ac-pull.txt: the AC
 #                                          adapter is pulled at 5 s and put back at 10 s and
 #                                          the charger shuts down hot at 25 s for 2 s
 # KORVO defaults to build/gui/korvo.

@@ -3,7 +3,7 @@
 // Environment (all optional):
 //   KORVO_ADAPTER=sim|...   the backend behind the adapter control (see korvoctl --help)
 //   KORVO_AUTORUN=readall   click Read All once the start-up is over (screenshots, demos)
-//   KORVO_AUTORUN=plot      open the plot window and start the scan at 100 ms; with
+//   KORVO_AUTORUN=plot      Read All, "Plot...", then the scan at 100 ms; with
 //                           KORVO_RECORD=FILE also record to FILE (screenshots of a scenario)
 //   KORVO_EXIT_WHEN_SHOWN=1 print "shown" on stdout when the main window appears, then quit
 //                           after the start-up (start-up time measurement)
@@ -62,13 +62,20 @@ int main(int argc, char** argv) {
         QTimer::singleShot(0, readAll, &QPushButton::click);
       }
     } else if (autorun && std::strcmp(autorun, "plot") == 0) {
+      // As a user would, one step per turn of the event loop: Read All, "Plot...", then the
+      // period (applied by the settle step) and the scan.
       QTimer::singleShot(0, main, [main] {
-        // As a user would: the period (applied by the settle step), then the scan and the plot.
-        main->findChild<QLineEdit*>(QStringLiteral("ScanPeriod"))->setText(QStringLiteral("100"));
-        if (const char* record = std::getenv("KORVO_RECORD"))
-          main->Monitor()->StartRecording(QString::fromLocal8Bit(record));
-        main->findChild<QCheckBox*>(QStringLiteral("ContinuousScan"))->click();
-        main->Monitor()->ShowPlot();
+        main->findChild<QPushButton*>(QStringLiteral("cmdReadAll"))->click();
+        QTimer::singleShot(0, main, [main] {
+          main->findChild<QPushButton*>(QStringLiteral("cmdPlot"))->click();
+          QTimer::singleShot(0, main, [main] {
+            main->findChild<QLineEdit*>(QStringLiteral("ScanPeriod"))
+                ->setText(QStringLiteral("100"));
+            if (const char* record = std::getenv("KORVO_RECORD"))
+              main->Monitor()->StartRecording(QString::fromLocal8Bit(record));
+            main->findChild<QCheckBox*>(QStringLiteral("ContinuousScan"))->click();
+          });
+        });
       });
     }
     rc = QApplication::exec();

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QChart>
 #include <QChartView>
+#include <QDateTime>
 #include <QImage>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -10,6 +13,7 @@
 
 #include "monitor/BitTimeline.h"
 #include "monitor/MonitorFixture.h"
+#include "monitor/plot_chart_texts.h"
 #include "monitor/frmPlot.h"
 
 namespace {
@@ -45,6 +49,42 @@ class PlotTest : public MonitorFixture {
   }
   QWidget* ChartArea(frmPlot* plot) {
     return plot->findChild<QChartView*>(QStringLiteral("chartView"))->viewport();
+  }
+  QChart* ChartOf(frmPlot* plot) {
+    return plot->findChild<QChartView*>(QStringLiteral("chartView"))->chart();
+  }
+  // Drags the chart 100 px to the right, as a user does.
+  void Drag(frmPlot* plot) {
+    QWidget* area = ChartArea(plot);
+    const QPointF from(area->width() / 2.0, area->height() / 2.0), to = from + QPointF(100, 0);
+    QMouseEvent press(QEvent::MouseButtonPress, from, area->mapToGlobal(from), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, to, area->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, to, area->mapToGlobal(to), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(area, &press);
+    QApplication::sendEvent(area, &move);
+    QApplication::sendEvent(area, &release);
+  }
+  // Moves the pointer, no button held, over the plot at the time t (seconds).
+  void Hover(frmPlot* plot, double t) {
+    QWidget* area = ChartArea(plot);
+    const QRectF plotArea = ChartOf(plot)->plotArea();
+    const QPointF at(plotArea.left() + (t - plot->ViewStart()) /
+                                           (plot->ViewEnd() - plot->ViewStart()) *
+                                           plotArea.width(),
+                     plotArea.center().y());
+    QMouseEvent move(QEvent::MouseMove, at, area->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(area, &move);
+  }
+  QString Text(frmPlot* plot, const char* name) {
+    if (auto* b = plot->findChild<QPushButton*>(QLatin1String(name))) return b->text();
+    if (auto* l = plot->findChild<QLabel*>(QLatin1String(name)))
+      return l->isVisibleTo(plot) ? l->text() : QString();
+    ADD_FAILURE() << "no " << name;
+    return {};
   }
 
   ManualClock clock;
@@ -183,6 +223,88 @@ TEST_F(PlotTest, SaveImageWritesAPng) {
   ASSERT_TRUE(image.load(TempPath("plot.png"), "PNG"));
   EXPECT_GT(image.height(), 300);
   EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(PlotTest, WhilePausedTheButtonSaysFollowAndTheStateShows) {
+  const std::vector<std::pair<const char*, std::function<void(frmPlot*)>>> pausers = {
+      {"Pause clicked",
+       [](frmPlot* plot) {
+         QTest::mouseClick(plot->findChild<QPushButton*>(QStringLiteral("cmdPause")),
+                           Qt::LeftButton);
+       }},
+      {"dragged", [this](frmPlot* plot) { Drag(plot); }},
+  };
+  for (const auto& [how, pause] : pausers) {
+    frmPlot* plot = OpenPlot();
+    ReadAllAt(120);
+    plot->Refresh();
+    EXPECT_EQ(Text(plot, "cmdPause"), "Pause") << how;
+    pause(plot);
+    ASSERT_TRUE(plot->Paused()) << how;
+    EXPECT_EQ(Text(plot, "cmdPause"), "Follow") << how;
+    EXPECT_EQ(Text(plot, "lblState"), "Paused") << how;
+    QTest::mouseClick(plot->findChild<QPushButton*>(QStringLiteral("cmdPause")), Qt::LeftButton);
+    EXPECT_FALSE(plot->Paused()) << how;
+    EXPECT_EQ(Text(plot, "cmdPause"), "Pause") << how;
+    EXPECT_EQ(Text(plot, "lblState"), "") << how;
+    Close();
+    window.reset();
+  }
+}
+
+TEST_F(PlotTest, TimeLabelsFallOnRoundStepsAtEveryZoom) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(100);
+  // Zoom factors from the last view, and whether to drag it by an odd amount first.
+  for (const auto& [factor, drag] : std::vector<std::pair<double, bool>>{
+           {1, false}, {0.8, false}, {0.8 * 0.8 * 0.8, false}, {0.8, true}, {0.3, true},
+           {0.01, false}, {300, true}}) {
+    if (drag) Drag(plot);
+    plot->Zoom(factor);
+    QCoreApplication::processEvents();
+    const auto labels = TimeLabelsOf(ChartOf(plot));
+    const std::string view = std::to_string(plot->ViewStart()) + ".." +
+                             std::to_string(plot->ViewEnd());
+    ASSERT_GE(labels.size(), 3u) << view;
+    std::vector<double> values;
+    for (const ChartText& l : labels) values.push_back(l.text.toDouble());
+    const double step = values[1] - values[0];
+    const double power = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    const double mantissa = step / power;
+    EXPECT_TRUE(std::abs(mantissa - 1) < 1e-6 || std::abs(mantissa - 2) < 1e-6 ||
+                std::abs(mantissa - 5) < 1e-6)
+        << "step " << step << " in " << view;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      EXPECT_NEAR(values[i] / step, std::round(values[i] / step), 1e-6)
+          << labels[i].text.toStdString() << " in " << view;
+      if (i > 0) {
+        EXPECT_NEAR(values[i] - values[i - 1], step, 1e-6) << view;
+      }
+    }
+  }
+}
+
+TEST_F(PlotTest, ReadoutGivesTheWallClockTimeAtThePointer) {
+  frmPlot* plot = OpenPlot();
+  // The history's wall-clock start; a later change of the system clock does not move it.
+  const QDateTime wallStart = QDateTime::fromMSecsSinceEpoch(
+      std::chrono::duration_cast<std::chrono::milliseconds>(clock.WallNow().time_since_epoch())
+          .count());
+  ReadAllAt(10);
+  clock.SetWall(clock.WallNow() + std::chrono::hours(5));
+  Board().Poke(RegisterTable::kChargeVoltage, 12000);
+  ReadAllAt(20);
+  plot->Refresh();
+  for (const auto& [t, voltage] : std::vector<std::pair<double, const char*>>{
+           {12.5, "16800 mV"}, {25.25, "12000 mV"}}) {
+    Hover(plot, t);
+    const QString readout = Text(plot, "lblReadout");
+    const QString wall =
+        wallStart.addMSecs(static_cast<qint64>(t * 1000)).toString(QStringLiteral("HH:mm:ss"));
+    EXPECT_TRUE(readout.contains(wall)) << readout.toStdString() << " lacks " << wall.toStdString();
+    EXPECT_TRUE(readout.contains(QLatin1String(voltage)))
+        << readout.toStdString() << " lacks " << voltage;
+  }
 }
 
 }  // namespace
