@@ -117,6 +117,15 @@ frmJournal::frmJournal(const recording::Journal& journal, recording::Variant var
   repaint_->setSingleShot(true);
   repaint_->setInterval(kRepaintMs);
   connect(repaint_, &QTimer::timeout, this, [this] { Update(false); });
+  // Following is the user's choice, not a geometry's: the rows grow and the window lays itself
+  // out again (a longer statistics text, a resize) while the scroll position stays, so whether
+  // it sits at the bottom is decided when it moves, not when new rows arrive.
+  QScrollBar* scroll = table_->verticalScrollBar();
+  connect(scroll, &QScrollBar::rangeChanged, this, [this, scroll](int, int maximum) {
+    if (following_) scroll->setValue(maximum);
+  });
+  connect(scroll, &QScrollBar::valueChanged, this,
+          [this, scroll](int value) { following_ = value >= scroll->maximum(); });
   connect(chkFailuresOnly_, &QCheckBox::toggled, this, [this](bool on) {
     model_->SetFailuresOnly(on);
     table_->scrollToBottom();
@@ -131,6 +140,7 @@ void frmJournal::ScheduleRefresh() {
 
 void frmJournal::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
+  following_ = true;
   Refresh();
   table_->scrollToBottom();
 }
@@ -138,8 +148,6 @@ void frmJournal::showEvent(QShowEvent* e) {
 void frmJournal::Refresh() { Update(true); }
 
 void frmJournal::Update(bool statistics) {
-  const QScrollBar* bar = table_->verticalScrollBar();
-  const bool following = bar->value() >= bar->maximum();
   model_->Sync();
   // A new text re-lays the window out: the figures change at most twice a second.
   if (statistics || !statisticsShown_.isValid() || statisticsShown_.elapsed() >= kStatisticsMs) {
@@ -147,7 +155,7 @@ void frmJournal::Update(bool statistics) {
         QString::fromStdString(recording::FormatStatistics(journal_.Statistics())).trimmed());
     statisticsShown_.start();
   }
-  if (following) table_->scrollToBottom();
+  if (following_) table_->scrollToBottom();
   ++refreshes_;
 }
 

@@ -1,9 +1,9 @@
 // The transaction journal window: every adapter link transaction as a table (time, operation
-// and detail, target, status name, duration), newest at the bottom and followed while the
-// table is scrolled to the bottom; "Failures only"; the statistics per status name above the
-// table; "Save..." writes the journal as CSV. It shows the journal it is given and knows
-// nothing of the bus. Updates are coalesced: at most one per kRepaintMs, the statistics at most
-// one per kStatisticsMs.
+// and detail, target, status name, duration), newest at the bottom and followed unless the
+// user has scrolled away from the bottom (scrolling back there follows again); "Failures
+// only"; the statistics per status name above the table; "Save..." writes the journal as CSV.
+// It shows the journal it is given and knows nothing of the bus. Updates are coalesced: at most
+// one per kRepaintMs, the statistics at most one per kStatisticsMs.
 //
 // objectNames: lblStatistics, chkFailuresOnly, cmdSave, tblJournal.
 #pragma once
@@ -58,6 +58,7 @@ class frmJournal : public QWidget {
   QTableView* table_ = nullptr;
   QTimer* repaint_ = nullptr;
   QElapsedTimer statisticsShown_;
+  bool following_ = true;  // the newest row is kept in view
   int refreshes_ = 0;
 };
 

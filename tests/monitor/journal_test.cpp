@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -23,6 +24,14 @@ class JournalTest : public MonitorFixture {
   static QString Cell(const JournalModel* m, int row, int column) {
     return m->data(m->index(row, column)).toString();
   }
+  // The newest transaction is a row of the table, wholly inside its viewport.
+  bool NewestRowShown(monitor::frmJournal* w) {
+    const QTableView* t = w->Table();
+    const int rows = t->model()->rowCount();
+    if (rows == 0 || static_cast<std::size_t>(rows) != monitor->Journal().Size()) return false;
+    return t->viewport()->rect().contains(t->visualRect(t->model()->index(rows - 1, 0)));
+  }
+  void ScanTicks(int ticks) { scan->Advance(ticks * window->Panel()->Timer1()->Period()); }
 };
 
 TEST_F(JournalTest, NewestTransactionIsTheBottomRow) {
@@ -69,6 +78,39 @@ TEST_F(JournalTest, ItFollowsNewRowsOnlyWhileScrolledToTheBottom) {
     w->Refresh();
     EXPECT_EQ(bar->value(), atBottom ? bar->maximum() : 0) << atBottom;
   }
+}
+
+TEST_F(JournalTest, OpenedDuringAScanItShowsAndFollowsTheNewestRow) {
+  LoadMonitored();
+  QTest::mouseClick(Child<QCheckBox>("ContinuousScan"), Qt::LeftButton);
+  ScanTicks(40);
+  Click("cmdJournal");
+  monitor::frmJournal* w = monitor->JournalWindow();
+  ASSERT_TRUE(WaitUntil([&] { return NewestRowShown(w); }));
+  for (int round = 0; round < 3; ++round) {
+    ScanTicks(5);
+    EXPECT_TRUE(WaitUntil([&] { return NewestRowShown(w); })) << round;
+  }
+}
+
+TEST_F(JournalTest, ScrolledAwayItStaysAndBackAtTheBottomItFollows) {
+  LoadMonitored();
+  QTest::mouseClick(Child<QCheckBox>("ContinuousScan"), Qt::LeftButton);
+  ScanTicks(40);
+  Click("cmdJournal");
+  monitor::frmJournal* w = monitor->JournalWindow();
+  ASSERT_TRUE(WaitUntil([&] { return NewestRowShown(w); }));
+  QScrollBar* bar = w->Table()->verticalScrollBar();
+  bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+  const uint64_t top = w->Model()->Entry(w->Table()->rowAt(0)).sequence;
+  ScanTicks(5);
+  w->Refresh();
+  QApplication::processEvents();
+  EXPECT_EQ(w->Model()->Entry(w->Table()->rowAt(0)).sequence, top);
+  EXPECT_FALSE(NewestRowShown(w));
+  bar->triggerAction(QAbstractSlider::SliderToMaximum);
+  ScanTicks(5);
+  EXPECT_TRUE(WaitUntil([&] { return NewestRowShown(w); }));
 }
 
 TEST_F(JournalTest, EntriesTheJournalDropsLeaveAtTheTop) {
