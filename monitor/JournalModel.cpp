@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QDateTime>
+#include <algorithm>
 #include <chrono>
 
 #include "recording/Text.h"
@@ -147,6 +148,30 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
     case kDuration: return QStringLiteral("Duration (\u00b5s)");
     default: return {};
   }
+}
+
+double RecentRate(const recording::Journal& journal, recording::MonoTime now,
+                  std::chrono::nanoseconds window) {
+  // How many kept entries ended after `from`: they are kept in the order they ended.
+  auto after = [&journal](recording::MonoTime from) {
+    std::size_t low = 0, high = journal.Size();
+    while (low < high) {
+      const std::size_t mid = low + (high - low) / 2;
+      if (journal.At(mid).time > from)
+        high = mid;
+      else
+        low = mid + 1;
+    }
+    return journal.Size() - low;
+  };
+  recording::MonoTime from = std::max(now - window, journal.Start().mono);
+  std::size_t count = after(from);
+  if (count == journal.Size() && journal.Dropped() > 0 && count > 0) {
+    from = journal.At(0).time;  // what came before it is gone
+    count = after(from);
+  }
+  const double seconds = std::chrono::duration<double>(now - from).count();
+  return seconds > 0 ? static_cast<double>(count) / seconds : 0.0;
 }
 
 }  // namespace monitor

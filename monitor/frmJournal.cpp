@@ -64,9 +64,9 @@ class CachedTextDelegate final : public QStyledItemDelegate {
 
 }  // namespace
 
-frmJournal::frmJournal(const recording::Journal& journal, recording::Variant variant,
-                       QWidget* owner)
-    : QWidget(owner, Qt::Window), journal_(journal) {
+frmJournal::frmJournal(const recording::Journal& journal, const recording::Clock& clock,
+                       recording::Variant variant, QWidget* owner)
+    : QWidget(owner, Qt::Window), journal_(journal), clock_(clock) {
   setObjectName(QStringLiteral("frmJournal"));
   setWindowTitle(QString::fromUtf8(recording::VariantName(variant).data()) +
                  QStringLiteral(" Korvo Journal"));
@@ -117,6 +117,9 @@ frmJournal::frmJournal(const recording::Journal& journal, recording::Variant var
   repaint_->setSingleShot(true);
   repaint_->setInterval(kRepaintMs);
   connect(repaint_, &QTimer::timeout, this, [this] { Update(false); });
+  rateTimer_ = new QTimer(this);
+  rateTimer_->setInterval(1000);
+  connect(rateTimer_, &QTimer::timeout, this, &frmJournal::ShowStatistics);
   // Following is the user's choice, not a geometry's: the rows grow and the window lays itself
   // out again (a longer statistics text, a resize) while the scroll position stays, so whether
   // it sits at the bottom is decided when it moves, not when new rows arrive.
@@ -143,6 +146,12 @@ void frmJournal::showEvent(QShowEvent* e) {
   following_ = true;
   Refresh();
   table_->scrollToBottom();
+  rateTimer_->start();
+}
+
+void frmJournal::hideEvent(QHideEvent* e) {
+  QWidget::hideEvent(e);
+  rateTimer_->stop();
 }
 
 void frmJournal::Refresh() { Update(true); }
@@ -150,13 +159,30 @@ void frmJournal::Refresh() { Update(true); }
 void frmJournal::Update(bool statistics) {
   model_->Sync();
   // A new text re-lays the window out: the figures change at most twice a second.
-  if (statistics || !statisticsShown_.isValid() || statisticsShown_.elapsed() >= kStatisticsMs) {
-    lblStatistics_->setText(
-        QString::fromStdString(recording::FormatStatistics(journal_.Statistics())).trimmed());
-    statisticsShown_.start();
-  }
+  if (statistics || !statisticsShown_.isValid() || statisticsShown_.elapsed() >= kStatisticsMs)
+    ShowStatistics();
   if (following_) table_->scrollToBottom();
   ++refreshes_;
+}
+
+void frmJournal::ShowStatistics() {
+  QString text =
+      QString::fromStdString(recording::FormatStatistics(journal_.Statistics())).trimmed();
+  // The average since the start says little of a scan begun an hour later: the recent rate
+  // goes beside it.
+  const QString recent = QStringLiteral(" since start, %1 in the last %2 s")
+                             .arg(RecentRate(journal_, clock_.Now(), kRateWindow), 0, 'f', 1)
+                             .arg(kRateWindow.count());
+  const QString perSecond = QStringLiteral(" per second");
+  const qsizetype at = text.indexOf(perSecond);
+  if (at >= 0) {
+    text.insert(at + perSecond.size(), recent);
+  } else {
+    const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
+    text.insert(lineEnd >= 0 ? lineEnd : text.size(), recent);
+  }
+  if (text != lblStatistics_->text()) lblStatistics_->setText(text);
+  statisticsShown_.start();
 }
 
 void frmJournal::SaveClicked() {
