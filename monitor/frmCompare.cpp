@@ -14,13 +14,18 @@ namespace monitor {
 
 namespace {
 
-QString Value(const std::optional<uint16_t>& v) {
-  if (!v) return QStringLiteral("not read");
-  return QStringLiteral("%1").arg(*v, 4, 16, QLatin1Char('0')).toUpper();
-}
-
 QString Text(std::string_view s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// "41A0"; a DAC register's quantity beside it, "41A0 (16800 mV)": the bits below the DAC's
+// lowest are test-mode bits, not part of the quantity.
+QString Value(const RegisterTable::Register* info, const std::optional<uint16_t>& v) {
+  if (!v) return QStringLiteral("not read");
+  const QString hex = QStringLiteral("%1").arg(*v, 4, 16, QLatin1Char('0')).toUpper();
+  if (!info || !info->dac) return hex;
+  const uint32_t quantity = *v & ~(info->dac->Resolution() - 1);
+  return QStringLiteral("%1 (%2 %3)").arg(hex).arg(quantity).arg(Text(info->dac->unit));
 }
 
 }  // namespace
@@ -58,7 +63,7 @@ void frmCompare::Show(const QString& reference,
     const RegisterTable::Register* info = RegisterTable::Find(c.address);
     auto* reg = new QTreeWidgetItem(
         tree_, {Text(recording::AddressText(c.address)), info ? Text(info->trimTitle) : QString(),
-                Value(c.from), Value(c.to)});
+                Value(info, c.from), Value(info, c.to)});
     for (const recording::BitChange& b : c.bits) {
       new QTreeWidgetItem(reg, {QStringLiteral("bit %1").arg(b.bit), Text(b.name),
                                 b.from ? QStringLiteral("1") : QStringLiteral("0"),
