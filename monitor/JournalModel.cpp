@@ -3,9 +3,12 @@
 #include <QBrush>
 #include <QColor>
 #include <QDateTime>
+#include <QGuiApplication>
+#include <QPalette>
 #include <algorithm>
 #include <chrono>
 
+#include "monitor/ReadableText.h"
 #include "recording/Text.h"
 
 namespace monitor {
@@ -109,7 +112,9 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
   if (seq < FirstKept()) return {};
   const recording::JournalEntry& e = Entry(index.row());
   if (role == Qt::ForegroundRole) {
-    return e.status != 0 ? QVariant(QBrush(QColor(0xC0, 0x00, 0x00))) : QVariant();
+    // Red that reads on the application's ground, light or dark, and follows it when it changes.
+    if (e.status == 0) return {};
+    return QBrush(FailureColourOn(QGuiApplication::palette().color(QPalette::Base)));
   }
   if (role == Qt::TextAlignmentRole) {
     const bool number = index.column() == kDuration || index.column() == kTarget;

@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "monitor/ReadableText.h"
 #include "recording/BitNames.h"
 #include "registers/RegisterTable.h"
 #include "views/BringForward.h"
@@ -42,6 +43,7 @@ frmCompare::frmCompare(QWidget* owner) : QWidget(owner, Qt::Window) {
   tree_->setHeaderLabels({QStringLiteral("Register / bit"), QStringLiteral("Name"),
                           QStringLiteral("Snapshot"), QStringLiteral("Chip")});
   tree_->setRootIsDecorated(true);
+  tree_->setItemDelegate(new ReadableItemDelegate(tree_));
   tree_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   auto* root = new QVBoxLayout(this);
   root->addWidget(summary_);

@@ -15,9 +15,10 @@
 #include <QVBoxLayout>
 #include <chrono>
 
+#include "foundation/Messages.h"
 #include "monitor/FileDialogs.h"
 #include "monitor/JournalModel.h"
-#include "foundation/Messages.h"
+#include "monitor/ReadableText.h"
 
 namespace monitor {
 
@@ -43,10 +44,14 @@ class CachedTextDelegate final : public QStyledItemDelegate {
       t.setText(text);
       t.prepare(QTransform(), option.font);
     }
+    // The ground the cell is painted on (the view's base or the selection), and a text colour
+    // that reads on it.
+    const QColor ground = option.palette.color(selected ? QPalette::Highlight : QPalette::Base);
     const QVariant brush = index.data(Qt::ForegroundRole);
-    const QColor color = selected          ? option.palette.color(QPalette::HighlightedText)
-                         : brush.isValid() ? brush.value<QBrush>().color()
-                                           : option.palette.color(QPalette::Text);
+    const QColor color = ReadableOn(selected ? option.palette.color(QPalette::HighlightedText)
+                                    : brush.isValid() ? brush.value<QBrush>().color()
+                                                      : option.palette.color(QPalette::Text),
+                                    ground);
     const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
     const QRect r = option.rect.adjusted(4, 0, -4, 0);
     const QSizeF size = t.size();
