@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -154,7 +155,14 @@ TEST_P(ContrastTest, EveryTextReachesFourAndAHalfToOne) {
                : which == Window::kCompare ? Compare()
                                            : Record();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
-  if (when == Theme::kDarkLater) theme.emplace();
+  if (when == Theme::kDarkLater) {
+    theme.emplace();
+    // The windows hear of a new palette through the event loop, as of a desktop theme change.
+    ASSERT_TRUE(WaitUntil([&] {
+      return w->palette().color(QPalette::Window) ==
+             QApplication::palette().color(QPalette::Window);
+    }));
+  }
   std::vector<QWidget*> only;
   if (which == Window::kRecord) only = monitor->Controls();
   const QImage image = w->grab().toImage();
