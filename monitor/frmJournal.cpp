@@ -175,16 +175,16 @@ void frmJournal::ShowStatistics() {
       QString::fromStdString(recording::FormatStatistics(journal_.Statistics())).trimmed();
   // The average since the start says little of a scan begun an hour later: the recent rate
   // goes beside it.
-  const QString recent = QStringLiteral(" since start, %1 in the last %2 s")
-                             .arg(RecentRate(journal_, clock_.Now(), kRateWindow), 0, 'f', 1)
-                             .arg(kRateWindow.count());
+  const QString rate = QString::number(RecentRate(journal_, clock_.Now(), kRateWindow), 'f', 1);
+  const QString seconds = QString::number(kRateWindow.count());
   const QString perSecond = QStringLiteral(" per second");
-  const qsizetype at = text.indexOf(perSecond);
-  if (at >= 0) {
-    text.insert(at + perSecond.size(), recent);
-  } else {
+  if (const qsizetype at = text.indexOf(perSecond); at >= 0) {
+    text.insert(at + perSecond.size(),
+                QStringLiteral(" since start, %1 in the last %2 s").arg(rate, seconds));
+  } else {  // a first line without a rate: the recent one ends it
     const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
-    text.insert(lineEnd >= 0 ? lineEnd : text.size(), recent);
+    text.insert(lineEnd >= 0 ? lineEnd : text.size(),
+                QStringLiteral(", %1 per second in the last %2 s").arg(rate, seconds));
   }
   if (text != lblStatistics_->text()) lblStatistics_->setText(text);
   statisticsShown_.start();
