@@ -3,9 +3,13 @@
 #include <QBrush>
 #include <QColor>
 #include <QDateTime>
+#include <QGuiApplication>
+#include <QPalette>
+#include <algorithm>
 #include <chrono>
 
 #include "adapter/ErrorCodes.h"
+#include "monitor/ReadableText.h"
 #include "recording/Text.h"
 
 namespace monitor {
@@ -109,7 +113,9 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
   if (seq < FirstKept()) return {};
   const recording::JournalEntry& e = Entry(index.row());
   if (role == Qt::ForegroundRole) {
-    return e.status != 0 ? QVariant(QBrush(QColor(0xC0, 0x00, 0x00))) : QVariant();
+    // Red that reads on the application's ground, light or dark, and follows it when it changes.
+    if (e.status == 0) return {};
+    return QBrush(FailureColourOn(QGuiApplication::palette().color(QPalette::Base)));
   }
   if (role == Qt::TextAlignmentRole) {
     const bool number = index.column() == kDuration || index.column() == kTarget;
@@ -148,6 +154,30 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
     case kDuration: return QStringLiteral("Duration (\u00b5s)");
     default: return {};
   }
+}
+
+double RecentRate(const recording::Journal& journal, recording::MonoTime now,
+                  std::chrono::nanoseconds window) {
+  // How many kept entries ended after `from`: they are kept in the order they ended.
+  auto after = [&journal](recording::MonoTime from) {
+    std::size_t low = 0, high = journal.Size();
+    while (low < high) {
+      const std::size_t mid = low + (high - low) / 2;
+      if (journal.At(mid).time > from)
+        high = mid;
+      else
+        low = mid + 1;
+    }
+    return journal.Size() - low;
+  };
+  recording::MonoTime from = std::max(now - window, journal.Start().mono);
+  std::size_t count = after(from);
+  if (count == journal.Size() && journal.Dropped() > 0 && count > 0) {
+    from = journal.At(0).time;  // what came before it is gone
+    count = after(from);
+  }
+  const double seconds = std::chrono::duration<double>(now - from).count();
+  return seconds > 0 ? static_cast<double>(count) / seconds : 0.0;
 }
 
 }  // namespace monitor

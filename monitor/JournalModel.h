@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 
@@ -45,5 +46,11 @@ class JournalModel : public QAbstractTableModel {
   uint64_t rows_ = 0;              // all rows: how many are shown
   std::deque<uint64_t> failures_;  // failures only: sequence numbers of the rows
 };
+
+// Transactions per second in the `window` up to `now`: what a scan does now, where the journal's
+// own figure averages over everything since it started. While the journal is younger than the
+// window, over its age; when it has dropped entries from within the window, over what it kept.
+double RecentRate(const recording::Journal& journal, recording::MonoTime now,
+                  std::chrono::nanoseconds window);
 
 }  // namespace monitor

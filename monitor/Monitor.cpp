@@ -206,7 +206,8 @@ frmPlot* Monitor::ShowPlot() {
 }
 
 frmJournal* Monitor::ShowJournal() {
-  if (!journalWindow_) journalWindow_ = new frmJournal(journal_, options_.variant, &main_);
+  if (!journalWindow_)
+    journalWindow_ = new frmJournal(journal_, access_.Clock(), options_.variant, &main_);
   BringForward(*journalWindow_);
   return journalWindow_;
 }

@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "monitor/ReadableText.h"
 #include "recording/BitNames.h"
 #include "registers/RegisterTable.h"
 #include "views/BringForward.h"
@@ -14,13 +15,17 @@ namespace monitor {
 
 namespace {
 
-QString Value(const std::optional<uint16_t>& v) {
-  if (!v) return QStringLiteral("not read");
-  return QStringLiteral("%1").arg(*v, 4, 16, QLatin1Char('0')).toUpper();
-}
-
 QString Text(std::string_view s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// "41A0"; a DAC register's value in its unit beside it, "41A0 (16800 mV)", the whole word as
+// the main window's entry, the recordings and korvoctl give it.
+QString Value(const RegisterTable::Register* info, const std::optional<uint16_t>& v) {
+  if (!v) return QStringLiteral("not read");
+  const QString hex = QStringLiteral("%1").arg(*v, 4, 16, QLatin1Char('0')).toUpper();
+  if (!info || !info->dac) return hex;
+  return QStringLiteral("%1 (%2 %3)").arg(hex).arg(*v).arg(Text(info->dac->unit));
 }
 
 }  // namespace
@@ -37,6 +42,7 @@ frmCompare::frmCompare(QWidget* owner) : QWidget(owner, Qt::Window) {
   tree_->setHeaderLabels({QStringLiteral("Register / bit"), QStringLiteral("Name"),
                           QStringLiteral("Snapshot"), QStringLiteral("Chip")});
   tree_->setRootIsDecorated(true);
+  tree_->setItemDelegate(new ReadableItemDelegate(tree_));
   tree_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   auto* root = new QVBoxLayout(this);
   root->addWidget(summary_);
@@ -58,7 +64,7 @@ void frmCompare::Show(const QString& reference,
     const RegisterTable::Register* info = RegisterTable::Find(c.address);
     auto* reg = new QTreeWidgetItem(
         tree_, {Text(recording::AddressText(c.address)), info ? Text(info->trimTitle) : QString(),
-                Value(c.from), Value(c.to)});
+                Value(info, c.from), Value(info, c.to)});
     for (const recording::BitChange& b : c.bits) {
       new QTreeWidgetItem(reg, {QStringLiteral("bit %1").arg(b.bit), Text(b.name),
                                 b.from ? QStringLiteral("1") : QStringLiteral("0"),

@@ -1,5 +1,6 @@
-// A comparison of the chip with a snapshot file: per register that differs, its two values and
-// every bit that differs, named as the test-mode window names it. Non-modal, owned by the
+// A comparison of the chip with a snapshot file: per register that differs, its two values (in
+// hex, a DAC register's also in mV or mA) and every bit that differs, named as the test-mode
+// window names it. Non-modal, owned by the
 // test-mode window; a new comparison replaces what it shows.
 //
 // objectNames: lblSummary, treeChanges.

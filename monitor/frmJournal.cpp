@@ -15,9 +15,10 @@
 #include <QVBoxLayout>
 #include <chrono>
 
+#include "foundation/Messages.h"
 #include "monitor/FileDialogs.h"
 #include "monitor/JournalModel.h"
-#include "foundation/Messages.h"
+#include "monitor/ReadableText.h"
 
 namespace monitor {
 
@@ -43,10 +44,14 @@ class CachedTextDelegate final : public QStyledItemDelegate {
       t.setText(text);
       t.prepare(QTransform(), option.font);
     }
+    // The ground the cell is painted on (the view's base or the selection), and a text colour
+    // that reads on it.
+    const QColor ground = option.palette.color(selected ? QPalette::Highlight : QPalette::Base);
     const QVariant brush = index.data(Qt::ForegroundRole);
-    const QColor color = selected          ? option.palette.color(QPalette::HighlightedText)
-                         : brush.isValid() ? brush.value<QBrush>().color()
-                                           : option.palette.color(QPalette::Text);
+    const QColor color = ReadableOn(selected ? option.palette.color(QPalette::HighlightedText)
+                                    : brush.isValid() ? brush.value<QBrush>().color()
+                                                      : option.palette.color(QPalette::Text),
+                                    ground);
     const auto align = index.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
     const QRect r = option.rect.adjusted(4, 0, -4, 0);
     const QSizeF size = t.size();
@@ -64,9 +69,9 @@ class CachedTextDelegate final : public QStyledItemDelegate {
 
 }  // namespace
 
-frmJournal::frmJournal(const recording::Journal& journal, recording::Variant variant,
-                       QWidget* owner)
-    : QWidget(owner, Qt::Window), journal_(journal) {
+frmJournal::frmJournal(const recording::Journal& journal, const recording::Clock& clock,
+                       recording::Variant variant, QWidget* owner)
+    : QWidget(owner, Qt::Window), journal_(journal), clock_(clock) {
   setObjectName(QStringLiteral("frmJournal"));
   setWindowTitle(QString::fromUtf8(recording::VariantName(variant).data()) +
                  QStringLiteral(" Korvo Journal"));
@@ -117,6 +122,18 @@ frmJournal::frmJournal(const recording::Journal& journal, recording::Variant var
   repaint_->setSingleShot(true);
   repaint_->setInterval(kRepaintMs);
   connect(repaint_, &QTimer::timeout, this, [this] { Update(false); });
+  rateTimer_ = new QTimer(this);
+  rateTimer_->setInterval(1000);
+  connect(rateTimer_, &QTimer::timeout, this, &frmJournal::ShowStatistics);
+  // Following is the user's choice, not a geometry's: the rows grow and the window lays itself
+  // out again (a longer statistics text, a resize) while the scroll position stays, so whether
+  // it sits at the bottom is decided when it moves, not when new rows arrive.
+  QScrollBar* scroll = table_->verticalScrollBar();
+  connect(scroll, &QScrollBar::rangeChanged, this, [this, scroll](int, int maximum) {
+    if (following_) scroll->setValue(maximum);
+  });
+  connect(scroll, &QScrollBar::valueChanged, this,
+          [this, scroll](int value) { following_ = value >= scroll->maximum(); });
   connect(chkFailuresOnly_, &QCheckBox::toggled, this, [this](bool on) {
     model_->SetFailuresOnly(on);
     table_->scrollToBottom();
@@ -131,24 +148,46 @@ void frmJournal::ScheduleRefresh() {
 
 void frmJournal::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
+  following_ = true;
   Refresh();
   table_->scrollToBottom();
+  rateTimer_->start();
+}
+
+void frmJournal::hideEvent(QHideEvent* e) {
+  QWidget::hideEvent(e);
+  rateTimer_->stop();
 }
 
 void frmJournal::Refresh() { Update(true); }
 
 void frmJournal::Update(bool statistics) {
-  const QScrollBar* bar = table_->verticalScrollBar();
-  const bool following = bar->value() >= bar->maximum();
   model_->Sync();
   // A new text re-lays the window out: the figures change at most twice a second.
-  if (statistics || !statisticsShown_.isValid() || statisticsShown_.elapsed() >= kStatisticsMs) {
-    lblStatistics_->setText(
-        QString::fromStdString(recording::FormatStatistics(journal_.Statistics())).trimmed());
-    statisticsShown_.start();
-  }
-  if (following) table_->scrollToBottom();
+  if (statistics || !statisticsShown_.isValid() || statisticsShown_.elapsed() >= kStatisticsMs)
+    ShowStatistics();
+  if (following_) table_->scrollToBottom();
   ++refreshes_;
+}
+
+void frmJournal::ShowStatistics() {
+  QString text =
+      QString::fromStdString(recording::FormatStatistics(journal_.Statistics())).trimmed();
+  // The average since the start says little of a scan begun an hour later: the recent rate
+  // goes beside it.
+  const QString rate = QString::number(RecentRate(journal_, clock_.Now(), kRateWindow), 'f', 1);
+  const QString seconds = QString::number(kRateWindow.count());
+  const QString perSecond = QStringLiteral(" per second");
+  if (const qsizetype at = text.indexOf(perSecond); at >= 0) {
+    text.insert(at + perSecond.size(),
+                QStringLiteral(" since start, %1 in the last %2 s").arg(rate, seconds));
+  } else {  // a first line without a rate: the recent one ends it
+    const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
+    text.insert(lineEnd >= 0 ? lineEnd : text.size(),
+                QStringLiteral(", %1 per second in the last %2 s").arg(rate, seconds));
+  }
+  if (text != lblStatistics_->text()) lblStatistics_->setText(text);
+  statisticsShown_.start();
 }
 
 void frmJournal::SaveClicked() {

@@ -2,11 +2,15 @@
 
 #include <QPushButton>
 #include <QTreeWidget>
+#include <tuple>
+#include <vector>
 
 #include "monitor/MonitorFixture.h"
 #include "monitor/frmCompare.h"
 #include "panels/frmTrim.h"
+#include "recording/BitNames.h"
 #include "recording/Snapshot.h"
+#include "registers/RegisterTable.h"
 
 namespace {
 
@@ -67,6 +71,31 @@ TEST_F(TrimSnapshotTest, CompareNamesEveryBitInWhichTheChipDiffers) {
   for (int i = 0; i < reg->childCount(); ++i)
     bits.push_back(reg->child(i)->text(0) + " " + reg->child(i)->text(1));
   EXPECT_EQ(bits, (std::vector<QString>{"bit 6 ACOC EN", "bit 0 CHG END"}));
+}
+
+TEST_F(TrimSnapshotTest, CompareGivesDacRegistersInTheirUnitBesideTheHex) {
+  // Address, value in the snapshot, value on the chip, the two as shown.
+  const std::vector<std::tuple<uint8_t, uint16_t, uint16_t, const char*, const char*>> cases = {
+      {RegisterTable::kChargeVoltage, 0x41A0, 0x3390, "41A0 (16800 mV)", "3390 (13200 mV)"},
+      {RegisterTable::kChargeCurrent, 0x0200, 0x0281, "0200 (512 mA)", "0281 (641 mA)"},
+      {RegisterTable::kInputCurrent, 0x1000, 0x3F80, "1000 (4096 mA)", "3F80 (16256 mA)"},
+      {RegisterTable::kControl, 0x0000, 0x0041, "0000", "0041"},
+  };
+  for (const auto& [address, before, after, shownBefore, shownAfter] : cases)
+    Board().Poke(address, before);
+  dialogs.answer = TempPath("snap.ini");
+  ClickTrim("cmdSaveSnapshot");
+  for (const auto& [address, before, after, shownBefore, shownAfter] : cases)
+    Board().Poke(address, after);
+  ClickTrim("cmdCompare");
+  QTreeWidget* tree = trim->findChild<monitor::frmCompare*>()->Tree();
+  for (const auto& [address, before, after, shownBefore, shownAfter] : cases) {
+    const QString name = QString::fromStdString(recording::AddressText(address));
+    const QList<QTreeWidgetItem*> rows = tree->findItems(name, Qt::MatchExactly);
+    ASSERT_EQ(rows.size(), 1) << name.toStdString();
+    EXPECT_EQ(rows[0]->text(2).toStdString(), shownBefore);
+    EXPECT_EQ(rows[0]->text(3).toStdString(), shownAfter);
+  }
 }
 
 TEST_F(TrimSnapshotTest, ABadSnapshotFileIsRefusedBeforeTheChipIsRead) {
