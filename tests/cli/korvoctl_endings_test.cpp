@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -91,8 +91,9 @@ TEST_F(KorvoctlEndingsTest, RepeatedFailuresAreSummarisedAtMostOnceASecond) {
   // 300 ticks, 10 ms apart: every read fails.
   EXPECT_EQ(Run({"--period", "10", "--duration", "3", "--output", Path("run.csv"), "watch"}),
             kExitBus);
-  const std::string first = "Error reading register CS: Status(0x13). Error description : "
-                            "VB_TIMEOUT_ERROR ... the same failure ";
+  const std::string first =
+      "Error reading register CS: Status(0x13). Error description : "
+      "VB_TIMEOUT_ERROR ... the same failure ";
   const std::string err = err_.str();
   EXPECT_EQ(Lines(err), 5u * 2 + 3 * 5);  // five messages in full, three summaries of each
   EXPECT_EQ(err.rfind("Error reading register CS: Status(0x13).\n"
@@ -127,7 +128,8 @@ TEST_F(KorvoctlEndingsTest, AnOutputThatIsAnotherFileOfTheRunIsRefusedFirst) {
     std::string message;
   } cases[] = {
       {{"--journal", ini_, "read", "0x13"}, "--journal '" + ini_ + "'" + settings},
-      {{"--output", Path("link.csv"), "read", "0x13"}, "--output '" + Path("link.csv") + "'" + settings},
+      {{"--output", Path("link.csv"), "read", "0x13"},
+       "--output '" + Path("link.csv") + "'" + settings},
       {{"--journal", Path("hard.csv"), "read", "0x13"},
        "--journal '" + Path("hard.csv") + "'" + settings},
       {{"snapshot", Path("link.csv")}, "snapshot '" + Path("link.csv") + "'" + settings},
@@ -222,32 +224,44 @@ TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
     int code;
   } cases[] = {
       {"success", {"read", "0x13"}, nullptr, "", kExitOk},
-      {"Ctrl-C in a watch", {"--period", "100", "watch"},
-       [this] { AfterSleeps(2, [] { std::raise(SIGINT); }); }, "", kExitOk},
-      {"hang-up in a watch", {"--period", "100", "watch"},
-       [this] { AfterSleeps(2, [] { std::raise(SIGHUP); }); }, "", kExitOk},
+      {"Ctrl-C in a watch",
+       {"--period", "100", "watch"},
+       [this] { AfterSleeps(2, [] { std::raise(SIGINT); }); },
+       "",
+       kExitOk},
+      {"hang-up in a watch",
+       {"--period", "100", "watch"},
+       [this] { AfterSleeps(2, [] { std::raise(SIGHUP); }); },
+       "",
+       kExitOk},
       {"bad command line", {"read"}, nullptr, "", kExitUsage},
       {"unreadable --ini", {"--ini", "/nonexistent/k.ini", "dump"}, nullptr, "", kExitUsage},
       {"malformed snapshot", {"compare", "BAD"}, nullptr, "", kExitUsage},
       {"output clashes", {"--journal", "INI", "dump"}, nullptr, "", kExitUsage},
-      {"no adapter", {"dump"}, [this] { board_->SetAbsent(true); }, "",
+      {"no adapter", {"dump"}, [this] { board_->SetAbsent(true); }, "", kExitBus},
+      {"register access failed",
+       {"read", "0x13"},
+       [this] { board_->FailNext(1, VB_TIMEOUT_ERROR); },
+       "",
        kExitBus},
-      {"register access failed", {"read", "0x13"},
-       [this] { board_->FailNext(1, VB_TIMEOUT_ERROR); }, "", kExitBus},
       {"write read back otherwise", {"write", "0x15", "0xFFFF"}, nullptr, "", kExitBus},
-      {"failed read in a watch", {"--count", "2", "watch"},
-       [this] { board_->FailNext(1, VB_TIMEOUT_ERROR); }, "", kExitBus},
-      {"adapter gone in a watch", {"--period", "100", "--duration", "60", "watch"},
-       [this] { AfterSleeps(2, [this] { board_->SetAbsent(true); }); }, "",
+      {"failed read in a watch",
+       {"--count", "2", "watch"},
+       [this] { board_->FailNext(1, VB_TIMEOUT_ERROR); },
+       "",
+       kExitBus},
+      {"adapter gone in a watch",
+       {"--period", "100", "--duration", "60", "watch"},
+       [this] { AfterSleeps(2, [this] { board_->SetAbsent(true); }); },
+       "",
        kExitBus},
       {"output file full", {"--output", "FULL", "read", "0x13"}, nullptr, "", kExitBus},
-      {"journal not created", {"--journal", "/nonexistent/j.csv", "read", "0x13"}, nullptr, "",
+      {"journal not created", {"--journal", "MISSING", "read", "0x13"}, nullptr, "", kExitBus},
+      {"output removed in a watch",
+       {"--output", "RUN", "--period", "100", "--count", "5", "watch"},
+       [this] { AfterSleeps(2, [this] { fs::remove(Path("run.csv")); }); },
+       "",
        kExitBus},
-      {"output removed in a watch", {"--output", "RUN", "--period", "100", "--count", "5", "watch"},
-       [this] {
-         AfterSleeps(2, [this] { fs::remove(Path("run.csv")); });
-       },
-       "", kExitBus},
       {"confirmation declined", {"restore", "SNAP"}, nullptr, "n\n", kExitDeclined},
       {"compare differs", {"write", "0x12", "0x50", "compare", "SNAP"}, nullptr, "", kExitDiffer},
   };
@@ -260,12 +274,13 @@ TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
     if (c.setup) c.setup();
     std::vector<std::string> args;
     for (const std::string& a : c.args) {
-      args.push_back(a == "BAD"    ? Path("bad.ini")
-                     : a == "SNAP" ? Path("snap.ini")
-                     : a == "INI"  ? ini_
-                     : a == "FULL" ? Path("full.csv")
-                     : a == "RUN"  ? Path("run.csv")
-                                   : a);
+      args.push_back(a == "BAD"       ? Path("bad.ini")
+                     : a == "SNAP"    ? Path("snap.ini")
+                     : a == "INI"     ? ini_
+                     : a == "FULL"    ? Path("full.csv")
+                     : a == "RUN"     ? Path("run.csv")
+                     : a == "MISSING" ? Path("no-such-folder/j.csv")
+                                      : a);
     }
     EXPECT_EQ(Run(args, c.input), c.code) << c.kind << "\n" << err_.str();
   }
