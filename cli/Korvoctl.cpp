@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "adapter/frmUSB.h"
+#include "cli/KorvoctlInstruments.h"
 #include "cli/KorvoctlRecording.h"
 #include "cli/KorvoctlSpins.h"
 #include "drivers/Drivers.h"
@@ -25,7 +26,7 @@ namespace {
 constexpr const char* kRegName = "CS: Status";
 
 struct Operation {
-  enum class Kind { Read, Write, Dump, List, Spin, Burn, Recording } kind;
+  enum class Kind { Read, Write, Dump, List, Spin, Burn, Recording, Instruments } kind;
   uint8_t address = 0;
   uint16_t value = 0;
   std::string caption = {};  // spin: the button caption
@@ -42,6 +43,7 @@ struct Options {
   bool version = false;
   std::vector<Operation> ops;
   KorvoctlRecording recording;
+  KorvoctlInstruments instruments;
 };
 
 struct UsageError {
@@ -126,6 +128,9 @@ Options Parse(const std::vector<std::string>& args) {
       o.ops.push_back({Operation::Kind::Spin, 0, 0, std::string(*caption)});
     } else if (a == "burn") {
       o.ops.push_back({Operation::Kind::Burn, 0, 0});
+    } else if (const auto bench = o.instruments.Take(args, i); bench.taken) {
+      if (!bench.error.empty()) throw UsageError{bench.error};
+      if (bench.operation) o.ops.push_back({Operation::Kind::Instruments, 0, 0});
     } else if (const auto t = o.recording.Take(args, i); t.taken) {
       if (!t.error.empty()) throw UsageError{t.error};
       if (t.operation) o.ops.push_back({Operation::Kind::Recording, 0, 0, {}, t.index});
@@ -238,6 +243,7 @@ std::string KorvoctlUsage() {
        "  list               print the names of the free adapters\n";
   s << KorvoctlSpinUsage();
   s << KorvoctlRecordingUsage();
+  s << KorvoctlInstrumentsUsage();
   s << "Addresses and values are decimal or hexadecimal with a 0x prefix.\n"
        "\n"
        "Options:\n"
@@ -248,6 +254,7 @@ std::string KorvoctlUsage() {
        "  --retries N        extra attempts of a failed read (default: ReadRetryCount)\n"
        "  -y, --yes          answer yes to every confirmation\n";
   s << KorvoctlRecordingOptionsUsage();
+  s << KorvoctlInstrumentsOptionsUsage();
   s << "  -h, --help         show this text\n"
        "  --version          show the version and the settings file read\n"
        "\n"
@@ -318,8 +325,17 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   bool needsDevice = false;
   for (const Operation& op : o.ops) {
     needsDevice |= op.kind == Operation::Kind::Recording ? o.recording.NeedsDevice(op.index)
-                                                         : op.kind != Operation::Kind::List;
+                                                         : op.kind != Operation::Kind::List &&
+                                                               op.kind != Operation::Kind::Instruments;
+    // The instruments are read beside a watch and a CSV or JSON dump.
+    if ((op.kind == Operation::Kind::Recording && o.recording.IsWatch(op.index)) ||
+        (op.kind == Operation::Kind::Dump &&
+         o.recording.Format() != KorvoctlRecording::DumpFormat::kText))
+      o.instruments.SetUsed();
   }
+  if (const int prepared = o.instruments.Prepare(err, clock, Settings::File()); prepared != kExitOk)
+    return prepared;
+  o.recording.SetCompanion(&o.instruments);
   if (const int prepared = o.recording.Prepare(err, clock); prepared != kExitOk) return prepared;
 
   int rc = kExitOk;
@@ -346,6 +362,7 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
         case Operation::Kind::Recording:
           step = o.recording.Run(op.index, session.Access(), out, err);
           break;
+        case Operation::Kind::Instruments: step = o.instruments.Run(out); break;
       }
       // Output that is lost ends the run: nothing more is done unseen.
       if (!Delivered(out, err)) {
@@ -370,6 +387,7 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     }
   }
   if (rc == kExitOk && differ) rc = kExitDiffer;
+  o.instruments.Finish();
   rc = o.recording.Finish(rc, &session.Access(), &frmUSB::Get(), err);
   frmUSB::Get().CloseDevice();
   return rc;

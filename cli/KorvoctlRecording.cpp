@@ -289,7 +289,11 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out) {
   recording::MonoTime next = start;
   bool failed = false;
   int64_t ticks = 0;
+  std::vector<recording::RegisterObserver*> observers;
+  for (recording::Recorder* r : {recorder_.get(), onStdout.get()})
+    if (r != nullptr) observers.push_back(r);
   while (!stop.Requested() && clock.Now() < end) {
+    if (companion_) companion_->OnTickStart();
     {
       const RegisterAccess::SourceScope tick(access, AccessSource::kKorvoctl, true);
       for (uint8_t address : RegisterTable::MainReadOrder()) {  // the scan's order
@@ -297,6 +301,7 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out) {
         failed |= access.ReadRegister(kRegName, address, value, modGlobals::DeviceAddress) != 0;
       }
     }
+    if (companion_) companion_->OnTickEnd(observers);
     if (onStdout && !onStdout->Active()) {  // standard output is gone (a closed pipe)
       access.RemoveObserver(*onStdout);
       return kExitBus;
@@ -310,6 +315,7 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out) {
       clock.SleepUntil(std::min(next, clock.Now() + milliseconds(100)));
   }
   interrupted_ = stop.Requested();
+  if (companion_) companion_->OnWatchEnd(observers);
   if (onStdout) access.RemoveObserver(*onStdout);
   return failed ? kExitBus : kExitOk;
 }
@@ -407,7 +413,9 @@ bool KorvoctlRecording::Dump(RegisterAccess& access, std::ostream& out) const {
     }
     first = false;
   }
-  if (format_ == DumpFormat::kJson) text += "\n]}\n";
+  if (format_ == DumpFormat::kJson) text += "\n]";
+  if (companion_) companion_->AppendDump(text, format_ == DumpFormat::kJson);
+  if (format_ == DumpFormat::kJson) text += "}\n";
   out << text;
   return ok;
 }

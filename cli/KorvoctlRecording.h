@@ -22,6 +22,18 @@
 class RegisterAccess;
 class frmUSB;
 
+// What runs beside a watch and a dump (the bench's instruments): told of every watch tick with
+// the run's recorders, and asked for its part of a CSV or JSON dump.
+class WatchCompanion {
+ public:
+  virtual ~WatchCompanion() = default;
+  virtual void OnTickStart() {}
+  virtual void OnTickEnd(const std::vector<recording::RegisterObserver*>& /*observers*/) {}
+  virtual void OnWatchEnd(const std::vector<recording::RegisterObserver*>& /*observers*/) {}
+  // Rows after the registers' (CSV), or members after "registers" (JSON: ", \"name\": ...").
+  virtual void AppendDump(std::string& /*text*/, bool /*json*/) {}
+};
+
 class KorvoctlRecording {
  public:
   enum class DumpFormat { kText, kCsv, kJson };
@@ -35,6 +47,7 @@ class KorvoctlRecording {
   Taken Take(const std::vector<std::string>& args, std::size_t& i);
 
   bool NeedsDevice(std::size_t index) const;
+  bool IsWatch(std::size_t index) const { return ops_[index].kind == Op::Kind::kWatch; }
   DumpFormat Format() const { return format_; }
 
   // Before the adapter opens: reads the snapshot files of compare and restore (a bad one is a
@@ -47,6 +60,8 @@ class KorvoctlRecording {
   // Interrupted(); a compare that finds differences returns kExitDiffer.
   int Run(std::size_t index, RegisterAccess& access, std::ostream& out, std::ostream& err);
   bool Interrupted() const { return interrupted_; }
+  // Not owned; nullptr (the default): nothing beside the registers.
+  void SetCompanion(WatchCompanion* companion) { companion_ = companion; }
   // dump in CSV or JSON; false when a register could not be read.
   bool Dump(RegisterAccess& access, std::ostream& out) const;
   // Detaches, closes the recording, writes the journal and the statistics. Returns rc, or
@@ -84,6 +99,7 @@ class KorvoctlRecording {
   std::unique_ptr<recording::FileSink> journalSink_;
   bool outputFailed_ = false;
   bool interrupted_ = false;
+  WatchCompanion* companion_ = nullptr;
 };
 
 // The --help lines of the operations and options above.

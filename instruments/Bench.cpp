@@ -56,8 +56,9 @@ struct Bench::Worker {
   std::mutex mutex;
   std::condition_variable wake;
   bool stop = false;
-  uint64_t triggers = 0;
-  uint64_t served = 0;  // triggers taken
+  std::atomic<uint64_t> triggers{0};
+  uint64_t served = 0;                     // triggers taken
+  std::atomic<uint64_t> answeredUpTo{0};  // triggers whose reading is over
   std::atomic<uint64_t> answered{0};  // readings completed (either way); read without mutex
   Device* reading = nullptr;  // the device while a Read is under way
   bool givenUp = false;       // the watchdog gave that Read up
@@ -115,6 +116,7 @@ struct Bench::Worker {
       reading = nullptr;
       deadline = Steady::time_point::max();
       ++answered;
+      answeredUpTo = served;
       if ((!ok || givenUp) && !stop) {
         if (reason == "no answer in time" || givenUp)
           reason = "no answer within " + SecondsText(o.readTimeout);
@@ -254,6 +256,13 @@ void Bench::Trigger() {
 
 void Bench::AddLogLine(const std::string& line) { shared_->Message("libsigrok: " + line); }
 
+std::function<void(const std::string&)> Bench::LogRoute() const {
+  std::weak_ptr<Shared> weak = shared_;
+  return [weak](const std::string& line) {
+    if (auto s = weak.lock()) s->Message("libsigrok: " + line);
+  };
+}
+
 void Bench::Deliver(const std::vector<recording::RegisterObserver*>& observers) {
   std::deque<LatestReading> readings;
   std::vector<std::string> messages;
@@ -283,6 +292,20 @@ bool Bench::WaitSettled(std::chrono::milliseconds timeout) {
   return shared_->changed.wait_for(lock, timeout, [&] {
     return std::all_of(workers_.begin(), workers_.end(),
                        [](const auto& w) { return w->state.settled; });
+  });
+}
+
+void Bench::WaitAnswered(std::chrono::milliseconds timeout) {
+  std::vector<uint64_t> triggered;
+  for (const auto& w : workers_) triggered.push_back(w->triggers.load());
+  std::unique_lock lock(shared_->mutex);
+  shared_->changed.wait_for(lock, timeout, [&] {
+    for (std::size_t i = 0; i < workers_.size(); ++i) {
+      const auto& w = workers_[i];
+      if (!w->state.settled) return false;
+      if (w->state.present && w->answeredUpTo.load() < triggered[i]) return false;
+    }
+    return true;
   });
 }
 

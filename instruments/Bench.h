@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,8 +70,12 @@ class Bench {
   bool WaitSettled(std::chrono::milliseconds timeout);
   // Triggers a reading and waits, at most timeout, until every present instrument answered.
   void ReadOnce(std::chrono::milliseconds timeout);
+  // Waits, at most timeout, until every present instrument has answered every Trigger so far.
+  void WaitAnswered(std::chrono::milliseconds timeout);
   // Library log lines to deliver as messages (from any thread).
   void AddLogLine(const std::string& line);
+  // The same as a function that stays valid after the bench is gone (then it drops the line).
+  std::function<void(const std::string&)> LogRoute() const;
 
   std::vector<InstrumentState> States() const;
   // The newest reading of every channel delivered so far, in instrument and channel order.

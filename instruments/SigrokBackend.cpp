@@ -82,9 +82,12 @@ std::string What(const std::exception& e) {
 
 class SigrokDevice final : public Device {
  public:
-  SigrokDevice(std::shared_ptr<sigrok::Context> context, std::shared_ptr<sigrok::HardwareDevice> device,
-               DeviceInfo info)
-      : context_(std::move(context)), device_(std::move(device)), info_(std::move(info)) {
+  SigrokDevice(std::shared_ptr<sigrok::Context> context, std::shared_ptr<std::mutex> driverMutex,
+               std::shared_ptr<sigrok::HardwareDevice> device, DeviceInfo info)
+      : context_(std::move(context)),
+        driverMutex_(std::move(driverMutex)),
+        device_(std::move(device)),
+        info_(std::move(info)) {
     session_ = context_->create_session();
     session_->add_device(device_);
     session_->add_datafeed_callback(
@@ -96,6 +99,7 @@ class SigrokDevice final : public Device {
       device_->config_set(sigrok::ConfigKey::LIMIT_SAMPLES, Glib::Variant<guint64>::create(1));
   }
   ~SigrokDevice() override {
+    const std::lock_guard lock(*driverMutex_);
     try {
       session_->remove_datafeed_callbacks();
       session_->remove_devices();
@@ -172,6 +176,7 @@ class SigrokDevice final : public Device {
   }
 
   std::shared_ptr<sigrok::Context> context_;
+  std::shared_ptr<std::mutex> driverMutex_;
   std::shared_ptr<sigrok::HardwareDevice> device_;
   std::shared_ptr<sigrok::Session> session_;
   DeviceInfo info_;
@@ -190,7 +195,11 @@ class SigrokBackend final : public Backend {
   }
 
   std::string Check(const InstrumentSpec& spec) override {
-    const std::lock_guard lock(mutex_);
+    const std::lock_guard lock(*mutex_);
+    return CheckLocked(spec);
+  }
+
+  std::string CheckLocked(const InstrumentSpec& spec) {
     const auto drivers = context_->drivers();
     const auto d = drivers.find(spec.driver);
     if (d == drivers.end())
@@ -223,13 +232,13 @@ class SigrokBackend final : public Backend {
   }
 
   std::unique_ptr<Device> Open(const InstrumentSpec& spec, std::string& reason) override {
-    if (reason = Check(spec); !reason.empty()) return nullptr;
+    // libsigrok keeps a driver's state in the driver itself, whatever the context: scanning,
+    // opening and closing take turns. Readings do not: each device has its own session.
+    const std::lock_guard lock(*mutex_);
+    if (reason = CheckLocked(spec); !reason.empty()) return nullptr;
     TakeLastLibraryError();
     try {
-      // A context of its own: scans of one driver share state inside the library, and one
-      // instrument that hangs in its scan must not hold up the others.
-      auto context = sigrok::Context::create();
-      auto driver = context->drivers().at(spec.driver);
+      auto driver = context_->drivers().at(spec.driver);
       std::map<const sigrok::ConfigKey*, Glib::VariantBase> options;
       for (const auto& [key, value] : spec.options) {
         const sigrok::ConfigKey* k = sigrok::ConfigKey::get_by_identifier(key);
@@ -284,7 +293,7 @@ class SigrokBackend final : public Backend {
         device->close();
         return nullptr;
       }
-      return std::make_unique<SigrokDevice>(context, device, std::move(info));
+      return std::make_unique<SigrokDevice>(context_, mutex_, device, std::move(info));
     } catch (const std::exception& e) {
       reason = What(e);
       return nullptr;
@@ -292,7 +301,7 @@ class SigrokBackend final : public Backend {
   }
 
  private:
-  std::mutex mutex_;
+  std::shared_ptr<std::mutex> mutex_ = std::make_shared<std::mutex>();
   std::shared_ptr<sigrok::Context> context_;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 
 #include "recording/Text.h"
 #include "registers/RegisterTable.h"
@@ -20,6 +21,19 @@ const Clock& ClockOf(const RecorderOptions& o) { return o.clock ? *o.clock : Sys
 void AppendHex4(std::string& out, uint16_t v) {
   out += "0x";
   out += Text::Hex(v, 4);
+}
+
+// A reading with up to four decimals, trailing zeros dropped: 19000, 1798.2608, -0.5.
+void AppendReading(std::string& out, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.4f", v);
+  std::string_view s(buf);
+  if (s.find('.') != std::string_view::npos) {
+    while (s.back() == '0') s.remove_suffix(1);
+    if (s.back() == '.') s.remove_suffix(1);
+  }
+  if (s == "-0") s = "0";
+  out += s;
 }
 
 // --------------------------------------------------------------------------- CSV
@@ -61,6 +75,28 @@ class CsvRecorder final : public Recorder {
     out += std::to_string(e.status);
     out += ',';
     AppendCsvField(out, StatusName(e.status));
+    out += kCsvLineEnd;
+    return true;
+  }
+
+  bool Measure(std::string& out, const InstrumentReading& r) override {
+    AppendSeconds(out, Origin().Since(r.time));
+    out += ',';
+    iso_.Append(out, Origin().WallAt(r.time));
+    out += ',';
+    AppendCsvField(out, r.instrument);
+    out += ",measure,,";
+    const bool milli = r.unit == "mV" || r.unit == "mA";
+    if (milli || r.unit.empty())
+      AppendCsvField(out, r.caption);
+    else
+      AppendCsvField(out, std::string(r.caption) + " (" + std::string(r.unit) + ")");
+    out += ",,";
+    if (!milli) AppendReading(out, r.value);
+    out += ',';
+    if (milli) AppendReading(out, r.value);
+    out += ",0,";
+    AppendCsvField(out, StatusName(0));
     out += kCsvLineEnd;
     return true;
   }
@@ -269,6 +305,12 @@ void Recorder::OnRegisterAccess(const RegisterEvent& event) {
   if (!active_) return;
   if (!begun_) OnFlush();
   if (Sample(pending_, event)) ++samples_;
+}
+
+void Recorder::OnInstrumentReading(const InstrumentReading& reading) {
+  if (!active_) return;
+  if (!begun_) OnFlush();
+  if (Measure(pending_, reading)) ++samples_;
 }
 
 void Recorder::OnFlush() {
