@@ -16,16 +16,11 @@ using namespace std::chrono;
 
 constexpr int64_t kMaxPeriodMs = 3600000;
 
-// Up to four decimals, trailing zeros dropped: 19000, 1798.2608.
+// The seven significant digits an instrument's single-precision value holds: 19000, 2048.
 std::string ReadingText(double v) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.4f", v);
-  std::string s(buf);
-  if (s.find('.') != std::string::npos) {
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-  }
-  return s == "-0" ? "0" : s;
+  std::snprintf(buf, sizeof buf, "%.7g", v);
+  return std::string(buf) == "-0" ? "0" : buf;
 }
 
 std::string JsonString(std::string_view s) {

@@ -23,17 +23,12 @@ void AppendHex4(std::string& out, uint16_t v) {
   out += Text::Hex(v, 4);
 }
 
-// A reading with up to four decimals, trailing zeros dropped: 19000, 1798.2608, -0.5.
+// A reading to the seven significant digits an instrument's single-precision value holds,
+// without trailing zeros: 19000, 1792.9, 2048 (not 2048.0001).
 void AppendReading(std::string& out, double v) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.4f", v);
-  std::string_view s(buf);
-  if (s.find('.') != std::string_view::npos) {
-    while (s.back() == '0') s.remove_suffix(1);
-    if (s.back() == '.') s.remove_suffix(1);
-  }
-  if (s == "-0") s = "0";
-  out += s;
+  std::snprintf(buf, sizeof buf, "%.7g", v);
+  out += std::string_view(buf) == "-0" ? "0" : buf;
 }
 
 // --------------------------------------------------------------------------- CSV
