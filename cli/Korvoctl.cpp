@@ -328,8 +328,9 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     needsDevice |= op.kind == Operation::Kind::Recording ? o.recording.NeedsDevice(op.index)
                                                          : op.kind != Operation::Kind::List &&
                                                                op.kind != Operation::Kind::Instruments;
-    // The instruments are read beside a watch and a CSV or JSON dump.
-    if ((op.kind == Operation::Kind::Recording && o.recording.IsWatch(op.index)) ||
+    // The instruments are read beside a watch, a snapshot and a CSV or JSON dump.
+    if ((op.kind == Operation::Kind::Recording &&
+         (o.recording.IsWatch(op.index) || o.recording.IsSnapshot(op.index))) ||
         (op.kind == Operation::Kind::Dump &&
          o.recording.Format() != KorvoctlRecording::DumpFormat::kText))
       o.instruments.SetUsed();

@@ -249,6 +249,32 @@ void KorvoctlInstruments::AppendDump(std::string& text, bool json) {
   if (json) text += "\n]";
 }
 
+std::string KorvoctlInstruments::SnapshotComments() {
+  if (!bench_) return {};
+  bench_->WaitSettled(milliseconds(kWaitMs));
+  bench_->ReadOnce(milliseconds(kWaitMs));
+  bench_->Deliver({});
+  const std::vector<instruments::LatestReading> latest = bench_->Latest();
+  std::string text;
+  auto clean = [](std::string s) {
+    for (char& c : s)
+      if (c == '=' || c == '\n' || c == '\r') c = c == '=' ? ':' : ' ';
+    return s;
+  };
+  for (const instruments::InstrumentState& s : bench_->States()) {
+    if (!s.present) {
+      text += clean("; Instrument " + s.label + ": absent (" +
+                    (s.settled ? s.reason : "no answer in time") + ")") + "\n";
+      continue;
+    }
+    for (const instruments::LatestReading& r : latest)
+      if (r.instrument == s.label)
+        text += clean("; Instrument " + r.caption + ": " + ReadingText(r.value) +
+                      (r.unit.empty() ? "" : " " + r.unit)) + "\n";
+  }
+  return text;
+}
+
 void KorvoctlInstruments::Finish() {
   if (!bench_) return;
   bench_->Deliver({});

@@ -335,7 +335,9 @@ int KorvoctlRecording::TakeSnapshot(const Op& op, RegisterAccess& access) {
   }
   s.caption = caption_;
   std::string reason;
-  if (!recording::WriteWholeFile(op.file, recording::FormatSnapshot(s), reason)) {
+  std::string text = recording::FormatSnapshot(s);
+  if (companion_) text += companion_->SnapshotComments();
+  if (!recording::WriteWholeFile(op.file, text, reason)) {
     MsgBox("Cannot write " + op.file + ": " + reason + ".");
     return kExitBus;
   }

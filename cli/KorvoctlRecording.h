@@ -32,6 +32,8 @@ class WatchCompanion {
   virtual void OnWatchEnd(const std::vector<recording::RegisterObserver*>& /*observers*/) {}
   // Rows after the registers' (CSV), or members after "registers" (JSON: ", \"name\": ...").
   virtual void AppendDump(std::string& /*text*/, bool /*json*/) {}
+  // Comment lines after a snapshot's own ("; ...\n"), never keys: it stays a spin preset.
+  virtual std::string SnapshotComments() { return {}; }
 };
 
 class KorvoctlRecording {
@@ -48,6 +50,7 @@ class KorvoctlRecording {
 
   bool NeedsDevice(std::size_t index) const;
   bool IsWatch(std::size_t index) const { return ops_[index].kind == Op::Kind::kWatch; }
+  bool IsSnapshot(std::size_t index) const { return ops_[index].kind == Op::Kind::kSnapshot; }
   DumpFormat Format() const { return format_; }
 
   // Before the adapter opens: reads the snapshot files of compare and restore (a bad one is a

@@ -192,3 +192,13 @@ TEST_F(KorvoctlInstrumentsTest, LibraryLogOnlyAtTheChosenLevel) {
   EXPECT_NE(err_.str().find("libsigrok: scpi_tcp: Failed to connect to 127.0.0.1:1"), std::string::npos)
       << err_.str();
 }
+
+TEST_F(KorvoctlInstrumentsTest, SnapshotHoldsReadingsAsCommentsAndStaysAPreset) {
+  ASSERT_TRUE(bench_.Ready());
+  const std::string file = Path("board.ini");
+  ASSERT_EQ(Run({"--instrument", Load(" label=Load channels=I1"), "snapshot", file}), kExitOk) << err_.str();
+  std::ifstream f(file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("\n; Instrument Load CH1 current: 2048 mA\n"), std::string::npos) << text;
+  EXPECT_EQ(Run({"compare", file}), kExitOk) << err_.str();
+}
