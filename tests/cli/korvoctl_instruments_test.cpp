@@ -202,3 +202,30 @@ TEST_F(KorvoctlInstrumentsTest, SnapshotHoldsReadingsAsCommentsAndStaysAPreset) 
   EXPECT_NE(text.find("\n; Instrument Load CH1 current: 2048 mA\n"), std::string::npos) << text;
   EXPECT_EQ(Run({"compare", file}), kExitOk) << err_.str();
 }
+
+// Python's csv module reads the recording: every row has the header's eleven columns, and the
+// supply's readings sit in the mV/mA column beside the DAC registers.
+TEST_F(KorvoctlInstrumentsTest, PythonCsvReadsRegistersAndReadingsAlike) {
+  ASSERT_TRUE(bench_.Ready());
+  const std::string file = Path("run.csv");
+  ASSERT_EQ(Run({"--instrument", Psu(" label=PSU channels=V1,I1"), "--output", file, "--count", "2", "watch"}),
+            kExitOk);
+  const std::string script = dir_.Write(
+      "check.py",
+      "import csv, sys\n"
+      "rows = list(csv.DictReader(open(sys.argv[1], newline='')))\n"
+      "assert all(len(r) == 11 and None not in r for r in rows), 'columns'\n"
+      "psu = [r for r in rows if r['source'] == 'PSU']\n"
+      "assert psu and all(r['operation'] == 'measure' for r in psu), 'psu rows'\n"
+      "v = [float(r['mV_mA']) for r in psu if r['caption'] == 'PSU CH1 voltage']\n"
+      "assert v and all(x == 19000 for x in v), v\n"
+      "print('ok')\n");
+  const std::string python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+  FILE* p = ::popen((python + " " + script + " " + file + " 2>&1").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char buf[4096];
+  std::string out;
+  while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  ::pclose(p);
+  EXPECT_EQ(out, "ok\n");
+}
