@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "adapter/frmUSB.h"
+#include "cli/KorvoctlInstruments.h"
 #include "cli/KorvoctlRecording.h"
 #include "cli/KorvoctlSpins.h"
 #include "drivers/Drivers.h"
@@ -24,7 +25,7 @@ namespace {
 // Every register access of korvoctl names the register the way the main window does.
 
 struct Operation {
-  enum class Kind { Read, Write, Dump, List, Spin, Burn, Recording } kind;
+  enum class Kind { Read, Write, Dump, List, Spin, Burn, Recording, Instruments } kind;
   uint8_t address = 0;
   uint16_t value = 0;
   std::string caption = {};  // spin: the button caption
@@ -41,6 +42,7 @@ struct Options {
   bool version = false;
   std::vector<Operation> ops;
   KorvoctlRecording recording;
+  KorvoctlInstruments instruments;
 };
 
 struct UsageError {
@@ -122,6 +124,9 @@ Options Parse(const std::vector<std::string>& args) {
       o.ops.push_back({Operation::Kind::Spin, 0, 0, std::string(*caption)});
     } else if (a == "burn") {
       o.ops.push_back({Operation::Kind::Burn, 0, 0});
+    } else if (const auto bench = o.instruments.Take(args, i); bench.taken) {
+      if (!bench.error.empty()) throw UsageError{bench.error};
+      if (bench.operation) o.ops.push_back({Operation::Kind::Instruments, 0, 0});
     } else if (const auto t = o.recording.Take(args, i); t.taken) {
       if (!t.error.empty()) throw UsageError{t.error};
       if (t.operation) o.ops.push_back({Operation::Kind::Recording, 0, 0, {}, t.index});
@@ -221,6 +226,7 @@ std::string KorvoctlUsage() {
        "  list               print the names of the free adapters\n";
   s << KorvoctlSpinUsage();
   s << KorvoctlRecordingUsage();
+  s << KorvoctlInstrumentsUsage();
   s << "Addresses and values are decimal or hexadecimal with a 0x prefix.\n"
        "\n"
        "Options:\n"
@@ -231,6 +237,7 @@ std::string KorvoctlUsage() {
        "  --retries N        extra attempts of a failed read (default: ReadRetryCount)\n"
        "  -y, --yes          answer yes to every confirmation\n";
   s << KorvoctlRecordingOptionsUsage();
+  s << KorvoctlInstrumentsOptionsUsage();
   s << "  -h, --help         show this text\n"
        "  --version          show the version and the settings file read\n"
        "\n"
@@ -246,7 +253,7 @@ std::string KorvoctlUsage() {
        "     stops at once when the adapter has gone)\n"
        "     also: a write read back otherwise, a spin that did not go in as stored,\n"
        "     a failed EEPROM burn, output that could not be written (a full disk, a closed\n"
-       "     pipe, a removed file)\n"
+       "     pipe, a removed file); instruments: an instrument absent\n"
        "  3  a confirmation was declined (spin, burn, restore): nothing more was written\n"
        "  4  compare: the registers differ\n"
        "A recording, journal or snapshot file that cannot be written is reported; the run goes\n"
@@ -304,8 +311,18 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   bool needsDevice = false;
   for (const Operation& op : o.ops) {
     needsDevice |= op.kind == Operation::Kind::Recording ? o.recording.NeedsDevice(op.index)
-                                                         : op.kind != Operation::Kind::List;
+                                                         : op.kind != Operation::Kind::List &&
+                                                               op.kind != Operation::Kind::Instruments;
+    // The instruments are read beside a watch, a snapshot and a CSV or JSON dump.
+    if ((op.kind == Operation::Kind::Recording &&
+         (o.recording.IsWatch(op.index) || o.recording.IsSnapshot(op.index))) ||
+        (op.kind == Operation::Kind::Dump &&
+         o.recording.Format() != KorvoctlRecording::DumpFormat::kText))
+      o.instruments.SetUsed();
   }
+  if (const int prepared = o.instruments.Prepare(err, clock, Settings::File()); prepared != kExitOk)
+    return prepared;
+  o.recording.SetCompanion(&o.instruments);
   if (const int prepared = o.recording.Prepare(err, clock); prepared != kExitOk) return prepared;
 
   int rc = kExitOk;
@@ -332,6 +349,7 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
         case Operation::Kind::Recording:
           step = o.recording.Run(op.index, session.Access(), out, err);
           break;
+        case Operation::Kind::Instruments: step = o.instruments.Run(out); break;
       }
       // Output that is lost ends the run: nothing more is done unseen.
       if (o.recording.OutputLost() || !Delivered(out, err)) {
@@ -356,6 +374,7 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     }
   }
   if (rc == kExitOk && differ) rc = kExitDiffer;
+  o.instruments.Finish();
   rc = o.recording.Finish(rc, &session.Access(), &frmUSB::Get(), err);
   frmUSB::Get().CloseDevice();
   return rc;

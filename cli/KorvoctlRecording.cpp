@@ -1,9 +1,9 @@
 #include "cli/KorvoctlRecording.h"
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cmath>
 #include <csignal>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <ostream>
@@ -13,14 +13,14 @@
 #include "cli/Korvoctl.h"
 #include "cli/KorvoctlSpins.h"
 #include "cli/RepeatSummary.h"
-#include "recording/Text.h"
-#include "registers/RegisterAccess.h"
-#include "registers/RegisterTable.h"
-#include "registers/Spins.h"
 #include "foundation/Messages.h"
 #include "foundation/Settings.h"
 #include "foundation/Text.h"
 #include "foundation/Utils.h"
+#include "recording/Text.h"
+#include "registers/RegisterAccess.h"
+#include "registers/RegisterTable.h"
+#include "registers/Spins.h"
 
 namespace {
 
@@ -397,24 +397,28 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out, std::ost
   bool failed = false;
   bool gone = false;
   int64_t ticks = 0;
+  std::vector<recording::RegisterObserver*> observers;
+  for (recording::Recorder* r : {recorder_.get(), onStdout.get()})
+    if (r != nullptr) observers.push_back(r);
   while (!stop.Requested() && clock.Now() < end && !lost()) {
+    if (companion_) companion_->OnTickStart();
     {
       const RegisterAccess::SourceScope tick(access, AccessSource::kKorvoctl, true);
       for (uint8_t address : RegisterTable::MainReadOrder()) {  // the scan's order
         int16_t value = 0;
-        const int32_t status =
-            access.ReadRegister(RegisterAccess::kMainRegisterName, address, value, modGlobals::DeviceAddress);
+        const int32_t status = access.ReadRegister(RegisterAccess::kMainRegisterName, address,
+                                                   value, modGlobals::DeviceAddress);
         failed |= status != 0;
         // The adapter has gone: every later read would fail the same way, as fast as it can.
         gone = status == VB_NO_USB;
         if (gone) break;
       }
     }
+    if (companion_) companion_->OnTickEnd(observers);
     if (lost()) break;
     if (gone) {
       messages.Flush();
-      err << "korvoctl: watch stopped: the adapter has gone ("
-          << StatusName(VB_NO_USB) << ").\n";
+      err << "korvoctl: watch stopped: the adapter has gone (" << StatusName(VB_NO_USB) << ").\n";
       break;
     }
     messages.Poll();
@@ -427,21 +431,24 @@ int KorvoctlRecording::Watch(RegisterAccess& access, std::ostream& out, std::ost
       clock.SleepUntil(std::min(next, clock.Now() + milliseconds(100)));
   }
   interrupted_ = stop.Requested();
+  if (companion_) companion_->OnWatchEnd(observers);
   if (onStdout && !outputLost_) access.RemoveObserver(*onStdout);
   return failed || outputLost_ ? kExitBus : kExitOk;
 }
 
 int KorvoctlRecording::TakeSnapshot(const Op& op, RegisterAccess& access) {
   // The settings file was refused as a snapshot before anything was opened (OutputClash).
-  recording::Snapshot s =
-      recording::ReadSnapshot(access, modGlobals::DeviceAddress, RegisterAccess::kMainRegisterName, variant_, *clock_);
+  recording::Snapshot s = recording::ReadSnapshot(
+      access, modGlobals::DeviceAddress, RegisterAccess::kMainRegisterName, variant_, *clock_);
   if (!s.Complete()) {
     MsgBox("Snapshot not written: a register could not be read.");
     return kExitBus;
   }
   s.caption = caption_;
   std::string reason;
-  if (!recording::WriteWholeFile(op.file, recording::FormatSnapshot(s), reason)) {
+  std::string text = recording::FormatSnapshot(s);
+  if (companion_) text += companion_->SnapshotComments();
+  if (!recording::WriteWholeFile(op.file, text, reason)) {
     MsgBox("Cannot write " + op.file + ": " + reason + ".");
     return kExitBus;
   }
@@ -522,7 +529,9 @@ bool KorvoctlRecording::Dump(RegisterAccess& access, std::ostream& out) const {
     }
     first = false;
   }
-  if (format_ == DumpFormat::kJson) text += "\n]}\n";
+  if (format_ == DumpFormat::kJson) text += "\n]";
+  if (companion_) companion_->AppendDump(text, format_ == DumpFormat::kJson);
+  if (format_ == DumpFormat::kJson) text += "}\n";
   out << text;
   return ok;
 }

@@ -23,6 +23,20 @@
 class RegisterAccess;
 class frmUSB;
 
+// What runs beside a watch and a dump (the bench's instruments): told of every watch tick with
+// the run's recorders, and asked for its part of a CSV or JSON dump.
+class WatchCompanion {
+ public:
+  virtual ~WatchCompanion() = default;
+  virtual void OnTickStart() {}
+  virtual void OnTickEnd(const std::vector<recording::RegisterObserver*>& /*observers*/) {}
+  virtual void OnWatchEnd(const std::vector<recording::RegisterObserver*>& /*observers*/) {}
+  // Rows after the registers' (CSV), or members after "registers" (JSON: ", \"name\": ...").
+  virtual void AppendDump(std::string& /*text*/, bool /*json*/) {}
+  // Comment lines after a snapshot's own ("; ...\n"), never keys: it stays a spin preset.
+  virtual std::string SnapshotComments() { return {}; }
+};
+
 class KorvoctlRecording {
  public:
   enum class DumpFormat { kText, kCsv, kJson };
@@ -36,6 +50,8 @@ class KorvoctlRecording {
   Taken Take(const std::vector<std::string>& args, std::size_t& i);
 
   bool NeedsDevice(std::size_t index) const;
+  bool IsWatch(std::size_t index) const { return ops_[index].kind == Op::Kind::kWatch; }
+  bool IsSnapshot(std::size_t index) const { return ops_[index].kind == Op::Kind::kSnapshot; }
   DumpFormat Format() const { return format_; }
 
   // Before the adapter opens: refuses an output file that is the settings file, a snapshot
@@ -52,6 +68,8 @@ class KorvoctlRecording {
   bool Interrupted() const { return interrupted_; }
   // A watch found standard output closed and has said so.
   bool OutputLost() const { return outputLost_; }
+  // Not owned; nullptr (the default): nothing beside the registers.
+  void SetCompanion(WatchCompanion* companion) { companion_ = companion; }
   // dump: every register read once, written as text, CSV or JSON; false when one could not be
   // read (the rest are still read).
   bool Dump(RegisterAccess& access, std::ostream& out) const;
@@ -93,6 +111,7 @@ class KorvoctlRecording {
   bool outputFailed_ = false;
   bool interrupted_ = false;
   bool outputLost_ = false;
+  WatchCompanion* companion_ = nullptr;
 };
 
 // The --help lines of the operations and options above.

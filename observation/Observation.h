@@ -36,10 +36,24 @@ struct RegisterEvent {
   int16_t target;   // the charger's bus address
 };
 
+// One reading of one channel of a bench instrument, in the units of Korvo's files: volts as mV,
+// amperes as mA (like the DAC registers), other quantities in their SI unit.
+struct InstrumentReading {
+  MonoTime time;                // when the instrument delivered it, on the register accesses' clock
+  std::string_view instrument;  // the instrument's label: "PSU"
+  std::string_view channel;     // the driver's channel name: "I1"
+  std::string_view caption;     // "PSU CH1 current"
+  std::string_view quantity;    // "current"
+  std::string_view unit;        // "mA"
+  double value;
+};
+
 class RegisterObserver {
  public:
   virtual ~RegisterObserver() = default;
   virtual void OnRegisterAccess(const RegisterEvent& event) = 0;
+  // Delivered on the thread that owns the observers, never on the instrument's own thread.
+  virtual void OnInstrumentReading(const InstrumentReading& /*reading*/) {}
   // A tick or a single access is complete (or a message is about to be shown): a good moment
   // to put what was observed on disk.
   virtual void OnFlush() {}

@@ -38,9 +38,10 @@ _korvoctl()
         words=("${COMP_WORDS[@]}") cword=$COMP_CWORD cur=${COMP_WORDS[COMP_CWORD]}
     fi
 
-    local operations='read write dump list spin burn watch snapshot compare restore'
+    local operations='read write dump list spin burn watch snapshot compare restore instruments'
     local options='--ini --i2c --smbus --address --retries --yes --help --version
-        --period --count --duration --output --format --caption --variant --journal --stats'
+        --period --count --duration --output --format --caption --variant --journal --stats
+        --instrument --instrument-period --instrument-log'
 
     # The settings file given anywhere on the line, as korvoctl reads it before any operation.
     local i ini=''
@@ -65,6 +66,8 @@ _korvoctl()
             --ini | --output | --journal) want=(file) ;;
             --address) want=(address) ;;
             --retries | --period | --count | --duration) want=(number) ;;
+            --instrument-period | --instrument-log) want=(number) ;;
+            --instrument) want=(instrument) ;;
             --format) want=(format) ;;
             --caption) want=(caption) ;;
             --variant) want=(variant) ;;
@@ -91,6 +94,13 @@ _korvoctl()
             # Captions hold blanks: let readline quote what it inserts.
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -W "$(_korvoctl_captions "$ini")" -- "$cur"))
+            ;;
+        instrument)
+            # The drivers libsigrok has, as sigrok-cli lists them, when it is there.
+            if [[ $cur != *:* ]] && command -v sigrok-cli >/dev/null; then
+                COMPREPLY=($(compgen -W "$(sigrok-cli -L 2>/dev/null |
+                    sed -n '/^Supported hardware drivers:/,/^$/s/^  \([a-z0-9-]*\) .*/\1/p')" -- "$cur"))
+            fi
             ;;
         number | value) COMPREPLY=() ;;
         *)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 
 #include "adapter/ErrorCodes.h"
 #include "recording/Text.h"
@@ -21,6 +22,14 @@ const Clock& ClockOf(const RecorderOptions& o) { return o.clock ? *o.clock : Sys
 void AppendHex4(std::string& out, uint16_t v) {
   out += "0x";
   out += Text::Hex(v, 4);
+}
+
+// A reading to the seven significant digits an instrument's single-precision value holds,
+// without trailing zeros: 19000, 1792.9, 2048 (not 2048.0001).
+void AppendReading(std::string& out, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.7g", v);
+  out += std::string_view(buf) == "-0" ? "0" : buf;
 }
 
 // --------------------------------------------------------------------------- CSV
@@ -62,6 +71,28 @@ class CsvRecorder final : public Recorder {
     out += std::to_string(e.status);
     out += ',';
     AppendCsvField(out, StatusName(e.status));
+    out += kCsvLineEnd;
+    return true;
+  }
+
+  bool Measure(std::string& out, const InstrumentReading& r) override {
+    AppendSeconds(out, Origin().Since(r.time));
+    out += ',';
+    iso_.Append(out, Origin().WallAt(r.time));
+    out += ',';
+    AppendCsvField(out, r.instrument);
+    out += ",measure,,";
+    const bool milli = r.unit == "mV" || r.unit == "mA";
+    if (milli || r.unit.empty())
+      AppendCsvField(out, r.caption);
+    else
+      AppendCsvField(out, std::string(r.caption) + " (" + std::string(r.unit) + ")");
+    out += ",,";
+    if (!milli) AppendReading(out, r.value);
+    out += ',';
+    if (milli) AppendReading(out, r.value);
+    out += ",0,";
+    AppendCsvField(out, StatusName(0));
     out += kCsvLineEnd;
     return true;
   }
@@ -271,6 +302,12 @@ void Recorder::OnRegisterAccess(const RegisterEvent& event) {
   if (!active_) return;
   if (!begun_) OnFlush();
   if (Sample(pending_, event)) ++samples_;
+}
+
+void Recorder::OnInstrumentReading(const InstrumentReading& reading) {
+  if (!active_) return;
+  if (!begun_) OnFlush();
+  if (Measure(pending_, reading)) ++samples_;
 }
 
 void Recorder::OnFlush() {

@@ -85,6 +85,10 @@ class Recorder : public RegisterObserver {
   void SetErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
 
   void OnRegisterAccess(const RegisterEvent& event) final;
+  // A bench instrument's reading: a CSV row of its own (source: the instrument's label,
+  // operation "measure", the value in the mV/mA column when it is in mV or mA, else in the
+  // decimal column with the unit in the caption); formats without instruments leave it out.
+  void OnInstrumentReading(const InstrumentReading& reading) final;
   void OnFlush() final;
 
  protected:
@@ -92,6 +96,7 @@ class Recorder : public RegisterObserver {
   virtual void Begin(std::string& out) = 0;                           // header
   virtual bool Sample(std::string& out, const RegisterEvent& e) = 0;  // false: not recorded
   virtual void End(std::string& /*out*/) {}                           // when it is closed
+  virtual bool Measure(std::string& /*out*/, const InstrumentReading& /*r*/) { return false; }
   const TimeBase& Origin() const { return start_; }
   const RecorderOptions& Options() const { return options_; }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, testing, packaging and screenshotting need
 # (gtkwave, sigrok-cli and python3 check that recordings open in the tools that read them;
+# libsigrokcxx-dev reads the bench instruments, and its C++ binding needs glibmm;
 # qt6-charts-dev needs libqt6opengl6-dev without depending on it).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
@@ -15,6 +16,7 @@ PKGS=(
   help2man scdoc librsvg2-bin
   lintian desktop-file-utils appstream bash-completion man-db
   gtkwave sigrok-cli python3
+  libsigrokcxx-dev libglibmm-2.4-dev
 )
 missing=()
 for p in "${PKGS[@]}"; do

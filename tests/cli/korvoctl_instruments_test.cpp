@@ -1,0 +1,231 @@
+// korvoctl with bench instruments: libsigrok's real scpi-pps and demo drivers, the former
+// against the simulated bench (scripts/fake-bench.py) on loopback.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "CliRig.h"
+#include "support/FakeBench.h"
+
+namespace {
+
+std::vector<std::string> CsvRowsOf(const std::string& text, const std::string& source) {
+  std::vector<std::string> rows;
+  std::istringstream s(text);
+  for (std::string line; std::getline(s, line);)
+    if (line.find("," + source + ",") != std::string::npos) rows.push_back(line);
+  return rows;
+}
+
+class KorvoctlInstrumentsTest : public CliRig {
+ protected:
+  std::string Psu(const std::string& extra = " label=PSU") const { return bench_.PsuSpec() + extra; }
+  std::string Load(const std::string& extra = " label=Load") const { return bench_.LoadSpec() + extra; }
+  // Every bus transaction of the run, without its timing.
+  std::vector<std::tuple<int, int, int, int, int>> Traffic() const {
+    std::vector<std::tuple<int, int, int, int, int>> t;
+    for (const sim::Transaction& x : board_->History())
+      t.emplace_back(static_cast<int>(x.kind), x.command, x.value, x.target, x.status);
+    return t;
+  }
+  FakeBench bench_;
+};
+
+}  // namespace
+
+TEST_F(KorvoctlInstrumentsTest, InstrumentsNamesDeviceChannelsAndReadings) {
+  ASSERT_TRUE(bench_.Ready());
+  EXPECT_EQ(Run({"--instrument", Psu(" label=PSU channels=V1,I1"), "instruments"}), kExitOk)
+      << err_.str();
+  EXPECT_NE(out_.str().find("PSU: " + bench_.PsuSpec() +
+                            " - Rigol DP832 00.01.14 [S/N: DP8A000001] with 9 channels: V1 I1 P1"),
+            std::string::npos)
+      << out_.str();
+  EXPECT_NE(out_.str().find("  V1  PSU CH1 voltage  19000 mV\n"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("  I1  PSU CH1 current  "), std::string::npos) << out_.str();
+  EXPECT_EQ(out_.str().find("  P1  "), std::string::npos) << out_.str();
+}
+
+TEST_F(KorvoctlInstrumentsTest, InstrumentsExitsTwoWhenOneIsAbsent) {
+  ASSERT_TRUE(bench_.Ready());
+  EXPECT_EQ(Run({"--instrument", Psu(), "--instrument", "scpi-pps:conn=tcp-raw/127.0.0.1/1 label=Gone",
+                 "instruments"}),
+            kExitBus);
+  EXPECT_NE(out_.str().find("Gone: scpi-pps:conn=tcp-raw/127.0.0.1/1 - absent: no device found"),
+            std::string::npos)
+      << out_.str();
+  EXPECT_NE(out_.str().find("PSU CH1 current"), std::string::npos);
+}
+
+TEST_F(KorvoctlInstrumentsTest, InstrumentsNeedsNoAdapter) {
+  ::setenv("KORVO_ADAPTER", "sim", 1);
+  WriteIni("[Simulator]\nAbsent=1\n");
+  EXPECT_EQ(Run({"--instrument", "demo channels=A1", "instruments"}), kExitOk) << err_.str();
+  EXPECT_NE(out_.str().find("  A1  demo A1 voltage  "), std::string::npos) << out_.str();
+}
+
+TEST_F(KorvoctlInstrumentsTest, SettingsSectionListsTheInstruments) {
+  WriteIni("[Instruments]\nGen=demo channels=A2\n");
+  EXPECT_EQ(Run({"instruments"}), kExitOk) << err_.str();
+  EXPECT_NE(out_.str().find("  A2  Gen A2 voltage  "), std::string::npos) << out_.str();
+}
+
+TEST_F(KorvoctlInstrumentsTest, CommandLineReplacesTheSettingsList) {
+  WriteIni("[Instruments]\nBad=no-such-driver\n");
+  EXPECT_EQ(Run({"--instrument", "demo channels=A0", "instruments"}), kExitOk) << err_.str();
+  EXPECT_EQ(out_.str().find("Bad"), std::string::npos);
+}
+
+TEST_F(KorvoctlInstrumentsTest, BadSettingsEntryOnlyMattersWhenInstrumentsAreUsed) {
+  WriteIni("[Instruments]\nBad=no-such-driver\n");
+  EXPECT_EQ(Run({"read", "0x13"}), kExitOk) << err_.str();
+  EXPECT_EQ(Run({"--count", "1", "watch"}), kExitUsage);
+  EXPECT_EQ(err_.str(), "korvoctl: invalid instrument 'no-such-driver': unknown driver "
+                        "'no-such-driver' (sigrok-cli -L lists the drivers)\n");
+}
+
+struct BadArgs {
+  std::vector<std::string> args;
+  const char* message;
+};
+
+class KorvoctlBadInstrument : public CliRig, public ::testing::WithParamInterface<BadArgs> {};
+
+TEST_P(KorvoctlBadInstrument, RefusedBeforeAnythingOpens) {
+  std::vector<std::string> args = GetParam().args;
+  const std::string output = Path("run.csv");
+  args.insert(args.end(), {"--output", output, "--count", "1", "watch"});
+  EXPECT_EQ(Run(args), kExitUsage);
+  EXPECT_NE(err_.str().find(GetParam().message), std::string::npos) << err_.str();
+  EXPECT_FALSE(std::filesystem::exists(output));
+  EXPECT_TRUE(board_->History().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, KorvoctlBadInstrument,
+    ::testing::Values(
+        BadArgs{{"--instrument", "no-such-driver"}, "invalid instrument 'no-such-driver': unknown driver"},
+        BadArgs{{"--instrument", "scpi-pps:conn"}, "invalid instrument 'scpi-pps:conn': option 'conn' has no '='"},
+        BadArgs{{"--instrument", "demo:conn=/dev/ttyUSB0"}, "driver 'demo' has no option 'conn'"},
+        BadArgs{{"--instrument", ""}, "invalid instrument '': empty"},
+        BadArgs{{"--instrument", "demo", "--instrument", "demo:frob=1"}, "driver 'demo' has no option 'frob'"},
+        BadArgs{{"--instrument", "demo", "--instrument-period", "0"}, "invalid instrument period"},
+        BadArgs{{"--instrument", "demo", "--instrument-log", "9"}, "invalid instrument log level"}));
+
+TEST_F(KorvoctlInstrumentsTest, WatchRecordsReadingsBesideTheRegisters) {
+  ASSERT_TRUE(bench_.Ready());
+  const std::string file = Path("run.csv");
+  EXPECT_EQ(Run({"--instrument", Psu(" label=PSU channels=I1"), "--instrument", Load(" label=Load channels=I1"),
+                 "--output", file, "--count", "3", "watch"}),
+            kExitOk)
+      << err_.str();
+  std::ifstream f(file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  const std::vector<std::string> load = CsvRowsOf(text, "Load");
+  ASSERT_FALSE(load.empty()) << text;
+  EXPECT_EQ(load[0].substr(load[0].find(",Load,")), ",Load,measure,,Load CH1 current,,,2048,0,Communication OK\r");
+  EXPECT_FALSE(CsvRowsOf(text, "PSU").empty()) << text;
+  EXPECT_EQ(CsvRowsOf(text, "korvoctl").size(), 15u);
+}
+
+TEST_F(KorvoctlInstrumentsTest, WatchWithAbsentInstrumentGoesOnAndSaysSo) {
+  EXPECT_EQ(Run({"--instrument", "scpi-pps:conn=tcp-raw/127.0.0.1/1 label=Gone", "--count", "2", "watch"}),
+            kExitOk);
+  EXPECT_EQ(CsvRowsOf(out_.str(), "korvoctl").size(), 10u);
+  EXPECT_NE(err_.str().find("Instrument Gone (scpi-pps:conn=tcp-raw/127.0.0.1/1) is absent: no device found"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_NE(err_.str().find("Instruments absent during the run: Gone."), std::string::npos) << err_.str();
+}
+
+TEST_F(KorvoctlInstrumentsTest, BusTrafficIsTheSameWithInstrumentsAttached) {
+  ASSERT_TRUE(bench_.Ready());
+  const std::vector<std::string> ops{"--count", "3", "watch", "--format", "json", "dump"};
+  ASSERT_EQ(Run(ops), kExitOk);
+  const auto without = Traffic();
+  board_->ClearHistory();
+  std::vector<std::string> with{"--instrument", Psu(), "--instrument", Load(), "--instrument", "demo"};
+  with.insert(with.end(), ops.begin(), ops.end());
+  ASSERT_EQ(Run(with), kExitOk) << err_.str();
+  EXPECT_EQ(Traffic(), without);
+}
+
+TEST_F(KorvoctlInstrumentsTest, JsonDumpHoldsPresentReadingsAndAbsentOnes) {
+  ASSERT_TRUE(bench_.Ready());
+  EXPECT_EQ(Run({"--instrument", Load(" label=Load channels=I1"), "--instrument",
+                 "scpi-pps:conn=tcp-raw/127.0.0.1/1 label=Gone", "--format", "json", "dump"}),
+            kExitOk);
+  EXPECT_NE(out_.str().find("{\"label\": \"Load\", \"spec\": \"" + bench_.LoadSpec() +
+                            "\", \"present\": true, \"readings\": [{\"channel\": \"I1\", \"caption\": "
+                            "\"Load CH1 current\", \"quantity\": \"current\", \"value\": 2048, \"unit\": "
+                            "\"mA\"}]}"),
+            std::string::npos)
+      << out_.str();
+  EXPECT_NE(out_.str().find("{\"label\": \"Gone\", \"spec\": \"scpi-pps:conn=tcp-raw/127.0.0.1/1\", "
+                            "\"present\": false, \"reason\": \"no device found"),
+            std::string::npos)
+      << out_.str();
+}
+
+TEST_F(KorvoctlInstrumentsTest, CsvDumpHoldsAReadingRow) {
+  ASSERT_TRUE(bench_.Ready());
+  EXPECT_EQ(Run({"--instrument", Load(" label=Load channels=I1"), "--format", "csv", "dump"}), kExitOk);
+  EXPECT_NE(out_.str().find("\r\nLoad,Load CH1 current (mA),,2048,0,Communication OK\r\n"), std::string::npos)
+      << out_.str();
+}
+
+TEST_F(KorvoctlInstrumentsTest, TextDumpIsUnchangedByInstruments) {
+  ASSERT_EQ(Run({"dump"}), kExitOk);
+  const std::string plain = out_.str();
+  ASSERT_EQ(Run({"--instrument", "demo", "dump"}), kExitOk);
+  EXPECT_EQ(out_.str(), plain);
+}
+
+TEST_F(KorvoctlInstrumentsTest, LibraryLogOnlyAtTheChosenLevel) {
+  const std::vector<std::string> args{"--instrument", "scpi-pps:conn=tcp-raw/127.0.0.1/1", "instruments"};
+  Run(args);
+  EXPECT_EQ(err_.str().find("libsigrok: "), std::string::npos) << err_.str();
+  std::vector<std::string> logged{"--instrument-log", "1"};
+  logged.insert(logged.end(), args.begin(), args.end());
+  Run(logged);
+  EXPECT_NE(err_.str().find("libsigrok: scpi_tcp: Failed to connect to 127.0.0.1:1"), std::string::npos)
+      << err_.str();
+}
+
+TEST_F(KorvoctlInstrumentsTest, SnapshotHoldsReadingsAsCommentsAndStaysAPreset) {
+  ASSERT_TRUE(bench_.Ready());
+  const std::string file = Path("board.ini");
+  ASSERT_EQ(Run({"--instrument", Load(" label=Load channels=I1"), "snapshot", file}), kExitOk) << err_.str();
+  std::ifstream f(file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("\n; Instrument Load CH1 current: 2048 mA\n"), std::string::npos) << text;
+  EXPECT_EQ(Run({"compare", file}), kExitOk) << err_.str();
+}
+
+// Python's csv module reads the recording: every row has the header's eleven columns, and the
+// supply's readings sit in the mV/mA column beside the DAC registers.
+TEST_F(KorvoctlInstrumentsTest, PythonCsvReadsRegistersAndReadingsAlike) {
+  ASSERT_TRUE(bench_.Ready());
+  const std::string file = Path("run.csv");
+  ASSERT_EQ(Run({"--instrument", Psu(" label=PSU channels=V1,I1"), "--output", file, "--count", "2", "watch"}),
+            kExitOk);
+  const std::string script = dir_.Write(
+      "check.py",
+      "import csv, sys\n"
+      "rows = list(csv.DictReader(open(sys.argv[1], newline='')))\n"
+      "assert all(len(r) == 11 and None not in r for r in rows), 'columns'\n"
+      "psu = [r for r in rows if r['source'] == 'PSU']\n"
+      "assert psu and all(r['operation'] == 'measure' for r in psu), 'psu rows'\n"
+      "v = [float(r['mV_mA']) for r in psu if r['caption'] == 'PSU CH1 voltage']\n"
+      "assert v and all(x == 19000 for x in v), v\n"
+      "print('ok')\n");
+  const std::string python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+  FILE* p = ::popen((python + " " + script + " " + file + " 2>&1").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char buf[4096];
+  std::string out;
+  while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  ::pclose(p);
+  EXPECT_EQ(out, "ok\n");
+}
