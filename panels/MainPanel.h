@@ -4,7 +4,8 @@
 // knows nothing of the window's lifecycle or of the adapter.
 //
 // Child objectNames are the control names (cmdReadAll, txtVoltDAC, ctlCtrlRegister1, ...);
-// the frames are fraStatus, fraControl and fraDAC, the timers Timer1 and Timer2.
+// the frames are fraStatus, fraControl and fraDAC, the timers Timer1 and Timer2; the notes under
+// the DAC entries lblVoltDACNote, lblCurrDACNote and lblIpCurrDACNote.
 #pragma once
 
 #include <QWidget>
@@ -128,6 +129,8 @@ class MainPanel : public QWidget {
       {0x14, "ctlDACRegisterCurr", "cmdReadCurrDAC", "txtCurrDAC", "cmdWriteCurrDAC"},
       {0x3F, "ctlDACRegisterIpCurr", "cmdReadIpCurrDAC", "txtIpCurrDAC", "cmdWriteIpCurrDAC"},
   }};
+  // Under each DAC entry: what the register will hold when the entry is not a whole step.
+  std::array<QLabel*, 3> dacNotes_{};
   ctlStatRegister* ctlStatRegister1 = nullptr;
   QPushButton* cmdReadStat = nullptr;
   QLabel* lblStatRegisterHex = nullptr;

@@ -35,6 +35,14 @@ double NumericValue(const QString& text) {
   return Utils::LeadingNumber(s);
 }
 
+// The word a DAC entry writes: rounded half to even and held to the register width.
+uint16_t EntryWord(const QString& text) {
+  double v = Utils::RoundHalfEven(NumericValue(text));
+  if (!(v >= 0)) v = 0;
+  if (v > 65535) v = 65535;
+  return static_cast<uint16_t>(v);
+}
+
 }  // namespace
 
 // --- register access ---
@@ -133,11 +141,8 @@ void MainPanel::WriteDAC(const DacRow& row) {
     MsgBox(std::string(RegisterTable::Find(row.address)->emptyEntryText));
     return;
   }
-  double v = Utils::RoundHalfEven(NumericValue(text));
   // The filter keeps the entry in range; a value pasted past it is held to the register width.
-  if (!(v >= 0)) v = 0;
-  if (v > 65535) v = 65535;
-  const int16_t word = RegisterAccess::UIntToInt(static_cast<int32_t>(v));
+  const int16_t word = RegisterAccess::UIntToInt(EntryWord(text));
   if (WriteRegister(AddressOf(row.view), word) == 0 && modGlobals::VerifyWrite) {
     const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kVerifyReadBack);
     ReadInto(row.view);
@@ -183,7 +188,16 @@ void MainPanel::OnDACEntryChange(const DacRow& row) {
   AllowOnlyNumeric(row.entry);
   const QString text = row.entry->text();
   const double v = text.isEmpty() ? 0.0 : NumericValue(text);
-  PaintBase(row.entry, RegisterTable::Find(row.address)->dac->Valid(v) ? kWhite : kOutOfRange);
+  const RegisterTable::Dac& dac = *RegisterTable::Find(row.address)->dac;
+  PaintBase(row.entry, dac.Valid(v) ? kWhite : kOutOfRange);
+  // The bits below the DAC's lowest are not the DAC's: the register keeps the step below.
+  QString note;
+  const uint32_t step = dac.Resolution(), word = EntryWord(text);
+  if (!text.trimmed().isEmpty() && word % step != 0) {
+    const QString unit = QString::fromUtf8(dac.unit.data(), static_cast<qsizetype>(dac.unit.size()));
+    note = QStringLiteral("writes %1 %2: %3 %2 steps").arg(word - word % step).arg(unit).arg(step);
+  }
+  dacNotes_[static_cast<size_t>(&row - dac_.data())]->setText(note);
 }
 
 void MainPanel::OnDACViewChange(const DacRow& row) {

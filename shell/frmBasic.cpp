@@ -18,6 +18,7 @@
 #include "foundation/Settings.h"
 #include "foundation/Version.h"
 #include "views/BringForward.h"
+#include "views/WindowPlacement.h"
 
 namespace {
 frmBasic* g_current = nullptr;
@@ -144,13 +145,11 @@ void frmBasic::ShowAbout() {
 
 void frmBasic::ShowLegend() {
   if (!legend_) legend_ = new frmLegend(this);
-  // The outer width of a window is known once it is shown, so place it after showing.
-  legend_->show();
-  const QRect main = frameGeometry();
-  legend_->move(main.left() + main.width() - legend_->frameGeometry().width(), main.top());
+  // At the main window's top right corner, but outside it: inside, it would cover the main
+  // window's own title bar buttons. Every press brings it back there.
+  WindowPlacement::PlaceBeside(*legend_, this);
   legend_->SetBitHiColor(modGlobals::BitHi);
   legend_->SetBitLoColor(modGlobals::BitLo);
   legend_->SetBitUnknownColor(modGlobals::BitUnknown);
-  legend_->raise();
-  legend_->activateWindow();
+  BringForward(*legend_);
 }

@@ -7,6 +7,16 @@
 #include "views/Twips.h"
 
 namespace {
+// The colour strip over a bit box: one pixel high at 96 dpi, too low for its caption, of which
+// only a sliver of glyphs would show. It keeps the caption but paints its colour alone.
+class Strip : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {}  // the background fills itself (autoFillBackground)
+};
+
 constexpr qreal kNamePoints = 7.0;
 // The smallest size a name shrinks to so that its longest word fits its cell.
 constexpr qreal kSmallestNamePoints = 5.5;
@@ -34,7 +44,7 @@ ctlTrimRegister::ctlTrimRegister(QWidget* parent) : QWidget(parent) {
     cell->setFrameShape(QFrame::Box);
     cells_[i] = cell;
 
-    auto* strip = new QLabel(QStringLiteral("B%1").arg(i), this);
+    auto* strip = new Strip(QStringLiteral("B%1").arg(i), this);
     strip->setObjectName(QStringLiteral("lblBit%1").arg(i));
     strips_[i] = strip;
 
