@@ -197,7 +197,8 @@ void MainPanel::OnDACEntryChange(const DacRow& row) {
     const QString unit = QString::fromUtf8(dac.unit.data(), static_cast<qsizetype>(dac.unit.size()));
     note = QStringLiteral("writes %1 %2: %3 %2 steps").arg(word - word % step).arg(unit).arg(step);
   }
-  dacNotes_[static_cast<size_t>(&row - dac_.data())]->setText(note);
+  QLabel* label = dacNotes_[static_cast<size_t>(&row - dac_.data())];
+  if (label->text() != note) label->setText(note);  // a scan tick repaints no more than it must
 }
 
 void MainPanel::OnDACViewChange(const DacRow& row) {

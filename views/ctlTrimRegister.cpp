@@ -1,6 +1,8 @@
 #include "views/ctlTrimRegister.h"
 
 #include <QFont>
+#include <QFontMetrics>
+#include <algorithm>
 #include <QStringList>
 
 #include "foundation/Messages.h"
@@ -119,11 +121,14 @@ void ctlTrimRegister::SetBitLabelHeight(int32_t h) {
 }
 
 bool ctlTrimRegister::NameFits(const QLabel* cell, const QFont& font) {
-  const QFontMetrics fm(font);
+  // Measured as the label paints: on its own device, by the ink of each word (a glyph's
+  // bearings can reach past its advance, as the "v" of "Bat_lowv" does).
+  const QFontMetrics fm(font, cell);
   const int m = cell->margin();
   const QRect area = cell->contentsRect().adjusted(m, m, -m, -m);  // where the label lays out text
   for (const QString& word : cell->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-    if (fm.horizontalAdvance(word) > area.width()) return false;
+    if (std::max(fm.horizontalAdvance(word), fm.boundingRect(word).width()) > area.width())
+      return false;
   }
   return fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height() <=
          area.height();
