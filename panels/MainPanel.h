@@ -122,6 +122,9 @@ class MainPanel : public QWidget {
   // While a read writes a view, its entry follows once at the end instead of once per bit.
   BitRegisterView* writingView_ = nullptr;
   bool followPending_ = false;
+  // Set while a DAC entry takes the value read from the chip: that is what the register holds,
+  // so its note (about typed values) clears.
+  bool entryFromChip_ = false;
 
   // Top to bottom as the frame shows them.
   std::array<DacRow, 3> dac_{{

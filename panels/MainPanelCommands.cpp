@@ -190,15 +190,17 @@ void MainPanel::OnDACEntryChange(const DacRow& row) {
   const double v = text.isEmpty() ? 0.0 : NumericValue(text);
   const RegisterTable::Dac& dac = *RegisterTable::Find(row.address)->dac;
   PaintBase(row.entry, dac.Valid(v) ? kWhite : kOutOfRange);
-  // The bits below the DAC's lowest are not the DAC's: the register keeps the step below.
+  // The bits below the DAC's lowest are not the DAC's: a typed value keeps the step below.
+  // A value read from the chip is what the register holds already and brings no note, so a
+  // scan tick repaints the entry alone.
   QString note;
   const uint32_t step = dac.Resolution(), word = EntryWord(text);
-  if (!text.trimmed().isEmpty() && word % step != 0) {
+  if (!entryFromChip_ && !text.trimmed().isEmpty() && word % step != 0) {
     const QString unit = QString::fromUtf8(dac.unit.data(), static_cast<qsizetype>(dac.unit.size()));
     note = QStringLiteral("writes %1 %2: %3 %2 steps").arg(word - word % step).arg(unit).arg(step);
   }
   QLabel* label = dacNotes_[static_cast<size_t>(&row - dac_.data())];
-  if (label->text() != note) label->setText(note);  // a scan tick repaints no more than it must
+  if (label->text() != note) label->setText(note);
 }
 
 void MainPanel::OnDACViewChange(const DacRow& row) {
@@ -207,5 +209,7 @@ void MainPanel::OnDACViewChange(const DacRow& row) {
     return;
   }
   const std::optional<int32_t> v = row.view->Value();
+  entryFromChip_ = true;
   row.entry->setText(v ? QString::number(*v) : QString());
+  entryFromChip_ = false;
 }

@@ -438,4 +438,20 @@ TEST_F(MainPanelTest, DacNoteLeavesWriteTrafficAndMessagesAlone) {
   EXPECT_EQ(Text("lblCurrDACNote"), "");  // what the register holds is a whole step
 }
 
+// A value read from the chip is what the register holds: it brings no note, and it clears the
+// note of a value typed before.
+TEST_F(MainPanelTest, DacNoteFollowsTypedValuesNotReadOnes) {
+  Load();
+  Board().Poke(RegisterTable::kChargeCurrent, 0x0010);
+  Click("cmdReadCurrDAC");
+  ASSERT_EQ(Text("txtCurrDAC"), "16");
+  EXPECT_EQ(Text("lblCurrDACNote"), "");
+  Type("txtCurrDAC", "1000");
+  ASSERT_EQ(Text("lblCurrDACNote"), "writes 896 mA: 128 mA steps");
+  Board().Poke(RegisterTable::kChargeCurrent, 0x0011);
+  Click("cmdReadCurrDAC");
+  ASSERT_EQ(Text("txtCurrDAC"), "17");
+  EXPECT_EQ(Text("lblCurrDACNote"), "");
+}
+
 }  // namespace
