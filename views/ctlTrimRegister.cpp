@@ -20,7 +20,10 @@ class Strip : public QLabel {
 };
 
 constexpr qreal kNamePoints = 7.0;
-// The smallest size a name shrinks to so that its longest word fits its cell.
+// The smallest size a name shrinks to at its full width: below it, glyphs lose their shapes.
+constexpr qreal kReadableNamePoints = 6.0;
+// The smallest size a name shrinks to, semi-condensed, when no readable size fits (a name
+// given by the settings file).
 constexpr qreal kSmallestNamePoints = 5.5;
 constexpr int32_t kDefaultUnknown = 0xCFCFCF;
 constexpr int32_t kDefaultHi = 0x8080FF;  // red 255, green 128, blue 128
@@ -136,12 +139,18 @@ bool ctlTrimRegister::NameFits(const QLabel* cell, const QFont& font) {
 
 void ctlTrimRegister::FitName(int bit) {
   // The cells wrap at blanks only: a word wider than its cell would be cut, so the name is
-  // set a little smaller until every word fits.
+  // set a little smaller until every word fits; at each size a semi-condensed face is tried
+  // before a smaller one, which keeps a long word ("Bat_lowv") at a readable size.
   QLabel* cell = cells_[bit];
   QFont f = cell->font();
-  for (qreal pt = kNamePoints; pt >= kSmallestNamePoints; pt -= 0.25) {
+  bool fits = false;
+  for (qreal pt = kNamePoints; pt >= kSmallestNamePoints && !fits; pt -= 0.25) {
     f.setPointSizeF(pt);
-    if (NameFits(cell, f)) break;
+    for (int stretch : {int(QFont::Unstretched), int(QFont::SemiCondensed)}) {
+      if (pt < kReadableNamePoints && stretch == QFont::Unstretched) continue;
+      f.setStretch(stretch);
+      if ((fits = NameFits(cell, f))) break;
+    }
   }
   if (f != cell->font()) cell->setFont(f);
 }
