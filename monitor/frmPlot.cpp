@@ -81,6 +81,7 @@ void frmPlot::BuildControls() {
   cmdSaveImage_->setAutoDefault(false);
   auto* hint = new QLabel(QStringLiteral("Mouse wheel: zoom the time axis; drag: move it"), this);
   hint->setEnabled(false);
+  hint->setWordWrap(true);  // a narrow window keeps its buttons whole
 
   chart_ = new QChart;
   chart_->setBackgroundRoundness(0);

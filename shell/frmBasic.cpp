@@ -30,6 +30,7 @@ frmLegend* frmBasic::Legend() const { return legend_.data(); }
 
 frmBasic::frmBasic(QWidget* parent, std::unique_ptr<ScanTimer> scanTimer) : QWidget(parent) {
   g_current = this;
+  WindowPlacement::SetMainWindow(this);  // no other window opens over it
   setObjectName(QStringLiteral("frmBasic"));
   setWindowTitle(QString::fromLatin1(kAppTitle));
   Zentio1_ = frmUSB::CreateControl();
@@ -147,7 +148,7 @@ void frmBasic::ShowLegend() {
   if (!legend_) legend_ = new frmLegend(this);
   // At the main window's top right corner, but outside it: inside, it would cover the main
   // window's own title bar buttons. Every press brings it back there.
-  WindowPlacement::PlaceBeside(*legend_, this);
+  WindowPlacement::PlaceBeside(*legend_, this, 0, WindowPlacement::Others::kMayCover);
   legend_->SetBitHiColor(modGlobals::BitHi);
   legend_->SetBitLoColor(modGlobals::BitLo);
   legend_->SetBitUnknownColor(modGlobals::BitUnknown);

@@ -1,7 +1,10 @@
 #include "views/WindowPlacement.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QGuiApplication>
+#include <QLayout>
+#include <QPointer>
 #include <QScreen>
 #include <QVariant>
 #include <QWidget>
@@ -14,7 +17,15 @@ namespace {
 
 constexpr const char* kPlaced = "korvoPlaced";
 
+QPointer<const QWidget> g_main;
+
 QSize FrameSize(const QMargins& m) { return QSize(m.left() + m.right(), m.top() + m.bottom()); }
+
+qint64 Area(const QSize& s) { return qint64(s.width()) * s.height(); }
+
+bool AtLeast(const QSize& s, const QSize& least) {
+  return s.width() >= least.width() && s.height() >= least.height();
+}
 
 // The client size within `room` (an outer size): as wanted, cut to the room, with room for a
 // scroll bar across a cut.
@@ -39,10 +50,10 @@ int Clamp(int v, int low, int high) { return std::max(low, std::min(v, high)); }
 
 enum class Side { kRight, kLeft, kBelow, kAbove };
 
-// The window on one side of the anchor, slid along that side to stay clear; nullopt when the
-// side has no room or no clear spot.
-std::optional<QRect> OnSide(const Request& r, Side side, const std::vector<QRect>& keepClear) {
-  const QRect& a = r.anchor;
+// The window on one side of `a`, slid along that side to stay clear; nullopt when the side has
+// no room or no clear spot.
+std::optional<QRect> OnSide(const Request& r, const QRect& a, Side side,
+                            const std::vector<QRect>& keepClear) {
   const QRect& av = r.available;
   QRect region;
   switch (side) {
@@ -57,8 +68,7 @@ std::optional<QRect> OnSide(const Request& r, Side side, const std::vector<QRect
   if (outer.width() <= FrameSize(r.frame).width() || outer.height() <= FrameSize(r.frame).height())
     return std::nullopt;
   const bool across = side == Side::kRight || side == Side::kLeft;
-  // Against the anchor's edge; along it, level with the anchor first, then past each window
-  // in the way.
+  // Against the edge of `a`; along it, level with `a` first, then past each window in the way.
   const int fixed = side == Side::kRight   ? region.left()
                     : side == Side::kLeft  ? region.right() - outer.width() + 1
                     : side == Side::kBelow ? region.top()
@@ -83,6 +93,51 @@ std::optional<QRect> OnSide(const Request& r, Side side, const std::vector<QRect
   return std::nullopt;
 }
 
+// Beside `a`: the first side where the whole window fits, else the side giving it the most
+// room at no less than `least`.
+std::optional<QRect> BesideOf(const Request& r, const QRect& a, const std::vector<QRect>& keep,
+                              const QSize& whole, const QSize& least) {
+  std::optional<QRect> best;
+  for (Side side : {Side::kRight, Side::kLeft, Side::kBelow, Side::kAbove}) {
+    const std::optional<QRect> at = OnSide(r, a, side, keep);
+    if (!at) continue;
+    const QSize client = at->size() - FrameSize(r.frame);
+    if (!AtLeast(client, least)) continue;
+    if (client == whole) return at;
+    if (!best || Area(client) > Area(best->size() - FrameSize(r.frame))) best = at;
+  }
+  return best;
+}
+
+// Over the main window, where it covers none of its title bar and buttons, and as little of
+// the rest as it can.
+std::optional<QRect> OffMainsControls(const Request& r, const QSize& client) {
+  const QRect& av = r.available;
+  const QSize outer = client + FrameSize(r.frame);
+  std::vector<int> xs = {av.left(), av.right() - outer.width() + 1};
+  std::vector<int> ys = {av.top(), av.bottom() - outer.height() + 1};
+  for (const QRect& k : r.mainKeepOff) {
+    xs.push_back(k.right() + 1);
+    xs.push_back(k.left() - outer.width());
+    ys.push_back(k.bottom() + 1);
+    ys.push_back(k.top() - outer.height());
+  }
+  std::optional<QRect> best;
+  qint64 bestCover = 0;
+  for (int y : ys) {
+    for (int x : xs) {
+      const QRect at(QPoint(x, y), outer);
+      if (!av.contains(at) || !Clear(at, r.mainKeepOff)) continue;
+      const qint64 cover = Area((at & r.main).size());
+      if (!best || cover < bestCover) {
+        best = at;
+        bestCover = cover;
+      }
+    }
+  }
+  return best;
+}
+
 Result Finish(const Request& r, const QRect& outer) {
   return {outer, outer.marginsRemoved(r.frame)};
 }
@@ -93,25 +148,36 @@ QRect OuterOf(const QWidget& w) { return w.geometry().marginsAdded(FrameOf(w)); 
 
 Result Place(const Request& r) {
   const QSize whole = ClientWithin(r, r.available.size());
-  const QSize minimum = r.minimum.boundedTo(whole);
+  // A window is not shrunk below what it works at, nor below what is of use.
+  const QSize least = r.minimum.expandedTo(kFloor).boundedTo(whole);
+  const QSize lowered = kFloor.boundedTo(whole);
+  std::vector<QRect> all = r.keepClear;
+  std::vector<QRect> owners;
+  for (const QRect& k : {r.main, r.anchor}) {
+    if (!k.isValid()) continue;
+    all.push_back(k);
+    owners.push_back(k);
+  }
   if (r.anchor.isValid()) {
-    for (const std::vector<QRect>& keep : {r.keepClear, std::vector<QRect>{r.anchor}}) {
-      std::optional<QRect> best;
-      for (Side side : {Side::kRight, Side::kLeft, Side::kBelow, Side::kAbove}) {
-        const std::optional<QRect> at = OnSide(r, side, keep);
-        if (!at) continue;
-        const QSize client = at->size() - FrameSize(r.frame);
-        if (client.width() < minimum.width() || client.height() < minimum.height()) continue;
-        if (client == whole) return Finish(r, *at);
-        auto area = [](const QSize& s) { return qint64(s.width()) * s.height(); };
-        if (!best || area(client) > area(best->size() - FrameSize(r.frame))) best = at;
+    for (const std::vector<QRect>* keep : {&all, &owners}) {
+      if (auto at = BesideOf(r, r.anchor, *keep, whole, least)) return Finish(r, *at);
+    }
+  }
+  if (r.main.isValid()) {
+    std::vector<QRect> mainOnly = {r.main};
+    for (const QSize& size : {least, lowered}) {
+      for (const std::vector<QRect>* keep : {&all, &mainOnly}) {
+        if (auto at = BesideOf(r, r.main, *keep, whole, size)) return Finish(r, *at);
       }
-      if (best) return Finish(r, *best);
+    }
+    for (const QSize& size : {whole, lowered}) {
+      if (auto at = OffMainsControls(r, size)) return Finish(r, *at);
     }
   }
   const QSize outer = whole + FrameSize(r.frame);
   QPoint at(r.available.right() - outer.width() + 1, r.available.top());
-  if (!r.anchor.isValid()) at = r.available.center() - QRect(QPoint(), outer).center();
+  if (!r.anchor.isValid() && !r.main.isValid())
+    at = r.available.center() - QRect(QPoint(), outer).center();
   return Finish(r, QRect(at, outer));
 }
 
@@ -124,7 +190,9 @@ QMargins FrameOf(const QWidget& window) {
   return m.top() >= kTitleBarAtLeast ? m : kAssumedFrame;
 }
 
-void PlaceBeside(QWidget& window, const QWidget* beside, int scrollBarExtent) {
+void SetMainWindow(const QWidget* main) { g_main = main; }
+
+void PlaceBeside(QWidget& window, const QWidget* beside, int scrollBarExtent, Others others) {
   const QWidget* anchor = beside;
   if (!anchor && window.parentWidget()) anchor = window.parentWidget()->window();
   QScreen* screen = anchor ? anchor->screen() : window.screen();
@@ -134,23 +202,41 @@ void PlaceBeside(QWidget& window, const QWidget* beside, int scrollBarExtent) {
 
   Request r;
   r.available = screen->availableGeometry();
-  if (anchor && anchor->isVisible()) {
-    r.anchor = OuterOf(*anchor);
-    r.keepClear.push_back(r.anchor);
+  if (anchor && anchor->isVisible()) r.anchor = OuterOf(*anchor);
+  const QWidget* main = g_main.data();
+  if (main && main != &window && main->isVisible() && main->screen() == screen) {
+    r.main = OuterOf(*main);
+    const QMargins frame = FrameOf(*main);
+    r.mainKeepOff.push_back(QRect(r.main.topLeft(), QSize(r.main.width(), frame.top())));
+    for (const QAbstractButton* b : main->findChildren<QAbstractButton*>()) {
+      if (b->isVisibleTo(main))
+        r.mainKeepOff.push_back(QRect(b->mapTo(main, QPoint()) + main->geometry().topLeft(),
+                                      b->size()));
+    }
   }
   // The windows a user works in: those without an owner.
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (w == &window || w == anchor || !w->isVisible() || w->parentWidget()) continue;
-    if (w->windowFlags().testFlag(Qt::FramelessWindowHint)) continue;  // a splash
-    if (w->windowType() != Qt::Window && w->windowType() != Qt::Dialog) continue;
-    r.keepClear.push_back(OuterOf(*w));
+  if (others == Others::kKeepClear) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w == &window || w == anchor || w == main || !w->isVisible() || w->parentWidget())
+        continue;
+      if (w->windowFlags().testFlag(Qt::FramelessWindowHint)) continue;  // a splash
+      if (w->windowType() != Qt::Window && w->windowType() != Qt::Dialog) continue;
+      r.keepClear.push_back(OuterOf(*w));
+    }
   }
   // Before it is first shown the window has no frame of its own: it gets one like its anchor's.
   r.frame = window.isVisible() ? FrameOf(window) : anchor ? FrameOf(*anchor) : kAssumedFrame;
   r.wanted = window.size();
   r.minimum = window.minimumSizeHint().expandedTo(window.minimumSize()).expandedTo(QSize(0, 0));
+  // A window kept exactly as large as what it shows (About) cannot be shrunk.
+  if (window.layout() && window.layout()->sizeConstraint() == QLayout::SetFixedSize)
+    r.minimum = r.wanted;
   r.scrollBarExtent = scrollBarExtent;
-  window.setGeometry(Place(r).client);
+  const QRect client = Place(r).client;
+  // Shrunk below what its layout asks for: it works at the size the screen gives it.
+  if (!AtLeast(client.size(), r.minimum))
+    window.setMinimumSize(r.minimum.boundedTo(client.size()));
+  window.setGeometry(client);
   window.setProperty(kPlaced, true);
 }
 

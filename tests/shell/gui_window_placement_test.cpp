@@ -5,10 +5,13 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QHeaderView>
+#include <QLabel>
 #include <QProcess>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <memory>
@@ -96,6 +99,7 @@ TEST_F(WindowPlacementOnScreen, WhollyInsideTheScreenAndClearOfTheMainWindow) {
   const QRect main = Outer(*window);
   ASSERT_TRUE(available.contains(main)) << Describe(main) << " on " << Describe(available);
 
+  Click("cmdReadAll");  // as a user opens them: with figures to show
   Click("cmdPlot");
   Click("cmdJournal");
   Click("cmdLegend");
@@ -110,6 +114,11 @@ TEST_F(WindowPlacementOnScreen, WhollyInsideTheScreenAndClearOfTheMainWindow) {
       {"plot", window->Monitor()->Plot()},     {"journal", window->Monitor()->JournalWindow()},
       {"legend", window->Legend()},            {"test-mode", trim},
       {"compare", compare},                    {"About", frmSplash::Instance()}};
+  // The figures arrive after the windows open: they must not push a window off the screen.
+  auto* statistics = window->Monitor()->JournalWindow()->findChild<QLabel*>("lblStatistics");
+  ASSERT_NE(statistics, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return statistics->text().contains("transactions"); }));
+  for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
   for (const auto& [name, w] : windows) {
     ASSERT_NE(w, nullptr) << name;
     const QRect outer = Outer(*w);
@@ -119,6 +128,21 @@ TEST_F(WindowPlacementOnScreen, WhollyInsideTheScreenAndClearOfTheMainWindow) {
         << screenName << ": " << name << " at " << Describe(outer) << " over the main window at "
         << Describe(main);
   }
+  // Shrunk to the room there is, they still work: the chart has room to draw, the journal
+  // shows rows, the plot's buttons show their captions whole.
+  auto* chart = window->Monitor()->Plot()->findChild<QWidget*>("chartView");
+  ASSERT_NE(chart, nullptr);
+  EXPECT_GE(chart->width(), 300) << screenName;
+  EXPECT_GE(chart->height(), 200) << screenName;
+  for (const char* button : {"cmdPause", "cmdSaveImage"}) {
+    auto* b = window->Monitor()->Plot()->findChild<QWidget*>(button);
+    ASSERT_NE(b, nullptr) << button;
+    EXPECT_GE(b->width(), b->sizeHint().width()) << screenName << ": " << button;
+  }
+  auto* table = window->Monitor()->JournalWindow()->findChild<QTableView*>("tblJournal");
+  ASSERT_NE(table, nullptr);
+  EXPECT_GE(table->viewport()->height(), 5 * table->verticalHeader()->defaultSectionSize())
+      << screenName;
   // Where the screen is high enough for every row, the test-mode window shows them all.
   auto* scroll = trim->findChild<QScrollArea*>(QStringLiteral("scroll"));
   ASSERT_NE(scroll, nullptr);
