@@ -109,29 +109,34 @@ std::optional<QRect> BesideOf(const Request& r, const QRect& a, const std::vecto
   return best;
 }
 
-// Over the main window, where it covers none of its title bar and buttons, and as little of
-// the rest as it can.
-std::optional<QRect> OffMainsControls(const Request& r, const QSize& client) {
+// Over the main window, in the largest room that holds none of its title bar and buttons, at
+// no less than `least`.
+std::optional<QRect> OffMainsControls(const Request& r, const QSize& least) {
   const QRect& av = r.available;
-  const QSize outer = client + FrameSize(r.frame);
-  std::vector<int> xs = {av.left(), av.right() - outer.width() + 1};
-  std::vector<int> ys = {av.top(), av.bottom() - outer.height() + 1};
+  // The room's edges: the screen's, or against a control.
+  std::vector<int> lefts = {av.left()}, rights = {av.right()}, tops = {av.top()},
+                   bottoms = {av.bottom()};
   for (const QRect& k : r.mainKeepOff) {
-    xs.push_back(k.right() + 1);
-    xs.push_back(k.left() - outer.width());
-    ys.push_back(k.bottom() + 1);
-    ys.push_back(k.top() - outer.height());
+    lefts.push_back(k.right() + 1);
+    rights.push_back(k.left() - 1);
+    tops.push_back(k.bottom() + 1);
+    bottoms.push_back(k.top() - 1);
   }
+  const QSize frame = FrameSize(r.frame);
   std::optional<QRect> best;
-  qint64 bestCover = 0;
-  for (int y : ys) {
-    for (int x : xs) {
-      const QRect at(QPoint(x, y), outer);
-      if (!av.contains(at) || !Clear(at, r.mainKeepOff)) continue;
-      const qint64 cover = Area((at & r.main).size());
-      if (!best || cover < bestCover) {
-        best = at;
-        bestCover = cover;
+  for (int left : lefts) {
+    for (int right : rights) {
+      if (right - left + 1 < least.width() + frame.width()) continue;
+      for (int top : tops) {
+        for (int bottom : bottoms) {
+          if (bottom - top + 1 < least.height() + frame.height()) continue;
+          const QRect room = QRect(QPoint(left, top), QPoint(right, bottom)) & av;
+          if (room.isEmpty() || !Clear(room, r.mainKeepOff)) continue;
+          const QSize client = ClientWithin(r, room.size());
+          if (!AtLeast(client, least)) continue;
+          if (!best || Area(client) > Area(best->size() - frame))
+            best = QRect(room.topLeft(), client + frame);
+        }
       }
     }
   }
@@ -170,9 +175,7 @@ Result Place(const Request& r) {
         if (auto at = BesideOf(r, r.main, *keep, whole, size)) return Finish(r, *at);
       }
     }
-    for (const QSize& size : {whole, lowered}) {
-      if (auto at = OffMainsControls(r, size)) return Finish(r, *at);
-    }
+    if (auto at = OffMainsControls(r, lowered)) return Finish(r, *at);
   }
   const QSize outer = whole + FrameSize(r.frame);
   QPoint at(r.available.right() - outer.width() + 1, r.available.top());

@@ -45,7 +45,7 @@ struct Result {
 // that gives it the most room at no less than its minimum (and kFloor), shrunk to that room.
 // Then the same on the main window's free sides, first clear of the other windows, then over
 // them; then there with the minimum lowered to kFloor. Where the main window leaves no side
-// that large, the window goes where it covers none of mainKeepOff.
+// that large, the window takes the largest room over it that holds none of mainKeepOff.
 Result Place(const Request& r);
 
 // The frame margins of a shown window, or kAssumedFrame where they cannot be a real frame.
