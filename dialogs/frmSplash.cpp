@@ -89,6 +89,7 @@ frmSplash::frmSplash(QWidget* owner)
   QLabel* credit2 = text(
       "lblCredit2", QStringLiteral("Talks to the charger through the Tarn88 USB-to-SMBus adapter"),
       -1, false);
+  credit2->setWordWrap(true);  // the window fits beside the main window on a laptop screen
   QLabel* legal = text("lblLegal",
                        QStringLiteral("Copyright (C) Rkx Semiconductor. All rights reserved. "
                                       "Provided for evaluation only."),

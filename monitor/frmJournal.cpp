@@ -79,6 +79,8 @@ frmJournal::frmJournal(const recording::Journal& journal, const recording::Clock
   lblStatistics_ = new QLabel(this);
   lblStatistics_->setObjectName(QStringLiteral("lblStatistics"));
   lblStatistics_->setTextFormat(Qt::PlainText);
+  // Wraps: a longer line of figures never widens the window past the screen it was fitted to.
+  lblStatistics_->setWordWrap(true);
   chkFailuresOnly_ = new QCheckBox(QStringLiteral("Failures only"), this);
   chkFailuresOnly_->setObjectName(QStringLiteral("chkFailuresOnly"));
   cmdSave_ = new QPushButton(QStringLiteral("Save..."), this);

@@ -128,6 +128,7 @@ void frmPlot::BuildControls() {
   lblReadout_ = new QLabel(QString::fromUtf8(kHint), this);
   lblReadout_->setObjectName(QStringLiteral("lblReadout"));
   lblReadout_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblReadout_->setWordWrap(true);  // a narrow window keeps its buttons whole
 
   chart_ = new QChart;
   chart_->setBackgroundRoundness(0);

@@ -203,7 +203,13 @@ void MainPanel::BuildDacFrame(QWidget* fraDAC) {
     g->addWidget(row.entry, line, 3, Qt::AlignBottom);
     g->addWidget(label(FromView(r.dac->unit)), line, 4, Qt::AlignBottom);
     g->addWidget(row.write, line, 5, Qt::AlignBottom);
-    ++line;
+    // Its line is kept while empty, so that the window does not change size as a note comes.
+    QLabel* note = label(QString());
+    note->setObjectName(QStringLiteral("lbl%1Note").arg(QString::fromLatin1(row.entryName + 3)));
+    note->setFixedHeight(note->fontMetrics().height());
+    dacNotes_[static_cast<size_t>(&row - dac_.data())] = note;
+    g->addWidget(note, line + 1, 3, 1, 4, Qt::AlignTop);
+    line += 2;
     // The DAC bits take the test-mode window's names.
     for (int bit = 0; bit < 16; ++bit)
       row.view->SetBitName(bit, FromView(RegisterTable::TrimBitName(r, bit)));

@@ -4,7 +4,8 @@
 // knows nothing of the window's lifecycle or of the adapter.
 //
 // Child objectNames are the control names (cmdReadAll, txtVoltDAC, ctlCtrlRegister1, ...);
-// the frames are fraStatus, fraControl and fraDAC, the timers Timer1 and Timer2.
+// the frames are fraStatus, fraControl and fraDAC, the timers Timer1 and Timer2; the notes under
+// the DAC entries lblVoltDACNote, lblCurrDACNote and lblIpCurrDACNote.
 #pragma once
 
 #include <QWidget>
@@ -122,6 +123,9 @@ class MainPanel : public QWidget {
   // While a read writes a view, its entry follows once at the end instead of once per bit.
   BitRegisterView* writingView_ = nullptr;
   bool followPending_ = false;
+  // Set while a DAC entry takes the value read from the chip: that is what the register holds,
+  // so its note (about typed values) clears.
+  bool entryFromChip_ = false;
 
   // Top to bottom as the frame shows them.
   std::array<DacRow, 3> dac_{{
@@ -132,6 +136,8 @@ class MainPanel : public QWidget {
       {RegisterTable::kInputCurrent, "ctlDACRegisterIpCurr", "cmdReadIpCurrDAC", "txtIpCurrDAC",
        "cmdWriteIpCurrDAC"},
   }};
+  // Under each DAC entry: what the register will hold when the entry is not a whole step.
+  std::array<QLabel*, 3> dacNotes_{};
   ctlStatRegister* ctlStatRegister1 = nullptr;
   QPushButton* cmdReadStat = nullptr;
   QLabel* lblStatRegisterHex = nullptr;

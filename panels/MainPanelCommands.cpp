@@ -31,6 +31,14 @@ double NumericValue(const QString& text) {
   return Utils::LeadingNumber(s);
 }
 
+// The word a DAC entry writes: rounded half to even and held to the register width.
+uint16_t EntryWord(const QString& text) {
+  double v = Utils::RoundHalfEven(NumericValue(text));
+  if (!(v >= 0)) v = 0;
+  if (v > 65535) v = 65535;
+  return static_cast<uint16_t>(v);
+}
+
 }  // namespace
 
 // --- register access ---
@@ -131,11 +139,8 @@ void MainPanel::WriteDAC(const DacRow& row) {
     MsgBox(std::string(RegisterTable::Find(row.address)->emptyEntryText));
     return;
   }
-  double v = Utils::RoundHalfEven(NumericValue(text));
   // The filter keeps the entry in range; a value pasted past it is held to the register width.
-  if (!(v >= 0)) v = 0;
-  if (v > 65535) v = 65535;
-  const int16_t word = RegisterAccess::UIntToInt(static_cast<int32_t>(v));
+  const int16_t word = RegisterAccess::UIntToInt(EntryWord(text));
   if (WriteRegister(AddressOf(row.view), word) == 0 && modGlobals::VerifyWrite) {
     const RegisterAccess::SourceScope tag(registers_, recording::AccessSource::kVerifyReadBack);
     ReadInto(row.view);
@@ -181,7 +186,19 @@ void MainPanel::OnDACEntryChange(const DacRow& row) {
   AllowOnlyNumeric(row.entry);
   const QString text = row.entry->text();
   const double v = text.isEmpty() ? 0.0 : NumericValue(text);
-  PaintBase(row.entry, RegisterTable::Find(row.address)->dac->Valid(v) ? kWhite : kOutOfRange);
+  const RegisterTable::Dac& dac = *RegisterTable::Find(row.address)->dac;
+  PaintBase(row.entry, dac.Valid(v) ? kWhite : kOutOfRange);
+  // The bits below the DAC's lowest are not the DAC's: a typed value keeps the step below.
+  // A value read from the chip is what the register holds already and brings no note, so a
+  // scan tick repaints the entry alone.
+  QString note;
+  const uint32_t step = dac.Resolution(), word = EntryWord(text);
+  if (!entryFromChip_ && !text.trimmed().isEmpty() && word % step != 0) {
+    const QString unit = QString::fromUtf8(dac.unit.data(), static_cast<qsizetype>(dac.unit.size()));
+    note = QStringLiteral("writes %1 %2: %3 %2 steps").arg(word - word % step).arg(unit).arg(step);
+  }
+  QLabel* label = dacNotes_[static_cast<size_t>(&row - dac_.data())];
+  if (label->text() != note) label->setText(note);
 }
 
 void MainPanel::OnDACViewChange(const DacRow& row) {
@@ -190,5 +207,7 @@ void MainPanel::OnDACViewChange(const DacRow& row) {
     return;
   }
   const std::optional<int32_t> v = row.view->Value();
+  entryFromChip_ = true;
   row.entry->setText(v ? QString::number(*v) : QString());
+  entryFromChip_ = false;
 }

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -23,6 +22,7 @@
 #include "foundation/Text.h"
 #include "foundation/Utils.h"
 #include "views/BringForward.h"
+#include "views/WindowPlacement.h"
 #include "views/Twips.h"
 #include "views/ctlTrimRegister.h"
 
@@ -194,8 +194,6 @@ void frmTrim::BuildControls() {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(scroll_);
 
-  PlaceBeside(nullptr);
-
   for (int i = 0; i < kRows; ++i) {
     connect(rows_[i].read, &QPushButton::clicked, this, [this, i] { cmdRead_Click(i); });
     connect(rows_[i].write, &QPushButton::clicked, this, [this, i] { cmdWrite_Click(i); });
@@ -222,52 +220,11 @@ std::array<ctlTrimRegister*, frmTrim::kRows> frmTrim::RowViews() const {
   return views;
 }
 
-frmTrim::Placement frmTrim::InitialPlacement(const QRect& available, const QRect& mainFrame,
-                                             const QSize& content, const QMargins& frameMargins,
-                                             int scrollBarExtent) {
-  const QSize frame(frameMargins.left() + frameMargins.right(),
-                    frameMargins.top() + frameMargins.bottom());
-  const QSize fit =
-      QSize(kFitScreen.width(), kFitScreen.height() - kPanelAllowance).boundedTo(available.size()) -
-      frame;
-  QSize client = content.boundedTo(fit);
-  // A window that has to scroll one way needs the other way's room for the scroll bar.
-  if (client.height() < content.height())
-    client.setWidth(std::min(content.width() + scrollBarExtent, fit.width()));
-  if (client.width() < content.width())
-    client.setHeight(std::min(content.height() + scrollBarExtent, fit.height()));
-  const QSize outer = client + frame;
-
-  int x = available.right() - outer.width() + 1;  // no room beside: against the right edge
-  if (mainFrame.right() + outer.width() <= available.right()) {
-    x = mainFrame.right() + 1;
-  } else if (mainFrame.left() - outer.width() >= available.left()) {
-    x = mainFrame.left() - outer.width();
-  }
-  x = std::max(x, available.left());
-  int y = mainFrame.isValid() ? mainFrame.top() : available.top();
-  y = std::max(std::min(y, available.bottom() - outer.height() + 1), available.top());
-  return {QRect(QPoint(x, y), outer), client};
-}
-
 void frmTrim::PlaceBeside(const QWidget* main) {
-  const QScreen* screen = main ? main->screen() : QApplication::primaryScreen();
-  if (!screen) return;
-  const QSize content = scroll_->widget()->size();
-  QRect mainFrame;
-  // Without a frame yet, this window's will be like the main window's.
-  QMargins margins;
-  if (main) {
-    mainFrame = main->frameGeometry();
-    const QRect inner = main->geometry();
-    margins = QMargins(inner.left() - mainFrame.left(), inner.top() - mainFrame.top(),
-                       mainFrame.right() - inner.right(), mainFrame.bottom() - inner.bottom());
-  }
-  const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-  const Placement p =
-      InitialPlacement(screen->availableGeometry(), mainFrame, content, margins, scrollBar);
-  resize(p.client);
-  if (main) move(p.frame.topLeft());
+  // As large as its rows, in the room the screen gives beside the main window.
+  resize(scroll_->widget()->size());
+  WindowPlacement::PlaceBeside(*this, main,
+                               style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this));
 }
 
 void frmTrim::Form_Load() {

@@ -9,10 +9,7 @@
 // The window deletes itself when closed: closing discards what it shows.
 #pragma once
 
-#include <QMargins>
 #include <QPointer>
-#include <QRect>
-#include <QSize>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -35,25 +32,11 @@ class frmTrim : public QWidget {
   // Row i shows RegisterTable::All()[i].
 
   // The one test-mode window: created on first use without an owner, placed beside `beside`
-  // (the main window, when given), shown and brought forward. Closing it discards it; the next
+  // (the main window, when given) as high as the screen lets it show its rows, shown and
+  // brought forward. Closing it discards it; the next
   // call creates it afresh.
   static frmTrim* Open(RegisterAccess& access, const QWidget* beside = nullptr);
 
-  // The screen the window should fit when it opens, whatever screen it is on: a common laptop
-  // screen, less a desktop panel.
-  static constexpr QSize kFitScreen{1366, 768};
-  static constexpr int kPanelAllowance = 48;
-  // Where the window opens and how large (outer frame): as large as its content within the
-  // available screen area and kFitScreen, plus room for a vertical scroll bar when it has to
-  // scroll; level with the main window's top, to its right or else its left where the screen
-  // has room, otherwise against the screen's right edge.
-  struct Placement {
-    QRect frame;   // outer geometry
-    QSize client;  // size of the window inside its frame
-  };
-  static Placement InitialPlacement(const QRect& available, const QRect& mainFrame,
-                                    const QSize& content, const QMargins& frameMargins,
-                                    int scrollBarExtent);
   static frmTrim* Instance();
   // Closes the window if it is open. The main window does not: as a window without an owner
   // it stays open after the main window has closed, and the program ends with the last window.

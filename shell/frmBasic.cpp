@@ -18,6 +18,7 @@
 #include "foundation/Settings.h"
 #include "foundation/Version.h"
 #include "views/BringForward.h"
+#include "views/WindowPlacement.h"
 
 namespace {
 frmBasic* g_current = nullptr;
@@ -29,6 +30,7 @@ frmLegend* frmBasic::Legend() const { return legend_.data(); }
 
 frmBasic::frmBasic(QWidget* parent, std::unique_ptr<ScanTimer> scanTimer) : QWidget(parent) {
   g_current = this;
+  WindowPlacement::SetMainWindow(this);  // no other window opens over it
   setObjectName(QStringLiteral("frmBasic"));
   setWindowTitle(QString::fromLatin1(kAppTitle));
   Zentio1_ = frmUSB::CreateControl();
@@ -144,13 +146,11 @@ void frmBasic::ShowAbout() {
 
 void frmBasic::ShowLegend() {
   if (!legend_) legend_ = new frmLegend(this);
-  // The outer width of a window is known once it is shown, so place it after showing.
-  legend_->show();
-  const QRect main = frameGeometry();
-  legend_->move(main.left() + main.width() - legend_->frameGeometry().width(), main.top());
+  // At the main window's top right corner, but outside it: inside, it would cover the main
+  // window's own title bar buttons. Every press brings it back there.
+  WindowPlacement::PlaceBeside(*legend_, this, 0, WindowPlacement::Others::kMayCover);
   legend_->SetBitHiColor(modGlobals::BitHi);
   legend_->SetBitLoColor(modGlobals::BitLo);
   legend_->SetBitUnknownColor(modGlobals::BitUnknown);
-  legend_->raise();
-  legend_->activateWindow();
+  BringForward(*legend_);
 }

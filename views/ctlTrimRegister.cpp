@@ -1,14 +1,29 @@
 #include "views/ctlTrimRegister.h"
 
 #include <QFont>
+#include <QFontMetrics>
+#include <algorithm>
 #include <QStringList>
 
 #include "foundation/Messages.h"
 #include "views/Twips.h"
 
 namespace {
+// The colour strip over a bit box: one pixel high at 96 dpi, too low for its caption, of which
+// only a sliver of glyphs would show. It keeps the caption but paints its colour alone.
+class Strip : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {}  // the background fills itself (autoFillBackground)
+};
+
 constexpr qreal kNamePoints = 7.0;
-// The smallest size a name shrinks to so that its longest word fits its cell.
+// The smallest size a name shrinks to at its full width: below it, glyphs lose their shapes.
+constexpr qreal kReadableNamePoints = 6.0;
+// The smallest size a name shrinks to, semi-condensed, when no readable size fits (a name
+// given by the settings file).
 constexpr qreal kSmallestNamePoints = 5.5;
 constexpr int32_t kDefaultUnknown = 0xCFCFCF;
 constexpr int32_t kDefaultHi = 0x8080FF;  // red 255, green 128, blue 128
@@ -34,7 +49,7 @@ ctlTrimRegister::ctlTrimRegister(QWidget* parent) : QWidget(parent) {
     cell->setFrameShape(QFrame::Box);
     cells_[i] = cell;
 
-    auto* strip = new QLabel(QStringLiteral("B%1").arg(i), this);
+    auto* strip = new Strip(QStringLiteral("B%1").arg(i), this);
     strip->setObjectName(QStringLiteral("lblBit%1").arg(i));
     strips_[i] = strip;
 
@@ -109,11 +124,14 @@ void ctlTrimRegister::SetBitLabelHeight(int32_t h) {
 }
 
 bool ctlTrimRegister::NameFits(const QLabel* cell, const QFont& font) {
-  const QFontMetrics fm(font);
+  // Measured as the label paints: on its own device, by the ink of each word (a glyph's
+  // bearings can reach past its advance, as the "v" of "Bat_lowv" does).
+  const QFontMetrics fm(font, cell);
   const int m = cell->margin();
   const QRect area = cell->contentsRect().adjusted(m, m, -m, -m);  // where the label lays out text
   for (const QString& word : cell->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-    if (fm.horizontalAdvance(word) > area.width()) return false;
+    if (std::max(fm.horizontalAdvance(word), fm.boundingRect(word).width()) > area.width())
+      return false;
   }
   return fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height() <=
          area.height();
@@ -121,12 +139,18 @@ bool ctlTrimRegister::NameFits(const QLabel* cell, const QFont& font) {
 
 void ctlTrimRegister::FitName(int bit) {
   // The cells wrap at blanks only: a word wider than its cell would be cut, so the name is
-  // set a little smaller until every word fits.
+  // set a little smaller until every word fits; at each size a semi-condensed face is tried
+  // before a smaller one, which keeps a long word ("Bat_lowv") at a readable size.
   QLabel* cell = cells_[bit];
   QFont f = cell->font();
-  for (qreal pt = kNamePoints; pt >= kSmallestNamePoints; pt -= 0.25) {
+  bool fits = false;
+  for (qreal pt = kNamePoints; pt >= kSmallestNamePoints && !fits; pt -= 0.25) {
     f.setPointSizeF(pt);
-    if (NameFits(cell, f)) break;
+    for (int stretch : {int(QFont::Unstretched), int(QFont::SemiCondensed)}) {
+      if (pt < kReadableNamePoints && stretch == QFont::Unstretched) continue;
+      f.setStretch(stretch);
+      if ((fits = NameFits(cell, f))) break;
+    }
   }
   if (f != cell->font()) cell->setFont(f);
 }

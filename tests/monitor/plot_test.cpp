@@ -214,6 +214,9 @@ TEST_F(PlotTest, SamplesWithinATenthOfASecondShareOneRepaint) {
 
 TEST_F(PlotTest, SaveImageWritesAPng) {
   frmPlot* plot = OpenPlot();
+  // The picture is as large as the window; on this small test screen the window opens shrunk
+  // beside the main window, so it is given the size it asks for on a larger one.
+  plot->resize(900, 760);
   ReadAllAt(1);
   dialogs.answer = TempPath("plot.png");
   QTest::mouseClick(plot->findChild<QPushButton*>(QStringLiteral("cmdSaveImage")), Qt::LeftButton);

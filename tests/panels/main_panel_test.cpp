@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "adapter/ErrorCodes.h"
 #include "registers/RegisterAccess.h"
@@ -394,6 +396,62 @@ TEST_F(MainPanelTest, EveryPaintedEntryContrastsWithItsTextOnADarkTheme) {
           << box << " " << value.toStdString();
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The note under a DAC entry, before Write: what the register will hold when the typed value is
+// not a whole step of the DAC (its lowest bit's weight).
+TEST_F(MainPanelTest, DacNoteNamesWhatTheRegisterWillHold) {
+  Load();
+  for (const char* note : {"lblVoltDACNote", "lblCurrDACNote", "lblIpCurrDACNote"})
+    ASSERT_NE(window->findChild<QLabel*>(note), nullptr) << note;
+  for (const auto& [entry, note, typed, shown] :
+       std::vector<std::tuple<const char*, const char*, const char*, const char*>>{
+           {"txtCurrDAC", "lblCurrDACNote", "1000", "writes 896 mA: 128 mA steps"},
+           {"txtCurrDAC", "lblCurrDACNote", "1024", ""},
+           {"txtCurrDAC", "lblCurrDACNote", "100", "writes 0 mA: 128 mA steps"},
+           {"txtIpCurrDAC", "lblIpCurrDACNote", "4100", "writes 4096 mA: 128 mA steps"},
+           {"txtIpCurrDAC", "lblIpCurrDACNote", "", ""},
+           {"txtVoltDAC", "lblVoltDACNote", "16801", "writes 16800 mV: 2 mV steps"},
+           {"txtVoltDAC", "lblVoltDACNote", "16800", ""}}) {
+    Type(entry, typed);
+    EXPECT_EQ(Text(note), shown) << entry << " " << typed;
+    EXPECT_TRUE(Child<QLabel>(note)->isVisible()) << note;
+  }
+}
+
+// With the note showing, a write sends, reads back and says what it did before the note; the
+// entry and the colours keep their rules.
+TEST_F(MainPanelTest, DacNoteLeavesWriteTrafficAndMessagesAlone) {
+  Load();
+  ASSERT_NE(window->findChild<QLabel*>("lblCurrDACNote"), nullptr);
+  Type("txtCurrDAC", "1000");
+  ASSERT_EQ(Text("lblCurrDACNote"), "writes 896 mA: 128 mA steps");
+  EXPECT_EQ(Base("txtCurrDAC"), kWhite);
+  Click("cmdWriteCurrDAC");
+  EXPECT_EQ(Sequence(true), "W14=03E8 R14");
+  EXPECT_TRUE(sink.messages.empty());
+  EXPECT_EQ(Text("txtCurrDAC"), "896");
+  EXPECT_EQ(Text("lblCurrDACNote"), "");  // what the register holds is a whole step
+}
+
+// A value read from the chip is what the register holds: it brings no note, and it clears the
+// note of a value typed before.
+TEST_F(MainPanelTest, DacNoteFollowsTypedValuesNotReadOnes) {
+  Load();
+  Board().Poke(RegisterTable::kChargeCurrent, 0x0010);
+  Click("cmdReadCurrDAC");
+  ASSERT_EQ(Text("txtCurrDAC"), "16");
+  EXPECT_EQ(Text("lblCurrDACNote"), "");
+  Type("txtCurrDAC", "1000");
+  ASSERT_EQ(Text("lblCurrDACNote"), "writes 896 mA: 128 mA steps");
+  Board().Poke(RegisterTable::kChargeCurrent, 0x0011);
+  Click("cmdReadCurrDAC");
+  ASSERT_EQ(Text("txtCurrDAC"), "17");
+  EXPECT_EQ(Text("lblCurrDACNote"), "");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QPointer>
 #include <QTest>
@@ -270,31 +271,52 @@ TEST_F(TrimWindowTest, EveryBitNameIsReadableInFull) {
   }
 }
 
-TEST(TrimWindowPlacement, BesideTheMainWindowFittingTheScreen) {
-  const QSize content(939, 844);
-  const QRect main(0, 0, 994, 500);
-  constexpr int kBar = 15;
-  // Screen area, main window frame, frame margins; then the window's outer geometry.
-  const std::vector<std::tuple<QRect, QRect, QMargins, QRect>> cases = {
-      // A large screen: to the right, as high as a 1366x768 screen allows, room for the scroll bar.
-      {QRect(0, 0, 2560, 1440), main, {}, QRect(994, 0, 939 + kBar, 720)},
-      // A laptop screen has no room beside it: against the right edge, over part of it.
-      {QRect(0, 0, 1366, 768), main, {4, 24, 4, 4}, QRect(1366 - 962, 0, 962, 720)},
-      // A main window on the right half: to its left.
-      {QRect(0, 0, 1920, 1080), QRect(960, 100, 994, 500), {}, QRect(960 - 954, 100, 954, 720)},
-      // Level with the main window's top, but kept on the screen.
-      {QRect(0, 0, 2560, 1440), QRect(0, 900, 994, 500), {}, QRect(994, 1440 - 720, 954, 720)},
-      // A screen smaller than the window: the whole screen, scrolling both ways.
-      {QRect(0, 0, 800, 600), main, {}, QRect(0, 0, 800, 600)},
-      // A screen whose panel sits on the left.
-      {QRect(60, 0, 1306, 768), QRect(60, 0, 994, 500), {}, QRect(1366 - 954, 0, 954, 720)}};
-  for (const auto& [screen, mainFrame, margins, frame] : cases) {
-    const frmTrim::Placement p =
-        frmTrim::InitialPlacement(screen, mainFrame, content, margins, kBar);
-    EXPECT_EQ(p.frame, frame) << screen.width() << "x" << screen.height() << " main at "
-                              << mainFrame.x();
-    EXPECT_EQ(p.client + QSize(margins.left() + margins.right(), margins.top() + margins.bottom()),
-              p.frame.size());
+// Every name's ink (bearings included), measured as its label paints it, lies inside the label's
+// frame and margin; in the application's font and in others a desktop may give it.
+TEST_F(TrimWindowTest, EveryBitNamesInkFitsItsLabel) {
+  const QFont original = QApplication::font();
+  for (const char* family : {"", "DejaVu Sans", "DejaVu Serif", "Nimbus Sans"}) {
+    QFont f = original;
+    if (*family) f.setFamily(QString::fromLatin1(family));
+    QApplication::setFont(f);
+    Open();
+    for (int row = 0; row < frmTrim::kRows; ++row) {
+      for (int bit = 0; bit < 16; ++bit) {
+        const QLabel* cell = trim->ctlTrimReg(row)->lblBitLabel(bit);
+        const QFontMetrics fm(cell->font(), cell);
+        const QRect area = cell->contentsRect().adjusted(cell->margin(), cell->margin(),
+                                                         -cell->margin(), -cell->margin());
+        const std::string where = std::string(family) + " " + std::to_string(row) + "/" +
+                                  std::to_string(bit) + " " + cell->text().toStdString();
+        for (const QString& word : cell->text().split(' ', Qt::SkipEmptyParts))
+          EXPECT_LE(std::max(fm.boundingRect(word).width(), fm.horizontalAdvance(word)),
+                    area.width())
+              << where << ": " << word.toStdString();
+        EXPECT_LE(fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height(),
+                  area.height())
+            << where;
+      }
+    }
+    frmTrim::CloseInstance();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Close();
+  }
+  QApplication::setFont(original);
+}
+
+// The colour strips are too low for their captions: they show their colour and no glyph.
+TEST_F(TrimWindowTest, ColourStripsShowNoSliverOfTheirCaptions) {
+  Open();
+  for (int row = 0; row < frmTrim::kRows; ++row) {
+    for (int bit = 0; bit < 16; ++bit) {
+      QLabel* strip = trim->ctlTrimReg(row)->lblBit(bit);
+      const QImage image = strip->grab().toImage();
+      const QRgb ground = strip->palette().color(QPalette::Window).rgb();
+      int inked = 0;
+      for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) inked += image.pixel(x, y) != ground;
+      EXPECT_EQ(inked, 0) << row << "/" << bit << " " << strip->text().toStdString();
+    }
   }
 }
 
