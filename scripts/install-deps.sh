@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, testing, packaging and screenshotting need
 # (gtkwave, sigrok-cli and python3 check that recordings open in the tools that read them;
-# qt6-charts-dev needs libqt6opengl6-dev without depending on it).
+# qt6-charts-dev needs libqt6opengl6-dev without depending on it; prometheus-cpp-dev is the
+# Prometheus client behind the /metrics endpoint, libcivetweb-dev the HTTP server inside it, and
+# prometheus gives promtool and the server that check the example configuration and a scrape).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 PKGS=(
@@ -15,6 +17,7 @@ PKGS=(
   help2man scdoc librsvg2-bin
   lintian desktop-file-utils appstream bash-completion man-db
   gtkwave sigrok-cli python3
+  prometheus-cpp-dev libcivetweb-dev prometheus
 )
 missing=()
 for p in "${PKGS[@]}"; do
