@@ -24,6 +24,7 @@ namespace metrics {
 namespace {
 
 constexpr const char* kPath = "/metrics";
+constexpr int kMaxHeaders = 32;
 
 // Before any handler: only GET /metrics goes on; everything else is answered here.
 int BeginRequest(mg_connection* conn) {
@@ -31,6 +32,11 @@ int BeginRequest(mg_connection* conn) {
   if (ri == nullptr || ri->local_uri == nullptr || std::strcmp(ri->local_uri, kPath) != 0) {
     mg_send_http_error(conn, 404, "%s", "Not Found");
     return 404;
+  }
+  // civetweb keeps the first 64 headers and drops the rest; a scraper sends a handful.
+  if (ri->num_headers > kMaxHeaders) {
+    mg_send_http_error(conn, 431, "%s", "Too many header fields");
+    return 431;
   }
   if (ri->request_method == nullptr || std::strcmp(ri->request_method, "GET") != 0) {
     mg_send_http_error(conn, 405, "%s", "Only GET");

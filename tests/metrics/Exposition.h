@@ -59,7 +59,9 @@ inline std::string FamilyOf(const std::string& sample, const std::map<std::strin
     const std::string s(suffix);
     if (sample.size() > s.size() && sample.compare(sample.size() - s.size(), s.size(), s) == 0) {
       const std::string base = sample.substr(0, sample.size() - s.size());
-      if (fams.count(base) && fams.at(base).type == "histogram") return base;
+      if (fams.count(base) && (fams.at(base).type == "histogram" ||
+                               (fams.at(base).type == "summary" && s != "_bucket")))
+        return base;
     }
   }
   return {};
