@@ -37,6 +37,7 @@ class KorvoctlRecording {
 
   bool NeedsDevice(std::size_t index) const;
   DumpFormat Format() const { return format_; }
+  recording::Variant Variant() const { return variant_; }
 
   // Before the adapter opens: refuses an output file that is the settings file, a snapshot
   // file read, or another output of the run; reads the snapshot files of compare and restore (a
