@@ -12,7 +12,10 @@ std::unique_ptr<BenchEndpoint> BenchEndpoint::Start(const std::string& text,
   std::unique_ptr<BenchEndpoint> e(new BenchEndpoint);
   e->bench_ = std::make_shared<BenchMetrics>(board);
   e->server_ = MetricsServer::Start(*address, e->bench_, error);
-  if (!e->server_) return nullptr;
+  if (!e->server_) {
+    error = "cannot serve metrics on " + error;
+    return nullptr;
+  }
   return e;
 }
 

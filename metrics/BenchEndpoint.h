@@ -17,7 +17,7 @@ namespace metrics {
 class BenchEndpoint {
  public:
   // Null when text is malformed or the address is in use or not allowed; error says why
-  // ("127.0.0.1:9100: Address already in use").
+  // ("cannot serve metrics on 127.0.0.1:9100: Address already in use").
   static std::unique_ptr<BenchEndpoint> Start(const std::string& text, const BoardInfo& board,
                                               std::string& error);
   ~BenchEndpoint();

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     // Before anything opens the adapter: a refused address ends the program here.
     metricsEndpoint = metrics::BenchEndpoint::Start(address, board, error);
     if (!metricsEndpoint) {
-      std::fprintf(stderr, "korvo: cannot serve metrics on %s\n", error.c_str());
+      std::fprintf(stderr, "korvo: %s\n", error.c_str());
       return 1;
     }
   }
