@@ -1,55 +1,21 @@
-// prometheus-cpp is the Prometheus client Debian 12 packages (prometheus-cpp-dev): its text
-// serialiser gets the exposition format's escaping and number forms right, and its pull
-// exposer brings an HTTP server (civetweb) whose threads, queue, request size and timeouts
-// can all be bounded, which a hand-written listener would have to get right again.
 #include "metrics/MetricsServer.h"
 
 #include <arpa/inet.h>
-#include <CivetServer.h>
-#include <civetweb.h>
+#include <dlfcn.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <exception>
-#include <prometheus/exposer.h>
-#include <thread>
-#include <vector>
 
+#include "foundation/Paths.h"
 #include "foundation/Utils.h"
+#include "metrics/MetricsModule.h"
 
 namespace metrics {
 
 namespace {
-
-constexpr const char* kPath = "/metrics";
-constexpr int kMaxHeaders = 32;
-
-// Before any handler: only GET /metrics goes on; everything else is answered here.
-int BeginRequest(mg_connection* conn) {
-  const mg_request_info* ri = mg_get_request_info(conn);
-  if (ri == nullptr || ri->local_uri == nullptr || std::strcmp(ri->local_uri, kPath) != 0) {
-    mg_send_http_error(conn, 404, "%s", "Not Found");
-    return 404;
-  }
-  // civetweb keeps the first 64 headers and drops the rest; a scraper sends a handful.
-  if (ri->num_headers > kMaxHeaders) {
-    mg_send_http_error(conn, 431, "%s", "Too many header fields");
-    return 431;
-  }
-  if (ri->request_method == nullptr || std::strcmp(ri->request_method, "GET") != 0) {
-    mg_send_http_error(conn, 405, "%s", "Only GET");
-    return 405;
-  }
-  return 0;
-}
-
-// The server's own log lines would go to stderr; the bench output stays the watch's.
-int QuietLog(const mg_connection*, const char*) { return 1; }
 
 // Binds address the way civetweb will, to tell why it cannot (in use, not ours, privileged).
 std::string BindProblem(const ListenAddress& address) {
@@ -68,6 +34,38 @@ std::string BindProblem(const ListenAddress& address) {
   return problem;
 }
 
+struct Module {
+  KorvoMetricsServe serve = nullptr;
+  KorvoMetricsStop stop = nullptr;
+  std::string error;
+};
+
+// Loaded once and kept: beside the program (the build tree), one folder up (the test and
+// benchmark programs there), or where the package installs it.
+const Module& LoadModule() {
+  static const Module module = [] {
+    Module m;
+    const std::string dir = Paths::ProgramDir();
+    const char* candidates[] = {"korvo-metrics.so", "../korvo-metrics.so",
+                                KORVO_METRICS_MODULE_FROM_BINDIR};
+    std::string firstError;
+    for (const char* c : candidates) {
+      void* h = ::dlopen(Paths::Join(dir, c).c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (h == nullptr) {
+        if (firstError.empty()) firstError = ::dlerror();
+        continue;
+      }
+      m.serve = reinterpret_cast<KorvoMetricsServe>(::dlsym(h, kKorvoMetricsServeName));
+      m.stop = reinterpret_cast<KorvoMetricsStop>(::dlsym(h, kKorvoMetricsStopName));
+      if (m.serve && m.stop) return m;
+    }
+    m.serve = nullptr;
+    m.error = "cannot load the metrics module (" + firstError + ")";
+    return m;
+  }();
+  return module;
+}
+
 }  // namespace
 
 std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::string& error) {
@@ -82,7 +80,7 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::stri
       return std::nullopt;
     }
   }
-  const auto p = Utils::ParseInteger(std::string(port), 1, 65535);
+  const auto p = Utils::ParseInteger(port, 1, 65535);
   if (!p || port.empty() || port.find_first_not_of("0123456789") != std::string_view::npos) {
     error = "invalid metrics port '" + std::string(port) + "': expected 1 to 65535";
     return std::nullopt;
@@ -91,74 +89,43 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::stri
   return a;
 }
 
-std::unique_ptr<MetricsServer> MetricsServer::Start(
-    const ListenAddress& address, std::shared_ptr<prometheus::Collectable> collectable,
-    std::string& error, ServerLimits limits) {
+std::unique_ptr<MetricsServer> MetricsServer::Start(const ListenAddress& address,
+                                                    std::shared_ptr<const BenchMetrics> bench,
+                                                    std::string& error, ServerLimits limits) {
   if (address.port != 0) {
     if (std::string problem = BindProblem(address); !problem.empty()) {
       error = address.Text() + ": " + problem;
       return nullptr;
     }
   }
-  std::unique_ptr<MetricsServer> s(new MetricsServer);
-  s->host_ = address.host;
-  s->collectable_ = std::move(collectable);
-  static const CivetCallbacks callbacks = [] {
-    CivetCallbacks c;
-    c.begin_request = &BeginRequest;
-    c.log_message = &QuietLog;
-    return c;
-  }();
-  // No document root: nothing on disk is reachable. No keep-alive: a client holds a worker for
-  // one request at most.
-  std::vector<std::string> options = {
-      "listening_ports", address.Text(),
-      "num_threads", std::to_string(limits.threads),
-      "request_timeout_ms", std::to_string(limits.requestTimeoutMs),
-      "max_request_size", std::to_string(limits.maxRequestBytes),
-      "connection_queue", std::to_string(limits.connectionQueue),
-      "listen_backlog", std::to_string(limits.listenBacklog),
-      "enable_keep_alive", "no",
-  };
-  try {
-    s->exposer_ = std::make_unique<prometheus::Exposer>(std::move(options), &callbacks);
-  } catch (const std::exception&) {
-    error = address.Text() + ": cannot listen there";
+  const Module& module = LoadModule();
+  if (module.serve == nullptr) {
+    error = address.Text() + ": " + module.error;
     return nullptr;
   }
-  const std::vector<int> ports = s->exposer_->GetListeningPorts();
-  s->port_ = ports.empty() ? address.port : static_cast<uint16_t>(ports.front());
-  s->exposer_->RegisterCollectable(s->collectable_, kPath);
+  char text[256] = "";
+  uint16_t port = 0;
+  void* handle = module.serve(bench.get(), address.host.c_str(), address.port, &limits, text,
+                              sizeof text, &port);
+  if (handle == nullptr) {
+    error = text;
+    return nullptr;
+  }
+  std::unique_ptr<MetricsServer> s(new MetricsServer);
+  s->host_ = address.host;
+  s->port_ = port;
+  s->bench_ = std::move(bench);
+  s->handle_ = handle;
+  s->stop_ = module.stop;
   return s;
 }
 
-// civetweb's stop waits until its accept loop notices, which polls in two-second steps; a
-// connection wakes it at once. So the end of a run is not held up by the endpoint.
 MetricsServer::~MetricsServer() {
-  if (!exposer_) return;
-  std::atomic<bool> stopped{false};
-  const std::string host = host_ == "0.0.0.0" ? "127.0.0.1" : host_;
-  std::thread waker([&] {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port_);
-    ::inet_pton(AF_INET, host.c_str(), &sa.sin_addr);
-    for (int i = 0; i < 200 && !stopped.load(); ++i) {  // 4 s at most, then civetweb's own pace
-      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      if (fd >= 0) {
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-        ::close(fd);
-      }
-      ::poll(nullptr, 0, 20);
-    }
-  });
-  exposer_.reset();
-  stopped = true;
-  waker.join();
+  if (handle_ != nullptr) stop_(handle_);
 }
 
 std::string MetricsServer::Url() const {
-  return "http://" + host_ + ":" + std::to_string(port_) + kPath;
+  return "http://" + host_ + ":" + std::to_string(port_) + "/metrics";
 }
 
 }  // namespace metrics

@@ -1,5 +1,5 @@
-// The /metrics endpoint: prometheus-cpp's exposer (civetweb inside) with limits a bench PC can
-// live with. It serves only GET /metrics, from its own threads, and nothing it serves can
+// The /metrics endpoint: prometheus-cpp's exposer (civetweb inside, in the metrics module) with
+// limits a bench PC can live with. It serves only GET /metrics, from its own threads, and nothing it serves can
 // change the chip, the settings or a recording.
 #pragma once
 
@@ -9,12 +9,9 @@
 #include <string>
 #include <string_view>
 
-namespace prometheus {
-class Collectable;
-class Exposer;
-}  // namespace prometheus
-
 namespace metrics {
+
+class BenchMetrics;
 
 struct ListenAddress {
   std::string host = "127.0.0.1";  // dotted IPv4
@@ -37,10 +34,11 @@ struct ServerLimits {
 
 class MetricsServer {
  public:
-  // Listens on address and serves collectable at /metrics. Null when the address is in use or
-  // not allowed here, with the reason in error ("127.0.0.1:80: Permission denied").
+  // Listens on address and serves bench at /metrics (through the metrics module, loaded on
+  // first use). Null when the address is in use or not allowed here, with the reason in error
+  // ("127.0.0.1:80: Permission denied").
   static std::unique_ptr<MetricsServer> Start(const ListenAddress& address,
-                                              std::shared_ptr<prometheus::Collectable> collectable,
+                                              std::shared_ptr<const BenchMetrics> bench,
                                               std::string& error, ServerLimits limits = {});
   ~MetricsServer();
   MetricsServer(const MetricsServer&) = delete;
@@ -53,8 +51,9 @@ class MetricsServer {
   MetricsServer() = default;
   std::string host_;
   uint16_t port_ = 0;
-  std::shared_ptr<prometheus::Collectable> collectable_;
-  std::unique_ptr<prometheus::Exposer> exposer_;
+  std::shared_ptr<const BenchMetrics> bench_;  // outlives the server that reads it
+  void* handle_ = nullptr;
+  void (*stop_)(void*) = nullptr;
 };
 
 }  // namespace metrics

@@ -9,6 +9,7 @@
 #include "foundation/Settings.h"
 #include "foundation/Text.h"
 #include "metrics/BenchMetrics.h"
+#include "metrics/MetricFamilies.h"
 #include "registers/RegisterAccess.h"
 #include "support/FakeZentio.h"
 #include "support/RecordingSink.h"
@@ -29,7 +30,7 @@ recording::TransactionEvent Transaction(int32_t status, std::chrono::nanoseconds
 }
 
 std::string Text(const metrics::BenchMetrics& m) {
-  return prometheus::TextSerializer().Serialize(m.Collect());
+  return prometheus::TextSerializer().Serialize(metrics::Families(m));
 }
 
 exposition::Parsed Scrape(const metrics::BenchMetrics& m) {
