@@ -122,10 +122,13 @@ if not up or up[0]["value"][1] != "1":
 values = [(float(t) - start, v) for t, v in result("acdet")[0]["values"]]
 fell = next((t for t, v in values if v == "0"), None)
 rose = next((t for t, v in values if fell is not None and t > fell and v == "1"), None)
-slack = interval + 1.0  # a scrape interval, and korvoctl's start before the adapter opens
+slack = interval + 2.0  # a scrape interval, and korvoctl's start before the adapter opens
 for what, got, want in (("fell", fell, 5.0), ("rose", rose, 10.0)):
     if got is None or not (want - 0.25 <= got <= want + slack):
         bad.append(f"ACDET {what} at {got} s, expected {want} s (+{slack} s)")
+# Between the two, the scenario's 5 s, within a scrape interval.
+if fell is not None and rose is not None and abs(rose - fell - 5.0) > interval + 0.25:
+    bad.append(f"ACDET was down {rose - fell:.2f} s, expected 5 s (±{interval} s)")
 # Every failure korvoctl's statistics counted, by status, and nothing else.
 stats = {}
 for line in open(f"{tmp}/watch.err"):
