@@ -8,6 +8,8 @@
 #include <civetweb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -118,7 +120,19 @@ extern "C" __attribute__((visibility("default"))) void* korvo_metrics_serve(
     auto s = std::make_unique<Server>();
     s->host = host;
     s->collectable = std::make_shared<metrics::BenchCollectable>(*bench);
-    s->exposer = std::make_unique<prometheus::Exposer>(std::move(options), &callbacks);
+    // The server's threads leave Ctrl-C, SIGTERM and SIGHUP to the program's own thread, whose
+    // wait they end.
+    sigset_t stops, old;
+    sigemptyset(&stops);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+    pthread_sigmask(SIG_BLOCK, &stops, &old);
+    try {
+      s->exposer = std::make_unique<prometheus::Exposer>(std::move(options), &callbacks);
+    } catch (...) {
+      pthread_sigmask(SIG_SETMASK, &old, nullptr);
+      throw;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     const std::vector<int> ports = s->exposer->GetListeningPorts();
     s->port = ports.empty() ? port : static_cast<uint16_t>(ports.front());
     s->exposer->RegisterCollectable(s->collectable, kPath);
