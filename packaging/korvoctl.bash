@@ -40,7 +40,8 @@ _korvoctl()
 
     local operations='read write dump list spin burn watch snapshot compare restore'
     local options='--ini --i2c --smbus --address --retries --yes --help --version
-        --period --count --duration --output --format --caption --variant --journal --stats'
+        --period --count --duration --output --format --caption --variant --journal --stats
+        --metrics'
 
     # The settings file given anywhere on the line, as korvoctl reads it before any operation.
     local i ini=''
@@ -64,7 +65,7 @@ _korvoctl()
         case ${words[i]} in
             --ini | --output | --journal) want=(file) ;;
             --address) want=(address) ;;
-            --retries | --period | --count | --duration) want=(number) ;;
+            --retries | --period | --count | --duration | --metrics) want=(number) ;;
             --format) want=(format) ;;
             --caption) want=(caption) ;;
             --variant) want=(variant) ;;
