@@ -2,6 +2,9 @@
 
 #include <prometheus/text_serializer.h>
 
+#include <atomic>
+#include <thread>
+
 #include "Exposition.h"
 #include "adapter/ErrorCodes.h"
 #include "adapter/frmUSB.h"
@@ -237,6 +240,26 @@ TEST(BenchMetricsTest, LabelValuesAreEscaped) {
 TEST(BenchMetricsTest, BuildInfoNamesTheVersion) {
   metrics::BenchMetrics m({});
   EXPECT_EQ(Scrape(m).Value("korvo_build_info", {{"version", "2.0.10"}}), 1);
+}
+
+TEST(BenchMetricsTest, AScrapeDuringReadsSeesEachRegisterWhole) {
+  metrics::BenchMetrics m({});
+  std::atomic<bool> stop{false};
+  // The bus thread flips the status register between all zeros and all ones.
+  std::thread bus([&] {
+    for (uint32_t i = 0; !stop.load(); ++i) m.OnRegisterAccess(Read(0x13, i % 2 ? 0xFFFF : 0));
+  });
+  int mixed = 0;
+  for (int scrape = 0; scrape < 300; ++scrape) {
+    const auto p = exposition::Parse(Text(m));
+    const auto value = p.Value("korvo_register_value", {{"register", "0x13"}});
+    if (!value) continue;
+    for (const auto& s : p.families.at("korvo_status_bit").samples)
+      mixed += s.value != (*value != 0 ? 1 : 0);
+  }
+  stop = true;
+  bus.join();
+  EXPECT_EQ(mixed, 0);
 }
 
 // The real register access and link, with retries and failures, against what they returned.
