@@ -8,6 +8,7 @@
 
 #include "adapter/frmUSB.h"
 #include "cli/KorvoctlInstruments.h"
+#include "cli/KorvoctlMetrics.h"
 #include "cli/KorvoctlRecording.h"
 #include "cli/KorvoctlSpins.h"
 #include "drivers/Drivers.h"
@@ -43,6 +44,7 @@ struct Options {
   std::vector<Operation> ops;
   KorvoctlRecording recording;
   KorvoctlInstruments instruments;
+  KorvoctlMetrics metrics;
 };
 
 struct UsageError {
@@ -127,6 +129,8 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (const auto bench = o.instruments.Take(args, i); bench.taken) {
       if (!bench.error.empty()) throw UsageError{bench.error};
       if (bench.operation) o.ops.push_back({Operation::Kind::Instruments, 0, 0});
+    } else if (const auto m = o.metrics.Take(args, i); m.taken) {
+      if (!m.error.empty()) throw UsageError{m.error};
     } else if (const auto t = o.recording.Take(args, i); t.taken) {
       if (!t.error.empty()) throw UsageError{t.error};
       if (t.operation) o.ops.push_back({Operation::Kind::Recording, 0, 0, {}, t.index});
@@ -238,6 +242,7 @@ std::string KorvoctlUsage() {
        "  -y, --yes          answer yes to every confirmation\n";
   s << KorvoctlRecordingOptionsUsage();
   s << KorvoctlInstrumentsOptionsUsage();
+  s << KorvoctlMetricsUsage();
   s << "  -h, --help         show this text\n"
        "  --version          show the version and the settings file read\n"
        "\n"
@@ -248,7 +253,7 @@ std::string KorvoctlUsage() {
        "  0  success\n"
        "  1  usage error (bad command line, unreadable --ini file, unreadable or malformed\n"
        "     snapshot file, an output file that is the settings file, a snapshot file read\n"
-       "     or another output of the run)\n"
+       "     or another output of the run; a --metrics address in use or not allowed)\n"
        "  2  bus failure (no adapter opened or listed, or a register access failed; watch\n"
        "     stops at once when the adapter has gone)\n"
        "     also: a write read back otherwise, a spin that did not go in as stored,\n"
@@ -324,6 +329,8 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     return prepared;
   o.recording.SetCompanion(&o.instruments);
   if (const int prepared = o.recording.Prepare(err, clock); prepared != kExitOk) return prepared;
+  if (const int started = o.metrics.Start(err, o.recording.Variant()); started != kExitOk)
+    return started;
 
   int rc = kExitOk;
   bool differ = false;
@@ -331,6 +338,7 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   // Everything this run reads or writes is korvoctl's, whatever runs it (a spin, a watch).
   const RegisterAccess::SourceScope tag(session.Access(), recording::AccessSource::kKorvoctl);
   o.recording.Attach(session.Access(), frmUSB::Get());
+  o.metrics.Attach(session.Access(), frmUSB::Get());
   if (needsDevice && !frmUSB::Get().OpenFirstFreeDevice()) {
     MsgBox(kOpenFailureText);
     err << SelectedDriverDiagnostics();
@@ -376,6 +384,7 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   if (rc == kExitOk && differ) rc = kExitDiffer;
   o.instruments.Finish();
   rc = o.recording.Finish(rc, &session.Access(), &frmUSB::Get(), err);
+  o.metrics.Detach(session.Access(), frmUSB::Get());
   frmUSB::Get().CloseDevice();
   return rc;
 }

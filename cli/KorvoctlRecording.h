@@ -53,6 +53,7 @@ class KorvoctlRecording {
   bool IsWatch(std::size_t index) const { return ops_[index].kind == Op::Kind::kWatch; }
   bool IsSnapshot(std::size_t index) const { return ops_[index].kind == Op::Kind::kSnapshot; }
   DumpFormat Format() const { return format_; }
+  recording::Variant Variant() const { return variant_; }
 
   // Before the adapter opens: refuses an output file that is the settings file, a snapshot
   // file read, or another output of the run; reads the snapshot files of compare and restore (a

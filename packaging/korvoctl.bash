@@ -41,7 +41,7 @@ _korvoctl()
     local operations='read write dump list spin burn watch snapshot compare restore instruments'
     local options='--ini --i2c --smbus --address --retries --yes --help --version
         --period --count --duration --output --format --caption --variant --journal --stats
-        --instrument --instrument-period --instrument-log'
+        --instrument --instrument-period --instrument-log --metrics'
 
     # The settings file given anywhere on the line, as korvoctl reads it before any operation.
     local i ini=''
@@ -65,7 +65,7 @@ _korvoctl()
         case ${words[i]} in
             --ini | --output | --journal) want=(file) ;;
             --address) want=(address) ;;
-            --retries | --period | --count | --duration) want=(number) ;;
+            --retries | --period | --count | --duration | --metrics) want=(number) ;;
             --instrument-period | --instrument-log) want=(number) ;;
             --instrument) want=(instrument) ;;
             --format) want=(format) ;;

@@ -2,7 +2,9 @@
 # Installs the Debian 12 packages that building, testing, packaging and screenshotting need
 # (gtkwave, sigrok-cli and python3 check that recordings open in the tools that read them;
 # libsigrokcxx-dev reads the bench instruments, and its C++ binding needs glibmm;
-# qt6-charts-dev needs libqt6opengl6-dev without depending on it).
+# qt6-charts-dev needs libqt6opengl6-dev without depending on it; prometheus-cpp-dev is the
+# Prometheus client behind the /metrics endpoint, libcivetweb-dev the HTTP server inside it, and
+# prometheus gives promtool and the server that check the example configuration and a scrape).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 PKGS=(
@@ -17,6 +19,7 @@ PKGS=(
   lintian desktop-file-utils appstream bash-completion man-db
   gtkwave sigrok-cli python3
   libsigrokcxx-dev libglibmm-2.4-dev
+  prometheus-cpp-dev libcivetweb-dev prometheus
 )
 missing=()
 for p in "${PKGS[@]}"; do

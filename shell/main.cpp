@@ -7,6 +7,9 @@
 //                           KORVO_RECORD=FILE also record to FILE (screenshots of a scenario)
 //   KORVO_EXIT_WHEN_SHOWN=1 print "shown" on stdout when the main window appears, then quit
 //                           after the start-up (start-up time measurement)
+//
+// Option: --metrics [ADDRESS:]PORT serves the bench's Prometheus metrics (korvoctl --help); it
+// is taken off the arguments before the windows see them.
 #include <QApplication>
 #include <QCheckBox>
 #include <QIcon>
@@ -17,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "adapter/frmUSB.h"
 #include "drivers/Drivers.h"
@@ -24,6 +28,7 @@
 #include "shell/GuiMessageSink.h"
 #include "shell/StartUp.h"
 #include "foundation/CommandLine.h"
+#include "metrics/BenchEndpoint.h"
 #include "shell/frmBasic.h"
 
 int main(int argc, char** argv) {
@@ -32,6 +37,23 @@ int main(int argc, char** argv) {
   // The arguments after the program name that Qt did not take as its own options.
   QStringList args = QCoreApplication::arguments();
   if (!args.isEmpty()) args.removeFirst();
+  std::unique_ptr<metrics::BenchEndpoint> metricsEndpoint;
+  if (const qsizetype at = args.indexOf(QStringLiteral("--metrics")); at >= 0) {
+    const std::string address = at + 1 < args.size() ? args[at + 1].toStdString() : "";
+    args.remove(at, at + 1 < args.size() ? 2 : 1);
+    metrics::BoardInfo board;
+    board.variant = CommandLine::IsRk5191(args.join(QLatin1Char(' ')).toStdString())
+                        ? RegisterTable::Variant::rk5191
+                        : RegisterTable::Variant::rk5190;
+    board.driver = SelectedDriverName();
+    std::string error;
+    // Before anything opens the adapter: a refused address ends the program here.
+    metricsEndpoint = metrics::BenchEndpoint::Start(address, board, error);
+    if (!metricsEndpoint) {
+      std::fprintf(stderr, "korvo: %s\n", error.c_str());
+      return 1;
+    }
+  }
   CommandLine::SetArgumentString(args.join(QLatin1Char(' ')).toStdString());
   // When installed: the desktop entry and the icon that docks and task bars show for the window.
   QApplication::setDesktopFileName(QStringLiteral(KORVO_APP_ID));
@@ -53,6 +75,7 @@ int main(int argc, char** argv) {
     };
   }
   frmBasic* main = RunStartUp(waits);
+  if (metricsEndpoint) metricsEndpoint->Attach(main->Registers(), frmUSB::Get());
 
   int rc = 0;
   if (!measuring) {
@@ -82,6 +105,7 @@ int main(int argc, char** argv) {
   } else {
     main->close();
   }
+  if (metricsEndpoint) metricsEndpoint->Detach();
   delete main;
   SetMessageSink(nullptr);
   return rc;

@@ -1,0 +1,80 @@
+// The GUI with --metrics: the windows put the same transactions on the bus in the same order and
+// show the same messages, while the endpoint serves what they read.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "Exposition.h"
+#include "Loopback.h"
+#include "adapter/frmUSB.h"
+#include "metrics/BenchEndpoint.h"
+#include "support/gui/MainWindowFixture.h"
+
+namespace {
+
+std::vector<std::string> Traffic(const sim::Board& board) {
+  std::vector<std::string> t;
+  for (const sim::Transaction& x : board.History()) {
+    std::ostringstream s;
+    s << int(x.kind) << ' ' << int(x.command) << ' ' << x.value << ' ' << x.target << ' '
+      << x.status;
+    t.push_back(s.str());
+  }
+  return t;
+}
+
+uint16_t FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  return ntohs(sa.sin_port);
+}
+
+class MetricsTrafficTest : public MainWindowFixture {
+ protected:
+  void SetUp() override {
+    Load();
+    Board().FailEveryNth(4, VB_TIMEOUT_ERROR, sim::FaultScope::Reads);
+  }
+};
+
+TEST_F(MetricsTrafficTest, ReadAllPutsTheSameTrafficOnTheBusWithMetricsOn) {
+  Click("cmdReadAll");
+  const std::vector<std::string> plainTraffic = Traffic(Board());
+  const std::vector<std::string> plainMessages = sink.messages;
+  ASSERT_EQ(plainTraffic.size(), 5u);
+  ASSERT_FALSE(plainMessages.empty());
+
+  sim::Board::ResetShared();
+  Board().FailEveryNth(4, VB_TIMEOUT_ERROR, sim::FaultScope::Reads);
+  sink.Clear();
+  const uint16_t port = FreePort();
+  std::string error;
+  auto endpoint = metrics::BenchEndpoint::Start(std::to_string(port), {}, error);
+  ASSERT_TRUE(endpoint) << error;
+  endpoint->Attach(window->Registers(), frmUSB::Get());
+  ASSERT_EQ(loopback::Get(port).status, 200);  // scraped before, and after
+  Click("cmdReadAll");
+  const auto scrape = loopback::Get(port);
+  endpoint->Detach();
+
+  EXPECT_EQ(Traffic(Board()), plainTraffic);
+  EXPECT_EQ(sink.messages, plainMessages);
+  ASSERT_EQ(scrape.status, 200);
+  const auto p = exposition::Parse(scrape.body);
+  EXPECT_EQ(p.Value("korvo_register_value", {{"register", "0x15"}}),
+            Child<QLineEdit>("txtVoltDAC")->text().toDouble());
+  EXPECT_EQ(p.Value("korvo_transaction_failures_total", {{"status", "VB_TIMEOUT_ERROR"}}), 1);
+}
+
+}  // namespace
