@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "adapter/ErrorCodes.h"
 #include "cli/Korvoctl.h"
 #include "foundation/IniFile.h"
 #include "foundation/Messages.h"
@@ -240,7 +241,7 @@ void KorvoctlInstruments::AppendDump(std::string& text, bool json) {
         text += ',';
         recording::AppendCsvField(text, r.caption + (r.unit.empty() ? "" : " (" + r.unit + ")"));
         text += ",," + ReadingText(r.value) + ",0,";
-        recording::AppendCsvField(text, recording::StatusName(0));
+        recording::AppendCsvField(text, StatusName(0));
         text += recording::kCsvLineEnd;
       }
     }
