@@ -214,6 +214,7 @@ TEST_F(KorvoctlEndingsTest, ARemovedOutputIsReportedByNameWithExitCode2) {
 TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
   fs::create_symlink("/dev/full", Path("full.csv"));
   dir_.Write("bad.ini", "[SpinCustom 1]\n0x10=1\n");
+  dir_.Write("plain", "");  // a file, so nothing can be created under it
   const struct {
     const char* kind;
     std::vector<std::string> args;
@@ -241,7 +242,7 @@ TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
        [this] { AfterSleeps(2, [this] { board_->SetAbsent(true); }); }, "",
        kExitBus},
       {"output file full", {"--output", "FULL", "read", "0x13"}, nullptr, "", kExitBus},
-      {"journal not created", {"--journal", "/nonexistent/j.csv", "read", "0x13"}, nullptr, "",
+      {"journal not created", {"--journal", "UNDER_FILE", "read", "0x13"}, nullptr, "",
        kExitBus},
       {"output removed in a watch", {"--output", "RUN", "--period", "100", "--count", "5", "watch"},
        [this] {
@@ -249,7 +250,13 @@ TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
        },
        "", kExitBus},
       {"confirmation declined", {"restore", "SNAP"}, nullptr, "n\n", kExitDeclined},
+      {"spin aborted: test mode not entered", {"spin", "Custom 1"},
+       [this] { board_->FailNext(1, VB_TIMEOUT_ERROR); }, "y\n", kExitBus},
       {"compare differs", {"write", "0x12", "0x50", "compare", "SNAP"}, nullptr, "", kExitDiffer},
+      {"read failed in a compare", {"compare", "SNAP"},
+       [this] { board_->FailNext(1, VB_TIMEOUT_ERROR); }, "", kExitBus},
+      {"output full, compare differs",
+       {"--output", "FULL", "write", "0x12", "0x50", "compare", "SNAP"}, nullptr, "", kExitBus},
   };
   ASSERT_EQ(Run({"snapshot", Path("snap.ini")}), kExitOk);
   for (const auto& c : cases) {
@@ -265,6 +272,7 @@ TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
                      : a == "INI"  ? ini_
                      : a == "FULL" ? Path("full.csv")
                      : a == "RUN"  ? Path("run.csv")
+                     : a == "UNDER_FILE" ? Path("plain") + "/j.csv"
                                    : a);
     }
     EXPECT_EQ(Run(args, c.input), c.code) << c.kind << "\n" << err_.str();
