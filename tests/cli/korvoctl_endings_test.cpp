@@ -230,6 +230,8 @@ TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
       {"bad command line", {"read"}, nullptr, "", kExitUsage},
       {"unreadable --ini", {"--ini", "/nonexistent/k.ini", "dump"}, nullptr, "", kExitUsage},
       {"malformed snapshot", {"compare", "BAD"}, nullptr, "", kExitUsage},
+      {"malformed snapshot read at its turn", {"snapshot", "NEW", "compare", "BAD", "NEW"},
+       nullptr, "", kExitUsage},
       {"output clashes", {"--journal", "INI", "dump"}, nullptr, "", kExitUsage},
       {"no adapter", {"dump"}, [this] { board_->SetAbsent(true); }, "",
        kExitBus},
@@ -272,6 +274,7 @@ TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
                      : a == "INI"  ? ini_
                      : a == "FULL" ? Path("full.csv")
                      : a == "RUN"  ? Path("run.csv")
+                     : a == "NEW"  ? Path("new.ini")
                      : a == "UNDER_FILE" ? Path("plain") + "/j.csv"
                                    : a);
     }
