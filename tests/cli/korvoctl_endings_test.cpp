@@ -216,6 +216,7 @@ TEST_F(KorvoctlEndingsTest, ARemovedOutputIsReportedByNameWithExitCode2) {
 TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
   fs::create_symlink("/dev/full", Path("full.csv"));
   dir_.Write("bad.ini", "[SpinCustom 1]\n0x10=1\n");
+  dir_.Write("plain", "");  // a file, so nothing can be created under it
   const struct {
     const char* kind;
     std::vector<std::string> args;
@@ -237,6 +238,11 @@ TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
       {"bad command line", {"read"}, nullptr, "", kExitUsage},
       {"unreadable --ini", {"--ini", "/nonexistent/k.ini", "dump"}, nullptr, "", kExitUsage},
       {"malformed snapshot", {"compare", "BAD"}, nullptr, "", kExitUsage},
+      {"malformed snapshot read at its turn",
+       {"snapshot", "NEW", "compare", "BAD", "NEW"},
+       nullptr,
+       "",
+       kExitUsage},
       {"output clashes", {"--journal", "INI", "dump"}, nullptr, "", kExitUsage},
       {"no adapter", {"dump"}, [this] { board_->SetAbsent(true); }, "", kExitBus},
       {"register access failed",
@@ -256,14 +262,29 @@ TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
        "",
        kExitBus},
       {"output file full", {"--output", "FULL", "read", "0x13"}, nullptr, "", kExitBus},
-      {"journal not created", {"--journal", "MISSING", "read", "0x13"}, nullptr, "", kExitBus},
+      {"journal not created", {"--journal", "UNDER_FILE", "read", "0x13"}, nullptr, "", kExitBus},
       {"output removed in a watch",
        {"--output", "RUN", "--period", "100", "--count", "5", "watch"},
        [this] { AfterSleeps(2, [this] { fs::remove(Path("run.csv")); }); },
        "",
        kExitBus},
       {"confirmation declined", {"restore", "SNAP"}, nullptr, "n\n", kExitDeclined},
+      {"spin aborted: test mode not entered",
+       {"spin", "Custom 1"},
+       [this] { board_->FailNext(1, VB_TIMEOUT_ERROR); },
+       "y\n",
+       kExitBus},
       {"compare differs", {"write", "0x12", "0x50", "compare", "SNAP"}, nullptr, "", kExitDiffer},
+      {"read failed in a compare",
+       {"compare", "SNAP"},
+       [this] { board_->FailNext(1, VB_TIMEOUT_ERROR); },
+       "",
+       kExitBus},
+      {"output full, compare differs",
+       {"--output", "FULL", "write", "0x12", "0x50", "compare", "SNAP"},
+       nullptr,
+       "",
+       kExitBus},
   };
   ASSERT_EQ(Run({"snapshot", Path("snap.ini")}), kExitOk);
   for (const auto& c : cases) {
@@ -274,13 +295,14 @@ TEST_F(KorvoctlEndingsTest, EveryKindOfEndingHasItsExitCode) {
     if (c.setup) c.setup();
     std::vector<std::string> args;
     for (const std::string& a : c.args) {
-      args.push_back(a == "BAD"       ? Path("bad.ini")
-                     : a == "SNAP"    ? Path("snap.ini")
-                     : a == "INI"     ? ini_
-                     : a == "FULL"    ? Path("full.csv")
-                     : a == "RUN"     ? Path("run.csv")
-                     : a == "MISSING" ? Path("no-such-folder/j.csv")
-                                      : a);
+      args.push_back(a == "BAD"          ? Path("bad.ini")
+                     : a == "SNAP"       ? Path("snap.ini")
+                     : a == "INI"        ? ini_
+                     : a == "FULL"       ? Path("full.csv")
+                     : a == "RUN"        ? Path("run.csv")
+                     : a == "NEW"        ? Path("new.ini")
+                     : a == "UNDER_FILE" ? Path("plain") + "/j.csv"
+                                         : a);
     }
     EXPECT_EQ(Run(args, c.input), c.code) << c.kind << "\n" << err_.str();
   }

@@ -51,6 +51,15 @@ TEST_F(JournalTest, StatisticsPrintAsText) {
             "  VB_TIMEOUT_ERROR: 1 (50.00 %)\n");
 }
 
+TEST_F(JournalTest, StatisticsListTheCommonestStatusFirst) {
+  recording::Journal j(clock_);
+  const int32_t statuses[] = {0, 94, 8, 8, 94, 8};  // OK once, busy twice, timeout three times
+  for (int32_t status : statuses) Tell(j, "ReadSMBusWord_", "13", status);
+  std::vector<std::pair<int32_t, uint64_t>> order;
+  for (const recording::StatusCount& c : j.Statistics().byStatus) order.emplace_back(c.status, c.count);
+  EXPECT_EQ(order, (std::vector<std::pair<int32_t, uint64_t>>{{8, 3}, {94, 2}, {0, 1}}));
+}
+
 class JournalFileTest : public JournalTest {
  protected:
   std::unique_ptr<recording::JournalFile> Create(const std::string& path) {
@@ -73,6 +82,19 @@ class JournalFileTest : public JournalTest {
   TempDir dir_{"korvo_journal"};
   std::vector<std::string> errors_;
 };
+
+// An older, longer file of the same name leaves nothing behind.
+TEST_F(JournalFileTest, AnExistingFileIsReplacedWhole) {
+  const std::string path = dir_.File("j.csv");
+  std::ofstream(path) << std::string(100000, 'x');
+  auto f = Create(path);
+  ASSERT_TRUE(f);
+  Tell(*f, "ReadSMBusWord_", "13", 0);
+  f->Close();
+  const std::string text = Slurp(path);
+  EXPECT_LT(text.size(), 1000u);
+  EXPECT_EQ(Lines(text), 2u);
+}
 
 TEST_F(JournalFileTest, RowsAreOnDiskWhenTheAccessFlushes) {
   const std::string path = dir_.File("j.csv");

@@ -84,6 +84,18 @@ TEST_F(RecorderTest, CsvRowsCarryEveryColumn) {
                 "Communication OK\r\n");
 }
 
+// An older, longer recording of the same name leaves nothing behind, in either format.
+TEST_F(RecorderTest, AnExistingFileIsReplacedWhole) {
+  for (const char* name : {"old.csv", "old.vcd"}) {
+    const std::string path = dir_.Path() + "/" + name;
+    std::ofstream(path) << std::string(100000, '~');
+    auto r = Open(name);
+    r->OnRegisterAccess(Read(0x15, 16800));
+    r->Close();
+    EXPECT_LT(Slurp(path).size(), 100000u) << name;
+  }
+}
+
 TEST_F(RecorderTest, WallTimeIsTheStartPlusMonotonicTime) {
   clock_.SetWall(sys_days{year{2024} / 12 / 31} + hours(23) + minutes(59) + seconds(59) +
                  milliseconds(900));

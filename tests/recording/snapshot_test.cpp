@@ -68,6 +68,37 @@ TEST(SnapshotTest, ABadFileIsRefusedWithItsLine) {
   }
 }
 
+// A snapshot saved by an editor with Windows line ends reads as the original.
+TEST(SnapshotTest, CrLfLineEndsReadAsLf) {
+  std::string text;
+  for (char c : recording::FormatSnapshot(Sample())) text += c == '\n' ? "\r\n" : std::string(1, c);
+  recording::SnapshotError error;
+  const std::optional<Snapshot> s = recording::ParseSnapshot(text, error);
+  ASSERT_TRUE(s) << error.line << ": " << error.reason;
+  EXPECT_EQ(s->values, Sample().values);
+  EXPECT_EQ(s->description, "Board 7");
+}
+
+// Every bit of every register a preset writes is compared, and named by its number.
+TEST(SnapshotCompare, EveryBitOfEveryPresetRegisterIsFound) {
+  const uint8_t compared[] = {0x10, 0x11, 0x12, 0x14, 0x15, 0x16, 0x18, 0x3F};
+  for (uint8_t reg : compared) {
+    for (int bit = 0; bit < 16; ++bit) {
+      SCOPED_TRACE(Text::Byte(reg) + " bit " + std::to_string(bit));
+      const Snapshot reference = Sample();
+      Snapshot other = Sample();
+      const uint16_t was = *reference.Value(reg);
+      other.SetValue(reg, static_cast<uint16_t>(was ^ (1u << bit)));
+      const auto changes = recording::CompareSnapshots(reference, other);
+      ASSERT_EQ(changes.size(), 1u);
+      EXPECT_EQ(changes[0].address, reg);
+      ASSERT_EQ(changes[0].bits.size(), 1u);
+      EXPECT_EQ(changes[0].bits[0].bit, bit);
+      EXPECT_EQ(changes[0].bits[0].from, ((was >> bit) & 1) != 0);
+    }
+  }
+}
+
 class SnapshotOnBoardTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -13,6 +13,7 @@
 #include "drivers/sim/SimDriver.h"
 #include "registers/RegisterAccess.h"
 #include "foundation/Settings.h"
+#include "foundation/Text.h"
 #include "support/RecordingSink.h"
 #include "support/TempDir.h"
 
@@ -177,6 +178,22 @@ TEST_F(SpinsTest, FailedReadBackOrWriteIsReportedWithItsCodeAndTheLoopGoesOn) {
   EXPECT_EQ(sink_.messages,
             (std::vector<std::string>{kConfirm, WriteFailureText("0x10", 0x10, kTimeout)}));
   EXPECT_EQ(board_->Peek(0x11), 0x5678);
+}
+
+// With VerifyWrite on, each preset register whose write fails is still read back: the operator
+// sees what the charger now holds.
+TEST_F(SpinsTest, AFailedWriteIsStillReadBack) {
+  const uint8_t presetRegisters[] = {0x10, 0x11, 0x12, 0x14, 0x15, 0x16, 0x18, 0x3F};
+  for (uint8_t reg : presetRegisters) {
+    SCOPED_TRACE(int(reg));
+    WriteIni("[SpinCustom 1]\n0x" + Text::Hex(reg, 2) + "=0001\n");
+    board_->ClearFaults();
+    board_->ClearHistory();
+    board_->FailEveryNth(2, kTimeout, sim::FaultScope::Writes);  // the register's, not TM1's
+    const Spins::SpinReport r = spins_.ApplySpin("Custom 1");
+    EXPECT_EQ(r.writeFailed, 1);
+    EXPECT_EQ(Reads(), std::vector<uint8_t>{reg});
+  }
 }
 
 // The closing write that leaves the burn state is made even after a failed start.

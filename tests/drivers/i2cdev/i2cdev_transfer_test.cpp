@@ -107,6 +107,26 @@ TEST(I2cDevErrno, EachKernelErrorReadsAsItsStatus) {
   }
 }
 
+// Every row of the errno table, as the bench sees it: each errno its own status, none more.
+TEST(I2cDevErrno, EveryRowOfTheTableReadsAsItsStatus) {
+  const std::map<int, int16_t> expected{
+      {ENXIO, VB_T2H_NACK},         {EREMOTEIO, VB_T2H_NACK},  {ETIMEDOUT, VB_TIMEOUT_ERROR},
+      {EAGAIN, VB_BUS_BUSY},        {EBUSY, VB_BUS_BUSY},      {EBADMSG, VB_BAD_PEC},
+      {EPROTO, VB_WRONG_NUM_BYTES}, {ENODEV, VB_NO_USB},       {ESHUTDOWN, VB_NO_USB},
+      {EOPNOTSUPP, VB_INCORRECT_PARAM}, {EINVAL, VB_INCORRECT_PARAM}, {EIO, VB_UNKNOWN}};
+  ASSERT_EQ(I2cDevErrnoTable().size(), expected.size()) << "a new row needs its status here";
+  for (const ErrnoStatus& row : I2cDevErrnoTable())
+    EXPECT_TRUE(expected.contains(row.error)) << strerrorname_np(row.error) << " unexpected";
+  I2cDevRig rig;
+  for (const auto& [error, status] : expected) {
+    SCOPED_TRACE(strerrorname_np(error));
+    auto d = rig.Opened();
+    rig.kernel.failNext = {error};
+    int16_t w = 0;
+    EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), status);
+  }
+}
+
 // Every transaction with the functionality it needs.
 // clang-format off
 const std::pair<unsigned long, Op> kFuncCases[] = {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "SimRig.h"
+#include "drivers/sim/SimFaults.h"
 
 namespace sim {
 namespace {
@@ -40,6 +41,19 @@ TEST_F(SimFaults, EachModeFailsTheTransactionsOfItsScope) {
       {[](Board& b) { b.FailNext(1, VB_TIMEOUT_ERROR, FaultScope::Reads); }, "wrr", {0, 8, 0}},
   });
   // clang-format on
+}
+
+// The notes name the every-Nth mode with its English ordinal, teens included.
+TEST(SimFaultsDescribe, EveryNthIsNamedByItsOrdinal) {
+  const std::pair<int, const char*> cases[] = {
+      {1, "1st"},   {2, "2nd"},   {3, "3rd"},   {4, "4th"},   {11, "11th"},  {12, "12th"},
+      {13, "13th"}, {21, "21st"}, {22, "22nd"}, {23, "23rd"}, {111, "111th"}, {113, "113th"}};
+  for (const auto& [n, ordinal] : cases) {
+    Faults f;
+    f.FailEveryNth(n, VB_TIMEOUT_ERROR);
+    EXPECT_THAT(f.Describe("\n"),
+                ::testing::HasSubstr(std::string("every ") + ordinal + " transaction fails"));
+  }
 }
 
 }  // namespace
