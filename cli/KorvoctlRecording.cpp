@@ -152,6 +152,14 @@ KorvoctlRecording::Taken KorvoctlRecording::Take(const std::vector<std::string>&
   t.taken = true;
   if (a == "--period") {
     if (auto v = integer("period in milliseconds", 0, kMaxPeriodMs)) periodMs_ = *v;
+  } else if (a == "--timescale") {
+    if (auto text = value("time step")) {
+      timescale_ = recording::ParseVcdTimescale(*text);
+      if (!timescale_) {
+        t.error = "invalid time step '" + *text +
+                  "': expected 1, 10 or 100 ns, us or ms, or 1 s (as in 1ms)";
+      }
+    }
   } else if (a == "--count") {
     if (auto v = integer("count of ticks", 1, kMaxCount)) count_ = *v;
   } else if (a == "--duration") {
@@ -339,6 +347,8 @@ recording::RecorderOptions KorvoctlRecording::RecorderOptionsFor(
   o.registers = registers;
   o.clock = clock_;
   o.noticeRemoval = true;  // nothing else would see it
+  o.timescale =
+      timescale_.value_or(recording::VcdTimescaleFor(std::chrono::milliseconds(periodMs_)));
   return o;
 }
 
@@ -573,6 +583,8 @@ std::string KorvoctlRecordingOptionsUsage() {
          "  --count N          watch: stop after N ticks (1 to 1000000000)\n"
          "  --duration S       watch: stop after S seconds (fractions allowed)\n"
          "  --output FILE      record every register access to FILE: .csv or .vcd\n"
+         "  --timescale STEP   a .vcd's time step: 1, 10 or 100 ns, us or ms, or 1 s (default:\n"
+         "                     a hundredth of --period, from 1us to 1s; 1ms at 500 ms)\n"
          "  --format FMT       dump as text (default), csv or json\n"
          "  --caption CAPTION  snapshot: the spin caption that names the section (default\n"
          "                     \"Custom 1\")\n"

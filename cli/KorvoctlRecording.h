@@ -99,6 +99,7 @@ class KorvoctlRecording {
   std::optional<int64_t> count_;
   std::optional<double> durationS_;
   std::optional<std::string> output_;
+  std::optional<std::chrono::nanoseconds> timescale_;  // a .vcd's time step; default: by period
   std::optional<std::string> journalPath_;
   bool stats_ = false;
   DumpFormat format_ = DumpFormat::kText;

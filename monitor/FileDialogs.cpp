@@ -1,8 +1,11 @@
 #include "monitor/FileDialogs.h"
 
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <chrono>
@@ -22,6 +25,22 @@ class QtFileDialogs final : public FileDialogs {
  public:
   std::optional<QString> Ask(QWidget* parent, const FileRequest& request) override {
     QFileDialog dialog(parent, request.caption);
+    QComboBox* choice = nullptr;
+    if (request.choice) {
+      // Qt's own dialog: a native one takes no widgets of ours.
+      dialog.setOption(QFileDialog::DontUseNativeDialog);
+      if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+        choice = new QComboBox(&dialog);
+        choice->setObjectName(QStringLiteral("fileChoice"));
+        choice->addItems(request.choice->items);
+        choice->setCurrentIndex(request.choice->selected);
+        auto* label = new QLabel(request.choice->label, &dialog);
+        label->setBuddy(choice);
+        const int row = grid->rowCount();
+        grid->addWidget(label, row, 0);
+        grid->addWidget(choice, row, 1);
+      }
+    }
     const bool save = request.mode == FileRequest::Mode::kSave;
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -36,6 +55,7 @@ class QtFileDialogs final : public FileDialogs {
       dialog.selectFile(info.fileName());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    if (choice) request.choice->selected = choice->currentIndex();
     return dialog.selectedFiles().first();
   }
 };

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 #include "observation/Clock.h"
@@ -13,12 +14,21 @@ class QWidget;
 
 namespace monitor {
 
+// A list shown under the file name (a recording's VCD time step). The dialog sets selected to
+// the user's pick when the user accepts.
+struct FileChoice {
+  QString label;
+  QStringList items;
+  int selected = 0;
+};
+
 struct FileRequest {
   enum class Mode { kSave, kOpen };
   Mode mode = Mode::kSave;
   QString caption;
   QString suggested;    // full path proposed to the user
   QStringList filters;  // "CSV (*.csv)"; the first is selected, its suffix added to bare names
+  std::shared_ptr<FileChoice> choice;  // nullptr: none
 };
 
 class FileDialogs {

@@ -123,10 +123,34 @@ void Monitor::RecordClicked() {
   request.suggested =
       SuggestedPath(QStringLiteral("korvo"), QStringLiteral("csv"), access_.Clock().WallNow());
   request.filters = {QStringLiteral("CSV (*.csv)"), QStringLiteral("Value change dump (*.vcd)")};
-  if (const std::optional<QString> path = AskForFile(&main_, request)) StartRecording(*path);
+  // A VCD's time step, offered as the scan period makes it; PulseView takes a sample per step.
+  const std::vector<std::chrono::nanoseconds> steps = VcdSteps();
+  request.choice = std::make_shared<FileChoice>();
+  request.choice->label = QStringLiteral("VCD time step:");
+  for (std::chrono::nanoseconds step : steps) {
+    request.choice->items << QString::fromStdString(recording::VcdTimescaleText(step))
+                                 .replace(QStringLiteral(" us"), QStringLiteral(" \u00B5s"));
+    if (step == DefaultVcdStep()) request.choice->selected = request.choice->items.size() - 1;
+  }
+  if (const std::optional<QString> path = AskForFile(&main_, request)) {
+    const auto pick = static_cast<std::size_t>(request.choice->selected);
+    StartRecording(*path, pick < steps.size() ? std::optional(steps[pick]) : std::nullopt);
+  }
 }
 
-bool Monitor::StartRecording(const QString& path) {
+std::vector<std::chrono::nanoseconds> Monitor::VcdSteps() {
+  std::vector<std::chrono::nanoseconds> steps = recording::VcdTimescales();
+  std::erase_if(steps, [](auto s) { return s < std::chrono::microseconds(1); });
+  return steps;
+}
+
+std::chrono::nanoseconds Monitor::DefaultVcdStep() const {
+  return recording::VcdTimescaleFor(
+      std::chrono::milliseconds(scanPeriodMs_ ? scanPeriodMs_() : 500));
+}
+
+bool Monitor::StartRecording(const QString& path,
+                             std::optional<std::chrono::nanoseconds> timescale) {
   const std::string file = path.toStdString();
   // An unknown extension is refused before anything is created.
   if (!recording::FormatForPath(file)) {
@@ -136,6 +160,7 @@ bool Monitor::StartRecording(const QString& path) {
   recording::RecorderOptions o;
   o.variant = options_.variant;
   o.clock = &access_.Clock();
+  o.timescale = timescale.value_or(DefaultVcdStep());
   std::string message;
   std::unique_ptr<recording::Recorder> r = recording::Recorder::Open(file, o, message);
   if (!r) {

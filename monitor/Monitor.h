@@ -17,7 +17,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,8 +62,12 @@ class Monitor : public QObject {
   // --- recording ---
   // "Record...": asks for a file and starts; "Stop": stops.
   void RecordClicked();
-  // false when it did not start (a message said why).
-  bool StartRecording(const QString& path);
+  // false when it did not start (a message said why). timescale: a VCD's time step; by
+  // default it follows the scan period.
+  bool StartRecording(const QString& path,
+                      std::optional<std::chrono::nanoseconds> timescale = std::nullopt);
+  // The main window's scan period in ms, which a VCD's default time step follows (500 until set).
+  void SetScanPeriod(std::function<int()> periodMs) { scanPeriodMs_ = std::move(periodMs); }
   void StopRecording();
   bool Recording() const { return recorder_ != nullptr; }
   const recording::Recorder* CurrentRecorder() const { return recorder_.get(); }
@@ -82,6 +89,9 @@ class Monitor : public QObject {
  private:
   class JournalFeed;
 
+  // The VCD time steps offered, shortest first, and the one the scan period makes.
+  static std::vector<std::chrono::nanoseconds> VcdSteps();
+  std::chrono::nanoseconds DefaultVcdStep() const;
   void RecordingFailed(const recording::Recorder* which, const std::string& message);
   void DropRecorder();
 
@@ -99,6 +109,7 @@ class Monitor : public QObject {
   QTimer* labelTimer_ = nullptr;
   QPointer<frmPlot> plot_;
   QPointer<frmJournal> journalWindow_;
+  std::function<int()> scanPeriodMs_;
 };
 
 }  // namespace monitor

@@ -40,8 +40,8 @@ _korvoctl()
 
     local operations='read write dump list spin burn watch snapshot compare restore instruments'
     local options='--ini --i2c --smbus --address --retries --yes --help --version
-        --period --count --duration --output --format --caption --variant --journal --stats
-        --instrument --instrument-period --instrument-log --metrics'
+        --period --count --duration --output --timescale --format --caption --variant --journal
+        --stats --instrument --instrument-period --instrument-log --metrics'
 
     # The settings file given anywhere on the line, as korvoctl reads it before any operation.
     local i ini=''
@@ -71,6 +71,7 @@ _korvoctl()
             --format) want=(format) ;;
             --caption) want=(caption) ;;
             --variant) want=(variant) ;;
+            --timescale) want=(timescale) ;;
             read) want=(register) ;;
             write) want=(register value) ;;
             spin) want=(caption) ;;
@@ -90,6 +91,7 @@ _korvoctl()
         address) COMPREPLY=($(compgen -W $'0x66\n0x67' -- "$cur")) ;;
         format) COMPREPLY=($(compgen -W $'text\ncsv\njson' -- "$cur")) ;;
         variant) COMPREPLY=($(compgen -W $'rk5190\nrk5191' -- "$cur")) ;;
+        timescale) COMPREPLY=($(compgen -W $'1us\n10us\n100us\n1ms\n10ms\n100ms\n1s' -- "$cur")) ;;
         caption)
             # Captions hold blanks: let readline quote what it inserts.
             compopt -o filenames 2>/dev/null

@@ -159,7 +159,7 @@ class VcdRecorder final : public Recorder {
     out += "$comment\n  ";
     out += VariantName(Options().variant);
     out += " register bits; x: the read failed or nothing was read yet\n$end\n";
-    out += "$timescale 1 us $end\n";
+    out += "$timescale " + VcdTimescaleText(Options().timescale) + " $end\n";
     for (const Reg& r : regs_) {
       out += "$scope module " + AddressText(r.address) + " $end\n";
       for (int bit = 15; bit >= 0; --bit) {
@@ -177,6 +177,14 @@ class VcdRecorder final : public Recorder {
     }
     out += "$end\n";
     lastTime_ = 0;
+    changed_ = false;
+  }
+
+  // In steps since the start; never before what was written last.
+  int64_t Steps(MonoTime t) const {
+    const int64_t ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(t - Origin().mono).count();
+    return std::max<int64_t>(ns / std::max<int64_t>(Options().timescale.count(), 1), lastTime_);
   }
 
   bool Sample(std::string& out, const RegisterEvent& e) override {
@@ -186,7 +194,9 @@ class VcdRecorder final : public Recorder {
     const std::optional<uint16_t> now =
         e.status == 0 ? std::optional<uint16_t>(e.value) : std::nullopt;
     if (now == r->value) return true;  // a sample, but nothing changed
-    const int64_t t = std::max<int64_t>(Origin().Since(e.time).count(), lastTime_);
+    int64_t t = Steps(e.time);
+    if (changed_ && t == lastTime_) ++t;  // after the change before it, not on top of it
+    changed_ = true;
     if (t != lastTime_) {
       out += '#';
       out += std::to_string(t);
@@ -215,13 +225,16 @@ class VcdRecorder final : public Recorder {
     return true;
   }
 
+  // A last time after the last change: readers show a value up to the next time only.
   void End(std::string& out) override {
-    const int64_t t = Origin().Since(ClockOf(Options()).Now()).count();
+    int64_t t = Steps(ClockOf(Options()).Now());
+    if (changed_ && t == lastTime_) ++t;
     if (t > lastTime_) out += "#" + std::to_string(t) + "\n";
   }
 
   std::vector<Reg> regs_;
-  int64_t lastTime_ = 0;
+  int64_t lastTime_ = 0;  // in steps
+  bool changed_ = false;  // a change is written at lastTime_
 };
 
 std::unique_ptr<Recorder> Make(std::unique_ptr<Sink> sink, RecordFormat format,
@@ -231,6 +244,50 @@ std::unique_ptr<Recorder> Make(std::unique_ptr<Sink> sink, RecordFormat format,
 }
 
 }  // namespace
+
+namespace {
+
+struct Unit {
+  std::string_view name;
+  std::chrono::nanoseconds size;
+};
+constexpr Unit kUnits[] = {{"ns", std::chrono::nanoseconds(1)},
+                           {"us", std::chrono::microseconds(1)},
+                           {"ms", std::chrono::milliseconds(1)},
+                           {"s", std::chrono::seconds(1)}};
+
+}  // namespace
+
+std::vector<std::chrono::nanoseconds> VcdTimescales() {
+  std::vector<std::chrono::nanoseconds> steps;
+  for (std::chrono::nanoseconds s(1); s <= std::chrono::seconds(1); s *= 10) steps.push_back(s);
+  return steps;
+}
+
+std::string VcdTimescaleText(std::chrono::nanoseconds step) {
+  for (auto u = std::rbegin(kUnits); u != std::rend(kUnits); ++u) {
+    if (step >= u->size && step % u->size == std::chrono::nanoseconds(0))
+      return std::to_string(step / u->size) + " " + std::string(u->name);
+  }
+  return std::to_string(step.count()) + " ns";
+}
+
+std::optional<std::chrono::nanoseconds> ParseVcdTimescale(std::string_view text) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  const std::string_view number = text.substr(0, digits);
+  std::string_view unit = text.substr(digits);
+  if (!unit.empty() && unit.front() == ' ') unit.remove_prefix(1);
+  const std::string micro = "\xC2\xB5s";  // µs
+  if (unit == micro) unit = "us";
+  const int factor = number == "1" ? 1 : number == "10" ? 10 : number == "100" ? 100 : 0;
+  for (const Unit& u : kUnits) {
+    if (factor == 0 || unit != u.name) continue;
+    const std::chrono::nanoseconds step = u.size * factor;
+    if (step <= std::chrono::seconds(1)) return step;
+  }
+  return std::nullopt;
+}
 
 std::optional<RecordFormat> FormatForPath(std::string_view path) {
   const std::size_t slash = path.find_last_of('/');

@@ -3,16 +3,21 @@
 // a crash or a pulled plug loses at most what is being written.
 //
 //   CSV (.csv): RFC 4180, a header row, one row per access (see kCsvHeader).
-//   VCD (.vcd): IEEE 1364 value change dump, $timescale 1 us, every bit of every recorded
-//   register as a 1-bit wire "<address>.<bit name>" (BitNames.h), one $scope per register;
-//   only changes are written, a failed read sets the register's bits to x. Writes are not in
-//   it: a write says what was sent, the next read what the chip holds.
+//   VCD (.vcd): IEEE 1364 value change dump, every bit of every recorded register as a 1-bit
+//   wire "<address>.<bit name>" (BitNames.h), one $scope per register; only changes are
+//   written, a failed read sets the register's bits to x. Writes are not in it: a write says
+//   what was sent, the next read what the chip holds. Its time step ($timescale) follows the
+//   scan period (VcdTimescaleFor): sigrok's import (PulseView, sigrok-cli) takes one sample
+//   per step, and a 1 us step would make a 20 s run 20 million samples. A read that changes something
+//   gets a step after the last change written, so reads of one tick faster than a step keep
+//   their order instead of landing on one time.
 //
 // A window attaches a recorder with RegisterAccess::AddObserver and removes it (then destroys
 // it) to stop. A write failure stops the recorder: it reports once through its error handler
 // (a message by default) and ignores everything after; what was written stays valid.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -39,6 +44,22 @@ std::string UnknownFormatText(std::string_view path);
 inline constexpr std::string_view kCsvHeader =
     "seconds,time,source,operation,register,caption,hex,decimal,mV_mA,status,status_name";
 
+// A VCD's time step is 1, 10 or 100 ns, us or ms, or 1 s.
+// The step for a scan period: the longest at most a hundredth of it, from 1 us (a period of 0:
+// as fast as it goes) to 1 s. At the default 500 ms scan, 1 ms: 1,000 samples a second.
+constexpr std::chrono::nanoseconds VcdTimescaleFor(std::chrono::milliseconds period) {
+  std::chrono::nanoseconds step = std::chrono::seconds(1);
+  while (step > std::chrono::microseconds(1) && step * 100 > period) step /= 10;
+  return step;
+}
+// "1 us", "10 ms": as a VCD header writes it.
+std::string VcdTimescaleText(std::chrono::nanoseconds step);
+// "1us", "1 us", "1 µs", "10ms", "100 ns", "1s" and the like; nullopt for anything that is not a
+// step VcdTimescaleText writes.
+std::optional<std::chrono::nanoseconds> ParseVcdTimescale(std::string_view text);
+// Every step, shortest first.
+std::vector<std::chrono::nanoseconds> VcdTimescales();
+
 struct RecorderOptions {
   Variant variant = Variant::rk5190;  // bit names in a VCD
   // Registers a VCD declares, in this order; empty: the eleven the program knows. Accesses to
@@ -47,6 +68,8 @@ struct RecorderOptions {
   // A VCD also gets one 16-bit vector per register. Off by default: some readers (libsigrok
   // 0.5, behind PulseView and sigrok-cli) stop at the first vector value.
   bool vectors = false;
+  // A VCD's time step: one of VcdTimescales(). The default suits the default 500 ms scan.
+  std::chrono::nanoseconds timescale = VcdTimescaleFor(std::chrono::milliseconds(500));
   // Where the start time comes from; must be the clock of the register access observed.
   const Clock* clock = nullptr;  // nullptr: the machine's clock
   // A file removed while recording stops it at the next flush (korvoctl; the windows check the

@@ -1,17 +1,13 @@
 #include "recording/Snapshot.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 
 #include "recording/Text.h"
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterTable.h"
 #include "foundation/Text.h"
+#include "foundation/TextFile.h"
 #include "foundation/Utils.h"
 #include "foundation/Version.h"
 
@@ -45,51 +41,6 @@ int KeyRegister(std::string_view key) {
   for (uint8_t a : Rows())
     if (Text::EqualsNoCase(key, AddressText(a))) return a;
   return -1;
-}
-
-// Valid UTF-8 without control characters other than tab.
-bool IsTextLine(std::string_view line) {
-  std::size_t i = 0;
-  while (i < line.size()) {
-    const auto c = static_cast<unsigned char>(line[i]);
-    if (c < 0x80) {
-      if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
-      ++i;
-      continue;
-    }
-    const std::size_t more = c >= 0xC2 && c <= 0xDF   ? 1
-                             : c >= 0xE0 && c <= 0xEF ? 2
-                             : c >= 0xF0 && c <= 0xF4 ? 3
-                                                      : 0;
-    if (more == 0 || i + more >= line.size()) return false;
-    for (std::size_t k = 1; k <= more; ++k)
-      if ((static_cast<unsigned char>(line[i + k]) & 0xC0) != 0x80) return false;
-    i += more + 1;
-  }
-  return true;
-}
-
-// A plain file of at most limit bytes.
-bool ReadTextFile(const std::string& path, std::string& text, std::size_t limit) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  bool ok =
-      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= limit;
-  char buf[4096];
-  while (ok) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n > 0) {
-      text.append(buf, static_cast<std::size_t>(n));
-      ok = text.size() <= limit;
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      ok = false;
-    }
-  }
-  ::close(fd);
-  return ok;
 }
 
 }  // namespace
@@ -165,23 +116,18 @@ std::optional<Snapshot> ParseSnapshot(std::string_view text, SnapshotError& erro
     return std::nullopt;
   };
   if (text.empty()) return fail(0, "empty file, not a snapshot");
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
 
   Snapshot s;
   bool inSection = false;
   bool haveDesc = false;
   std::array<bool, 11> seen{};
   bool haveTime = false, haveVariant = false, haveAddress = false, haveVersion = false;
+  TextFile::Lines lines(text);
   int lineNo = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    ++lineNo;
-    const std::size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) return fail(lineNo, "truncated: the last line has no end");
-    std::string_view raw = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    if (!IsTextLine(raw)) return fail(lineNo, "not text (binary data)");
+  for (std::string_view raw; lines.Next(raw);) {
+    lineNo = lines.Number();
+    if (!lines.Ended()) return fail(lineNo, "truncated: the last line has no end");
+    if (!TextFile::IsTextLine(raw)) return fail(lineNo, "not text (binary data)");
     const std::string_view line = Trim(raw);
     if (line.empty()) continue;
 
@@ -234,7 +180,7 @@ std::optional<Snapshot> ParseSnapshot(std::string_view text, SnapshotError& erro
       if (name.size() > 4 && Text::EqualsNoCase(name.substr(0, 4), "Spin"))
         caption = Spins::FindCaption(Trim(name.substr(4)));
       if (!caption || Spins::SectionName(*caption).size() != name.size())
-        return fail(lineNo, "section [" + std::string(name) +
+        return fail(lineNo, "section [" + TextFile::Shown(name) +
                                 "] is not a spin section ([SpinCustom 1] and the like)");
       s.caption = *caption;
       inSection = true;
@@ -253,7 +199,7 @@ std::optional<Snapshot> ParseSnapshot(std::string_view text, SnapshotError& erro
       continue;
     }
     const int reg = KeyRegister(key);
-    if (reg < 0) return fail(lineNo, "unknown key " + std::string(key));
+    if (reg < 0) return fail(lineNo, "unknown key " + TextFile::Quote(key));
     if (!IsSnapshotKey(static_cast<uint8_t>(reg)))
       return fail(lineNo, std::string(key) + " is never written: a snapshot holds it as a comment");
     const auto row = static_cast<std::size_t>(RowOf(static_cast<uint8_t>(reg)));
@@ -281,10 +227,16 @@ std::optional<Snapshot> ParseSnapshot(std::string_view text, SnapshotError& erro
 
 std::optional<Snapshot> LoadSnapshot(const std::string& path, std::string& message) {
   std::string text;
-  // A snapshot is a few hundred bytes; anything far larger is not one.
-  if (!ReadTextFile(path, text, 1 << 20)) {
-    message = path + ": cannot be read (missing, not a plain file, or larger than 1 MB)";
-    return std::nullopt;
+  switch (TextFile::Read(path, text)) {
+    case TextFile::ReadResult::kOk: break;
+    case TextFile::ReadResult::kUnreadable:
+      message = path + ": cannot be read (missing, or not a plain file)";
+      return std::nullopt;
+    case TextFile::ReadResult::kTooLarge:
+      // A snapshot is a few hundred bytes.
+      message = path + ": larger than " + std::string(TextFile::kMaxBytesText) +
+                ", too large for a snapshot";
+      return std::nullopt;
   }
   SnapshotError error;
   std::optional<Snapshot> s = ParseSnapshot(text, error);

@@ -65,7 +65,8 @@ Snapshot ReadSnapshot(RegisterAccess& access, int16_t target, std::string_view r
 // The file text of a complete snapshot.
 std::string FormatSnapshot(const Snapshot& s);
 
-// Strict: a missing, truncated, binary or malformed file is refused with its line.
+// Strict: a missing, truncated, binary or malformed file is refused with its line. Read by the
+// rules of foundation/TextFile.h: at most 1 MB, a byte order mark and any line end taken.
 struct SnapshotError {
   int line = 0;  // 0: the file as a whole
   std::string reason;

@@ -53,6 +53,19 @@ version=$(dpkg-deb -f "$deb" Version)
 echo "$deb: $(dpkg-deb -f "$deb" Depends)"
 [ "$(basename "$deb")" = "korvo_${version}_$(dpkg --print-architecture).deb" ] || fail "file name $deb"
 
+step "cpack refuses a build folder with another prefix"
+# An ordinary build folder installs under /usr/local; its package would, too. Refused before
+# anything is built or installed, with the prefix to configure.
+other=$work/usr-local-build
+cmake -S . -B "$other" -G Ninja -DKORVO_TESTS=OFF -DKORVO_BENCH=OFF >/dev/null
+if refusal=$(cd "$other" && cpack -G DEB 2>&1); then
+  fail "cpack made a package for the prefix /usr/local: $(ls "$other"/*.deb 2>/dev/null)"
+fi
+refusal=$(tr -s '[:space:]' ' ' <<<"$refusal")  # as one line, however CMake wraps it
+grep -qF -- "-DCMAKE_INSTALL_PREFIX=/usr " <<<"$refusal" || fail "cpack's refusal names no prefix: $refusal"
+compgen -G "$other/*.deb" >/dev/null && fail "cpack left a package behind after refusing"
+echo "refused: $(grep -oE 'this build folder installs under /usr/local[^(]*' <<<"$refusal")"
+
 # --- The package as built -------------------------------------------------------------------
 step "lintian"
 lintian --fail-on error --display-info "$deb" || fail "lintian reports errors"

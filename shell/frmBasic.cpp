@@ -45,6 +45,7 @@ frmBasic::~frmBasic() {
 void frmBasic::SetMonitor(std::unique_ptr<monitor::Monitor> monitor) {
   monitor_ = std::move(monitor);
   if (!monitor_) return;
+  monitor_->SetScanPeriod([this] { return panel_->Timer1Interval(); });
   int at = bottomRow_->indexOf(cmdAbout) + 1;
   for (QWidget* w : monitor_->Controls()) bottomRow_->insertWidget(at++, w);
 }

@@ -1,14 +1,10 @@
 #include "drivers/sim/SimScenario.h"
 
-#include <sys/stat.h>
-#include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 #include "drivers/sim/SimBoard.h"
 #include "foundation/Text.h"
+#include "foundation/TextFile.h"
 #include "foundation/Utils.h"
 
 namespace sim {
@@ -32,23 +28,15 @@ constexpr KeyInfo kKeys[] = {
 std::optional<Scenario> ParseScenario(std::string_view text, std::string& error) {
   Scenario s;
   std::string previousTime;  // as written on the line before
+  TextFile::Lines lines(text);
   int lineNo = 0;
-  std::size_t pos = 0;
   auto fail = [&](const std::string& reason) {
     error = "line " + std::to_string(lineNo) + ": " + reason;
     return std::nullopt;
   };
-  while (pos < text.size()) {
-    ++lineNo;
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view raw = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (std::any_of(raw.begin(), raw.end(), [](char c) {
-          const auto u = static_cast<unsigned char>(c);
-          return (u < 0x20 && c != '\t' && c != '\r') || u == 0x7F;
-        }))
-      return fail("not text (binary data)");
+  for (std::string_view raw; lines.Next(raw);) {
+    lineNo = lines.Number();
+    if (!TextFile::IsTextLine(raw)) return fail("not text (binary data)");
     const std::string_view line = Text::Trim(raw);
     if (line.empty() || line.front() == '#' || line.front() == ';') continue;
 
@@ -58,8 +46,8 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
     const std::string_view assignment = Text::Trim(line.substr(blank));
     const std::optional<double> seconds = Utils::ParseDecimal(secondsText);
     if (!seconds || !std::isfinite(*seconds) || *seconds < 0 || *seconds > kScenarioMaxSeconds) {
-      return fail("the time '" + std::string(secondsText) +
-                  "' is not a number of seconds from 0 to " +
+      return fail("the time " + TextFile::Quote(secondsText) +
+                  " is not a number of seconds from 0 to " +
                   std::to_string(static_cast<long>(kScenarioMaxSeconds)));
     }
     ScenarioStep step;
@@ -67,7 +55,7 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
     step.at = std::chrono::microseconds(std::llround(*seconds * 1e6));
     if (!s.steps.empty() && step.at < s.steps.back().at)
       return fail("the time goes back (the line before says " + previousTime + ")");
-    previousTime = secondsText;
+    previousTime = TextFile::Shown(secondsText);
 
     const std::size_t eq = assignment.find('=');
     if (eq == std::string_view::npos) return fail("expected KEY=VALUE after the time");
@@ -77,8 +65,8 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
     for (const KeyInfo& k : kKeys)
       if (Text::EqualsNoCase(k.name, key)) info = &k;
     if (info == nullptr) {
-      return fail("unknown key '" + std::string(key) +
-                  "' (AcPresent, BatteryPresent, Charging, BatteryTemperature, ThermalShutdown)");
+      return fail("unknown key " + TextFile::Quote(key) +
+                  " (AcPresent, BatteryPresent, Charging, BatteryTemperature, ThermalShutdown)");
     }
     step.key = info->key;
     if (step.key == ScenarioStep::Key::BatteryTemperature) {
@@ -100,17 +88,19 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
 }
 
 std::optional<Scenario> LoadScenario(const std::string& path, std::string& error) {
-  struct stat st {};
-  std::ifstream in;
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) in.open(path, std::ios::binary);
-  if (!in.is_open() || !in) {
-    error = "Scenario file " + path + ": cannot be read (missing, or not a plain file)";
-    return std::nullopt;
+  std::string text;
+  switch (TextFile::Read(path, text)) {
+    case TextFile::ReadResult::kOk: break;
+    case TextFile::ReadResult::kUnreadable:
+      error = "Scenario file " + path + ": cannot be read (missing, or not a plain file)";
+      return std::nullopt;
+    case TextFile::ReadResult::kTooLarge:
+      error = "Scenario file " + path + ": larger than " + std::string(TextFile::kMaxBytesText) +
+              ", too large for a scenario";
+      return std::nullopt;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
   std::string why;
-  std::optional<Scenario> s = ParseScenario(text.str(), why);
+  std::optional<Scenario> s = ParseScenario(text, why);
   if (!s) {
     error = "Scenario file " + path + ", " + why;
     return std::nullopt;

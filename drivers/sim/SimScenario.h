@@ -11,6 +11,8 @@
 // moment the adapter first opened. Keys, case ignored: AcPresent, BatteryPresent, Charging,
 // ThermalShutdown (0 or 1) and BatteryTemperature (hot, cold or normal). Blank lines and lines
 // starting with # or ; are skipped. A bad line refuses the whole file with its line number.
+// The file is read as a snapshot is (foundation/TextFile.h): at most 1 MB, a byte order mark
+// and any line end taken.
 #pragma once
 
 #include <chrono>

@@ -201,4 +201,27 @@ TEST_F(KorvoctlRecordingTest, AReadHasTheSameLocalTimeInTheRecordingAndTheJourna
   EXPECT_EQ(recorded[5], "2024-05-01T10:00:00.700+00:00");
 }
 
+TEST_F(KorvoctlRecordingTest, VcdTimeStepFollowsThePeriodUnlessTimescaleIsGiven) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "$timescale 1 ms $end"},  // the default 500 ms
+      {{"--period", "10"}, "$timescale 100 us $end"},
+      {{"--period", "0"}, "$timescale 1 us $end"},
+      {{"--period", "10", "--timescale", "10ms"}, "$timescale 10 ms $end"},
+      {{"--timescale", "1 us"}, "$timescale 1 us $end"},
+  };
+  for (auto [args, header] : cases) {
+    args.insert(args.end(), {"--count", "1", "--output", Path("run.vcd"), "watch"});
+    EXPECT_EQ(Run(args), kExitOk) << err_.str();
+    EXPECT_NE(Slurp(Path("run.vcd")).find(header), std::string::npos) << header;
+  }
+}
+
+TEST_F(KorvoctlRecordingTest, ATimescaleThatIsNoVcdStepIsAUsageError) {
+  EXPECT_EQ(Run({"--timescale", "2ms", "--output", Path("run.vcd"), "watch"}), kExitUsage);
+  EXPECT_EQ(err_.str(),
+            "korvoctl: invalid time step '2ms': expected 1, 10 or 100 ns, us or ms, or 1 s (as "
+            "in 1ms)\nTry 'korvoctl --help'.\n");
+  EXPECT_FALSE(std::filesystem::exists(Path("run.vcd")));
+}
+
 }  // namespace

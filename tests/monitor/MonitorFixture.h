@@ -21,9 +21,11 @@ class FakeFileDialogs : public monitor::FileDialogs {
  public:
   std::optional<QString> Ask(QWidget*, const monitor::FileRequest& request) override {
     asked.push_back(request);
+    if (pick && request.choice) request.choice->selected = *pick;
     return answer;
   }
   std::optional<QString> answer;
+  std::optional<int> pick;  // the item the user picks in the request's choice
   std::vector<monitor::FileRequest> asked;
 };
 

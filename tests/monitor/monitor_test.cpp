@@ -2,11 +2,15 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTimer>
 #include <cstdio>
 
 #include "adapter/frmUSB.h"
@@ -64,6 +68,66 @@ TEST_F(MonitorTest, RecordSuggestsADatedCsvOrAVcd) {
       << dialogs.asked[0].suggested.toStdString();
   EXPECT_EQ(dialogs.asked[0].filters.join(';'), "CSV (*.csv);Value change dump (*.vcd)");
   EXPECT_FALSE(monitor->Recording());
+}
+
+TEST_F(MonitorTest, RecordOffersAVcdTimeStepThatFollowsTheScanPeriod) {
+  LoadMonitored();
+  const std::pair<const char*, QString> cases[] = {
+      {"500", "1 ms"}, {"10", "100 \u00B5s"}, {"2000", "10 ms"}, {"30000", "100 ms"}};
+  for (const auto& [period, step] : cases) {
+    Type("ScanPeriod", period);
+    window->Panel()->Timer2_Timer();  // the period settles
+    dialogs.answer.reset();
+    Click("cmdRecord");
+    const std::shared_ptr<monitor::FileChoice> choice = dialogs.asked.back().choice;
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->label, "VCD time step:");
+    EXPECT_EQ(choice->items.join(' '), "1 \u00B5s 10 \u00B5s 100 \u00B5s 1 ms 10 ms 100 ms 1 s");
+    EXPECT_EQ(choice->items.value(choice->selected), step) << period;
+  }
+}
+
+TEST_F(MonitorTest, RecordWritesTheVcdTimeStepPicked) {
+  LoadMonitored();
+  const std::pair<std::optional<int>, std::string> cases[] = {
+      {std::nullopt, "$timescale 1 ms $end"},  // the default 500 ms scan
+      {1, "$timescale 10 us $end"}};
+  for (const auto& [pick, header] : cases) {
+    dialogs.pick = pick;
+    StartRecordingTo(TempPath("run.vcd"));
+    ASSERT_TRUE(monitor->Recording());
+    Click("cmdRecord");
+    EXPECT_TRUE(ReadFile(TempPath("run.vcd")).contains(QByteArray::fromStdString(header)))
+        << header;
+  }
+}
+
+TEST_F(MonitorTest, QtsFileDialogShowsTheChoiceAndKeepsThePick) {
+  LoadMonitored();
+  const monitor::ScopedFileDialogs qt(nullptr);
+  monitor::FileRequest request;
+  request.caption = QStringLiteral("Record");
+  request.suggested = TempPath("run.vcd");
+  request.filters = {QStringLiteral("Value change dump (*.vcd)")};
+  request.choice = std::make_shared<monitor::FileChoice>(
+      monitor::FileChoice{QStringLiteral("VCD time step:"), {"1 ms", "10 ms", "100 ms"}, 1});
+  QString shown;
+  QTimer poll;  // until the dialog is up: then pick, and accept
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    poll.stop();
+    if (auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("fileChoice"))) {
+      for (auto* label : dialog->findChildren<QLabel*>())
+        if (label->buddy() == combo) shown = label->text() + " " + combo->currentText();
+      combo->setCurrentIndex(2);
+    }
+    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as its Save button
+  });
+  poll.start(10);
+  EXPECT_EQ(monitor::AskForFile(window.get(), request), TempPath("run.vcd"));
+  EXPECT_EQ(shown, "VCD time step: 10 ms");
+  EXPECT_EQ(request.choice->selected, 2);
 }
 
 TEST_F(MonitorTest, RecordReadsStopWhileRecording) {

@@ -28,7 +28,10 @@ std::string Slurp(const std::string& path) {
 
 class RecorderTest : public ::testing::Test {
  protected:
-  void SetUp() override { options_.clock = &clock_; }
+  void SetUp() override {
+    options_.clock = &clock_;
+    options_.timescale = microseconds(1);  // the clock's steps show as they are
+  }
   std::unique_ptr<recording::Recorder> Open(const std::string& name) {
     std::string message;
     auto r = recording::Recorder::Open(dir_.Path() + "/" + name, options_, message);
@@ -146,7 +149,6 @@ TEST_F(RecorderTest, VcdDeclaresEveryBitOfEachRecordedRegisterAsAWire) {
   auto r = Open("run.vcd");
   r->Close();
   const std::string text = Slurp(dir_.Path() + "/run.vcd");
-  EXPECT_NE(text.find("$timescale 1 us $end"), std::string::npos);
   EXPECT_NE(text.find("$scope module 0x13 $end\n$var wire 1 "), std::string::npos);
   EXPECT_NE(text.find(" 0x13.ACDET $end"), std::string::npos);
   EXPECT_NE(text.find(" 0x12.CHGEND $end\n$upscope $end"), std::string::npos);
@@ -197,8 +199,87 @@ TEST_F(RecorderTest, VcdFailedReadSetsEveryBitToX) {
   const std::vector<std::string> body = VcdBody(dir_.Path() + "/run.vcd");
   const auto failed = std::find(body.begin(), body.end(), "#20");
   ASSERT_NE(failed, body.end());
-  EXPECT_EQ(body.end() - failed, 1 + 16);
-  for (auto line = failed + 1; line != body.end(); ++line) EXPECT_EQ((*line)[0], 'x') << *line;
+  const auto next = std::find_if(failed + 1, body.end(), [](auto& l) { return l[0] == '#'; });
+  EXPECT_EQ(next - failed, 1 + 16);
+  for (auto line = failed + 1; line != next; ++line) EXPECT_EQ((*line)[0], 'x') << *line;
+}
+
+TEST(VcdTimescale, TheDefaultStepIsAHundredthOfThePeriodFrom1UsTo1S) {
+  const std::pair<milliseconds, std::string> cases[] = {
+      {milliseconds(0), "1 us"},     {milliseconds(1), "10 us"},      {milliseconds(9), "10 us"},
+      {milliseconds(10), "100 us"},  {milliseconds(100), "1 ms"},     {milliseconds(500), "1 ms"},
+      {milliseconds(1000), "10 ms"}, {milliseconds(60000), "100 ms"}, {hours(1), "1 s"},
+  };
+  for (const auto& [period, step] : cases)
+    EXPECT_EQ(recording::VcdTimescaleText(recording::VcdTimescaleFor(period)), step)
+        << period.count();
+}
+
+TEST(VcdTimescale, AStepIsOneTenOrAHundredOfAUnit) {
+  const std::pair<std::string, std::optional<nanoseconds>> cases[] = {
+      {"1us", microseconds(1)},     {"1 us", microseconds(1)},    {"1\xC2\xB5s", microseconds(1)},
+      {"10ms", milliseconds(10)},   {"100 ns", nanoseconds(100)}, {"1s", seconds(1)},
+      {"100ms", milliseconds(100)}, {"2ms", std::nullopt},        {"1000ms", std::nullopt},
+      {"10s", std::nullopt},        {"1ps", std::nullopt},        {"ms", std::nullopt},
+      {"", std::nullopt},           {"1 m s", std::nullopt},      {"01ms", std::nullopt},
+  };
+  for (const auto& [text, step] : cases)
+    EXPECT_EQ(recording::ParseVcdTimescale(text), step) << text;
+}
+
+TEST_F(RecorderTest, VcdFollowsTheDefaultScanUnlessToldOtherwise) {
+  const std::pair<std::optional<nanoseconds>, std::string> cases[] = {
+      {std::nullopt, "$timescale 1 ms $end"},  // the default 500 ms scan
+      {microseconds(10), "$timescale 10 us $end"},
+  };
+  for (const auto& [step, header] : cases) {
+    recording::RecorderOptions o;
+    o.clock = &clock_;
+    if (step) o.timescale = *step;
+    std::string message;
+    auto r = recording::Recorder::Open(dir_.Path() + "/run.vcd", o, message);
+    ASSERT_TRUE(r) << message;
+    r->Close();
+    EXPECT_NE(Slurp(dir_.Path() + "/run.vcd").find(header), std::string::npos) << header;
+  }
+}
+
+TEST_F(RecorderTest, VcdTimesCountInTheChosenStep) {
+  options_.registers = {0x13};
+  options_.timescale = milliseconds(10);
+  auto r = Open("run.vcd");
+  clock_.Advance(milliseconds(25));
+  r->OnRegisterAccess(Read(0x13, 0x8000));
+  clock_.Advance(milliseconds(1209));
+  r->OnRegisterAccess(Read(0x13, 0x0000));
+  clock_.Advance(milliseconds(1000));
+  r->Close();
+  std::vector<std::string> stamps;
+  for (const std::string& l : VcdBody(dir_.Path() + "/run.vcd"))
+    if (l[0] == '#') stamps.push_back(l);
+  EXPECT_EQ(stamps, (std::vector<std::string>{"#0", "#2", "#123", "#223"}));
+}
+
+TEST_F(RecorderTest, VcdReadsOfOneTickKeepTheirOrder) {
+  options_.registers = {0x13, 0x12};
+  options_.timescale = milliseconds(1);
+  auto r = Open("run.vcd");
+  clock_.Advance(milliseconds(500));
+  // One tick, faster than a step: 0x13 twice, 0x12 between.
+  for (auto [address, value] : {std::pair{0x13, 0x8000}, {0x12, 0x0001}, {0x13, 0x0000}})
+    r->OnRegisterAccess(Read(static_cast<uint8_t>(address), static_cast<uint16_t>(value)));
+  r->Close();  // at the same instant
+  const std::vector<std::string> body = VcdBody(dir_.Path() + "/run.vcd");
+  std::vector<std::pair<std::string, std::size_t>> stamps;  // stamp, changes after it
+  for (const std::string& l : body) {
+    if (l[0] == '#')
+      stamps.emplace_back(l, 0);
+    else if (!stamps.empty() && (l[0] == '0' || l[0] == '1'))
+      ++stamps.back().second;
+  }
+  // Each read on a step of its own, and one more step so readers show the last values.
+  EXPECT_EQ(stamps, (std::vector<std::pair<std::string, std::size_t>>{
+                        {"#0", 0}, {"#500", 16}, {"#501", 16}, {"#502", 1}, {"#503", 0}}));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "adapter/frmUSB.h"
 #include "drivers/Drivers.h"
@@ -96,6 +97,59 @@ TEST(SnapshotCompare, EveryBitOfEveryPresetRegisterIsFound) {
       EXPECT_EQ(changes[0].bits[0].bit, bit);
       EXPECT_EQ(changes[0].bits[0].from, ((was >> bit) & 1) != 0);
     }
+  }
+}
+
+TEST(SnapshotTest, AByteOrderMarkAndAnyLineEndAreTaken) {
+  const std::string good = recording::FormatSnapshot(Sample());
+  auto ends = [&](const std::string& end) {
+    std::string t;
+    for (char c : good) t += c == '\n' ? end : std::string(1, c);
+    return t;
+  };
+  const std::string cases[] = {"\xEF\xBB\xBF" + good, ends("\r\n"), ends("\r"),
+                               "\xEF\xBB\xBF" + ends("\r")};
+  for (const std::string& text : cases) {
+    recording::SnapshotError error;
+    const std::optional<Snapshot> s = recording::ParseSnapshot(text, error);
+    ASSERT_TRUE(s) << error.line << ": " << error.reason;
+    EXPECT_EQ(s->values, Sample().values);
+    EXPECT_EQ(s->description, "Board 7");
+  }
+}
+
+TEST(SnapshotTest, ALongTokenIsShownByItsFirstFortyCharacters) {
+  const std::string good = recording::FormatSnapshot(Sample());
+  const std::string key(10 << 20, 'K');
+  const std::string section = "[Spin" + std::string(100, 'S') + "]";
+  const std::pair<std::string, std::string> cases[] = {
+      {std::string(good).insert(good.find("0x10="), key + "=1\n"),
+       "unknown key '" + std::string(40, 'K') + "...'"},
+      {std::string(good).replace(good.find("[SpinCustom 1]"), 14, section),
+       "section [Spin" + std::string(36, 'S') + "...] is not a spin section"},
+  };
+  for (const auto& [text, expected] : cases) {
+    recording::SnapshotError error;
+    EXPECT_FALSE(recording::ParseSnapshot(text, error));
+    EXPECT_EQ(error.reason.rfind(expected, 0), 0u) << error.reason.substr(0, 200);
+    EXPECT_LT(error.reason.size(), 200u);
+  }
+}
+
+TEST(SnapshotFileTest, AFileOverOneMegabyteHasItsOwnMessage) {
+  TempDir dir;
+  const std::string big = dir.Write("big.ini", "");
+  ASSERT_EQ(::truncate(big.c_str(), 89 << 20), 0);  // sparse: nothing to write
+  const std::pair<std::string, std::string> cases[] = {
+      {big, big + ": larger than 1 MB, too large for a snapshot"},
+      {dir.File("gone.ini"),
+       dir.File("gone.ini") + ": cannot be read (missing, or not a plain file)"},
+      {dir.Path(), dir.Path() + ": cannot be read (missing, or not a plain file)"},
+  };
+  for (const auto& [path, expected] : cases) {
+    std::string message;
+    EXPECT_FALSE(recording::LoadSnapshot(path, message));
+    EXPECT_EQ(message, expected);
   }
 }
 

@@ -35,6 +35,7 @@ class VcdToolsTest : public ::testing::Test {
   std::string Record() {
     recording::RecorderOptions options;
     options.clock = &clock_;
+    options.timescale = microseconds(1);
     std::string message;
     const std::string path = dir_.Path() + "/run.vcd";
     auto r = recording::Recorder::Open(path, options, message);
@@ -79,6 +80,56 @@ TEST_F(VcdToolsTest, GtkwaveLoadsTheWholeRun) {
   const std::string path = Record();
   const std::string out = Output("xvfb-run -a gtkwave --exit " + path);
   EXPECT_NE(out.find("[125] end time."), std::string::npos) << out;
+}
+
+// sigrok takes one sample per time step: at the default scan, a step of 1 ms or more.
+TEST_F(VcdToolsTest, SigrokTakesAtMostAThousandSamplesASecondAtTheDefaultScan) {
+  if (!Installed("sigrok-cli")) GTEST_SKIP() << "sigrok-cli is not installed";
+  recording::RecorderOptions options;
+  options.clock = &clock_;
+  std::string message;
+  const std::string path = dir_.Path() + "/long.vcd";
+  auto r = recording::Recorder::Open(path, options, message);
+  ASSERT_TRUE(r) << message;
+  for (int tick = 0; tick < 40; ++tick) {  // 20 s at 500 ms
+    for (uint8_t a : {0x13, 0x12, 0x15, 0x3F, 0x14}) {
+      r->OnRegisterAccess({clock_.Now(), recording::AccessSource::kScanTick,
+                           recording::AccessKind::kRead, a,
+                           static_cast<uint16_t>(tick % 2 ? 0x8080 : 0x0042), 0, 0x67});
+    }
+    r->OnFlush();
+    clock_.Advance(milliseconds(500));
+  }
+  r->Close();
+  const std::string shown = Output("sigrok-cli -I vcd -i " + path + " --show");
+  const std::size_t at = shown.find("Logic sample count: ");
+  ASSERT_NE(at, std::string::npos) << shown;
+  const long samples = std::atol(shown.c_str() + at + 20);
+  EXPECT_GE(samples, 20 * 100) << shown;
+  EXPECT_LE(samples, 20 * 1000) << shown;
+}
+
+TEST_F(VcdToolsTest, SigrokSeesEveryReadOfATickInOrder) {
+  if (!Installed("sigrok-cli")) GTEST_SKIP() << "sigrok-cli is not installed";
+  recording::RecorderOptions options;
+  options.clock = &clock_;
+  options.registers = {0x13};
+  std::string message;
+  const std::string path = dir_.Path() + "/tick.vcd";
+  auto r = recording::Recorder::Open(path, options, message);
+  ASSERT_TRUE(r) << message;
+  clock_.Advance(milliseconds(500));
+  for (uint16_t status : {0x8000, 0x0000, 0x8000, 0x0000}) {  // one tick, faster than a step
+    r->OnRegisterAccess({clock_.Now(), recording::AccessSource::kScanTick,
+                         recording::AccessKind::kRead, 0x13, status, 0, 0x67});
+  }
+  clock_.Advance(milliseconds(500));
+  r->Close();
+  // The first wire is bit 15; its samples from the tick on, one per line.
+  const std::string bits =
+      Output("sigrok-cli -I vcd -i " + path +
+             " -O csv:header=false | grep -E '^[01]' | cut -c1 | uniq | tr -d '\\n'");
+  EXPECT_EQ(bits, "01010") << bits;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The simulated board's scenario: conditions that change with the board's clock.
 
+#include <unistd.h>
+
 #include "SimRig.h"
 #include "drivers/Drivers.h"
 #include "foundation/Settings.h"
@@ -42,6 +44,40 @@ TEST(SimScenarioParse, StepsAtOneTimeAreKeptInFileOrder) {
   for (std::size_t i = 0; i < s->steps.size(); ++i) {
     EXPECT_EQ(s->steps[i].at.count(), expected[i].first) << i;
     EXPECT_EQ(s->steps[i].key, expected[i].second) << i;
+  }
+}
+
+TEST(SimScenarioParse, AByteOrderMarkAndAnyLineEndAreTaken) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string cases[] = {
+      "1 AcPresent=0\n# pulled\n2 AcPresent=1\n",
+      bom + "1 AcPresent=0\n# pulled\n2 AcPresent=1\n",
+      "1 AcPresent=0\r\n# pulled\r\n2 AcPresent=1\r\n",
+      "1 AcPresent=0\r# pulled\r2 AcPresent=1\r",
+      bom + "1 AcPresent=0\r# pulled\n2 AcPresent=1",
+  };
+  for (const std::string& text : cases) {
+    std::string error;
+    const std::optional<Scenario> s = ParseScenario(text, error);
+    ASSERT_TRUE(s) << error;
+    ASSERT_EQ(s->steps.size(), 2u) << text;
+    EXPECT_EQ(s->steps[1].line, 3) << text;
+    EXPECT_EQ(s->steps[1].value, 1) << text;
+  }
+}
+
+TEST(SimScenarioParse, ALongTokenIsShownByItsFirstFortyCharacters) {
+  const std::string key(10 << 20, 'K');
+  const std::string time(100, '7');
+  const std::pair<std::string, std::string> cases[] = {
+      {"1 " + key + "=1\n", "line 1: unknown key '" + std::string(40, 'K') + "...'"},
+      {time + " AcPresent=1\n", "line 1: the time '" + std::string(40, '7') + "...' is not"},
+  };
+  for (const auto& [text, expected] : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseScenario(text, error));
+    EXPECT_EQ(error.rfind(expected, 0), 0u) << error.substr(0, 200);
+    EXPECT_LT(error.size(), 200u);
   }
 }
 
@@ -107,6 +143,16 @@ TEST_F(SimScenarioSettings, AnUnusableFileKeepsTheAdapterShut) {
     EXPECT_EQ(adapter.OpenDevice(kAdapterName), -1) << file;
     EXPECT_EQ(SimDiagnostics(), "Scenario file " + dir.Path() + why);
   }
+}
+
+TEST_F(SimScenarioSettings, AFileOverOneMegabyteIsRefusedAsTooLarge) {
+  const std::string path = dir.Write("big.txt", "");
+  ASSERT_EQ(::truncate(path.c_str(), 89 << 20), 0);  // sparse: nothing to write
+  Settings::SetFile(dir.Write("korvo.ini", "[Simulator]\nScenario=big.txt\n"));
+  Adapter adapter;
+  EXPECT_EQ(adapter.OpenDevice(kAdapterName), -1);
+  EXPECT_EQ(SimDiagnostics(),
+            "Scenario file " + path + ": larger than 1 MB, too large for a scenario\n");
 }
 
 TEST_F(SimScenarioSettings, AFileIsTakenRelativeToTheSettings) {
