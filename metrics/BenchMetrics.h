@@ -10,8 +10,8 @@
 // core: the names it needs (status names, bit names, version) are resolved here, at
 // construction, so the module that brings the Prometheus client stays apart from the program.
 //
-// Instruments (readings per channel, instrument_up) are meant as a second observer beside this
-// one, with its own families appended by the module; nothing here needs to change for them.
+// The instruments (readings per channel, instrument_up) are a second observer beside this one,
+// InstrumentMetrics, whose families the module appends.
 #pragma once
 
 #include <array>

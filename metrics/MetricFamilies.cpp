@@ -60,7 +60,37 @@ void AddBits(MetricFamily& family, const BenchMetrics::BitNames& names, uint16_t
 
 }  // namespace
 
-std::vector<MetricFamily> Families(const BenchMetrics& bench) {
+void AppendInstrumentFamilies(const InstrumentMetrics& instruments, std::vector<MetricFamily>& out) {
+  const std::vector<std::string>& names = instruments.Instruments();
+  if (names.empty()) return;
+  out.push_back(Family("korvo_instrument_up",
+                       "1 while the bench instrument answers, 0 while it is absent (not found, "
+                       "refusing or silent) or not yet opened.",
+                       MetricType::Gauge));
+  for (std::size_t i = 0; i < names.size(); ++i)
+    out.back().metric.push_back(Gauge(instruments.Up(i), {{"instrument", names[i]}}));
+  // One family per quantity and unit, its series gathered from wherever they came.
+  const std::size_t first = out.size();
+  const std::size_t n = instruments.SeriesCount();
+  for (std::size_t i = 0; i < n; ++i) {
+    const InstrumentMetrics::Series& s = instruments.SeriesAt(i);
+    if (!s.shown.load(std::memory_order_relaxed)) continue;
+    std::size_t f = first;
+    while (f < out.size() && out[f].name != s.family.name) ++f;
+    if (f == out.size()) {
+      out.push_back(MetricFamily{s.family.name,
+                                 "Bench instruments' newest reading of " + s.family.quantity +
+                                     (s.family.unit.empty() ? "" : ", in " + s.family.unit) +
+                                     ", by instrument and channel.",
+                                 MetricType::Gauge,
+                                 {}});
+    }
+    out[f].metric.push_back(Gauge(instruments.Value(s), {{"instrument", names[s.instrument]},
+                                                         {"channel", s.channel}}));
+  }
+}
+
+std::vector<MetricFamily> Families(const BenchMetrics& bench, const InstrumentMetrics* instruments) {
   const auto started = std::chrono::steady_clock::now();
   std::vector<MetricFamily> out;
   out.reserve(16);
@@ -167,6 +197,8 @@ std::vector<MetricFamily> Families(const BenchMetrics& bench) {
     m.histogram.sample_sum = static_cast<double>(bench.DurationSumNs()) * 1e-9;
     out.back().metric.push_back(std::move(m));
   }
+
+  if (instruments != nullptr) AppendInstrumentFamilies(*instruments, out);
 
   out.push_back(Family("korvo_scrape_duration_seconds",
                        "How long collecting these metrics took (serialising aside).",

@@ -7,19 +7,31 @@
 #include <vector>
 
 #include "metrics/BenchMetrics.h"
+#include "metrics/InstrumentMetrics.h"
 
 namespace metrics {
 
-std::vector<prometheus::MetricFamily> Families(const BenchMetrics& bench);
+// The instruments' families come before the scrape's duration, which counts them too.
+std::vector<prometheus::MetricFamily> Families(const BenchMetrics& bench,
+                                               const InstrumentMetrics* instruments = nullptr);
 
-// What the exposer collects from; bench must outlive it.
+// The instruments' families alone: korvo_instrument_up and the readings' families, in the order
+// their first series came. Nothing when there is no instrument.
+void AppendInstrumentFamilies(const InstrumentMetrics& instruments,
+                              std::vector<prometheus::MetricFamily>& out);
+
+// What the exposer collects from; bench and instruments (may be null) must outlive it.
 class BenchCollectable : public prometheus::Collectable {
  public:
-  explicit BenchCollectable(const BenchMetrics& bench) : bench_(bench) {}
-  std::vector<prometheus::MetricFamily> Collect() const override { return Families(bench_); }
+  BenchCollectable(const BenchMetrics& bench, const InstrumentMetrics* instruments)
+      : bench_(bench), instruments_(instruments) {}
+  std::vector<prometheus::MetricFamily> Collect() const override {
+    return Families(bench_, instruments_);
+  }
 
  private:
   const BenchMetrics& bench_;
+  const InstrumentMetrics* instruments_;
 };
 
 }  // namespace metrics

@@ -95,7 +95,8 @@ void Say(char* error, std::size_t size, const std::string& text) {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void* korvo_metrics_serve(
-    const metrics::BenchMetrics* bench, const char* host, uint16_t port,
+    const metrics::BenchMetrics* bench, const metrics::InstrumentMetrics* instruments,
+    const char* host, uint16_t port,
     const metrics::ServerLimits* limits, char* error, std::size_t errorSize,
     uint16_t* boundPort) {
   static const CivetCallbacks callbacks = [] {
@@ -119,7 +120,7 @@ extern "C" __attribute__((visibility("default"))) void* korvo_metrics_serve(
   try {
     auto s = std::make_unique<Server>();
     s->host = host;
-    s->collectable = std::make_shared<metrics::BenchCollectable>(*bench);
+    s->collectable = std::make_shared<metrics::BenchCollectable>(*bench, instruments);
     // The server's threads leave Ctrl-C, SIGTERM and SIGHUP to the program's own thread, whose
     // wait they end.
     sigset_t stops, old;

@@ -9,14 +9,17 @@
 
 namespace metrics {
 class BenchMetrics;
+class InstrumentMetrics;
 struct ServerLimits;
 }  // namespace metrics
 
 extern "C" {
-// Listens on host:port (port 0: any free one) and serves bench at /metrics until stopped. Null
+// Listens on host:port (port 0: any free one) and serves bench and instruments (may be null) at
+// /metrics until stopped. Null
 // when it cannot, with the reason in error (at most errorSize bytes, terminated). *boundPort
 // receives the port listened on.
-using KorvoMetricsServe = void* (*)(const metrics::BenchMetrics* bench, const char* host,
+using KorvoMetricsServe = void* (*)(const metrics::BenchMetrics* bench,
+                                    const metrics::InstrumentMetrics* instruments, const char* host,
                                     uint16_t port, const metrics::ServerLimits* limits,
                                     char* error, std::size_t errorSize, uint16_t* boundPort);
 using KorvoMetricsStop = void (*)(void* server);

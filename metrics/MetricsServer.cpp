@@ -91,7 +91,8 @@ std::optional<ListenAddress> ParseListenAddress(std::string_view text, std::stri
 
 std::unique_ptr<MetricsServer> MetricsServer::Start(const ListenAddress& address,
                                                     std::shared_ptr<const BenchMetrics> bench,
-                                                    std::string& error, ServerLimits limits) {
+                                                    std::string& error, ServerLimits limits,
+                                                    std::shared_ptr<const InstrumentMetrics> instruments) {
   if (address.port != 0) {
     if (std::string problem = BindProblem(address); !problem.empty()) {
       error = address.Text() + ": " + problem;
@@ -105,7 +106,7 @@ std::unique_ptr<MetricsServer> MetricsServer::Start(const ListenAddress& address
   }
   char text[256] = "";
   uint16_t port = 0;
-  void* handle = module.serve(bench.get(), address.host.c_str(), address.port, &limits, text,
+  void* handle = module.serve(bench.get(), instruments.get(), address.host.c_str(), address.port, &limits, text,
                               sizeof text, &port);
   if (handle == nullptr) {
     error = text;
@@ -115,6 +116,7 @@ std::unique_ptr<MetricsServer> MetricsServer::Start(const ListenAddress& address
   s->host_ = address.host;
   s->port_ = port;
   s->bench_ = std::move(bench);
+  s->instruments_ = std::move(instruments);
   s->handle_ = handle;
   s->stop_ = module.stop;
   return s;

@@ -12,6 +12,7 @@
 namespace metrics {
 
 class BenchMetrics;
+class InstrumentMetrics;
 
 struct ListenAddress {
   std::string host = "127.0.0.1";  // dotted IPv4
@@ -34,12 +35,13 @@ struct ServerLimits {
 
 class MetricsServer {
  public:
-  // Listens on address and serves bench at /metrics (through the metrics module, loaded on
-  // first use). Null when the address is in use or not allowed here, with the reason in error
+  // Listens on address and serves bench, and the instruments when given, at /metrics (through
+  // the metrics module, loaded on first use). Null when the address is in use or not allowed here, with the reason in error
   // ("127.0.0.1:80: Permission denied").
   static std::unique_ptr<MetricsServer> Start(const ListenAddress& address,
                                               std::shared_ptr<const BenchMetrics> bench,
-                                              std::string& error, ServerLimits limits = {});
+                                              std::string& error, ServerLimits limits = {},
+                                              std::shared_ptr<const InstrumentMetrics> instruments = nullptr);
   ~MetricsServer();
   MetricsServer(const MetricsServer&) = delete;
   MetricsServer& operator=(const MetricsServer&) = delete;
@@ -52,6 +54,7 @@ class MetricsServer {
   std::string host_;
   uint16_t port_ = 0;
   std::shared_ptr<const BenchMetrics> bench_;  // outlives the server that reads it
+  std::shared_ptr<const InstrumentMetrics> instruments_;  // likewise
   void* handle_ = nullptr;
   void (*stop_)(void*) = nullptr;
 };

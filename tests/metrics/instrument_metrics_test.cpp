@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <prometheus/text_serializer.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "Exposition.h"
+#include "Loopback.h"
+#include "instruments/Bench.h"
+#include "instruments/ScriptedBackend.h"
+#include "metrics/InstrumentMetrics.h"
+#include "metrics/MetricFamilies.h"
+#include "metrics/MetricsServer.h"
+#include "support/RecordingSink.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Labels = std::map<std::string, std::string>;
+
+recording::InstrumentReading Reading(std::string_view instrument, std::string_view channel,
+                                     std::string_view quantity, std::string_view unit, double value) {
+  return {{}, instrument, channel, "", quantity, unit, value};
+}
+
+exposition::Parsed Scrape(const metrics::InstrumentMetrics& m) {
+  metrics::BenchMetrics bench({});
+  exposition::Parsed p =
+      exposition::Parse(prometheus::TextSerializer().Serialize(metrics::Families(bench, &m)));
+  EXPECT_EQ(p.error, "");
+  return p;
+}
+
+TEST(InstrumentMetricsTest, ReadingsAreInBaseUnitsOneFamilyPerQuantityAndUnit) {
+  struct Case {
+    const char* quantity;
+    const char* unit;  // as the instruments deliver it
+    double value;
+    const char* family;
+    double expected;
+  } cases[] = {
+      {"voltage", "mV", 19000, "korvo_instrument_voltage_volts", 19},
+      {"current", "mA", 2048, "korvo_instrument_current_amperes", 2.048},
+      {"power", "W", 38.9, "korvo_instrument_power_watts", 38.9},
+      {"frequency", "Hz", 50, "korvo_instrument_frequency_hertz", 50},
+      {"duty cycle", "%", 25, "korvo_instrument_duty_cycle_ratio", 0.25},
+      {"temperature", "degF", 212, "korvo_instrument_temperature_celsius", 100},
+      {"energy", "Wh", 2, "korvo_instrument_energy_joules", 7200},
+      {"resistance", "Ohm", 4700, "korvo_instrument_resistance_ohms", 4700},
+      {"continuity", "", 1, "korvo_instrument_continuity", 1},
+  };
+  for (const Case& c : cases) {
+    metrics::InstrumentMetrics m({"DMM"});
+    m.OnInstrumentReading(Reading("DMM", "P1", c.quantity, c.unit, c.value));
+    const auto p = Scrape(m);
+    ASSERT_TRUE(p.families.count(c.family)) << c.family;
+    EXPECT_EQ(p.families.at(c.family).type, "gauge") << c.family;
+    EXPECT_FALSE(p.families.at(c.family).help.empty()) << c.family;
+    const auto v = p.Value(c.family, {{"instrument", "DMM"}, {"channel", "P1"}});
+    ASSERT_TRUE(v) << c.family;
+    EXPECT_NEAR(*v, c.expected, 1e-9) << c.family;
+  }
+}
+
+TEST(InstrumentMetricsTest, EachChannelHoldsItsNewestReading) {
+  metrics::InstrumentMetrics m({"PSU", "Load"});
+  m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", 5000));
+  m.OnInstrumentReading(Reading("PSU", "V2", "voltage", "mV", 3300));
+  m.OnInstrumentReading(Reading("Load", "V1", "voltage", "mV", 4900));
+  m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", 12000));
+  const auto p = Scrape(m);
+  EXPECT_EQ(p.Count("korvo_instrument_voltage_volts"), 3u);
+  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}), 12);
+  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V2"}}), 3.3);
+  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "Load"}, {"channel", "V1"}}), 4.9);
+}
+
+TEST(InstrumentMetricsTest, EveryInstrumentIsDownUntilSaidUp) {
+  metrics::InstrumentMetrics m({"PSU", "Load"});
+  auto p = Scrape(m);
+  EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "PSU"}}), 0);
+  EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "Load"}}), 0);
+  m.SetUp("Load", true);
+  p = Scrape(m);
+  EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "PSU"}}), 0);
+  EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "Load"}}), 1);
+}
+
+TEST(InstrumentMetricsTest, AnAbsentInstrumentsReadingsHideUntilNewOnesCome) {
+  metrics::InstrumentMetrics m({"PSU", "Load"});
+  m.SetUp("PSU", true);
+  m.SetUp("Load", true);
+  m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", 5000));
+  m.OnInstrumentReading(Reading("Load", "I1", "current", "mA", 100));
+  m.SetUp("PSU", false);
+  auto p = Scrape(m);
+  EXPECT_FALSE(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}));
+  EXPECT_EQ(p.Value("korvo_instrument_current_amperes", {{"instrument", "Load"}, {"channel", "I1"}}), 0.1);
+  m.SetUp("PSU", true);
+  EXPECT_EQ(Scrape(m).Count("korvo_instrument_voltage_volts"), 0u);
+  m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", 6000));
+  EXPECT_EQ(Scrape(m).Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}), 6);
+}
+
+TEST(InstrumentMetricsTest, AChannelSwitchedToAnotherQuantityShowsOnlyTheNewOne) {
+  metrics::InstrumentMetrics m({"DMM"});
+  m.OnInstrumentReading(Reading("DMM", "P1", "voltage", "mV", 5000));
+  m.OnInstrumentReading(Reading("DMM", "P1", "current", "mA", 20));
+  const auto p = Scrape(m);
+  EXPECT_FALSE(p.families.count("korvo_instrument_voltage_volts"));
+  EXPECT_EQ(p.Value("korvo_instrument_current_amperes", {{"instrument", "DMM"}, {"channel", "P1"}}), 0.02);
+}
+
+TEST(InstrumentMetricsTest, NoInstrumentFamilyWithoutInstruments) {
+  metrics::BenchMetrics bench({});
+  for (const auto& families : {metrics::Families(bench), metrics::Families(bench, nullptr)}) {
+    for (const auto& f : families) EXPECT_EQ(f.name.rfind("korvo_instrument", 0), std::string::npos) << f.name;
+  }
+  metrics::InstrumentMetrics none({});
+  EXPECT_FALSE(Scrape(none).families.count("korvo_instrument_up"));
+}
+
+TEST(InstrumentMetricsTest, LabelsWithQuotesAndBackslashesReadBack) {
+  metrics::InstrumentMetrics m({"PSU \"A\"\\1"});
+  m.OnInstrumentReading(Reading("PSU \"A\"\\1", "CH\n1", "voltage", "mV", 1000));
+  const auto p = Scrape(m);
+  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU \"A\"\\1"}, {"channel", "CH\n1"}}), 1);
+}
+
+TEST(InstrumentMetricsTest, SeriesBeyondTheBoundAreNotExposed) {
+  metrics::InstrumentMetrics m({"Logger"});
+  for (std::size_t i = 0; i < metrics::InstrumentMetrics::kMaxSeries + 10; ++i)
+    m.OnInstrumentReading(Reading("Logger", "T" + std::to_string(i), "voltage", "mV", 1));
+  EXPECT_EQ(Scrape(m).Count("korvo_instrument_voltage_volts"), metrics::InstrumentMetrics::kMaxSeries);
+}
+
+TEST(InstrumentMetricsTest, AScrapeWhileReadingsArriveIsAlwaysWhole) {
+  metrics::InstrumentMetrics m({"PSU"});
+  std::atomic<bool> stop{false};
+  std::thread owner([&] {
+    for (int i = 0; !stop; ++i) {
+      m.OnInstrumentReading(Reading("PSU", "V" + std::to_string(i % 200), "voltage", "mV", 1000));
+      m.SetUp("PSU", i % 2 == 0);
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    auto p = Scrape(m);
+    for (const auto& s : p.families["korvo_instrument_voltage_volts"].samples) {
+      EXPECT_EQ(s.value, 1);
+      EXPECT_EQ(s.labels.at("instrument"), "PSU");
+    }
+  }
+  stop = true;
+  owner.join();
+}
+
+// Through the bench and its threads, as korvoctl follows it: delivered readings, then each
+// instrument's presence.
+class InstrumentMetricsBenchTest : public ::testing::Test {
+ protected:
+  InstrumentMetricsBenchTest() {
+    options_.clock = &clock_;
+    options_.retry = 20ms;
+    options_.readTimeout = 5s;
+  }
+  static instruments::InstrumentSpec Spec(const std::string& label) {
+    instruments::InstrumentSpec s;
+    s.text = "fake:conn=" + label;
+    s.driver = "fake";
+    s.label = label;
+    return s;
+  }
+  void Deliver(instruments::Bench& bench) {
+    bench.Deliver({&metrics_});
+    for (const instruments::InstrumentState& s : bench.States()) metrics_.SetUp(s.label, s.present);
+  }
+  // Delivers until the scrape satisfies done; a generous deadline, never a fixed wait.
+  template <typename Done>
+  bool ScrapeUntil(instruments::Bench& bench, Done done) {
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < until) {
+      Deliver(bench);
+      if (done(Scrape(metrics_))) return true;
+      std::this_thread::yield();
+    }
+    return false;
+  }
+  std::shared_ptr<ScriptedBackend> backend_ = std::make_shared<ScriptedBackend>();
+  StillClock clock_;
+  instruments::BenchOptions options_;
+  metrics::InstrumentMetrics metrics_{{"PSU"}};
+  RecordingSink sink_;
+  ScopedSink scope_{&sink_};
+};
+
+TEST_F(InstrumentMetricsBenchTest, ValuesAreTheReadingsDelivered) {
+  backend_->Add("PSU");
+  instruments::Bench bench(backend_, {Spec("PSU")}, options_);
+  bench.Start();
+  ASSERT_TRUE(bench.WaitSettled(30s));
+  bench.ReadOnce(30s);
+  ASSERT_TRUE(ScrapeUntil(bench, [](const exposition::Parsed& p) {
+    return p.Count("korvo_instrument_current_amperes") == 1;
+  }));
+  const auto p = Scrape(metrics_);
+  // The scripted device gives 15.2 V and 2.048 A: delivered as 15200 mV and 2048 mA.
+  EXPECT_NEAR(*p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}), 15.2, 1e-9);
+  EXPECT_NEAR(*p.Value("korvo_instrument_current_amperes", {{"instrument", "PSU"}, {"channel", "I1"}}), 2.048, 1e-9);
+  EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "PSU"}}), 1);
+}
+
+TEST_F(InstrumentMetricsBenchTest, UpGoesToZeroWhenAbsentAndBackToOne) {
+  auto s = backend_->Add("PSU");
+  s->answers = {Script::Answer::kValues, Script::Answer::kFail};
+  instruments::Bench bench(backend_, {Spec("PSU")}, options_);
+  bench.Start();
+  ASSERT_TRUE(bench.WaitSettled(30s));
+  bench.ReadOnce(30s);
+  ASSERT_TRUE(ScrapeUntil(bench, [](const exposition::Parsed& p) {
+    return p.Value("korvo_instrument_up", {{"instrument", "PSU"}}) == 1 &&
+           p.Count("korvo_instrument_voltage_volts") == 1;
+  }));
+  {  // the next read fails, and so does opening it again, until the test lets it
+    const std::lock_guard lock(s->mutex);
+    s->openFails = true;
+  }
+  bench.Trigger();
+  ASSERT_TRUE(ScrapeUntil(bench, [](const exposition::Parsed& p) {
+    return p.Value("korvo_instrument_up", {{"instrument", "PSU"}}) == 0;
+  }));
+  EXPECT_EQ(Scrape(metrics_).Count("korvo_instrument_voltage_volts"), 0u);
+  {
+    const std::lock_guard lock(s->mutex);
+    s->openFails = false;
+  }
+  ASSERT_TRUE(ScrapeUntil(bench, [&](const exposition::Parsed& p) {
+    bench.Trigger();
+    return p.Value("korvo_instrument_up", {{"instrument", "PSU"}}) == 1 &&
+           p.Count("korvo_instrument_voltage_volts") == 1;
+  }));
+}
+
+TEST(InstrumentMetricsServerTest, TheEndpointServesTheInstrumentsBesideTheBench) {
+  auto bench = std::make_shared<metrics::BenchMetrics>(metrics::BoardInfo{});
+  auto instruments = std::make_shared<metrics::InstrumentMetrics>(std::vector<std::string>{"PSU"});
+  instruments->SetUp("PSU", true);
+  instruments->OnInstrumentReading(Reading("PSU", "I1", "current", "mA", 1500));
+  std::string error;
+  auto server = metrics::MetricsServer::Start({"127.0.0.1", 0}, bench, error, {}, instruments);
+  ASSERT_TRUE(server) << error;
+  const auto r = loopback::Get(server->Port());
+  ASSERT_EQ(r.status, 200);
+  const auto p = exposition::Parse(r.body);
+  EXPECT_EQ(p.error, "");
+  EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "PSU"}}), 1);
+  EXPECT_EQ(p.Value("korvo_instrument_current_amperes", {{"instrument", "PSU"}, {"channel", "I1"}}), 1.5);
+  EXPECT_TRUE(p.Value("korvo_up"));
+}
+
+}  // namespace
