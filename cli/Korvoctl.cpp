@@ -329,7 +329,8 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
     return prepared;
   o.recording.SetCompanion(&o.instruments);
   if (const int prepared = o.recording.Prepare(err, clock); prepared != kExitOk) return prepared;
-  if (const int started = o.metrics.Start(err, o.recording.Variant()); started != kExitOk)
+  if (const int started = o.metrics.Start(err, o.recording.Variant(), o.instruments);
+      started != kExitOk)
     return started;
 
   int rc = kExitOk;

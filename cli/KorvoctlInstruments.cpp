@@ -152,7 +152,7 @@ int KorvoctlInstruments::Run(std::ostream& out) {
   if (!bench_) return kExitUsage;
   bench_->WaitSettled(milliseconds(kWaitMs));
   bench_->ReadOnce(milliseconds(kWaitMs));
-  bench_->Deliver({});
+  Deliver({});
   const std::vector<instruments::LatestReading> latest = bench_->Latest();
   bool absent = false;
   for (const instruments::InstrumentState& s : bench_->States()) {
@@ -183,13 +183,39 @@ int KorvoctlInstruments::Run(std::ostream& out) {
   return absent ? kExitBus : kExitOk;
 }
 
+std::vector<std::string> KorvoctlInstruments::Labels() const {
+  std::vector<std::string> labels;
+  if (bench_)
+    for (const instruments::InstrumentSpec& s : specs_) labels.push_back(s.label);
+  return labels;
+}
+
+void KorvoctlInstruments::Follow(std::shared_ptr<recording::RegisterObserver> observer,
+                                 std::function<void(const std::string&, bool)> presence) {
+  follower_ = std::move(observer);
+  presence_ = std::move(presence);
+}
+
+void KorvoctlInstruments::Deliver(const std::vector<recording::RegisterObserver*>& observers) {
+  if (!follower_) {
+    bench_->Deliver(observers);
+  } else {
+    std::vector<recording::RegisterObserver*> all = observers;
+    all.push_back(follower_.get());
+    bench_->Deliver(all);
+  }
+  // After the readings: one that came just before its instrument went absent is hidden again.
+  if (presence_)
+    for (const instruments::InstrumentState& s : bench_->States()) presence_(s.label, s.present);
+}
+
 void KorvoctlInstruments::OnTickStart() {
   if (bench_ && !periodMs_) bench_->Trigger();
 }
 
 void KorvoctlInstruments::OnTickEnd(const std::vector<recording::RegisterObserver*>& observers) {
   if (!bench_) return;
-  bench_->Deliver(observers);
+  Deliver(observers);
   for (recording::RegisterObserver* o : observers) o->OnFlush();
 }
 
@@ -204,7 +230,7 @@ void KorvoctlInstruments::AppendDump(std::string& text, bool json) {
   if (!bench_) return;
   bench_->WaitSettled(milliseconds(kWaitMs));
   bench_->ReadOnce(milliseconds(kWaitMs));
-  bench_->Deliver({});
+  Deliver({});
   const std::vector<instruments::LatestReading> latest = bench_->Latest();
   if (json) text += ", \"instruments\": [\n";
   bool first = true;
@@ -254,7 +280,7 @@ std::string KorvoctlInstruments::SnapshotComments() {
   if (!bench_) return {};
   bench_->WaitSettled(milliseconds(kWaitMs));
   bench_->ReadOnce(milliseconds(kWaitMs));
-  bench_->Deliver({});
+  Deliver({});
   const std::vector<instruments::LatestReading> latest = bench_->Latest();
   std::string text;
   auto clean = [](std::string s) {
@@ -278,7 +304,7 @@ std::string KorvoctlInstruments::SnapshotComments() {
 
 void KorvoctlInstruments::Finish() {
   if (!bench_) return;
-  bench_->Deliver({});
+  Deliver({});
   bench_->Stop();
   const std::vector<std::string> absent = bench_->EverAbsent();
   if (!absent.empty() && !scan_) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -36,6 +37,13 @@ class KorvoctlInstruments : public WatchCompanion {
   // anything opens. Then the instruments start opening, each on its own thread.
   int Prepare(std::ostream& err, recording::Clock& clock, const std::string& settingsFile);
 
+  // The labels of the instruments Prepare started, in order.
+  std::vector<std::string> Labels() const;
+  // Another observer of every reading delivered (the metrics), and who is told after each
+  // delivery whether each instrument is present; both on this thread.
+  void Follow(std::shared_ptr<recording::RegisterObserver> observer,
+              std::function<void(const std::string& label, bool present)> presence);
+
   // The operation "instruments": what each instrument is and reads, like sigrok-cli --scan;
   // kExitBus when one is absent.
   int Run(std::ostream& out);
@@ -63,6 +71,10 @@ class KorvoctlInstruments : public WatchCompanion {
   bool scan_ = false;  // the operation "instruments" was given
   std::vector<instruments::InstrumentSpec> specs_;
   std::unique_ptr<instruments::Bench> bench_;
+  std::shared_ptr<recording::RegisterObserver> follower_;
+  std::function<void(const std::string&, bool)> presence_;
+
+  void Deliver(const std::vector<recording::RegisterObserver*>& observers);
 };
 
 std::string KorvoctlInstrumentsUsage();

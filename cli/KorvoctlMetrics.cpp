@@ -4,6 +4,7 @@
 
 #include "adapter/frmUSB.h"
 #include "cli/Korvoctl.h"
+#include "cli/KorvoctlInstruments.h"
 #include "drivers/Drivers.h"
 #include "foundation/Settings.h"
 #include "registers/RegisterAccess.h"
@@ -21,7 +22,8 @@ KorvoctlMetrics::Taken KorvoctlMetrics::Take(const std::vector<std::string>& arg
   return t;
 }
 
-int KorvoctlMetrics::Start(std::ostream& err, RegisterTable::Variant variant) {
+int KorvoctlMetrics::Start(std::ostream& err, RegisterTable::Variant variant,
+                           KorvoctlInstruments& instruments) {
   if (!address_) return kExitOk;
   metrics::BoardInfo board;
   board.variant = variant;
@@ -29,11 +31,18 @@ int KorvoctlMetrics::Start(std::ostream& err, RegisterTable::Variant variant) {
   board.i2c = modGlobals::I2CMode;
   board.address = modGlobals::DeviceAddress;
   bench_ = std::make_shared<metrics::BenchMetrics>(board);
+  if (std::vector<std::string> labels = instruments.Labels(); !labels.empty())
+    instruments_ = std::make_shared<metrics::InstrumentMetrics>(std::move(labels));
   std::string error;
-  server_ = metrics::MetricsServer::Start(*address_, bench_, error);
+  server_ = metrics::MetricsServer::Start(*address_, bench_, error, {}, instruments_);
   if (!server_) {
     err << "korvoctl: cannot serve metrics on " << error << '\n';
     return kExitUsage;
+  }
+  if (instruments_) {
+    instruments.Follow(instruments_, [m = instruments_](const std::string& label, bool present) {
+      m->SetUp(label, present);
+    });
   }
   err << "korvoctl: metrics on " << server_->Url() << '\n';
   return kExitOk;

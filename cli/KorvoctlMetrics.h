@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "metrics/BenchMetrics.h"
+#include "metrics/InstrumentMetrics.h"
 #include "metrics/MetricsServer.h"
 
 class RegisterAccess;
 class frmUSB;
+class KorvoctlInstruments;
 
 class KorvoctlMetrics {
  public:
@@ -25,14 +27,16 @@ class KorvoctlMetrics {
   Taken Take(const std::vector<std::string>& args, std::size_t& i);
 
   // Binds the listener (nothing to do without --metrics): kExitOk, or kExitUsage with the
-  // reason on err.
-  int Start(std::ostream& err, RegisterTable::Variant variant);
+  // reason on err. The instruments' metrics are served beside the bench's when the run has
+  // instruments (after their Prepare).
+  int Start(std::ostream& err, RegisterTable::Variant variant, KorvoctlInstruments& instruments);
   void Attach(RegisterAccess& access, frmUSB& link);
   void Detach(RegisterAccess& access, frmUSB& link);
 
  private:
   std::optional<metrics::ListenAddress> address_;
   std::shared_ptr<metrics::BenchMetrics> bench_;
+  std::shared_ptr<metrics::InstrumentMetrics> instruments_;
   std::unique_ptr<metrics::MetricsServer> server_;
 };
 
