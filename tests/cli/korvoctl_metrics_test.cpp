@@ -17,6 +17,7 @@
 #include "CliRig.h"
 #include "metrics/Exposition.h"
 #include "metrics/Loopback.h"
+#include "support/FakeBench.h"
 
 extern char** environ;
 
@@ -133,6 +134,61 @@ TEST(KorvoctlMetricsProcessTest, AWatchServesWhatItReads) {
             1);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The built korvoctl with two instruments, one on the simulated bench and one that is not there.
+TEST(KorvoctlMetricsProcessTest, AWatchServesItsInstrumentsReadingsAndPresence) {
+  FakeBench bench;
+  ASSERT_TRUE(bench.Ready());
+  Listener probe;
+  const uint16_t port = probe.Port();
+  probe.Close();
+  TempDir dir("korvo_metrics_instruments");
+  const std::string ini = dir.Write("korvo.ini", "");
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "KORVO_ADAPTER=", 14) != 0) env.emplace_back(*e);
+  env.emplace_back("KORVO_ADAPTER=sim");
+  std::vector<std::string> args = {KORVOCTL_BINARY, "--ini", ini, "--metrics", std::to_string(port),
+                                   "--instrument", bench.PsuSpec() + " label=PSU channels=V1,I1",
+                                   "--instrument", "scpi-pps:conn=tcp-raw/127.0.0.1/1 label=Gone",
+                                   "--period", "20", "watch"};
+  std::vector<char*> argv, envp;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+
+  const std::map<std::string, std::string> psuV1 = {{"instrument", "PSU"}, {"channel", "V1"}};
+  exposition::Parsed p;
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const auto r = loopback::Get(port);
+    if (r.status == 200) {
+      p = exposition::Parse(r.body);
+      if (p.Value("korvo_instrument_voltage_volts", psuV1) &&
+          p.Value("korvo_instrument_current_amperes", {{"instrument", "PSU"}, {"channel", "I1"}}))
+        break;
+    }
+    std::this_thread::sleep_for(20ms);  // the polling interval, not a wait for something
+  }
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_EQ(p.error, "");
+  // The simulated supply's first output is set to 19 V: 19000 mV in korvoctl's own files.
+  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", psuV1), 19);
+  EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "PSU"}}), 1);
+  EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "Gone"}}), 0);
+  EXPECT_EQ(p.Value("korvo_up"), 1);
+  ASSERT_TRUE(WIFEXITED(status));
 }
 
 }  // namespace
