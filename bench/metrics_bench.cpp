@@ -1,6 +1,6 @@
 // The metrics endpoint's two speed rules. A scrape of a busy bench (eleven registers with their
-// bits and set points, fourteen failure statuses, the duration histogram) costs little CPU and a
-// small response; and a scan tick costs the same with the endpoint on and scraped as without.
+// bits and set points, fourteen failure statuses, the duration histogram, two instruments of three
+// channels) costs little CPU and a small response; and a scan tick costs the same with the endpoint on and scraped as without.
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
@@ -16,6 +16,7 @@
 #include "foundation/Messages.h"
 #include "foundation/Settings.h"
 #include "metrics/BenchMetrics.h"
+#include "metrics/InstrumentMetrics.h"
 #include "metrics/MetricFamilies.h"
 #include "metrics/MetricsServer.h"
 #include "metrics/Loopback.h"
@@ -41,13 +42,26 @@ std::shared_ptr<metrics::BenchMetrics> BusyBench() {
   return m;
 }
 
+// A supply and an electronic load, each reading voltage, current and power of one output.
+std::shared_ptr<metrics::InstrumentMetrics> BusyInstruments() {
+  auto m = std::make_shared<metrics::InstrumentMetrics>(std::vector<std::string>{"PSU", "Load"});
+  for (const char* label : {"PSU", "Load"}) {
+    m->SetUp(label, true);
+    m->OnInstrumentReading({{}, label, "V1", "", "voltage", "mV", 19000.25});
+    m->OnInstrumentReading({{}, label, "I1", "", "current", "mA", 2048.5});
+    m->OnInstrumentReading({{}, label, "P1", "", "power", "W", 38.921});
+  }
+  return m;
+}
+
 // What one scrape costs the endpoint: collecting and writing the exposition.
 void BM_MetricsScrape(benchmark::State& state) {
   const auto m = BusyBench();
+  const auto instruments = BusyInstruments();
   prometheus::TextSerializer serializer;
   std::size_t bytes = 0;
   for (auto _ : state) {
-    const std::string text = serializer.Serialize(metrics::Families(*m));
+    const std::string text = serializer.Serialize(metrics::Families(*m, instruments.get()));
     bytes = text.size();
     benchmark::DoNotOptimize(text.data());
   }
@@ -59,7 +73,8 @@ BENCHMARK(BM_MetricsScrape)->Unit(benchmark::kMicrosecond);
 void BM_MetricsScrapeHttp(benchmark::State& state) {
   std::string error;
   // Port 0: any free port (the command line refuses it; the server takes it).
-  auto server = metrics::MetricsServer::Start({"127.0.0.1", 0}, BusyBench(), error);
+  auto server =
+      metrics::MetricsServer::Start({"127.0.0.1", 0}, BusyBench(), error, {}, BusyInstruments());
   if (!server) {
     state.SkipWithError(error.c_str());
     return;

@@ -1,5 +1,8 @@
 #include "metrics/InstrumentMetrics.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace metrics {
 
 namespace {
@@ -39,6 +42,14 @@ constexpr UnitRow kUnits[] = {
     {"K", "kelvin", 1, 0},        {"g", "grams", 1, 0},
     {"dBm", "dbm", 1, 0},         {"dBV", "dbv", 1, 0},
 };
+
+// The seven significant digits a single-precision reading holds, as korvoctl prints it: 15.2 V
+// arrives as 15199.9998 mV and is exposed as 15.2, not 15.19999980926514.
+double SevenDigits(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.7g", v);
+  return std::strtod(buf, nullptr);
+}
 
 }  // namespace
 
@@ -84,7 +95,7 @@ void InstrumentMetrics::OnInstrumentReading(const recording::InstrumentReading& 
     else
       s.shown.store(false, kRelaxed);
   }
-  const double value = reading.value * family.scale + family.offset;
+  const double value = SevenDigits(reading.value * family.scale + family.offset);
   if (found == nullptr) {
     if (n == kMaxSeries) return;
     found = &series_[n];

@@ -64,6 +64,14 @@ TEST(InstrumentMetricsTest, ReadingsAreInBaseUnitsOneFamilyPerQuantityAndUnit) {
   }
 }
 
+TEST(InstrumentMetricsTest, AValueKeepsASinglePrecisionReadingsSevenDigits) {
+  metrics::InstrumentMetrics m({"PSU"});
+  // 15.2 V as a float, delivered in mV.
+  m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", static_cast<double>(15.2f) * 1000));
+  EXPECT_EQ(Scrape(m).Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}),
+            15.2);
+}
+
 TEST(InstrumentMetricsTest, EachChannelHoldsItsNewestReading) {
   metrics::InstrumentMetrics m({"PSU", "Load"});
   m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", 5000));
