@@ -51,6 +51,7 @@ debs=("$build"/korvo_*.deb)
 deb=${debs[0]}
 version=$(dpkg-deb -f "$deb" Version)
 echo "$deb: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Depends | grep -q libsigrokcxx || fail "the package does not depend on libsigrokcxx"
 [ "$(basename "$deb")" = "korvo_${version}_$(dpkg --print-architecture).deb" ] || fail "file name $deb"
 
 # --- The package as built -------------------------------------------------------------------
@@ -60,7 +61,7 @@ lintian --fail-on error --display-info "$deb" || fail "lintian reports errors"
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 expected=(
-  usr/bin/korvo usr/bin/korvoctl
+  usr/bin/korvo usr/bin/korvoctl usr/lib/korvo/korvo-sigrok.so
   usr/share/applications/com.rkx.korvo.desktop
   usr/share/metainfo/com.rkx.korvo.metainfo.xml
   usr/share/icons/hicolor/scalable/apps/com.rkx.korvo.svg
@@ -159,6 +160,9 @@ run_checks_from_path() {  # the programs as the PATH finds them
     fail "korvoctl --version does not name the XDG file: $(korvoctl --version)"
   rm -r "$XDG_CONFIG_HOME/korvo"
   [ "$(KORVO_ADAPTER=sim korvoctl dump | wc -l)" -eq 11 ] || fail "korvoctl dump"
+  # The instruments module, found in lib/korvo/ beside bin/.
+  korvoctl --instrument 'demo channels=A0' instruments | grep -q '^  A0  demo A0 voltage ' ||
+    fail "korvoctl instruments: $(korvoctl --instrument 'demo channels=A0' instruments 2>&1)"
   # The window on the offscreen platform: its libraries and plugins are there.
   [ "$(QT_QPA_PLATFORM=offscreen KORVO_ADAPTER=sim KORVO_EXIT_WHEN_SHOWN=1 korvo 2>/dev/null)" = shown ] ||
     fail "korvo does not start"
