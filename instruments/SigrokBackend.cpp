@@ -1,326 +1,274 @@
+// Loads korvo-sigrok.so and puts its C functions behind Backend and Device. Only C types cross:
+// the module has a C++ runtime of its own, so no exception may travel through it either way.
 #include "instruments/SigrokBackend.h"
 
-#include <libsigrokcxx/libsigrokcxx.hpp>
+#include <dlfcn.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cctype>
-#include <cstdarg>
-#include <cstdio>
+#include <exception>
+#include <filesystem>
 #include <map>
 #include <mutex>
+
+#include "instruments/SigrokModule.h"
 
 namespace instruments {
 
 namespace {
 
-std::mutex g_logMutex;
-LibraryLog g_level = LibraryLog::kNone;
+struct Api {
+  decltype(&korvo_sigrok_last_error) lastError;
+  decltype(&korvo_sigrok_route_log) routeLog;
+  decltype(&korvo_sigrok_create) create;
+  decltype(&korvo_sigrok_destroy) destroy;
+  decltype(&korvo_sigrok_check) check;
+  decltype(&korvo_sigrok_open) open;
+  decltype(&korvo_sigrok_info) info;
+  decltype(&korvo_sigrok_read) read;
+  decltype(&korvo_sigrok_interrupt) interrupt;
+  decltype(&korvo_sigrok_close) close;
+};
+
+// Modules stay loaded for the rest of the run: libsigrok's threads and glib do not take being
+// unloaded. By path, so each is loaded (and handed the log route) once.
+std::mutex g_mutex;
+std::map<std::string, std::shared_ptr<const Api>> g_loaded;
+int g_level = 0;
 std::function<void(const std::string&)> g_onLine;
-thread_local std::string t_lastError;
 
-int OnLibraryLog(void* /*data*/, int level, const char* format, va_list args) {
-  char buf[1024];
-  std::vsnprintf(buf, sizeof buf, format, args);
-  std::string line(buf);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  if (level <= SR_LOG_ERR) t_lastError = line;
-  std::function<void(const std::string&)> onLine;
-  {
-    const std::lock_guard lock(g_logMutex);
-    if (level <= static_cast<int>(g_level)) onLine = g_onLine;
-  }
-  if (onLine) onLine(line);
-  return SR_OK;
-}
-
-// Installed before any context exists, so not one line reaches the terminal.
-void InstallLogOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    sr_log_callback_set(&OnLibraryLog, nullptr);
-    // Errors are always taken: they name why an instrument is absent.
-    sr_log_loglevel_set(SR_LOG_ERR);
-  });
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string UnitSymbol(const sigrok::Unit* unit) {
-  switch (unit->id()) {
-    case SR_UNIT_VOLT: return "V";
-    case SR_UNIT_AMPERE: return "A";
-    case SR_UNIT_OHM: return "Ohm";
-    case SR_UNIT_FARAD: return "F";
-    case SR_UNIT_KELVIN: return "K";
-    case SR_UNIT_CELSIUS: return "degC";
-    case SR_UNIT_FAHRENHEIT: return "degF";
-    case SR_UNIT_HERTZ: return "Hz";
-    case SR_UNIT_PERCENTAGE: return "%";
-    case SR_UNIT_SECOND: return "s";
-    case SR_UNIT_SIEMENS: return "S";
-    case SR_UNIT_DECIBEL_MW: return "dBm";
-    case SR_UNIT_DECIBEL_VOLT: return "dBV";
-    case SR_UNIT_UNITLESS: return "";
-    case SR_UNIT_VOLT_AMPERE: return "VA";
-    case SR_UNIT_WATT: return "W";
-    case SR_UNIT_WATT_HOUR: return "Wh";
-    case SR_UNIT_HENRY: return "H";
-    case SR_UNIT_GRAM: return "g";
-    default: return Lower(unit->name());
+void OnLine(void* /*context*/, const char* line) {
+  try {
+    std::function<void(const std::string&)> onLine;
+    {
+      const std::lock_guard lock(g_mutex);
+      onLine = g_onLine;
+    }
+    if (onLine) onLine(line);
+  } catch (...) {
+    // A failing route loses the line; it must not unwind through libsigrok.
   }
 }
 
-std::string What(const std::exception& e) {
-  std::string reason = e.what();
-  std::string lib = TakeLastLibraryError();
-  return lib.empty() ? reason : lib;
+// dlerror() without the path it starts with, which the reason names already.
+std::string DlError(const std::string& path) {
+  const char* e = ::dlerror();
+  std::string text = e ? e : "unknown error";
+  if (text.rfind(path + ": ", 0) == 0) text.erase(0, path.size() + 2);
+  return text;
 }
 
-class SigrokDevice final : public Device {
+// The module at path, or nullptr with the reason.
+std::shared_ptr<const Api> Load(const std::string& path, std::string& reason) {
+  const std::lock_guard lock(g_mutex);
+  if (const auto it = g_loaded.find(path); it != g_loaded.end()) return it->second;
+  const std::string failed = "cannot load the instrument module " + path + ": ";
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    reason = failed + DlError(path);
+    return nullptr;
+  }
+  bool missing = false;
+  auto sym = [&](const char* name) {
+    void* p = ::dlsym(handle, name);
+    if (p == nullptr && !missing) {
+      missing = true;
+      reason = failed + DlError(path);
+    }
+    return p;
+  };
+  auto version = reinterpret_cast<decltype(&korvo_sigrok_abi_version)>(sym("korvo_sigrok_abi_version"));
+  if (missing) {
+    ::dlclose(handle);
+    return nullptr;
+  }
+  if (const int v = version(); v != KORVO_SIGROK_ABI_VERSION) {
+    reason = failed + "interface version " + std::to_string(v) + ", expected " +
+             std::to_string(KORVO_SIGROK_ABI_VERSION);
+    ::dlclose(handle);
+    return nullptr;
+  }
+  auto api = std::make_shared<Api>();
+#define KORVO_SYM(field, name) api->field = reinterpret_cast<decltype(&name)>(sym(#name))
+  KORVO_SYM(lastError, korvo_sigrok_last_error);
+  KORVO_SYM(routeLog, korvo_sigrok_route_log);
+  KORVO_SYM(create, korvo_sigrok_create);
+  KORVO_SYM(destroy, korvo_sigrok_destroy);
+  KORVO_SYM(check, korvo_sigrok_check);
+  KORVO_SYM(open, korvo_sigrok_open);
+  KORVO_SYM(info, korvo_sigrok_info);
+  KORVO_SYM(read, korvo_sigrok_read);
+  KORVO_SYM(interrupt, korvo_sigrok_interrupt);
+  KORVO_SYM(close, korvo_sigrok_close);
+#undef KORVO_SYM
+  if (missing) {
+    ::dlclose(handle);
+    return nullptr;
+  }
+  // Before the module makes a libsigrok context, so not one line reaches the terminal.
+  api->routeLog(g_level, &OnLine, nullptr);
+  g_loaded[path] = api;
+  return api;
+}
+
+// A spec as C sees it; valid while spec and this live.
+class CSpec {
  public:
-  SigrokDevice(std::shared_ptr<sigrok::Context> context, std::shared_ptr<std::mutex> driverMutex,
-               std::shared_ptr<sigrok::HardwareDevice> device, DeviceInfo info)
-      : context_(std::move(context)),
-        driverMutex_(std::move(driverMutex)),
-        device_(std::move(device)),
-        info_(std::move(info)) {
-    session_ = context_->create_session();
-    session_->add_device(device_);
-    session_->add_datafeed_callback(
-        [this](std::shared_ptr<sigrok::Device>, std::shared_ptr<sigrok::Packet> packet) {
-          OnPacket(*packet);
-        });
-    limited_ = device_->config_check(sigrok::ConfigKey::LIMIT_SAMPLES, sigrok::Capability::SET);
-    if (limited_)
-      device_->config_set(sigrok::ConfigKey::LIMIT_SAMPLES, Glib::Variant<guint64>::create(1));
+  explicit CSpec(const InstrumentSpec& spec) {
+    for (const auto& [key, value] : spec.options) {
+      keys_.push_back(key.c_str());
+      values_.push_back(value.c_str());
+    }
+    for (const std::string& c : spec.channels) channels_.push_back(c.c_str());
+    c_ = {spec.driver.c_str(), keys_.data(), values_.data(), keys_.size(), channels_.data(),
+          channels_.size()};
   }
-  ~SigrokDevice() override {
-    const std::lock_guard lock(*driverMutex_);
-    try {
-      session_->remove_datafeed_callbacks();
-      session_->remove_devices();
-      device_->close();
-    } catch (const std::exception&) {
-      // Closing an instrument that is gone fails; there is nothing left to do.
+  const korvo_sigrok_spec* get() const { return &c_; }
+
+ private:
+  std::vector<const char*> keys_, values_, channels_;
+  korvo_sigrok_spec c_{};
+};
+
+std::string Text(const char* s) { return s ? s : ""; }
+
+class ModuleDevice final : public Device {
+ public:
+  ModuleDevice(std::shared_ptr<const Api> api, korvo_sigrok_device* device)
+      : api_(std::move(api)), device_(device) {
+    const korvo_sigrok_device_info& i = *api_->info(device_);
+    info_.driver = Text(i.driver);
+    info_.vendor = Text(i.vendor);
+    info_.model = Text(i.model);
+    info_.version = Text(i.version);
+    info_.serial = Text(i.serial);
+    info_.connection = Text(i.connection);
+    for (std::size_t c = 0; c < i.channel_count; ++c) {
+      ChannelInfo ch;
+      ch.name = Text(i.channels[c].name);
+      ch.group = Text(i.channels[c].group);
+      ch.enabled = i.channels[c].enabled != 0;
+      info_.channels.push_back(std::move(ch));
     }
   }
+  ~ModuleDevice() override { api_->close(device_); }
 
   const DeviceInfo& Info() const override { return info_; }
 
   bool Read(const std::function<void(const RawValue&)>& onValue, std::string& reason) override {
-    onValue_ = &onValue;
-    values_ = 0;
-    interrupted_ = false;
-    try {
-      session_->start();
-      if (!limited_) stopAfterOne_ = true;
-      session_->run();
-    } catch (const std::exception& e) {
-      onValue_ = nullptr;
-      reason = What(e);
-      return false;
-    }
-    onValue_ = nullptr;
-    stopAfterOne_ = false;
-    if (values_ == 0) {
-      reason = TakeLastLibraryError();
-      if (reason.empty()) reason = interrupted_ ? "no answer in time" : "no reading";
-      return false;
-    }
-    return true;
+    Reading r{&onValue, {}, {}};
+    const bool ok = api_->read(device_, &OnValue, &r) != 0;
+    if (r.error) std::rethrow_exception(r.error);
+    if (!ok) reason = Text(api_->lastError());
+    return ok;
   }
 
-  void Interrupt() override {
-    interrupted_ = true;
-    try {
-      session_->stop();
-    } catch (const std::exception&) {
-      // Not running (any more): the read is over anyway.
-    }
-  }
+  void Interrupt() override { api_->interrupt(device_); }
 
  private:
-  void OnPacket(sigrok::Packet& packet) {
-    if (packet.type() != sigrok::PacketType::ANALOG || onValue_ == nullptr) return;
-    auto analog = std::dynamic_pointer_cast<sigrok::Analog>(packet.payload());
-    if (!analog) return;
-    const unsigned n = analog->num_samples();
-    const auto channels = analog->channels();
-    if (n == 0 || channels.empty()) return;
-    std::vector<float> data(static_cast<std::size_t>(n) * channels.size());
-    analog->get_data_as_float(data.data());
-    RawValue v;
-    v.quantity = Lower(analog->mq()->name());
-    v.unit = UnitSymbol(analog->unit());
-    // The last sample of each channel: the newest reading.
-    for (std::size_t c = 0; c < channels.size(); ++c) {
-      v.channel = channels[c]->name();
-      v.value = data[(n - 1) * channels.size() + c];
-      ++values_;
-      (*onValue_)(v);
+  struct Reading {
+    const std::function<void(const RawValue&)>* onValue;
+    RawValue value;
+    std::exception_ptr error;  // thrown by onValue; rethrown once the module has returned
+  };
+  static void OnValue(void* context, const char* channel, const char* quantity, const char* unit,
+                      double value) {
+    auto& r = *static_cast<Reading*>(context);
+    if (r.error) return;
+    try {
+      r.value.channel = Text(channel);
+      r.value.quantity = Text(quantity);
+      r.value.unit = Text(unit);
+      r.value.value = value;
+      (*r.onValue)(r.value);
+    } catch (...) {
+      r.error = std::current_exception();
     }
-    if (stopAfterOne_ && values_ >= EnabledCount()) {
-      try {
-        session_->stop();
-      } catch (const std::exception&) {
-      }
-    }
-  }
-  std::size_t EnabledCount() const {
-    return static_cast<std::size_t>(std::count_if(info_.channels.begin(), info_.channels.end(),
-                                                  [](const ChannelInfo& c) { return c.enabled; }));
   }
 
-  std::shared_ptr<sigrok::Context> context_;
-  std::shared_ptr<std::mutex> driverMutex_;
-  std::shared_ptr<sigrok::HardwareDevice> device_;
-  std::shared_ptr<sigrok::Session> session_;
+  std::shared_ptr<const Api> api_;
+  korvo_sigrok_device* device_;
   DeviceInfo info_;
-  const std::function<void(const RawValue&)>* onValue_ = nullptr;
-  std::size_t values_ = 0;
-  bool limited_ = false;
-  bool stopAfterOne_ = false;
-  std::atomic<bool> interrupted_{false};
 };
 
-class SigrokBackend final : public Backend {
+class ModuleBackend final : public Backend {
  public:
-  SigrokBackend() {
-    InstallLogOnce();
-    context_ = sigrok::Context::create();
-  }
+  ModuleBackend(std::shared_ptr<const Api> api, korvo_sigrok_backend* backend)
+      : api_(std::move(api)), backend_(backend) {}
+  ~ModuleBackend() override { api_->destroy(backend_); }
 
   std::string Check(const InstrumentSpec& spec) override {
-    const std::lock_guard lock(*mutex_);
-    return CheckLocked(spec);
-  }
-
-  std::string CheckLocked(const InstrumentSpec& spec) {
-    const auto drivers = context_->drivers();
-    const auto d = drivers.find(spec.driver);
-    if (d == drivers.end())
-      return "unknown driver '" + spec.driver + "' (sigrok-cli -L lists the drivers)";
-    std::set<const sigrok::ConfigKey*> scanOptions;
-    try {
-      scanOptions = d->second->scan_options();
-    } catch (const std::exception&) {
-      // A driver without scan options takes none.
-    }
-    for (const auto& [key, value] : spec.options) {
-      const sigrok::ConfigKey* k = nullptr;
-      try {
-        k = sigrok::ConfigKey::get_by_identifier(key);
-      } catch (const std::exception&) {
-      }
-      if (k == nullptr || scanOptions.count(k) == 0) {
-        std::string known;
-        for (const sigrok::ConfigKey* o : scanOptions) known += (known.empty() ? "" : ", ") + o->identifier();
-        return "driver '" + spec.driver + "' has no option '" + key + "' (it takes: " +
-               (known.empty() ? std::string("none") : known) + ")";
-      }
-      try {
-        (void)k->parse_string(value);
-      } catch (const std::exception&) {
-        return "invalid value '" + value + "' for option '" + key + "'";
-      }
-    }
-    return {};
+    return api_->check(backend_, CSpec(spec).get()) ? std::string() : Text(api_->lastError());
   }
 
   std::unique_ptr<Device> Open(const InstrumentSpec& spec, std::string& reason) override {
-    // libsigrok keeps a driver's state in the driver itself, whatever the context: scanning,
-    // opening and closing take turns. Readings do not: each device has its own session.
-    const std::lock_guard lock(*mutex_);
-    if (reason = CheckLocked(spec); !reason.empty()) return nullptr;
-    TakeLastLibraryError();
-    try {
-      auto driver = context_->drivers().at(spec.driver);
-      std::map<const sigrok::ConfigKey*, Glib::VariantBase> options;
-      for (const auto& [key, value] : spec.options) {
-        const sigrok::ConfigKey* k = sigrok::ConfigKey::get_by_identifier(key);
-        options[k] = k->parse_string(value);
-      }
-      const auto found = driver->scan(options);
-      if (found.empty()) {
-        reason = TakeLastLibraryError();
-        reason = reason.empty() ? "no device found" : "no device found (" + reason + ")";
-        return nullptr;
-      }
-      auto device = found.front();
-      device->open();
-      DeviceInfo info;
-      info.driver = spec.driver;
-      info.vendor = device->vendor();
-      info.model = device->model();
-      info.version = device->version();
-      info.serial = device->serial_number();
-      info.connection = device->connection_id();
-      const auto groups = device->channel_groups();
-      std::vector<std::string> unknown = spec.channels;
-      for (const auto& ch : device->channels()) {
-        if (ch->type() != sigrok::ChannelType::ANALOG) {
-          ch->set_enabled(false);  // logic channels are not readings
-          continue;
-        }
-        ChannelInfo c;
-        c.name = ch->name();
-        // The smallest group that holds the channel names its output ("CH1").
-        std::size_t best = SIZE_MAX;
-        for (const auto& [name, group] : groups) {
-          const auto members = group->channels();
-          const bool holds = std::any_of(members.begin(), members.end(),
-                                         [&](const auto& m) { return m->name() == c.name; });
-          if (holds && members.size() < best) {
-            best = members.size();
-            c.group = name;
-          }
-        }
-        c.enabled = spec.channels.empty() ||
-                    std::find(spec.channels.begin(), spec.channels.end(), c.name) != spec.channels.end();
-        std::erase(unknown, c.name);
-        ch->set_enabled(c.enabled);
-        info.channels.push_back(std::move(c));
-      }
-      if (!unknown.empty()) {
-        std::string names;
-        for (const auto& ch : info.channels) names += (names.empty() ? "" : " ") + ch.name;
-        reason = "no analog channel '" + unknown.front() + "' (it has: " +
-                 (names.empty() ? std::string("none") : names) + ")";
-        device->close();
-        return nullptr;
-      }
-      return std::make_unique<SigrokDevice>(context_, mutex_, device, std::move(info));
-    } catch (const std::exception& e) {
-      reason = What(e);
+    korvo_sigrok_device* d = api_->open(backend_, CSpec(spec).get());
+    if (d == nullptr) {
+      reason = Text(api_->lastError());
       return nullptr;
     }
+    return std::make_unique<ModuleDevice>(api_, d);
   }
 
  private:
-  std::shared_ptr<std::mutex> mutex_ = std::make_shared<std::mutex>();
-  std::shared_ptr<sigrok::Context> context_;
+  std::shared_ptr<const Api> api_;
+  korvo_sigrok_backend* backend_;
+};
+
+// Without the module: nothing to check against, and every instrument absent for one reason.
+class MissingBackend final : public Backend {
+ public:
+  explicit MissingBackend(std::string reason) : reason_(std::move(reason)) {}
+  std::string Check(const InstrumentSpec&) override { return {}; }
+  std::unique_ptr<Device> Open(const InstrumentSpec&, std::string& reason) override {
+    reason = reason_;
+    return nullptr;
+  }
+
+ private:
+  std::string reason_;
 };
 
 }  // namespace
 
 void RouteLibraryLog(LibraryLog level, std::function<void(const std::string& line)> onLine) {
-  InstallLogOnce();
-  const std::lock_guard lock(g_logMutex);
-  g_level = level;
-  g_onLine = std::move(onLine);
-  sr_log_loglevel_set(std::max<int>(SR_LOG_ERR, static_cast<int>(level)));
+  std::vector<std::shared_ptr<const Api>> loaded;
+  {
+    const std::lock_guard lock(g_mutex);
+    g_level = static_cast<int>(level);
+    g_onLine = std::move(onLine);
+    for (const auto& [path, api] : g_loaded) loaded.push_back(api);
+  }
+  for (const auto& api : loaded) api->routeLog(static_cast<int>(level), &OnLine, nullptr);
 }
 
-std::string TakeLastLibraryError() {
-  std::string e;
-  e.swap(t_lastError);
-  return e;
+std::vector<std::string> SigrokModulePaths() {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::filesystem::path dir = ec ? std::filesystem::path(".") : exe.parent_path();
+  return {(dir / KORVO_SIGROK_MODULE_NAME).string(),
+          (dir / ".." / "lib" / "korvo" / KORVO_SIGROK_MODULE_NAME).lexically_normal().string()};
 }
 
-std::shared_ptr<Backend> MakeSigrokBackend() { return std::make_shared<SigrokBackend>(); }
+std::shared_ptr<Backend> MakeSigrokBackend(const std::vector<std::string>& modulePaths) {
+  if (modulePaths.empty()) return std::make_shared<MissingBackend>("no instrument module to load");
+  // The first that exists; when none does, the first one's error says where it was looked for.
+  const std::string* chosen = &modulePaths.front();
+  for (const std::string& path : modulePaths) {
+    if (::access(path.c_str(), F_OK) == 0) {
+      chosen = &path;
+      break;
+    }
+  }
+  std::string reason;
+  const std::shared_ptr<const Api> api = Load(*chosen, reason);
+  if (!api && ::access(chosen->c_str(), F_OK) != 0) {
+    for (std::size_t i = 1; i < modulePaths.size(); ++i)
+      reason += (i == 1 ? " (nor at " : ", ") + modulePaths[i] + (i + 1 == modulePaths.size() ? ")" : "");
+  }
+  if (!api) return std::make_shared<MissingBackend>(reason);
+  korvo_sigrok_backend* backend = api->create();
+  if (backend == nullptr) return std::make_shared<MissingBackend>(Text(api->lastError()));
+  return std::make_shared<ModuleBackend>(api, backend);
+}
 
 }  // namespace instruments

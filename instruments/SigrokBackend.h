@@ -1,11 +1,12 @@
-// The instruments through libsigrok (libsigrokcxx 0.5.2): its drivers, scan options, devices and
-// analog packets. libsigrok does all the instrument work; nothing here speaks an instrument's
-// protocol.
+// The instruments through libsigrok. libsigrok lives in a module of its own (korvo-sigrok.so,
+// SigrokModule.h) that is loaded the first time an instrument is used, so a run without
+// instruments never loads it and its forty libraries.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "instruments/Instrument.h"
 
@@ -16,12 +17,16 @@ enum class LibraryLog : int { kNone = 0, kError = 1, kWarning = 2, kInfo = 3, kD
 
 // Where libsigrok's log lines at or below level go (instead of the terminal), from whichever
 // thread the library logs on. Process-wide, as libsigrok's log is; replaces the previous one.
+// Never loads the module itself: the route is handed over when something does.
 void RouteLibraryLog(LibraryLog level, std::function<void(const std::string& line)> onLine);
 
-std::shared_ptr<Backend> MakeSigrokBackend();
+// Where the module is looked for: beside the running program (the build tree), then in
+// ../lib/korvo/ from it (an installed program).
+std::vector<std::string> SigrokModulePaths();
 
-// The libsigrok error logged last on the calling thread ("scpi_tcp: Failed to connect to
-// 127.0.0.1:5555: Connection refused"), empty when none; cleared by reading it.
-std::string TakeLastLibraryError();
+// Loads the first of modulePaths that exists. When none loads, every instrument is absent with
+// the reason (the module's path and the loader's error); specs are not checked then.
+std::shared_ptr<Backend> MakeSigrokBackend(const std::vector<std::string>& modulePaths);
+inline std::shared_ptr<Backend> MakeSigrokBackend() { return MakeSigrokBackend(SigrokModulePaths()); }
 
 }  // namespace instruments

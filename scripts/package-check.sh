@@ -41,7 +41,7 @@ flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
 step "building the package in $build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
   -DKORVO_TESTS=OFF -DKORVO_BENCH=OFF \
-  -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" \
+  -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_MODULE_LINKER_FLAGS="$(flags LDFLAGS)" \
   >/dev/null
 cmake --build "$build" -j2
 rm -f "$build"/korvo_*.deb
@@ -51,6 +51,7 @@ debs=("$build"/korvo_*.deb)
 deb=${debs[0]}
 version=$(dpkg-deb -f "$deb" Version)
 echo "$deb: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Depends | grep -q libsigrokcxx || fail "the package does not depend on libsigrokcxx"
 [ "$(basename "$deb")" = "korvo_${version}_$(dpkg --print-architecture).deb" ] || fail "file name $deb"
 
 step "cpack refuses a build folder with another prefix"
@@ -73,7 +74,7 @@ lintian --fail-on error --display-info "$deb" || fail "lintian reports errors"
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 expected=(
-  usr/bin/korvo usr/bin/korvoctl
+  usr/bin/korvo usr/bin/korvoctl usr/lib/korvo/korvo-sigrok.so
   usr/share/applications/com.rkx.korvo.desktop
   usr/share/metainfo/com.rkx.korvo.metainfo.xml
   usr/share/icons/hicolor/scalable/apps/com.rkx.korvo.svg
@@ -150,7 +151,8 @@ ops=$(awk '/^Operations/ {on=1; next} /^$/ {on=0} on && /^  [a-z]/ {print $1}' <
 offered_ops=$(complete_line "korvoctl ")
 for op in $ops; do grep -qx "$op" <<<"$offered_ops" || fail "completion lacks operation $op"; done
 offered_opts=$(complete_line "korvoctl --")
-for opt in $(grep -oE -- '--[a-z0-9-]+' <<<"$help" | sort -u); do
+# sigrok-cli's options that the help mentions are not korvoctl's.
+for opt in $(sed 's/sigrok-cli --[a-z-]*//g' <<<"$help" | grep -oE -- '--[a-z0-9-]+' | sort -u); do
   grep -qx -- "$opt" <<<"$offered_opts" || fail "completion lacks option $opt"
 done
 echo "completes $(wc -w <<<"$ops") operations, $(wc -l <<<"$offered_opts") options, 11 registers, 7 captions"
@@ -172,6 +174,9 @@ run_checks_from_path() {  # the programs as the PATH finds them
     fail "korvoctl --version does not name the XDG file: $(korvoctl --version)"
   rm -r "$XDG_CONFIG_HOME/korvo"
   [ "$(KORVO_ADAPTER=sim korvoctl dump | wc -l)" -eq 11 ] || fail "korvoctl dump"
+  # The instruments module, found in lib/korvo/ beside bin/.
+  korvoctl --instrument 'demo channels=A0' instruments | grep -q '^  A0  demo A0 voltage ' ||
+    fail "korvoctl instruments: $(korvoctl --instrument 'demo channels=A0' instruments 2>&1)"
   # The window on the offscreen platform: its libraries and plugins are there.
   [ "$(QT_QPA_PLATFORM=offscreen KORVO_ADAPTER=sim KORVO_EXIT_WHEN_SHOWN=1 korvo 2>/dev/null)" = shown ] ||
     fail "korvo does not start"

@@ -1,0 +1,448 @@
+// korvo-sigrok.so: libsigrokcxx's drivers, scan options, devices and analog packets behind the C
+// functions of SigrokModule.h. libsigrok does all the instrument work; nothing here speaks an
+// instrument's protocol. Every entry point catches all: no exception leaves the module.
+#include "instruments/SigrokModule.h"
+
+#include <libsigrokcxx/libsigrokcxx.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "instruments/Instrument.h"
+
+namespace {
+
+using namespace instruments;
+
+std::mutex g_logMutex;
+int g_level = 0;
+std::function<void(const std::string&)> g_onLine;
+thread_local std::string t_lastError;  // of libsigrok
+thread_local std::string t_reason;     // of the last failed entry point
+
+std::string TakeLastLibraryError() {
+  std::string e;
+  e.swap(t_lastError);
+  return e;
+}
+
+int OnLibraryLog(void* /*data*/, int level, const char* format, va_list args) {
+  char buf[1024];
+  std::vsnprintf(buf, sizeof buf, format, args);
+  std::string line(buf);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  if (level <= SR_LOG_ERR) t_lastError = line;
+  std::function<void(const std::string&)> onLine;
+  {
+    const std::lock_guard lock(g_logMutex);
+    if (level <= g_level) onLine = g_onLine;
+  }
+  if (onLine) onLine(line);
+  return SR_OK;
+}
+
+// Installed before any context exists, so not one line reaches the terminal.
+void InstallLogOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    sr_log_callback_set(&OnLibraryLog, nullptr);
+    // Errors are always taken: they name why an instrument is absent.
+    sr_log_loglevel_set(SR_LOG_ERR);
+  });
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string UnitSymbol(const sigrok::Unit* unit) {
+  switch (unit->id()) {
+    case SR_UNIT_VOLT: return "V";
+    case SR_UNIT_AMPERE: return "A";
+    case SR_UNIT_OHM: return "Ohm";
+    case SR_UNIT_FARAD: return "F";
+    case SR_UNIT_KELVIN: return "K";
+    case SR_UNIT_CELSIUS: return "degC";
+    case SR_UNIT_FAHRENHEIT: return "degF";
+    case SR_UNIT_HERTZ: return "Hz";
+    case SR_UNIT_PERCENTAGE: return "%";
+    case SR_UNIT_SECOND: return "s";
+    case SR_UNIT_SIEMENS: return "S";
+    case SR_UNIT_DECIBEL_MW: return "dBm";
+    case SR_UNIT_DECIBEL_VOLT: return "dBV";
+    case SR_UNIT_UNITLESS: return "";
+    case SR_UNIT_VOLT_AMPERE: return "VA";
+    case SR_UNIT_WATT: return "W";
+    case SR_UNIT_WATT_HOUR: return "Wh";
+    case SR_UNIT_HENRY: return "H";
+    case SR_UNIT_GRAM: return "g";
+    default: return Lower(unit->name());
+  }
+}
+
+std::string What(const std::exception& e) {
+  std::string reason = e.what();
+  std::string lib = TakeLastLibraryError();
+  return lib.empty() ? reason : lib;
+}
+
+class SigrokDevice final : public Device {
+ public:
+  SigrokDevice(std::shared_ptr<sigrok::Context> context, std::shared_ptr<std::mutex> driverMutex,
+               std::shared_ptr<sigrok::HardwareDevice> device, DeviceInfo info)
+      : context_(std::move(context)),
+        driverMutex_(std::move(driverMutex)),
+        device_(std::move(device)),
+        info_(std::move(info)) {
+    session_ = context_->create_session();
+    session_->add_device(device_);
+    session_->add_datafeed_callback(
+        [this](std::shared_ptr<sigrok::Device>, std::shared_ptr<sigrok::Packet> packet) {
+          OnPacket(*packet);
+        });
+    limited_ = device_->config_check(sigrok::ConfigKey::LIMIT_SAMPLES, sigrok::Capability::SET);
+    if (limited_)
+      device_->config_set(sigrok::ConfigKey::LIMIT_SAMPLES, Glib::Variant<guint64>::create(1));
+  }
+  ~SigrokDevice() override {
+    const std::lock_guard lock(*driverMutex_);
+    try {
+      session_->remove_datafeed_callbacks();
+      session_->remove_devices();
+      device_->close();
+    } catch (const std::exception&) {
+      // Closing an instrument that is gone fails; there is nothing left to do.
+    }
+  }
+
+  const DeviceInfo& Info() const override { return info_; }
+
+  bool Read(const std::function<void(const RawValue&)>& onValue, std::string& reason) override {
+    onValue_ = &onValue;
+    values_ = 0;
+    interrupted_ = false;
+    try {
+      session_->start();
+      if (!limited_) stopAfterOne_ = true;
+      session_->run();
+    } catch (const std::exception& e) {
+      onValue_ = nullptr;
+      reason = What(e);
+      return false;
+    }
+    onValue_ = nullptr;
+    stopAfterOne_ = false;
+    if (values_ == 0) {
+      reason = TakeLastLibraryError();
+      if (reason.empty()) reason = interrupted_ ? "no answer in time" : "no reading";
+      return false;
+    }
+    return true;
+  }
+
+  void Interrupt() override {
+    interrupted_ = true;
+    try {
+      session_->stop();
+    } catch (const std::exception&) {
+      // Not running (any more): the read is over anyway.
+    }
+  }
+
+ private:
+  void OnPacket(sigrok::Packet& packet) {
+    if (packet.type() != sigrok::PacketType::ANALOG || onValue_ == nullptr) return;
+    auto analog = std::dynamic_pointer_cast<sigrok::Analog>(packet.payload());
+    if (!analog) return;
+    const unsigned n = analog->num_samples();
+    const auto channels = analog->channels();
+    if (n == 0 || channels.empty()) return;
+    std::vector<float> data(static_cast<std::size_t>(n) * channels.size());
+    analog->get_data_as_float(data.data());
+    RawValue v;
+    v.quantity = Lower(analog->mq()->name());
+    v.unit = UnitSymbol(analog->unit());
+    // The last sample of each channel: the newest reading.
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+      v.channel = channels[c]->name();
+      v.value = data[(n - 1) * channels.size() + c];
+      ++values_;
+      (*onValue_)(v);
+    }
+    if (stopAfterOne_ && values_ >= EnabledCount()) {
+      try {
+        session_->stop();
+      } catch (const std::exception&) {
+      }
+    }
+  }
+  std::size_t EnabledCount() const {
+    return static_cast<std::size_t>(std::count_if(info_.channels.begin(), info_.channels.end(),
+                                                  [](const ChannelInfo& c) { return c.enabled; }));
+  }
+
+  std::shared_ptr<sigrok::Context> context_;
+  std::shared_ptr<std::mutex> driverMutex_;
+  std::shared_ptr<sigrok::HardwareDevice> device_;
+  std::shared_ptr<sigrok::Session> session_;
+  DeviceInfo info_;
+  const std::function<void(const RawValue&)>* onValue_ = nullptr;
+  std::size_t values_ = 0;
+  bool limited_ = false;
+  bool stopAfterOne_ = false;
+  std::atomic<bool> interrupted_{false};
+};
+
+class SigrokBackend final : public Backend {
+ public:
+  SigrokBackend() {
+    InstallLogOnce();
+    context_ = sigrok::Context::create();
+  }
+
+  std::string Check(const InstrumentSpec& spec) override {
+    const std::lock_guard lock(*mutex_);
+    return CheckLocked(spec);
+  }
+
+  std::string CheckLocked(const InstrumentSpec& spec) {
+    const auto drivers = context_->drivers();
+    const auto d = drivers.find(spec.driver);
+    if (d == drivers.end())
+      return "unknown driver '" + spec.driver + "' (sigrok-cli -L lists the drivers)";
+    std::set<const sigrok::ConfigKey*> scanOptions;
+    try {
+      scanOptions = d->second->scan_options();
+    } catch (const std::exception&) {
+      // A driver without scan options takes none.
+    }
+    for (const auto& [key, value] : spec.options) {
+      const sigrok::ConfigKey* k = nullptr;
+      try {
+        k = sigrok::ConfigKey::get_by_identifier(key);
+      } catch (const std::exception&) {
+      }
+      if (k == nullptr || scanOptions.count(k) == 0) {
+        std::string known;
+        for (const sigrok::ConfigKey* o : scanOptions) known += (known.empty() ? "" : ", ") + o->identifier();
+        return "driver '" + spec.driver + "' has no option '" + key + "' (it takes: " +
+               (known.empty() ? std::string("none") : known) + ")";
+      }
+      try {
+        (void)k->parse_string(value);
+      } catch (const std::exception&) {
+        return "invalid value '" + value + "' for option '" + key + "'";
+      }
+    }
+    return {};
+  }
+
+  std::unique_ptr<Device> Open(const InstrumentSpec& spec, std::string& reason) override {
+    // libsigrok keeps a driver's state in the driver itself, whatever the context: scanning,
+    // opening and closing take turns. Readings do not: each device has its own session.
+    const std::lock_guard lock(*mutex_);
+    if (reason = CheckLocked(spec); !reason.empty()) return nullptr;
+    TakeLastLibraryError();
+    try {
+      auto driver = context_->drivers().at(spec.driver);
+      std::map<const sigrok::ConfigKey*, Glib::VariantBase> options;
+      for (const auto& [key, value] : spec.options) {
+        const sigrok::ConfigKey* k = sigrok::ConfigKey::get_by_identifier(key);
+        options[k] = k->parse_string(value);
+      }
+      const auto found = driver->scan(options);
+      if (found.empty()) {
+        reason = TakeLastLibraryError();
+        reason = reason.empty() ? "no device found" : "no device found (" + reason + ")";
+        return nullptr;
+      }
+      auto device = found.front();
+      device->open();
+      DeviceInfo info;
+      info.driver = spec.driver;
+      info.vendor = device->vendor();
+      info.model = device->model();
+      info.version = device->version();
+      info.serial = device->serial_number();
+      info.connection = device->connection_id();
+      const auto groups = device->channel_groups();
+      std::vector<std::string> unknown = spec.channels;
+      for (const auto& ch : device->channels()) {
+        if (ch->type() != sigrok::ChannelType::ANALOG) {
+          ch->set_enabled(false);  // logic channels are not readings
+          continue;
+        }
+        ChannelInfo c;
+        c.name = ch->name();
+        // The smallest group that holds the channel names its output ("CH1").
+        std::size_t best = SIZE_MAX;
+        for (const auto& [name, group] : groups) {
+          const auto members = group->channels();
+          const bool holds = std::any_of(members.begin(), members.end(),
+                                         [&](const auto& m) { return m->name() == c.name; });
+          if (holds && members.size() < best) {
+            best = members.size();
+            c.group = name;
+          }
+        }
+        c.enabled = spec.channels.empty() ||
+                    std::find(spec.channels.begin(), spec.channels.end(), c.name) != spec.channels.end();
+        std::erase(unknown, c.name);
+        ch->set_enabled(c.enabled);
+        info.channels.push_back(std::move(c));
+      }
+      if (!unknown.empty()) {
+        std::string names;
+        for (const auto& ch : info.channels) names += (names.empty() ? "" : " ") + ch.name;
+        reason = "no analog channel '" + unknown.front() + "' (it has: " +
+                 (names.empty() ? std::string("none") : names) + ")";
+        device->close();
+        return nullptr;
+      }
+      return std::make_unique<SigrokDevice>(context_, mutex_, device, std::move(info));
+    } catch (const std::exception& e) {
+      reason = What(e);
+      return nullptr;
+    }
+  }
+
+ private:
+  std::shared_ptr<std::mutex> mutex_ = std::make_shared<std::mutex>();
+  std::shared_ptr<sigrok::Context> context_;
+};
+
+InstrumentSpec SpecOf(const korvo_sigrok_spec& c) {
+  InstrumentSpec s;
+  s.driver = c.driver ? c.driver : "";
+  for (size_t i = 0; i < c.option_count; ++i) s.options.emplace_back(c.option_keys[i], c.option_values[i]);
+  for (size_t i = 0; i < c.channel_count; ++i) s.channels.emplace_back(c.channels[i]);
+  return s;
+}
+
+// Runs an entry point: whatever escapes it becomes the calling thread's last error.
+template <typename R, typename F>
+R Guarded(R failed, F&& f) noexcept {
+  try {
+    return f();
+  } catch (const std::exception& e) {
+    t_reason = e.what();
+  } catch (...) {
+    t_reason = "unexpected failure in " KORVO_SIGROK_MODULE_NAME;
+  }
+  return failed;
+}
+
+}  // namespace
+
+struct korvo_sigrok_backend {
+  SigrokBackend backend;
+};
+
+struct korvo_sigrok_device {
+  std::unique_ptr<Device> device;
+  // The device's info as C sees it, pointing into the device's own DeviceInfo.
+  std::vector<korvo_sigrok_channel> channels;
+  korvo_sigrok_device_info info{};
+};
+
+#define KORVO_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+
+KORVO_EXPORT int korvo_sigrok_abi_version(void) { return KORVO_SIGROK_ABI_VERSION; }
+
+KORVO_EXPORT const char* korvo_sigrok_last_error(void) { return t_reason.c_str(); }
+
+KORVO_EXPORT void korvo_sigrok_route_log(int level, korvo_sigrok_log_fn on_line, void* context) {
+  Guarded(0, [&] {
+    InstallLogOnce();
+    const std::lock_guard lock(g_logMutex);
+    g_level = level;
+    g_onLine = nullptr;
+    if (on_line != nullptr)
+      g_onLine = [on_line, context](const std::string& line) { on_line(context, line.c_str()); };
+    sr_log_loglevel_set(std::max<int>(SR_LOG_ERR, level));
+    return 0;
+  });
+}
+
+KORVO_EXPORT korvo_sigrok_backend* korvo_sigrok_create(void) {
+  return Guarded<korvo_sigrok_backend*>(nullptr, [] { return new korvo_sigrok_backend; });
+}
+
+KORVO_EXPORT void korvo_sigrok_destroy(korvo_sigrok_backend* backend) {
+  Guarded(0, [&] {
+    delete backend;
+    return 0;
+  });
+}
+
+KORVO_EXPORT int korvo_sigrok_check(korvo_sigrok_backend* backend, const korvo_sigrok_spec* spec) {
+  return Guarded(0, [&] {
+    t_reason = backend->backend.Check(SpecOf(*spec));
+    return t_reason.empty() ? 1 : 0;
+  });
+}
+
+KORVO_EXPORT korvo_sigrok_device* korvo_sigrok_open(korvo_sigrok_backend* backend,
+                                                    const korvo_sigrok_spec* spec) {
+  return Guarded<korvo_sigrok_device*>(nullptr, [&]() -> korvo_sigrok_device* {
+    std::string reason;
+    std::unique_ptr<Device> device = backend->backend.Open(SpecOf(*spec), reason);
+    if (!device) {
+      t_reason = reason;
+      return nullptr;
+    }
+    auto d = std::make_unique<korvo_sigrok_device>();
+    d->device = std::move(device);
+    const DeviceInfo& i = d->device->Info();
+    for (const ChannelInfo& c : i.channels)
+      d->channels.push_back({c.name.c_str(), c.group.c_str(), c.enabled ? 1 : 0});
+    d->info = {i.driver.c_str(), i.vendor.c_str(),     i.model.c_str(),   i.version.c_str(),
+               i.serial.c_str(), i.connection.c_str(), d->channels.data(), d->channels.size()};
+    return d.release();
+  });
+}
+
+KORVO_EXPORT const korvo_sigrok_device_info* korvo_sigrok_info(const korvo_sigrok_device* device) {
+  return &device->info;
+}
+
+KORVO_EXPORT int korvo_sigrok_read(korvo_sigrok_device* device, korvo_sigrok_value_fn on_value,
+                                   void* context) {
+  return Guarded(0, [&] {
+    std::string reason;
+    const bool ok = device->device->Read(
+        [&](const RawValue& v) {
+          on_value(context, v.channel.c_str(), v.quantity.c_str(), v.unit.c_str(), v.value);
+        },
+        reason);
+    if (!ok) t_reason = reason;
+    return ok ? 1 : 0;
+  });
+}
+
+KORVO_EXPORT void korvo_sigrok_interrupt(korvo_sigrok_device* device) {
+  Guarded(0, [&] {
+    device->device->Interrupt();
+    return 0;
+  });
+}
+
+KORVO_EXPORT void korvo_sigrok_close(korvo_sigrok_device* device) {
+  Guarded(0, [&] {
+    delete device;
+    return 0;
+  });
+}
+
+}  // extern "C"
