@@ -35,8 +35,8 @@ class QuietSink : public MessageSink {
   void ShowMessage(const std::string&) override {}
 };
 
-instruments::InstrumentSpec Spec(const std::string& text, const std::string& label) {
-  return *instruments::ParseInstrument(text, label).spec;
+instruments::InstrumentConfig Config(const std::string& text, const std::string& label) {
+  return *instruments::ParseInstrument(text, label).config;
 }
 
 double CpuSeconds() {
@@ -73,8 +73,9 @@ void BM_ScanTickWithInstruments(benchmark::State& state) {
     }
     bench = std::make_unique<instruments::Bench>(
         instruments::MakeSigrokBackend(),
-        std::vector<instruments::InstrumentSpec>{Spec(fake->PsuSpec() + " channels=V1,I1", "PSU"),
-                                                 Spec(fake->LoadSpec() + " channels=V1,I1", "Load")},
+        std::vector<instruments::InstrumentConfig>{
+            Config(fake->PsuConfig() + " channels=V1,I1", "PSU"),
+            Config(fake->LoadConfig() + " channels=V1,I1", "Load")},
         instruments::BenchOptions{});
     bench->Start();
     bench->WaitSettled(seconds(10));
@@ -103,8 +104,13 @@ void BM_ScanTickWithInstruments(benchmark::State& state) {
   frmUSB::SetControlFactory(&CreateSelectedControl);
   sim::Board::ResetShared();
 }
-BENCHMARK(BM_ScanTickWithInstruments)->ArgName("instruments")->Arg(0)->Arg(1)->UseManualTime()
-    ->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ScanTickWithInstruments)
+    ->ArgName("instruments")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // Ten channels read every 50 ms on their own and recorded as CSV rows, the owner delivering
 // every 50 ms as a watch would: the simulated supply's nine (V, I, P of three outputs) and the
@@ -125,8 +131,9 @@ void BM_TenChannelsAt20Hz(benchmark::State& state) {
   for (auto _ : state) {
     instruments::BenchOptions o;
     o.period = milliseconds(50);
-    instruments::Bench bench(instruments::MakeSigrokBackend(),
-                             {Spec(fake.PsuSpec(), "PSU"), Spec(fake.LoadSpec() + " channels=I1", "Load")}, o);
+    instruments::Bench bench(
+        instruments::MakeSigrokBackend(),
+        {Config(fake.PsuConfig(), "PSU"), Config(fake.LoadConfig() + " channels=I1", "Load")}, o);
     bench.Start();
     bench.WaitSettled(seconds(10));
     const double cpu0 = CpuSeconds();

@@ -74,10 +74,10 @@ KorvoctlInstruments::Taken KorvoctlInstruments::Take(const std::vector<std::stri
   };
   t.taken = true;
   if (a == "--instrument") {
-    if (auto text = value("instrument spec")) {
+    if (auto text = value("instrument config")) {
       // Refused here, before anything opens; libsigrok's check follows in Prepare.
-      const instruments::SpecResult r = instruments::ParseInstrument(*text);
-      if (!r.spec)
+      const instruments::ConfigResult r = instruments::ParseInstrument(*text);
+      if (!r.config)
         t.error = r.error;
       else
         entries_.push_back(*text);
@@ -120,9 +120,9 @@ int KorvoctlInstruments::Prepare(std::ostream& err, recording::Clock& clock,
   }
   for (const std::string& e : list.errors) err << "korvoctl: " << e << '\n';
   if (!list.errors.empty()) return kExitUsage;
-  if (list.specs.empty()) {
+  if (list.configs.empty()) {
     if (scan_) {
-      err << "korvoctl: no instrument configured: give --instrument SPEC or an [Instruments] "
+      err << "korvoctl: no instrument configured: give --instrument ENTRY or an [Instruments] "
              "section in the settings file\n";
       return kExitUsage;
     }
@@ -130,18 +130,18 @@ int KorvoctlInstruments::Prepare(std::ostream& err, recording::Clock& clock,
   }
   const std::shared_ptr<instruments::Backend> backend = instruments::MakeSigrokBackend();
   bool bad = false;
-  for (const instruments::InstrumentSpec& s : list.specs) {
+  for (const instruments::InstrumentConfig& s : list.configs) {
     if (const std::string reason = backend->Check(s); !reason.empty()) {
       err << "korvoctl: " << instruments::InvalidInstrumentText(s.text, reason) << '\n';
       bad = true;
     }
   }
   if (bad) return kExitUsage;
-  specs_ = list.specs;
+  configs_ = list.configs;
   instruments::BenchOptions o;
   o.clock = &clock;
   if (periodMs_) o.period = milliseconds(*periodMs_);
-  bench_ = std::make_unique<instruments::Bench>(backend, specs_, o);
+  bench_ = std::make_unique<instruments::Bench>(backend, configs_, o);
   // libsigrok's log goes through the message interface, delivered on this thread.
   instruments::RouteLibraryLog(static_cast<instruments::LibraryLog>(logLevel_), bench_->LogRoute());
   bench_->Start();
@@ -156,7 +156,7 @@ int KorvoctlInstruments::Run(std::ostream& out) {
   const std::vector<instruments::LatestReading> latest = bench_->Latest();
   bool absent = false;
   for (const instruments::InstrumentState& s : bench_->States()) {
-    out << s.label << ": " << s.spec << " - ";
+    out << s.label << ": " << s.config << " - ";
     if (!s.present) {
       absent = true;
       out << "absent: "
@@ -186,7 +186,7 @@ int KorvoctlInstruments::Run(std::ostream& out) {
 std::vector<std::string> KorvoctlInstruments::Labels() const {
   std::vector<std::string> labels;
   if (bench_)
-    for (const instruments::InstrumentSpec& s : specs_) labels.push_back(s.label);
+    for (const instruments::InstrumentConfig& s : configs_) labels.push_back(s.label);
   return labels;
 }
 
@@ -235,10 +235,11 @@ void KorvoctlInstruments::AppendDump(std::string& text, bool json) {
   if (json) text += ", \"instruments\": [\n";
   bool first = true;
   for (const instruments::InstrumentState& s : bench_->States()) {
-    const std::string reason = s.settled ? s.reason : "no answer within " + std::to_string(kWaitMs / 1000) + " s";
+    const std::string reason =
+        s.settled ? s.reason : "no answer within " + std::to_string(kWaitMs / 1000) + " s";
     if (json) {
       text += first ? "  " : ",\n  ";
-      text += "{\"label\": " + JsonString(s.label) + ", \"spec\": " + JsonString(s.spec) +
+      text += "{\"label\": " + JsonString(s.label) + ", \"config\": " + JsonString(s.config) +
               ", \"present\": " + (s.present ? "true" : "false");
       if (!s.present) {
         text += ", \"reason\": " + JsonString(reason) + "}";
@@ -248,9 +249,10 @@ void KorvoctlInstruments::AppendDump(std::string& text, bool json) {
         for (const instruments::LatestReading& r : latest) {
           if (r.instrument != s.label) continue;
           text += firstReading ? "" : ", ";
-          text += "{\"channel\": " + JsonString(r.channel) + ", \"caption\": " +
-                  JsonString(r.caption) + ", \"quantity\": " + JsonString(r.quantity) +
-                  ", \"value\": " + ReadingText(r.value) + ", \"unit\": " + JsonString(r.unit) + "}";
+          text +=
+              "{\"channel\": " + JsonString(r.channel) + ", \"caption\": " + JsonString(r.caption) +
+              ", \"quantity\": " + JsonString(r.quantity) + ", \"value\": " + ReadingText(r.value) +
+              ", \"unit\": " + JsonString(r.unit) + "}";
           firstReading = false;
         }
         text += "]}";
@@ -291,13 +293,15 @@ std::string KorvoctlInstruments::SnapshotComments() {
   for (const instruments::InstrumentState& s : bench_->States()) {
     if (!s.present) {
       text += clean("; Instrument " + s.label + ": absent (" +
-                    (s.settled ? s.reason : "no answer in time") + ")") + "\n";
+                    (s.settled ? s.reason : "no answer in time") + ")") +
+              "\n";
       continue;
     }
     for (const instruments::LatestReading& r : latest)
       if (r.instrument == s.label)
         text += clean("; Instrument " + r.caption + ": " + ReadingText(r.value) +
-                      (r.unit.empty() ? "" : " " + r.unit)) + "\n";
+                      (r.unit.empty() ? "" : " " + r.unit)) +
+                "\n";
   }
   return text;
 }
@@ -322,7 +326,7 @@ std::string KorvoctlInstrumentsUsage() {
 }
 
 std::string KorvoctlInstrumentsOptionsUsage() {
-  return "  --instrument SPEC  a bench instrument as sigrok names it, DRIVER[:KEY=VALUE...]\n"
+  return "  --instrument ENTRY  a bench instrument as sigrok names it, DRIVER[:KEY=VALUE...]\n"
          "                     [label=NAME] [channels=A,B] (repeatable; replaces the settings\n"
          "                     file's [Instruments]); read beside the registers by watch and\n"
          "                     dump --format csv|json, e.g. scpi-pps:conn=tcp-raw/HOST/5555\n"

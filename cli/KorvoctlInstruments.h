@@ -1,4 +1,4 @@
-// korvoctl's instruments: the operation "instruments", the options --instrument SPEC
+// korvoctl's instruments: the operation "instruments", the options --instrument ENTRY
 // (repeatable; replaces the settings file's [Instruments] list), --instrument-period MS and
 // --instrument-log LEVEL, and the instruments' part of watch and dump. The instruments are read
 // on threads of their own; a watch tick or a dump never waits on one beyond its own deadline.
@@ -14,7 +14,7 @@
 
 #include "cli/KorvoctlRecording.h"
 #include "instruments/Bench.h"
-#include "instruments/InstrumentSpec.h"
+#include "instruments/InstrumentConfig.h"
 #include "observation/Clock.h"
 
 class KorvoctlInstruments : public WatchCompanion {
@@ -69,7 +69,7 @@ class KorvoctlInstruments : public WatchCompanion {
   int logLevel_ = 0;
   bool used_ = false;
   bool scan_ = false;  // the operation "instruments" was given
-  std::vector<instruments::InstrumentSpec> specs_;
+  std::vector<instruments::InstrumentConfig> configs_;
   std::unique_ptr<instruments::Bench> bench_;
   std::shared_ptr<recording::RegisterObserver> follower_;
   std::function<void(const std::string&, bool)> presence_;

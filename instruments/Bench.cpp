@@ -3,9 +3,9 @@
 #include <pthread.h>
 
 #include <algorithm>
-#include <csignal>
 #include <atomic>
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -28,8 +28,9 @@ std::string SecondsText(std::chrono::milliseconds d) {
 }
 }  // namespace
 
-std::string AbsentText(const std::string& label, const std::string& spec, const std::string& reason) {
-  return "Instrument " + label + " (" + spec + ") is absent: " + reason + ".";
+std::string AbsentText(const std::string& label, const std::string& config,
+                       const std::string& reason) {
+  return "Instrument " + label + " (" + config + ") is absent: " + reason + ".";
 }
 
 struct Bench::Shared {
@@ -49,7 +50,7 @@ struct Bench::Shared {
 };
 
 struct Bench::Worker {
-  InstrumentSpec spec;
+  InstrumentConfig config;
   std::shared_ptr<Backend> backend;
   std::shared_ptr<Shared> shared;
 
@@ -57,11 +58,11 @@ struct Bench::Worker {
   std::condition_variable wake;
   bool stop = false;
   std::atomic<uint64_t> triggers{0};
-  uint64_t served = 0;                     // triggers taken
+  uint64_t served = 0;                    // triggers taken
   std::atomic<uint64_t> answeredUpTo{0};  // triggers whose reading is over
-  std::atomic<uint64_t> answered{0};  // readings completed (either way); read without mutex
-  Device* reading = nullptr;  // the device while a Read is under way
-  bool givenUp = false;       // the watchdog gave that Read up
+  std::atomic<uint64_t> answered{0};      // readings completed (either way); read without mutex
+  Device* reading = nullptr;              // the device while a Read is under way
+  bool givenUp = false;                   // the watchdog gave that Read up
   Steady::time_point deadline = Steady::time_point::max();
   bool finished = false, watchdogFinished = false;
   std::condition_variable done;
@@ -84,7 +85,7 @@ struct Bench::Worker {
         }
         lock.unlock();
         std::string reason;
-        auto opened = backend->Open(spec, reason);
+        auto opened = backend->Open(config, reason);
         lock.lock();
         if (stop) break;
         if (!opened) {
@@ -161,14 +162,15 @@ struct Bench::Worker {
     const KorvoValue k = ToKorvoUnits(v.unit, v.value);
     LatestReading r;
     r.time = shared->clock->Now();
-    r.instrument = spec.label;
+    r.instrument = config.label;
     r.channel = v.channel;
     r.quantity = v.quantity;
     r.unit = k.unit;
     r.value = k.value;
     const auto ch = std::find_if(info.channels.begin(), info.channels.end(),
                                  [&](const ChannelInfo& c) { return c.name == v.channel; });
-    r.caption = Caption(spec.label, ch != info.channels.end() ? *ch : ChannelInfo{v.channel, {}, {}, {}, true},
+    r.caption = Caption(config.label,
+                        ch != info.channels.end() ? *ch : ChannelInfo{v.channel, {}, {}, {}, true},
                         v.quantity);
     const std::lock_guard lock(shared->mutex);
     if (shared->queue.size() >= kMaxQueued) {
@@ -186,12 +188,12 @@ struct Bench::Worker {
     state.reason = reason.empty() ? "no reason given" : reason;
     if (wasPresent && !reported) {
       reported = true;
-      shared->messages.push_back(AbsentText(spec.label, spec.text, state.reason) +
+      shared->messages.push_back(AbsentText(config.label, config.text, state.reason) +
                                  " Korvo goes on without it and tries again every " +
                                  SecondsText(shared->options.retry) + ".");
-      if (std::find(shared->everAbsent.begin(), shared->everAbsent.end(), spec.label) ==
+      if (std::find(shared->everAbsent.begin(), shared->everAbsent.end(), config.label) ==
           shared->everAbsent.end())
-        shared->everAbsent.push_back(spec.label);
+        shared->everAbsent.push_back(config.label);
     }
     shared->changed.notify_all();
   }
@@ -199,7 +201,8 @@ struct Bench::Worker {
   void Present(const DeviceInfo& info) {
     const std::lock_guard lock(shared->mutex);
     if (reported)
-      shared->messages.push_back("Instrument " + spec.label + " (" + spec.text + ") answers again.");
+      shared->messages.push_back("Instrument " + config.label + " (" + config.text +
+                                 ") answers again.");
     reported = false;
     state.settled = true;
     state.present = true;
@@ -209,15 +212,16 @@ struct Bench::Worker {
   }
 };
 
-Bench::Bench(std::shared_ptr<Backend> backend, std::vector<InstrumentSpec> specs, BenchOptions options)
+Bench::Bench(std::shared_ptr<Backend> backend, std::vector<InstrumentConfig> configs,
+             BenchOptions options)
     : shared_(std::make_shared<Shared>()) {
   shared_->options = options;
   shared_->clock = options.clock ? options.clock : &recording::SystemClock();
-  for (InstrumentSpec& s : specs) {
+  for (InstrumentConfig& s : configs) {
     auto w = std::make_shared<Worker>();
     w->state.label = s.label;
-    w->state.spec = s.text;
-    w->spec = std::move(s);
+    w->state.config = s.text;
+    w->config = std::move(s);
     w->backend = backend;
     w->shared = shared_;
     workers_.push_back(std::move(w));

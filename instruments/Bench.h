@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "instruments/Instrument.h"
-#include "instruments/InstrumentSpec.h"
+#include "instruments/InstrumentConfig.h"
 #include "observation/Clock.h"
 #include "observation/Observation.h"
 
@@ -35,11 +35,11 @@ struct BenchOptions {
 
 struct InstrumentState {
   std::string label;
-  std::string spec;
+  std::string config;
   bool settled = false;  // opened, or found absent, at least once
   bool present = false;
-  std::string reason;    // why it is absent
-  DeviceInfo info;       // valid once it was opened
+  std::string reason;  // why it is absent
+  DeviceInfo info;     // valid once it was opened
 };
 
 // A reading kept as the newest of its channel.
@@ -50,11 +50,13 @@ struct LatestReading {
 };
 
 // "Instrument PSU (scpi-pps:conn=...) is absent: no device found."
-std::string AbsentText(const std::string& label, const std::string& spec, const std::string& reason);
+std::string AbsentText(const std::string& label, const std::string& config,
+                       const std::string& reason);
 
 class Bench {
  public:
-  Bench(std::shared_ptr<Backend> backend, std::vector<InstrumentSpec> specs, BenchOptions options);
+  Bench(std::shared_ptr<Backend> backend, std::vector<InstrumentConfig> configs,
+        BenchOptions options);
   ~Bench();  // Stop()
   Bench(const Bench&) = delete;
   Bench& operator=(const Bench&) = delete;

@@ -1,4 +1,4 @@
-// What Korvo needs of an instrument library: check a spec, open the first device a spec finds,
+// What Korvo needs of an instrument library: check a config, open the first device a config finds,
 // and take one reading of its enabled channels. libsigrok is the one implementation
 // (SigrokBackend); tests put a scripted one in its place.
 #pragma once
@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "instruments/InstrumentSpec.h"
+#include "instruments/InstrumentConfig.h"
 
 namespace instruments {
 
@@ -61,12 +61,12 @@ class Device {
 class Backend {
  public:
   virtual ~Backend() = default;
-  // Empty when the library knows the driver and every option of spec; else the reason.
-  virtual std::string Check(const InstrumentSpec& spec) = 0;
-  // Scans with the spec's options and opens the first device found, with only the spec's
+  // Empty when the library knows the driver and every option of config; else the reason.
+  virtual std::string Check(const InstrumentConfig& config) = 0;
+  // Scans with the config's options and opens the first device found, with only the config's
   // channels enabled (all analog channels when it selects none). nullptr with reason when
   // nothing was found or it would not open.
-  virtual std::unique_ptr<Device> Open(const InstrumentSpec& spec, std::string& reason) = 0;
+  virtual std::unique_ptr<Device> Open(const InstrumentConfig& config, std::string& reason) = 0;
 };
 
 }  // namespace instruments

@@ -76,7 +76,8 @@ std::shared_ptr<const Api> Load(const std::string& path, std::string& reason) {
     }
     return p;
   };
-  auto version = reinterpret_cast<decltype(&korvo_sigrok_abi_version)>(sym("korvo_sigrok_abi_version"));
+  auto version =
+      reinterpret_cast<decltype(&korvo_sigrok_abi_version)>(sym("korvo_sigrok_abi_version"));
   if (missing) {
     ::dlclose(handle);
     return nullptr;
@@ -110,23 +111,23 @@ std::shared_ptr<const Api> Load(const std::string& path, std::string& reason) {
   return api;
 }
 
-// A spec as C sees it; valid while spec and this live.
-class CSpec {
+// A config as C sees it; valid while config and this live.
+class CConfig {
  public:
-  explicit CSpec(const InstrumentSpec& spec) {
-    for (const auto& [key, value] : spec.options) {
+  explicit CConfig(const InstrumentConfig& config) {
+    for (const auto& [key, value] : config.options) {
       keys_.push_back(key.c_str());
       values_.push_back(value.c_str());
     }
-    for (const std::string& c : spec.channels) channels_.push_back(c.c_str());
-    c_ = {spec.driver.c_str(), keys_.data(), values_.data(), keys_.size(), channels_.data(),
-          channels_.size()};
+    for (const std::string& c : config.channels) channels_.push_back(c.c_str());
+    c_ = {config.driver.c_str(), keys_.data(),     values_.data(),
+          keys_.size(),          channels_.data(), channels_.size()};
   }
-  const korvo_sigrok_spec* get() const { return &c_; }
+  const korvo_sigrok_config* get() const { return &c_; }
 
  private:
   std::vector<const char*> keys_, values_, channels_;
-  korvo_sigrok_spec c_{};
+  korvo_sigrok_config c_{};
 };
 
 std::string Text(const char* s) { return s ? s : ""; }
@@ -196,12 +197,12 @@ class ModuleBackend final : public Backend {
       : api_(std::move(api)), backend_(backend) {}
   ~ModuleBackend() override { api_->destroy(backend_); }
 
-  std::string Check(const InstrumentSpec& spec) override {
-    return api_->check(backend_, CSpec(spec).get()) ? std::string() : Text(api_->lastError());
+  std::string Check(const InstrumentConfig& config) override {
+    return api_->check(backend_, CConfig(config).get()) ? std::string() : Text(api_->lastError());
   }
 
-  std::unique_ptr<Device> Open(const InstrumentSpec& spec, std::string& reason) override {
-    korvo_sigrok_device* d = api_->open(backend_, CSpec(spec).get());
+  std::unique_ptr<Device> Open(const InstrumentConfig& config, std::string& reason) override {
+    korvo_sigrok_device* d = api_->open(backend_, CConfig(config).get());
     if (d == nullptr) {
       reason = Text(api_->lastError());
       return nullptr;
@@ -218,8 +219,8 @@ class ModuleBackend final : public Backend {
 class MissingBackend final : public Backend {
  public:
   explicit MissingBackend(std::string reason) : reason_(std::move(reason)) {}
-  std::string Check(const InstrumentSpec&) override { return {}; }
-  std::unique_ptr<Device> Open(const InstrumentSpec&, std::string& reason) override {
+  std::string Check(const InstrumentConfig&) override { return {}; }
+  std::unique_ptr<Device> Open(const InstrumentConfig&, std::string& reason) override {
     reason = reason_;
     return nullptr;
   }
@@ -263,7 +264,8 @@ std::shared_ptr<Backend> MakeSigrokBackend(const std::vector<std::string>& modul
   const std::shared_ptr<const Api> api = Load(*chosen, reason);
   if (!api && ::access(chosen->c_str(), F_OK) != 0) {
     for (std::size_t i = 1; i < modulePaths.size(); ++i)
-      reason += (i == 1 ? " (nor at " : ", ") + modulePaths[i] + (i + 1 == modulePaths.size() ? ")" : "");
+      reason +=
+          (i == 1 ? " (nor at " : ", ") + modulePaths[i] + (i + 1 == modulePaths.size() ? ")" : "");
   }
   if (!api) return std::make_shared<MissingBackend>(reason);
   korvo_sigrok_backend* backend = api->create();

@@ -13,7 +13,14 @@
 namespace instruments {
 
 // libsigrok's log levels, as sigrok-cli's --loglevel counts them.
-enum class LibraryLog : int { kNone = 0, kError = 1, kWarning = 2, kInfo = 3, kDebug = 4, kSpew = 5 };
+enum class LibraryLog : int {
+  kNone = 0,
+  kError = 1,
+  kWarning = 2,
+  kInfo = 3,
+  kDebug = 4,
+  kSpew = 5
+};
 
 // Where libsigrok's log lines at or below level go (instead of the terminal), from whichever
 // thread the library logs on. Process-wide, as libsigrok's log is; replaces the previous one.
@@ -25,8 +32,10 @@ void RouteLibraryLog(LibraryLog level, std::function<void(const std::string& lin
 std::vector<std::string> SigrokModulePaths();
 
 // Loads the first of modulePaths that exists. When none loads, every instrument is absent with
-// the reason (the module's path and the loader's error); specs are not checked then.
+// the reason (the module's path and the loader's error); configs are not checked then.
 std::shared_ptr<Backend> MakeSigrokBackend(const std::vector<std::string>& modulePaths);
-inline std::shared_ptr<Backend> MakeSigrokBackend() { return MakeSigrokBackend(SigrokModulePaths()); }
+inline std::shared_ptr<Backend> MakeSigrokBackend() {
+  return MakeSigrokBackend(SigrokModulePaths());
+}
 
 }  // namespace instruments

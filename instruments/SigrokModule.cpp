@@ -60,7 +60,8 @@ void InstallLogOnce() {
 }
 
 std::string Lower(std::string s) {
-  for (char& c : s) c = c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : s)
+    c = c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
 
@@ -209,23 +210,23 @@ class SigrokBackend final : public Backend {
     context_ = sigrok::Context::create();
   }
 
-  std::string Check(const InstrumentSpec& spec) override {
+  std::string Check(const InstrumentConfig& config) override {
     const std::lock_guard lock(*mutex_);
-    return CheckLocked(spec);
+    return CheckLocked(config);
   }
 
-  std::string CheckLocked(const InstrumentSpec& spec) {
+  std::string CheckLocked(const InstrumentConfig& config) {
     const auto drivers = context_->drivers();
-    const auto d = drivers.find(spec.driver);
+    const auto d = drivers.find(config.driver);
     if (d == drivers.end())
-      return "unknown driver '" + spec.driver + "' (sigrok-cli -L lists the drivers)";
+      return "unknown driver '" + config.driver + "' (sigrok-cli -L lists the drivers)";
     std::set<const sigrok::ConfigKey*> scanOptions;
     try {
       scanOptions = d->second->scan_options();
     } catch (const std::exception&) {
       // A driver without scan options takes none.
     }
-    for (const auto& [key, value] : spec.options) {
+    for (const auto& [key, value] : config.options) {
       const sigrok::ConfigKey* k = nullptr;
       try {
         k = sigrok::ConfigKey::get_by_identifier(key);
@@ -233,9 +234,10 @@ class SigrokBackend final : public Backend {
       }
       if (k == nullptr || scanOptions.count(k) == 0) {
         std::string known;
-        for (const sigrok::ConfigKey* o : scanOptions) known += (known.empty() ? "" : ", ") + o->identifier();
-        return "driver '" + spec.driver + "' has no option '" + key + "' (it takes: " +
-               (known.empty() ? std::string("none") : known) + ")";
+        for (const sigrok::ConfigKey* o : scanOptions)
+          known += (known.empty() ? "" : ", ") + o->identifier();
+        return "driver '" + config.driver + "' has no option '" + key +
+               "' (it takes: " + (known.empty() ? std::string("none") : known) + ")";
       }
       try {
         (void)k->parse_string(value);
@@ -246,16 +248,16 @@ class SigrokBackend final : public Backend {
     return {};
   }
 
-  std::unique_ptr<Device> Open(const InstrumentSpec& spec, std::string& reason) override {
+  std::unique_ptr<Device> Open(const InstrumentConfig& config, std::string& reason) override {
     // libsigrok keeps a driver's state in the driver itself, whatever the context: scanning,
     // opening and closing take turns. Readings do not: each device has its own session.
     const std::lock_guard lock(*mutex_);
-    if (reason = CheckLocked(spec); !reason.empty()) return nullptr;
+    if (reason = CheckLocked(config); !reason.empty()) return nullptr;
     TakeLastLibraryError();
     try {
-      auto driver = context_->drivers().at(spec.driver);
+      auto driver = context_->drivers().at(config.driver);
       std::map<const sigrok::ConfigKey*, Glib::VariantBase> options;
-      for (const auto& [key, value] : spec.options) {
+      for (const auto& [key, value] : config.options) {
         const sigrok::ConfigKey* k = sigrok::ConfigKey::get_by_identifier(key);
         options[k] = k->parse_string(value);
       }
@@ -268,14 +270,14 @@ class SigrokBackend final : public Backend {
       auto device = found.front();
       device->open();
       DeviceInfo info;
-      info.driver = spec.driver;
+      info.driver = config.driver;
       info.vendor = device->vendor();
       info.model = device->model();
       info.version = device->version();
       info.serial = device->serial_number();
       info.connection = device->connection_id();
       const auto groups = device->channel_groups();
-      std::vector<std::string> unknown = spec.channels;
+      std::vector<std::string> unknown = config.channels;
       for (const auto& ch : device->channels()) {
         if (ch->type() != sigrok::ChannelType::ANALOG) {
           ch->set_enabled(false);  // logic channels are not readings
@@ -294,8 +296,9 @@ class SigrokBackend final : public Backend {
             c.group = name;
           }
         }
-        c.enabled = spec.channels.empty() ||
-                    std::find(spec.channels.begin(), spec.channels.end(), c.name) != spec.channels.end();
+        c.enabled = config.channels.empty() ||
+                    std::find(config.channels.begin(), config.channels.end(), c.name) !=
+                        config.channels.end();
         std::erase(unknown, c.name);
         ch->set_enabled(c.enabled);
         info.channels.push_back(std::move(c));
@@ -303,8 +306,8 @@ class SigrokBackend final : public Backend {
       if (!unknown.empty()) {
         std::string names;
         for (const auto& ch : info.channels) names += (names.empty() ? "" : " ") + ch.name;
-        reason = "no analog channel '" + unknown.front() + "' (it has: " +
-                 (names.empty() ? std::string("none") : names) + ")";
+        reason = "no analog channel '" + unknown.front() +
+                 "' (it has: " + (names.empty() ? std::string("none") : names) + ")";
         device->close();
         return nullptr;
       }
@@ -320,10 +323,11 @@ class SigrokBackend final : public Backend {
   std::shared_ptr<sigrok::Context> context_;
 };
 
-InstrumentSpec SpecOf(const korvo_sigrok_spec& c) {
-  InstrumentSpec s;
+InstrumentConfig ConfigOf(const korvo_sigrok_config& c) {
+  InstrumentConfig s;
   s.driver = c.driver ? c.driver : "";
-  for (size_t i = 0; i < c.option_count; ++i) s.options.emplace_back(c.option_keys[i], c.option_values[i]);
+  for (size_t i = 0; i < c.option_count; ++i)
+    s.options.emplace_back(c.option_keys[i], c.option_values[i]);
   for (size_t i = 0; i < c.channel_count; ++i) s.channels.emplace_back(c.channels[i]);
   return s;
 }
@@ -386,18 +390,19 @@ KORVO_EXPORT void korvo_sigrok_destroy(korvo_sigrok_backend* backend) {
   });
 }
 
-KORVO_EXPORT int korvo_sigrok_check(korvo_sigrok_backend* backend, const korvo_sigrok_spec* spec) {
+KORVO_EXPORT int korvo_sigrok_check(korvo_sigrok_backend* backend,
+                                    const korvo_sigrok_config* config) {
   return Guarded(0, [&] {
-    t_reason = backend->backend.Check(SpecOf(*spec));
+    t_reason = backend->backend.Check(ConfigOf(*config));
     return t_reason.empty() ? 1 : 0;
   });
 }
 
 KORVO_EXPORT korvo_sigrok_device* korvo_sigrok_open(korvo_sigrok_backend* backend,
-                                                    const korvo_sigrok_spec* spec) {
+                                                    const korvo_sigrok_config* config) {
   return Guarded<korvo_sigrok_device*>(nullptr, [&]() -> korvo_sigrok_device* {
     std::string reason;
-    std::unique_ptr<Device> device = backend->backend.Open(SpecOf(*spec), reason);
+    std::unique_ptr<Device> device = backend->backend.Open(ConfigOf(*config), reason);
     if (!device) {
       t_reason = reason;
       return nullptr;
@@ -407,7 +412,7 @@ KORVO_EXPORT korvo_sigrok_device* korvo_sigrok_open(korvo_sigrok_backend* backen
     const DeviceInfo& i = d->device->Info();
     for (const ChannelInfo& c : i.channels)
       d->channels.push_back({c.name.c_str(), c.group.c_str(), c.enabled ? 1 : 0});
-    d->info = {i.driver.c_str(), i.vendor.c_str(),     i.model.c_str(),   i.version.c_str(),
+    d->info = {i.driver.c_str(), i.vendor.c_str(),     i.model.c_str(),    i.version.c_str(),
                i.serial.c_str(), i.connection.c_str(), d->channels.data(), d->channels.size()};
     return d.release();
   });

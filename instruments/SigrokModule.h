@@ -27,7 +27,7 @@ typedef struct {
   size_t option_count;
   const char* const* channels; /* none: every analog channel */
   size_t channel_count;
-} korvo_sigrok_spec;
+} korvo_sigrok_config;
 
 typedef struct {
   const char* name;
@@ -56,9 +56,10 @@ void korvo_sigrok_route_log(int level, korvo_sigrok_log_fn on_line, void* contex
 korvo_sigrok_backend* korvo_sigrok_create(void);
 void korvo_sigrok_destroy(korvo_sigrok_backend* backend);
 /* 1 when libsigrok knows the driver and every option; else 0. */
-int korvo_sigrok_check(korvo_sigrok_backend* backend, const korvo_sigrok_spec* spec);
+int korvo_sigrok_check(korvo_sigrok_backend* backend, const korvo_sigrok_config* config);
 /* NULL on failure. A device may outlive its backend. */
-korvo_sigrok_device* korvo_sigrok_open(korvo_sigrok_backend* backend, const korvo_sigrok_spec* spec);
+korvo_sigrok_device* korvo_sigrok_open(korvo_sigrok_backend* backend,
+                                       const korvo_sigrok_config* config);
 const korvo_sigrok_device_info* korvo_sigrok_info(const korvo_sigrok_device* device);
 /* One reading of the enabled channels, each value to on_value as it arrives; 1 when any came. */
 int korvo_sigrok_read(korvo_sigrok_device* device, korvo_sigrok_value_fn on_value, void* context);

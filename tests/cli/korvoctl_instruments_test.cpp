@@ -23,10 +23,10 @@ std::vector<std::string> CsvRowsOf(const std::string& text, const std::string& s
 class KorvoctlInstrumentsTest : public CliRig {
  protected:
   std::string Psu(const std::string& extra = " label=PSU") const {
-    return bench_.PsuSpec() + extra;
+    return bench_.PsuConfig() + extra;
   }
   std::string Load(const std::string& extra = " label=Load") const {
-    return bench_.LoadSpec() + extra;
+    return bench_.LoadConfig() + extra;
   }
   // Every bus transaction of the run, without its timing.
   std::vector<std::tuple<int, int, int, int, int>> Traffic() const {
@@ -49,7 +49,7 @@ TEST_F(KorvoctlInstrumentsTest, InstrumentsNamesDeviceChannelsAndReadings) {
   ASSERT_TRUE(bench_.Ready());
   EXPECT_EQ(Run({"--instrument", Psu(" label=PSU channels=V1,I1"), "instruments"}), kExitOk)
       << err_.str();
-  EXPECT_NE(out_.str().find("PSU: " + bench_.PsuSpec() +
+  EXPECT_NE(out_.str().find("PSU: " + bench_.PsuConfig() +
                             " - Rigol DP832 00.01.14 [S/N: DP8A000001] with 9 channels: V1 I1 P1"),
             std::string::npos)
       << out_.str();
@@ -178,14 +178,14 @@ TEST_F(KorvoctlInstrumentsTest, JsonDumpHoldsPresentReadingsAndAbsentOnes) {
                  "scpi-pps:conn=tcp-raw/127.0.0.1/1 label=Gone", "--format", "json", "dump"}),
             kExitOk);
   EXPECT_NE(
-      out_.str().find("{\"label\": \"Load\", \"spec\": \"" + bench_.LoadSpec() +
+      out_.str().find("{\"label\": \"Load\", \"config\": \"" + bench_.LoadConfig() +
                       "\", \"present\": true, \"readings\": [{\"channel\": \"I1\", \"caption\": "
                       "\"Load CH1 current\", \"quantity\": \"current\", \"value\": 2048, \"unit\": "
                       "\"mA\"}]}"),
       std::string::npos)
       << out_.str();
   EXPECT_NE(
-      out_.str().find("{\"label\": \"Gone\", \"spec\": \"scpi-pps:conn=tcp-raw/127.0.0.1/1\", "
+      out_.str().find("{\"label\": \"Gone\", \"config\": \"scpi-pps:conn=tcp-raw/127.0.0.1/1\", "
                       "\"present\": false, \"reason\": \"no device found"),
       std::string::npos)
       << out_.str();

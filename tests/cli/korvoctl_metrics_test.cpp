@@ -57,8 +57,8 @@ TEST_F(KorvoctlMetricsTest, AnAddressInUseIsRefusedBeforeTheBusOpens) {
   Listener busy;
   const std::string address = "127.0.0.1:" + std::to_string(busy.Port());
   EXPECT_EQ(Run({"--metrics", address, "watch", "--count", "1"}), kExitUsage);
-  EXPECT_EQ(err_.str(), "korvoctl: cannot serve metrics on " + address +
-                            ": Address already in use\n");
+  EXPECT_EQ(err_.str(),
+            "korvoctl: cannot serve metrics on " + address + ": Address already in use\n");
   EXPECT_TRUE(board_->History().empty());
   EXPECT_EQ(out_.str(), "");
 }
@@ -96,7 +96,7 @@ TEST(KorvoctlMetricsProcessTest, AWatchServesWhatItReads) {
   for (char** e = environ; *e != nullptr; ++e)
     if (std::strncmp(*e, "KORVO_ADAPTER=", 14) != 0) env.emplace_back(*e);
   env.emplace_back("KORVO_ADAPTER=sim");
-  std::vector<std::string> args = {KORVOCTL_BINARY, "--ini", ini, "--metrics",
+  std::vector<std::string> args = {KORVOCTL_BINARY,      "--ini",    ini,  "--metrics",
                                    std::to_string(port), "--period", "20", "watch"};
   std::vector<char*> argv, envp;
   for (std::string& a : args) argv.push_back(a.data());
@@ -129,9 +129,10 @@ TEST(KorvoctlMetricsProcessTest, AWatchServesWhatItReads) {
   EXPECT_EQ(p.Value("korvo_up"), 1);
   EXPECT_EQ(p.Value("korvo_register_value", {{"register", "0x15"}}), 16800);
   EXPECT_EQ(p.Value("korvo_charge_voltage_setpoint_volts"), 16.8);
-  EXPECT_EQ(p.Value("korvo_board_info",
-                    {{"variant", "rk5190"}, {"driver", "sim"}, {"bus", "smbus"}, {"address", "0x67"}}),
-            1);
+  EXPECT_EQ(
+      p.Value("korvo_board_info",
+              {{"variant", "rk5190"}, {"driver", "sim"}, {"bus", "smbus"}, {"address", "0x67"}}),
+      1);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
@@ -149,10 +150,18 @@ TEST(KorvoctlMetricsProcessTest, AWatchServesItsInstrumentsReadingsAndPresence) 
   for (char** e = environ; *e != nullptr; ++e)
     if (std::strncmp(*e, "KORVO_ADAPTER=", 14) != 0) env.emplace_back(*e);
   env.emplace_back("KORVO_ADAPTER=sim");
-  std::vector<std::string> args = {KORVOCTL_BINARY, "--ini", ini, "--metrics", std::to_string(port),
-                                   "--instrument", bench.PsuSpec() + " label=PSU channels=V1,I1",
-                                   "--instrument", "scpi-pps:conn=tcp-raw/127.0.0.1/1 label=Gone",
-                                   "--period", "20", "watch"};
+  std::vector<std::string> args = {KORVOCTL_BINARY,
+                                   "--ini",
+                                   ini,
+                                   "--metrics",
+                                   std::to_string(port),
+                                   "--instrument",
+                                   bench.PsuConfig() + " label=PSU channels=V1,I1",
+                                   "--instrument",
+                                   "scpi-pps:conn=tcp-raw/127.0.0.1/1 label=Gone",
+                                   "--period",
+                                   "20",
+                                   "watch"};
   std::vector<char*> argv, envp;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

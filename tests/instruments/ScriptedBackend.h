@@ -14,7 +14,9 @@
 // A clock that any thread may read: it stands still unless the test moves it.
 class StillClock : public recording::Clock {
  public:
-  recording::MonoTime Now() const override { return recording::MonoTime{} + std::chrono::microseconds(now_.load()); }
+  recording::MonoTime Now() const override {
+    return recording::MonoTime{} + std::chrono::microseconds(now_.load());
+  }
   recording::WallTime WallNow() const override { return {}; }
   void SleepUntil(recording::MonoTime) override {}
   void Set(std::chrono::microseconds t) { now_ = t.count(); }
@@ -32,7 +34,12 @@ struct Script {
   std::string openReason = "no device found";
   std::atomic<int> opens{0}, reads{0};
   bool release = false;  // ends every hang
-  instruments::DeviceInfo info{"fake", "Vendor", "Model", "1", "S1", "conn",
+  instruments::DeviceInfo info{"fake",
+                               "Vendor",
+                               "Model",
+                               "1",
+                               "S1",
+                               "conn",
                                {{"V1", "1", "", "", true}, {"I1", "1", "", "", true}}};
 };
 
@@ -40,7 +47,8 @@ class ScriptedDevice : public instruments::Device {
  public:
   explicit ScriptedDevice(std::shared_ptr<Script> s) : s_(std::move(s)) {}
   const instruments::DeviceInfo& Info() const override { return s_->info; }
-  bool Read(const std::function<void(const instruments::RawValue&)>& onValue, std::string& reason) override {
+  bool Read(const std::function<void(const instruments::RawValue&)>& onValue,
+            std::string& reason) override {
     ++s_->reads;
     Script::Answer a = Script::Answer::kValues;
     {
@@ -49,7 +57,8 @@ class ScriptedDevice : public instruments::Device {
         a = s_->answers.front();
         s_->answers.pop_front();
       }
-      if (a == Script::Answer::kHang) s_->cv.wait(lock, [&] { return interrupted_ || s_->release; });
+      if (a == Script::Answer::kHang)
+        s_->cv.wait(lock, [&] { return interrupted_ || s_->release; });
       if (a == Script::Answer::kHangHard) s_->cv.wait(lock, [&] { return s_->release; });
     }
     if (a != Script::Answer::kValues) {
@@ -74,10 +83,13 @@ class ScriptedDevice : public instruments::Device {
 // One script per instrument label.
 class ScriptedBackend : public instruments::Backend {
  public:
-  std::shared_ptr<Script> Add(const std::string& label) { return scripts_[label] = std::make_shared<Script>(); }
-  std::string Check(const instruments::InstrumentSpec&) override { return {}; }
-  std::unique_ptr<instruments::Device> Open(const instruments::InstrumentSpec& spec, std::string& reason) override {
-    const std::shared_ptr<Script> s = scripts_.at(spec.label);
+  std::shared_ptr<Script> Add(const std::string& label) {
+    return scripts_[label] = std::make_shared<Script>();
+  }
+  std::string Check(const instruments::InstrumentConfig&) override { return {}; }
+  std::unique_ptr<instruments::Device> Open(const instruments::InstrumentConfig& config,
+                                            std::string& reason) override {
+    const std::shared_ptr<Script> s = scripts_.at(config.label);
     ++s->opens;
     const std::lock_guard lock(s->mutex);
     if (s->openFails) {

@@ -15,14 +15,15 @@ namespace {
 struct Log : recording::RegisterObserver {
   void OnRegisterAccess(const recording::RegisterEvent&) override {}
   void OnInstrumentReading(const recording::InstrumentReading& r) override {
-    readings.push_back({r.time, std::string(r.instrument), std::string(r.channel), std::string(r.caption),
-                        std::string(r.quantity), std::string(r.unit), r.value});
+    readings.push_back({r.time, std::string(r.instrument), std::string(r.channel),
+                        std::string(r.caption), std::string(r.quantity), std::string(r.unit),
+                        r.value});
   }
   std::vector<LatestReading> readings;
 };
 
-InstrumentSpec Spec(const std::string& label) {
-  InstrumentSpec s;
+InstrumentConfig Config(const std::string& label) {
+  InstrumentConfig s;
   s.text = "fake:conn=" + label;
   s.driver = "fake";
   s.label = label;
@@ -31,7 +32,11 @@ InstrumentSpec Spec(const std::string& label) {
 
 class BenchTest : public ::testing::Test {
  protected:
-  BenchTest() { options_.clock = &clock_; options_.retry = 20ms; options_.readTimeout = 50ms; }
+  BenchTest() {
+    options_.clock = &clock_;
+    options_.retry = 20ms;
+    options_.readTimeout = 50ms;
+  }
   // Delivers until done() holds; a generous deadline, never a fixed wait.
   template <typename Done>
   bool DeliverUntil(Bench& bench, Done done) {
@@ -55,7 +60,7 @@ class BenchTest : public ::testing::Test {
 
 TEST_F(BenchTest, ReadingsReachObserversInKorvoUnitsOnTheClock) {
   backend_->Add("PSU");
-  Bench bench(backend_, {Spec("PSU")}, options_);
+  Bench bench(backend_, {Config("PSU")}, options_);
   bench.Start();
   ASSERT_TRUE(bench.WaitSettled(30s));
   clock_.Set(5s);
@@ -71,7 +76,7 @@ TEST_F(BenchTest, ReadingsReachObserversInKorvoUnitsOnTheClock) {
 
 TEST_F(BenchTest, NoReadingWithoutTriggerWhenPeriodIsZero) {
   auto s = backend_->Add("PSU");
-  Bench bench(backend_, {Spec("PSU")}, options_);
+  Bench bench(backend_, {Config("PSU")}, options_);
   bench.Start();
   ASSERT_TRUE(bench.WaitSettled(30s));
   bench.Trigger();
@@ -83,13 +88,15 @@ TEST_F(BenchTest, NoReadingWithoutTriggerWhenPeriodIsZero) {
 TEST_F(BenchTest, AbsentInstrumentNamedOnceWhileRetried) {
   auto s = backend_->Add("Load");
   s->openFails = true;
-  Bench bench(backend_, {Spec("Load")}, options_);
+  Bench bench(backend_, {Config("Load")}, options_);
   bench.Start();
   ASSERT_TRUE(DeliverUntil(bench, [&] { return s->opens >= 3; }));
   bench.Stop();
   bench.Deliver({&log_});
   ASSERT_EQ(sink_.messages.size(), 1u);
-  EXPECT_EQ(sink_.messages[0].rfind("Instrument Load (fake:conn=Load) is absent: no device found.", 0), 0u)
+  EXPECT_EQ(
+      sink_.messages[0].rfind("Instrument Load (fake:conn=Load) is absent: no device found.", 0),
+      0u)
       << sink_.messages[0];
   EXPECT_EQ(bench.EverAbsent(), std::vector<std::string>{"Load"});
 }
@@ -99,7 +106,7 @@ TEST_F(BenchTest, RetriesAreBoundedByTheRetryPeriod) {
   s->openFails = true;
   options_.retry = 100ms;
   const auto start = std::chrono::steady_clock::now();
-  Bench bench(backend_, {Spec("Load")}, options_);
+  Bench bench(backend_, {Config("Load")}, options_);
   bench.Start();
   ASSERT_TRUE(DeliverUntil(bench, [&] { return s->opens >= 3; }));
   bench.Stop();
@@ -115,7 +122,7 @@ TEST_F(BenchTest, InstrumentThatStopsAnsweringIsNamedOthersGoOn) {
     const std::lock_guard lock(load->mutex);
     load->openFails = false;
   }
-  Bench bench(backend_, {Spec("PSU"), Spec("Load")}, options_);
+  Bench bench(backend_, {Config("PSU"), Config("Load")}, options_);
   bench.Start();
   ASSERT_TRUE(bench.WaitSettled(30s));
   {
@@ -138,17 +145,18 @@ TEST_F(BenchTest, InstrumentThatStopsAnsweringIsNamedOthersGoOn) {
 TEST_F(BenchTest, HungReadIsGivenUpAfterTheReadTimeout) {
   auto s = backend_->Add("PSU");
   s->answers = {Script::Answer::kHang};
-  Bench bench(backend_, {Spec("PSU")}, options_);
+  Bench bench(backend_, {Config("PSU")}, options_);
   bench.Start();
   bench.Trigger();
   ASSERT_TRUE(DeliverUntil(bench, [&] { return !sink_.messages.empty(); }));
-  EXPECT_NE(sink_.messages[0].find("no answer within 50 ms"), std::string::npos) << sink_.messages[0];
+  EXPECT_NE(sink_.messages[0].find("no answer within 50 ms"), std::string::npos)
+      << sink_.messages[0];
 }
 
 TEST_F(BenchTest, InstrumentBackAgainIsNamed) {
   auto s = backend_->Add("PSU");
   s->answers = {Script::Answer::kFail};
-  Bench bench(backend_, {Spec("PSU")}, options_);
+  Bench bench(backend_, {Config("PSU")}, options_);
   bench.Start();
   bench.Trigger();
   ASSERT_TRUE(DeliverUntil(bench, [&] { return sink_.messages.size() >= 2; }));
@@ -159,7 +167,7 @@ TEST_F(BenchTest, StopEndsOnTimeWhenTheLibraryHangs) {
   auto s = backend_->Add("PSU");
   s->answers = {Script::Answer::kHangHard};
   options_.readTimeout = 30s;
-  Bench bench(backend_, {Spec("PSU")}, options_);
+  Bench bench(backend_, {Config("PSU")}, options_);
   bench.Start();
   bench.Trigger();
   ASSERT_TRUE(DeliverUntil(bench, [&] { return s->reads >= 1; }));

@@ -21,10 +21,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-InstrumentSpec Spec(const std::string& text, const std::string& label = {}) {
-  SpecResult r = ParseInstrument(text, label);
-  if (!r.spec) ADD_FAILURE() << r.error;
-  return r.spec.value_or(InstrumentSpec{});
+InstrumentConfig Config(const std::string& text, const std::string& label = {}) {
+  ConfigResult r = ParseInstrument(text, label);
+  if (!r.config) ADD_FAILURE() << r.error;
+  return r.config.value_or(InstrumentConfig{});
 }
 
 // Every value of one reading, by channel.
@@ -74,33 +74,34 @@ class SigrokTest : public ::testing::Test {
 
 }  // namespace
 
-struct RefusedSpec {
-  const char* spec;
+struct RefusedConfig {
+  const char* config;
   const char* reason;
 };
 
-class SigrokRefuses : public SigrokTest, public ::testing::WithParamInterface<RefusedSpec> {};
+class SigrokRefuses : public SigrokTest, public ::testing::WithParamInterface<RefusedConfig> {};
 
 TEST_P(SigrokRefuses, UnknownDriverOrOptionBeforeAnythingOpens) {
-  EXPECT_NE(backend_->Check(Spec(GetParam().spec)).find(GetParam().reason), std::string::npos)
-      << backend_->Check(Spec(GetParam().spec));
+  EXPECT_NE(backend_->Check(Config(GetParam().config)).find(GetParam().reason), std::string::npos)
+      << backend_->Check(Config(GetParam().config));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SigrokRefuses,
-    ::testing::Values(RefusedSpec{"no-such-driver", "unknown driver 'no-such-driver'"},
-                      RefusedSpec{"demo:conn=/dev/ttyUSB0", "driver 'demo' has no option 'conn'"},
-                      RefusedSpec{"scpi-pps:frobnicate=1", "driver 'scpi-pps' has no option 'frobnicate'"},
-                      RefusedSpec{"demo:analog_channels=many", "invalid value 'many'"}));
+    ::testing::Values(RefusedConfig{"no-such-driver", "unknown driver 'no-such-driver'"},
+                      RefusedConfig{"demo:conn=/dev/ttyUSB0", "driver 'demo' has no option 'conn'"},
+                      RefusedConfig{"scpi-pps:frobnicate=1",
+                                    "driver 'scpi-pps' has no option 'frobnicate'"},
+                      RefusedConfig{"demo:analog_channels=many", "invalid value 'many'"}));
 
 TEST_F(SigrokTest, KnownDriverAndScanOptionsPass) {
-  EXPECT_EQ(backend_->Check(Spec("scpi-pps:conn=tcp-raw/127.0.0.1/5555")), "");
-  EXPECT_EQ(backend_->Check(Spec("demo:analog_channels=2")), "");
+  EXPECT_EQ(backend_->Check(Config("scpi-pps:conn=tcp-raw/127.0.0.1/5555")), "");
+  EXPECT_EQ(backend_->Check(Config("demo:analog_channels=2")), "");
 }
 
 TEST_F(SigrokTest, DemoNamesItsAnalogChannels) {
   std::string reason;
-  auto d = backend_->Open(Spec("demo"), reason);
+  auto d = backend_->Open(Config("demo"), reason);
   ASSERT_TRUE(d) << reason;
   EXPECT_EQ(d->Info().model, "Demo device");
   std::vector<std::string> names;
@@ -110,7 +111,7 @@ TEST_F(SigrokTest, DemoNamesItsAnalogChannels) {
 
 TEST_F(SigrokTest, DemoReadsEachEnabledChannelInVolts) {
   std::string reason;
-  auto d = backend_->Open(Spec("demo channels=A1,A2"), reason);
+  auto d = backend_->Open(Config("demo channels=A1,A2"), reason);
   ASSERT_TRUE(d) << reason;
   const auto values = ReadOnce(*d);
   ASSERT_EQ(values.size(), 2u);
@@ -121,7 +122,7 @@ TEST_F(SigrokTest, DemoReadsEachEnabledChannelInVolts) {
 
 TEST_F(SigrokTest, SelectingAChannelTheDeviceLacksIsRefused) {
   std::string reason;
-  EXPECT_FALSE(backend_->Open(Spec("demo channels=Z9"), reason));
+  EXPECT_FALSE(backend_->Open(Config("demo channels=Z9"), reason));
   EXPECT_EQ(reason, "no analog channel 'Z9' (it has: A0 A1 A2 A3 A4)");
 }
 
@@ -129,7 +130,7 @@ TEST_F(SigrokTest, ScpiPpsReadsTheFakeSupplyWhileCharging) {
   FakeBench bench;
   ASSERT_TRUE(bench.Ready());
   std::string reason;
-  auto psu = backend_->Open(Spec(bench.PsuSpec() + " channels=V1,I1"), reason);
+  auto psu = backend_->Open(Config(bench.PsuConfig() + " channels=V1,I1"), reason);
   ASSERT_TRUE(psu) << reason;
   EXPECT_EQ(psu->Info().model, "DP832");
   EXPECT_EQ(psu->Info().serial, "DP8A000001");
@@ -138,7 +139,7 @@ TEST_F(SigrokTest, ScpiPpsReadsTheFakeSupplyWhileCharging) {
   EXPECT_DOUBLE_EQ(values.at("V1").value, 19.0);
   EXPECT_EQ(values.at("I1").quantity, "current");
   EXPECT_GT(values.at("I1").value, 1.0);
-  auto load = backend_->Open(Spec(bench.LoadSpec() + " channels=I1"), reason);
+  auto load = backend_->Open(Config(bench.LoadConfig() + " channels=I1"), reason);
   ASSERT_TRUE(load) << reason;
   EXPECT_NEAR(ReadOnce(*load).at("I1").value, 2.048, 1e-6);
 }
@@ -148,9 +149,9 @@ TEST_F(SigrokTest, NoCurrentFlowsWithTheAcAdapterPulled) {
   FakeBench bench({"--scenario", dir.Write("s.txt", "0 AcPresent=0\n")});
   ASSERT_TRUE(bench.Ready());
   std::string reason;
-  auto psu = backend_->Open(Spec(bench.PsuSpec() + " channels=I1"), reason);
+  auto psu = backend_->Open(Config(bench.PsuConfig() + " channels=I1"), reason);
   ASSERT_TRUE(psu) << reason;
-  auto load = backend_->Open(Spec(bench.LoadSpec() + " channels=I1"), reason);
+  auto load = backend_->Open(Config(bench.LoadConfig() + " channels=I1"), reason);
   ASSERT_TRUE(load) << reason;
   EXPECT_EQ(ReadOnce(*psu).at("I1").value, 0.0);
   EXPECT_EQ(ReadOnce(*load).at("I1").value, 0.0);
@@ -159,10 +160,10 @@ TEST_F(SigrokTest, NoCurrentFlowsWithTheAcAdapterPulled) {
 TEST_F(SigrokTest, NothingListeningIsNamedWithTheLibrarysReason) {
   FakeBench bench;
   ASSERT_TRUE(bench.Ready());
-  const std::string spec = bench.PsuSpec();
+  const std::string config = bench.PsuConfig();
   bench.Kill();
   std::string reason;
-  EXPECT_FALSE(backend_->Open(Spec(spec), reason));
+  EXPECT_FALSE(backend_->Open(Config(config), reason));
   EXPECT_NE(reason.find("no device found"), std::string::npos) << reason;
   EXPECT_NE(reason.find("Connection refused"), std::string::npos) << reason;
 }
@@ -170,7 +171,7 @@ TEST_F(SigrokTest, NothingListeningIsNamedWithTheLibrarysReason) {
 TEST_F(SigrokTest, LibraryLogNeverReachesTheTerminal) {
   StderrCapture capture;
   std::string reason;
-  EXPECT_FALSE(backend_->Open(Spec("scpi-pps:conn=tcp-raw/127.0.0.1/1"), reason));
+  EXPECT_FALSE(backend_->Open(Config("scpi-pps:conn=tcp-raw/127.0.0.1/1"), reason));
   EXPECT_EQ(capture.Restore(), "");
 }
 
@@ -182,7 +183,7 @@ TEST_F(SigrokTest, LibraryLogGoesToTheChosenRoute) {
     lines.push_back(line);
   });
   std::string reason;
-  EXPECT_FALSE(backend_->Open(Spec("scpi-pps:conn=tcp-raw/127.0.0.1/1"), reason));
+  EXPECT_FALSE(backend_->Open(Config("scpi-pps:conn=tcp-raw/127.0.0.1/1"), reason));
   RouteLibraryLog(LibraryLog::kNone, nullptr);
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines[0].find("Failed to connect"), std::string::npos) << lines[0];
@@ -210,11 +211,11 @@ TEST_F(SigrokBenchTest, GarbageAnswersAreNamedOnce) {
   ASSERT_TRUE(fake.Ready());
   BenchOptions o;
   o.retry = 50ms;
-  Bench bench(backend_, {Spec(fake.PsuSpec(), "PSU")}, o);
+  Bench bench(backend_, {Config(fake.PsuConfig(), "PSU")}, o);
   bench.Start();
   for (int i = 0; i < 3; ++i) bench.Trigger();
   ASSERT_TRUE(DeliverUntil(bench, [&] { return !sink_.messages.empty(); }));
-  EXPECT_EQ(sink_.messages[0].rfind("Instrument PSU (" + fake.PsuSpec() + ") is absent: ", 0), 0u)
+  EXPECT_EQ(sink_.messages[0].rfind("Instrument PSU (" + fake.PsuConfig() + ") is absent: ", 0), 0u)
       << sink_.messages[0];
   EXPECT_EQ(bench.Delivered(), 0u);
 }
@@ -224,7 +225,7 @@ TEST_F(SigrokBenchTest, StalledInstrumentIsGivenUpAndTheBenchStopsOnTime) {
   ASSERT_TRUE(fake.Ready());
   BenchOptions o;
   o.readTimeout = 500ms;
-  Bench bench(backend_, {Spec(fake.PsuSpec(), "PSU")}, o);
+  Bench bench(backend_, {Config(fake.PsuConfig(), "PSU")}, o);
   bench.Start();
   bench.Trigger();
   ASSERT_TRUE(DeliverUntil(bench, [&] { return !sink_.messages.empty(); }));
@@ -238,7 +239,7 @@ TEST_F(SigrokBenchTest, UnpluggedMidRunIsNamedOnce) {
   ASSERT_TRUE(fake.Ready());
   BenchOptions o;
   o.retry = 50ms;
-  Bench bench(backend_, {Spec(fake.PsuSpec() + " channels=I1", "PSU")}, o);
+  Bench bench(backend_, {Config(fake.PsuConfig() + " channels=I1", "PSU")}, o);
   bench.Start();
   bench.Trigger();
   ASSERT_TRUE(DeliverUntil(bench, [&] { return bench.Delivered() >= 1; }));

@@ -21,7 +21,8 @@ using namespace std::chrono_literals;
 using Labels = std::map<std::string, std::string>;
 
 recording::InstrumentReading Reading(std::string_view instrument, std::string_view channel,
-                                     std::string_view quantity, std::string_view unit, double value) {
+                                     std::string_view quantity, std::string_view unit,
+                                     double value) {
   return {{}, instrument, channel, "", quantity, unit, value};
 }
 
@@ -68,8 +69,9 @@ TEST(InstrumentMetricsTest, AValueKeepsASinglePrecisionReadingsSevenDigits) {
   metrics::InstrumentMetrics m({"PSU"});
   // 15.2 V as a float, delivered in mV.
   m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", static_cast<double>(15.2f) * 1000));
-  EXPECT_EQ(Scrape(m).Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}),
-            15.2);
+  EXPECT_EQ(
+      Scrape(m).Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}),
+      15.2);
 }
 
 TEST(InstrumentMetricsTest, EachChannelHoldsItsNewestReading) {
@@ -80,9 +82,12 @@ TEST(InstrumentMetricsTest, EachChannelHoldsItsNewestReading) {
   m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", 12000));
   const auto p = Scrape(m);
   EXPECT_EQ(p.Count("korvo_instrument_voltage_volts"), 3u);
-  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}), 12);
-  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V2"}}), 3.3);
-  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "Load"}, {"channel", "V1"}}), 4.9);
+  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}),
+            12);
+  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V2"}}),
+            3.3);
+  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "Load"}, {"channel", "V1"}}),
+            4.9);
 }
 
 TEST(InstrumentMetricsTest, EveryInstrumentIsDownUntilSaidUp) {
@@ -104,12 +109,17 @@ TEST(InstrumentMetricsTest, AnAbsentInstrumentsReadingsHideUntilNewOnesCome) {
   m.OnInstrumentReading(Reading("Load", "I1", "current", "mA", 100));
   m.SetUp("PSU", false);
   auto p = Scrape(m);
-  EXPECT_FALSE(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}));
-  EXPECT_EQ(p.Value("korvo_instrument_current_amperes", {{"instrument", "Load"}, {"channel", "I1"}}), 0.1);
+  EXPECT_FALSE(
+      p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}));
+  EXPECT_EQ(
+      p.Value("korvo_instrument_current_amperes", {{"instrument", "Load"}, {"channel", "I1"}}),
+      0.1);
   m.SetUp("PSU", true);
   EXPECT_EQ(Scrape(m).Count("korvo_instrument_voltage_volts"), 0u);
   m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", 6000));
-  EXPECT_EQ(Scrape(m).Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}), 6);
+  EXPECT_EQ(
+      Scrape(m).Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}),
+      6);
 }
 
 TEST(InstrumentMetricsTest, AChannelSwitchedToAnotherQuantityShowsOnlyTheNewOne) {
@@ -118,13 +128,15 @@ TEST(InstrumentMetricsTest, AChannelSwitchedToAnotherQuantityShowsOnlyTheNewOne)
   m.OnInstrumentReading(Reading("DMM", "P1", "current", "mA", 20));
   const auto p = Scrape(m);
   EXPECT_FALSE(p.families.count("korvo_instrument_voltage_volts"));
-  EXPECT_EQ(p.Value("korvo_instrument_current_amperes", {{"instrument", "DMM"}, {"channel", "P1"}}), 0.02);
+  EXPECT_EQ(p.Value("korvo_instrument_current_amperes", {{"instrument", "DMM"}, {"channel", "P1"}}),
+            0.02);
 }
 
 TEST(InstrumentMetricsTest, NoInstrumentFamilyWithoutInstruments) {
   metrics::BenchMetrics bench({});
   for (const auto& families : {metrics::Families(bench), metrics::Families(bench, nullptr)}) {
-    for (const auto& f : families) EXPECT_EQ(f.name.rfind("korvo_instrument", 0), std::string::npos) << f.name;
+    for (const auto& f : families)
+      EXPECT_EQ(f.name.rfind("korvo_instrument", 0), std::string::npos) << f.name;
   }
   metrics::InstrumentMetrics none({});
   EXPECT_FALSE(Scrape(none).families.count("korvo_instrument_up"));
@@ -134,14 +146,17 @@ TEST(InstrumentMetricsTest, LabelsWithQuotesAndBackslashesReadBack) {
   metrics::InstrumentMetrics m({"PSU \"A\"\\1"});
   m.OnInstrumentReading(Reading("PSU \"A\"\\1", "CH\n1", "voltage", "mV", 1000));
   const auto p = Scrape(m);
-  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU \"A\"\\1"}, {"channel", "CH\n1"}}), 1);
+  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts",
+                    {{"instrument", "PSU \"A\"\\1"}, {"channel", "CH\n1"}}),
+            1);
 }
 
 TEST(InstrumentMetricsTest, SeriesBeyondTheBoundAreNotExposed) {
   metrics::InstrumentMetrics m({"Logger"});
   for (std::size_t i = 0; i < metrics::InstrumentMetrics::kMaxSeries + 10; ++i)
     m.OnInstrumentReading(Reading("Logger", "T" + std::to_string(i), "voltage", "mV", 1));
-  EXPECT_EQ(Scrape(m).Count("korvo_instrument_voltage_volts"), metrics::InstrumentMetrics::kMaxSeries);
+  EXPECT_EQ(Scrape(m).Count("korvo_instrument_voltage_volts"),
+            metrics::InstrumentMetrics::kMaxSeries);
 }
 
 TEST(InstrumentMetricsTest, AScrapeWhileReadingsArriveIsAlwaysWhole) {
@@ -173,8 +188,8 @@ class InstrumentMetricsBenchTest : public ::testing::Test {
     options_.retry = 20ms;
     options_.readTimeout = 5s;
   }
-  static instruments::InstrumentSpec Spec(const std::string& label) {
-    instruments::InstrumentSpec s;
+  static instruments::InstrumentConfig Config(const std::string& label) {
+    instruments::InstrumentConfig s;
     s.text = "fake:conn=" + label;
     s.driver = "fake";
     s.label = label;
@@ -205,7 +220,7 @@ class InstrumentMetricsBenchTest : public ::testing::Test {
 
 TEST_F(InstrumentMetricsBenchTest, ValuesAreTheReadingsDelivered) {
   backend_->Add("PSU");
-  instruments::Bench bench(backend_, {Spec("PSU")}, options_);
+  instruments::Bench bench(backend_, {Config("PSU")}, options_);
   bench.Start();
   ASSERT_TRUE(bench.WaitSettled(30s));
   bench.ReadOnce(30s);
@@ -214,15 +229,19 @@ TEST_F(InstrumentMetricsBenchTest, ValuesAreTheReadingsDelivered) {
   }));
   const auto p = Scrape(metrics_);
   // The scripted device gives 15.2 V and 2.048 A: delivered as 15200 mV and 2048 mA.
-  EXPECT_NEAR(*p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}), 15.2, 1e-9);
-  EXPECT_NEAR(*p.Value("korvo_instrument_current_amperes", {{"instrument", "PSU"}, {"channel", "I1"}}), 2.048, 1e-9);
+  EXPECT_NEAR(
+      *p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}), 15.2,
+      1e-9);
+  EXPECT_NEAR(
+      *p.Value("korvo_instrument_current_amperes", {{"instrument", "PSU"}, {"channel", "I1"}}),
+      2.048, 1e-9);
   EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "PSU"}}), 1);
 }
 
 TEST_F(InstrumentMetricsBenchTest, UpGoesToZeroWhenAbsentAndBackToOne) {
   auto s = backend_->Add("PSU");
   s->answers = {Script::Answer::kValues, Script::Answer::kFail};
-  instruments::Bench bench(backend_, {Spec("PSU")}, options_);
+  instruments::Bench bench(backend_, {Config("PSU")}, options_);
   bench.Start();
   ASSERT_TRUE(bench.WaitSettled(30s));
   bench.ReadOnce(30s);
@@ -263,7 +282,8 @@ TEST(InstrumentMetricsServerTest, TheEndpointServesTheInstrumentsBesideTheBench)
   const auto p = exposition::Parse(r.body);
   EXPECT_EQ(p.error, "");
   EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "PSU"}}), 1);
-  EXPECT_EQ(p.Value("korvo_instrument_current_amperes", {{"instrument", "PSU"}, {"channel", "I1"}}), 1.5);
+  EXPECT_EQ(p.Value("korvo_instrument_current_amperes", {{"instrument", "PSU"}, {"channel", "I1"}}),
+            1.5);
   EXPECT_TRUE(p.Value("korvo_up"));
 }
 

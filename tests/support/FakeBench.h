@@ -19,7 +19,8 @@ class FakeBench {
  public:
   explicit FakeBench(std::vector<std::string> args = {}) {
     // Debian's own interpreter: it starts in a fraction of the time a version manager's shim takes.
-    const std::string python = ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+    const std::string python =
+        ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
     std::vector<std::string> argv{python, KORVO_SOURCE_DIR "/scripts/fake-bench.py", "--port", "0"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
@@ -36,7 +37,8 @@ class FakeBench {
     ::close(fds[1]);
     // "ready PSU_PORT LOAD_PORT", or nothing when it failed to start.
     FILE* out = ::fdopen(fds[0], "r");
-    if (out != nullptr && std::fscanf(out, "ready %d %d", &psuPort_, &loadPort_) != 2) psuPort_ = loadPort_ = 0;
+    if (out != nullptr && std::fscanf(out, "ready %d %d", &psuPort_, &loadPort_) != 2)
+      psuPort_ = loadPort_ = 0;
     out_ = out;
   }
   ~FakeBench() {
@@ -47,8 +49,12 @@ class FakeBench {
   FakeBench& operator=(const FakeBench&) = delete;
 
   bool Ready() const { return psuPort_ != 0; }
-  std::string PsuSpec() const { return "scpi-pps:conn=tcp-raw/127.0.0.1/" + std::to_string(psuPort_); }
-  std::string LoadSpec() const { return "scpi-pps:conn=tcp-raw/127.0.0.1/" + std::to_string(loadPort_); }
+  std::string PsuConfig() const {
+    return "scpi-pps:conn=tcp-raw/127.0.0.1/" + std::to_string(psuPort_);
+  }
+  std::string LoadConfig() const {
+    return "scpi-pps:conn=tcp-raw/127.0.0.1/" + std::to_string(loadPort_);
+  }
   int PsuPort() const { return psuPort_; }
   // Pulls the plug on the whole bench.
   void Kill() {

@@ -1,4 +1,4 @@
-#include "instruments/InstrumentSpec.h"
+#include "instruments/InstrumentConfig.h"
 
 #include <algorithm>
 
@@ -27,7 +27,8 @@ std::vector<std::string_view> Split(std::string_view s, char sep) {
   std::size_t from = 0;
   while (true) {
     const std::size_t at = s.find(sep, from);
-    parts.push_back(s.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from));
+    parts.push_back(
+        s.substr(from, at == std::string_view::npos ? std::string_view::npos : at - from));
     if (at == std::string_view::npos) break;
     from = at + 1;
   }
@@ -47,13 +48,13 @@ std::vector<std::string_view> Words(std::string_view s) {
   return words;
 }
 
-// The reason spec is refused, or empty.
-std::string ParseSpec(std::string_view text, InstrumentSpec& spec) {
+// The reason config is refused, or empty.
+std::string ParseConfig(std::string_view text, InstrumentConfig& config) {
   const std::vector<std::string_view> parts = Split(text, ':');
-  spec.driver = std::string(parts[0]);
+  config.driver = std::string(parts[0]);
   if (parts[0].empty()) return "no driver before the first ':'";
   if (!AllNameChars(parts[0], true))
-    return "driver name '" + spec.driver + "' may hold only a-z, 0-9, '-' and '_'";
+    return "driver name '" + config.driver + "' may hold only a-z, 0-9, '-' and '_'";
   for (std::size_t i = 1; i < parts.size(); ++i) {
     const std::string_view part = parts[i];
     if (part.empty()) return "empty option (two ':' in a row, or one at the end)";
@@ -63,23 +64,22 @@ std::string ParseSpec(std::string_view text, InstrumentSpec& spec) {
     const std::string key(part.substr(0, eq));
     const std::string value(part.substr(eq + 1));
     if (key.empty()) return "option '" + std::string(part) + "' has no key before '='";
-    if (!AllNameChars(key, false))
-      return "option key '" + key + "' may hold only a-z, 0-9 and '_'";
+    if (!AllNameChars(key, false)) return "option key '" + key + "' may hold only a-z, 0-9 and '_'";
     if (value.empty()) return "option '" + key + "' has no value";
-    for (const auto& [k, v] : spec.options)
+    for (const auto& [k, v] : config.options)
       if (k == key) return "option '" + key + "' is given twice";
-    spec.options.emplace_back(key, value);
+    config.options.emplace_back(key, value);
   }
   return {};
 }
 
-std::string ParseChannels(std::string_view list, InstrumentSpec& spec) {
+std::string ParseChannels(std::string_view list, InstrumentConfig& config) {
   if (list.empty()) return "channels= names no channel";
   for (std::string_view name : Split(list, ',')) {
     if (name.empty()) return "empty channel name in channels=" + std::string(list);
-    if (std::find(spec.channels.begin(), spec.channels.end(), name) != spec.channels.end())
+    if (std::find(config.channels.begin(), config.channels.end(), name) != config.channels.end())
       return "channel '" + std::string(name) + "' is selected twice";
-    spec.channels.emplace_back(name);
+    config.channels.emplace_back(name);
   }
   return {};
 }
@@ -90,8 +90,8 @@ std::string InvalidInstrumentText(std::string_view entry, std::string_view reaso
   return "invalid instrument '" + std::string(entry) + "': " + std::string(reason);
 }
 
-SpecResult ParseInstrument(std::string_view entry, std::string_view label) {
-  SpecResult r;
+ConfigResult ParseInstrument(std::string_view entry, std::string_view label) {
+  ConfigResult r;
   const std::string_view trimmed = Text::Trim(entry);
   auto fail = [&](const std::string& reason) {
     r.error = InvalidInstrumentText(trimmed, reason);
@@ -100,9 +100,9 @@ SpecResult ParseInstrument(std::string_view entry, std::string_view label) {
   if (HasControl(trimmed)) return fail("control characters are not allowed");
   const std::vector<std::string_view> words = Words(trimmed);
   if (words.empty()) return fail("empty (expected DRIVER[:KEY=VALUE...], e.g. demo)");
-  InstrumentSpec spec;
-  spec.text = std::string(words[0]);
-  if (std::string reason = ParseSpec(words[0], spec); !reason.empty()) return fail(reason);
+  InstrumentConfig config;
+  config.text = std::string(words[0]);
+  if (std::string reason = ParseConfig(words[0], config); !reason.empty()) return fail(reason);
   bool haveLabel = false;
   bool haveChannels = false;
   for (std::size_t i = 1; i < words.size(); ++i) {
@@ -110,20 +110,20 @@ SpecResult ParseInstrument(std::string_view entry, std::string_view label) {
     if (w.starts_with("label=")) {
       if (haveLabel) return fail("label= is given twice");
       haveLabel = true;
-      spec.label = std::string(w.substr(6));
-      if (spec.label.empty()) return fail("label= is empty");
+      config.label = std::string(w.substr(6));
+      if (config.label.empty()) return fail("label= is empty");
     } else if (w.starts_with("channels=")) {
       if (haveChannels) return fail("channels= is given twice");
       haveChannels = true;
-      if (std::string reason = ParseChannels(w.substr(9), spec); !reason.empty())
+      if (std::string reason = ParseChannels(w.substr(9), config); !reason.empty())
         return fail(reason);
     } else {
       return fail("unexpected '" + std::string(w) +
-                  "' after the spec (expected label=NAME or channels=A,B)");
+                  "' after the config (expected label=NAME or channels=A,B)");
     }
   }
-  if (!haveLabel) spec.label = label.empty() ? spec.driver : std::string(Text::Trim(label));
-  r.spec = std::move(spec);
+  if (!haveLabel) config.label = label.empty() ? config.driver : std::string(Text::Trim(label));
+  r.config = std::move(config);
   return r;
 }
 
@@ -131,37 +131,37 @@ InstrumentList InstrumentsFromIni(const IniFile& ini) {
   InstrumentList list;
   for (const std::string& key : ini.Keys(kInstrumentsSection)) {
     const std::string value = ini.Value(kInstrumentsSection, key).value_or("");
-    SpecResult r = ParseInstrument(value, key);
-    if (r.spec)
-      list.specs.push_back(std::move(*r.spec));
+    ConfigResult r = ParseInstrument(value, key);
+    if (r.config)
+      list.configs.push_back(std::move(*r.config));
     else
       list.errors.push_back("[" + std::string(kInstrumentsSection) + "] " + key + ": " + r.error);
   }
-  MakeLabelsUnique(list.specs);
+  MakeLabelsUnique(list.configs);
   return list;
 }
 
 InstrumentList InstrumentsFromArgs(const std::vector<std::string>& entries) {
   InstrumentList list;
   for (const std::string& e : entries) {
-    SpecResult r = ParseInstrument(e);
-    if (r.spec)
-      list.specs.push_back(std::move(*r.spec));
+    ConfigResult r = ParseInstrument(e);
+    if (r.config)
+      list.configs.push_back(std::move(*r.config));
     else
       list.errors.push_back(r.error);
   }
-  MakeLabelsUnique(list.specs);
+  MakeLabelsUnique(list.configs);
   return list;
 }
 
-void MakeLabelsUnique(std::vector<InstrumentSpec>& specs) {
+void MakeLabelsUnique(std::vector<InstrumentConfig>& configs) {
   std::vector<std::string> given;
-  for (const InstrumentSpec& s : specs) given.push_back(s.label);
-  for (std::size_t i = 0; i < specs.size(); ++i) {
+  for (const InstrumentConfig& s : configs) given.push_back(s.label);
+  for (std::size_t i = 0; i < configs.size(); ++i) {
     int n = 1;
     for (std::size_t j = 0; j < i; ++j)
       if (Text::EqualsNoCase(given[j], given[i])) ++n;
-    if (n > 1) specs[i].label += " " + std::to_string(n);
+    if (n > 1) configs[i].label += " " + std::to_string(n);
   }
 }
 

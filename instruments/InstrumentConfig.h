@@ -3,8 +3,8 @@
 // selection. The same entry text serves the settings file's [Instruments] section and
 // korvoctl's --instrument.
 //
-//   entry   = spec { blank attribute }
-//   spec    = driver { ":" key "=" value }
+//   entry   = config { blank attribute }
+//   config    = driver { ":" key "=" value }
 //   attribute = "label=" text | "channels=" name { "," name }
 //
 // In the settings file the key is the label ("PSU=scpi-pps:conn=... channels=V1,I1").
@@ -22,28 +22,28 @@ class IniFile;
 
 namespace instruments {
 
-struct InstrumentSpec {
-  std::string text;    // the spec as given, for messages
-  std::string driver;  // "scpi-pps"
+struct InstrumentConfig {
+  std::string text;                                          // the config as given, for messages
+  std::string driver;                                        // "scpi-pps"
   std::vector<std::pair<std::string, std::string>> options;  // in the order given
-  std::string label;                                          // "PSU"; never empty once parsed
-  std::vector<std::string> channels;                          // empty: every analog channel
+  std::string label;                                         // "PSU"; never empty once parsed
+  std::vector<std::string> channels;                         // empty: every analog channel
 };
 
-struct SpecResult {
-  std::optional<InstrumentSpec> spec;
+struct ConfigResult {
+  std::optional<InstrumentConfig> config;
   std::string error;  // "invalid instrument 'TEXT': reason"
 };
 
 // One entry. label, when not empty, is the label unless the entry names one itself (a
 // settings key gives the label this way); otherwise the driver's name is the label.
-SpecResult ParseInstrument(std::string_view entry, std::string_view label = {});
+ConfigResult ParseInstrument(std::string_view entry, std::string_view label = {});
 
 // The message of a refused entry.
 std::string InvalidInstrumentText(std::string_view entry, std::string_view reason);
 
 struct InstrumentList {
-  std::vector<InstrumentSpec> specs;
+  std::vector<InstrumentConfig> configs;
   std::vector<std::string> errors;  // one per refused entry
 };
 
@@ -53,7 +53,7 @@ InstrumentList InstrumentsFromIni(const IniFile& ini);
 InstrumentList InstrumentsFromArgs(const std::vector<std::string>& entries);
 
 // Labels must tell instruments apart in recordings: a repeated one gets " 2", " 3"...
-void MakeLabelsUnique(std::vector<InstrumentSpec>& specs);
+void MakeLabelsUnique(std::vector<InstrumentConfig>& configs);
 
 inline constexpr std::string_view kInstrumentsSection = "Instruments";
 
