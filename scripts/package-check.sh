@@ -74,7 +74,7 @@ lintian --fail-on error --display-info "$deb" || fail "lintian reports errors"
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 expected=(
-  usr/bin/korvo usr/bin/korvoctl usr/lib/korvo/korvo-sigrok.so
+  usr/bin/korvo usr/bin/korvoctl usr/lib/korvo/korvo-sigrok.so usr/lib/korvo/korvo-metrics.so
   usr/share/applications/com.rkx.korvo.desktop
   usr/share/metainfo/com.rkx.korvo.metainfo.xml
   usr/share/icons/hicolor/scalable/apps/com.rkx.korvo.svg
@@ -177,6 +177,10 @@ run_checks_from_path() {  # the programs as the PATH finds them
   # The instruments module, found in lib/korvo/ beside bin/.
   korvoctl --instrument 'demo channels=A0' instruments | grep -q '^  A0  demo A0 voltage ' ||
     fail "korvoctl instruments: $(korvoctl --instrument 'demo channels=A0' instruments 2>&1)"
+  # The metrics module, found there too: one watch tick with the endpoint up.
+  port=$((20000 + $$ % 10000))
+  KORVO_ADAPTER=sim korvoctl --metrics "127.0.0.1:$port" --count 1 watch >/dev/null ||
+    fail "korvoctl --metrics: $(KORVO_ADAPTER=sim korvoctl --metrics "127.0.0.1:$port" --count 1 watch 2>&1 >/dev/null)"
   # The window on the offscreen platform: its libraries and plugins are there.
   [ "$(QT_QPA_PLATFORM=offscreen KORVO_ADAPTER=sim KORVO_EXIT_WHEN_SHOWN=1 korvo 2>/dev/null)" = shown ] ||
     fail "korvo does not start"
