@@ -119,6 +119,10 @@ class VcdRecorder final : public Recorder {
       if (options.vectors) reg.vectorId = Identifier(next++);
       regs_.push_back(std::move(reg));
     }
+    for (const RecordedChannel& c : options.channels) {
+      if (FindChannel(c.instrument, c.channel) != nullptr) continue;
+      chans_.push_back({c.instrument, c.channel, RealName(c), Identifier(next++)});
+    }
   }
 
  private:
@@ -142,6 +146,51 @@ class VcdRecorder final : public Recorder {
       n /= static_cast<int>(kChars.size());
     } while (n != 0);
     return id;
+  }
+
+  struct Chan {
+    std::string instrument, channel, name, id;
+  };
+
+  // "CH1_current_mA": the caption without the instrument's label, spaces as underscores (a VCD
+  // name has none), then the unit; the driver's channel name when there is no caption.
+  static std::string RealName(const RecordedChannel& c) {
+    std::string_view caption = c.caption;
+    if (caption.substr(0, c.instrument.size()) == c.instrument) {
+      caption.remove_prefix(c.instrument.size());
+      while (!caption.empty() && caption.front() == ' ') caption.remove_prefix(1);
+    }
+    std::string name(caption.empty() ? std::string_view(c.channel) : caption);
+    if (!c.unit.empty()) name += "_" + c.unit;
+    for (char& ch : name)
+      if (std::isspace(static_cast<unsigned char>(ch)) != 0) ch = '_';
+    return name;
+  }
+
+  static std::string ScopeName(const std::string& label) {
+    std::string name = label.empty() ? std::string("instrument") : label;
+    for (char& ch : name)
+      if (std::isspace(static_cast<unsigned char>(ch)) != 0) ch = '_';
+    return name;
+  }
+
+  const Chan* FindChannel(std::string_view instrument, std::string_view channel) const {
+    for (const Chan& c : chans_)
+      if (c.instrument == instrument && c.channel == channel) return &c;
+    return nullptr;
+  }
+
+  // The time of a change at t: a step after the change before it, not on top of it.
+  void Stamp(std::string& out, MonoTime time) {
+    int64_t t = Steps(time);
+    if (changed_ && t == lastTime_) ++t;
+    changed_ = true;
+    if (t != lastTime_) {
+      out += '#';
+      out += std::to_string(t);
+      out += '\n';
+      lastTime_ = t;
+    }
   }
 
   Reg* Find(uint8_t address) {
@@ -170,6 +219,13 @@ class VcdRecorder final : public Recorder {
         out += "$var wire 16 " + r.vectorId + " " + AddressText(r.address) + " [15:0] $end\n";
       out += "$upscope $end\n";
     }
+    for (std::size_t i = 0; i < chans_.size(); ++i) {
+      if (i == 0 || chans_[i].instrument != chans_[i - 1].instrument)
+        out += "$scope module " + ScopeName(chans_[i].instrument) + " $end\n";
+      out += "$var real 64 " + chans_[i].id + " " + chans_[i].name + " $end\n";
+      if (i + 1 == chans_.size() || chans_[i + 1].instrument != chans_[i].instrument)
+        out += "$upscope $end\n";
+    }
     out += "$enddefinitions $end\n#0\n$dumpvars\n";
     for (const Reg& r : regs_) {
       for (int bit = 15; bit >= 0; --bit) out += "x" + r.ids[static_cast<std::size_t>(bit)] + "\n";
@@ -194,15 +250,7 @@ class VcdRecorder final : public Recorder {
     const std::optional<uint16_t> now =
         e.status == 0 ? std::optional<uint16_t>(e.value) : std::nullopt;
     if (now == r->value) return true;  // a sample, but nothing changed
-    int64_t t = Steps(e.time);
-    if (changed_ && t == lastTime_) ++t;  // after the change before it, not on top of it
-    changed_ = true;
-    if (t != lastTime_) {
-      out += '#';
-      out += std::to_string(t);
-      out += '\n';
-      lastTime_ = t;
-    }
+    Stamp(out, e.time);
     for (int bit = 15; bit >= 0; --bit) {
       const auto i = static_cast<std::size_t>(bit);
       const char before = r->value ? ((*r->value >> bit) & 1 ? '1' : '0') : 'x';
@@ -225,6 +273,17 @@ class VcdRecorder final : public Recorder {
     return true;
   }
 
+  // Every reading of a declared channel is written: a meter's repeated value is still a reading.
+  bool Measure(std::string& out, const InstrumentReading& reading) override {
+    const Chan* c = FindChannel(reading.instrument, reading.channel);
+    if (c == nullptr) return false;
+    Stamp(out, reading.time);
+    out += 'r';
+    AppendReading(out, reading.value);
+    out += ' ' + c->id + '\n';
+    return true;
+  }
+
   // A last time after the last change: readers show a value up to the next time only.
   void End(std::string& out) override {
     int64_t t = Steps(ClockOf(Options()).Now());
@@ -233,6 +292,7 @@ class VcdRecorder final : public Recorder {
   }
 
   std::vector<Reg> regs_;
+  std::vector<Chan> chans_;
   int64_t lastTime_ = 0;  // in steps
   bool changed_ = false;  // a change is written at lastTime_
 };

@@ -10,7 +10,10 @@
 //   scan period (VcdTimescaleFor): sigrok's import (PulseView, sigrok-cli) takes one sample
 //   per step, and a 1 us step would make a 20 s run 20 million samples. A read that changes something
 //   gets a step after the last change written, so reads of one tick faster than a step keep
-//   their order instead of landing on one time.
+//   their order instead of landing on one time. A bench instrument's channel, when given up
+//   front (RecorderOptions::channels), is a `real` variable "<label>.<channel>_<unit>" in a
+//   $scope of its instrument, after the registers; a reading writes "r<value> <id>" under the
+//   same time-step rule. sigrok's import skips reals, so its wires stay as they are.
 //
 // A window attaches a recorder with RegisterAccess::AddObserver and removes it (then destroys
 // it) to stop. A write failure stops the recorder: it reports once through its error handler
@@ -60,6 +63,16 @@ std::optional<std::chrono::nanoseconds> ParseVcdTimescale(std::string_view text)
 // Every step, shortest first.
 std::vector<std::chrono::nanoseconds> VcdTimescales();
 
+// An instrument channel a VCD declares: readings of other channels are left out of it (the
+// header is written before the first reading arrives).
+struct RecordedChannel {
+  std::string instrument;  // the instrument's label: "PSU"
+  std::string channel;     // the driver's channel name: "I1"
+  std::string caption;     // "PSU CH1 current"
+  std::string unit;        // "mA"
+  bool operator==(const RecordedChannel&) const = default;
+};
+
 struct RecorderOptions {
   Variant variant = Variant::rk5190;  // bit names in a VCD
   // Registers a VCD declares, in this order; empty: the eleven the program knows. Accesses to
@@ -72,6 +85,8 @@ struct RecorderOptions {
   std::chrono::nanoseconds timescale = VcdTimescaleFor(std::chrono::milliseconds(500));
   // Where the start time comes from; must be the clock of the register access observed.
   const Clock* clock = nullptr;  // nullptr: the machine's clock
+  // Instrument channels a VCD declares as real variables, in this order; none: only wires.
+  std::vector<RecordedChannel> channels;
   // A file removed while recording stops it at the next flush (korvoctl; the windows check the
   // file on their own timer).
   bool noticeRemoval = false;

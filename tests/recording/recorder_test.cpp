@@ -282,4 +282,148 @@ TEST_F(RecorderTest, VcdReadsOfOneTickKeepTheirOrder) {
                         {"#0", 0}, {"#500", 16}, {"#501", 16}, {"#502", 1}, {"#503", 0}}));
 }
 
+
+// ------------------------------------------------------------------ VCD: instrument channels
+
+// The declarations of 0x12 and 0x13 with their vectors, as recorded before instruments.
+constexpr std::string_view kTwoRegisterHeader = R"VCD($timescale 1 us $end
+$scope module 0x12 $end
+$var wire 1 1 0x12.RSVD15 $end
+$var wire 1 0 0x12.RSVD14 $end
+$var wire 1 / 0x12.RSVD13 $end
+$var wire 1 . 0x12.RSVD12 $end
+$var wire 1 - 0x12.BATDP2 $end
+$var wire 1 , 0x12.BATDP1 $end
+$var wire 1 + 0x12.BATDP0 $end
+$var wire 1 * 0x12.ACOC1 $end
+$var wire 1 ) 0x12.ACOC0 $end
+$var wire 1 ( 0x12.ACOCEN $end
+$var wire 1 ' 0x12.PWM500 $end
+$var wire 1 & 0x12.LEARN $end
+$var wire 1 % 0x12.IOUTBT $end
+$var wire 1 # 0x12.RST $end
+$var wire 1 " 0x12.RSVD1 $end
+$var wire 1 ! 0x12.CHGEND $end
+$var wire 16 2 0x12 [15:0] $end
+$upscope $end
+$scope module 0x13 $end
+$var wire 1 B 0x13.ACDET $end
+$var wire 1 A 0x13.RSVD14 $end
+$var wire 1 @ 0x13.AC<BT $end
+$var wire 1 ? 0x13.VOR $end
+$var wire 1 > 0x13.BDEPL $end
+$var wire 1 = 0x13.RSVD10 $end
+$var wire 1 < 0x13.RSVD9 $end
+$var wire 1 ; 0x13.TSHUT $end
+$var wire 1 : 0x13.AC2SYS $end
+$var wire 1 9 0x13.BAT2SYS $end
+$var wire 1 8 0x13.CHGOC $end
+$var wire 1 7 0x13.NoDPM $end
+$var wire 1 6 0x13.NoIreg $end
+$var wire 1 5 0x13.NoVreg $end
+$var wire 1 4 0x13.CHGOFF $end
+$var wire 1 3 0x13.InhibCHG $end
+$var wire 16 C 0x13 [15:0] $end
+$upscope $end
+$enddefinitions $end
+)VCD";
+
+class VcdChannelsTest : public RecorderTest {
+ protected:
+  recording::InstrumentReading Reading(std::string_view instrument, std::string_view channel,
+                                       double value) {
+    return {clock_.Now(), instrument, channel, "", "", "", value};
+  }
+  // The header's lines from $timescale to $enddefinitions.
+  std::string Declarations(const std::string& path) {
+    const std::string text = Slurp(path);
+    const std::size_t from = text.find("$timescale");
+    const std::size_t to = text.find("$enddefinitions $end\n");
+    return text.substr(from, to + 21 - from);
+  }
+  const recording::RecordedChannel kCurrent{"PSU", "I1", "PSU CH1 current", "mA"};
+  const recording::RecordedChannel kVoltage{"PSU", "V1", "PSU CH1 voltage", "mV"};
+  const recording::RecordedChannel kLoad{"Load", "V1", "Load voltage", "mV"};
+};
+
+TEST_F(VcdChannelsTest, WithoutInstrumentsTheWiresAreAsBefore) {
+  options_.registers = {0x12, 0x13};
+  options_.vectors = true;
+  auto r = Open("run.vcd");
+  r->Close();
+  EXPECT_EQ(Declarations(dir_.Path() + "/run.vcd"), kTwoRegisterHeader);
+}
+
+TEST_F(VcdChannelsTest, EachChannelIsARealInItsInstrumentsScope) {
+  options_.registers = {0x13};
+  options_.channels = {kCurrent, kVoltage, kLoad};
+  auto r = Open("run.vcd");
+  r->Close();
+  const std::string text = Declarations(dir_.Path() + "/run.vcd");
+  const std::size_t wires = text.find("$upscope $end\n") + 14;  // after 0x13's scope
+  EXPECT_EQ(text.substr(wires),
+            "$scope module PSU $end\n"
+            "$var real 64 2 CH1_current_mA $end\n"
+            "$var real 64 3 CH1_voltage_mV $end\n"
+            "$upscope $end\n"
+            "$scope module Load $end\n"
+            "$var real 64 4 voltage_mV $end\n"
+            "$upscope $end\n"
+            "$enddefinitions $end\n");
+}
+
+TEST_F(VcdChannelsTest, ChannelsDoNotMoveTheWiresOrTheirNames) {
+  options_.registers = {0x12, 0x13};
+  options_.vectors = true;
+  Open("wires.vcd")->Close();
+  options_.channels = {kCurrent};
+  Open("both.vcd")->Close();
+  const std::string wires = Declarations(dir_.Path() + "/wires.vcd");
+  const std::string both = Declarations(dir_.Path() + "/both.vcd");
+  const std::string end = "$enddefinitions $end\n";
+  EXPECT_EQ(both.substr(0, wires.size() - end.size()), wires.substr(0, wires.size() - end.size()));
+}
+
+TEST_F(VcdChannelsTest, AReadingIsARealValueChange) {
+  options_.registers = {0x13};
+  options_.channels = {kCurrent, kVoltage};
+  auto r = Open("run.vcd");
+  clock_.Advance(microseconds(10));
+  r->OnInstrumentReading(Reading("PSU", "I1", 1792.9));
+  clock_.Advance(microseconds(10));
+  r->OnInstrumentReading(Reading("PSU", "V1", 19000));
+  r->OnInstrumentReading(Reading("Load", "V1", 5));  // not declared: left out
+  r->Close();
+  const std::vector<std::string> body = VcdBody(dir_.Path() + "/run.vcd");
+  const auto at = std::find(body.begin(), body.end(), "#10");
+  ASSERT_NE(at, body.end());
+  EXPECT_EQ(std::vector<std::string>(at, at + 4),
+            (std::vector<std::string>{"#10", "r1792.9 2", "#20", "r19000 3"}));
+  EXPECT_EQ(r->Samples(), 2u);
+}
+
+TEST_F(VcdChannelsTest, AReadingOnThePreviousChangesStepTakesTheNext) {
+  options_.registers = {0x13};
+  options_.channels = {kCurrent};
+  options_.timescale = milliseconds(1);
+  auto r = Open("run.vcd");
+  clock_.Advance(milliseconds(5));
+  r->OnRegisterAccess(Read(0x13, 0x8000));
+  clock_.Advance(microseconds(10));  // same millisecond
+  r->OnInstrumentReading(Reading("PSU", "I1", 1500));
+  r->Close();
+  const std::vector<std::string> body = VcdBody(dir_.Path() + "/run.vcd");
+  const auto at = std::find(body.begin(), body.end(), "#6");
+  ASSERT_NE(at, body.end());
+  EXPECT_EQ(at[1], "r1500 2");
+}
+
+TEST_F(VcdChannelsTest, CsvIgnoresTheChannelList) {
+  options_.channels = {kCurrent};
+  Open("with.csv")->Close();
+  options_.channels.clear();
+  Open("without.csv")->Close();
+  EXPECT_EQ(Slurp(dir_.Path() + "/with.csv"), Slurp(dir_.Path() + "/without.csv"));
+}
+
 }  // namespace
