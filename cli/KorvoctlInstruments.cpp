@@ -1,5 +1,6 @@
 #include "cli/KorvoctlInstruments.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
@@ -224,6 +225,30 @@ void KorvoctlInstruments::OnWatchEnd(const std::vector<recording::RegisterObserv
   // The last tick's readings, if they come soon; the run ends on time all the same.
   bench_->WaitAnswered(milliseconds(periodMs_ ? 0 : 1000));
   OnTickEnd(observers);
+}
+
+std::vector<recording::RecordedChannel> KorvoctlInstruments::RecordedChannels() {
+  std::vector<recording::RecordedChannel> channels;
+  if (!bench_) return channels;
+  // Many drivers name a channel's quantity and unit only with its first reading.
+  bench_->WaitSettled(milliseconds(kWaitMs));
+  bench_->ReadOnce(milliseconds(kWaitMs));
+  Deliver({});
+  const std::vector<instruments::LatestReading> latest = bench_->Latest();
+  for (const instruments::InstrumentState& s : bench_->States()) {
+    if (!s.present) continue;
+    for (const instruments::ChannelInfo& c : s.info.channels) {
+      if (!c.enabled) continue;
+      const auto r = std::find_if(latest.begin(), latest.end(), [&](const auto& l) {
+        return l.instrument == s.label && l.channel == c.name;
+      });
+      if (r != latest.end())
+        channels.push_back({s.label, c.name, r->caption, r->unit});
+      else
+        channels.push_back({s.label, c.name, instruments::Caption(s.label, c, c.quantity), c.unit});
+    }
+  }
+  return channels;
 }
 
 void KorvoctlInstruments::AppendDump(std::string& text, bool json) {

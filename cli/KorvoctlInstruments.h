@@ -55,6 +55,10 @@ class KorvoctlInstruments : public WatchCompanion {
   void OnTickEnd(const std::vector<recording::RegisterObserver*>& observers) override;
   void OnWatchEnd(const std::vector<recording::RegisterObserver*>& observers) override;
   void AppendDump(std::string& text, bool json) override;
+  // The channels of the instruments open within kWaitMs, in instrument and channel order; an
+  // instrument that opens later has its readings in a CSV but not in a VCD (its header is
+  // written before the first reading).
+  std::vector<recording::RecordedChannel> RecordedChannels() override;
   // "; Instrument PSU CH1 current: 1792.9 mA" per present reading, "; Instrument Load: absent
   // (reason)" per absent instrument; no '=' in them, so a snapshot reader skips them.
   std::string SnapshotComments() override;

@@ -312,7 +312,10 @@ int KorvoctlRecording::Prepare(std::ostream& err, recording::Clock& clock) {
   }
   if (output_) {
     std::string message;
-    recorder_ = recording::Recorder::Open(*output_, RecorderOptionsFor({}), message);
+    recording::RecorderOptions options = RecorderOptionsFor({});
+    if (companion_ && recording::FormatForPath(*output_) == recording::RecordFormat::kVcd)
+      options.channels = companion_->RecordedChannels();
+    recorder_ = recording::Recorder::Open(*output_, options, message);
     if (!recorder_) {
       MsgBox(message);
       outputFailed_ = true;

@@ -33,6 +33,8 @@ class WatchCompanion {
   virtual void OnWatchEnd(const std::vector<recording::RegisterObserver*>& /*observers*/) {}
   // Rows after the registers' (CSV), or members after "registers" (JSON: ", \"name\": ...").
   virtual void AppendDump(std::string& /*text*/, bool /*json*/) {}
+  // The channels a .vcd output declares as real variables; asked once, before it is created.
+  virtual std::vector<recording::RecordedChannel> RecordedChannels() { return {}; }
   // Comment lines after a snapshot's own ("; ...\n"), never keys: it stays a spin preset.
   virtual std::string SnapshotComments() { return {}; }
 };

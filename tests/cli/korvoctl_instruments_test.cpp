@@ -146,6 +146,23 @@ TEST_F(KorvoctlInstrumentsTest, WatchRecordsReadingsBesideTheRegisters) {
   EXPECT_EQ(CsvRowsOf(text, "korvoctl").size(), 15u);
 }
 
+TEST_F(KorvoctlInstrumentsTest, WatchVcdHoldsEachChannelAsARealBesideTheWires) {
+  ASSERT_TRUE(bench_.Ready());
+  const std::string file = Path("run.vcd");
+  EXPECT_EQ(Run({"--instrument", Load(" label=Load channels=I1"), "--output", file, "--count",
+                 "3", "watch"}),
+            kExitOk)
+      << err_.str();
+  const std::string text = Slurp(file);
+  const std::size_t scope = text.find("$scope module Load $end\n$var real 64 ");
+  ASSERT_NE(scope, std::string::npos) << text;
+  const std::size_t name = text.find(" CH1_current_mA $end\n$upscope $end\n$enddefinitions", scope);
+  ASSERT_NE(name, std::string::npos) << text;
+  const std::string id = text.substr(scope + 37, name - scope - 37);
+  EXPECT_NE(text.find("\nr2048 " + id + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(" 0x13.ACDET $end"), std::string::npos);
+}
+
 TEST_F(KorvoctlInstrumentsTest, WatchWithAbsentInstrumentGoesOnAndSaysSo) {
   EXPECT_EQ(Run({"--instrument", "scpi-pps:conn=tcp-raw/127.0.0.1/1 label=Gone", "--count", "2",
                  "watch"}),
