@@ -106,7 +106,14 @@ TEST_F(VcdToolsTest, SigrokReadsTheSameWiresBesideInstrumentReals) {
   EXPECT_GT(withReals.size(), 176u * 2 * 3) << withReals;
 }
 
-TEST_F(VcdToolsTest, GtkwaveLoadsInstrumentReals) {
+TEST_F(VcdToolsTest, GtkwaveLoadsTheWholeRunWithInstrumentReals) {
+  if (!Installed("gtkwave") || !Installed("xvfb-run"))
+    GTEST_SKIP() << "gtkwave or xvfb-run missing";
+  const std::string out = Output("xvfb-run -a gtkwave --exit " + Record(true));
+  EXPECT_NE(out.find("[125] end time."), std::string::npos) << out;
+}
+
+TEST_F(VcdToolsTest, GtkwaveReadsBackAnInstrumentReading) {
   if (!Installed("vcd2fst") || !Installed("fstminer"))
     GTEST_SKIP() << "vcd2fst or fstminer missing";
   const std::string path = Record(true);
