@@ -25,23 +25,6 @@ std::string ReadingText(double v) {
   return std::string(buf) == "-0" ? "0" : buf;
 }
 
-std::string JsonString(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 // What sigrok-cli --scan says of a device: "Rigol DP832 00.01.14 [S/N: DP8A000001]".
 std::string DeviceText(const instruments::DeviceInfo& d) {
   std::string s;
@@ -264,20 +247,22 @@ void KorvoctlInstruments::AppendDump(std::string& text, bool json) {
         s.settled ? s.reason : "no answer within " + std::to_string(kWaitMs / 1000) + " s";
     if (json) {
       text += first ? "  " : ",\n  ";
-      text += "{\"label\": " + JsonString(s.label) + ", \"config\": " + JsonString(s.config) +
+      text += "{\"label\": " + recording::JsonString(s.label) +
+              ", \"config\": " + recording::JsonString(s.config) +
               ", \"present\": " + (s.present ? "true" : "false");
       if (!s.present) {
-        text += ", \"reason\": " + JsonString(reason) + "}";
+        text += ", \"reason\": " + recording::JsonString(reason) + "}";
       } else {
         text += ", \"readings\": [";
         bool firstReading = true;
         for (const instruments::LatestReading& r : latest) {
           if (r.instrument != s.label) continue;
           text += firstReading ? "" : ", ";
-          text +=
-              "{\"channel\": " + JsonString(r.channel) + ", \"caption\": " + JsonString(r.caption) +
-              ", \"quantity\": " + JsonString(r.quantity) + ", \"value\": " + ReadingText(r.value) +
-              ", \"unit\": " + JsonString(r.unit) + "}";
+          text += "{\"channel\": " + recording::JsonString(r.channel) +
+                  ", \"caption\": " + recording::JsonString(r.caption) +
+                  ", \"quantity\": " + recording::JsonString(r.quantity) +
+                  ", \"value\": " + ReadingText(r.value) +
+                  ", \"unit\": " + recording::JsonString(r.unit) + "}";
           firstReading = false;
         }
         text += "]}";

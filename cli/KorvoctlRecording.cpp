@@ -103,23 +103,6 @@ struct FileId {
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
-std::string JsonString(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 }  // namespace
 
 KorvoctlRecording::Taken KorvoctlRecording::Take(const std::vector<std::string>& args,
@@ -534,11 +517,12 @@ bool KorvoctlRecording::Dump(RegisterAccess& access, std::ostream& out) const {
       text += recording::kCsvLineEnd;
     } else {
       text += first ? "  " : ",\n  ";
-      text += "{\"address\": " + JsonString(recording::AddressText(r.address)) +
-              ", \"caption\": " + JsonString(r.trimTitle) +
+      text += "{\"address\": " + recording::JsonString(recording::AddressText(r.address)) +
+              ", \"caption\": " + recording::JsonString(r.trimTitle) +
               ", \"value\": " + (status == 0 ? std::to_string(u) : std::string("null")) +
-              ", \"hex\": " + (status == 0 ? JsonString(Text::Word(u)) : std::string("null")) +
-              ", \"status\": " + JsonString(StatusName(status)) + "}";
+              ", \"hex\": " +
+              (status == 0 ? recording::JsonString(Text::Word(u)) : std::string("null")) +
+              ", \"status\": " + recording::JsonString(StatusName(status)) + "}";
     }
     first = false;
   }

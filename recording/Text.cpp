@@ -1,5 +1,6 @@
 #include "recording/Text.h"
 
+#include <cstdio>
 
 namespace recording {
 
@@ -14,6 +15,23 @@ void AppendCsvField(std::string& out, std::string_view field) {
     out += c;
   }
   out += '"';
+}
+
+std::string JsonString(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
 }
 
 namespace {

@@ -18,6 +18,10 @@ inline constexpr std::string_view kCsvLineEnd = "\r\n";
 // Appends field, in double quotes (doubled inside) when it holds a comma, a quote or a line break.
 void AppendCsvField(std::string& out, std::string_view field);
 
+// s as a JSON string, in double quotes: quote and backslash escaped, control characters as
+// \u00XX (korvoctl's JSON dump).
+std::string JsonString(std::string_view s);
+
 // "12.345678": whole seconds, a point, six digits of microseconds.
 void AppendSeconds(std::string& out, std::chrono::microseconds since);
 
