@@ -194,8 +194,7 @@ void frmPlot::BuildControls() {
   top->addSpacing(12);
   top->addWidget(lblState_);
   top->addSpacing(12);
-  top->addWidget(lblReadout_);
-  top->addStretch(1);
+  top->addWidget(lblReadout_, 1);  // the rest of the row: it wraps only when that is too narrow
   auto* root = new QVBoxLayout(this);
   root->addLayout(top);
   root->addWidget(picture, 1);

@@ -58,6 +58,7 @@ kill "$pid"
 wait "$pid" 2>/dev/null || true
 INNER
 
-xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" \
+# A full-HD screen: the plot opens beside the main window at its own size, as on a bench PC.
+xvfb-run -a -s "-screen 0 1920x1080x24 -dpi 96" \
   bash "$work/shot.sh" "$korvo" "$out" "$title" "$settle" "${env[@]}"
 echo "wrote $out"
