@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliFiles.h"
 #include "cli/Korvoctl.h"
 #include "drivers/sim/SimBoard.h"
 #include "foundation/Settings.h"

@@ -20,17 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-std::size_t Lines(const std::string& text) {
-  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
 // Standard output after the reader went away: every write fails with EPIPE.
 class ClosedPipeBuf : public std::streambuf {
  protected:

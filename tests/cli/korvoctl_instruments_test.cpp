@@ -38,11 +38,6 @@ class KorvoctlInstrumentsTest : public CliRig {
   FakeBench bench_;
 };
 
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 }  // namespace
 
 TEST_F(KorvoctlInstrumentsTest, InstrumentsNamesDeviceChannelsAndReadings) {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/CliFiles.h"
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -26,17 +27,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kDeadline = 60s;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-std::size_t Lines(const std::string& text) {
-  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
 
 // True once done() holds; false when the deadline passed first.
 template <class Done>

@@ -10,17 +10,6 @@
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-std::size_t Lines(const std::string& text) {
-  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
 class KorvoctlRecordingTest : public CliRig {
  protected:
   std::vector<uint8_t> ReadCommands() const {
