@@ -131,6 +131,15 @@ void RegisterAccess::Notify(recording::AccessKind kind, uint8_t address, uint16_
   if (batchDepth_ == 0 || status != 0) FlushObservers();
 }
 
+void RegisterAccess::NotifyInstrumentReading(const recording::InstrumentReading& reading) {
+  ++notifying_;
+  for (std::size_t i = 0; i < observers_.size(); ++i) {
+    if (observers_[i] != nullptr) observers_[i]->OnInstrumentReading(reading);
+  }
+  --notifying_;
+  if (batchDepth_ == 0) FlushObservers();
+}
+
 void RegisterAccess::FlushObservers() {
   ++notifying_;
   for (std::size_t i = 0; i < observers_.size(); ++i) {

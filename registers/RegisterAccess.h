@@ -48,6 +48,9 @@ class RegisterAccess {
   // is being told is allowed.
   void AddObserver(recording::RegisterObserver& observer);
   void RemoveObserver(recording::RegisterObserver& observer);
+  // Hands a bench instrument's reading to the same observers as the register accesses, so
+  // recordings, plots and journals see both on one timeline. Flushed at once outside a batch.
+  void NotifyInstrumentReading(const recording::InstrumentReading& reading);
   // Where event times come from (the machine's clock unless a test or benchmark sets one).
   void SetClock(const recording::Clock& clock) { clock_ = &clock; }
   const recording::Clock& Clock() const { return *clock_; }

@@ -79,6 +79,20 @@ TEST_F(RegisterObservationTest, SingleAccessesFlushAtOnceABatchAtItsEnd) {
                                       "scan tick read 12 0 0", "flush"}));
 }
 
+TEST_F(RegisterObservationTest, AReadingJoinsTheAccessesAndFlushesOutsideABatch) {
+  const recording::InstrumentReading reading{{}, "PSU", "I1", "PSU CH1 current", "current", "mA",
+                                             12.0};
+  regs_.NotifyInstrumentReading(reading);
+  {
+    const Scope tick(regs_, AccessSource::kScanTick, true);
+    Read(0x13);
+    regs_.NotifyInstrumentReading(reading);
+  }
+  EXPECT_EQ(log_.lines,
+            (std::vector<std::string>{"measure PSU CH1 current", "flush", "scan tick read 13 0 0",
+                                      "measure PSU CH1 current", "flush"}));
+}
+
 TEST_F(RegisterObservationTest, AFailureIsFlushedBeforeItsMessageShows) {
   std::vector<std::string> seenAtMessage;
   sink_.onShow = [&](const std::string&) { seenAtMessage = log_.lines; };

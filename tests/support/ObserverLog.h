@@ -19,6 +19,9 @@ class RegisterLog : public recording::RegisterObserver {
                                                                               : std::string("-")) +
                     " " + std::to_string(e.status));
   }
+  void OnInstrumentReading(const recording::InstrumentReading& r) override {
+    lines.push_back("measure " + std::string(r.caption));
+  }
   void OnFlush() override { lines.push_back("flush"); }
 
   std::vector<recording::RegisterEvent> events;
