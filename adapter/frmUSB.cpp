@@ -60,6 +60,9 @@ std::unique_ptr<Zentio> frmUSB::CreateControl() {
 
 frmUSB::frmUSB() : Zentio1_(CreateControl()) {}
 
+frmUSB::frmUSB(std::unique_ptr<Zentio> control)
+    : Zentio1_(control ? std::move(control) : CreateAbsentControl()) {}
+
 frmUSB::~frmUSB() = default;
 
 // ---------------------------------------------------------------- device connection
@@ -96,7 +99,7 @@ bool frmUSB::OpenFirstFreeDevice() {
 
 void frmUSB::CloseDevice() {
   Zentio1_->DeviceClose();
-  Instance().reset();  // destroys *this: nothing may follow
+  if (Instance().get() == this) Instance().reset();  // destroys *this: nothing may follow
 }
 
 // ---------------------------------------------------------------- error log

@@ -1,7 +1,8 @@
 // The adapter link: the only way to the bus. It hosts one adapter control (a Zentio backend),
 // forwards every transaction to it, checks writes for a pending error, logs failures and hands
 // the status back. It never retries, waits only in Delay and shows no message (OpenFirstUsedDevice
-// aside). It is created on the first call of Get() and gone after CloseDevice().
+// aside). The process's main link (the windows', korvoctl's) is created on the first call of
+// Get() and gone after its CloseDevice(); a caller with boards of its own makes a link for each.
 #pragma once
 
 #include <cstdint>
@@ -26,13 +27,19 @@ class frmUSB {
   static void SetControlFactory(ControlFactory factory);
   static std::unique_ptr<Zentio> CreateControl();
 
+  // A link of the caller's own, hosting control (another board beside the main link's).
+  explicit frmUSB(std::unique_ptr<Zentio> control);
+  frmUSB(const frmUSB&) = delete;
+  frmUSB& operator=(const frmUSB&) = delete;
+
   // --- device connection ---
   bool OpenFirstUsedDevice();
   // The names of the free adapters the control lists, at most limit of them.
   std::vector<std::string> ListFreeDevices(int32_t limit = 16);
   // Opens the first of them.
   bool OpenFirstFreeDevice();
-  // Closes the adapter and unloads the link: *this is destroyed.
+  // Closes the adapter. The main link is unloaded with it (*this is destroyed); a link of the
+  // caller's own stays, closed, until its owner destroys it.
   void CloseDevice();
 
   // --- error names and the communication error log ---

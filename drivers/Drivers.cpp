@@ -13,9 +13,9 @@ namespace {
 
 constexpr std::array<DriverInfo, 2> kDrivers{{
     {"i2cdev", "Linux i2c-dev: USB-to-I2C/SMBus bridges seen as /dev/i2c-N", false,
-     &CreateI2cDevControl, &I2cDevDiagnostics},
+     &CreateI2cDevControl, &CreateI2cDevControl, &I2cDevDiagnostics},
     {"sim", "simulated evaluation board with one rk5190 charger", true, &CreateSimControl,
-     &SimDiagnostics},
+     &CreateOwnSimControl, &SimDiagnostics},
 }};
 
 constexpr std::string_view kDefaultDriver = "i2cdev";
@@ -54,6 +54,12 @@ std::unique_ptr<Zentio> CreateSelectedControl() {
   const DriverInfo* d = FindDriver(SelectedDriverName(settings));
   if (d == nullptr) return CreateAbsentControl();
   return d->create(settings);
+}
+
+std::unique_ptr<Zentio> CreateOwnControl(std::string_view driverName,
+                                         const Settings::Snapshot& settings) {
+  const DriverInfo* d = FindDriver(driverName);
+  return d != nullptr ? d->createOwn(settings) : nullptr;
 }
 
 std::string SelectedDriverDiagnostics() {

@@ -15,6 +15,9 @@ struct DriverInfo {
   bool simulated;                // true for a backend that needs no hardware
   // A control whose options come from the settings file as read once for the link.
   std::unique_ptr<Zentio> (*create)(const Settings::Snapshot& settings);
+  // The same with a board of its own, for a caller with several boards in one process: it shares
+  // nothing with the controls that create makes (the simulator builds a fresh board).
+  std::unique_ptr<Zentio> (*createOwn)(const Settings::Snapshot& settings);
   // Why the backend found or opened no adapter, one note per line; may be null.
   std::string (*diagnostics)();
 };
@@ -30,5 +33,9 @@ std::string SelectedDriverName();
 // (adapter/ZentioDefaults.h). The settings file is read once. The entry routines hand this
 // to the link (frmUSB::SetControlFactory).
 std::unique_ptr<Zentio> CreateSelectedControl();
+// A control of the named driver with a board of its own (DriverInfo::createOwn), its options
+// from settings; nullptr when no driver has that name.
+std::unique_ptr<Zentio> CreateOwnControl(std::string_view driverName,
+                                         const Settings::Snapshot& settings);
 // The selected driver's notes on why no adapter was found or opened; empty when it has none.
 std::string SelectedDriverDiagnostics();

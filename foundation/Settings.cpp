@@ -1,5 +1,6 @@
 #include "foundation/Settings.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "foundation/IniFile.h"
@@ -88,13 +89,26 @@ void LoadColors(const Snapshot& file) {
 
 void LoadColors() { LoadColors(Snapshot()); }
 
+CommSettings ReadCommSettings(const Snapshot& file) {
+  CommSettings c;
+  c.deviceAddress = ClampToInt16(file.GetInt("Target", "Address", kDefaultAddress));
+  c.i2cMode = file.GetInt("Settings", "CommMode", 1) == 0;
+  c.verifyWrite = file.GetInt("Settings", "VerifyWrite", 1) != 0;
+  c.readRetryCount = std::max<int16_t>(ClampToInt16(file.GetInt("Settings", "ReadRetryCount", 0)), 0);
+  return c;
+}
+
+CommSettings CurrentCommSettings() {
+  return {modGlobals::DeviceAddress, modGlobals::I2CMode, modGlobals::VerifyWrite,
+          modGlobals::ReadRetryCount};
+}
+
 void LoadCommSettings(const Snapshot& file) {
-  modGlobals::DeviceAddress = ClampToInt16(file.GetInt("Target", "Address", kDefaultAddress));
-  modGlobals::I2CMode = file.GetInt("Settings", "CommMode", 1) == 0;
-  modGlobals::VerifyWrite = false;
-  if (file.GetInt("Settings", "VerifyWrite", 1) != 0) modGlobals::VerifyWrite = true;
-  modGlobals::ReadRetryCount = ClampToInt16(file.GetInt("Settings", "ReadRetryCount", 0));
-  if (modGlobals::ReadRetryCount < 0) modGlobals::ReadRetryCount = 0;
+  const CommSettings c = ReadCommSettings(file);
+  modGlobals::DeviceAddress = c.deviceAddress;
+  modGlobals::I2CMode = c.i2cMode;
+  modGlobals::VerifyWrite = c.verifyWrite;
+  modGlobals::ReadRetryCount = c.readRetryCount;
 }
 
 void LoadCommSettings() { LoadCommSettings(Snapshot()); }

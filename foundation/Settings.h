@@ -60,6 +60,20 @@ int32_t GetInt(std::string_view section, std::string_view key, int32_t def);
 std::string GetString(std::string_view section, std::string_view key, const std::string& def = "");
 int16_t ClampToInt16(int32_t v);
 
+// What a register access needs to reach its charger. The windows and korvoctl use the
+// process-wide variables above (CurrentCommSettings); a caller with several boards gives each
+// its own (ReadCommSettings).
+struct CommSettings {
+  int16_t deviceAddress = kDefaultAddress;
+  bool i2cMode = false;
+  bool verifyWrite = true;
+  int16_t readRetryCount = 0;  // never negative
+  bool operator==(const CommSettings&) const = default;
+};
+// The keys LoadCommSettings reads, with the same rules, without touching the variables.
+CommSettings ReadCommSettings(const Snapshot& file);
+CommSettings CurrentCommSettings();
+
 // First pass of the main window's load step: BitHi, BitLo, BitUnknown.
 void LoadColors(const Snapshot& file);
 void LoadColors();

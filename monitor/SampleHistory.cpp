@@ -73,7 +73,7 @@ std::vector<std::vector<PlotPoint>> LineRuns(const SampleSeries& series, double 
 
   std::vector<PlotPoint> run;
   auto point = [&](std::size_t i) {
-    const Sample& s = series.At(i);
+    const auto& s = series.At(i);
     return PlotPoint{static_cast<double>(s.us) / 1e6, static_cast<double>(s.value)};
   };
   auto closeRun = [&] {
@@ -105,7 +105,7 @@ std::vector<std::vector<PlotPoint>> LineRuns(const SampleSeries& series, double 
     stretch = false;
   };
   for (std::size_t i = first; i < end; ++i) {
-    const Sample& s = series.At(i);
+    const auto& s = series.At(i);
     if (!s.ok) {
       flush();
       closeRun();

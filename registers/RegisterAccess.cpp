@@ -35,16 +35,39 @@ std::string WriteFailureText(const std::string& sRegName, uint8_t nRegAddr, int3
   return FailureText("Error Writing register ", sRegName, nRegAddr, status);
 }
 
+RegisterAccess::RegisterAccess(frmUSB& link, Settings::CommSettings comm, MessageSink* messages)
+    : link_(&link), comm_(comm), ownMessages_(true), messages_(messages) {}
+
+frmUSB& RegisterAccess::Link() const { return link_ != nullptr ? *link_ : frmUSB::Get(); }
+
+Settings::CommSettings RegisterAccess::Comm() const {
+  return comm_ ? *comm_ : Settings::CurrentCommSettings();
+}
+
+void RegisterAccess::ShowMessage(const std::string& text) const {
+  if (!ownMessages_) {
+    MsgBox(text);
+  } else if (messages_ != nullptr) {
+    messages_->ShowMessage(text);
+  }
+}
+
+bool RegisterAccess::Confirm(const std::string& text) const {
+  if (!ownMessages_) return MsgBoxConfirm(text);
+  return messages_ == nullptr || messages_->Confirm(text);
+}
+
 int32_t RegisterAccess::ReadRegister(const std::string& sRegName, uint8_t nRegAddr,
                                      int16_t& nResult, int16_t nTargetAddr) {
   const Counting busy(depth_);
-  const int32_t retries = modGlobals::ReadRetryCount;
+  const Settings::CommSettings comm = Comm();
+  const int32_t retries = comm.readRetryCount;
   int32_t code = 0;
   // Stays zero on the I2C path while attempts fail: the link copies bytes only on success.
   std::vector<uint8_t> buffer(2, 0);
-  frmUSB& link = frmUSB::Get();
+  frmUSB& link = Link();
   for (int32_t attempt = 0; attempt <= retries; ++attempt) {
-    if (modGlobals::I2CMode) {
+    if (comm.i2cMode) {
       code = link.I2CReadBlock_(nRegAddr, 2, buffer, nTargetAddr);
       Utils::BytesToInt(buffer[1], buffer[0], nResult);
     } else {
@@ -56,7 +79,7 @@ int32_t RegisterAccess::ReadRegister(const std::string& sRegName, uint8_t nRegAd
     Notify(recording::AccessKind::kRead, nRegAddr, static_cast<uint16_t>(nResult), code,
            nTargetAddr);
   }
-  if (code != 0) MsgBox(ReadFailureText(sRegName, nRegAddr, code));
+  if (code != 0) ShowMessage(ReadFailureText(sRegName, nRegAddr, code));
   return code;
 }
 
@@ -64,18 +87,18 @@ int32_t RegisterAccess::WriteRegister(const std::string& sRegName, uint8_t nRegA
                                       int16_t nTargetAddr) {
   const Counting busy(depth_);
   int32_t code = 0;
-  if (modGlobals::I2CMode) {
+  if (Comm().i2cMode) {
     std::vector<uint8_t> buffer(2, 0);  // low byte first on the bus, as an SMBus word
     Utils::IntToBytes(nWord, buffer[1], buffer[0]);
-    code = frmUSB::Get().I2CWriteBlock(nRegAddr, 2, buffer, nTargetAddr);
+    code = Link().I2CWriteBlock(nRegAddr, 2, buffer, nTargetAddr);
   } else {
-    code = frmUSB::Get().WriteSMBusWord_(nRegAddr, nWord, nTargetAddr);
+    code = Link().WriteSMBusWord_(nRegAddr, nWord, nTargetAddr);
   }
   if (!observers_.empty()) {
     Notify(recording::AccessKind::kWrite, nRegAddr, static_cast<uint16_t>(nWord), code,
            nTargetAddr);
   }
-  if (code != 0) MsgBox(WriteFailureText(sRegName, nRegAddr, code));
+  if (code != 0) ShowMessage(WriteFailureText(sRegName, nRegAddr, code));
   return code;
 }
 

@@ -4,13 +4,35 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "foundation/Settings.h"
 #include "observation/Observation.h"
+
+class MessageSink;
+class frmUSB;
 
 class RegisterAccess {
  public:
+  // The process's main link (frmUSB::Get()), the process-wide settings as they are at each
+  // access, and the process's message sink: the windows' and korvoctl's access.
+  RegisterAccess() = default;
+  // A board of the caller's own: its link, its settings and where its messages go (nullptr:
+  // nowhere; the statuses still tell the caller). Several may live side by side.
+  RegisterAccess(frmUSB& link, Settings::CommSettings comm, MessageSink* messages);
+  RegisterAccess(const RegisterAccess&) = delete;
+  RegisterAccess& operator=(const RegisterAccess&) = delete;
+
+  frmUSB& Link() const;
+  Settings::CommSettings Comm() const;
+  // From now on the access uses comm rather than the process-wide settings.
+  void SetComm(const Settings::CommSettings& comm) { comm_ = comm; }
+  // The access's message, and a confirmation (always true when messages go nowhere).
+  void ShowMessage(const std::string& text) const;
+  bool Confirm(const std::string& text) const;
+
   // The register name every read and write of the main window passes (korvoctl's too): the
   // failure messages tell the registers apart by address.
   static inline const std::string kMainRegisterName = "CS: Status";
@@ -59,6 +81,11 @@ class RegisterAccess {
   void Notify(recording::AccessKind kind, uint8_t address, uint16_t value, int32_t status,
               int16_t target);
   void FlushObservers();
+
+  frmUSB* link_ = nullptr;  // nullptr: the main link
+  std::optional<Settings::CommSettings> comm_;  // empty: the process-wide settings
+  bool ownMessages_ = false;
+  MessageSink* messages_ = nullptr;
 
   std::vector<recording::RegisterObserver*> observers_;
   const recording::Clock* clock_ = &recording::SystemClock();

@@ -59,11 +59,11 @@ SpinReport SpinProgrammer::ApplyPreset(std::string_view sectionName, const Prese
   SpinReport report;
   const std::string section(sectionName);
 
-  if (!MsgBoxConfirm(std::string(kSpinConfirmText))) return report;
+  if (!access_.Confirm(std::string(kSpinConfirmText))) return report;
 
   if (access_.WriteRegister(std::string(kSpinEnableName), kTestModeRegister, kTestModeSoftTrim,
-                            modGlobals::DeviceAddress) != 0) {
-    MsgBox(std::string(kAbortingText));
+                            access_.Comm().deviceAddress) != 0) {
+    access_.ShowMessage(std::string(kAbortingText));
     report.outcome = SpinReport::Outcome::kAborted;
     return report;
   }
@@ -76,28 +76,28 @@ SpinReport SpinProgrammer::ApplyPreset(std::string_view sectionName, const Prese
 
     const std::optional<uint16_t> parsed = ParsePresetValue(text);
     if (!parsed) {
-      MsgBox(BadValueText(section, key, text));
+      access_.ShowMessage(BadValueText(section, key, text));
       ++report.refused;
       continue;
     }
     const int16_t value = Utils::UIntToInt(*parsed);
 
-    if (access_.WriteRegister(key, reg.address, value, modGlobals::DeviceAddress) == 0)
+    if (access_.WriteRegister(key, reg.address, value, access_.Comm().deviceAddress) == 0)
       ++report.written;
     else
       ++report.writeFailed;
 
-    if (modGlobals::VerifyWrite) {
+    if (access_.Comm().verifyWrite) {
       // Read back even after a failed write: the operator sees what the charger now holds.
       int16_t readback = 0;
       const int32_t status =
-          access_.ReadRegister(key, reg.address, readback, modGlobals::DeviceAddress);
+          access_.ReadRegister(key, reg.address, readback, access_.Comm().deviceAddress);
       if (status != 0) {
-        MsgBox(ReadBackErrorText(key, status));
+        access_.ShowMessage(ReadBackErrorText(key, status));
         ++report.readFailed;
       }
       if (readback != value) {
-        MsgBox(MismatchText(key));
+        access_.ShowMessage(MismatchText(key));
         ++report.mismatched;
       }
     }
@@ -108,22 +108,22 @@ SpinReport SpinProgrammer::ApplyPreset(std::string_view sectionName, const Prese
 
 BurnOutcome SpinProgrammer::BurnEeprom() {
   const RegisterAccess::SourceScope tag(access_, recording::AccessSource::kBurn);
-  if (!MsgBoxConfirm(std::string(kBurnConfirmText))) return BurnOutcome::kDeclined;
+  if (!access_.Confirm(std::string(kBurnConfirmText))) return BurnOutcome::kDeclined;
 
   const std::string name(kBurnName);
   const int32_t start =
-      access_.WriteRegister(name, kTestModeRegister, kTestModeEEBurn, modGlobals::DeviceAddress);
-  frmUSB::Get().Delay(kBurnDelayMs);
+      access_.WriteRegister(name, kTestModeRegister, kTestModeEEBurn, access_.Comm().deviceAddress);
+  access_.Link().Delay(kBurnDelayMs);
   Utils::WaitSeconds(kBurnSettleSeconds);
   // Always leave the burn state, even when starting the burn failed.
   const int32_t finish =
-      access_.WriteRegister(name, kTestModeRegister, kTestModeSoftTrim, modGlobals::DeviceAddress);
+      access_.WriteRegister(name, kTestModeRegister, kTestModeSoftTrim, access_.Comm().deviceAddress);
 
   if (start != 0 || finish != 0) {
-    MsgBox(std::string(kBurnFailedText));
+    access_.ShowMessage(std::string(kBurnFailedText));
     return BurnOutcome::kFailed;
   }
-  MsgBox(std::string(kBurnCompleteText));
+  access_.ShowMessage(std::string(kBurnCompleteText));
   return BurnOutcome::kComplete;
 }
 

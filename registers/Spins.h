@@ -87,8 +87,8 @@ enum class BurnOutcome {
 };
 
 // Applies presets and burns the EEPROM through the register access it is handed (the main
-// window's, or korvoctl's own), at the
-// device address held in modGlobals at the time of each call.
+// window's, korvoctl's, or a board's of its own): at the access's device address as it is at
+// the time of each call, with its link and its messages.
 class SpinProgrammer {
  public:
   explicit SpinProgrammer(RegisterAccess& access) : access_(access) {}

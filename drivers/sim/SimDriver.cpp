@@ -411,6 +411,11 @@ std::unique_ptr<Zentio> CreateSimControl(const Settings::Snapshot& settings) {
 
 std::unique_ptr<Zentio> CreateSimControl() { return std::make_unique<sim::Adapter>(); }
 
+std::unique_ptr<Zentio> CreateOwnSimControl(const Settings::Snapshot& settings) {
+  return std::make_unique<sim::Adapter>(
+      std::make_shared<sim::Board>(sim::Board::OptionsFromSettings(settings)));
+}
+
 std::string SimDiagnostics() {
   const std::shared_ptr<sim::Board> board = sim::Board::Shared();
   std::string text;

@@ -82,6 +82,8 @@ class Adapter final : public ZentioDefaults {
 // A control on the shared board, built from these settings when there is none yet.
 std::unique_ptr<Zentio> CreateSimControl(const Settings::Snapshot& settings);
 std::unique_ptr<Zentio> CreateSimControl();
+// A control on a simulated board of its own, built from settings' [Simulator] section.
+std::unique_ptr<Zentio> CreateOwnSimControl(const Settings::Snapshot& settings);
 // Why the simulated adapter is not listed or does not open (absent, a bad scenario or EEPROM
 // file), and the board's notes (addresses nobody answered at, burns not saved); one per line.
 std::string SimDiagnostics();
