@@ -38,6 +38,7 @@ struct Options {
   std::optional<bool> i2c;
   std::optional<int16_t> address;
   std::optional<int16_t> retries;
+  bool pec = false;
   bool yes = false;
   bool help = false;
   bool version = false;
@@ -105,6 +106,8 @@ Options Parse(const std::vector<std::string>& args) {
       o.ini = args[++i];
     } else if (a == "--address") {
       o.address = static_cast<int16_t>(Number(args, i, "device address", 0, 0xFF));
+    } else if (a == "--pec") {
+      o.pec = true;
     } else if (a == "--retries") {
       o.retries = static_cast<int16_t>(Number(args, i, "retry count", 0, 32767));
     } else if (a == "read") {
@@ -239,6 +242,8 @@ std::string KorvoctlUsage() {
        "  --i2c, --smbus     bus mode (default: CommMode of the settings file)\n"
        "  --address ADDR     charger bus address, 8-bit form (default: Address, 0x67)\n"
        "  --retries N        extra attempts of a failed read (default: ReadRetryCount)\n"
+       "  --pec              i2c-dev: check word reads and writes with a packet error code\n"
+       "                     computed by korvoctl (default: Pec of section [Adapter], 0)\n"
        "  -y, --yes          answer yes to every confirmation\n";
   s << KorvoctlRecordingOptionsUsage();
   s << KorvoctlInstrumentsOptionsUsage();
@@ -309,7 +314,12 @@ int RunKorvoctl(const std::vector<std::string>& args, std::ostream& out, std::os
   if (o.address) modGlobals::DeviceAddress = *o.address;
   if (o.retries) modGlobals::ReadRetryCount = *o.retries;
 
-  frmUSB::SetControlFactory(&CreateSelectedControl);
+  if (o.pec) {
+    const Settings::Snapshot withPec = settings->With("Adapter", "Pec", "1");
+    frmUSB::SetControlFactory([withPec] { return CreateSelectedControlFrom(withPec); });
+  } else {
+    frmUSB::SetControlFactory(&CreateSelectedControl);
+  }
   StreamMessageSink sink(err, in, o.yes);
   ScopedMessageSink scope(&sink);  // tests run korvoctl in-process
 

@@ -49,8 +49,9 @@ std::string SelectedDriverName() {
   return SelectedDriverName(Settings::Snapshot());
 }
 
-std::unique_ptr<Zentio> CreateSelectedControl() {
-  const Settings::Snapshot settings;
+std::unique_ptr<Zentio> CreateSelectedControl() { return CreateSelectedControlFrom(Settings::Snapshot()); }
+
+std::unique_ptr<Zentio> CreateSelectedControlFrom(const Settings::Snapshot& settings) {
   const DriverInfo* d = FindDriver(SelectedDriverName(settings));
   if (d == nullptr) return CreateAbsentControl();
   return d->create(settings);

@@ -33,6 +33,8 @@ std::string SelectedDriverName();
 // (adapter/ZentioDefaults.h). The settings file is read once. The entry routines hand this
 // to the link (frmUSB::SetControlFactory).
 std::unique_ptr<Zentio> CreateSelectedControl();
+// The same from these settings (a file with options of the command line set over it).
+std::unique_ptr<Zentio> CreateSelectedControlFrom(const Settings::Snapshot& settings);
 // A control of the named driver with a board of its own (DriverInfo::createOwn), its options
 // from settings; nullptr when no driver has that name.
 std::unique_ptr<Zentio> CreateOwnControl(std::string_view driverName,

@@ -28,6 +28,20 @@ const std::string& Folded(std::string_view name, std::string& scratch) {
 
 }  // namespace
 
+void IniFile::Set(std::string_view section, std::string_view key, std::string value) {
+  std::string folded;
+  const auto [sit, newSection] =
+      sectionIndex_.try_emplace(Folded(Trim(section), folded), sections_.size());
+  if (newSection) sections_.push_back(Section{std::string(Trim(section)), {}, {}});
+  Section& s = sections_[sit->second];
+  const auto [kit, newKey] = s.keys.try_emplace(Folded(Trim(key), folded), s.entries.size());
+  if (newKey) {
+    s.entries.push_back(Entry{std::string(Trim(key)), std::move(value)});
+  } else {
+    s.entries[kit->second].value = std::move(value);
+  }
+}
+
 IniFile IniFile::Parse(std::string_view text) {
   IniFile ini;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);

@@ -29,6 +29,10 @@ class IniFile {
   // Keys of a section in file order (first occurrences only).
   std::vector<std::string> Keys(std::string_view section) const;
 
+  // Gives key this value in section (both added when absent), as a command-line option does for
+  // one run: the file on disk is never written.
+  void Set(std::string_view section, std::string_view key, std::string value);
+
   // GetPrivateProfileInt and GetPrivateProfileString (below) on this file.
   int32_t Int(std::string_view section, std::string_view key, int32_t def) const;
   std::string String(std::string_view section, std::string_view key, const std::string& def) const;

@@ -57,6 +57,12 @@ std::optional<Snapshot> Snapshot::Load(const std::string& path) {
   return Snapshot(std::make_shared<const IniFile>(std::move(*ini)));
 }
 
+Snapshot Snapshot::With(std::string_view section, std::string_view key, std::string value) const {
+  IniFile copy = ini_ ? *ini_ : IniFile();
+  copy.Set(section, key, std::move(value));
+  return Snapshot(std::make_shared<const IniFile>(std::move(copy)));
+}
+
 int32_t Snapshot::GetInt(std::string_view section, std::string_view key, int32_t def) const {
   return ini_ ? ini_->Int(section, key, def) : def;
 }

@@ -45,6 +45,8 @@ class Snapshot {
   Snapshot();  // File() as it is now
   // nullopt when path cannot be read.
   static std::optional<Snapshot> Load(const std::string& path);
+  // This snapshot with one key set, for an option that overrides the file for one run.
+  Snapshot With(std::string_view section, std::string_view key, std::string value) const;
 
   int32_t GetInt(std::string_view section, std::string_view key, int32_t def) const;
   std::string GetString(std::string_view section, std::string_view key,

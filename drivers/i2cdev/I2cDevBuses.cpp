@@ -166,6 +166,7 @@ I2cDevOptions I2cDevOptionsFromSettings(const Settings::Snapshot& settings) {
   I2cDevOptions o;
   o.bus = std::string(Text::Trim(settings.GetString("Adapter", "Bus", "")));
   o.forceAddress = settings.GetInt("Adapter", "ForceAddress", 0) != 0;
+  o.pec = settings.GetInt("Adapter", "Pec", 0) != 0;
   return o;
 }
 

@@ -20,6 +20,9 @@ void ClearI2cDevDiagnostics();
 struct I2cDevOptions {
   std::string bus;            // [Adapter] Bus, trimmed; empty = the USB-attached buses
   bool forceAddress = false;  // [Adapter] ForceAddress
+  // [Adapter] Pec: SMBus word reads and writes as plain I2C transfers with the packet error code
+  // computed and checked here, since common USB bridges accept I2C_PEC and skip the check.
+  bool pec = false;
 };
 I2cDevOptions I2cDevOptionsFromSettings(const Settings::Snapshot& settings);
 I2cDevOptions I2cDevOptionsFromSettings();

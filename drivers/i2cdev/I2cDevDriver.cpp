@@ -56,6 +56,16 @@ int16_t StatusFromErrno(int err) {
   return VB_UNKNOWN;
 }
 
+uint8_t SmbusPec(std::span<const uint8_t> bytes) {
+  // Bitwise: a frame is five bytes at most, a table would buy nothing.
+  uint8_t crc = 0;
+  for (const uint8_t b : bytes) {
+    crc ^= b;
+    for (int i = 0; i < 8; ++i) crc = static_cast<uint8_t>((crc & 0x80) != 0 ? (crc << 1) ^ 0x07 : crc << 1);
+  }
+  return crc;
+}
+
 std::unique_ptr<Zentio> CreateI2cDevControl(const Settings::Snapshot& settings) {
   return std::make_unique<I2cDevDriver>(CurrentI2cDevKernel(), I2cDevOptionsFromSettings(settings));
 }
@@ -270,6 +280,10 @@ int16_t I2cDevDriver::Prepare(int16_t target, unsigned long needed) {
 int16_t I2cDevDriver::SmbWriteWord(int16_t command, int16_t word, int16_t target) {
   if (fd_ < 0) return Done(VB_NO_USB);
   if (!InByteRange(command)) return Done(VB_INCORRECT_PARAM);
+  if (options_.pec) {
+    if (int16_t s = Prepare(target, I2C_FUNC_I2C); s != VB_OK) return Done(s);
+    return Done(PecWriteWord(static_cast<uint8_t>(command), static_cast<uint16_t>(word)));
+  }
   if (int16_t s = Prepare(target, I2C_FUNC_SMBUS_WRITE_WORD_DATA); s != VB_OK) return Done(s);
   return Done(FromKernel(
       kernel_.SmbusWriteWord(fd_, static_cast<uint8_t>(command), static_cast<uint16_t>(word))));
@@ -278,10 +292,41 @@ int16_t I2cDevDriver::SmbWriteWord(int16_t command, int16_t word, int16_t target
 int16_t I2cDevDriver::SmbReadWord(int16_t command, int16_t& word, int16_t target) {
   if (fd_ < 0) return Done(VB_NO_USB);
   if (!InByteRange(command)) return Done(VB_INCORRECT_PARAM);
+  if (options_.pec) {
+    if (int16_t s = Prepare(target, I2C_FUNC_I2C); s != VB_OK) return Done(s);
+    return Done(PecReadWord(static_cast<uint8_t>(command), word));
+  }
   if (int16_t s = Prepare(target, I2C_FUNC_SMBUS_READ_WORD_DATA); s != VB_OK) return Done(s);
   const int r = kernel_.SmbusReadWord(fd_, static_cast<uint8_t>(command));
   if (r >= 0) word = static_cast<int16_t>(static_cast<uint16_t>(r));
   return Done(FromKernel(r));
+}
+
+int16_t I2cDevDriver::PecWriteWord(uint8_t command, uint16_t word) {
+  const auto address = static_cast<uint8_t>(address_);
+  // The frame as the charger sees it: address (write), command, low byte, high byte, PEC.
+  const std::array<uint8_t, 4> covered{static_cast<uint8_t>(address << 1), command,
+                                       static_cast<uint8_t>(word & 0xFF),
+                                       static_cast<uint8_t>(word >> 8)};
+  std::array<uint8_t, 4> out{command, covered[2], covered[3], SmbusPec(covered)};
+  std::array<i2c_msg, 1> messages{{{address, 0, static_cast<uint16_t>(out.size()), out.data()}}};
+  const int r = kernel_.Transfer(fd_, messages);
+  return FromKernel(r < 0 ? r : 0);
+}
+
+int16_t I2cDevDriver::PecReadWord(uint8_t command, int16_t& word) {
+  const auto address = static_cast<uint8_t>(address_);
+  uint8_t cmd = command;
+  std::array<uint8_t, 3> in{};  // low byte, high byte, PEC
+  std::array<i2c_msg, 2> messages{{{address, 0, 1, &cmd},
+                                   {address, I2C_M_RD, static_cast<uint16_t>(in.size()), in.data()}}};
+  if (const int r = kernel_.Transfer(fd_, messages); r < 0) return FromKernel(r);
+  // Address (write), command, address (read), then the data: the repeated start counts.
+  const std::array<uint8_t, 5> covered{static_cast<uint8_t>(address << 1), command,
+                                       static_cast<uint8_t>((address << 1) | 1), in[0], in[1]};
+  if (SmbusPec(covered) != in[2]) return VB_BAD_PEC;
+  word = static_cast<int16_t>(static_cast<uint16_t>(in[0] | (in[1] << 8)));
+  return VB_OK;
 }
 
 int16_t I2cDevDriver::SmbSendCommand(int16_t command, int16_t target) {

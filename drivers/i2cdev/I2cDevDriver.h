@@ -9,6 +9,9 @@
 //                  Whatever it names, only an i2c-dev character device is opened.
 //   ForceAddress=1 when a kernel driver has claimed the target address, take it anyway
 //                  (I2C_SLAVE_FORCE). Default 0: the transaction fails with VB_BUS_BUSY.
+//   Pec=1          SMBus word reads and writes carry a packet error code, computed and checked
+//                  here (SmbusPec) over plain I2C transfers; a mismatch is VB_BAD_PEC. Default 0:
+//                  the kernel's SMBus word transfers, no PEC.
 #pragma once
 
 #include <array>
@@ -34,6 +37,10 @@ struct ErrnoStatus {
 std::span<const ErrnoStatus> I2cDevErrnoTable();
 // The table's status for err (a positive errno); VB_UNKNOWN for any errno not in it.
 int16_t StatusFromErrno(int err);
+
+// The SMBus packet error code: CRC-8, polynomial x^8+x^2+x+1, initial value 0, over every byte
+// of the frame including the address bytes.
+uint8_t SmbusPec(std::span<const uint8_t> bytes);
 
 // One-wire and flash are not something i2c-dev can do: they are refused (VB_INCORRECT_PARAM).
 class I2cDevDriver final : public ZentioDefaults {
@@ -112,6 +119,9 @@ class I2cDevDriver final : public ZentioDefaults {
                          std::array<uint8_t, 256>& data, int32_t& delivered);
   void CloseFd();
   void ForgetUnpluggedAdapter();
+  // The word transfers with a packet error code (Pec=1), after Prepare.
+  int16_t PecWriteWord(uint8_t command, uint16_t word);
+  int16_t PecReadWord(uint8_t command, int16_t& word);
 
   I2cDevKernel& kernel_;
   I2cDevOptions options_;

@@ -67,6 +67,11 @@ struct FakeChip {
   std::array<uint8_t, 256> memory{};
   std::map<uint8_t, std::vector<uint8_t>> blocks;  // SMBus block registers
   uint8_t pointer = 0;
+  // A charger speaking SMBus words with a packet error code over plain I2C transfers: a write
+  // of command, low, high, PEC; a write of the command then a read of low, high, PEC.
+  bool pecWords = false;
+  int corruptNextPecReads = 0;  // that many reads answer with a wrong PEC
+  int pecWritesRefused = 0;     // writes whose PEC did not match: NACKed, nothing stored
 };
 
 class FakeKernel : public I2cDevKernel {
@@ -187,6 +192,7 @@ class FakeKernel : public I2cDevKernel {
     int total = 0;
     for (const auto& m : messages) total += m.len;
     return Do("Transfer", fd, -1, total, [&](FakeChip& c) {
+      if (c.pecWords) return PecWordTransfer(c, static_cast<uint8_t>(fds_[fd].second), messages);
       for (auto& m : messages) {
         if (m.addr != fds_[fd].second) return -EINVAL;
         if ((m.flags & I2C_M_RD) != 0) {
@@ -203,6 +209,27 @@ class FakeKernel : public I2cDevKernel {
   std::string SysfsRoot() override { return root_; }
 
  private:
+  static int PecWordTransfer(FakeChip& c, uint8_t address, std::span<i2c_msg> m) {
+    const auto w = static_cast<uint8_t>(address << 1);
+    if (m.size() == 1 && (m[0].flags & I2C_M_RD) == 0 && m[0].len == 4) {
+      const uint8_t* b = m[0].buf;
+      const std::array<uint8_t, 4> covered{w, b[0], b[1], b[2]};
+      if (SmbusPec(covered) != b[3]) return ++c.pecWritesRefused, -EREMOTEIO;
+      c.words[b[0]] = static_cast<uint16_t>(b[1] | (b[2] << 8));
+      return 1;
+    }
+    if (m.size() == 2 && m[0].len == 1 && (m[1].flags & I2C_M_RD) != 0 && m[1].len == 3) {
+      const uint8_t cmd = m[0].buf[0];
+      uint8_t* out = m[1].buf;
+      out[0] = static_cast<uint8_t>(c.words[cmd] & 0xFF);
+      out[1] = static_cast<uint8_t>(c.words[cmd] >> 8);
+      const std::array<uint8_t, 5> covered{w, cmd, static_cast<uint8_t>(w | 1), out[0], out[1]};
+      out[2] = SmbusPec(covered);
+      if (c.corruptNextPecReads > 0) --c.corruptNextPecReads, out[2] ^= 0x5A;
+      return 2;
+    }
+    return -EINVAL;
+  }
   Bus* BusOf(int fd) {
     auto it = fds_.find(fd);
     if (it != fds_.end()) return &buses[it->second.first];

@@ -1,0 +1,120 @@
+// Packet error codes computed in software (Pec=1): the frames on the wire, good and bad codes,
+// and the traffic with the option off.
+#include <gtest/gtest.h>
+
+#include "I2cDevFakeKernel.h"
+#include "adapter/ErrorCodes.h"
+#include "adapter/frmUSB.h"
+#include "foundation/Settings.h"
+#include "registers/RegisterAccess.h"
+
+namespace {
+
+I2cDevOptions WithPec() {
+  I2cDevOptions o;
+  o.pec = true;
+  return o;
+}
+
+TEST(SmbusPec, MatchesTheCrc8OfTheSmbusStandard) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    uint8_t pec;
+  } cases[] = {
+      {{}, 0x00},
+      {{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 0xF4},  // the CRC-8/SMBUS check value
+      {{0xFF}, 0xF3},  // the last entry of the usual lookup table
+  };
+  for (const Case& c : cases) EXPECT_EQ(SmbusPec(c.bytes), c.pec) << c.bytes.size() << " bytes";
+}
+
+TEST(I2cDevPec, AWordReadWithAGoodCodeDeliversTheWord) {
+  I2cDevRig rig;
+  rig.Charger().pecWords = true;
+  rig.Charger().words[0x15] = 0x41A0;
+  auto d = rig.Opened(WithPec());
+  int16_t w = 0;
+  EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), VB_OK);
+  EXPECT_EQ(w, 0x41A0);
+  EXPECT_EQ(rig.kernel.Count("ReadWord"), 0) << "the kernel's SMBus read would skip the check";
+  EXPECT_EQ(rig.kernel.calls.back().length, 1 + 3) << "command out; low, high and PEC in";
+}
+
+TEST(I2cDevPec, AWordReadWithABadCodeIsBadPecAndLeavesTheWord) {
+  I2cDevRig rig;
+  rig.Charger().pecWords = true;
+  rig.Charger().words[0x15] = 0x41A0;
+  rig.Charger().corruptNextPecReads = 1;
+  auto d = rig.Opened(WithPec());
+  int16_t w = 0x1234;
+  EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), VB_BAD_PEC);
+  EXPECT_EQ(w, 0x1234);
+}
+
+TEST(I2cDevPec, AWordWriteCarriesTheCodeTheChargerChecks) {
+  I2cDevRig rig;
+  rig.Charger().pecWords = true;
+  auto d = rig.Opened(WithPec());
+  EXPECT_EQ(d->SmbWriteWord(0x14, 0x0380, 0x67), VB_OK);
+  EXPECT_EQ(rig.Charger().words[0x14], 0x0380);
+  EXPECT_EQ(rig.Charger().pecWritesRefused, 0);
+  EXPECT_EQ(rig.kernel.Count("WriteWord"), 0);
+}
+
+TEST(I2cDevPec, AnAdapterWithoutPlainI2cRefusesPecWordsBeforeTheKernel) {
+  I2cDevRig rig;
+  rig.UsbBus().funcs = FakeKernel::kAllFuncs & ~static_cast<unsigned long>(I2C_FUNC_I2C);
+  auto d = rig.Opened(WithPec());
+  const std::size_t before = rig.kernel.calls.size();
+  int16_t w = 0;
+  EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), VB_INCORRECT_PARAM);
+  EXPECT_EQ(d->SmbWriteWord(0x14, 1, 0x67), VB_INCORRECT_PARAM);
+  EXPECT_EQ(rig.kernel.calls.size(), before);
+}
+
+TEST(I2cDevPec, OffByDefaultTheKernelsSmbusWordsCarryTheTraffic) {
+  I2cDevRig rig;
+  auto d = rig.Opened();
+  int16_t w = 0;
+  EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), VB_OK);
+  EXPECT_EQ(d->SmbWriteWord(0x14, 1, 0x67), VB_OK);
+  EXPECT_EQ(rig.kernel.Count("ReadWord"), 1);
+  EXPECT_EQ(rig.kernel.Count("WriteWord"), 1);
+  EXPECT_EQ(rig.kernel.Count("Transfer"), 0);
+}
+
+TEST(I2cDevPec, TheSettingsKeyTurnsItOn) {
+  struct Case {
+    const char* ini;
+    bool pec;
+  } cases[] = {{"", false}, {"[Adapter]\nPec=1\n", true}, {"[Adapter]\nPec=0\n", false}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.Write("k.ini", c.ini);
+    EXPECT_EQ(I2cDevOptionsFromSettings(*Settings::Snapshot::Load(path)).pec, c.pec) << c.ini;
+  }
+}
+
+TEST(I2cDevPec, AnOverrideOfTheSettingsTurnsItOnWithoutTheFile) {
+  TempDir dir;
+  const std::string path = dir.Write("k.ini", "[Adapter]\nBus=3\n");
+  const Settings::Snapshot s = Settings::Snapshot::Load(path)->With("Adapter", "Pec", "1");
+  EXPECT_TRUE(I2cDevOptionsFromSettings(s).pec);
+  EXPECT_EQ(I2cDevOptionsFromSettings(s).bus, "3");
+}
+
+// A bad code is a failed read like any other: the register layer retries it.
+TEST(I2cDevPec, ABadCodeIsRetriedByTheRegisterLayer) {
+  I2cDevRig rig;
+  rig.Charger().pecWords = true;
+  rig.Charger().words[0x15] = 0x41A0;
+  rig.Charger().corruptNextPecReads = 1;
+  frmUSB link(rig.Opened(WithPec()));
+  RegisterAccess access(link, {0x67, false, true, 1}, nullptr);
+  int16_t w = 0;
+  EXPECT_EQ(access.ReadRegister("CS: Status", 0x15, w, 0x67), VB_OK);
+  EXPECT_EQ(w, 0x41A0);
+  EXPECT_EQ(rig.kernel.Count("Transfer"), 2);
+}
+
+}  // namespace
