@@ -34,6 +34,10 @@ top=$(while read -r a b; do
 done <<<"$pairs" | sort -u)
 
 bad=0
+# The Python module sits on top of everything: nothing includes it.
+if inc=$(git grep -lE '^#include "python/' -- '*.cpp' '*.h' ':!python/' 2>/dev/null) && [ -n "$inc" ]; then
+  echo "python/ is included by:"; echo "$inc"; bad=1
+fi
 check folder "$pairs" || bad=1
 check top-level "$top" || bad=1
 exit $bad

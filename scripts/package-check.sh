@@ -83,6 +83,7 @@ expected=(
   usr/share/bash-completion/completions/korvoctl
   usr/lib/udev/rules.d/70-korvo-i2c.rules
   usr/share/doc/korvo/copyright usr/share/doc/korvo/changelog.gz usr/share/doc/korvo/korvo.ini
+  usr/lib/python3/dist-packages/korvo/__init__.py usr/lib/python3/dist-packages/korvo/__init__.pyi
 )
 for f in "${expected[@]}"; do [ -f "$root/$f" ] || fail "the package lacks /$f"; done
 
@@ -116,6 +117,13 @@ done
 # korvoctl from the extracted tree; no settings file of the developer's may reach it.
 export XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
 korvoctl_x=$root/usr/bin/korvoctl
+
+step "Python module"
+compgen -G "$root/usr/lib/python3/dist-packages/korvo/_korvo.cpython-3*-linux-gnu.so" >/dev/null ||
+  fail "the package lacks the korvo extension module"
+got=$(PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 -c \
+  'import korvo; print(korvo.open("sim").read(0x15))') || fail "import korvo from the package"
+[ "$got" = "16800" ] || fail "korvo from the package read $got"
 
 step "bash completion"
 # Completes the words of $1 (the last one possibly empty) and prints the candidates, one a line.
