@@ -5,7 +5,8 @@
 # qt6-charts-dev needs libqt6opengl6-dev without depending on it; prometheus-cpp-dev is the
 # Prometheus client behind the /metrics endpoint, libcivetweb-dev the HTTP server inside it, and
 # prometheus gives promtool and the server that check the example configuration and a scrape;
-# pybind11-dev and python3-dev build the korvo Python module, python3-pytest tests it and
+# pybind11-dev and python3-dev build the korvo Python module, python3-pytest tests it (with
+# python3-numpy and python3-pandas, which the module converts to but does not need) and
 # python3-smbus2 is what bench/python_vs_smbus2.py measures it against).
 # Safe to run again: apt-get skips what is already there.
 set -euo pipefail
@@ -22,7 +23,7 @@ PKGS=(
   gtkwave sigrok-cli python3
   libsigrokcxx-dev libglibmm-2.4-dev
   prometheus-cpp-dev libcivetweb-dev prometheus
-  pybind11-dev python3-dev python3-pytest python3-smbus2
+  pybind11-dev python3-dev python3-pytest python3-numpy python3-pandas python3-smbus2
 )
 missing=()
 for p in "${PKGS[@]}"; do
