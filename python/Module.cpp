@@ -21,6 +21,7 @@
 #include "instruments/SigrokBackend.h"
 #include "python/Board.h"
 #include "recording/BitNames.h"
+#include "recording/Journal.h"
 #include "recording/OutputFile.h"
 #include "recording/Recorder.h"
 #include "recording/Snapshot.h"
@@ -445,6 +446,50 @@ class Recording {
   uint64_t samples_ = 0;
 };
 
+// Every adapter transaction of the board's link, as korvoctl --journal writes them.
+class JournalRecording {
+ public:
+  JournalRecording(Board& board, const std::string& path) : board_(board), path_(path) {
+    CheckOpen(board);
+    if (SameFile(path, board.SettingsPath()))
+      Raise(g_fileError, "'" + path + "' is the settings file, which korvo never writes");
+    std::string message;
+    journal_ = recording::JournalFile::Create(path, recording::SystemClock(), message);
+    if (!journal_) Raise(g_fileError, message);
+    journal_->SetErrorHandler([this](const std::string& m) { error_ = m; });
+    py::gil_scoped_release release;
+    std::lock_guard lock(board_.Mutex());
+    board_.Link().AddObserver(*journal_);
+    board_.Access().AddObserver(*journal_);  // on disk when a tick or an access is complete
+  }
+  ~JournalRecording() {
+    py::gil_scoped_release release;
+    Stop();
+  }
+  void Close() {
+    {
+      py::gil_scoped_release release;
+      Stop();
+    }
+    if (!error_.empty()) Raise(g_fileError, error_);
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  void Stop() {
+    if (!journal_) return;
+    std::lock_guard lock(board_.Mutex());
+    if (board_.IsOpen()) board_.Link().RemoveObserver(*journal_);
+    board_.Access().RemoveObserver(*journal_);
+    journal_->Close();
+    journal_.reset();
+  }
+  Board& board_;
+  std::string path_;
+  std::unique_ptr<recording::JournalFile> journal_;
+  std::string error_;
+};
+
 // ---- the board's operations ----
 
 std::unique_ptr<Board> OpenBoard(const std::string& driver, std::optional<std::string> settings,
@@ -767,6 +812,21 @@ PYBIND11_MODULE(_korvo, m) {
       .def_property_readonly("path", &Recording::Path)
       .def_property_readonly("active", &Recording::Active);
 
+  py::class_<JournalRecording>(m, "Journal",
+                               "The board's adapter transactions in a CSV file; see Board.journal.")
+      .def("close", &JournalRecording::Close)
+      .def("__enter__", [](py::object self) { return self; })
+      .def("__exit__",
+           [](JournalRecording& j, py::object type, py::object, py::object) {
+             try {
+               j.Close();
+             } catch (py::error_already_set&) {
+               if (type.is_none()) throw;
+             }
+             return false;
+           })
+      .def_property_readonly("path", &JournalRecording::Path);
+
   py::class_<Instrument>(m, "Instrument", "A bench instrument read through libsigrok.")
       .def(py::init<const std::string&>(), py::arg("entry"))
       .def_property_readonly("label", &Instrument::Label)
@@ -822,6 +882,12 @@ PYBIND11_MODULE(_korvo, m) {
           py::arg("path"), py::kw_only(), py::arg("timescale") = py::none(),
           py::arg("vectors") = false, py::arg("instruments") = py::none(),
           py::keep_alive<0, 1>())
+      .def(
+          "journal",
+          [](Board& b, const std::string& path) {
+            return std::make_unique<JournalRecording>(b, path);
+          },
+          py::arg("path"), py::keep_alive<0, 1>())
       .def("start_trace",
            [](Board& b) {
              py::gil_scoped_release release;

@@ -14,10 +14,10 @@ operations that need a yes (spin, burn, restore) take a confirm callable.
 import re as _re
 
 from . import _korvo
-from ._korvo import (BusError, Error, FileError, Instrument, RangeError, Recording, Sample,
-                     SettingsError, Watch, status_name)
+from ._korvo import (BusError, Error, FileError, Instrument, Journal, RangeError, Recording,
+                     Sample, SettingsError, Watch, status_name)
 
-__all__ = ["open", "instrument", "Board", "Bits", "Sample", "Watch", "Recording", "Instrument",
+__all__ = ["open", "instrument", "Board", "Bits", "Sample", "Watch", "Recording", "Journal", "Instrument",
            "Error", "BusError", "RangeError", "SettingsError", "FileError", "status_name",
            "to_dataframe", "to_arrays", "REGISTERS"]
 
@@ -203,6 +203,11 @@ class Board(_korvo._Board):
         """Records every register access (and the instruments' readings) to path: .csv or .vcd.
         Use it as a context manager; the file is complete when it ends."""
         return super().record(str(path), **options)
+
+    def journal(self, path):
+        """Writes every adapter transaction of this board to path (CSV, as korvoctl --journal).
+        Use it as a context manager."""
+        return super().journal(str(path))
 
     def snapshot(self, path, caption="Custom 1"):
         """Saves the eleven registers as a spin preset section ([SpinCustom 1])."""

@@ -142,3 +142,14 @@ def test_two_boards_record_to_their_own_files(tmp_path):
             b.read(0x14)
     assert len((tmp_path / "a.csv").read_text().splitlines()) == 2
     assert len((tmp_path / "b.csv").read_text().splitlines()) == 3
+
+
+def test_each_board_journals_its_own_transactions(tmp_path):
+    with korvo.open("sim") as a, korvo.open("sim") as b:
+        with a.journal(tmp_path / "a.csv"), b.journal(tmp_path / "b.csv"):
+            a.read(0x15)
+            b.write(0x14, 1024)
+    a_rows = list(csv.DictReader(open(tmp_path / "a.csv", newline="")))
+    b_rows = list(csv.DictReader(open(tmp_path / "b.csv", newline="")))
+    assert [r["transaction"] for r in a_rows] == ["ReadSMBusWord_(15)"]
+    assert [r["transaction"] for r in b_rows] == ["WriteSMBusWord_(14,400)", "ReadSMBusWord_(14)"]
