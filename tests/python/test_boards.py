@@ -69,3 +69,24 @@ def test_the_variant_renames_the_status_bits():
         assert "BDET" in dir(b.status)
     with korvo.open("sim") as b:
         assert "BDET" not in dir(b.status)
+
+
+def test_another_threads_write_never_splits_a_write_from_its_read_back(ini):
+    import threading
+    # Slow transactions, so the two threads' accesses overlap unless they take turns.
+    with korvo.open(settings=ini("[Simulator]\nLatencyUs=1000\n")) as b:
+        failures = []
+
+        def work(address, value):
+            try:
+                for _ in range(40):
+                    b.write(address, value)  # write and read-back are never split
+            except korvo.Error as e:
+                failures.append(e)
+
+        threads = [threading.Thread(target=work, args=a) for a in ((0x15, 12000), (0x15, 16800))]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert failures == [] and b.read(0x15) in (12000, 16800)
