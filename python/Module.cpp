@@ -176,9 +176,14 @@ class Instrument {
     bench_ = std::make_unique<instruments::Bench>(backend, std::vector{config_}, o);
     bench_->Start();
   }
-  ~Instrument() {
+  ~Instrument() { Close(); }
+  // Ends the instrument's thread; it reads nothing more.
+  void Close() {
     py::gil_scoped_release release;
     bench_.reset();
+  }
+  void CheckOpen() const {
+    if (!bench_) Raise(g_error, "the instrument " + config_.label + " is closed");
   }
 
   const std::string& Label() const { return config_.label; }
@@ -186,6 +191,7 @@ class Instrument {
 
   // Waits for the instrument and one reading; caption -> value.
   py::dict Read(double timeout) {
+    CheckOpen();
     std::vector<instruments::LatestReading> latest;
     {
       py::gil_scoped_release release;
@@ -200,15 +206,18 @@ class Instrument {
     return d;
   }
   py::dict Units() {
+    CheckOpen();
     py::dict d;
     for (const auto& r : bench_->Latest()) d[py::str(r.caption)] = r.unit;
     return d;
   }
   bool Present() const {
+    if (!bench_) return false;
     const auto s = bench_->States();
     return !s.empty() && s[0].present;
   }
   std::string Reason() const {
+    if (!bench_) return "closed";
     const auto s = bench_->States();
     return s.empty() ? std::string() : s[0].reason;
   }
@@ -314,6 +323,7 @@ class Watch {
       clock.SleepUntil(std::min(next_, now + milliseconds(100)));
     }
     CheckOpen(board_);
+    for (Instrument* i : instruments_) i->CheckOpen();
     Sample s;
     bool gone = false;
     {
@@ -750,7 +760,11 @@ py::object NewError(py::module_& m, const char* name, py::object base, const cha
 std::vector<Instrument*> Instruments(const py::object& list) {
   std::vector<Instrument*> out;
   if (list.is_none()) return out;
-  for (py::handle h : list) out.push_back(h.cast<Instrument*>());
+  for (py::handle h : list) {
+    Instrument* i = h.cast<Instrument*>();
+    i->CheckOpen();
+    out.push_back(i);
+  }
   return out;
 }
 
@@ -834,7 +848,13 @@ PYBIND11_MODULE(_korvo, m) {
       .def_property_readonly("reason", &Instrument::Reason)
       .def("read", &Instrument::Read, py::arg("timeout") = 5.0,
            "One reading of every channel: caption -> value (volts in mV, amperes in mA).")
-      .def("units", &Instrument::Units);
+      .def("units", &Instrument::Units)
+      .def("close", &Instrument::Close)
+      .def("__enter__", [](py::object self) { return self; })
+      .def("__exit__", [](Instrument& i, py::object, py::object, py::object) {
+        i.Close();
+        return false;
+      });
 
   py::class_<Board>(m, "_Board")
       .def(py::init(&OpenBoard), py::arg("driver") = "sim", py::arg("settings") = py::none(),

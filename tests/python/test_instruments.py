@@ -53,3 +53,11 @@ def test_a_vcd_declares_the_instruments_channels(board, psu, tmp_path):
         list(board.watch(0, count=2, instruments=[psu]))
     text = (tmp_path / "r.vcd").read_text()
     assert "$var real" in text and "PSU" in text
+
+
+def test_a_closed_instrument_is_refused_before_the_bus(board, psu):
+    psu.close()
+    board.start_trace()
+    with pytest.raises(korvo.Error, match="closed"):
+        board.watch(0, count=1, instruments=[psu])
+    assert board.stop_trace() == [] and not psu.present
