@@ -3,13 +3,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 
 #include "adapter/ErrorCodes.h"
 #include "adapter/frmUSB.h"
 #include "drivers/Drivers.h"
-#include "foundation/IniFile.h"
 #include "foundation/Paths.h"
 #include "foundation/Text.h"
 #include "registers/RegisterTable.h"
@@ -23,43 +20,15 @@ Failure SettingsFailure(std::string message) {
   return {Failure::Kind::kSettings, 0, std::move(message)};
 }
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The settings as a snapshot, with [Adapter] keys of the caller's replacing the file's. The
-// settings reader keeps the first of repeated sections and keys, so the file is written out
-// afresh, section by section, with the replacements in place.
-Settings::Snapshot SnapshotWith(const std::string& path,
-                                const std::vector<std::pair<std::string, std::string>>& adapter) {
-  const IniFile ini = IniFile::Parse(path.empty() ? std::string() : ReadWhole(path));
-  std::string text;
-  bool adapterWritten = false;
-  auto writeSection = [&](const std::string& name) {
-    text += "[" + name + "]\n";
-    const bool isAdapter = Text::EqualsNoCase(name, "Adapter");
-    for (const std::string& key : ini.Keys(name)) {
-      bool replaced = false;
-      for (const auto& kv : adapter) replaced |= isAdapter && Text::EqualsNoCase(kv.first, key);
-      if (!replaced) text += key + "=" + ini.Value(name, key).value_or("") + "\n";
-    }
-    if (isAdapter) {
-      for (const auto& kv : adapter) text += kv.first + "=" + kv.second + "\n";
-      adapterWritten = true;
-    }
-  };
-  for (const std::string& s : ini.Sections()) writeSection(s);
-  if (!adapterWritten) writeSection("Adapter");
+// A snapshot with no keys, for a board that has no settings file.
+Settings::Snapshot EmptySnapshot() {
   char name[] = "/tmp/korvo-settings-XXXXXX";
   const int fd = ::mkstemp(name);
-  if (fd < 0) throw SettingsFailure("cannot write a temporary settings file");
-  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (fd < 0) throw SettingsFailure("cannot create an empty settings file in /tmp");
   ::close(fd);
-  std::optional<Settings::Snapshot> snapshot;
-  if (written) snapshot = Settings::Snapshot::Load(name);
+  std::optional<Settings::Snapshot> snapshot = Settings::Snapshot::Load(name);
   ::unlink(name);
-  if (!snapshot) throw SettingsFailure("cannot write a temporary settings file");
+  if (!snapshot) throw SettingsFailure("cannot read an empty settings file in /tmp");
   return *snapshot;
 }
 
@@ -110,6 +79,9 @@ Board::Board(const OpenOptions& o) : driver_(o.driver) {
   if (o.bus && driver->simulated)
     throw SettingsFailure("bus= names an i2c-dev bus; the " + std::string(driver->name) +
                           " driver has none");
+  if (o.pec && driver->simulated)
+    throw SettingsFailure("pec= is the i2c-dev driver's packet error code; the " +
+                          std::string(driver->name) + " driver has none");
 
   if (o.settings) {
     if (!Paths::IsReadableFile(*o.settings))
@@ -119,15 +91,12 @@ Board::Board(const OpenOptions& o) : driver_(o.driver) {
     // No program beside which to look: the user's, then the system's settings file.
     settingsPath_ = Settings::LookUp("");
   }
-  std::optional<Settings::Snapshot> settings;
-  if (o.bus || settingsPath_.empty()) {
-    std::vector<std::pair<std::string, std::string>> adapter;
-    if (o.bus) adapter.emplace_back("Bus", *o.bus);
-    settings = SnapshotWith(settingsPath_, adapter);
-  } else {
-    settings = Settings::Snapshot::Load(settingsPath_);
-    if (!settings) throw SettingsFailure("cannot read settings file '" + settingsPath_ + "'");
-  }
+  std::optional<Settings::Snapshot> settings =
+      settingsPath_.empty() ? EmptySnapshot() : Settings::Snapshot::Load(settingsPath_);
+  if (!settings) throw SettingsFailure("cannot read settings file '" + settingsPath_ + "'");
+  // The caller's options over the file's, for this board alone.
+  if (o.bus) settings = settings->With("Adapter", "Bus", *o.bus);
+  if (o.pec) settings = settings->With("Adapter", "Pec", "1");
 
   // The simulator finds its scenario and EEPROM files beside the settings file it is told of.
   std::unique_ptr<Zentio> control;

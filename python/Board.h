@@ -56,6 +56,7 @@ struct OpenOptions {
   std::string driver = "sim";
   std::optional<std::string> settings;  // a settings file; none: the user's or the system's
   std::optional<std::string> bus;       // i2cdev: [Adapter] Bus
+  bool pec = false;                     // i2cdev: [Adapter] Pec=1
   std::optional<int> address;           // the charger's 8-bit bus address
   std::string variant = "rk5190";
 };

@@ -504,8 +504,8 @@ class JournalRecording {
 
 std::unique_ptr<Board> OpenBoard(const std::string& driver, std::optional<std::string> settings,
                                  std::optional<std::string> bus, std::optional<int> address,
-                                 const std::string& variant) {
-  korvo_py::OpenOptions o{driver, std::move(settings), std::move(bus), address, variant};
+                                 const std::string& variant, bool pec) {
+  korvo_py::OpenOptions o{driver, std::move(settings), std::move(bus), pec, address, variant};
   try {
     py::gil_scoped_release release;
     return std::make_unique<Board>(o);
@@ -859,7 +859,7 @@ PYBIND11_MODULE(_korvo, m) {
   py::class_<Board>(m, "_Board")
       .def(py::init(&OpenBoard), py::arg("driver") = "sim", py::arg("settings") = py::none(),
            py::arg("bus") = py::none(), py::arg("address") = py::none(),
-           py::arg("variant") = "rk5190")
+           py::arg("variant") = "rk5190", py::arg("pec") = false)
       .def("close",
            [](Board& b) {
              py::gil_scoped_release release;

@@ -184,12 +184,13 @@ class Board(_korvo._Board):
     test_mode2 = _word_property(0x18, False)
     vdt = _word_property(0x19, True)
 
-    def __init__(self, driver="sim", *, settings=None, bus=None, address=None, variant="rk5190"):
+    def __init__(self, driver="sim", *, settings=None, bus=None, address=None, variant="rk5190",
+                 pec=False):
         if settings is not None:
             settings = str(settings)
         if bus is not None:
             bus = str(bus)
-        super().__init__(driver, settings, bus, address, variant)
+        super().__init__(driver, settings, bus, address, variant, bool(pec))
         self._table = _TABLES[self.variant]
 
     def __enter__(self):
@@ -227,11 +228,13 @@ class Board(_korvo._Board):
         return f"<korvo.Board {self.driver} 0x{self.address:02X} {self.variant} {state}>"
 
 
-def open(driver="sim", *, settings=None, bus=None, address=None, variant="rk5190"):  # noqa: A001
+def open(driver="sim", *, settings=None, bus=None, address=None, variant="rk5190",  # noqa: A001
+         pec=False):
     """Opens a board: driver "sim" (a simulated board of its own) or "i2cdev" (bus: a bus number,
     device path or adapter name). settings: a korvo.ini (default: the user's, then the
-    system's); address: the charger's 8-bit bus address; variant: "rk5190" or "rk5191"."""
-    return Board(driver, settings=settings, bus=bus, address=address, variant=variant)
+    system's); address: the charger's 8-bit bus address; variant: "rk5190" or "rk5191";
+    pec: i2cdev only, check word transfers with a packet error code ([Adapter] Pec=1)."""
+    return Board(driver, settings=settings, bus=bus, address=address, variant=variant, pec=pec)
 
 
 def instrument(entry):
