@@ -135,7 +135,7 @@ def test_every_error_is_a_korvo_error(cls):
 
 def test_the_gil_is_free_while_the_bus_works(ini):
     import threading
-    with korvo.open(settings=ini("[Simulator]\nLatencyUs=200000\n")) as b:
+    with korvo.open(settings=ini("[Simulator]\nLatencyUs=500000\n")) as b:
         ticks = []
         done = threading.Event()
 
@@ -147,7 +147,7 @@ def test_the_gil_is_free_while_the_bus_works(ini):
         t = threading.Thread(target=count)
         t.start()
         first = len(ticks)
-        b.read(0x15)  # 200 ms on the bus
+        b.read(0x15)  # half a second on the bus
         during = len(ticks) - first
         done.set()
         t.join()
