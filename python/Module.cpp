@@ -36,9 +36,11 @@ using korvo_py::Failure;
 
 namespace {
 
-py::object g_error, g_busError, g_rangeError, g_settingsError, g_fileError;
+// Handles, not objects: the types live as long as the module, and a static object's destructor
+// would run after the interpreter has gone.
+py::handle g_error, g_busError, g_rangeError, g_settingsError, g_fileError;
 
-[[noreturn]] void Raise(const py::object& type, const std::string& message) {
+[[noreturn]] void Raise(py::handle type, const std::string& message) {
   PyErr_SetString(type.ptr(), message.c_str());
   throw py::error_already_set();
 }
@@ -122,9 +124,7 @@ class ScopedConfirm {
   }
 
  private:
-  static py::object PyExc_TypeError_obj() {
-    return py::reinterpret_borrow<py::object>(PyExc_TypeError);
-  }
+  static py::handle PyExc_TypeError_obj() { return PyExc_TypeError; }
   Board& board_;
   py::object confirm_;
   std::unique_ptr<py::error_already_set> pending_;
@@ -749,7 +749,8 @@ py::list RegisterList(const std::string& variantText) {
   return out;
 }
 
-py::object NewError(py::module_& m, const char* name, py::object base, const char* doc) {
+// The module keeps the type; the handle borrows it.
+py::handle NewError(py::module_& m, const char* name, py::handle base, const char* doc) {
   const std::string full = std::string("korvo.") + name;
   py::object type = py::reinterpret_steal<py::object>(
       PyErr_NewExceptionWithDoc(full.c_str(), doc, base.ptr(), nullptr));
@@ -773,13 +774,12 @@ std::vector<Instrument*> Instruments(const py::object& list) {
 PYBIND11_MODULE(_korvo, m) {
   m.doc() = "The charger boards, watches, recordings and instruments behind the korvo package.";
 
-  g_error = NewError(m, "Error", py::reinterpret_borrow<py::object>(PyExc_Exception),
-                     "Every korvo failure.");
+  g_error = NewError(m, "Error", PyExc_Exception, "Every korvo failure.");
   g_busError = NewError(m, "BusError", g_error,
                         "A register access failed: .status (the adapter status), .status_name.");
   g_rangeError = NewError(
       m, "RangeError",
-      py::reinterpret_steal<py::object>(PyTuple_Pack(2, g_error.ptr(), PyExc_ValueError)),
+      py::reinterpret_steal<py::object>(PyTuple_Pack(2, g_error.ptr(), PyExc_ValueError)).ptr(),
       "An address, value or option out of range; raised before the bus is touched.");
   g_settingsError = NewError(m, "SettingsError", g_error,
                              "A settings file, driver, bus or instrument entry that cannot be used.");
