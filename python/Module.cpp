@@ -875,14 +875,23 @@ PYBIND11_MODULE(_korvo, m) {
         return b.SettingsPath().empty() ? py::object(py::none()) : py::object(py::str(b.SettingsPath()));
       })
       .def_property_readonly("verify_write", [](Board& b) { return b.Access().Comm().verifyWrite; })
-      .def("read", &Read, py::arg("address"))
-      .def("write", &Write, py::arg("address"), py::arg("value"))
-      .def("dump", &Dump)
+      .def("read", &Read, py::arg("address"),
+           "Reads register address (0 to 255) with the settings' retries; BusError when it fails.")
+      .def("write", &Write, py::arg("address"), py::arg("value"),
+           "Writes value (0 to 65535) to register address; with VerifyWrite on, reads it back and "
+           "raises BusError (VB_COMPARE_DIFFERENT) when it differs.")
+      .def("dump", &Dump,
+           "All eleven registers, {address: value}; when one fails, BusError with the others in "
+           ".values.")
       .def("snapshot", &TakeSnapshot, py::arg("path"), py::arg("caption") = "Custom 1")
       .def("compare", &Compare, py::arg("path"), py::arg("other") = py::none())
       .def("restore", &Restore, py::arg("path"), py::kw_only(), py::arg("confirm"))
-      .def("spin", &Spin, py::arg("caption"), py::kw_only(), py::arg("confirm"))
-      .def("burn", &Burn, py::kw_only(), py::arg("confirm"))
+      .def("spin", &Spin, py::arg("caption"), py::kw_only(), py::arg("confirm"),
+           "Applies the spin preset [Spin<caption>] of the board's settings file after "
+           "confirm(text) agrees; False when it does not.")
+      .def("burn", &Burn, py::kw_only(), py::arg("confirm"),
+           "Burns the trim registers into the EEPROM after confirm(text) agrees; False when it "
+           "does not, BusError when the burn failed.")
       .def(
           "watch",
           [](Board& b, long long periodMs, std::optional<long long> count,
@@ -892,7 +901,9 @@ PYBIND11_MODULE(_korvo, m) {
           },
           py::arg("period_ms") = 500, py::arg("count") = py::none(),
           py::arg("duration") = py::none(), py::arg("instruments") = py::none(),
-          py::keep_alive<0, 1>(), py::keep_alive<0, 5>())
+          py::keep_alive<0, 1>(), py::keep_alive<0, 5>(),
+          "Samples of the five main registers every period_ms (0: as fast as it goes), for count "
+          "ticks or duration seconds or until Ctrl-C; the instruments are read each tick.")
       .def(
           "record",
           [](Board& b, const std::string& path, std::optional<std::string> timescale,
