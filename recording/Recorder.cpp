@@ -365,7 +365,7 @@ std::optional<RecordFormat> FormatForPath(std::string_view path) {
 
 std::string UnknownFormatText(std::string_view path) {
   return "cannot record to '" + std::string(path) +
-         "': the file name must end in .csv (CSV), .vcd (value change dump) or .sr (sigrok "
+         "': the file name must end in .csv (CSV) or .vcd (value change dump), or .sr (sigrok "
          "session)";
 }
 
