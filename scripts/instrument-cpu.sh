@@ -18,7 +18,7 @@ for _ in $(seq 100); do grep -q ready "$work/bench.out" && break; sleep 0.1; don
 read -r _ psu load < "$work/bench.out"
 pps="scpi-pps:conn=tcp-raw/127.0.0.1"
 ten=(--instrument "$pps/$psu label=PSU1 channels=V1,I1" --instrument "$pps/$psu label=PSU2 channels=V2,I2"
-     --instrument "$pps/$psu label=PSU3 channels=V3,I3" --instrument "$pps/$psu label=PSU4 channels=V1,V2"
+     --instrument "$pps/$psu label=PSU3 channels=V3,I3" --instrument "$pps/$psu label=PSU4 channels=V1,I1"
      --instrument "$pps/$load label=Load channels=V1,I1" --instrument-period 50)
 run() {
   local name=$1; shift
@@ -32,4 +32,4 @@ run "registers alone" --output "$work/base.csv"
 run "10 channels to .csv" "${ten[@]}" --output "$work/run.csv"
 run "10 channels to .sr" "${ten[@]}" --output "$work/run.sr"
 echo "readings per channel in the .csv:"
-cut -d, -f3,6 "$work/run.csv" | grep -v '^korvoctl,' | sort | uniq -c | sed 1d
+cut -d, -f3,6 "$work/run.csv" | grep -v "^korvoctl,\|^source," | sort | uniq -c
