@@ -133,19 +133,24 @@ class SrSink final : public recording::Sink {
   const std::string& Name() const override { return path_; }
   bool Check() override {
     if (!Ok()) return false;
-    if (noticeRemoval_ && ::access(path_.c_str(), F_OK) != 0) {
+    if (Removed()) {
       error_ = recording::kRemovedReason;
       return false;
     }
     return count_ < chunk_ || Commit();
   }
   bool Close() override {
-    if (Ok() && !(noticeRemoval_ && ::access(path_.c_str(), F_OK) != 0)) Commit();
+    if (Ok() && Removed())
+      error_ = recording::kRemovedReason;
+    else if (Ok())
+      Commit();
     if (!writer_->Close() && error_.empty()) error_ = writer_->Error();
     return Ok();
   }
 
  private:
+  bool Removed() const { return noticeRemoval_ && ::access(path_.c_str(), F_OK) != 0; }
+
   bool Commit() {
     if (count_ == 0) return true;
     std::vector<float> flat;
