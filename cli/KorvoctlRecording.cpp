@@ -17,6 +17,7 @@
 #include "foundation/Settings.h"
 #include "foundation/Text.h"
 #include "foundation/Utils.h"
+#include "instruments/SrRecorder.h"
 #include "recording/Text.h"
 #include "registers/RegisterAccess.h"
 #include "registers/RegisterTable.h"
@@ -157,9 +158,10 @@ KorvoctlRecording::Taken KorvoctlRecording::Take(const std::vector<std::string>&
     }
   } else if (a == "--output") {
     if (auto text = value("--output file")) {
-      // Refused before anything is opened.
-      if (!recording::FormatForPath(*text))
-        t.error = recording::UnknownFormatText(*text);
+      // Refused before anything is opened, as is a .sr when libsigrok cannot be loaded.
+      instruments::InstallSrRecordings();
+      if (std::string refused = recording::CheckRecordingPath(*text); !refused.empty())
+        t.error = std::move(refused);
       else
         output_ = *text;
     }
@@ -296,7 +298,7 @@ int KorvoctlRecording::Prepare(std::ostream& err, recording::Clock& clock) {
   if (output_) {
     std::string message;
     recording::RecorderOptions options = RecorderOptionsFor({});
-    if (companion_ && recording::FormatForPath(*output_) == recording::RecordFormat::kVcd)
+    if (companion_ && recording::FormatForPath(*output_) != recording::RecordFormat::kCsv)
       options.channels = companion_->RecordedChannels();
     recorder_ = recording::Recorder::Open(*output_, options, message);
     if (!recorder_) {
@@ -333,6 +335,7 @@ recording::RecorderOptions KorvoctlRecording::RecorderOptionsFor(
   o.registers = registers;
   o.clock = clock_;
   o.noticeRemoval = true;  // nothing else would see it
+  o.period = std::chrono::milliseconds(periodMs_);
   o.timescale =
       timescale_.value_or(recording::VcdTimescaleFor(std::chrono::milliseconds(periodMs_)));
   return o;
@@ -569,13 +572,17 @@ std::string KorvoctlRecordingOptionsUsage() {
   return "  --period MS        watch period, 0 to 3600000 ms (default 500; 0: as fast as it goes)\n"
          "  --count N          watch: stop after N ticks (1 to 1000000000)\n"
          "  --duration S       watch: stop after S seconds (fractions allowed)\n"
-         "  --output FILE      record every register access to FILE: .csv or .vcd\n"
+         "  --output FILE      record every register access to FILE: .csv, .vcd or .sr (a\n"
+         "                     sigrok session for PulseView and sigrok-cli: the named bits as\n"
+         "                     logic channels, the set points and instrument readings as analog\n"
+         "                     ones in mV/mA; one sample a watch tick, at 1/--period; a reading\n"
+         "                     between ticks is held until the next tick)\n"
          "  --timescale STEP   a .vcd's time step: 1, 10 or 100 ns, us or ms, or 1 s (default:\n"
          "                     a hundredth of --period, from 1us to 1s; 1ms at 500 ms)\n"
          "  --format FMT       dump as text (default), csv or json\n"
          "  --caption CAPTION  snapshot: the spin caption that names the section (default\n"
          "                     \"Custom 1\")\n"
-         "  --variant VARIANT  rk5190 (default) or rk5191: the status bit names in a .vcd\n"
+         "  --variant VARIANT  rk5190 (default) or rk5191: the status bit names in a .vcd or .sr\n"
          "  --journal FILE     write every adapter transaction of this run to FILE (CSV)\n"
          "  --stats            print the transaction statistics to standard error at the end\n";
 }

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "instruments/SigrokModule.h"
+#include "instruments/SrWriter.h"
 
 namespace instruments {
 
@@ -27,6 +28,9 @@ struct Api {
   decltype(&korvo_sigrok_read) read;
   decltype(&korvo_sigrok_interrupt) interrupt;
   decltype(&korvo_sigrok_close) close;
+  decltype(&korvo_sigrok_writer_open) writerOpen;
+  decltype(&korvo_sigrok_writer_append) writerAppend;
+  decltype(&korvo_sigrok_writer_close) writerClose;
 };
 
 // Modules stay loaded for the rest of the run: libsigrok's threads and glib do not take being
@@ -100,6 +104,9 @@ std::shared_ptr<const Api> Load(const std::string& path, std::string& reason) {
   KORVO_SYM(read, korvo_sigrok_read);
   KORVO_SYM(interrupt, korvo_sigrok_interrupt);
   KORVO_SYM(close, korvo_sigrok_close);
+  KORVO_SYM(writerOpen, korvo_sigrok_writer_open);
+  KORVO_SYM(writerAppend, korvo_sigrok_writer_append);
+  KORVO_SYM(writerClose, korvo_sigrok_writer_close);
 #undef KORVO_SYM
   if (missing) {
     ::dlclose(handle);
@@ -108,6 +115,30 @@ std::shared_ptr<const Api> Load(const std::string& path, std::string& reason) {
   // Before the module makes a libsigrok context, so not one line reaches the terminal.
   api->routeLog(g_level, &OnLine, nullptr);
   g_loaded[path] = api;
+  return api;
+}
+
+// The first of modulePaths that exists, loaded; when none does, the first one's error says where
+// it was looked for.
+std::shared_ptr<const Api> LoadFirst(const std::vector<std::string>& modulePaths,
+                                     std::string& reason) {
+  if (modulePaths.empty()) {
+    reason = "no instrument module to load";
+    return nullptr;
+  }
+  const std::string* chosen = &modulePaths.front();
+  for (const std::string& path : modulePaths) {
+    if (::access(path.c_str(), F_OK) == 0) {
+      chosen = &path;
+      break;
+    }
+  }
+  const std::shared_ptr<const Api> api = Load(*chosen, reason);
+  if (!api && ::access(chosen->c_str(), F_OK) != 0) {
+    for (std::size_t i = 1; i < modulePaths.size(); ++i)
+      reason +=
+          (i == 1 ? " (nor at " : ", ") + modulePaths[i] + (i + 1 == modulePaths.size() ? ")" : "");
+  }
   return api;
 }
 
@@ -251,26 +282,71 @@ std::vector<std::string> SigrokModulePaths() {
 }
 
 std::shared_ptr<Backend> MakeSigrokBackend(const std::vector<std::string>& modulePaths) {
-  if (modulePaths.empty()) return std::make_shared<MissingBackend>("no instrument module to load");
-  // The first that exists; when none does, the first one's error says where it was looked for.
-  const std::string* chosen = &modulePaths.front();
-  for (const std::string& path : modulePaths) {
-    if (::access(path.c_str(), F_OK) == 0) {
-      chosen = &path;
-      break;
-    }
-  }
   std::string reason;
-  const std::shared_ptr<const Api> api = Load(*chosen, reason);
-  if (!api && ::access(chosen->c_str(), F_OK) != 0) {
-    for (std::size_t i = 1; i < modulePaths.size(); ++i)
-      reason +=
-          (i == 1 ? " (nor at " : ", ") + modulePaths[i] + (i + 1 == modulePaths.size() ? ")" : "");
-  }
+  const std::shared_ptr<const Api> api = LoadFirst(modulePaths, reason);
   if (!api) return std::make_shared<MissingBackend>(reason);
   korvo_sigrok_backend* backend = api->create();
   if (backend == nullptr) return std::make_shared<MissingBackend>(Text(api->lastError()));
   return std::make_shared<ModuleBackend>(api, backend);
+}
+
+struct SrWriter::Impl {
+  std::shared_ptr<const Api> api;
+  korvo_sigrok_writer* writer = nullptr;
+};
+
+std::unique_ptr<SrWriter> SrWriter::Create(const std::string& path, const SrLayout& layout,
+                                           std::string& reason,
+                                           const std::vector<std::string>& modulePaths) {
+  auto impl = std::make_unique<Impl>();
+  impl->api = LoadFirst(modulePaths, reason);
+  if (!impl->api) return nullptr;
+  std::vector<const char*> logic, analog;
+  for (const std::string& n : layout.logic) logic.push_back(n.c_str());
+  for (const std::string& n : layout.analog) analog.push_back(n.c_str());
+  impl->writer = impl->api->writerOpen(path.c_str(), layout.samplerate, logic.data(), logic.size(),
+                                       analog.data(), analog.size());
+  if (impl->writer == nullptr) {
+    reason = Text(impl->api->lastError());
+    return nullptr;
+  }
+  return std::unique_ptr<SrWriter>(new SrWriter(std::move(impl), layout));
+}
+
+SrWriter::SrWriter(std::unique_ptr<Impl> impl, SrLayout layout)
+    : impl_(std::move(impl)), layout_(std::move(layout)) {}
+
+SrWriter::~SrWriter() { Close(); }
+
+bool SrWriter::Append(std::size_t count, const std::vector<uint8_t>& logic,
+                      const std::vector<float>& analog) {
+  if (impl_->writer == nullptr || !error_.empty()) return false;
+  if (logic.size() < count * LogicUnitSize() || analog.size() < count * layout_.analog.size()) {
+    error_ = "too few samples for the channels";
+    return false;
+  }
+  if (impl_->api->writerAppend(impl_->writer, count, logic.data(), analog.data()) == 0) {
+    error_ = Text(impl_->api->lastError());
+    if (error_.empty()) error_ = "libsigrok could not write the file";
+    return false;
+  }
+  return true;
+}
+
+bool SrWriter::Close() {
+  if (impl_->writer == nullptr) return error_.empty();
+  const bool ok = impl_->api->writerClose(impl_->writer) != 0;
+  impl_->writer = nullptr;
+  if (!ok && error_.empty()) {
+    error_ = Text(impl_->api->lastError());
+    if (error_.empty()) error_ = "libsigrok could not end the file";
+  }
+  return error_.empty();
+}
+
+std::string SrUnavailableReason(const std::vector<std::string>& modulePaths) {
+  std::string reason;
+  return LoadFirst(modulePaths, reason) ? std::string() : reason;
 }
 
 }  // namespace instruments

@@ -3,16 +3,21 @@
 // instrument's protocol. Every entry point catches all: no exception leaves the module.
 #include "instruments/SigrokModule.h"
 
+#include <fcntl.h>
 #include <libsigrokcxx/libsigrokcxx.hpp>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -323,6 +328,88 @@ class SigrokBackend final : public Backend {
   std::shared_ptr<sigrok::Context> context_;
 };
 
+// A .sr file through libsigrok's srzip output, fed as a device of our own would feed it. The
+// output opens, appends to and closes the zip archive for every packet: callers send few, large
+// ones.
+class SrzipWriter {
+ public:
+  SrzipWriter(const std::string& path, uint64_t samplerate, const std::vector<std::string>& logic,
+              const std::vector<std::string>& analog) {
+    InstallLogOnce();
+    // srzip makes the file with the first packet and says little when it cannot: try it here,
+    // for the system's own reason.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) throw std::runtime_error(std::strerror(errno));
+    ::close(fd);
+    context_ = sigrok::Context::create();
+    device_ = context_->create_user_device("Korvo", "recording", "");
+    unsigned index = 0;
+    for (const std::string& name : logic)
+      device_->add_channel(index++, sigrok::ChannelType::LOGIC, name);
+    // srzip ends its list of analog channels at index 0: none may have it.
+    if (index == 0) index = 1;
+    for (const std::string& name : analog)
+      analog_.push_back(device_->add_channel(index++, sigrok::ChannelType::ANALOG, name));
+    unitSize_ = (logic.size() + 7) / 8;
+    TakeLastLibraryError();
+    try {
+      output_ = context_->output_formats().at("srzip")->create_output(path, device_);
+      output_->receive(context_->create_meta_packet(
+          {{sigrok::ConfigKey::SAMPLERATE, Glib::Variant<guint64>::create(samplerate)}}));
+      // An empty first chunk makes the archive, its channels and rate now.
+      unsigned char none = 0;
+      if (unitSize_ > 0) {
+        output_->receive(context_->create_logic_packet(&none, 0, unitSize_));
+      } else if (!analog_.empty()) {
+        float nothing = 0;
+        output_->receive(context_->create_analog_packet({analog_.front()}, &nothing, 0,
+                                                        sigrok::Quantity::VOLTAGE,
+                                                        sigrok::Unit::VOLT, {}));
+      }
+    } catch (const std::exception& e) {
+      throw std::runtime_error(What(e));
+    }
+  }
+
+  void Append(std::size_t count, const unsigned char* logic, const float* analog) {
+    if (count == 0) return;
+    TakeLastLibraryError();
+    try {
+      if (unitSize_ > 0)
+        output_->receive(context_->create_logic_packet(const_cast<unsigned char*>(logic),
+                                                       count * unitSize_, unitSize_));
+      // One channel a packet: what srzip takes. Units are in the names; the file keeps none.
+      std::vector<float> run(count);
+      for (std::size_t c = 0; c < analog_.size(); ++c) {
+        std::copy(analog + c * count, analog + (c + 1) * count, run.begin());
+        output_->receive(context_->create_analog_packet({analog_[c]}, run.data(),
+                                                        static_cast<unsigned>(count),
+                                                        sigrok::Quantity::VOLTAGE,
+                                                        sigrok::Unit::VOLT, {}));
+      }
+    } catch (const std::exception& e) {
+      throw std::runtime_error(What(e));
+    }
+  }
+
+  void Close() {
+    TakeLastLibraryError();
+    try {
+      output_->receive(context_->create_end_packet());
+      output_.reset();
+    } catch (const std::exception& e) {
+      throw std::runtime_error(What(e));
+    }
+  }
+
+ private:
+  std::shared_ptr<sigrok::Context> context_;
+  std::shared_ptr<sigrok::UserDevice> device_;
+  std::vector<std::shared_ptr<sigrok::Channel>> analog_;
+  std::shared_ptr<sigrok::Output> output_;
+  std::size_t unitSize_ = 0;
+};
+
 InstrumentConfig ConfigOf(const korvo_sigrok_config& c) {
   InstrumentConfig s;
   s.driver = c.driver ? c.driver : "";
@@ -356,6 +443,10 @@ struct korvo_sigrok_device {
   // The device's info as C sees it, pointing into the device's own DeviceInfo.
   std::vector<korvo_sigrok_channel> channels;
   korvo_sigrok_device_info info{};
+};
+
+struct korvo_sigrok_writer {
+  std::unique_ptr<SrzipWriter> writer;
 };
 
 #define KORVO_EXPORT __attribute__((visibility("default")))
@@ -448,6 +539,41 @@ KORVO_EXPORT void korvo_sigrok_close(korvo_sigrok_device* device) {
     delete device;
     return 0;
   });
+}
+
+KORVO_EXPORT korvo_sigrok_writer* korvo_sigrok_writer_open(const char* path,
+                                                           unsigned long long samplerate,
+                                                           const char* const* logic_names,
+                                                           size_t logic_count,
+                                                           const char* const* analog_names,
+                                                           size_t analog_count) {
+  return Guarded<korvo_sigrok_writer*>(nullptr, [&] {
+    const std::vector<std::string> logic(logic_names, logic_names + logic_count);
+    const std::vector<std::string> analog(analog_names, analog_names + analog_count);
+    auto w = std::make_unique<korvo_sigrok_writer>();
+    w->writer = std::make_unique<SrzipWriter>(path, samplerate, logic, analog);
+    return w.release();
+  });
+}
+
+KORVO_EXPORT int korvo_sigrok_writer_append(korvo_sigrok_writer* writer, size_t count,
+                                            const unsigned char* logic, const float* analog) {
+  return Guarded(0, [&] {
+    writer->writer->Append(count, logic, analog);
+    return 1;
+  });
+}
+
+KORVO_EXPORT int korvo_sigrok_writer_close(korvo_sigrok_writer* writer) {
+  const int ok = Guarded(0, [&] {
+    writer->writer->Close();
+    return 1;
+  });
+  Guarded(0, [&] {
+    delete writer;
+    return 0;
+  });
+  return ok;
 }
 
 }  // extern "C"

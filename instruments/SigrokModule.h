@@ -14,11 +14,12 @@ extern "C" {
 #endif
 
 /* Raised whenever a function below changes; the loader refuses a module of another version. */
-#define KORVO_SIGROK_ABI_VERSION 1
+#define KORVO_SIGROK_ABI_VERSION 2
 #define KORVO_SIGROK_MODULE_NAME "korvo-sigrok.so"
 
 typedef struct korvo_sigrok_backend korvo_sigrok_backend;
 typedef struct korvo_sigrok_device korvo_sigrok_device;
+typedef struct korvo_sigrok_writer korvo_sigrok_writer;
 
 typedef struct {
   const char* driver;
@@ -66,6 +67,20 @@ int korvo_sigrok_read(korvo_sigrok_device* device, korvo_sigrok_value_fn on_valu
 /* From another thread while a read runs. */
 void korvo_sigrok_interrupt(korvo_sigrok_device* device);
 void korvo_sigrok_close(korvo_sigrok_device* device);
+
+/* A sigrok session file (.sr) written by libsigrok's srzip output: logic_count logic channels,
+ * then analog_count analog channels, named in that order, at samplerate Hz. The file is made at
+ * once, so a recording without samples is still one sigrok opens. NULL on failure. */
+korvo_sigrok_writer* korvo_sigrok_writer_open(const char* path, unsigned long long samplerate,
+                                              const char* const* logic_names, size_t logic_count,
+                                              const char* const* analog_names,
+                                              size_t analog_count);
+/* count samples. logic: count units of (logic_count + 7) / 8 bytes, channel i in bit i % 8 of
+ * byte i / 8; analog: count values of each analog channel in turn. 1 when written. */
+int korvo_sigrok_writer_append(korvo_sigrok_writer* writer, size_t count,
+                               const unsigned char* logic, const float* analog);
+/* Ends the recording and frees writer; 1 when the end was written. */
+int korvo_sigrok_writer_close(korvo_sigrok_writer* writer);
 
 #ifdef __cplusplus
 }

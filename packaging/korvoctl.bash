@@ -63,7 +63,8 @@ _korvoctl()
         fi
         optional_file=''
         case ${words[i]} in
-            --ini | --output | --journal) want=(file) ;;
+            --ini | --journal) want=(file) ;;
+            --output) want=(recording) ;;
             --address) want=(address) ;;
             --retries | --period | --count | --duration | --metrics) want=(number) ;;
             --instrument-period | --instrument-log) want=(number) ;;
@@ -85,6 +86,16 @@ _korvoctl()
         file)
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        recording)
+            # Folders, and files whose extension names a format: .csv, .vcd, .sr (sigrok).
+            compopt -o filenames 2>/dev/null
+            local f
+            COMPREPLY=($(compgen -d -- "$cur"))
+            for f in $(compgen -f -- "$cur"); do
+                case ${f,,} in *.csv | *.vcd | *.sr) COMPREPLY+=("$f") ;; esac
+            done
             return
             ;;
         register) COMPREPLY=($(compgen -W "${_korvoctl_registers// /$'\n'}" -- "$cur")) ;;

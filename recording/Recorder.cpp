@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <map>
+#include <mutex>
 
 #include "adapter/ErrorCodes.h"
 #include "recording/Text.h"
@@ -357,12 +359,47 @@ std::optional<RecordFormat> FormatForPath(std::string_view path) {
   const std::string_view ext = file.substr(dot + 1);
   if (Text::EqualsNoCase(ext, "csv")) return RecordFormat::kCsv;
   if (Text::EqualsNoCase(ext, "vcd")) return RecordFormat::kVcd;
+  if (Text::EqualsNoCase(ext, "sr")) return RecordFormat::kSr;
   return std::nullopt;
 }
 
 std::string UnknownFormatText(std::string_view path) {
   return "cannot record to '" + std::string(path) +
-         "': the file name must end in .csv (CSV) or .vcd (value change dump)";
+         "': the file name must end in .csv (CSV) or .vcd (value change dump), or .sr (sigrok "
+         "session)";
+}
+
+namespace {
+
+std::mutex g_writersMutex;
+std::map<RecordFormat, FormatWriter> g_writers;
+
+std::optional<FormatWriter> WriterFor(RecordFormat format) {
+  const std::lock_guard lock(g_writersMutex);
+  const auto it = g_writers.find(format);
+  if (it == g_writers.end()) return std::nullopt;
+  return it->second;
+}
+
+}  // namespace
+
+void SetFormatWriter(RecordFormat format, FormatWriter writer) {
+  const std::lock_guard lock(g_writersMutex);
+  if (writer.open)
+    g_writers[format] = std::move(writer);
+  else
+    g_writers.erase(format);
+}
+
+std::string CheckRecordingPath(std::string_view path) {
+  const std::optional<RecordFormat> format = FormatForPath(path);
+  if (!format) return UnknownFormatText(path);
+  if (*format != RecordFormat::kSr) return {};
+  const std::optional<FormatWriter> writer = WriterFor(*format);
+  std::string reason = !writer ? "this program does not write sigrok sessions"
+                       : writer->unavailable ? writer->unavailable()
+                                             : std::string();
+  return reason.empty() ? reason : "cannot record to '" + std::string(path) + "': " + reason;
 }
 
 std::string RecordingStoppedText(const std::string& name, const std::string& reason) {
@@ -380,14 +417,20 @@ std::unique_ptr<Recorder> Recorder::Open(const std::string& path, const Recorder
     message = UnknownFormatText(path);
     return nullptr;
   }
-  std::string reason;
-  std::unique_ptr<FileSink> sink = FileSink::Create(path, reason);
-  if (!sink) {
-    message = CannotCreateText(path, reason);
-    return nullptr;
+  std::unique_ptr<Recorder> r;
+  if (*format == RecordFormat::kSr) {
+    if (message = CheckRecordingPath(path); !message.empty()) return nullptr;
+    if (r = WriterFor(*format)->open(path, options, message); !r) return nullptr;
+  } else {
+    std::string reason;
+    std::unique_ptr<FileSink> sink = FileSink::Create(path, reason);
+    if (!sink) {
+      message = CannotCreateText(path, reason);
+      return nullptr;
+    }
+    if (options.noticeRemoval) sink->NoticeRemoval();
+    r = Make(std::move(sink), *format, options);
   }
-  if (options.noticeRemoval) sink->NoticeRemoval();
-  std::unique_ptr<Recorder> r = Make(std::move(sink), *format, options);
   r->SetErrorHandler(nullptr);
   r->OnFlush();  // the header: even an empty recording is a valid file
   if (!r->Active()) {

@@ -14,6 +14,8 @@
 //   front (RecorderOptions::channels), is a `real` variable "<label>.<channel>_<unit>" in a
 //   $scope of its instrument, after the registers; a reading writes "r<value> <id>" under the
 //   same time-step rule. sigrok's import skips reals, so its wires stay as they are.
+//   sigrok session (.sr): written through libsigrok, outside the core; its part hands it over
+//   with SetFormatWriter (instruments/SrRecorder.h says what it holds).
 //
 // A window attaches a recorder with RegisterAccess::AddObserver and removes it (then destroys
 // it) to stop. A write failure stops the recorder: it reports once through its error handler
@@ -37,9 +39,9 @@
 
 namespace recording {
 
-enum class RecordFormat : uint8_t { kCsv, kVcd };
+enum class RecordFormat : uint8_t { kCsv, kVcd, kSr };
 
-// By the file's extension, ignoring case: ".csv" or ".vcd"; nullopt for anything else.
+// By the file's extension, ignoring case: ".csv", ".vcd" or ".sr"; nullopt for anything else.
 std::optional<RecordFormat> FormatForPath(std::string_view path);
 // The usage text for a path whose extension names no format.
 std::string UnknownFormatText(std::string_view path);
@@ -90,7 +92,26 @@ struct RecorderOptions {
   // A file removed while recording stops it at the next flush (korvoctl; the windows check the
   // file on their own timer).
   bool noticeRemoval = false;
+  // The scan or watch period: a .sr's sample step (a sample a tick).
+  std::chrono::milliseconds period{500};
 };
+
+class Recorder;
+
+// A format the core does not write itself (.sr: libsigrok's, which only the instruments' module
+// links). Whoever links its writer hands it over once; Open refuses the format without one.
+struct FormatWriter {
+  // Why the format cannot be written in this run; empty when it can.
+  std::function<std::string()> unavailable;
+  // As Recorder::Open: nullptr with message set when the file cannot be made.
+  std::function<std::unique_ptr<Recorder>(const std::string& path, const RecorderOptions& options,
+                                          std::string& message)>
+      open;
+};
+void SetFormatWriter(RecordFormat format, FormatWriter writer);
+// Before anything opens: empty when path names a format this run can record; else why not
+// (UnknownFormatText, or "cannot record to 'PATH': reason").
+std::string CheckRecordingPath(std::string_view path);
 
 class Recorder : public RegisterObserver {
  public:
@@ -98,10 +119,10 @@ class Recorder : public RegisterObserver {
 
   // Creates the file and writes the format's header. nullptr, with message set ("Cannot
   // create FILE: reason." or "Cannot write FILE: reason."), when that fails. The format comes from
-  // the extension; check FormatForPath first, before anything is opened.
+  // the extension; check CheckRecordingPath first, before anything is opened.
   static std::unique_ptr<Recorder> Open(const std::string& path, const RecorderOptions& options,
                                         std::string& message);
-  // Records into a stream (korvoctl's standard output); name is used in messages.
+  // Records into a stream (korvoctl's standard output); name is used in messages. CSV or VCD.
   static std::unique_ptr<Recorder> ToStream(std::ostream& out, std::string name,
                                             RecordFormat format, const RecorderOptions& options);
   ~Recorder() override;

@@ -153,6 +153,22 @@ TEST_F(BenchTest, HungReadIsGivenUpAfterTheReadTimeout) {
       << sink_.messages[0];
 }
 
+TEST_F(BenchTest, HangAfterGoodReadsIsStillGivenUp) {
+  auto s = backend_->Add("PSU");
+  s->answers = {Script::Answer::kValues, Script::Answer::kValues, Script::Answer::kHang};
+  Bench bench(backend_, {Config("PSU")}, options_);
+  bench.Start();
+  for (int i = 0; i < 2; ++i) {
+    bench.Trigger();
+    ASSERT_TRUE(DeliverUntil(bench, [&] { return s->reads > i; }));
+  }
+  bench.WaitAnswered(30s);
+  bench.Trigger();
+  ASSERT_TRUE(DeliverUntil(bench, [&] { return !sink_.messages.empty(); }));
+  EXPECT_NE(sink_.messages[0].find("no answer within 50 ms"), std::string::npos)
+      << sink_.messages[0];
+}
+
 TEST_F(BenchTest, InstrumentBackAgainIsNamed) {
   auto s = backend_->Add("PSU");
   s->answers = {Script::Answer::kFail};
