@@ -19,6 +19,7 @@
 #include "instruments/Bench.h"
 #include "instruments/InstrumentConfig.h"
 #include "instruments/SigrokBackend.h"
+#include "instruments/SrRecorder.h"
 #include "python/Board.h"
 #include "recording/BitNames.h"
 #include "recording/Journal.h"
@@ -391,17 +392,24 @@ bool SameFile(const std::string& a, const std::string& b) {
 class Recording {
  public:
   Recording(Board& board, const std::string& path, std::optional<std::string> timescale,
-            bool vectors, const std::vector<Instrument*>& instruments)
+            bool vectors, long long periodMs, const std::vector<Instrument*>& instruments)
       : board_(board), path_(path) {
     CheckOpen(board);
+    if (periodMs < 0 || periodMs > kMaxPeriodMs)
+      Raise(g_rangeError, "period " + std::to_string(periodMs) + " ms is outside 0 to 3600000");
     const auto format = recording::FormatForPath(path);
     if (!format) Raise(g_fileError, recording::UnknownFormatText(path));
+    // A .sr goes through libsigrok: refused here, with the reason, when the module cannot load.
+    if (*format == recording::RecordFormat::kSr) instruments::InstallSrRecordings(ModulePaths());
+    if (std::string refused = recording::CheckRecordingPath(path); !refused.empty())
+      Raise(g_fileError, refused);
     if (SameFile(path, board.SettingsPath()))
       Raise(g_fileError, "'" + path + "' is the settings file, which korvo never writes");
     recording::RecorderOptions o;
     o.variant = board.Variant();
     o.vectors = vectors;
     o.noticeRemoval = true;
+    o.period = std::chrono::milliseconds(periodMs);
     if (timescale) {
       const auto step = recording::ParseVcdTimescale(*timescale);
       if (!step)
@@ -412,7 +420,7 @@ class Recording {
     std::string message;
     {
       py::gil_scoped_release release;
-      if (*format == recording::RecordFormat::kVcd)
+      if (*format != recording::RecordFormat::kCsv)
         for (Instrument* i : instruments)
           for (auto& c : i->Channels()) o.channels.push_back(std::move(c));
       recorder_ = recording::Recorder::Open(path, o, message);
@@ -907,11 +915,13 @@ PYBIND11_MODULE(_korvo, m) {
       .def(
           "record",
           [](Board& b, const std::string& path, std::optional<std::string> timescale,
-             bool vectors, py::object instruments) {
-            return std::make_unique<Recording>(b, path, timescale, vectors, Instruments(instruments));
+             bool vectors, long long periodMs, py::object instruments) {
+            return std::make_unique<Recording>(b, path, timescale, vectors, periodMs,
+                                               Instruments(instruments));
           },
           py::arg("path"), py::kw_only(), py::arg("timescale") = py::none(),
-          py::arg("vectors") = false, py::arg("instruments") = py::none(),
+          py::arg("vectors") = false, py::arg("period_ms") = 500,
+          py::arg("instruments") = py::none(),
           py::keep_alive<0, 1>())
       .def(
           "journal",

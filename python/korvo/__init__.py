@@ -201,8 +201,9 @@ class Board(_korvo._Board):
         return False
 
     def record(self, path, **options):
-        """Records every register access (and the instruments' readings) to path: .csv or .vcd.
-        Use it as a context manager; the file is complete when it ends."""
+        """Records every register access (and the instruments' readings) to path: .csv, .vcd or
+        .sr (a sigrok session through libsigrok, one sample per period_ms: give the watch's
+        period). Use it as a context manager; the file is complete when it ends."""
         return super().record(str(path), **options)
 
     def journal(self, path):

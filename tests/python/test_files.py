@@ -1,5 +1,6 @@
 """Snapshots, spins, the burn and recordings."""
 import csv
+import subprocess
 
 import pytest
 
@@ -153,3 +154,14 @@ def test_each_board_journals_its_own_transactions(tmp_path):
     b_rows = list(csv.DictReader(open(tmp_path / "b.csv", newline="")))
     assert [r["transaction"] for r in a_rows] == ["ReadSMBusWord_(15)"]
     assert [r["transaction"] for r in b_rows] == ["WriteSMBusWord_(14,400)", "ReadSMBusWord_(14)"]
+
+
+def test_record_sr_is_a_sigrok_session_at_the_watch_period(board, tmp_path):
+    path = tmp_path / "r.sr"
+    with board.record(path, period_ms=100):
+        list(board.watch(100, count=3))
+    shown = subprocess.run(["sigrok-cli", "-i", str(path), "--show"], capture_output=True,
+                           text=True, check=True).stdout
+    assert "Samplerate: 10\n" in shown
+    assert "- 0x15.BATTERY_VOLTAGE_mV: analog" in shown
+    assert "Analog sample count: 3\n" in shown
