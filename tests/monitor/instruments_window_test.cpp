@@ -2,8 +2,10 @@
 // way to the register access's observers, a recording and the journal.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -64,6 +66,21 @@ class InstrumentsWindowTest : public MonitorFixture {
   std::shared_ptr<ScriptedBackend> backend = std::make_shared<ScriptedBackend>();
   std::map<std::string, std::shared_ptr<Script>> scripts;
 };
+
+TEST_F(InstrumentsWindowTest, TheButtonMovesNothingElseInTheMainWindow) {
+  LoadMonitored();
+  QApplication::processEvents();
+  auto geometry = [&] {
+    window->layout()->activate();
+    std::vector<QRect> g{QRect(QPoint(), window->minimumSizeHint())};
+    for (QWidget* w : window->findChildren<QWidget*>())
+      if (w->isVisible() && w->objectName() != "cmdInstruments") g.push_back(w->geometry());
+    return g;
+  };
+  const std::vector<QRect> with = geometry();
+  Child<QPushButton>("cmdInstruments")->hide();
+  EXPECT_EQ(geometry(), with);
+}
 
 TEST_F(InstrumentsWindowTest, ListsAnInstrumentsChannelsWithValueAndUnit) {
   LoadWithBench({"PSU"});
