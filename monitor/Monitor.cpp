@@ -61,6 +61,13 @@ class CollectingSink final : public MessageSink {
   std::vector<std::string> texts;
 };
 
+// The plot marks an event where it can (a plot that shows events has AddEvent).
+template <class Plot>
+void MarkOnPlot(Plot* plot, recording::MonoTime time, const std::string& text) {
+  if constexpr (requires(const QString& q) { plot->AddEvent(time, q); })
+    if (plot) plot->AddEvent(time, QString::fromStdString(text));
+}
+
 QString ElapsedText(std::chrono::steady_clock::duration d) {
   const long long s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
   return QStringLiteral("%1:%2:%3")
@@ -416,12 +423,12 @@ void Monitor::DeliverReadings() {
 }
 
 void Monitor::InstrumentEvent(recording::MonoTime time, const std::string& label, bool present,
-                              const std::string& detail, const std::string& /*text*/) {
+                              const std::string& detail, const std::string& text) {
   recording::TransactionEvent e{time, present ? "Instrument present" : "Instrument absent",
                                 detail, recording::TransactionEvent::kNoTarget, present ? 0 : 1,
                                 {}, label};
   feed_->OnTransaction(e);
-  // The plot's event marks: if (plot_) plot_->AddEvent(time, QString::fromStdString(text));
+  MarkOnPlot(plot_.data(), time, text);
 }
 
 }  // namespace monitor

@@ -8,8 +8,11 @@
 //   KORVO_EXIT_WHEN_SHOWN=1 print "shown" on stdout when the main window appears, then quit
 //                           after the start-up (start-up time measurement)
 //
-// Option: --metrics [ADDRESS:]PORT serves the bench's Prometheus metrics (korvoctl --help); it
-// is taken off the arguments before the windows see them.
+// Option: --metrics [ADDRESS:]PORT serves the bench's Prometheus metrics (korvoctl --help), the
+// configured instruments' too; it is taken off the arguments before the windows see them.
+//
+// The settings file's [Instruments] section names the bench instruments read beside the scan
+// ("Instruments..."); without one, the instrument library is not loaded.
 #include <QApplication>
 #include <QCheckBox>
 #include <QIcon>
