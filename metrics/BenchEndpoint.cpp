@@ -5,8 +5,8 @@
 
 namespace metrics {
 
-std::unique_ptr<BenchEndpoint> BenchEndpoint::Start(const std::string& text,
-                                                    const BoardInfo& board, std::string& error,
+std::unique_ptr<BenchEndpoint> BenchEndpoint::Start(const std::string& text, const BoardInfo& board,
+                                                    std::string& error,
                                                     std::vector<std::string> instruments) {
   const std::optional<ListenAddress> address = ParseListenAddress(text, error);
   if (!address) return nullptr;

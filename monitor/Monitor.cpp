@@ -10,13 +10,13 @@
 #include <chrono>
 
 #include "adapter/frmUSB.h"
+#include "foundation/CommandLine.h"
+#include "foundation/Messages.h"
 #include "monitor/FileDialogs.h"
 #include "monitor/frmInstruments.h"
 #include "monitor/frmJournal.h"
 #include "monitor/frmPlot.h"
 #include "registers/RegisterAccess.h"
-#include "foundation/CommandLine.h"
-#include "foundation/Messages.h"
 #include "views/BringForward.h"
 
 namespace monitor {
@@ -123,8 +123,8 @@ Monitor::Monitor(QWidget& mainWindow, RegisterAccess& access, Options options)
                                   QStringLiteral("000:00:00, 000000000 samples")),
                               lblRecording_->sizeHint().height());
   // Made after the label: the last control of the row and of the tab order.
-  cmdInstruments_ = button("cmdInstruments", "Instruments...",
-                           "The bench instruments read beside the registers");
+  cmdInstruments_ =
+      button("cmdInstruments", "Instruments...", "The bench instruments read beside the registers");
   labelTimer_ = new QTimer(this);
   labelTimer_->setInterval(options_.labelMs);
   deliverTimer_ = new QTimer(this);
@@ -424,9 +424,13 @@ void Monitor::DeliverReadings() {
 
 void Monitor::InstrumentEvent(recording::MonoTime time, const std::string& label, bool present,
                               const std::string& detail, const std::string& text) {
-  recording::TransactionEvent e{time, present ? "Instrument present" : "Instrument absent",
-                                detail, recording::TransactionEvent::kNoTarget, present ? 0 : 1,
-                                {}, label};
+  recording::TransactionEvent e{time,
+                                present ? "Instrument present" : "Instrument absent",
+                                detail,
+                                recording::TransactionEvent::kNoTarget,
+                                present ? 0 : 1,
+                                {},
+                                label};
   feed_->OnTransaction(e);
   MarkOnPlot(plot_.data(), time, text);
 }

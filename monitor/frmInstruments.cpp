@@ -180,11 +180,11 @@ void frmInstruments::AddClicked() {
   }
   txtInstrument_->clear();
   const instruments::InstrumentConfig& added = monitor_.AddedInstruments().back();
-  lblKeep_->setText(
-      QStringLiteral("%1 is read for this run only. To keep it, add this line to the "
-                     "[Instruments] section of %2:\n%3")
-          .arg(QString::fromStdString(added.label), QString::fromStdString(Settings::File()),
-               QString::fromStdString(Monitor::SettingsLine(added))));
+  lblKeep_->setText(QStringLiteral("%1 is read for this run only. To keep it, add this line to the "
+                                   "[Instruments] section of %2:\n%3")
+                        .arg(QString::fromStdString(added.label),
+                             QString::fromStdString(Settings::File()),
+                             QString::fromStdString(Monitor::SettingsLine(added))));
   Refresh();
 }
 

@@ -20,9 +20,8 @@ uint32_t DurationUs(std::chrono::nanoseconds d) {
 
 // One row of kJournalCsvHeader.
 void AppendRow(std::string& out, IsoTimeFormatter& iso, const TimeBase& start, uint64_t sequence,
-               MonoTime time, std::string_view operation, std::string_view detail,
-               int32_t target, std::string_view targetName, int32_t status,
-               uint32_t durationUs) {
+               MonoTime time, std::string_view operation, std::string_view detail, int32_t target,
+               std::string_view targetName, int32_t status, uint32_t durationUs) {
   out += std::to_string(sequence);
   out += ',';
   AppendSeconds(out, start.Since(time));
@@ -149,8 +148,7 @@ bool Journal::WriteCsv(Sink& sink) const {
   for (std::size_t row = 0; row < size_; ++row) {
     const JournalEntry& e = At(row);
     AppendRow(out, iso, start_, e.sequence, e.time, names_[e.operation], e.detail, e.target,
-              e.targetName,
-              e.status, e.durationUs);
+              e.targetName, e.status, e.durationUs);
     if (out.size() >= kPiece) {
       if (!sink.Write(out)) return false;
       out.clear();

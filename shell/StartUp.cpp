@@ -9,9 +9,9 @@
 #include "dialogs/frmSplash.h"
 #include "foundation/IniFile.h"
 #include "foundation/Messages.h"
+#include "foundation/Utils.h"
 #include "instruments/Bench.h"
 #include "monitor/Monitor.h"
-#include "foundation/Utils.h"
 #include "shell/frmBasic.h"
 
 frmBasic* RunStartUp(const StartUpWaits& waits) {

@@ -27,13 +27,13 @@
 
 #include "adapter/frmUSB.h"
 #include "drivers/Drivers.h"
-#include "monitor/Monitor.h"
-#include "shell/GuiMessageSink.h"
-#include "shell/StartUp.h"
 #include "foundation/CommandLine.h"
 #include "foundation/Settings.h"
 #include "instruments/SigrokBackend.h"
 #include "metrics/BenchEndpoint.h"
+#include "monitor/Monitor.h"
+#include "shell/GuiMessageSink.h"
+#include "shell/StartUp.h"
 #include "shell/frmBasic.h"
 
 int main(int argc, char** argv) {
@@ -86,8 +86,7 @@ int main(int argc, char** argv) {
   frmBasic* main = RunStartUp(waits);
   if (metricsEndpoint) {
     metricsEndpoint->Attach(main->Registers(), frmUSB::Get());
-    main->Monitor()->FollowPresence([e = metricsEndpoint.get()](const std::string& label,
-                                                                bool up) {
+    main->Monitor()->FollowPresence([e = metricsEndpoint.get()](const std::string& label, bool up) {
       e->SetInstrumentUp(label, up);
     });
   }

@@ -40,9 +40,8 @@ TEST_F(InstrumentEndpointTest, TheWindowsInstrumentsAreServedWithTheirPresence) 
   auto endpoint = metrics::BenchEndpoint::Start(std::to_string(port), {}, error, {"PSU", "Load"});
   ASSERT_TRUE(endpoint) << error;
   endpoint->Attach(window->Registers(), frmUSB::Get());
-  monitor->FollowPresence([e = endpoint.get()](const std::string& label, bool up) {
-    e->SetInstrumentUp(label, up);
-  });
+  monitor->FollowPresence(
+      [e = endpoint.get()](const std::string& label, bool up) { e->SetInstrumentUp(label, up); });
   auto backend = std::make_shared<ScriptedBackend>();
   backend->Add("PSU");
   backend->Add("Load")->openFails = true;

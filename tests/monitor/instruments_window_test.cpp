@@ -104,9 +104,8 @@ TEST_F(InstrumentsWindowTest, AnAbsentInstrumentShowsItsReason) {
   monitor->AddBench(std::make_unique<instruments::Bench>(
       backend, std::vector{*instruments::ParseInstrument("fake label=Load").config}, o));
   frmInstruments* w = Open();
-  ASSERT_TRUE(WaitUntil([&] {
-    return Cell(w, "Load", "", frmInstruments::kState) == "absent: no device found";
-  }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return Cell(w, "Load", "", frmInstruments::kState) == "absent: no device found"; }));
 }
 
 TEST_F(InstrumentsWindowTest, AnAbsentInstrumentIsAJournalRowWithItAsTarget) {
@@ -147,9 +146,8 @@ TEST_F(InstrumentsWindowTest, AnInstrumentGoingAndComingBackAreJournalRows) {
     }
     return rows.size() >= 2;
   }));
-  EXPECT_EQ(rows, (std::vector<QString>{
-                      "Instrument absent(connection reset) absent",
-                      "Instrument present(Vendor Model 1 [S/N: S1]) present"}));
+  EXPECT_EQ(rows, (std::vector<QString>{"Instrument absent(connection reset) absent",
+                                        "Instrument present(Vendor Model 1 [S/N: S1]) present"}));
   EXPECT_TRUE(sink.messages.empty());
 }
 
@@ -163,8 +161,8 @@ TEST_F(InstrumentsWindowTest, ABadEntryIsRefusedWithTheEntryAndReason) {
     QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("cmdAddInstrument")),
                       Qt::LeftButton);
     ASSERT_EQ(sink.Count(), 1u) << entry;
-    const std::string expected = "The instrument was not added: " +
-                                 instruments::ParseInstrument(entry).error + ".";
+    const std::string expected =
+        "The instrument was not added: " + instruments::ParseInstrument(entry).error + ".";
     EXPECT_EQ(sink.messages[0], expected);
     EXPECT_NE(sink.messages[0].find(std::string("'") + entry + "'"), std::string::npos);
   }
@@ -177,16 +175,15 @@ TEST_F(InstrumentsWindowTest, AnAddedInstrumentIsListedWithTheLineThatKeepsIt) {
   frmInstruments* w = Open();
   w->findChild<QLineEdit*>(QStringLiteral("txtInstrument"))
       ->setText(QStringLiteral("fake:conn=x label=GEN channels=V1"));
-  QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("cmdAddInstrument")),
-                    Qt::LeftButton);
+  QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("cmdAddInstrument")), Qt::LeftButton);
   EXPECT_TRUE(sink.messages.empty());
   EXPECT_TRUE(w->findChild<QLabel*>(QStringLiteral("lblKeep"))
                   ->text()
-                  .endsWith("[Instruments] section of " +
-                            QString::fromStdString(Settings::File()) +
+                  .endsWith("[Instruments] section of " + QString::fromStdString(Settings::File()) +
                             ":\nGEN=fake:conn=x channels=V1"));
   StartScan();
-  ASSERT_TRUE(TickUntil([&] { return Cell(w, "GEN", "", frmInstruments::kState).startsWith("reading"); }));
+  ASSERT_TRUE(
+      TickUntil([&] { return Cell(w, "GEN", "", frmInstruments::kState).startsWith("reading"); }));
 }
 
 TEST_F(InstrumentsWindowTest, ADisabledChannelsReadingsNoLongerReachObservers) {
@@ -196,8 +193,8 @@ TEST_F(InstrumentsWindowTest, ADisabledChannelsReadingsNoLongerReachObservers) {
   frmInstruments* w = Open();
   StartScan();
   ASSERT_TRUE(TickUntil([&] { return Cell(w, "PSU", "I1", frmInstruments::kState) == "2048"; }));
-  w->Row(QStringLiteral("PSU"), QStringLiteral("I1"))->setCheckState(frmInstruments::kName,
-                                                                       Qt::Unchecked);
+  w->Row(QStringLiteral("PSU"), QStringLiteral("I1"))
+      ->setCheckState(frmInstruments::kName, Qt::Unchecked);
   // Readings already taken by the instrument may still be on their way: from the next ones on.
   const auto delivered = [&] { return monitor->LatestReadings().size(); };
   ASSERT_EQ(delivered(), 2u);
@@ -247,8 +244,8 @@ TEST_F(InstrumentsWindowTest, LibsigroksDemoDriverIsListedWithItsChannelValues) 
     top->child(c)->text(frmInstruments::kState).toDouble(&number);
     EXPECT_TRUE(number) << top->child(c)->text(frmInstruments::kName).toStdString();
   }
-  EXPECT_TRUE(top->text(frmInstruments::kState).contains("Demo")) <<
-      top->text(frmInstruments::kState).toStdString();
+  EXPECT_TRUE(top->text(frmInstruments::kState).contains("Demo"))
+      << top->text(frmInstruments::kState).toStdString();
 }
 
 // --- an instrument's rows in the journal ---
@@ -258,8 +255,13 @@ TEST(InstrumentJournalRows, LeaveTheLinksStatisticsAndShowInItsCsv) {
   recording::Journal journal(clock);
   using recording::TransactionEvent;
   journal.OnTransaction({clock.Now(), "ReadSMBusWord_", "13", 0x67, 0, {}});
-  journal.OnTransaction({clock.Now(), "Instrument absent", "no device found",
-                         TransactionEvent::kNoTarget, 1, {}, "Load"});
+  journal.OnTransaction({clock.Now(),
+                         "Instrument absent",
+                         "no device found",
+                         TransactionEvent::kNoTarget,
+                         1,
+                         {},
+                         "Load"});
   journal.OnTransaction({clock.Now(), "ReadSMBusWord_", "14", 0x67, 0, {}});
   const recording::JournalStatistics s = journal.Statistics();
   EXPECT_EQ(s.total, 2u);

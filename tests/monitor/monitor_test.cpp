@@ -42,11 +42,11 @@ TEST_F(MonitorTest, ButtonsFollowAboutInTheBottomRow) {
   for (int i = 0; i < layout->count(); ++i)
     if (QWidget* w = layout->itemAt(i)->widget()) row.push_back(w->objectName());
   EXPECT_EQ(row, (std::vector<QString>{"cmdLegend", "cmdAbout", "cmdRecord", "cmdPlot",
-                                       "cmdJournal", "lblRecording", "cmdInstruments",
-                                       "LblVer"}));
+                                       "cmdJournal", "lblRecording", "cmdInstruments", "LblVer"}));
   std::vector<QString> captions = {Caption("cmdRecord"), Caption("cmdPlot"), Caption("cmdJournal"),
                                    Caption("cmdInstruments")};
-  EXPECT_EQ(captions, (std::vector<QString>{"Record...", "Plot...", "Journal...", "Instruments..."}));
+  EXPECT_EQ(captions,
+            (std::vector<QString>{"Record...", "Plot...", "Journal...", "Instruments..."}));
 }
 
 TEST_F(MonitorTest, ButtonsComeLastInTabOrder) {
