@@ -132,11 +132,13 @@ QVariant JournalModel::data(const QModelIndex& index, int role) const {
     }
     case kTransaction: return QString::fromStdString(journal_.Text(e));
     case kTarget:
+      if (!e.targetName.empty()) return QString::fromStdString(e.targetName);
       if (e.target == recording::TransactionEvent::kNoTarget) return QString();
       return QStringLiteral("0x") +
              QString::number(e.target, 16).toUpper().rightJustified(2, QLatin1Char('0'));
     case kStatus: {
-      const std::string_view name = StatusName(e.status);
+      const std::string_view name =
+          e.targetName.empty() ? StatusName(e.status) : recording::InstrumentStatusName(e.status);
       return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     }
     case kDuration: return QString::number(e.durationUs);

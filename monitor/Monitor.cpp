@@ -6,15 +6,17 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <chrono>
 
 #include "adapter/frmUSB.h"
+#include "foundation/CommandLine.h"
+#include "foundation/Messages.h"
 #include "monitor/FileDialogs.h"
+#include "monitor/frmInstruments.h"
 #include "monitor/frmJournal.h"
 #include "monitor/frmPlot.h"
 #include "registers/RegisterAccess.h"
-#include "foundation/CommandLine.h"
-#include "foundation/Messages.h"
 #include "views/BringForward.h"
 
 namespace monitor {
@@ -32,7 +34,39 @@ class Monitor::JournalFeed final : public recording::TransactionObserver {
   Monitor& monitor_;
 };
 
+// Hands the bench's readings to the register access (and so to every one of its observers),
+// leaving out the channels the user disabled.
+class Monitor::ReadingRelay final : public recording::RegisterObserver {
+ public:
+  explicit ReadingRelay(Monitor& monitor) : monitor_(monitor) {}
+  void OnRegisterAccess(const recording::RegisterEvent&) override {}
+  void OnInstrumentReading(const recording::InstrumentReading& r) override {
+    if (!monitor_.disabled_.empty() &&
+        !monitor_.ChannelEnabled(std::string(r.instrument), std::string(r.channel)))
+      return;
+    monitor_.access_.NotifyInstrumentReading(r);
+  }
+
+ private:
+  Monitor& monitor_;
+};
+
 namespace {
+
+// The bench names an instrument's comings and goings as messages; the windows show them as
+// journal rows and in the instruments window instead, so a scan is never held by a message box.
+class CollectingSink final : public MessageSink {
+ public:
+  void ShowMessage(const std::string& text) override { texts.push_back(text); }
+  std::vector<std::string> texts;
+};
+
+// The plot marks an event where it can (a plot that shows events has AddEvent).
+template <class Plot>
+void MarkOnPlot(Plot* plot, recording::MonoTime time, const std::string& text) {
+  if constexpr (requires(const QString& q) { plot->AddEvent(time, q); })
+    if (plot) plot->AddEvent(time, QString::fromStdString(text));
+}
 
 QString ElapsedText(std::chrono::steady_clock::duration d) {
   const long long s = std::chrono::duration_cast<std::chrono::seconds>(d).count();
@@ -43,6 +77,17 @@ QString ElapsedText(std::chrono::steady_clock::duration d) {
 }
 
 }  // namespace
+
+std::string DeviceText(const instruments::DeviceInfo& d) {
+  std::string s;
+  for (const std::string* part : {&d.vendor, &d.model, &d.version}) {
+    if (part->empty()) continue;
+    if (!s.empty()) s += ' ';
+    s += *part;
+  }
+  if (!d.serial.empty()) s += " [S/N: " + d.serial + "]";
+  return s;
+}
 
 Monitor::Options Monitor::OptionsFromCommandLine() {
   Options o;
@@ -56,7 +101,8 @@ Monitor::Monitor(QWidget& mainWindow, RegisterAccess& access, Options options)
       options_(options),
       history_(access.Clock()),
       journal_(access.Clock()),
-      feed_(std::make_unique<JournalFeed>(*this)) {
+      feed_(std::make_unique<JournalFeed>(*this)),
+      relay_(std::make_unique<ReadingRelay>(*this)) {
   setObjectName(QStringLiteral("monitor"));
   auto button = [this](const char* name, const char* caption, const char* tip) {
     auto* b = new QPushButton(QString::fromLatin1(caption), &main_);
@@ -76,13 +122,28 @@ Monitor::Monitor(QWidget& mainWindow, RegisterAccess& access, Options options)
   lblRecording_->setFixedSize(lblRecording_->fontMetrics().horizontalAdvance(
                                   QStringLiteral("000:00:00, 000000000 samples")),
                               lblRecording_->sizeHint().height());
+  // Made after the label: the last control of the row and of the tab order.
+  cmdInstruments_ =
+      button("cmdInstruments", "Instruments...", "The bench instruments read beside the registers");
   labelTimer_ = new QTimer(this);
   labelTimer_->setInterval(options_.labelMs);
+  deliverTimer_ = new QTimer(this);
+  deliverTimer_->setInterval(kDeliverMs);
 
   connect(cmdRecord_, &QPushButton::clicked, this, &Monitor::RecordClicked);
   connect(cmdPlot_, &QPushButton::clicked, this, &Monitor::ShowPlot);
   connect(cmdJournal_, &QPushButton::clicked, this, &Monitor::ShowJournal);
   connect(labelTimer_, &QTimer::timeout, this, &Monitor::UpdateRecordingLabel);
+  connect(cmdInstruments_, &QPushButton::clicked, this, &Monitor::ShowInstruments);
+  connect(deliverTimer_, &QTimer::timeout, this, [this] {
+    // With the scan stopped, an open instruments window still sees fresh values (once a second).
+    if (++idleDeliveries_ >= 1000 / kDeliverMs && instrumentsWindow_ &&
+        instrumentsWindow_->isVisible()) {
+      idleDeliveries_ = 0;
+      for (const auto& b : benches_) b->Trigger();
+    }
+    DeliverReadings();
+  });
 
   access_.AddObserver(history_);
   frmUSB::Get().AddObserver(*feed_);
@@ -94,6 +155,9 @@ Monitor::~Monitor() {
   // The windows draw from what this owns: they go first.
   delete plot_.data();
   delete journalWindow_.data();
+  delete instrumentsWindow_.data();
+  // The instruments' threads end before the observers they feed go.
+  for (const auto& b : benches_) b->Stop();
   StopRecording();
   access_.RemoveObserver(history_);
   // The link drops its observers when it closes; one that is still open must forget the feed.
@@ -102,7 +166,7 @@ Monitor::~Monitor() {
 }
 
 std::vector<QWidget*> Monitor::Controls() const {
-  return {cmdRecord_, cmdPlot_, cmdJournal_, lblRecording_};
+  return {cmdRecord_, cmdPlot_, cmdJournal_, lblRecording_, cmdInstruments_};
 }
 
 bool Monitor::eventFilter(QObject* watched, QEvent* event) {
@@ -235,6 +299,140 @@ frmJournal* Monitor::ShowJournal() {
     journalWindow_ = new frmJournal(journal_, access_.Clock(), options_.variant, &main_);
   BringForward(*journalWindow_);
   return journalWindow_;
+}
+
+frmInstruments* Monitor::InstrumentsWindow() const { return instrumentsWindow_.data(); }
+
+frmInstruments* Monitor::ShowInstruments() {
+  if (!instrumentsWindow_) instrumentsWindow_ = new frmInstruments(*this, options_.variant, &main_);
+  instrumentsWindow_->Refresh();
+  BringForward(*instrumentsWindow_);
+  return instrumentsWindow_;
+}
+
+// --- bench instruments ---
+
+void Monitor::AddBench(std::unique_ptr<instruments::Bench> bench) {
+  bench->Start();
+  benches_.push_back(std::move(bench));
+  deliverTimer_->start();
+  if (instrumentsWindow_) instrumentsWindow_->Refresh();
+}
+
+std::string Monitor::AddInstrument(const std::string& entry) {
+  instruments::ConfigResult r = instruments::ParseInstrument(entry);
+  if (!r.config) return r.error;
+  // Its label must tell it apart from those read already, in recordings and the journal.
+  std::vector<instruments::InstrumentConfig> all;
+  for (const instruments::InstrumentState& s : InstrumentStates()) {
+    instruments::InstrumentConfig c;
+    c.label = s.label;
+    all.push_back(c);
+  }
+  all.push_back(*r.config);
+  instruments::MakeLabelsUnique(all);
+  r.config->label = all.back().label;
+  if (!backend_ && makeBackend_) backend_ = makeBackend_();
+  if (!backend_) return instruments::InvalidInstrumentText(entry, "no instrument library here");
+  if (const std::string reason = backend_->Check(*r.config); !reason.empty())
+    return instruments::InvalidInstrumentText(entry, reason);
+  instruments::BenchOptions o;
+  o.clock = &access_.Clock();
+  added_.push_back(*r.config);
+  AddBench(std::make_unique<instruments::Bench>(backend_, std::vector{*r.config}, o));
+  return {};
+}
+
+std::string Monitor::SettingsLine(const instruments::InstrumentConfig& config) {
+  std::string line = config.label + "=" + config.text;
+  for (std::size_t i = 0; i < config.channels.size(); ++i)
+    line += (i == 0 ? " channels=" : ",") + config.channels[i];
+  return line;
+}
+
+std::vector<instruments::InstrumentState> Monitor::InstrumentStates() const {
+  std::vector<instruments::InstrumentState> all;
+  for (const auto& b : benches_)
+    for (instruments::InstrumentState& s : b->States()) all.push_back(std::move(s));
+  return all;
+}
+
+std::vector<instruments::LatestReading> Monitor::LatestReadings() const {
+  std::vector<instruments::LatestReading> all;
+  for (const auto& b : benches_)
+    for (instruments::LatestReading& r : b->Latest()) all.push_back(std::move(r));
+  return all;
+}
+
+void Monitor::SetChannelEnabled(const std::string& instrument, const std::string& channel,
+                                bool on) {
+  const std::pair<std::string, std::string> key{instrument, channel};
+  std::erase(disabled_, key);
+  if (!on) disabled_.push_back(key);
+}
+
+bool Monitor::ChannelEnabled(const std::string& instrument, const std::string& channel) const {
+  return std::find(disabled_.begin(), disabled_.end(), std::pair{instrument, channel}) ==
+         disabled_.end();
+}
+
+void Monitor::OnScanTick() {
+  if (benches_.empty()) return;
+  idleDeliveries_ = 0;
+  for (const auto& b : benches_) b->Trigger();
+  DeliverReadings();
+}
+
+void Monitor::DeliverReadings() {
+  if (benches_.empty()) return;
+  bool fresh = false;
+  bool changed = false;
+  for (const auto& b : benches_) {
+    CollectingSink told;
+    const uint64_t before = b->Delivered();
+    {
+      const ScopedMessageSink scoped(&told);
+      b->Deliver({relay_.get()});
+    }
+    fresh = fresh || b->Delivered() != before;
+    if (told.texts.empty()) continue;
+    // The bench names the instrument in each text; one that went and came back between two
+    // deliveries is seen both ways.
+    const std::vector<instruments::InstrumentState> states = b->States();
+    for (const std::string& text : told.texts) {
+      for (const instruments::InstrumentState& s : states) {
+        const std::string name = "Instrument " + s.label + " (" + s.config + ")";
+        if (text.rfind(name, 0) != 0) continue;
+        const std::string rest = text.substr(name.size());
+        constexpr std::string_view kAbsent = " is absent: ";
+        if (rest.rfind(kAbsent, 0) == 0) {
+          std::string reason = rest.substr(kAbsent.size());
+          reason = reason.substr(0, reason.find(". Korvo goes on"));
+          InstrumentEvent(access_.Clock().Now(), s.label, false, reason, text);
+        } else {
+          InstrumentEvent(access_.Clock().Now(), s.label, true, DeviceText(s.info), text);
+        }
+        changed = true;
+        break;
+      }
+    }
+  }
+  if (presence_)
+    for (const instruments::InstrumentState& s : InstrumentStates()) presence_(s.label, s.present);
+  if ((fresh || changed) && instrumentsWindow_) instrumentsWindow_->ScheduleRefresh();
+}
+
+void Monitor::InstrumentEvent(recording::MonoTime time, const std::string& label, bool present,
+                              const std::string& detail, const std::string& text) {
+  recording::TransactionEvent e{time,
+                                present ? "Instrument present" : "Instrument absent",
+                                detail,
+                                recording::TransactionEvent::kNoTarget,
+                                present ? 0 : 1,
+                                {},
+                                label};
+  feed_->OnTransaction(e);
+  MarkOnPlot(plot_.data(), time, text);
 }
 
 }  // namespace monitor

@@ -67,6 +67,8 @@ struct TransactionEvent {
   int32_t target;              // bus address as passed, or kNoTarget
   int32_t status;              // the status the link returned
   std::chrono::nanoseconds duration;
+  // A target that is no bus address: a bench instrument's label ("PSU"). Empty for the link.
+  std::string_view targetName{};
 
   static constexpr int32_t kNoTarget = -1;
 };

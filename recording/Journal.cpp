@@ -20,8 +20,8 @@ uint32_t DurationUs(std::chrono::nanoseconds d) {
 
 // One row of kJournalCsvHeader.
 void AppendRow(std::string& out, IsoTimeFormatter& iso, const TimeBase& start, uint64_t sequence,
-               MonoTime time, std::string_view operation, std::string_view detail,
-               int32_t target, int32_t status, uint32_t durationUs) {
+               MonoTime time, std::string_view operation, std::string_view detail, int32_t target,
+               std::string_view targetName, int32_t status, uint32_t durationUs) {
   out += std::to_string(sequence);
   out += ',';
   AppendSeconds(out, start.Since(time));
@@ -34,7 +34,9 @@ void AppendRow(std::string& out, IsoTimeFormatter& iso, const TimeBase& start, u
   text += ')';
   AppendCsvField(out, text);
   out += ',';
-  if (target >= 0 && target <= 0xFF) {
+  if (!targetName.empty()) {
+    AppendCsvField(out, targetName);
+  } else if (target >= 0 && target <= 0xFF) {
     out += AddressText(static_cast<uint8_t>(target));
   } else if (target != TransactionEvent::kNoTarget) {
     out += std::to_string(target);
@@ -42,7 +44,7 @@ void AppendRow(std::string& out, IsoTimeFormatter& iso, const TimeBase& start, u
   out += ',';
   out += std::to_string(status);
   out += ',';
-  AppendCsvField(out, StatusName(status));
+  AppendCsvField(out, targetName.empty() ? StatusName(status) : InstrumentStatusName(status));
   out += ',';
   out += std::to_string(durationUs);
   out += kCsvLineEnd;
@@ -79,8 +81,14 @@ void Journal::OnTransaction(const TransactionEvent& event) {
   e.operation = Intern(event.operation);
   e.detail.assign(event.detail);  // reuses the slot's buffer: no allocation once warm
   e.target = event.target;
+  e.targetName.assign(event.targetName);
   e.status = event.status;
   e.durationUs = DurationUs(event.duration);
+  // An instrument's row is no adapter transaction: the link's statistics leave it out.
+  if (!event.targetName.empty()) {
+    ++notes_;
+    return;
+  }
 
   auto it = std::find_if(counts_.begin(), counts_.end(),
                          [&](const auto& c) { return c.first == event.status; });
@@ -105,16 +113,16 @@ std::string Journal::Text(const JournalEntry& e) const {
 
 JournalStatistics Journal::Statistics() const {
   JournalStatistics s;
-  s.total = total_;
+  s.total = total_ - notes_;
   s.dropped = Dropped();
   for (const auto& [status, count] : counts_) {
     s.byStatus.push_back({status, StatusName(status), count,
-                          static_cast<double>(count) / static_cast<double>(total_)});
+                          static_cast<double>(count) / static_cast<double>(s.total)});
   }
   std::stable_sort(s.byStatus.begin(), s.byStatus.end(),
                    [](const StatusCount& a, const StatusCount& b) { return a.count > b.count; });
   const double seconds = std::chrono::duration<double>(last_ - start_.mono).count();
-  s.perSecond = seconds > 0 ? static_cast<double>(total_) / seconds : 0.0;
+  s.perSecond = seconds > 0 ? static_cast<double>(s.total) / seconds : 0.0;
   s.longestUs = longestUs_;
   s.longestText = longestText_;
   return s;
@@ -125,6 +133,7 @@ void Journal::Clear() {
   head_ = 0;
   size_ = 0;
   total_ = 0;
+  notes_ = 0;
   counts_.clear();
   last_ = start_.mono;
   longestUs_ = 0;
@@ -139,7 +148,7 @@ bool Journal::WriteCsv(Sink& sink) const {
   for (std::size_t row = 0; row < size_; ++row) {
     const JournalEntry& e = At(row);
     AppendRow(out, iso, start_, e.sequence, e.time, names_[e.operation], e.detail, e.target,
-              e.status, e.durationUs);
+              e.targetName, e.status, e.durationUs);
     if (out.size() >= kPiece) {
       if (!sink.Write(out)) return false;
       out.clear();
@@ -214,7 +223,7 @@ JournalFile::~JournalFile() { Close(); }
 void JournalFile::OnTransaction(const TransactionEvent& event) {
   if (!Ok() || closed_) return;
   AppendRow(pending_, iso_, start_, ++sequence_, event.time, event.operation, event.detail,
-            event.target, event.status, DurationUs(event.duration));
+            event.target, event.targetName, event.status, DurationUs(event.duration));
   if (pending_.size() >= kPiece) OnFlush();  // a long run of transactions outside a tick
 }
 

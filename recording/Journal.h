@@ -30,6 +30,7 @@ struct JournalEntry {
   uint16_t operation = 0;  // index into the journal's operation names
   std::string detail;
   int32_t target = TransactionEvent::kNoTarget;
+  std::string targetName;  // an instrument's label; then status is 0 (present) or not (absent)
   int32_t status = 0;
   uint32_t durationUs = 0;
 };
@@ -85,12 +86,18 @@ class Journal final : public TransactionObserver {
   std::size_t head_ = 0;            // oldest entry
   std::size_t size_ = 0;
   uint64_t total_ = 0;
+  uint64_t notes_ = 0;  // instruments' rows among total_
   std::vector<std::string> names_;
   std::vector<std::pair<int32_t, uint64_t>> counts_;  // per status
   MonoTime last_{};
   uint32_t longestUs_ = 0;
   std::string longestText_;
 };
+
+// The status of an instrument's row: "present" for 0, else "absent".
+inline std::string_view InstrumentStatusName(int32_t status) {
+  return status == 0 ? "present" : "absent";
+}
 
 inline constexpr std::string_view kJournalCsvHeader =
     "sequence,seconds,time,transaction,target,status,status_name,duration_us";

@@ -7,8 +7,11 @@
 #include <memory>
 
 #include "dialogs/frmSplash.h"
-#include "monitor/Monitor.h"
+#include "foundation/IniFile.h"
+#include "foundation/Messages.h"
 #include "foundation/Utils.h"
+#include "instruments/Bench.h"
+#include "monitor/Monitor.h"
 #include "shell/frmBasic.h"
 
 frmBasic* RunStartUp(const StartUpWaits& waits) {
@@ -38,4 +41,41 @@ frmBasic* RunStartUp(const StartUpWaits& waits) {
   if (splash) splash->close();
   delete splash.data();
   return main;
+}
+
+instruments::InstrumentList ConfiguredInstruments(const std::string& settingsFile) {
+  if (const std::optional<IniFile> ini = IniFile::Load(settingsFile))
+    return instruments::InstrumentsFromIni(*ini);
+  return {};
+}
+
+void AttachInstruments(frmBasic& main, const instruments::InstrumentList& configured,
+                       std::function<std::shared_ptr<instruments::Backend>()> makeBackend) {
+  monitor::Monitor* monitor = main.Monitor();
+  if (!monitor) return;
+  std::vector<std::string> refused = configured.errors;
+  std::vector<instruments::InstrumentConfig> configs;
+  std::shared_ptr<instruments::Backend> backend;
+  if (!configured.configs.empty()) {
+    backend = makeBackend();
+    for (const instruments::InstrumentConfig& c : configured.configs) {
+      if (const std::string reason = backend->Check(c); !reason.empty())
+        refused.push_back("[" + std::string(instruments::kInstrumentsSection) + "] " + c.label +
+                          ": " + instruments::InvalidInstrumentText(c.text, reason));
+      else
+        configs.push_back(c);
+    }
+    makeBackend = [backend] { return backend; };
+  }
+  monitor->SetInstrumentBackend(std::move(makeBackend));
+  if (!configs.empty()) {
+    instruments::BenchOptions o;
+    o.clock = &main.Registers().Clock();
+    monitor->AddBench(std::make_unique<instruments::Bench>(backend, configs, o));
+  }
+  if (!refused.empty()) {
+    std::string text = "These instruments of the settings file are not read:";
+    for (const std::string& r : refused) text += kNewLine + r;
+    MsgBox(text);
+  }
 }

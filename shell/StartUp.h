@@ -3,8 +3,15 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <string>
+
+#include "instruments/InstrumentConfig.h"
 
 class frmBasic;
+namespace instruments {
+class Backend;
+}
 
 struct StartUpWaits {
   float splash = 1.5f;     // splash alone
@@ -15,3 +22,13 @@ struct StartUpWaits {
 
 // Returns the main window, shown; it lives until the caller deletes it.
 frmBasic* RunStartUp(const StartUpWaits& waits = {});
+
+// The settings file's [Instruments] section (nothing when it cannot be read); never written.
+instruments::InstrumentList ConfiguredInstruments(const std::string& settingsFile);
+
+// Hands the main window's monitor a bench of the configured instruments, read once per scan
+// tick, and the instrument library for those the user adds. An entry that is refused (here or by
+// the library) is named in one message and left out; the others are read. With none
+// configured, makeBackend is not called: nothing of the instrument library is loaded.
+void AttachInstruments(frmBasic& main, const instruments::InstrumentList& configured,
+                       std::function<std::shared_ptr<instruments::Backend>()> makeBackend);

@@ -46,6 +46,8 @@ void frmBasic::SetMonitor(std::unique_ptr<monitor::Monitor> monitor) {
   monitor_ = std::move(monitor);
   if (!monitor_) return;
   monitor_->SetScanPeriod([this] { return panel_->Timer1Interval(); });
+  // After the panel's own tick (connected first): the instruments read beside the registers.
+  connect(panel_->Timer1(), &ScanTimer::Tick, monitor_.get(), &monitor::Monitor::OnScanTick);
   int at = bottomRow_->indexOf(cmdAbout) + 1;
   for (QWidget* w : monitor_->Controls()) bottomRow_->insertWidget(at++, w);
 }

@@ -8,8 +8,11 @@
 //   KORVO_EXIT_WHEN_SHOWN=1 print "shown" on stdout when the main window appears, then quit
 //                           after the start-up (start-up time measurement)
 //
-// Option: --metrics [ADDRESS:]PORT serves the bench's Prometheus metrics (korvoctl --help); it
-// is taken off the arguments before the windows see them.
+// Option: --metrics [ADDRESS:]PORT serves the bench's Prometheus metrics (korvoctl --help), the
+// configured instruments' too; it is taken off the arguments before the windows see them.
+//
+// The settings file's [Instruments] section names the bench instruments read beside the scan
+// ("Instruments..."); without one, the instrument library is not loaded.
 #include <QApplication>
 #include <QCheckBox>
 #include <QIcon>
@@ -24,11 +27,13 @@
 
 #include "adapter/frmUSB.h"
 #include "drivers/Drivers.h"
+#include "foundation/CommandLine.h"
+#include "foundation/Settings.h"
+#include "instruments/SigrokBackend.h"
+#include "metrics/BenchEndpoint.h"
 #include "monitor/Monitor.h"
 #include "shell/GuiMessageSink.h"
 #include "shell/StartUp.h"
-#include "foundation/CommandLine.h"
-#include "metrics/BenchEndpoint.h"
 #include "shell/frmBasic.h"
 
 int main(int argc, char** argv) {
@@ -37,6 +42,8 @@ int main(int argc, char** argv) {
   // The arguments after the program name that Qt did not take as its own options.
   QStringList args = QCoreApplication::arguments();
   if (!args.isEmpty()) args.removeFirst();
+  // The bench instruments of the settings file (read, never written).
+  const instruments::InstrumentList configured = ConfiguredInstruments(Settings::File());
   std::unique_ptr<metrics::BenchEndpoint> metricsEndpoint;
   if (const qsizetype at = args.indexOf(QStringLiteral("--metrics")); at >= 0) {
     const std::string address = at + 1 < args.size() ? args[at + 1].toStdString() : "";
@@ -47,8 +54,10 @@ int main(int argc, char** argv) {
                         : RegisterTable::Variant::rk5190;
     board.driver = SelectedDriverName();
     std::string error;
+    std::vector<std::string> labels;
+    for (const instruments::InstrumentConfig& c : configured.configs) labels.push_back(c.label);
     // Before anything opens the adapter: a refused address ends the program here.
-    metricsEndpoint = metrics::BenchEndpoint::Start(address, board, error);
+    metricsEndpoint = metrics::BenchEndpoint::Start(address, board, error, std::move(labels));
     if (!metricsEndpoint) {
       std::fprintf(stderr, "korvo: %s\n", error.c_str());
       return 1;
@@ -75,7 +84,14 @@ int main(int argc, char** argv) {
     };
   }
   frmBasic* main = RunStartUp(waits);
-  if (metricsEndpoint) metricsEndpoint->Attach(main->Registers(), frmUSB::Get());
+  if (metricsEndpoint) {
+    metricsEndpoint->Attach(main->Registers(), frmUSB::Get());
+    main->Monitor()->FollowPresence([e = metricsEndpoint.get()](const std::string& label, bool up) {
+      e->SetInstrumentUp(label, up);
+    });
+  }
+  // libsigrok is loaded only here, and only when an instrument is configured (or added later).
+  AttachInstruments(*main, configured, [] { return instruments::MakeSigrokBackend(); });
 
   int rc = 0;
   if (!measuring) {
@@ -105,7 +121,10 @@ int main(int argc, char** argv) {
   } else {
     main->close();
   }
-  if (metricsEndpoint) metricsEndpoint->Detach();
+  if (metricsEndpoint) {
+    main->Monitor()->FollowPresence(nullptr);
+    metricsEndpoint->Detach();
+  }
   delete main;
   SetMessageSink(nullptr);
   return rc;

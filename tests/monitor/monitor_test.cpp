@@ -42,9 +42,11 @@ TEST_F(MonitorTest, ButtonsFollowAboutInTheBottomRow) {
   for (int i = 0; i < layout->count(); ++i)
     if (QWidget* w = layout->itemAt(i)->widget()) row.push_back(w->objectName());
   EXPECT_EQ(row, (std::vector<QString>{"cmdLegend", "cmdAbout", "cmdRecord", "cmdPlot",
-                                       "cmdJournal", "lblRecording", "LblVer"}));
-  std::vector<QString> captions = {Caption("cmdRecord"), Caption("cmdPlot"), Caption("cmdJournal")};
-  EXPECT_EQ(captions, (std::vector<QString>{"Record...", "Plot...", "Journal..."}));
+                                       "cmdJournal", "lblRecording", "cmdInstruments", "LblVer"}));
+  std::vector<QString> captions = {Caption("cmdRecord"), Caption("cmdPlot"), Caption("cmdJournal"),
+                                   Caption("cmdInstruments")};
+  EXPECT_EQ(captions,
+            (std::vector<QString>{"Record...", "Plot...", "Journal...", "Instruments..."}));
 }
 
 TEST_F(MonitorTest, ButtonsComeLastInTabOrder) {
@@ -52,9 +54,9 @@ TEST_F(MonitorTest, ButtonsComeLastInTabOrder) {
   std::vector<QString> chain;
   for (QWidget* w = window->nextInFocusChain(); w != window.get(); w = w->nextInFocusChain())
     if (w->focusPolicy() & Qt::TabFocus) chain.push_back(w->objectName());
-  ASSERT_GE(chain.size(), 3u);
-  EXPECT_EQ(std::vector<QString>(chain.end() - 3, chain.end()),
-            (std::vector<QString>{"cmdRecord", "cmdPlot", "cmdJournal"}));
+  ASSERT_GE(chain.size(), 4u);
+  EXPECT_EQ(std::vector<QString>(chain.end() - 4, chain.end()),
+            (std::vector<QString>{"cmdRecord", "cmdPlot", "cmdJournal", "cmdInstruments"}));
 }
 
 TEST_F(MonitorTest, RecordSuggestsADatedCsvOrAVcd) {
