@@ -253,4 +253,41 @@ std::vector<BitColumn> BitColumns(const SampleSeries* series, double t0, double 
   return out;
 }
 
+std::vector<ValueColumn> ValueColumns(const SampleSeries* series, double t0, double t1,
+                                      int columns, int64_t nowUs) {
+  using Kind = ValueColumn::Kind;
+  std::vector<ValueColumn> out(static_cast<std::size_t>(std::max(columns, 0)));
+  if (columns <= 0 || !(t1 > t0)) return out;
+  const double columnSeconds = (t1 - t0) / columns;
+  const std::size_t size = series ? series->Size() : 0;
+  std::size_t next = size ? series->LowerBound(ToUs(t0)) : 0;
+  std::optional<uint16_t> held;
+  if (next > 0 && series->At(next - 1).ok) held = series->At(next - 1).value;
+  for (int c = 0; c < columns; ++c) {
+    const int64_t from = ToUs(t0 + columnSeconds * c);
+    if (from > nowUs) break;
+    const int64_t to = ToUs(t0 + columnSeconds * (c + 1));
+    while (next < size && series->At(next).us <= from) {
+      const Sample& s = series->At(next++);
+      held = s.ok ? std::optional<uint16_t>(s.value) : std::nullopt;
+    }
+    const std::optional<uint16_t> start = held;
+    bool changed = false;
+    while (next < size && series->At(next).us < to) {
+      const Sample& s = series->At(next++);
+      held = s.ok ? std::optional<uint16_t>(s.value) : std::nullopt;
+      changed = changed || held != start;
+    }
+    ValueColumn& column = out[static_cast<std::size_t>(c)];
+    if (changed) {
+      column = {Kind::kChange, held.value_or(0)};
+    } else if (start) {
+      column = {Kind::kValue, *start};
+    } else {
+      column.kind = Kind::kUnknown;
+    }
+  }
+  return out;
+}
+
 }  // namespace monitor

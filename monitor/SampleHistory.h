@@ -187,4 +187,15 @@ struct BitColumn {
 std::vector<BitColumn> BitColumns(const SampleSeries* series, double t0, double t1, int columns,
                                   int64_t nowUs);
 
+// One pixel column of a register shown as a value: the value held all through it, a change
+// within it, unknown, or nothing (the future).
+struct ValueColumn {
+  enum class Kind : uint8_t { kNone, kUnknown, kValue, kChange };
+  Kind kind = Kind::kNone;
+  uint16_t value = 0;  // kValue: the value; kChange: the value it ends with, when known
+  bool operator==(const ValueColumn&) const = default;
+};
+std::vector<ValueColumn> ValueColumns(const SampleSeries* series, double t0, double t1,
+                                      int columns, int64_t nowUs);
+
 }  // namespace monitor
