@@ -65,6 +65,7 @@ TEST(RecordingReaderTest, AFileThatIsNotARecordingIsRefusedWithItsLine) {
       {kHeader + row + row + "0.3,x,scan tick,read,0x15,,0x0001,1,1\r\n", 4, "fields"},
       {kHeader + "zero,2024-05-01T10:00:00.100+00:00,scan tick,read,0x15,,0x41A0,1,1,0,\r\n", 2, "seconds"},
       {kHeader + "0.1,yesterday,scan tick,read,0x15,,0x41A0,1,1,0,\r\n", 2, "date"},
+      {kHeader + "0.1,9999-05-01T10:00:00.100+00:00,scan tick,read,0x15,,0x41A0,1,1,0,\r\n", 2, "date"},
       {kHeader + row + "0.2,t,scan tick,erase,0x15,,0x41A0,1,1,0,\r\n", 3, "operation"},
       {kHeader + row + "0.2,t,PSU,measure,,\"PSU CH1 current,,,1,0,\r\n", 3, "quoted"},
       {kHeader + row + "0.2,t,PSU,measure,,PSU CH1 current,,,lots,0,\r\n", 3, "reading"},
