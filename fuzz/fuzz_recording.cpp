@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!r) {
     // A line of the file, one past its last at most.
     std::size_t lines = 1;
-    for (char c : text) lines += c == '\n';
+    for (std::size_t i = 0; i < text.size(); ++i)
+      lines += text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
     Check(error.line >= 1 && static_cast<std::size_t>(error.line) <= lines + 1);
     fuzz::CheckMessage(error.reason);
     return 0;

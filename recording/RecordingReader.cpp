@@ -29,6 +29,7 @@ std::string Token(std::string_view s) {
 }
 
 // One CSV record at a time, RFC 4180: quoted fields may hold commas, quotes and line breaks.
+// A record ends at CR LF, LF or a CR alone.
 class CsvCursor {
  public:
   explicit CsvCursor(std::string_view text) : text_(text) {}
@@ -60,7 +61,8 @@ class CsvCursor {
             }
             break;
           }
-          if (c == '\n') ++line_;
+          // A line break inside: LF, CR LF or a CR alone, as between records.
+          if (c == '\n' || (c == '\r' && (pos_ >= text_.size() || text_[pos_] != '\n'))) ++line_;
           field += c;
         }
         fields.push_back(field);
@@ -121,7 +123,8 @@ bool ParseSeconds(std::string_view s, int64_t& us) {
   const std::size_t dot = s.find('.');
   const std::string_view whole = s.substr(0, dot);
   std::string_view fraction = dot == std::string_view::npos ? std::string_view() : s.substr(dot + 1);
-  if (whole.empty() || whole.size() > 12) return false;
+  // Up to nine digits (31 years): a start moved back by it stays a representable time.
+  if (whole.empty() || whole.size() > 9) return false;
   for (char c : whole)
     if (c < '0' || c > '9') return false;
   int64_t seconds = 0;
@@ -207,7 +210,8 @@ std::optional<WallTime> ParseIsoTime(std::string_view s) {
       !Digits(s.substr(20, 3), 3, ms) || !Digits(s.substr(24, 2), 2, oh) ||
       !Digits(s.substr(27, 2), 2, om))
     return std::nullopt;
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 60 || oh > 23 || om > 59)
+  // Years a system clock's nanoseconds hold, with room for a recording's length.
+  if (y < 1900 || y > 2200 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 60 || oh > 23 || om > 59)
     return std::nullopt;
   const int64_t offset = (oh * 3600 + om * 60) * (s[23] == '-' ? -1 : 1);
   const int64_t secs = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 +

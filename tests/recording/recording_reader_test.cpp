@@ -70,6 +70,7 @@ TEST(RecordingReaderTest, AFileThatIsNotARecordingIsRefusedWithItsLine) {
       {kHeader + row + "0.2,t,PSU,measure,,\"PSU CH1 current,,,1,0,\r\n", 3, "quoted"},
       {kHeader + row + "0.2,t,PSU,measure,,PSU CH1 current,,,lots,0,\r\n", 3, "reading"},
       {kHeader + row + "0.2,t,scan tick,read,0x15,,,,,0,\r\n", 3, "without a value"},
+      {std::string(recording::kCsvHeader) + "\r" + row.substr(0, row.size() - 2) + "\r0.3\r", 3, "fields"},
   };
   for (const auto& [text, line, word] : cases) {
     recording::RecordingError error;
