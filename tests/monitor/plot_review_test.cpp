@@ -28,10 +28,6 @@ using namespace std::chrono;
 
 class PlotReviewTest : public MonitorFixture {
  protected:
-  void SetUp() override {
-    // The lane choice goes to a scratch configuration folder, never the user's.
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config.path());
-  }
   frmPlot* OpenPlot() {
     if (!monitor) LoadMonitored("", "", &clock);
     Click("cmdPlot");
@@ -96,7 +92,6 @@ class PlotReviewTest : public MonitorFixture {
     return static_cast<uint16_t>(v ^ mask);
   }
 
-  QTemporaryDir config;
   ManualClock clock;
   const recording::MonoTime start = clock.Now();
 };
@@ -189,7 +184,7 @@ TEST_F(PlotReviewTest, LaneChoicePersistsInTheConfigurationFolder) {
   const std::vector<QString> names = LaneNames(plot);
   EXPECT_EQ(std::count(names.begin(), names.end(), QStringLiteral("ACDET")), 0);
   EXPECT_EQ(std::count(names.begin(), names.end(), QStringLiteral("0x15")), 1);
-  EXPECT_TRUE(QFile::exists(config.filePath(QStringLiteral("Korvo/plot.ini"))));
+  EXPECT_TRUE(QFile::exists(userConfig.filePath(QStringLiteral("Korvo/plot.ini"))));
   EXPECT_EQ(ReadFile(TempPath("korvo.ini")), ini);  // the settings file is never written
 }
 
