@@ -2,6 +2,7 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QGraphicsLayout>
@@ -257,9 +258,10 @@ void frmPlot::BuildControls() {
   auto* pictureLayout = new QVBoxLayout(picture);
   pictureLayout->setContentsMargins(0, 0, 0, 0);
   pictureLayout->setSpacing(0);
-  pictureLayout->addWidget(lblCursors_);
   pictureLayout->addWidget(view_, 1);
   pictureLayout->addWidget(timeline_);
+  // Below the lanes: placing a cursor does not move the chart under the pointer.
+  pictureLayout->addWidget(lblCursors_);
 
   auto* top = new QHBoxLayout;
   top->addWidget(cmdPause_);
@@ -367,7 +369,21 @@ void frmPlot::LayOutPlotArea() {
   const QFontMetrics titles(axisTime_->titleFont());
   const int widestLabel = labels.horizontalAdvance(QStringLiteral("00000"));
   const int side = widestLabel + titles.height() + kPad;
-  const int top = QFontMetrics(chart_->legend()->font()).height() + kPad;
+  // The legend's rows: as many as its entries need at the plot area's width.
+  const QFontMetrics legend(chart_->legend()->font());
+  const double width = std::max(size.width() - 2 * side, 10.0);
+  int rows = 1;
+  double x = 0;
+  for (const Line& line : lines_) {
+    if (!LaneShown(line.key)) continue;
+    const double entry = legend.horizontalAdvance(line.name) + legend.height() + 2 * kPad / 2.0;
+    if (x > 0 && x + entry > width) {
+      ++rows;
+      x = 0;
+    }
+    x += entry;
+  }
+  const int top = rows * (legend.height() + kPad / 4) + kPad;
   const int bottom = labels.height() + titles.height() + kPad;
   const int left = std::max(timeline_->NameWidth(), side);
   const QRectF area(left, top, std::max(size.width() - left - side, 10.0),
@@ -730,7 +746,9 @@ void frmPlot::SyncChannelLines() {
     Piece(lines_.back(), 0);
     added = true;
   }
-  if (added) ApplyPalette();
+  if (!added) return;
+  ApplyPalette();
+  LayOutPlotArea();  // the legend's rows
 }
 
 void frmPlot::UpdateLanes() {
@@ -787,6 +805,7 @@ void frmPlot::SetLaneShown(const QString& key, bool shown) {
   }
   SaveLaneChoice();
   UpdateLanes();
+  LayOutPlotArea();  // the legend's rows
   Refresh();
 }
 
@@ -958,7 +977,7 @@ std::optional<double> frmPlot::LineValueAt(const Line& line, double t) const {
 QString frmPlot::ReadoutAt(double t) const {
   // Wall-clock time from the history's one wall-clock start and the monotonic time since: the
   // same moment the recording and the journal name in their own clock.
-  const auto wall = history_->Start().wall + std::chrono::duration_cast<recording::WallTime::duration>(
+  const auto wall = history_->Start().wall + std::chrono::round<recording::WallTime::duration>(
                                                  std::chrono::duration<double>(t));
   const qint64 ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(wall.time_since_epoch()).count();
@@ -1036,6 +1055,11 @@ std::vector<std::vector<PlotPoint>> frmPlot::DrawnRuns(const QString& caption) c
 
 QImage frmPlot::Picture() {
   QWidget* picture = findChild<QWidget*>(QStringLiteral("picture"));
+  // What a cursor or a lane changed just now: laid out before it is taken.
+  picture->layout()->activate();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  LayOutPlotArea();
+  Refresh();
   return picture->grab().toImage();
 }
 
