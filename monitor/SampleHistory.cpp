@@ -80,11 +80,16 @@ void SampleHistory::AddEvent(recording::MonoTime time, std::string text) {
 void SampleHistory::Event(int64_t us, std::string text) {
   if (events_.size() >= kMaxEvents) {
     events_.pop_front();
-    failing_.reset();  // its index moved
+    if (failing_ && *failing_ == 0)
+      failing_.reset();
+    else if (failing_)
+      --*failing_;
   }
-  // In time order, even when told late.
+  // In time order, even when told late; the failures' mark keeps pointing at itself.
   auto at = events_.end();
   while (at != events_.begin() && std::prev(at)->us > us) --at;
+  const auto index = static_cast<std::size_t>(at - events_.begin());
+  if (failing_ && index <= *failing_) ++*failing_;
   events_.insert(at, {us, std::move(text)});
 }
 

@@ -346,3 +346,32 @@ TEST_F(PlotReviewTest, ASavedImageKeepsTheCursorsAndTheirReadout) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PlotReviewTest, ARightClickRemovesTheNearerCursor) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(1);
+  ReadAllAt(30);
+  plot->SetPaused(true);
+  plot->Refresh();
+  ClickAt(plot, PointAt(plot, 10));
+  ClickAt(plot, PointAt(plot, 20));
+  Mouse(plot, QEvent::MouseButtonPress, PointAt(plot, 11), Qt::RightButton, Qt::RightButton);
+  ASSERT_EQ(plot->Cursors().size(), 1u);
+  EXPECT_NEAR(plot->Cursors()[0], 20, 0.2);
+}
+
+TEST_F(PlotReviewTest, TheLegendTakesTheRowsItsLinesNeed) {
+  frmPlot* plot = OpenPlot();
+  plot->resize(700, 700);
+  for (const char* caption : {"PSU CH1 current", "PSU CH2 current", "DMM input current", "Load CH1 current"})
+    window->Registers().NotifyInstrumentReading({clock.Now(), "X", caption, caption, "current", "mA", 1});
+  plot->Refresh();
+  QCoreApplication::processEvents();
+  QChart* chart = ChartOf(plot);
+  EXPECT_LE(chart->legend()->geometry().bottom(), chart->plotArea().top());
+  EXPECT_GT(chart->legend()->geometry().height(), 2.0 * QFontMetrics(chart->legend()->font()).height());
+}
+
+}  // namespace

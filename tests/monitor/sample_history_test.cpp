@@ -100,3 +100,15 @@ TEST_F(HistoryEventsTest, ChangedBitsAreThoseThatTookBothValues) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HistoryEventsTest, AnEventToldLateLeavesTheFailuresMarkCounting) {
+  Read(2, 0x15, 0, 8);
+  history.AddEvent(At(1), "PSU absent");
+  Read(3, 0x15, 0, 8);
+  EXPECT_EQ(Texts()[0], "PSU absent");
+  EXPECT_NE(Texts()[1].find("(2 failed reads"), std::string::npos) << Texts()[1];
+}
+
+}  // namespace
