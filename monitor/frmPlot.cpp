@@ -2,6 +2,7 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QGraphicsLayout>
@@ -11,7 +12,14 @@
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QAction>
+#include <QActionGroup>
+#include <QFileInfo>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QSettings>
+#include <QToolTip>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -24,6 +32,8 @@
 
 #include "monitor/BitTimeline.h"
 #include "monitor/FileDialogs.h"
+#include "monitor/PlotChartView.h"
+#include "recording/RecordingReader.h"
 #include "foundation/Messages.h"
 #include "foundation/Settings.h"
 #include "views/BitBoxes.h"
@@ -93,24 +103,71 @@ QString StepFormat(double step) {
   return QStringLiteral("%.%1f").arg(decimals);
 }
 
+QString Hex(uint8_t address) { return QString::fromStdString(recording::AddressText(address)); }
+
+QString Utf8(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QString ChannelKey(const InstrumentChannel& c) {
+  return QStringLiteral("channel:") + QString::fromStdString(c.instrument) + QLatin1Char('/') +
+         QString::fromStdString(c.channel);
+}
+
+bool Plotted(const InstrumentChannel& c) { return c.unit == "mV" || c.unit == "mA"; }
+
+// A history of a recording read back, replayed in time order.
+std::unique_ptr<SampleHistory> HistoryOf(const recording::Recording& rec) {
+  std::size_t most = SampleHistory::kCapacity;
+  most = std::max(most, rec.accesses.size());
+  most = std::max(most, rec.readings.size());
+  const recording::TimeBase start{recording::MonoTime{}, rec.start};
+  auto history = std::make_unique<SampleHistory>(start, most);
+  auto at = [&](int64_t us) { return start.mono + std::chrono::microseconds(us); };
+  std::size_t a = 0, r = 0;
+  while (a < rec.accesses.size() || r < rec.readings.size()) {
+    if (r == rec.readings.size() ||
+        (a < rec.accesses.size() && rec.accesses[a].us <= rec.readings[r].us)) {
+      const recording::RecordedAccess& x = rec.accesses[a++];
+      history->OnRegisterAccess({at(x.us), x.source, x.kind, x.address, x.value, x.status, 0});
+    } else {
+      const recording::RecordedReading& x = rec.readings[r++];
+      const recording::RecordingChannel& c = rec.channels[x.channel];
+      history->OnInstrumentReading(
+          {at(x.us), c.instrument, c.caption, c.caption, c.quantity, c.unit, x.value});
+    }
+  }
+  return history;
+}
+
+// The settings of the user's own configuration folder: never the settings file.
+std::unique_ptr<QSettings> LaneSettings() {
+  return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                     QStringLiteral("Korvo"), QStringLiteral("plot"));
+}
+
+QColor EventColour() { return QColor(0xE0, 0x80, 0x00); }
+
 }  // namespace
 
 frmPlot::frmPlot(SampleHistory& history, recording::Variant variant, QWidget* owner)
-    : QWidget(owner, Qt::Window), history_(history), variant_(variant) {
+    : QWidget(owner, Qt::Window), live_(history), history_(&history), variant_(variant) {
   setObjectName(QStringLiteral("frmPlot"));
   setWindowTitle(QString::fromUtf8(recording::VariantName(variant).data()) +
                  QStringLiteral(" Korvo Plot"));
+  LoadLaneChoice();
   BuildControls();
   ApplyPalette();
   repaint_ = new QTimer(this);
   repaint_->setSingleShot(true);
   repaint_->setInterval(kRepaintMs);
   connect(repaint_, &QTimer::timeout, this, &frmPlot::Refresh);
-  history_.SetOnChange([this] { SampleAdded(); });
+  live_.SetOnChange([this] { SampleAdded(); });
+  UpdateLanes();
   resize(900, 760);
 }
 
-frmPlot::~frmPlot() { history_.SetOnChange(nullptr); }
+frmPlot::~frmPlot() { live_.SetOnChange(nullptr); }
 
 void frmPlot::BuildControls() {
   cmdPause_ = new QPushButton(QStringLiteral("Pause"), this);
@@ -120,6 +177,21 @@ void frmPlot::BuildControls() {
   cmdSaveImage_ = new QPushButton(QStringLiteral("Save image..."), this);
   cmdSaveImage_->setObjectName(QStringLiteral("cmdSaveImage"));
   cmdSaveImage_->setAutoDefault(false);
+  cmdOpen_ = new QPushButton(QStringLiteral("Open..."), this);
+  cmdOpen_->setObjectName(QStringLiteral("cmdOpen"));
+  cmdOpen_->setAutoDefault(false);
+  cmdOpen_->setToolTip(QStringLiteral("Review a Korvo CSV recording"));
+  cmdLive_ = new QPushButton(QStringLiteral("Live"), this);
+  cmdLive_->setObjectName(QStringLiteral("cmdLive"));
+  cmdLive_->setAutoDefault(false);
+  cmdLive_->setToolTip(QStringLiteral("Back to the live samples"));
+  cmdLive_->setVisible(false);
+  cmdLanes_ = new QPushButton(QStringLiteral("Lanes"), this);
+  cmdLanes_->setObjectName(QStringLiteral("cmdLanes"));
+  cmdLanes_->setAutoDefault(false);
+  lanesMenu_ = new QMenu(cmdLanes_);
+  cmdLanes_->setMenu(lanesMenu_);
+  connect(lanesMenu_, &QMenu::aboutToShow, this, &frmPlot::BuildLaneMenu);
   lblState_ = new QLabel(this);
   lblState_->setObjectName(QStringLiteral("lblState"));
   QFont bold = lblState_->font();
@@ -150,35 +222,36 @@ void frmPlot::BuildControls() {
   chart_->addAxis(axisTime_, Qt::AlignBottom);
   chart_->addAxis(axisVoltage_, Qt::AlignLeft);
   chart_->addAxis(axisCurrent_, Qt::AlignRight);
-  lines_ = {
-      {RegisterTable::kChargeVoltage,
-       QStringLiteral("Charging voltage (mV)"),
-       QStringLiteral("voltage"),
-       QColor(0xC0, 0x20, 0x20),
-       axisVoltage_,
-       {}},
-      {RegisterTable::kChargeCurrent,
-       QStringLiteral("Charge current (mA)"),
-       QStringLiteral("charge"),
-       QColor(0x20, 0x50, 0xD0),
-       axisCurrent_,
-       {}},
-      {RegisterTable::kInputCurrent,
-       QStringLiteral("Input current (mA)"),
-       QStringLiteral("input"),
-       QColor(0x20, 0x90, 0x30),
-       axisCurrent_,
-       {}},
+  auto setPoint = [&](uint8_t address, const char* name, const char* shortName, const char* unit,
+                      QColor hue, QValueAxis* axis) {
+    lines_.push_back({address, -1, QStringLiteral("line:") + Hex(address),
+                      QString::fromUtf8(name), QString::fromUtf8(shortName),
+                      QString::fromUtf8(unit), hue, true, axis, {}});
   };
+  setPoint(RegisterTable::kChargeVoltage, "Charging voltage (mV)", "voltage", "mV",
+           QColor(0xC0, 0x20, 0x20), axisVoltage_);
+  setPoint(RegisterTable::kChargeCurrent, "Charge current (mA)", "charge", "mA",
+           QColor(0x20, 0x50, 0xD0), axisCurrent_);
+  setPoint(RegisterTable::kInputCurrent, "Input current (mA)", "input", "mA",
+           QColor(0x20, 0x90, 0x30), axisCurrent_);
   for (Line& line : lines_) Piece(line, 0);  // the legend entries, even before any sample
 
-  view_ = new QChartView(chart_, this);
+  view_ = new PlotChartView(chart_, this);
   view_->setObjectName(QStringLiteral("chartView"));
   view_->setFrameShape(QFrame::NoFrame);
   view_->setRenderHint(QPainter::Antialiasing, false);
   view_->setMinimumHeight(260);
+  view_->overlay = [this](QPainter* p) { Overlay(p); };
   timeline_ = new BitTimeline(variant_, ColorFromBgr(modGlobals::BitHi),
                               ColorFromBgr(modGlobals::BitUnknown), this);
+  lblCursors_ = new QLabel(this);
+  lblCursors_->setObjectName(QStringLiteral("lblCursors"));
+  lblCursors_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblCursors_->setWordWrap(true);
+  lblCursors_->setContentsMargins(6, 2, 6, 2);
+  lblCursors_->setAutoFillBackground(true);
+  lblCursors_->setBackgroundRole(QPalette::Base);
+  lblCursors_->setVisible(false);
 
   auto* picture = new QWidget(this);
   picture->setObjectName(QStringLiteral("picture"));
@@ -187,10 +260,15 @@ void frmPlot::BuildControls() {
   pictureLayout->setSpacing(0);
   pictureLayout->addWidget(view_, 1);
   pictureLayout->addWidget(timeline_);
+  // Below the lanes: placing a cursor does not move the chart under the pointer.
+  pictureLayout->addWidget(lblCursors_);
 
   auto* top = new QHBoxLayout;
   top->addWidget(cmdPause_);
+  top->addWidget(cmdLive_);
   top->addWidget(cmdSaveImage_);
+  top->addWidget(cmdOpen_);
+  top->addWidget(cmdLanes_);
   top->addSpacing(12);
   top->addWidget(lblState_);
   top->addSpacing(12);
@@ -209,6 +287,9 @@ void frmPlot::BuildControls() {
   timeline_->installEventFilter(this);
   connect(cmdPause_, &QPushButton::clicked, this, [this] { SetPaused(!paused_); });
   connect(cmdSaveImage_, &QPushButton::clicked, this, &frmPlot::SaveImageClicked);
+  connect(cmdOpen_, &QPushButton::clicked, this, &frmPlot::OpenClicked);
+  connect(cmdLive_, &QPushButton::clicked, this, &frmPlot::ShowLive);
+  BuildLaneMenu();
 }
 
 QLineSeries* frmPlot::Piece(Line& line, std::size_t i) {
@@ -216,7 +297,8 @@ QLineSeries* frmPlot::Piece(Line& line, std::size_t i) {
     auto* s = new QLineSeries;
     s->setName(line.name);
     QPen pen(line.shown.isValid() ? line.shown : line.color);
-    pen.setWidthF(1.5);
+    pen.setWidthF(line.dashed ? 1.5 : 2);
+    if (line.dashed) pen.setStyle(Qt::DashLine);
     s->setPen(pen);
     chart_->addSeries(s);
     s->attachAxis(axisTime_);
@@ -266,8 +348,8 @@ void frmPlot::changeEvent(QEvent* e) {
 }
 
 void frmPlot::SampleAdded() {
-  // While paused the range shown does not move; a hidden window draws when shown.
-  if (paused_ || !isVisible()) return;
+  // While paused or reviewing the range shown does not move; a hidden window draws when shown.
+  if (paused_ || review_ || !isVisible()) return;
   if (!repaint_->isActive()) repaint_->start();
 }
 
@@ -287,7 +369,21 @@ void frmPlot::LayOutPlotArea() {
   const QFontMetrics titles(axisTime_->titleFont());
   const int widestLabel = labels.horizontalAdvance(QStringLiteral("00000"));
   const int side = widestLabel + titles.height() + kPad;
-  const int top = QFontMetrics(chart_->legend()->font()).height() + kPad;
+  // The legend's rows: as many as its entries need at the plot area's width.
+  const QFontMetrics legend(chart_->legend()->font());
+  const double width = std::max(size.width() - 2 * side, 10.0);
+  int rows = 1;
+  double x = 0;
+  for (const Line& line : lines_) {
+    if (!LaneShown(line.key)) continue;
+    const double entry = legend.horizontalAdvance(line.name) + legend.height() + 2 * kPad / 2.0;
+    if (x > 0 && x + entry > width) {
+      ++rows;
+      x = 0;
+    }
+    x += entry;
+  }
+  const int top = rows * (legend.height() + kPad / 4) + kPad;
   const int bottom = labels.height() + titles.height() + kPad;
   const int left = std::max(timeline_->NameWidth(), side);
   const QRectF area(left, top, std::max(size.width() - left - side, 10.0),
@@ -301,8 +397,8 @@ void frmPlot::LayOutPlotArea() {
 }
 
 void frmPlot::UpdateRange() {
-  if (paused_) return;
-  viewEnd_ = std::max(static_cast<double>(history_.NewestUs()) / 1e6, span_);
+  if (paused_ || review_) return;
+  viewEnd_ = std::max(static_cast<double>(history_->NewestUs()) / 1e6, span_);
 }
 
 void frmPlot::SetPaused(bool paused) {
@@ -312,13 +408,13 @@ void frmPlot::SetPaused(bool paused) {
   cmdPause_->setText(paused ? QStringLiteral("Follow") : QStringLiteral("Pause"));
   cmdPause_->setToolTip(paused ? QStringLiteral("Follow the newest samples again")
                                : QStringLiteral("Stop following the newest samples"));
-  lblState_->setText(paused ? QStringLiteral("Paused") : QString());
+  if (!review_) lblState_->setText(paused ? QStringLiteral("Paused") : QString());
   if (!paused) Refresh();
 }
 
 void frmPlot::Zoom(double factor, std::optional<double> at) {
   const double span = std::clamp(span_ * factor, kMinSpanSeconds, kMaxSpanSeconds);
-  if (paused_ && at) {
+  if ((paused_ || review_) && at) {
     const double fraction = (*at - ViewStart()) / span_;
     viewEnd_ = *at - fraction * span + span;
   }
@@ -338,6 +434,11 @@ double frmPlot::TimeAtX(double x) const {
   return ViewStart() + (x - area.left()) / area.width() * span_;
 }
 
+double frmPlot::XAtTime(double t) const {
+  const QRectF area = chart_->plotArea();
+  return area.left() + (t - ViewStart()) / span_ * area.width();
+}
+
 bool frmPlot::eventFilter(QObject* watched, QEvent* event) {
   if (watched != view_->viewport() && watched != timeline_) return false;
   switch (event->type()) {
@@ -350,27 +451,56 @@ bool frmPlot::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonPress: {
       auto* m = static_cast<QMouseEvent*>(event);
+      const double x = m->position().x();
+      if (m->button() == Qt::RightButton) {
+        // Removes the nearer cursor.
+        std::optional<std::size_t> nearest;
+        for (std::size_t i = 0; i < cursors_.size(); ++i)
+          if (!nearest || std::abs(XAtTime(cursors_[i]) - x) < std::abs(XAtTime(cursors_[*nearest]) - x))
+            nearest = i;
+        if (nearest) {
+          cursors_.erase(cursors_.begin() + static_cast<std::ptrdiff_t>(*nearest));
+          UpdateCursors();
+        }
+        return true;
+      }
       if (m->button() != Qt::LeftButton) return false;
-      dragX_ = m->position().x();
+      dragX_ = x;
       dragEnd_ = ViewEnd();
+      dragMoved_ = false;
+      dragCursor_.reset();
+      for (std::size_t i = 0; i < cursors_.size(); ++i)
+        if (std::abs(XAtTime(cursors_[i]) - x) <= kGrabPixels) dragCursor_ = i;
       return true;
     }
     case QEvent::MouseMove: {
       auto* m = static_cast<QMouseEvent*>(event);
-      ShowReadout(m->position().x());
+      const double x = m->position().x();
+      ShowReadout(x, m->globalPosition().toPoint());
       if (!dragX_ || !(m->buttons() & Qt::LeftButton)) return false;
+      if (dragCursor_) {
+        cursors_[*dragCursor_] = Snap(TimeAtX(x));
+        UpdateCursors();
+        return true;
+      }
+      if (!dragMoved_ && std::abs(x - *dragX_) < 3) return true;  // a click, so far
+      dragMoved_ = true;
       const double width = chart_->plotArea().width();
       if (width <= 0) return true;
-      const double seconds = -(m->position().x() - *dragX_) / width * span_;
+      const double seconds = -(x - *dragX_) / width * span_;
       SetPaused(true);
       viewEnd_ = dragEnd_ + seconds;
       Refresh();
       return true;
     }
-    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonRelease: {
       if (!dragX_) return false;
+      auto* m = static_cast<QMouseEvent*>(event);
+      if (!dragMoved_ && !dragCursor_) PlaceCursor(m->position().x());
       dragX_.reset();
+      dragCursor_.reset();
       return true;
+    }
     case QEvent::Leave:
       lblReadout_->setText(QString::fromUtf8(kHint));
       return false;
@@ -378,8 +508,388 @@ bool frmPlot::eventFilter(QObject* watched, QEvent* event) {
   }
 }
 
+void frmPlot::PlaceCursor(double x) {
+  const QRectF area = chart_->plotArea();
+  if (x < area.left() || x > area.right()) return;
+  const double t = Snap(TimeAtX(x));
+  if (cursors_.size() < 2) {
+    cursors_.push_back(t);
+  } else {
+    const bool first = std::abs(XAtTime(cursors_[0]) - x) <= std::abs(XAtTime(cursors_[1]) - x);
+    cursors_[first ? 0 : 1] = t;
+  }
+  UpdateCursors();
+}
+
+double frmPlot::Snap(double t) const {
+  // The nearest change of a lane shown (a bit's edge, a value's change) within kSnapPixels.
+  const double reach = kSnapPixels / std::max(chart_->plotArea().width(), 1.0) * span_;
+  std::map<uint8_t, uint16_t> masks;
+  for (const BitTimeline::Lane& l : timeline_->Lanes())
+    masks[l.address] |= l.bit < 0 ? uint16_t{0xFFFF} : static_cast<uint16_t>(1u << l.bit);
+  std::optional<double> best;
+  for (const auto& [address, mask] : masks) {
+    const SampleSeries* s = history_->Series(address);
+    if (!s || s->Size() < 2) continue;
+    std::size_t i = std::max<std::size_t>(s->LowerBound(static_cast<int64_t>(std::floor((t - reach) * 1e6))), 1);
+    const int64_t end = static_cast<int64_t>(std::ceil((t + reach) * 1e6));
+    for (; i < s->Size() && s->At(i).us <= end; ++i) {
+      const Sample& a = s->At(i - 1);
+      const Sample& b = s->At(i);
+      const bool edge = a.ok != b.ok || (a.ok && ((a.value ^ b.value) & mask) != 0);
+      if (!edge) continue;
+      const double at = static_cast<double>(b.us) / 1e6;
+      if (!best || std::abs(at - t) < std::abs(*best - t)) best = at;
+    }
+  }
+  return best && std::abs(*best - t) <= reach ? *best : t;
+}
+
+std::vector<double> frmPlot::Cursors() const { return cursors_; }
+
+void frmPlot::UpdateCursors() {
+  std::vector<double> xs;
+  for (double t : cursors_) xs.push_back(XAtTime(t));
+  timeline_->SetCursors(xs);
+  view_->viewport()->update();
+  const QString text = CursorReadout();
+  lblCursors_->setText(text);
+  lblCursors_->setVisible(!text.isEmpty());
+}
+
+QString frmPlot::ValueText(uint16_t v) const {
+  return hex_ ? QStringLiteral("0x") + QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper()
+              : QString::number(v);
+}
+
+QString frmPlot::CursorReadout() const {
+  if (cursors_.empty()) return {};
+  QString text;
+  const char* names[] = {"A", "B"};
+  for (std::size_t i = 0; i < cursors_.size(); ++i) {
+    if (i) text += QLatin1Char('\n');
+    text += QString::fromLatin1(names[i]) + QStringLiteral(": ") + ReadoutAt(cursors_[i]);
+  }
+  if (cursors_.size() < 2) return text;
+  const double a = cursors_[0], b = cursors_[1];
+  text += QStringLiteral("\n\u0394t %1 s").arg(b - a, 0, 'f', 3);
+  auto number = [](double v) {
+    return (v > 0 ? QStringLiteral("+") : QString()) + QString::number(v, 'f', 0);
+  };
+  for (const Line& line : lines_) {
+    if (!LaneShown(line.key)) continue;
+    const std::optional<double> va = LineValueAt(line, a), vb = LineValueAt(line, b);
+    text += QStringLiteral("  \u0394 %1 %2").arg(line.shortName, va && vb ? number(*vb - *va) + QLatin1Char(' ') + line.unit : QStringLiteral("?"));
+  }
+  for (const BitTimeline::Lane& l : timeline_->Lanes()) {
+    const std::optional<uint16_t> va = RegisterAt(l.address, a), vb = RegisterAt(l.address, b);
+    if (l.bit < 0) {
+      if (va != vb)
+        text += QStringLiteral("  %1 %2\u2192%3")
+                    .arg(l.name, va ? ValueText(*va) : QStringLiteral("?"), vb ? ValueText(*vb) : QStringLiteral("?"));
+      continue;
+    }
+    auto bit = [&](const std::optional<uint16_t>& v) {
+      return v ? QString::number((*v >> l.bit) & 1) : QStringLiteral("?");
+    };
+    if (bit(va) != bit(vb)) text += QStringLiteral("  %1 %2\u2192%3").arg(l.name, bit(va), bit(vb));
+  }
+  return text;
+}
+
+void frmPlot::Overlay(QPainter* p) {
+  const QRectF area = chart_->plotArea();
+  const double t0 = ViewStart(), t1 = ViewEnd();
+  p->save();
+  // Events: a small mark at the top of the plot area and a dotted line down it.
+  const QColor mark = EventColour();
+  const auto& events = history_->Events();
+  auto it = std::lower_bound(events.begin(), events.end(), static_cast<int64_t>(t0 * 1e6),
+                             [](const PlotEvent& e, int64_t us) { return e.us < us; });
+  double lastX = -1;
+  for (; it != events.end() && static_cast<double>(it->us) / 1e6 <= t1; ++it) {
+    const double x = XAtTime(static_cast<double>(it->us) / 1e6);
+    if (std::abs(x - lastX) < 1) continue;  // one mark per pixel
+    lastX = x;
+    p->setPen(QPen(mark, 1, Qt::DotLine));
+    p->drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+    const QPointF tri[3] = {{x - 4, area.top() - 7}, {x + 4, area.top() - 7}, {x, area.top()}};
+    p->setPen(Qt::NoPen);
+    p->setBrush(mark);
+    p->drawPolygon(tri, 3);
+  }
+  // Cursors, named at the top.
+  const QColor text = palette().color(QPalette::Text);
+  const char* names[] = {"A", "B"};
+  for (std::size_t i = 0; i < cursors_.size(); ++i) {
+    const double x = XAtTime(cursors_[i]);
+    if (x < area.left() || x > area.right()) continue;
+    p->setPen(QPen(text, 1, Qt::DashLine));
+    p->drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+    p->setPen(text);
+    p->drawText(QPointF(x + 3, area.top() + QFontMetrics(p->font()).ascent() + 2),
+                QString::fromLatin1(names[i]));
+  }
+  p->restore();
+}
+
+const PlotEvent* frmPlot::EventNear(double x) const {
+  const auto& events = history_->Events();
+  const double t = TimeAtX(x);
+  const double reach = kGrabPixels / std::max(chart_->plotArea().width(), 1.0) * span_;
+  const PlotEvent* best = nullptr;
+  auto it = std::lower_bound(events.begin(), events.end(),
+                             static_cast<int64_t>(std::floor((t - reach) * 1e6)),
+                             [](const PlotEvent& e, int64_t us) { return e.us < us; });
+  for (; it != events.end() && static_cast<double>(it->us) / 1e6 <= t + reach; ++it)
+    if (!best || std::abs(static_cast<double>(it->us) / 1e6 - t) <
+                     std::abs(static_cast<double>(best->us) / 1e6 - t))
+      best = &*it;
+  return best;
+}
+
+void frmPlot::AddEvent(recording::MonoTime time, const QString& text) {
+  live_.AddEvent(time, text.toStdString());
+  if (!review_) view_->viewport()->update();
+}
+
+void frmPlot::UseHistory(SampleHistory* history) {
+  RemoveChannelLines();
+  history_ = history;
+  cursors_.clear();
+  UpdateLanes();
+  UpdateCursors();
+}
+
+bool frmPlot::OpenRecording(const QString& path) {
+  std::string message;
+  const std::optional<recording::Recording> rec = recording::ReadRecording(path.toStdString(), message);
+  if (!rec) {
+    MsgBox(message);
+    return false;
+  }
+  review_ = HistoryOf(*rec);
+  UseHistory(review_.get());
+  // The whole recording in view.
+  span_ = std::clamp(static_cast<double>(review_->NewestUs()) / 1e6, kMinSpanSeconds, kMaxSpanSeconds);
+  viewEnd_ = span_;
+  cmdPause_->setVisible(false);
+  cmdLive_->setVisible(true);
+  lblState_->setText(QFileInfo(path).fileName());
+  lblState_->setToolTip(path);
+  Refresh();
+  return true;
+}
+
+void frmPlot::ShowLive() {
+  if (!review_) return;
+  UseHistory(&live_);
+  review_.reset();
+  cmdPause_->setVisible(true);
+  cmdLive_->setVisible(false);
+  lblState_->setToolTip(QString());
+  lblState_->setText(paused_ ? QStringLiteral("Paused") : QString());
+  Refresh();
+}
+
+void frmPlot::OpenClicked() {
+  FileRequest request;
+  request.mode = FileRequest::Mode::kOpen;
+  request.caption = QStringLiteral("Open a recording");
+  request.filters = {QStringLiteral("Korvo CSV recording (*.csv)")};
+  const std::optional<QString> path = AskForFile(this, request);
+  if (path) OpenRecording(*path);
+}
+
+void frmPlot::RemoveChannelLines() {
+  for (auto it = lines_.begin(); it != lines_.end();) {
+    if (it->channel < 0) {
+      ++it;
+      continue;
+    }
+    for (QLineSeries* s : it->pieces) {
+      chart_->removeSeries(s);
+      delete s;
+    }
+    it = lines_.erase(it);
+  }
+}
+
+void frmPlot::SyncChannelLines() {
+  // A line for every channel in mV or mA, in its set point's hue: a voltage the charging
+  // voltage's, a current the charge current's (the input current's when its caption says input).
+  const auto& channels = history_->Channels();
+  int known = -1;
+  for (const Line& l : lines_) known = std::max(known, l.channel);
+  bool added = false;
+  for (std::size_t i = static_cast<std::size_t>(known + 1); i < channels.size(); ++i) {
+    const InstrumentChannel& c = channels[i];
+    if (!Plotted(c)) continue;
+    const bool voltage = c.unit == "mV";
+    const bool input = QString::fromStdString(c.caption).contains(QLatin1String("input"), Qt::CaseInsensitive);
+    const uint8_t related = voltage ? RegisterTable::kChargeVoltage
+                            : input ? RegisterTable::kInputCurrent
+                                    : RegisterTable::kChargeCurrent;
+    QColor hue;
+    int same = 0;
+    for (const Line& l : lines_) {
+      if (l.channel < 0 && l.address == related) hue = l.color;
+      if (l.channel >= 0 && l.address == related) ++same;
+    }
+    // A second measurement of the same quantity: the hue darkened, then lightened.
+    if (same > 0) hue = same % 2 ? hue.darker(140 + 20 * (same / 2)) : hue.lighter(130 + 20 * (same / 2));
+    const QString caption = QString::fromStdString(c.caption);
+    lines_.push_back({related, static_cast<int>(i), ChannelKey(c),
+                      caption + QStringLiteral(" (") + QString::fromStdString(c.unit) + QLatin1Char(')'),
+                      caption, QString::fromStdString(c.unit), hue, false,
+                      voltage ? axisVoltage_ : axisCurrent_, {}});
+    Piece(lines_.back(), 0);
+    added = true;
+  }
+  if (!added) return;
+  ApplyPalette();
+  LayOutPlotArea();  // the legend's rows
+}
+
+void frmPlot::UpdateLanes() {
+  // The registers in the main window's order: status, control, then the DAC registers.
+  std::vector<BitTimeline::Lane> lanes;
+  for (uint8_t address : SampleHistory::kRegisters) {
+    const uint16_t changed = history_->ChangedBits(address);
+    const QString name = Hex(address);
+    if (values_.contains(QStringLiteral("value:") + name) && !(hideUnchanged_ && changed == 0))
+      lanes.push_back({address, -1, name, hex_});
+    for (const BitTimeline::Lane& l : BitTimeline::NamedBits(variant_)) {
+      if (l.address != address) continue;
+      if (!LaneShown(QStringLiteral("bit:%1.%2").arg(name).arg(l.bit))) continue;
+      if (hideUnchanged_ && (changed & (1u << l.bit)) == 0) continue;
+      lanes.push_back(l);
+    }
+  }
+  const auto& now = timeline_->Lanes();
+  const bool same = std::equal(lanes.begin(), lanes.end(), now.begin(), now.end(),
+                               [](const BitTimeline::Lane& a, const BitTimeline::Lane& b) {
+                                 return a.address == b.address && a.bit == b.bit && a.hex == b.hex;
+                               });
+  if (same) return;
+  timeline_->SetLanes(std::move(lanes));
+  LayOutPlotArea();
+}
+
+QStringList frmPlot::LaneKeys() const {
+  QStringList keys;
+  for (const Line& l : lines_) keys << l.key;
+  for (const InstrumentChannel& c : history_->Channels())
+    if (!Plotted(c)) keys << ChannelKey(c);
+  for (uint8_t address : SampleHistory::kRegisters) keys << QStringLiteral("value:") + Hex(address);
+  for (const BitTimeline::Lane& l : BitTimeline::NamedBits(variant_))
+    keys << QStringLiteral("bit:%1.%2").arg(Hex(l.address)).arg(l.bit);
+  return keys;
+}
+
+bool frmPlot::LaneShown(const QString& key) const {
+  if (key.startsWith(QLatin1String("value:"))) return values_.contains(key);
+  return !hidden_.contains(key);
+}
+
+void frmPlot::SetLaneShown(const QString& key, bool shown) {
+  if (key.startsWith(QLatin1String("value:"))) {
+    if (shown)
+      values_.insert(key);
+    else
+      values_.remove(key);
+  } else if (shown) {
+    hidden_.remove(key);
+  } else {
+    hidden_.insert(key);
+  }
+  SaveLaneChoice();
+  UpdateLanes();
+  LayOutPlotArea();  // the legend's rows
+  Refresh();
+}
+
+void frmPlot::LoadLaneChoice() {
+  const std::unique_ptr<QSettings> s = LaneSettings();
+  const QStringList hidden = s->value(QStringLiteral("lanes/hidden")).toStringList();
+  const QStringList values = s->value(QStringLiteral("lanes/values")).toStringList();
+  hidden_ = QSet<QString>(hidden.begin(), hidden.end());
+  values_ = QSet<QString>(values.begin(), values.end());
+  hex_ = s->value(QStringLiteral("lanes/format"), QStringLiteral("hex")).toString() != QLatin1String("decimal");
+  hideUnchanged_ = s->value(QStringLiteral("lanes/hideUnchanged"), false).toBool();
+}
+
+void frmPlot::SaveLaneChoice() const {
+  const std::unique_ptr<QSettings> s = LaneSettings();
+  QStringList hidden(hidden_.begin(), hidden_.end()), values(values_.begin(), values_.end());
+  hidden.sort();
+  values.sort();
+  s->setValue(QStringLiteral("lanes/hidden"), hidden);
+  s->setValue(QStringLiteral("lanes/values"), values);
+  s->setValue(QStringLiteral("lanes/format"), hex_ ? QStringLiteral("hex") : QStringLiteral("decimal"));
+  s->setValue(QStringLiteral("lanes/hideUnchanged"), hideUnchanged_);
+}
+
+void frmPlot::BuildLaneMenu() {
+  lanesMenu_->clear();
+  auto toggle = [&](QMenu* menu, const QString& key, const QString& text) {
+    QAction* a = menu->addAction(text);
+    a->setObjectName(QStringLiteral("lane:") + key);
+    a->setCheckable(true);
+    a->setChecked(LaneShown(key));
+    connect(a, &QAction::toggled, this, [this, key](bool on) { SetLaneShown(key, on); });
+  };
+  lanesMenu_->addSection(QStringLiteral("Lines"));
+  for (const Line& l : lines_) toggle(lanesMenu_, l.key, l.name);
+  lanesMenu_->addSection(QStringLiteral("Registers as values"));
+  for (uint8_t address : SampleHistory::kRegisters) {
+    const RegisterTable::Register* r = RegisterTable::Find(address);
+    toggle(lanesMenu_, QStringLiteral("value:") + Hex(address),
+           Hex(address) + (r ? QStringLiteral(" ") + Utf8(r->trimTitle) : QString()));
+  }
+  auto* group = new QActionGroup(lanesMenu_);
+  for (bool hex : {true, false}) {
+    QAction* a = lanesMenu_->addAction(hex ? QStringLiteral("Values in hex") : QStringLiteral("Values in decimal"));
+    a->setObjectName(hex ? QStringLiteral("lane:hex") : QStringLiteral("lane:decimal"));
+    a->setCheckable(true);
+    a->setChecked(hex_ == hex);
+    group->addAction(a);
+    connect(a, &QAction::triggered, this, [this, hex] {
+      hex_ = hex;
+      SaveLaneChoice();
+      UpdateLanes();
+      Refresh();
+    });
+  }
+  lanesMenu_->addSection(QStringLiteral("Bits"));
+  QMenu* sub = nullptr;
+  uint8_t subAddress = 0;
+  for (const BitTimeline::Lane& l : BitTimeline::NamedBits(variant_)) {
+    if (!sub || subAddress != l.address) {
+      sub = lanesMenu_->addMenu(Hex(l.address));
+      subAddress = l.address;
+    }
+    toggle(sub, QStringLiteral("bit:%1.%2").arg(Hex(l.address)).arg(l.bit), l.name);
+  }
+  lanesMenu_->addSeparator();
+  QAction* unchanged = lanesMenu_->addAction(QStringLiteral("Hide lanes that never changed"));
+  unchanged->setObjectName(QStringLiteral("lane:hideUnchanged"));
+  unchanged->setCheckable(true);
+  unchanged->setChecked(hideUnchanged_);
+  connect(unchanged, &QAction::toggled, this, [this](bool on) {
+    hideUnchanged_ = on;
+    SaveLaneChoice();
+    UpdateLanes();
+    Refresh();
+  });
+}
+
 void frmPlot::Refresh() {
   UpdateRange();
+  const std::size_t linesBefore = lines_.size();
+  SyncChannelLines();
+  if (lines_.size() != linesBefore) BuildLaneMenu();
+  if (hideUnchanged_) UpdateLanes();
   const double t0 = ViewStart(), t1 = ViewEnd();
   axisTime_->setRange(t0, t1);
   const QRectF area = chart_->plotArea();
@@ -394,9 +904,14 @@ void frmPlot::Refresh() {
   double lo[2] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
   double hi[2] = {-lo[0], -lo[0]};
   for (Line& line : lines_) {
+    const bool shown = LaneShown(line.key);
     std::vector<std::vector<PlotPoint>> runs;
-    if (const SampleSeries* series = history_.Series(line.address))
-      runs = LineRuns(*series, t0, t1, columns);
+    if (shown && line.channel >= 0) {
+      runs = LineRuns(history_->Channels()[static_cast<std::size_t>(line.channel)].series, t0, t1, columns);
+    } else if (shown) {
+      if (const SampleSeries* series = history_->Series(line.address))
+        runs = LineRuns(*series, t0, t1, columns);
+    }
     if (runs.size() > kMaxRuns) {
       for (std::size_t r = kMaxRuns; r < runs.size(); ++r)
         runs[kMaxRuns - 1].insert(runs[kMaxRuns - 1].end(), runs[r].begin(), runs[r].end());
@@ -418,58 +933,116 @@ void frmPlot::Refresh() {
     for (std::size_t r = runs.size(); r < line.pieces.size(); ++r) {
       if (line.pieces[r]->count() > 0) line.pieces[r]->clear();
     }
+    // A line not chosen leaves the legend too.
+    if (line.pieces.front()->isVisible() != shown) line.pieces.front()->setVisible(shown);
   }
   FitAxis(axisVoltage_, lo[0], hi[0], 20000);
   FitAxis(axisCurrent_, lo[1], hi[1], 17000);
 
-  timeline_->SetColumns(
-      static_cast<int>(area.left()),
-      BitColumns(history_.Series(RegisterTable::kStatus), t0, t1, columns, history_.NewestUs()),
-      BitColumns(history_.Series(RegisterTable::kControl), t0, t1, columns, history_.NewestUs()));
+  std::map<uint8_t, std::vector<BitColumn>> bits;
+  std::map<uint8_t, std::vector<ValueColumn>> values;
+  for (const BitTimeline::Lane& l : timeline_->Lanes()) {
+    if (l.bit < 0 && !values.count(l.address))
+      values[l.address] = ValueColumns(history_->Series(l.address), t0, t1, columns, history_->NewestUs());
+    if (l.bit >= 0 && !bits.count(l.address))
+      bits[l.address] = BitColumns(history_->Series(l.address), t0, t1, columns, history_->NewestUs());
+  }
+  timeline_->SetColumns(static_cast<int>(area.left()), std::move(bits), std::move(values),
+                        static_cast<std::size_t>(columns));
+  std::vector<double> xs;
+  for (double t : cursors_) xs.push_back(XAtTime(t));
+  timeline_->SetCursors(xs);
+  view_->viewport()->update();
   ++refreshes_;
 }
 
-std::optional<double> frmPlot::ValueAt(uint8_t address, double t) const {
-  const SampleSeries* series = history_.Series(address);
+std::optional<uint16_t> frmPlot::RegisterAt(uint8_t address, double t) const {
+  const SampleSeries* series = history_->Series(address);
   if (!series) return std::nullopt;
-  const std::size_t after = series->LowerBound(static_cast<int64_t>(std::floor(t * 1e6)) + 1);
-  if (after == 0) return std::nullopt;
-  const Sample& s = series->At(after - 1);
-  if (!s.ok) return std::nullopt;
-  return s.value;
+  const Sample* s = series->AtOrBefore(static_cast<int64_t>(std::floor(t * 1e6)));
+  if (!s || !s->ok) return std::nullopt;
+  return s->value;
+}
+
+std::optional<double> frmPlot::LineValueAt(const Line& line, double t) const {
+  if (line.channel < 0) {
+    const std::optional<uint16_t> v = RegisterAt(line.address, t);
+    return v ? std::optional<double>(*v) : std::nullopt;
+  }
+  const Reading* r = history_->Channels()[static_cast<std::size_t>(line.channel)].series.AtOrBefore(
+      static_cast<int64_t>(std::floor(t * 1e6)));
+  return r ? std::optional<double>(r->value) : std::nullopt;
 }
 
 QString frmPlot::ReadoutAt(double t) const {
   // Wall-clock time from the history's one wall-clock start and the monotonic time since: the
   // same moment the recording and the journal name in their own clock.
-  const auto wall = history_.Start().wall + std::chrono::duration_cast<recording::WallTime::duration>(
-                                                std::chrono::duration<double>(t));
+  const auto wall = history_->Start().wall + std::chrono::round<recording::WallTime::duration>(
+                                                 std::chrono::duration<double>(t));
   const qint64 ms =
       std::chrono::duration_cast<std::chrono::milliseconds>(wall.time_since_epoch()).count();
   QString text = QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
   text += QStringLiteral("  (%1 s)").arg(t, 0, 'f', 3);
   for (const Line& line : lines_) {
-    const std::optional<double> v = ValueAt(line.address, t);
+    if (!LaneShown(line.key)) continue;
+    const std::optional<double> v = LineValueAt(line, t);
     text += QStringLiteral("  %1 %2 %3")
-                .arg(line.shortName, v ? QString::number(*v, 'f', 0) : QStringLiteral("?"),
-                     line.axis == axisVoltage_ ? QStringLiteral("mV") : QStringLiteral("mA"));
+                .arg(line.shortName,
+                     v ? QString::number(*v, 'f', line.channel < 0 ? 0 : 1) : QStringLiteral("?"),
+                     line.unit);
+  }
+  // Channels in other units: the readout only.
+  for (const InstrumentChannel& c : history_->Channels()) {
+    if (Plotted(c) || !LaneShown(ChannelKey(c))) continue;
+    const Reading* r = c.series.AtOrBefore(static_cast<int64_t>(std::floor(t * 1e6)));
+    text += QStringLiteral("  %1 %2 %3")
+                .arg(QString::fromStdString(c.caption),
+                     r ? QString::number(r->value, 'g', 7) : QStringLiteral("?"),
+                     QString::fromStdString(c.unit));
+  }
+  for (const BitTimeline::Lane& l : timeline_->Lanes()) {
+    const std::optional<uint16_t> v = RegisterAt(l.address, t);
+    if (l.bit < 0)
+      text += QStringLiteral("  %1 %2").arg(l.name, v ? ValueText(*v) : QStringLiteral("?"));
+    else
+      text += QStringLiteral("  %1 %2").arg(l.name, v ? QString::number((*v >> l.bit) & 1) : QStringLiteral("?"));
   }
   return text;
 }
 
-void frmPlot::ShowReadout(double x) {
+void frmPlot::ShowReadout(double x, QPoint global) {
   const QRectF area = chart_->plotArea();
   if (x < area.left() || x > area.right()) {
     lblReadout_->setText(QString::fromUtf8(kHint));
     return;
   }
-  lblReadout_->setText(ReadoutAt(TimeAtX(x)));
+  QString text = ReadoutAt(TimeAtX(x));
+  if (const PlotEvent* e = EventNear(x)) {
+    const QString event = QString::fromStdString(e->text);
+    text = event + QStringLiteral("  |  ") + text;
+    QToolTip::showText(global, event, view_);
+  }
+  lblReadout_->setText(text);
 }
 
 std::vector<std::vector<PlotPoint>> frmPlot::DrawnRuns(uint8_t address) const {
   std::vector<std::vector<PlotPoint>> runs;
   for (const Line& line : lines_) {
-    if (line.address != address) continue;
+    if (line.channel >= 0 || line.address != address) continue;
+    for (const QLineSeries* s : line.pieces) {
+      if (s->count() == 0) continue;
+      std::vector<PlotPoint> run;
+      for (const QPointF& p : s->points()) run.push_back({p.x(), p.y()});
+      runs.push_back(std::move(run));
+    }
+  }
+  return runs;
+}
+
+std::vector<std::vector<PlotPoint>> frmPlot::DrawnRuns(const QString& caption) const {
+  std::vector<std::vector<PlotPoint>> runs;
+  for (const Line& line : lines_) {
+    if (line.channel < 0 || line.shortName != caption) continue;
     for (const QLineSeries* s : line.pieces) {
       if (s->count() == 0) continue;
       std::vector<PlotPoint> run;
@@ -482,6 +1055,11 @@ std::vector<std::vector<PlotPoint>> frmPlot::DrawnRuns(uint8_t address) const {
 
 QImage frmPlot::Picture() {
   QWidget* picture = findChild<QWidget*>(QStringLiteral("picture"));
+  // What a cursor or a lane changed just now: laid out before it is taken.
+  picture->layout()->activate();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  LayOutPlotArea();
+  Refresh();
   return picture->grab().toImage();
 }
 

@@ -5,7 +5,7 @@ set -euo pipefail
 SECONDS_PER_TARGET="${1:-30}"
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="$ROOT/build/fuzz"
-TARGETS=(fuzz_ini fuzz_utils fuzz_scenario fuzz_snapshot fuzz_korvoctl_args)
+TARGETS=(fuzz_ini fuzz_utils fuzz_scenario fuzz_snapshot fuzz_korvoctl_args fuzz_recording)
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DKORVO_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVO_WERROR=ON >/dev/null

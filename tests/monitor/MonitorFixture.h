@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 #include <optional>
@@ -31,6 +33,10 @@ class FakeFileDialogs : public monitor::FileDialogs {
 
 class MonitorFixture : public MainWindowFixture {
  protected:
+  // The plot keeps its lane choice in the user's configuration folder: a scratch one here.
+  MonitorFixture() {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, userConfig.path());
+  }
   // Loads the main window and hands it a monitor. With `clock`, the register access (and so
   // the monitor) reads time from it.
   void LoadMonitored(const std::string& ini = "", const std::string& args = "",
@@ -47,6 +53,7 @@ class MonitorFixture : public MainWindowFixture {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
 
+  QTemporaryDir userConfig;
   FakeFileDialogs dialogs;
   monitor::ScopedFileDialogs scopedDialogs{&dialogs};
   monitor::Monitor* monitor = nullptr;

@@ -1,0 +1,377 @@
+// The plot an engineer reads and measures on: the readout, cursors, lanes and their choice,
+// events, instruments beside the set points, and recordings opened for review.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSettings>
+#include <sstream>
+
+#include "adapter/frmUSB.h"
+#include "monitor/BitTimeline.h"
+#include "monitor/MonitorFixture.h"
+#include "monitor/frmPlot.h"
+#include "panels/frmSpins.h"
+#include "recording/Recorder.h"
+
+namespace {
+
+using monitor::BitTimeline;
+using monitor::frmPlot;
+using namespace std::chrono;
+
+class PlotReviewTest : public MonitorFixture {
+ protected:
+  frmPlot* OpenPlot() {
+    if (!monitor) LoadMonitored("", "", &clock);
+    Click("cmdPlot");
+    frmPlot* plot = monitor->Plot();
+    plot->Refresh();
+    return plot;
+  }
+  void At(double seconds) {
+    clock.Advance(start + duration_cast<nanoseconds>(duration<double>(seconds)) - clock.Now());
+  }
+  void ReadAllAt(double seconds) {
+    At(seconds);
+    Click("cmdReadAll");
+  }
+  void Measure(double seconds, double mA) {
+    At(seconds);
+    window->Registers().NotifyInstrumentReading(
+        {clock.Now(), "PSU", "I1", "PSU CH1 current", "current", "mA", mA});
+  }
+  QWidget* ChartArea(frmPlot* plot) {
+    return plot->findChild<QChartView*>(QStringLiteral("chartView"))->viewport();
+  }
+  QChart* ChartOf(frmPlot* plot) {
+    return plot->findChild<QChartView*>(QStringLiteral("chartView"))->chart();
+  }
+  QPointF PointAt(frmPlot* plot, double t) {
+    const QRectF area = ChartOf(plot)->plotArea();
+    return {area.left() + (t - plot->ViewStart()) / (plot->ViewEnd() - plot->ViewStart()) * area.width(),
+            area.center().y()};
+  }
+  void Mouse(frmPlot* plot, QEvent::Type type, QPointF at, Qt::MouseButton button,
+             Qt::MouseButtons held) {
+    QWidget* area = ChartArea(plot);
+    QMouseEvent e(type, at, area->mapToGlobal(at), button, held, Qt::NoModifier);
+    QApplication::sendEvent(area, &e);
+  }
+  void ClickAt(frmPlot* plot, QPointF at) {
+    Mouse(plot, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+    Mouse(plot, QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+  }
+  void Hover(frmPlot* plot, double t) {
+    Mouse(plot, QEvent::MouseMove, PointAt(plot, t), Qt::NoButton, Qt::NoButton);
+  }
+  QString Readout(frmPlot* plot) {
+    return plot->findChild<QLabel*>(QStringLiteral("lblReadout"))->text();
+  }
+  void Choose(frmPlot* plot, const QString& key, bool on) {
+    QAction* a = plot->findChild<QAction*>(QStringLiteral("lane:") + key);
+    ASSERT_NE(a, nullptr) << key.toStdString();
+    a->setChecked(on);
+  }
+  std::vector<QString> LaneNames(frmPlot* plot) {
+    std::vector<QString> names;
+    for (const BitTimeline::Lane& l : plot->Timeline()->Lanes()) names.push_back(l.name);
+    return names;
+  }
+  // A control register value with every named bit flipped: an edge in every control lane.
+  uint16_t Flipped(uint16_t v) {
+    uint16_t mask = 0;
+    for (const BitTimeline::Lane& l : BitTimeline::NamedBits(recording::Variant::rk5190))
+      if (l.address == RegisterTable::kControl) mask |= static_cast<uint16_t>(1u << l.bit);
+    return static_cast<uint16_t>(v ^ mask);
+  }
+
+  ManualClock clock;
+  const recording::MonoTime start = clock.Now();
+};
+
+TEST_F(PlotReviewTest, ReadoutAtAKnownTimeShowsEveryLanesValue) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(1);
+  Measure(1.5, 2031);
+  ReadAllAt(4);
+  plot->Refresh();
+  Hover(plot, 3);
+  const QString readout = Readout(plot);
+  const uint16_t status = Board().Peek(RegisterTable::kStatus);
+  for (const QString& part :
+       {QStringLiteral("voltage 16800 mV"), QStringLiteral("PSU CH1 current 2031.0 mA"),
+        QStringLiteral("ACDET %1").arg((status >> 15) & 1), QStringLiteral("(3.0")})
+    EXPECT_TRUE(readout.contains(part)) << readout.toStdString() << " lacks " << part.toStdString();
+}
+
+TEST_F(PlotReviewTest, AMeasurementIsSolidInItsSetPointsHueTheSetPointDashed) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(1);
+  Measure(1, 2031);
+  Measure(2, 0);
+  plot->Refresh();
+  QLineSeries* setPoint = nullptr;
+  QLineSeries* measured = nullptr;
+  for (QAbstractSeries* s : ChartOf(plot)->series()) {
+    if (s->name() == QLatin1String("Charge current (mA)") && !setPoint) setPoint = static_cast<QLineSeries*>(s);
+    if (s->name() == QLatin1String("PSU CH1 current (mA)") && !measured) measured = static_cast<QLineSeries*>(s);
+  }
+  ASSERT_TRUE(setPoint && measured);
+  EXPECT_EQ(setPoint->pen().style(), Qt::DashLine);
+  EXPECT_EQ(measured->pen().style(), Qt::SolidLine);
+  EXPECT_EQ(measured->pen().color(), setPoint->pen().color());
+  EXPECT_EQ(measured->attachedAxes(), setPoint->attachedAxes());
+  const auto runs = plot->DrawnRuns(QStringLiteral("PSU CH1 current"));
+  ASSERT_EQ(runs.size(), 1u);
+  ASSERT_EQ(runs[0].size(), 2u);
+  EXPECT_EQ(runs[0][0].v, 2031);
+}
+
+TEST_F(PlotReviewTest, TwoCursorsSnapToTheEdgesAndGiveDeltaT) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(1);
+  const uint16_t control = Board().Peek(RegisterTable::kControl);
+  Board().Poke(RegisterTable::kControl, Flipped(control));
+  ReadAllAt(2);
+  Board().Poke(RegisterTable::kControl, control);
+  ReadAllAt(7);
+  ReadAllAt(9);
+  plot->SetPaused(true);
+  plot->Refresh();
+  // A few pixels off each edge: the cursors snap to them.
+  ClickAt(plot, PointAt(plot, 2) + QPointF(3, 0));
+  ClickAt(plot, PointAt(plot, 7) - QPointF(3, 0));
+  const std::vector<double> cursors = plot->Cursors();
+  ASSERT_EQ(cursors.size(), 2u);
+  EXPECT_NEAR(cursors[0], 2.0, 1e-6);
+  EXPECT_NEAR(cursors[1], 7.0, 1e-6);
+  const QString text = plot->findChild<QLabel*>(QStringLiteral("lblCursors"))->text();
+  EXPECT_TRUE(text.contains(QString::fromUtf8("\u0394t 5.000 s"))) << text.toStdString();
+}
+
+TEST_F(PlotReviewTest, DraggingACursorMovesItAndLeavesTheRange) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(1);
+  ReadAllAt(30);
+  plot->SetPaused(true);
+  plot->Refresh();
+  const double end = plot->ViewEnd();
+  ClickAt(plot, PointAt(plot, 10));
+  ASSERT_EQ(plot->Cursors().size(), 1u);
+  const QPointF from = PointAt(plot, plot->Cursors()[0]), to = PointAt(plot, 20);
+  Mouse(plot, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+  Mouse(plot, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+  Mouse(plot, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  ASSERT_EQ(plot->Cursors().size(), 1u);
+  EXPECT_NEAR(plot->Cursors()[0], 20, 0.2);
+  EXPECT_EQ(plot->ViewEnd(), end);
+}
+
+TEST_F(PlotReviewTest, LaneChoicePersistsInTheConfigurationFolder) {
+  frmPlot* plot = OpenPlot();
+  Choose(plot, QStringLiteral("bit:0x13.15"), false);  // ACDET
+  Choose(plot, QStringLiteral("value:0x15"), true);
+  delete plot;
+  const QByteArray ini = ReadFile(TempPath("korvo.ini"));
+  plot = OpenPlot();
+  const std::vector<QString> names = LaneNames(plot);
+  EXPECT_EQ(std::count(names.begin(), names.end(), QStringLiteral("ACDET")), 0);
+  EXPECT_EQ(std::count(names.begin(), names.end(), QStringLiteral("0x15")), 1);
+  EXPECT_TRUE(QFile::exists(userConfig.filePath(QStringLiteral("Korvo/plot.ini"))));
+  EXPECT_EQ(ReadFile(TempPath("korvo.ini")), ini);  // the settings file is never written
+}
+
+TEST_F(PlotReviewTest, LanesThatNeverChangedCanBeHidden) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(1);
+  const uint16_t control = Board().Peek(RegisterTable::kControl);
+  Board().Poke(RegisterTable::kControl, Flipped(control));
+  ReadAllAt(2);
+  Choose(plot, QStringLiteral("hideUnchanged"), true);
+  for (const BitTimeline::Lane& l : plot->Timeline()->Lanes())
+    EXPECT_EQ(l.address, RegisterTable::kControl) << l.name.toStdString();
+  EXPECT_FALSE(plot->Timeline()->Lanes().empty());
+}
+
+TEST_F(PlotReviewTest, ARegisterShownAsAValueReadsInHexOrDecimal) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(1);
+  ReadAllAt(2);
+  Choose(plot, QStringLiteral("value:0x15"), true);
+  EXPECT_TRUE(plot->ReadoutAt(1.5).contains(QLatin1String("0x15 0x41A0"))) << plot->ReadoutAt(1.5).toStdString();
+  plot->findChild<QAction*>(QStringLiteral("lane:decimal"))->trigger();
+  EXPECT_TRUE(plot->ReadoutAt(1.5).contains(QLatin1String("0x15 16800")));
+}
+
+TEST_F(PlotReviewTest, AnEventsTextShowsOnHover) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(1);
+  ReadAllAt(20);
+  plot->AddEvent(start + seconds(5), QStringLiteral("PSU absent: no answer"));
+  plot->SetPaused(true);
+  plot->Refresh();
+  Hover(plot, 5);
+  EXPECT_TRUE(Readout(plot).contains(QLatin1String("PSU absent: no answer"))) << Readout(plot).toStdString();
+  Hover(plot, 12);
+  EXPECT_FALSE(Readout(plot).contains(QLatin1String("PSU absent")));
+}
+
+TEST_F(PlotReviewTest, ARecordingOpenedEqualsTheDataRecorded) {
+  LoadMonitored("", "", &clock);
+  recording::RecorderOptions options;
+  options.clock = &clock;
+  std::string message;
+  const QString path = TempPath("run.csv");
+  auto csv = recording::Recorder::Open(path.toStdString(), options, message);
+  ASSERT_TRUE(csv) << message;
+  window->Registers().AddObserver(*csv);
+  ReadAllAt(1);
+  Measure(1.25, 2031);
+  Board().FailNext(5, 8);
+  ReadAllAt(2);
+  ReadAllAt(3.5);
+  Measure(3.75, 0);
+  window->Registers().RemoveObserver(*csv);
+  csv->Close();
+
+  frmPlot* plot = OpenPlot();
+  dialogs.answer = path;
+  plot->findChild<QPushButton*>(QStringLiteral("cmdOpen"))->click();
+  ASSERT_TRUE(plot->Reviewing()) << (sink.messages.empty() ? "" : sink.messages.back());
+  const monitor::SampleHistory& live = monitor->History();
+  const monitor::SampleHistory& opened = plot->History();
+  for (uint8_t address : monitor::SampleHistory::kRegisters) {
+    const monitor::SampleSeries* a = live.Series(address);
+    const monitor::SampleSeries* b = opened.Series(address);
+    ASSERT_EQ(a->Size(), b->Size()) << int(address);
+    for (std::size_t i = 0; i < a->Size(); ++i) {
+      EXPECT_EQ(a->At(i).us, b->At(i).us);
+      EXPECT_EQ(a->At(i).ok, b->At(i).ok);
+      if (a->At(i).ok) {
+        EXPECT_EQ(a->At(i).value, b->At(i).value);
+      }
+    }
+  }
+  ASSERT_EQ(opened.Channels().size(), 1u);
+  EXPECT_EQ(opened.Channels()[0].series.Size(), 2u);
+  EXPECT_EQ(opened.Channels()[0].series.At(0).value, 2031);
+  EXPECT_EQ(opened.Start().wall, live.Start().wall);
+  plot->findChild<QPushButton*>(QStringLiteral("cmdLive"))->click();
+  EXPECT_FALSE(plot->Reviewing());
+}
+
+TEST_F(PlotReviewTest, AFileThatIsNotARecordingIsRefusedWithItsLine) {
+  frmPlot* plot = OpenPlot();
+  const QString path = TempPath("notes.csv");
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(recording::kCsvHeader.data()) + "\r\n1.0,then,scan tick,read,0x15,,0x41A0,16800,16800,0\r\n");
+  }
+  sink.Clear();
+  dialogs.answer = path;
+  plot->findChild<QPushButton*>(QStringLiteral("cmdOpen"))->click();
+  EXPECT_FALSE(plot->Reviewing());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_NE(sink.messages[0].find("is not a Korvo recording: line 2:"), std::string::npos) << sink.messages[0];
+}
+
+// Everything the board saw, field by field.
+std::vector<std::string> Traffic(const sim::Board& board) {
+  std::vector<std::string> t;
+  for (const sim::Transaction& x : board.History()) {
+    std::ostringstream s;
+    s << int(x.kind) << ' ' << int(x.command) << ' ' << x.value << ' ' << x.target << ' ' << x.status;
+    t.push_back(s.str());
+  }
+  return t;
+}
+
+TEST_F(PlotReviewTest, TheMainWindowsTrafficAndMessagesAreUnchangedWithThePlotOpen) {
+  LoadMonitored("[SpinCustom 1]\n0x10=1234\n0x15=3A98\n", "", &clock);
+  auto everything = [&] {
+    Board().FailEveryNth(7, VB_TIMEOUT_ERROR, sim::FaultScope::Reads);
+    Click("cmdReadAll");
+    Type("txtVoltDAC", "12000");
+    Click("cmdWriteAll");
+    window->Panel()->Timer1_Timer();
+    frmSpins(window->Registers()).cmdWriteTrim_Click(5);
+    Click("cmdReadAll");
+  };
+  everything();
+  const std::vector<std::string> plainTraffic = Traffic(Board());
+  const std::vector<std::string> plainMessages = sink.messages;
+  ASSERT_GT(plainTraffic.size(), 20u);
+  ASSERT_FALSE(plainMessages.empty());
+
+  sim::Board::ResetShared();
+  sink.Clear();
+  frmPlot* plot = OpenPlot();
+  Choose(plot, QStringLiteral("value:0x12"), true);
+  Choose(plot, QStringLiteral("hideUnchanged"), true);
+  ClickAt(plot, PointAt(plot, plot->ViewEnd() - 1));
+  everything();
+  Measure(3, 2031);
+  plot->Refresh();
+  EXPECT_EQ(Traffic(Board()), plainTraffic);
+  EXPECT_EQ(sink.messages, plainMessages);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PlotReviewTest, ASavedImageKeepsTheCursorsAndTheirReadout) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(1);
+  ReadAllAt(20);
+  plot->SetPaused(true);
+  plot->Refresh();
+  const QImage without = plot->Picture();
+  ClickAt(plot, PointAt(plot, 5));
+  ClickAt(plot, PointAt(plot, 15));
+  QWidget* picture = plot->findChild<QWidget*>(QStringLiteral("picture"));
+  auto* readout = plot->findChild<QLabel*>(QStringLiteral("lblCursors"));
+  EXPECT_TRUE(picture->isAncestorOf(readout));
+  EXPECT_TRUE(readout->isVisibleTo(picture));
+  EXPECT_TRUE(readout->text().contains(QString::fromUtf8("\u0394t")));
+  EXPECT_NE(plot->Picture(), without);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PlotReviewTest, ARightClickRemovesTheNearerCursor) {
+  frmPlot* plot = OpenPlot();
+  ReadAllAt(1);
+  ReadAllAt(30);
+  plot->SetPaused(true);
+  plot->Refresh();
+  ClickAt(plot, PointAt(plot, 10));
+  ClickAt(plot, PointAt(plot, 20));
+  Mouse(plot, QEvent::MouseButtonPress, PointAt(plot, 11), Qt::RightButton, Qt::RightButton);
+  ASSERT_EQ(plot->Cursors().size(), 1u);
+  EXPECT_NEAR(plot->Cursors()[0], 20, 0.2);
+}
+
+TEST_F(PlotReviewTest, TheLegendTakesTheRowsItsLinesNeed) {
+  frmPlot* plot = OpenPlot();
+  plot->resize(700, 700);
+  for (const char* caption : {"PSU CH1 current", "PSU CH2 current", "DMM input current", "Load CH1 current"})
+    window->Registers().NotifyInstrumentReading({clock.Now(), "X", caption, caption, "current", "mA", 1});
+  plot->Refresh();
+  QCoreApplication::processEvents();
+  QChart* chart = ChartOf(plot);
+  EXPECT_LE(chart->legend()->geometry().bottom(), chart->plotArea().top());
+  EXPECT_GT(chart->legend()->geometry().height(), 2.0 * QFontMetrics(chart->legend()->font()).height());
+}
+
+}  // namespace
