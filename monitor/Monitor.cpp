@@ -186,7 +186,8 @@ void Monitor::RecordClicked() {
   request.caption = QStringLiteral("Record");
   request.suggested =
       SuggestedPath(QStringLiteral("korvo"), QStringLiteral("csv"), access_.Clock().WallNow());
-  request.filters = {QStringLiteral("CSV (*.csv)"), QStringLiteral("Value change dump (*.vcd)")};
+  request.filters = {QStringLiteral("CSV (*.csv)"), QStringLiteral("Value change dump (*.vcd)"),
+                     QStringLiteral("Sigrok session (*.sr)")};
   // A VCD's time step, offered as the scan period makes it; PulseView takes a sample per step.
   const std::vector<std::chrono::nanoseconds> steps = VcdSteps();
   request.choice = std::make_shared<FileChoice>();
@@ -225,6 +226,7 @@ bool Monitor::StartRecording(const QString& path,
   o.variant = options_.variant;
   o.clock = &access_.Clock();
   o.timescale = timescale.value_or(DefaultVcdStep());
+  o.period = std::chrono::milliseconds(scanPeriodMs_ ? scanPeriodMs_() : 500);  // a .sr's step
   std::string message;
   std::unique_ptr<recording::Recorder> r = recording::Recorder::Open(file, o, message);
   if (!r) {

@@ -30,6 +30,7 @@
 #include "foundation/CommandLine.h"
 #include "foundation/Settings.h"
 #include "instruments/SigrokBackend.h"
+#include "instruments/SrRecorder.h"
 #include "metrics/BenchEndpoint.h"
 #include "monitor/Monitor.h"
 #include "shell/GuiMessageSink.h"
@@ -38,6 +39,8 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Record can write .sr sessions; libsigrok loads only when one is asked for.
+  instruments::InstallSrRecordings();
   QApplication::setApplicationName(QStringLiteral("korvo"));
   // The arguments after the program name that Qt did not take as its own options.
   QStringList args = QCoreApplication::arguments();

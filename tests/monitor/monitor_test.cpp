@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <QProcess>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -8,12 +10,14 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
 #include <cstdio>
 
 #include "adapter/frmUSB.h"
+#include "instruments/SrRecorder.h"
 #include "monitor/MonitorFixture.h"
 #include "monitor/frmJournal.h"
 #include "monitor/frmPlot.h"
@@ -68,7 +72,8 @@ TEST_F(MonitorTest, RecordSuggestsADatedCsvOrAVcd) {
                   .match(dialogs.asked[0].suggested)
                   .hasMatch())
       << dialogs.asked[0].suggested.toStdString();
-  EXPECT_EQ(dialogs.asked[0].filters.join(';'), "CSV (*.csv);Value change dump (*.vcd)");
+  EXPECT_EQ(dialogs.asked[0].filters.join(';'),
+            "CSV (*.csv);Value change dump (*.vcd);Sigrok session (*.sr)");
   EXPECT_FALSE(monitor->Recording());
 }
 
@@ -102,6 +107,22 @@ TEST_F(MonitorTest, RecordWritesTheVcdTimeStepPicked) {
     EXPECT_TRUE(ReadFile(TempPath("run.vcd")).contains(QByteArray::fromStdString(header)))
         << header;
   }
+}
+
+TEST_F(MonitorTest, RecordWritesASigrokSessionAtTheScanPeriod) {
+  instruments::InstallSrRecordings();
+  LoadMonitored();
+  StartRecordingTo(TempPath("run.sr"));
+  ASSERT_TRUE(monitor->Recording());
+  Click("cmdReadAll");
+  Click("cmdRecord");
+  QProcess cli;
+  cli.start(QStringLiteral("sigrok-cli"), {QStringLiteral("-i"), TempPath("run.sr"),
+                                           QStringLiteral("--show")});
+  ASSERT_TRUE(cli.waitForFinished(60000));
+  const QString shown = QString::fromUtf8(cli.readAllStandardOutput());
+  EXPECT_TRUE(shown.contains(QStringLiteral("Samplerate: 2\n"))) << shown.toStdString();
+  EXPECT_TRUE(shown.contains(QStringLiteral("- 0x13.ACDET: logic"))) << shown.toStdString();
 }
 
 TEST_F(MonitorTest, QtsFileDialogShowsTheChoiceAndKeepsThePick) {
