@@ -1,11 +1,13 @@
 #include "views/BitBoxes.h"
 
 #include <QFocusEvent>
+#include <QFont>
 #include <QMetaObject>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 
@@ -42,8 +44,23 @@ double ContrastRatio(int32_t bgrA, int32_t bgrB) {
 }
 
 int32_t ContrastingTextColor(int32_t backgroundBgr) {
-  return ContrastRatio(backgroundBgr, kBlack) >= ContrastRatio(backgroundBgr, kWhite) ? kBlack
-                                                                                      : kWhite;
+  // A scan tick asks this for up to 176 cells, nearly always of the same two or three
+  // colours: the last answers are kept, sparing the powers of the luminance.
+  struct Answer {
+    bool kept = false;
+    int32_t background = 0, text = 0;
+  };
+  thread_local std::array<Answer, 4> answers;
+  thread_local size_t next = 0;
+  for (const Answer& a : answers) {
+    if (a.kept && a.background == backgroundBgr) return a.text;
+  }
+  const int32_t text = ContrastRatio(backgroundBgr, kBlack) >= ContrastRatio(backgroundBgr, kWhite)
+                           ? kBlack
+                           : kWhite;
+  answers[next] = {true, backgroundBgr, text};
+  next = (next + 1) % answers.size();
+  return text;
 }
 
 QString BitToolTip(int bit, const QString& name) {
@@ -240,6 +257,12 @@ int32_t BackgroundOf(const QWidget* label) {
 }
 
 BitBox::BitBox(QWidget* parent) : QLineEdit(parent) {
+  // A box lays out its text again on every change, up to 80 of them per scan tick. Digits need
+  // no shaping, which was the larger part of that cost; everything else of the font is
+  // inherited as before.
+  QFont f;
+  f.setStyleStrategy(QFont::StyleStrategy(font().styleStrategy() | QFont::PreferNoShaping));
+  setFont(f);
   ShowSelection(false);
   connect(this, &QLineEdit::selectionChanged, this, [this] { cache_.Prepare(); });
   connect(this, &QLineEdit::textChanged, this, [this] { cache_.Prepare(); });

@@ -21,6 +21,7 @@ class FrameBox : public QGroupBox, private PictureCache::Owner {
   // A checkable frame changes its look under the mouse: it paints for real.
   bool Cacheable() const override { return !isCheckable(); }
   PictureCache::Key CacheKey() const override;
+  QColor Ground() const override;
 
   PictureCache cache_{this, this};
 };

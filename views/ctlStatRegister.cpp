@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <algorithm>
+#include <utility>
 
 #include "registers/RegisterTable.h"
 #include "foundation/Utils.h"
@@ -45,9 +46,13 @@ ctlStatRegister::ctlStatRegister(QWidget* parent) : QWidget(parent) {
     numbers_[i] = make(QStringLiteral("BitLabel%1").arg(i), QStringLiteral("B%1").arg(i));
     names_[i] = make(QStringLiteral("lblBit%1").arg(i), NameOf(i));
     values_[i] = make(QStringLiteral("lblBit%1").arg(i + 16), QStringLiteral("-"));
-    numbers_[i]->setGeometry(x, 0, widths[i], rowHeight);
-    names_[i]->setGeometry(x, rowHeight, widths[i], rowHeight);
-    values_[i]->setGeometry(x, 2 * rowHeight, widths[i], rowHeight);
+    // Fixed sizes: a cell whose caption changes (every value cell on a scan tick) would
+    // otherwise ask its parent for a new layout each time, though the view has none.
+    const QSize cell(widths[i], rowHeight);
+    for (auto [c, row] : {std::pair{numbers_[i], 0}, {names_[i], 1}, {values_[i], 2}}) {
+      c->setFixedSize(cell);
+      c->move(x, row * rowHeight);
+    }
     x += widths[i];
     SetBitName(i, NameOf(i));
   }
