@@ -268,13 +268,18 @@ void frmPlot::BuildControls() {
   top->addWidget(cmdLive_);
   top->addWidget(cmdSaveImage_);
   top->addWidget(cmdOpen_);
-  top->addWidget(cmdLanes_);
-  top->addSpacing(12);
-  top->addWidget(lblState_);
-  top->addSpacing(12);
-  top->addWidget(lblReadout_, 1);  // the rest of the row: it wraps only when that is too narrow
+  top->addStretch(1);
+  // The lane choice, the state and the readout on a row of their own: every button keeps its
+  // caption whole in the narrow strip beside the main window on a small screen.
+  auto* status = new QHBoxLayout;
+  status->addWidget(cmdLanes_);
+  status->addSpacing(12);
+  status->addWidget(lblState_);
+  status->addSpacing(12);
+  status->addWidget(lblReadout_, 1);  // the rest of the row: it wraps only when that is too narrow
   auto* root = new QVBoxLayout(this);
   root->addLayout(top);
+  root->addLayout(status);
   root->addWidget(picture, 1);
 
   view_->viewport()->installEventFilter(this);

@@ -188,7 +188,7 @@ TEST_F(WindowPlacementOnScreen, WhollyInsideTheScreenAndClearOfTheMainWindow) {
   ASSERT_NE(chart, nullptr);
   EXPECT_GE(chart->width(), 300) << screenName;
   EXPECT_GE(chart->height(), 200) << screenName;
-  for (const char* button : {"cmdPause", "cmdSaveImage"}) {
+  for (const char* button : {"cmdPause", "cmdSaveImage", "cmdOpen", "cmdLanes"}) {
     auto* b = window->Monitor()->Plot()->findChild<QWidget*>(button);
     ASSERT_NE(b, nullptr) << button;
     EXPECT_GE(b->width(), b->sizeHint().width()) << screenName << ": " << button;
