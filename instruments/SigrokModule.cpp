@@ -14,6 +14,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -410,6 +411,133 @@ class SrzipWriter {
   std::size_t unitSize_ = 0;
 };
 
+// A .sr file read whole through libsigrok's session loader, as sigrok-cli -i reads one: its
+// samples arrive as the datafeed of a session that replays the file.
+class SessionReader {
+ public:
+  explicit SessionReader(const std::string& path) {
+    InstallLogOnce();
+    // The loader says little about a file it cannot open: try it here, for the system's reason.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error(std::strerror(errno));
+    ::close(fd);
+    TakeLastLibraryError();
+    try {
+      context_ = sigrok::Context::create();
+      std::shared_ptr<sigrok::Session> session = context_->load_session(path);
+      const auto devices = session->devices();
+      if (devices.empty()) throw std::runtime_error("the session holds no device");
+      const std::shared_ptr<sigrok::Device> device = devices.front();
+      for (const auto& ch : device->channels()) {
+        if (ch->type() == sigrok::ChannelType::LOGIC) {
+          logicIndex_.push_back(ch->index());
+          logicNames_.push_back(ch->name());
+        } else if (ch->type() == sigrok::ChannelType::ANALOG) {
+          analogOf_[ch->name()] = analogNames_.size();
+          analogNames_.push_back(ch->name());
+        }
+      }
+      analog_.resize(analogNames_.size());
+      try {
+        const Glib::VariantBase rate = device->config_get(sigrok::ConfigKey::SAMPLERATE);
+        data_.samplerate =
+            Glib::VariantBase::cast_dynamic<Glib::Variant<guint64>>(rate).get();
+      } catch (const std::exception&) {
+        // Not every session names its rate up front; a meta packet may.
+      }
+      session->add_datafeed_callback(
+          [this](std::shared_ptr<sigrok::Device>, std::shared_ptr<sigrok::Packet> packet) {
+            OnPacket(*packet);
+          });
+      session->start();
+      session->run();
+      session->remove_datafeed_callbacks();
+    } catch (const std::exception& e) {
+      throw std::runtime_error(What(e));
+    }
+    Finish();
+  }
+
+  const korvo_sigrok_session_data& Data() const { return data_; }
+
+ private:
+  void OnPacket(sigrok::Packet& packet) {
+    if (packet.type() == sigrok::PacketType::META) {
+      auto meta = std::dynamic_pointer_cast<sigrok::Meta>(packet.payload());
+      if (!meta) return;
+      for (const auto& [key, value] : meta->config())
+        if (key == sigrok::ConfigKey::SAMPLERATE)
+          data_.samplerate =
+              Glib::VariantBase::cast_dynamic<Glib::Variant<guint64>>(value).get();
+    } else if (packet.type() == sigrok::PacketType::LOGIC) {
+      auto logic = std::dynamic_pointer_cast<sigrok::Logic>(packet.payload());
+      if (!logic || logic->unit_size() == 0) return;
+      const std::size_t in = logic->unit_size(), out = (logicIndex_.size() + 7) / 8;
+      const std::size_t n = logic->data_length() / in;
+      const auto* from = static_cast<const unsigned char*>(logic->data_pointer());
+      // Channel i of ours in bit i, wherever the file kept it.
+      for (std::size_t s = 0; s < n; ++s) {
+        const unsigned char* unit = from + s * in;
+        const std::size_t at = logic_.size();
+        logic_.resize(at + out, 0);
+        for (std::size_t i = 0; i < logicIndex_.size(); ++i) {
+          const unsigned idx = logicIndex_[i];
+          if (idx / 8 < in && ((unit[idx / 8] >> (idx % 8)) & 1) != 0)
+            logic_[at + i / 8] |= static_cast<unsigned char>(1u << (i % 8));
+        }
+      }
+      logicSamples_ += n;
+    } else if (packet.type() == sigrok::PacketType::ANALOG) {
+      auto analog = std::dynamic_pointer_cast<sigrok::Analog>(packet.payload());
+      if (!analog) return;
+      const unsigned n = analog->num_samples();
+      const auto channels = analog->channels();
+      if (n == 0 || channels.empty()) return;
+      std::vector<float> values(static_cast<std::size_t>(n) * channels.size());
+      analog->get_data_as_float(values.data());
+      for (std::size_t c = 0; c < channels.size(); ++c) {
+        const auto it = analogOf_.find(channels[c]->name());
+        if (it == analogOf_.end()) continue;
+        std::vector<float>& to = analog_[it->second];
+        for (unsigned s = 0; s < n; ++s) to.push_back(values[s * channels.size() + c]);
+      }
+    }
+  }
+
+  // The C view of what came: names, logic units and the analog channels end to end.
+  void Finish() {
+    std::size_t most = 0;
+    for (const auto& a : analog_) most = std::max(most, a.size());
+    flat_.reserve(most * analog_.size());
+    for (auto& a : analog_) {
+      a.resize(most, std::numeric_limits<float>::quiet_NaN());
+      flat_.insert(flat_.end(), a.begin(), a.end());
+      a = {};
+    }
+    for (const std::string& n : logicNames_) logicC_.push_back(n.c_str());
+    for (const std::string& n : analogNames_) analogC_.push_back(n.c_str());
+    data_.logic_names = logicC_.data();
+    data_.logic_count = logicC_.size();
+    data_.analog_names = analogC_.data();
+    data_.analog_count = analogC_.size();
+    data_.logic_samples = logicSamples_;
+    data_.logic = logic_.data();
+    data_.analog_samples = most;
+    data_.analog = flat_.data();
+  }
+
+  std::shared_ptr<sigrok::Context> context_;
+  std::vector<unsigned> logicIndex_;
+  std::vector<std::string> logicNames_, analogNames_;
+  std::map<std::string, std::size_t> analogOf_;
+  std::vector<unsigned char> logic_;
+  std::size_t logicSamples_ = 0;
+  std::vector<std::vector<float>> analog_;
+  std::vector<float> flat_;
+  std::vector<const char*> logicC_, analogC_;
+  korvo_sigrok_session_data data_{};
+};
+
 InstrumentConfig ConfigOf(const korvo_sigrok_config& c) {
   InstrumentConfig s;
   s.driver = c.driver ? c.driver : "";
@@ -447,6 +575,10 @@ struct korvo_sigrok_device {
 
 struct korvo_sigrok_writer {
   std::unique_ptr<SrzipWriter> writer;
+};
+
+struct korvo_sigrok_session {
+  std::unique_ptr<SessionReader> reader;
 };
 
 #define KORVO_EXPORT __attribute__((visibility("default")))
@@ -574,6 +706,26 @@ KORVO_EXPORT int korvo_sigrok_writer_close(korvo_sigrok_writer* writer) {
     return 0;
   });
   return ok;
+}
+
+KORVO_EXPORT korvo_sigrok_session* korvo_sigrok_session_read(const char* path) {
+  return Guarded<korvo_sigrok_session*>(nullptr, [&] {
+    auto s = std::make_unique<korvo_sigrok_session>();
+    s->reader = std::make_unique<SessionReader>(path);
+    return s.release();
+  });
+}
+
+KORVO_EXPORT const korvo_sigrok_session_data* korvo_sigrok_session_contents(
+    const korvo_sigrok_session* session) {
+  return &session->reader->Data();
+}
+
+KORVO_EXPORT void korvo_sigrok_session_free(korvo_sigrok_session* session) {
+  Guarded(0, [&] {
+    delete session;
+    return 0;
+  });
 }
 
 }  // extern "C"

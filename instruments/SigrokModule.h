@@ -14,12 +14,13 @@ extern "C" {
 #endif
 
 /* Raised whenever a function below changes; the loader refuses a module of another version. */
-#define KORVO_SIGROK_ABI_VERSION 2
+#define KORVO_SIGROK_ABI_VERSION 3
 #define KORVO_SIGROK_MODULE_NAME "korvo-sigrok.so"
 
 typedef struct korvo_sigrok_backend korvo_sigrok_backend;
 typedef struct korvo_sigrok_device korvo_sigrok_device;
 typedef struct korvo_sigrok_writer korvo_sigrok_writer;
+typedef struct korvo_sigrok_session korvo_sigrok_session;
 
 typedef struct {
   const char* driver;
@@ -81,6 +82,26 @@ int korvo_sigrok_writer_append(korvo_sigrok_writer* writer, size_t count,
                                const unsigned char* logic, const float* analog);
 /* Ends the recording and frees writer; 1 when the end was written. */
 int korvo_sigrok_writer_close(korvo_sigrok_writer* writer);
+
+/* A sigrok session file read whole, in the writer's layout: its logic channels (by their index
+ * in the file), then its analog channels, named in that order. */
+typedef struct {
+  unsigned long long samplerate; /* Hz; 0 when the file names none */
+  const char* const* logic_names;
+  size_t logic_count;
+  const char* const* analog_names;
+  size_t analog_count;
+  size_t logic_samples; /* units of (logic_count + 7) / 8 bytes, channel i in bit i % 8 of byte
+                           i / 8 */
+  const unsigned char* logic;
+  size_t analog_samples; /* of each analog channel; a channel with fewer is NaN to the end */
+  const float* analog;   /* analog_samples values of each analog channel in turn */
+} korvo_sigrok_session_data;
+
+/* Reads the .sr at path through libsigrok. NULL on failure. */
+korvo_sigrok_session* korvo_sigrok_session_read(const char* path);
+const korvo_sigrok_session_data* korvo_sigrok_session_contents(const korvo_sigrok_session* s);
+void korvo_sigrok_session_free(korvo_sigrok_session* session);
 
 #ifdef __cplusplus
 }

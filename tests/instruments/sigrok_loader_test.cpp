@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ForeignModule{"", "file too short"},
                       ForeignModule{KORVO_NO_ENTRY_MODULE,
                                     "undefined symbol: korvo_sigrok_abi_version"},
-                      ForeignModule{KORVO_OLD_ABI_MODULE, "interface version 0, expected 2"}));
+                      ForeignModule{KORVO_OLD_ABI_MODULE, "interface version 0, expected 3"}));
 
 TEST(SigrokLoader, NextPathIsTriedWhenTheFirstIsMissing) {
   TempDir dir("korvo_nomodule");
