@@ -30,6 +30,7 @@
 #include <cmath>
 #include <limits>
 
+#include "instruments/SrReader.h"
 #include "monitor/BitTimeline.h"
 #include "monitor/FileDialogs.h"
 #include "monitor/PlotChartView.h"
@@ -180,7 +181,7 @@ void frmPlot::BuildControls() {
   cmdOpen_ = new QPushButton(QStringLiteral("Open..."), this);
   cmdOpen_->setObjectName(QStringLiteral("cmdOpen"));
   cmdOpen_->setAutoDefault(false);
-  cmdOpen_->setToolTip(QStringLiteral("Review a Korvo CSV recording"));
+  cmdOpen_->setToolTip(QStringLiteral("Review a Korvo recording (.csv or .sr)"));
   cmdLive_ = new QPushButton(QStringLiteral("Live"), this);
   cmdLive_->setObjectName(QStringLiteral("cmdLive"));
   cmdLive_->setAutoDefault(false);
@@ -668,7 +669,11 @@ void frmPlot::UseHistory(SampleHistory* history) {
 
 bool frmPlot::OpenRecording(const QString& path) {
   std::string message;
-  const std::optional<recording::Recording> rec = recording::ReadRecording(path.toStdString(), message);
+  // A .sr goes through the instrument module: libsigrok loads only now.
+  const std::optional<recording::Recording> rec =
+      path.endsWith(QStringLiteral(".sr"), Qt::CaseInsensitive)
+          ? instruments::ReadSrRecording(path.toStdString(), message)
+          : recording::ReadRecording(path.toStdString(), message);
   if (!rec) {
     MsgBox(message);
     return false;
@@ -701,7 +706,8 @@ void frmPlot::OpenClicked() {
   FileRequest request;
   request.mode = FileRequest::Mode::kOpen;
   request.caption = QStringLiteral("Open a recording");
-  request.filters = {QStringLiteral("Korvo CSV recording (*.csv)")};
+  request.filters = {QStringLiteral("Korvo CSV recording (*.csv)"),
+                     QStringLiteral("Sigrok session (*.sr)")};
   const std::optional<QString> path = AskForFile(this, request);
   if (path) OpenRecording(*path);
 }

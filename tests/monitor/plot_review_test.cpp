@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "adapter/frmUSB.h"
+#include "instruments/SrRecorder.h"
 #include "monitor/BitTimeline.h"
 #include "monitor/MonitorFixture.h"
 #include "monitor/frmPlot.h"
@@ -281,6 +282,82 @@ TEST_F(PlotReviewTest, AFileThatIsNotARecordingIsRefusedWithItsLine) {
   EXPECT_FALSE(plot->Reviewing());
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_NE(sink.messages[0].find("is not a Korvo recording: line 2:"), std::string::npos) << sink.messages[0];
+}
+
+TEST_F(PlotReviewTest, OpenOffersKorvoCsvAndSigrokSessions) {
+  frmPlot* plot = OpenPlot();
+  dialogs.answer = std::nullopt;
+  plot->findChild<QPushButton*>(QStringLiteral("cmdOpen"))->click();
+  ASSERT_EQ(dialogs.asked.size(), 1u);
+  EXPECT_EQ(dialogs.asked[0].filters, (QStringList{QStringLiteral("Korvo CSV recording (*.csv)"),
+                                                   QStringLiteral("Sigrok session (*.sr)")}));
+}
+
+TEST_F(PlotReviewTest, ASrRecordingOpenedShowsEveryTickRecorded) {
+  instruments::InstallSrRecordings();
+  LoadMonitored("", "", &clock);
+  recording::RecorderOptions options;
+  options.clock = &clock;
+  options.period = milliseconds(500);
+  options.registers = {0x13, 0x15};
+  std::string message;
+  const QString path = TempPath("run.sr");
+  auto sr = recording::Recorder::Open(path.toStdString(), options, message);
+  ASSERT_TRUE(sr) << message;
+  window->Registers().AddObserver(*sr);
+  ReadAllAt(1);
+  Board().FailNext(5, 8);
+  ReadAllAt(2);
+  ReadAllAt(3.5);
+  window->Registers().RemoveObserver(*sr);
+  sr->Close();
+  ASSERT_TRUE(sr->Error().empty()) << sr->Error();
+
+  frmPlot* plot = OpenPlot();
+  dialogs.answer = path;
+  plot->findChild<QPushButton*>(QStringLiteral("cmdOpen"))->click();
+  ASSERT_TRUE(plot->Reviewing()) << (sink.messages.empty() ? "" : sink.messages.back());
+  EXPECT_EQ(plot->findChild<QLabel*>(QStringLiteral("lblState"))->text(), QStringLiteral("run.sr"));
+  // One sample a tick at the period, each tick's values as the live plot has them; a failed read
+  // of the status register keeps its bits (logic channels hold no failure), a set point's is
+  // failed.
+  for (uint8_t address : {uint8_t{0x13}, uint8_t{0x15}}) {
+    const monitor::SampleSeries* live = monitor->History().Series(address);
+    const monitor::SampleSeries* opened = plot->History().Series(address);
+    ASSERT_EQ(opened->Size(), live->Size()) << int(address);
+    uint16_t held = 0;
+    for (std::size_t i = 0; i < opened->Size(); ++i) {
+      if (live->At(i).ok) held = live->At(i).value;
+      EXPECT_EQ(opened->At(i).us, int64_t(i) * 500000) << int(address);
+      EXPECT_EQ(opened->At(i).ok, address == 0x13 || live->At(i).ok) << int(address) << " " << i;
+      if (opened->At(i).ok) {
+        EXPECT_EQ(opened->At(i).value, held) << int(address) << " tick " << i;
+      }
+    }
+  }
+  int failed = 0;
+  for (uint8_t address : {uint8_t{0x13}, uint8_t{0x15}})
+    for (std::size_t i = 0; i < monitor->History().Series(address)->Size(); ++i)
+      failed += !monitor->History().Series(address)->At(i).ok;
+  EXPECT_GT(failed, 0);  // the failure reached the recording
+}
+
+TEST_F(PlotReviewTest, ASessionKorvoDidNotWriteIsRefusedWithTheReason) {
+  frmPlot* plot = OpenPlot();
+  const QString path = TempPath("notes.sr");
+  {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a session\n");
+  }
+  sink.Clear();
+  dialogs.answer = path;
+  plot->findChild<QPushButton*>(QStringLiteral("cmdOpen"))->click();
+  EXPECT_FALSE(plot->Reviewing());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_EQ(
+      sink.messages[0],
+      path.toStdString() + " is not a Korvo recording: not a sigrok session (no zip archive).");
 }
 
 // Everything the board saw, field by field.
