@@ -27,6 +27,7 @@ class SrReaderTest : public ::testing::Test {
 
   RecorderOptions Options(std::chrono::milliseconds period) {
     RecorderOptions o;
+    o.variant = variant_;
     o.clock = &clock_;
     o.period = period;
     o.registers = {0x12, 0x13, 0x14, 0x15, 0x3F};
@@ -73,12 +74,16 @@ class SrReaderTest : public ::testing::Test {
     bool inputFails;
   };
   static constexpr Tick kTicks[] = {{0xA5C3, 0x0001, 1000, 16800, 500, false},
-                                    {0x5A3C, 0xFFFF, 1200, 8400, 0, true},
-                                    {0x0000, 0x8002, 0, 12600, 700, false}};
+                                    {0x5A3C, 0x4601, 1200, 8400, 0, true},
+                                    {0x0000, 0xFFFF, 0, 12600, 700, false}};
 
   ManualClock clock_;
   TempDir dir_{"korvo_srread"};
+  recording::Variant variant_ = recording::Variant::rk5190;
 };
+
+class SrReaderVariant : public SrReaderTest,
+                        public ::testing::WithParamInterface<recording::Variant> {};
 
 }  // namespace
 
@@ -140,6 +145,20 @@ TEST_F(SrReaderTest, RepeatedSamplesOfATickComeBackAsOneTick) {
     EXPECT_EQ(status[t].value, kTicks[t].status);
   }
 }
+
+// The chips name status bits 9, 10 and 14 differently: each chip's names give its bits back.
+TEST_P(SrReaderVariant, EachChipsStatusBitNamesRebuildTheWord) {
+  variant_ = GetParam();
+  std::string message;
+  const std::optional<Recording> rec = instruments::ReadSrRecording(Record(500ms), message);
+  ASSERT_TRUE(rec) << message;
+  const std::vector<RecordedAccess> status = Of(*rec, 0x13);
+  ASSERT_EQ(status.size(), 3u);
+  for (std::size_t t = 0; t < 3; ++t) EXPECT_EQ(status[t].value, kTicks[t].status) << t;
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, SrReaderVariant,
+                         ::testing::Values(recording::Variant::rk5190, recording::Variant::rk5191));
 
 TEST_F(SrReaderTest, ASessionKorvoDidNotWriteIsRefusedWithTheReason) {
   const std::string path = dir_.File("demo.sr");
