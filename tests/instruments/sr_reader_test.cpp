@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "adapter/ErrorCodes.h"
 #include "instruments/SrReader.h"
@@ -144,6 +145,19 @@ TEST_F(SrReaderTest, RepeatedSamplesOfATickComeBackAsOneTick) {
     EXPECT_EQ(status[t].us, int64_t(t) * 300000);
     EXPECT_EQ(status[t].value, kTicks[t].status);
   }
+}
+
+TEST_F(SrReaderTest, TheRecordingStartsItsLengthBeforeTheFileWasLastWritten) {
+  const std::string path = Record(500ms);
+  const auto written = std::filesystem::file_time_type::clock::now() - std::chrono::hours(3);
+  std::filesystem::last_write_time(path, written);
+  std::string message;
+  const std::optional<Recording> rec = instruments::ReadSrRecording(path, message);
+  ASSERT_TRUE(rec) << message;
+  // Three ticks of 500 ms.
+  EXPECT_EQ(rec->start, std::chrono::time_point_cast<recording::WallTime::duration>(
+                            std::chrono::file_clock::to_sys(written)) -
+                            1500ms);
 }
 
 // The chips name status bits 9, 10 and 14 differently: each chip's names give its bits back.
