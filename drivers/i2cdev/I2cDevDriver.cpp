@@ -56,7 +56,7 @@ int16_t StatusFromErrno(int err) {
   return VB_UNKNOWN;
 }
 
-uint8_t SmbusPec(std::span<const uint8_t> bytes) {
+uint8_t PacketErrorCode(std::span<const uint8_t> bytes) {
   // Bitwise: a frame is five bytes at most, a table would buy nothing.
   uint8_t crc = 0;
   for (const uint8_t b : bytes) {
@@ -308,7 +308,7 @@ int16_t I2cDevDriver::PecWriteWord(uint8_t command, uint16_t word) {
   const std::array<uint8_t, 4> covered{static_cast<uint8_t>(address << 1), command,
                                        static_cast<uint8_t>(word & 0xFF),
                                        static_cast<uint8_t>(word >> 8)};
-  std::array<uint8_t, 4> out{command, covered[2], covered[3], SmbusPec(covered)};
+  std::array<uint8_t, 4> out{command, covered[2], covered[3], PacketErrorCode(covered)};
   std::array<i2c_msg, 1> messages{{{address, 0, static_cast<uint16_t>(out.size()), out.data()}}};
   const int r = kernel_.Transfer(fd_, messages);
   return FromKernel(r < 0 ? r : 0);
@@ -324,7 +324,7 @@ int16_t I2cDevDriver::PecReadWord(uint8_t command, int16_t& word) {
   // Address (write), command, address (read), then the data: the repeated start counts.
   const std::array<uint8_t, 5> covered{static_cast<uint8_t>(address << 1), command,
                                        static_cast<uint8_t>((address << 1) | 1), in[0], in[1]};
-  if (SmbusPec(covered) != in[2]) return VB_BAD_PEC;
+  if (PacketErrorCode(covered) != in[2]) return VB_BAD_PEC;
   word = static_cast<int16_t>(static_cast<uint16_t>(in[0] | (in[1] << 8)));
   return VB_OK;
 }

@@ -10,7 +10,7 @@
 //   ForceAddress=1 when a kernel driver has claimed the target address, take it anyway
 //                  (I2C_SLAVE_FORCE). Default 0: the transaction fails with VB_BUS_BUSY.
 //   Pec=1          SMBus word reads and writes carry a packet error code, computed and checked
-//                  here (SmbusPec) over plain I2C transfers; a mismatch is VB_BAD_PEC. Default 0:
+//                  here (PacketErrorCode) over plain I2C transfers; a mismatch is VB_BAD_PEC. Default 0:
 //                  the kernel's SMBus word transfers, no PEC.
 #pragma once
 
@@ -40,7 +40,7 @@ int16_t StatusFromErrno(int err);
 
 // The SMBus packet error code: CRC-8, polynomial x^8+x^2+x+1, initial value 0, over every byte
 // of the frame including the address bytes.
-uint8_t SmbusPec(std::span<const uint8_t> bytes);
+uint8_t PacketErrorCode(std::span<const uint8_t> bytes);
 
 // One-wire and flash are not something i2c-dev can do: they are refused (VB_INCORRECT_PARAM).
 class I2cDevDriver final : public ZentioDefaults {

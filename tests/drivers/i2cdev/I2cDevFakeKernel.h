@@ -214,7 +214,7 @@ class FakeKernel : public I2cDevKernel {
     if (m.size() == 1 && (m[0].flags & I2C_M_RD) == 0 && m[0].len == 4) {
       const uint8_t* b = m[0].buf;
       const std::array<uint8_t, 4> covered{w, b[0], b[1], b[2]};
-      if (SmbusPec(covered) != b[3]) return ++c.pecWritesRefused, -EREMOTEIO;
+      if (PacketErrorCode(covered) != b[3]) return ++c.pecWritesRefused, -EREMOTEIO;
       c.words[b[0]] = static_cast<uint16_t>(b[1] | (b[2] << 8));
       return 1;
     }
@@ -224,7 +224,7 @@ class FakeKernel : public I2cDevKernel {
       out[0] = static_cast<uint8_t>(c.words[cmd] & 0xFF);
       out[1] = static_cast<uint8_t>(c.words[cmd] >> 8);
       const std::array<uint8_t, 5> covered{w, cmd, static_cast<uint8_t>(w | 1), out[0], out[1]};
-      out[2] = SmbusPec(covered);
+      out[2] = PacketErrorCode(covered);
       if (c.corruptNextPecReads > 0) --c.corruptNextPecReads, out[2] ^= 0x5A;
       return 2;
     }

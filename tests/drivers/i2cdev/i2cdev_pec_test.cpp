@@ -16,7 +16,7 @@ I2cDevOptions WithPec() {
   return o;
 }
 
-TEST(SmbusPec, MatchesTheCrc8OfTheSmbusStandard) {
+TEST(PacketErrorCode, MatchesTheCrc8OfTheSmbusStandard) {
   struct Case {
     std::vector<uint8_t> bytes;
     uint8_t pec;
@@ -25,7 +25,7 @@ TEST(SmbusPec, MatchesTheCrc8OfTheSmbusStandard) {
       {{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 0xF4},  // the CRC-8/SMBUS check value
       {{0xFF}, 0xF3},  // the last entry of the usual lookup table
   };
-  for (const Case& c : cases) EXPECT_EQ(SmbusPec(c.bytes), c.pec) << c.bytes.size() << " bytes";
+  for (const Case& c : cases) EXPECT_EQ(PacketErrorCode(c.bytes), c.pec) << c.bytes.size() << " bytes";
 }
 
 TEST(I2cDevPec, AWordReadWithAGoodCodeDeliversTheWord) {
@@ -61,7 +61,7 @@ TEST(I2cDevPec, AWordWriteCarriesTheCodeTheChargerChecks) {
   EXPECT_EQ(rig.kernel.Count("WriteWord"), 0);
 }
 
-TEST(I2cDevPec, AnAdapterWithoutPlainI2cRefusesPecWordsBeforeTheKernel) {
+TEST(I2cDevPec, WithoutPlainI2cTheAdapterCannotCarryPecWords) {
   I2cDevRig rig;
   rig.UsbBus().funcs = FakeKernel::kAllFuncs & ~static_cast<unsigned long>(I2C_FUNC_I2C);
   auto d = rig.Opened(WithPec());
