@@ -146,12 +146,20 @@ for _ in $(seq 1 60); do
   edges="$(python3 edges.py plot.ppm)" && break
 done
 [ -n "$edges" ] || { echo "the adapter's pull and return did not show in the lanes" >&2; exit 1; }
-read -r y first _ _ <<< "$edges"
 click() { xdotool mousemove --window "$id" "$1" "$2" click "${3:-1}"; }
-# Pause (the first button, top left), then zoom the time axis with the mouse wheel onto the run:
-# the time under the pointer, the first sample, stays where it is.
+# Pause (the first button, top left); the lanes that never changed hidden ("Lanes", the first
+# button of the second row, whose menu ends with that choice).
 click 40 20
 sleep 0.3
+click 40 49
+sleep 0.5
+xdotool key Up Return
+sleep 0.5
+capture
+edges="$(python3 edges.py plot.ppm)" || { echo "the lanes were lost in the lane choice" >&2; exit 1; }
+read -r y first _ _ <<< "$edges"
+# Zoom the time axis with the mouse wheel onto the run: the time under the pointer, the first
+# sample, stays where it is.
 for _ in $(seq 1 7); do
   click "$first" "$y" 4
   sleep 0.1
@@ -194,8 +202,8 @@ PY
 # start follows the last run's measured offset until the current falls with the adapter, a
 # scan or two early rather than late, so that the cursor on each ACDET edge reads the current
 # after the change (0 mA at the pull, 2048 mA at the return).
-delay=3.0
-for attempt in 1 2 3 4 5; do
+delay=2.8
+for attempt in 1 2 3 4 5 6 7 8; do
   rm -f "$work/scenario.csv"
   xvfb-run -a -s "-screen 0 1920x1080x24 -dpi 96" \
     bash "$work/shot.sh" "$work" "$work/plot.png" "$delay"
