@@ -7,10 +7,12 @@
 #                                          docs/scenario-ac-pull.txt with the simulated bench
 #                                          (scripts/fake-bench.py) measuring the charge current:
 #                                          the AC adapter is pulled at 5 s and put back at
-#                                          10 s. Once it is back the plot is paused, zoomed
-#                                          onto the run and the two cursors are placed on the
-#                                          ACDET edges, all with the mouse (xdotool), as a
-#                                          user measures the time between pull and return.
+#                                          10 s. Once it is back the plot is paused, the
+#                                          lanes that never changed are hidden, the time axis
+#                                          is zoomed onto the run and the two cursors are
+#                                          placed on the ACDET edges, all with the mouse and
+#                                          keys (xdotool), as a user measures the time between
+#                                          pull and return.
 # KORVO defaults to build/gui/korvo; the plot needs korvo-sigrok.so beside it.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
