@@ -17,7 +17,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libi2c-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth x11-apps imagemagick xdotool
   help2man scdoc librsvg2-bin
   lintian desktop-file-utils appstream bash-completion man-db
   gtkwave sigrok-cli python3

@@ -3,8 +3,9 @@
 // Environment (all optional):
 //   KORVO_ADAPTER=sim|...   the backend behind the adapter control (see korvoctl --help)
 //   KORVO_AUTORUN=readall   click Read All once the start-up is over (screenshots, demos)
-//   KORVO_AUTORUN=plot      Read All, "Plot...", then the scan at 100 ms; with
-//                           KORVO_RECORD=FILE also record to FILE (screenshots of a scenario)
+//   KORVO_AUTORUN=plot      Read All, charge current 2048 mA written, "Plot...", then the
+//                           scan at 100 ms; with KORVO_RECORD=FILE also record to FILE
+//                           (screenshots of a scenario)
 //   KORVO_EXIT_WHEN_SHOWN=1 print "shown" on stdout when the main window appears, then quit
 //                           after the start-up (start-up time measurement)
 //
@@ -104,10 +105,13 @@ int main(int argc, char** argv) {
         QTimer::singleShot(0, readAll, &QPushButton::click);
       }
     } else if (autorun && std::strcmp(autorun, "plot") == 0) {
-      // As a user would, one step per turn of the event loop: Read All, "Plot...", then the
-      // period (applied by the settle step) and the scan.
+      // As a user would, one step per turn of the event loop: Read All, a charge current of
+      // 2048 mA written (what the simulated bench's load draws), "Plot...", then the period
+      // (applied by the settle step) and the scan.
       QTimer::singleShot(0, main, [main] {
         main->findChild<QPushButton*>(QStringLiteral("cmdReadAll"))->click();
+        main->findChild<QLineEdit*>(QStringLiteral("txtCurrDAC"))->setText(QStringLiteral("2048"));
+        main->findChild<QPushButton*>(QStringLiteral("cmdWriteCurrDAC"))->click();
         QTimer::singleShot(0, main, [main] {
           main->findChild<QPushButton*>(QStringLiteral("cmdPlot"))->click();
           QTimer::singleShot(0, main, [main] {
