@@ -39,7 +39,7 @@ _korvoctl()
     fi
 
     local operations='read write dump list spin burn watch snapshot compare restore instruments'
-    local options='--ini --i2c --smbus --address --retries --yes --help --version
+    local options='--ini --i2c --smbus --address --retries --pec --yes --help --version
         --period --count --duration --output --timescale --format --caption --variant --journal
         --stats --instrument --instrument-period --instrument-log --metrics'
 
