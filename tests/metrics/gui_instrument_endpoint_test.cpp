@@ -45,7 +45,7 @@ TEST_F(InstrumentEndpointTest, TheWindowsInstrumentsAreServedWithTheirPresence) 
   auto backend = std::make_shared<ScriptedBackend>();
   backend->Add("PSU");
   backend->Add("Load")->openFails = true;
-  StillClock clock;
+  static const StillClock clock;  // outlives the window, whose bench reads it from its threads
   instruments::BenchOptions o;
   o.clock = &clock;
   monitor->AddBench(std::make_unique<instruments::Bench>(

@@ -29,6 +29,11 @@ using monitor::frmInstruments;
 
 class InstrumentsWindowTest : public MonitorFixture {
  protected:
+  // The benches' threads read `clock` until the window stops them: the window goes first.
+  ~InstrumentsWindowTest() override {
+    Close();
+    window.reset();
+  }
   // The main window with the monitor, and a bench of scripted instruments named by labels.
   void LoadWithBench(const std::vector<std::string>& labels) {
     LoadMonitored();
