@@ -368,7 +368,7 @@ class SrzipWriter {
     unitSize_ = (logic.size() + 7) / 8;
     TakeLastLibraryError();
     try {
-      const LibraryAllocations library;
+      [[maybe_unused]] const LibraryAllocations library;
       output_ = context_->output_formats().at("srzip")->create_output(path, device_);
       output_->receive(context_->create_meta_packet(
           {{sigrok::ConfigKey::SAMPLERATE, Glib::Variant<guint64>::create(samplerate)}}));
@@ -391,7 +391,7 @@ class SrzipWriter {
     if (count == 0) return;
     TakeLastLibraryError();
     try {
-      const LibraryAllocations library;
+      [[maybe_unused]] const LibraryAllocations library;
       if (unitSize_ > 0)
         output_->receive(context_->create_logic_packet(const_cast<unsigned char*>(logic),
                                                        count * unitSize_, unitSize_));
@@ -412,7 +412,7 @@ class SrzipWriter {
   void Close() {
     TakeLastLibraryError();
     try {
-      const LibraryAllocations library;
+      [[maybe_unused]] const LibraryAllocations library;
       output_->receive(context_->create_end_packet());
       output_.reset();
     } catch (const std::exception& e) {
@@ -440,7 +440,7 @@ class SessionReader {
     ::close(fd);
     TakeLastLibraryError();
     try {
-      const LibraryAllocations library;
+      [[maybe_unused]] const LibraryAllocations library;
       context_ = sigrok::Context::create();
       std::shared_ptr<sigrok::Session> session = context_->load_session(path);
       const auto devices = session->devices();
