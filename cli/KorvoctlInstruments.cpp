@@ -25,18 +25,6 @@ std::string ReadingText(double v) {
   return std::string(buf) == "-0" ? "0" : buf;
 }
 
-// What sigrok-cli --scan says of a device: "Rigol DP832 00.01.14 [S/N: DP8A000001]".
-std::string DeviceText(const instruments::DeviceInfo& d) {
-  std::string s;
-  for (const std::string* part : {&d.vendor, &d.model, &d.version}) {
-    if (part->empty()) continue;
-    if (!s.empty()) s += ' ';
-    s += *part;
-  }
-  if (!d.serial.empty()) s += " [S/N: " + d.serial + "]";
-  return s;
-}
-
 }  // namespace
 
 KorvoctlInstruments::KorvoctlInstruments() = default;
@@ -148,7 +136,7 @@ int KorvoctlInstruments::Run(std::ostream& out) {
           << '\n';
       continue;
     }
-    out << DeviceText(s.info) << " with " << s.info.channels.size() << " channels:";
+    out << instruments::DeviceText(s.info) << " with " << s.info.channels.size() << " channels:";
     for (const instruments::ChannelInfo& c : s.info.channels) out << ' ' << c.name;
     out << '\n';
     for (const instruments::ChannelInfo& c : s.info.channels) {

@@ -8,6 +8,17 @@ KorvoValue ToKorvoUnits(std::string_view siUnit, double value) {
   return {std::string(siUnit), value};
 }
 
+std::string DeviceText(const DeviceInfo& d) {
+  std::string s;
+  for (const std::string* part : {&d.vendor, &d.model, &d.version}) {
+    if (part->empty()) continue;
+    if (!s.empty()) s += ' ';
+    s += *part;
+  }
+  if (!d.serial.empty()) s += " [S/N: " + d.serial + "]";
+  return s;
+}
+
 std::string Caption(std::string_view label, const ChannelInfo& channel, std::string_view quantity) {
   std::string c(label);
   c += ' ';

@@ -28,6 +28,9 @@ struct DeviceInfo {
   std::vector<ChannelInfo> channels;  // every analog channel
 };
 
+// What sigrok-cli --scan says of a device: "Rigol DP832 00.01.14 [S/N: DP8A000001]".
+std::string DeviceText(const DeviceInfo& d);
+
 // One value as the library delivers it, in SI units.
 struct RawValue {
   std::string channel;

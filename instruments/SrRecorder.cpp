@@ -56,17 +56,9 @@ std::string DacName(uint8_t address, std::string_view unit) {
          std::string(unit);
 }
 
-// "PSU.CH1_current_mA": the label, the caption without the label, the unit (as a VCD's real).
+// "PSU.CH1_current_mA": the label, then the channel as a VCD names it.
 std::string ChannelName(const RecordedChannel& c) {
-  std::string_view caption = c.caption;
-  if (caption.substr(0, c.instrument.size()) == c.instrument) {
-    caption.remove_prefix(c.instrument.size());
-    while (!caption.empty() && caption.front() == ' ') caption.remove_prefix(1);
-  }
-  std::string name(caption.empty() ? std::string_view(c.channel) : caption);
-  if (!c.unit.empty()) name += "_" + c.unit;
-  return Underscored((c.instrument.empty() ? std::string("instrument") : c.instrument) + "." +
-                     name);
+  return recording::ChannelScopeName(c.instrument) + "." + recording::ChannelVariableName(c);
 }
 
 struct LogicBit {

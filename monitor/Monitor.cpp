@@ -78,17 +78,6 @@ QString ElapsedText(std::chrono::steady_clock::duration d) {
 
 }  // namespace
 
-std::string DeviceText(const instruments::DeviceInfo& d) {
-  std::string s;
-  for (const std::string* part : {&d.vendor, &d.model, &d.version}) {
-    if (part->empty()) continue;
-    if (!s.empty()) s += ' ';
-    s += *part;
-  }
-  if (!d.serial.empty()) s += " [S/N: " + d.serial + "]";
-  return s;
-}
-
 Monitor::Options Monitor::OptionsFromCommandLine() {
   Options o;
   if (CommandLine::IsRk5191(CommandLine::ArgumentString())) o.variant = recording::Variant::rk5191;
@@ -412,7 +401,7 @@ void Monitor::DeliverReadings() {
           reason = reason.substr(0, reason.find(". Korvo goes on"));
           InstrumentEvent(access_.Clock().Now(), s.label, false, reason, text);
         } else {
-          InstrumentEvent(access_.Clock().Now(), s.label, true, DeviceText(s.info), text);
+          InstrumentEvent(access_.Clock().Now(), s.label, true, instruments::DeviceText(s.info), text);
         }
         changed = true;
         break;

@@ -47,9 +47,6 @@ class frmInstruments;
 class frmJournal;
 class frmPlot;
 
-// "Rigol DP832 00.01.14 [S/N: DP8A000001]", as sigrok-cli's scan names a device.
-std::string DeviceText(const instruments::DeviceInfo& device);
-
 class Monitor : public QObject {
   Q_OBJECT
  public:

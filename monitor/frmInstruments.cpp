@@ -135,7 +135,7 @@ void frmInstruments::Refresh() {
       state = QStringLiteral("absent: ") + QString::fromStdString(s.reason);
     else
       state = (read ? QStringLiteral("reading: ") : QStringLiteral("present: ")) +
-              QString::fromStdString(DeviceText(s.info));
+              QString::fromStdString(instruments::DeviceText(s.info));
     top->setText(kState, state);
     top->setToolTip(kState, state);
     if (!s.present) continue;  // the channels it had stay listed with their last values

@@ -123,7 +123,7 @@ class VcdRecorder final : public Recorder {
     }
     for (const RecordedChannel& c : options.channels) {
       if (FindChannel(c.instrument, c.channel) != nullptr) continue;
-      chans_.push_back({c.instrument, c.channel, RealName(c), Identifier(next++)});
+      chans_.push_back({c.instrument, c.channel, ChannelVariableName(c), Identifier(next++)});
     }
   }
 
@@ -154,27 +154,7 @@ class VcdRecorder final : public Recorder {
     std::string instrument, channel, name, id;
   };
 
-  // "CH1_current_mA": the caption without the instrument's label, spaces as underscores (a VCD
-  // name has none), then the unit; the driver's channel name when there is no caption.
-  static std::string RealName(const RecordedChannel& c) {
-    std::string_view caption = c.caption;
-    if (caption.substr(0, c.instrument.size()) == c.instrument) {
-      caption.remove_prefix(c.instrument.size());
-      while (!caption.empty() && caption.front() == ' ') caption.remove_prefix(1);
-    }
-    std::string name(caption.empty() ? std::string_view(c.channel) : caption);
-    if (!c.unit.empty()) name += "_" + c.unit;
-    for (char& ch : name)
-      if (std::isspace(static_cast<unsigned char>(ch)) != 0) ch = '_';
-    return name;
-  }
 
-  static std::string ScopeName(const std::string& label) {
-    std::string name = label.empty() ? std::string("instrument") : label;
-    for (char& ch : name)
-      if (std::isspace(static_cast<unsigned char>(ch)) != 0) ch = '_';
-    return name;
-  }
 
   const Chan* FindChannel(std::string_view instrument, std::string_view channel) const {
     for (const Chan& c : chans_)
@@ -223,7 +203,7 @@ class VcdRecorder final : public Recorder {
     }
     for (std::size_t i = 0; i < chans_.size(); ++i) {
       if (i == 0 || chans_[i].instrument != chans_[i - 1].instrument)
-        out += "$scope module " + ScopeName(chans_[i].instrument) + " $end\n";
+        out += "$scope module " + ChannelScopeName(chans_[i].instrument) + " $end\n";
       out += "$var real 64 " + chans_[i].id + " " + chans_[i].name + " $end\n";
       if (i + 1 == chans_.size() || chans_[i + 1].instrument != chans_[i].instrument)
         out += "$upscope $end\n";
@@ -349,6 +329,29 @@ std::optional<std::chrono::nanoseconds> ParseVcdTimescale(std::string_view text)
     if (step <= std::chrono::seconds(1)) return step;
   }
   return std::nullopt;
+}
+
+namespace {
+std::string Underscored(std::string s) {
+  for (char& ch : s)
+    if (std::isspace(static_cast<unsigned char>(ch)) != 0) ch = '_';  // names have no blanks
+  return s;
+}
+}  // namespace
+
+std::string ChannelVariableName(const RecordedChannel& c) {
+  std::string_view caption = c.caption;
+  if (caption.substr(0, c.instrument.size()) == c.instrument) {
+    caption.remove_prefix(c.instrument.size());
+    while (!caption.empty() && caption.front() == ' ') caption.remove_prefix(1);
+  }
+  std::string name(caption.empty() ? std::string_view(c.channel) : caption);
+  if (!c.unit.empty()) name += "_" + c.unit;
+  return Underscored(std::move(name));
+}
+
+std::string ChannelScopeName(const std::string& label) {
+  return Underscored(label.empty() ? std::string("instrument") : label);
 }
 
 std::optional<RecordFormat> FormatForPath(std::string_view path) {

@@ -75,6 +75,12 @@ struct RecordedChannel {
   bool operator==(const RecordedChannel&) const = default;
 };
 
+// How a recording names a channel's variable: "CH1_current_mA", the caption without the
+// instrument's label, then the unit (the driver's channel name when there is no caption), and
+// "PSU", the label, as its scope ("instrument" when there is none); blanks as underscores.
+std::string ChannelVariableName(const RecordedChannel& c);
+std::string ChannelScopeName(const std::string& label);
+
 struct RecorderOptions {
   Variant variant = Variant::rk5190;  // bit names in a VCD
   // Registers a VCD declares, in this order; empty: the eleven the program knows. Accesses to
