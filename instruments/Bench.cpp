@@ -21,6 +21,14 @@ using Steady = std::chrono::steady_clock;
 // not deliver must not make the queue grow without end.
 constexpr std::size_t kMaxQueued = 200000;
 
+// Devices of threads left behind, never closed and kept reachable on purpose.
+void KeepOpen(std::unique_ptr<Device> device) {
+  static std::mutex mutex;
+  static auto* const kept = new std::vector<std::unique_ptr<Device>>;
+  const std::lock_guard lock(mutex);
+  kept->push_back(std::move(device));
+}
+
 std::string SecondsText(std::chrono::milliseconds d) {
   const auto ms = d.count();
   if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
@@ -66,6 +74,9 @@ struct Bench::Worker {
   Steady::time_point deadline = Steady::time_point::max();
   Steady::time_point watchdogUntil = Steady::time_point::max();  // when the watchdog wakes
   bool finished = false, watchdogFinished = false;
+  // Stop gave up waiting for it. From then on the thread touches nothing but its own worker: the
+  // owner may be gone and the process may be exiting around it.
+  std::atomic<bool> abandoned{false};
   std::condition_variable done;
 
   // Guarded by shared->mutex.
@@ -131,9 +142,13 @@ struct Bench::Worker {
       { const std::lock_guard settle(shared->mutex); }  // ReadOnce sees answered, then waits
       shared->changed.notify_all();
     }
-    // Closed here, on the thread that opened it.
+    // Closed here, on the thread that opened it. A thread left behind keeps its device open
+    // instead: closing calls into the library, which may be unloading as the process exits.
     lock.unlock();
-    device.reset();
+    if (abandoned)
+      KeepOpen(std::move(device));
+    else
+      device.reset();
     lock.lock();
     finished = true;
     done.notify_all();
@@ -164,6 +179,7 @@ struct Bench::Worker {
   }
 
   void Queue(const DeviceInfo& info, const RawValue& v) {
+    if (abandoned) return;
     const KorvoValue k = ToKorvoUnits(v.unit, v.value);
     LatestReading r;
     r.time = shared->clock->Now();
@@ -361,7 +377,8 @@ void Bench::Stop(std::chrono::milliseconds grace) {
   const auto until = Steady::now() + grace;
   for (const auto& w : workers_) {
     std::unique_lock lock(w->mutex);
-    w->done.wait_until(lock, until, [&] { return w->finished && w->watchdogFinished; });
+    if (!w->done.wait_until(lock, until, [&] { return w->finished && w->watchdogFinished; }))
+      w->abandoned = true;
   }
 }
 

@@ -14,8 +14,9 @@ class MachineClock final : public Clock {
 }  // namespace
 
 Clock& SystemClock() {
-  static MachineClock clock;
-  return clock;
+  // Never destroyed: an instrument thread left behind at exit may still stamp a reading.
+  static MachineClock* const clock = new MachineClock;
+  return *clock;
 }
 
 }  // namespace recording

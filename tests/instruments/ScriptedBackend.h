@@ -26,13 +26,13 @@ class StillClock : public recording::Clock {
 };
 
 struct Script {
-  enum class Answer { kValues, kFail, kHang, kHangHard };
+  enum class Answer { kValues, kFail, kHang, kHangHard, kHangHardThenValues };
   std::mutex mutex;
   std::condition_variable cv;
   std::deque<Answer> answers;  // one per Read; when empty: kValues
   bool openFails = false;
   std::string openReason = "no device found";
-  std::atomic<int> opens{0}, reads{0};
+  std::atomic<int> opens{0}, reads{0}, readsReturned{0}, closes{0};
   bool release = false;  // ends every hang
   instruments::DeviceInfo info{"fake",
                                "Vendor",
@@ -46,6 +46,7 @@ struct Script {
 class ScriptedDevice : public instruments::Device {
  public:
   explicit ScriptedDevice(std::shared_ptr<Script> s) : s_(std::move(s)) {}
+  ~ScriptedDevice() override { ++s_->closes; }
   const instruments::DeviceInfo& Info() const override { return s_->info; }
   bool Read(const std::function<void(const instruments::RawValue&)>& onValue,
             std::string& reason) override {
@@ -59,14 +60,17 @@ class ScriptedDevice : public instruments::Device {
       }
       if (a == Script::Answer::kHang)
         s_->cv.wait(lock, [&] { return interrupted_ || s_->release; });
-      if (a == Script::Answer::kHangHard) s_->cv.wait(lock, [&] { return s_->release; });
+      if (a == Script::Answer::kHangHard || a == Script::Answer::kHangHardThenValues)
+        s_->cv.wait(lock, [&] { return s_->release; });
     }
-    if (a != Script::Answer::kValues) {
+    if (a != Script::Answer::kValues && a != Script::Answer::kHangHardThenValues) {
       reason = a == Script::Answer::kFail ? "connection reset" : "no answer in time";
+      ++s_->readsReturned;
       return false;
     }
     onValue({"V1", "voltage", "V", 15.2});
     onValue({"I1", "current", "A", 2.048});
+    ++s_->readsReturned;
     return true;
   }
   void Interrupt() override {

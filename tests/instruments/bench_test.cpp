@@ -196,3 +196,45 @@ TEST_F(BenchTest, StopEndsOnTimeWhenTheLibraryHangs) {
   s->cv.notify_all();
   SUCCEED();
 }
+
+// A thread left behind comes back from the library after Stop gave up on it.
+class LeftBehindTest : public BenchTest {
+ protected:
+  LeftBehindTest() {
+    script_->answers = {Script::Answer::kHangHardThenValues};
+    options_.readTimeout = 30s;
+  }
+  void LeaveBehind(Bench& bench) {
+    bench.Start();
+    bench.Trigger();
+    ASSERT_TRUE(DeliverUntil(bench, [&] { return script_->reads >= 1; }));
+    bench.Stop(10ms);
+    {
+      const std::lock_guard lock(script_->mutex);
+      script_->release = true;
+    }
+    script_->cv.notify_all();
+  }
+  std::shared_ptr<Script> script_ = backend_->Add("PSU");
+};
+
+TEST_F(LeftBehindTest, ItsLateReadingIsDropped) {
+  Bench bench(backend_, {Config("PSU")}, options_);
+  LeaveBehind(bench);
+  ASSERT_TRUE(DeliverUntil(bench, [&] { return script_->readsReturned >= 1; }));
+  bench.Deliver({&log_});
+  EXPECT_EQ(bench.Delivered(), 0u);
+}
+
+TEST_F(LeftBehindTest, ItsDeviceIsNeverClosed) {
+  {
+    Bench bench(backend_, {Config("PSU")}, options_);
+    LeaveBehind(bench);
+  }
+  // The thread holds the backend until it ends.
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  while (backend_.use_count() > 1 && std::chrono::steady_clock::now() < until)
+    std::this_thread::yield();
+  ASSERT_EQ(backend_.use_count(), 1);
+  EXPECT_EQ(script_->closes, 0);
+}
