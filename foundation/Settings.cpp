@@ -49,18 +49,18 @@ std::string FileReadText() {
 // An empty path goes back to the lookup: beside the executable, then the XDG directories.
 void SetFile(std::string path) { ChosenFile() = std::move(path); }
 
-Snapshot::Snapshot() : Snapshot(Load(File()).value_or(Snapshot(nullptr))) {}
+Snapshot::Snapshot() : Snapshot(Load(File()).value_or(Snapshot(nullptr, File()))) {}
 
 std::optional<Snapshot> Snapshot::Load(const std::string& path) {
   std::optional<IniFile> ini = IniFile::Load(path);
   if (!ini) return std::nullopt;
-  return Snapshot(std::make_shared<const IniFile>(std::move(*ini)));
+  return Snapshot(std::make_shared<const IniFile>(std::move(*ini)), path);
 }
 
 Snapshot Snapshot::With(std::string_view section, std::string_view key, std::string value) const {
   IniFile copy = ini_ ? *ini_ : IniFile();
   copy.Set(section, key, std::move(value));
-  return Snapshot(std::make_shared<const IniFile>(std::move(copy)));
+  return Snapshot(std::make_shared<const IniFile>(std::move(copy)), path_);
 }
 
 int32_t Snapshot::GetInt(std::string_view section, std::string_view key, int32_t def) const {

@@ -45,16 +45,22 @@ class Snapshot {
   Snapshot();  // File() as it is now
   // nullopt when path cannot be read.
   static std::optional<Snapshot> Load(const std::string& path);
+  // No file at all: every key gives its default.
+  static Snapshot Empty() { return Snapshot(nullptr, ""); }
   // This snapshot with one key set, for an option that overrides the file for one run.
   Snapshot With(std::string_view section, std::string_view key, std::string value) const;
 
   int32_t GetInt(std::string_view section, std::string_view key, int32_t def) const;
   std::string GetString(std::string_view section, std::string_view key,
                         const std::string& def = "") const;
+  // The file it was read from (or meant to be): relative paths in it are relative to its folder.
+  const std::string& Path() const { return path_; }
 
  private:
-  explicit Snapshot(std::shared_ptr<const IniFile> ini) : ini_(std::move(ini)) {}
+  Snapshot(std::shared_ptr<const IniFile> ini, std::string path)
+      : ini_(std::move(ini)), path_(std::move(path)) {}
   std::shared_ptr<const IniFile> ini_;  // null: no file
+  std::string path_;
 };
 
 // One key from the settings file as it is now (read and parsed for this key alone).

@@ -1,7 +1,5 @@
 #include "python/Board.h"
 
-#include <stdlib.h>
-#include <unistd.h>
 
 
 #include "adapter/ErrorCodes.h"
@@ -18,18 +16,6 @@ namespace {
 
 Failure SettingsFailure(std::string message) {
   return {Failure::Kind::kSettings, 0, std::move(message)};
-}
-
-// A snapshot with no keys, for a board that has no settings file.
-Settings::Snapshot EmptySnapshot() {
-  char name[] = "/tmp/korvo-settings-XXXXXX";
-  const int fd = ::mkstemp(name);
-  if (fd < 0) throw SettingsFailure("cannot create an empty settings file in /tmp");
-  ::close(fd);
-  std::optional<Settings::Snapshot> snapshot = Settings::Snapshot::Load(name);
-  ::unlink(name);
-  if (!snapshot) throw SettingsFailure("cannot read an empty settings file in /tmp");
-  return *snapshot;
 }
 
 }  // namespace
@@ -92,22 +78,14 @@ Board::Board(const OpenOptions& o) : driver_(o.driver) {
     settingsPath_ = Settings::LookUp("");
   }
   std::optional<Settings::Snapshot> settings =
-      settingsPath_.empty() ? EmptySnapshot() : Settings::Snapshot::Load(settingsPath_);
+      settingsPath_.empty() ? Settings::Snapshot::Empty() : Settings::Snapshot::Load(settingsPath_);
   if (!settings) throw SettingsFailure("cannot read settings file '" + settingsPath_ + "'");
   // The caller's options over the file's, for this board alone.
   if (o.bus) settings = settings->With("Adapter", "Bus", *o.bus);
   if (o.pec) settings = settings->With("Adapter", "Pec", "1");
 
-  // The simulator finds its scenario and EEPROM files beside the settings file it is told of.
-  std::unique_ptr<Zentio> control;
-  if (!settingsPath_.empty()) {
-    const std::string previous = Settings::File();
-    Settings::SetFile(settingsPath_);
-    control = CreateOwnControl(o.driver, *settings);
-    Settings::SetFile(previous);
-  } else {
-    control = CreateOwnControl(o.driver, *settings);
-  }
+  // The simulator finds its scenario and EEPROM files beside the file the snapshot was read from.
+  std::unique_ptr<Zentio> control = CreateOwnControl(o.driver, *settings);
   Settings::CommSettings comm = Settings::ReadCommSettings(*settings);
   if (o.address) comm.deviceAddress = static_cast<int16_t>(*o.address);
   link_ = std::make_unique<frmUSB>(std::move(control));

@@ -80,7 +80,7 @@ Board::Options Board::OptionsFromSettings(const Settings::Snapshot& settings) {
   o.conditions.batteryPresent = flag("BatteryPresent", true);
   o.conditions.charging = flag("Charging", true);
 
-  o.settingsFile = Settings::File();
+  o.settingsFile = settings.Path();
   o.eepromFile = PathSetting(settings, "EepromFile", o.settingsFile);
 
   o.faults.everyNth = std::max(0, settings.GetInt(kSection, "FailEveryNth", 0));

@@ -51,5 +51,17 @@ TEST_F(SimSettings, EveryKeyIsRead) {
                  3, int16_t{VB_T2H_NACK}, FaultScope::Writes, int16_t{VB_BAD_PEC}, 480L));
 }
 
+// A board of its own is read from a file that need not be the process's settings file.
+TEST_F(SimSettings, RelativePathsFollowTheFileTheSettingsCameFrom) {
+  UseSettings("[Simulator]\n");  // the process's file, elsewhere
+  const fs::path dir = fs::temp_directory_path() / ("korvo_simown_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "own.ini") << "[Simulator]\nEepromFile=eeprom.ini\n";
+  const std::optional<Settings::Snapshot> own = Settings::Snapshot::Load((dir / "own.ini").string());
+  ASSERT_TRUE(own);
+  EXPECT_EQ(Board::OptionsFromSettings(*own).eepromFile, (dir / "eeprom.ini").string());
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace sim
