@@ -35,11 +35,9 @@ TEST(SimScenarioParse, StepsAtOneTimeAreKeptInFileOrder) {
   const auto s = ParseScenario(
       "0 AcPresent=0\n0 Charging=1\n1.5 AcPresent=1\n1.5 BatteryTemperature=hot\n", error);
   ASSERT_TRUE(s) << error;
+  using enum ScenarioStep::Key;
   const std::pair<int64_t, ScenarioStep::Key> expected[] = {
-      {0, ScenarioStep::Key::AcPresent},
-      {0, ScenarioStep::Key::Charging},
-      {1500000, ScenarioStep::Key::AcPresent},
-      {1500000, ScenarioStep::Key::BatteryTemperature}};
+      {0, AcPresent}, {0, Charging}, {1500000, AcPresent}, {1500000, BatteryTemperature}};
   ASSERT_EQ(s->steps.size(), std::size(expected));
   for (std::size_t i = 0; i < s->steps.size(); ++i) {
     EXPECT_EQ(s->steps[i].at.count(), expected[i].first) << i;
