@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QPointer>
 #include <QTest>
-#include <QTimer>
 #include <chrono>
 #include <tuple>
 

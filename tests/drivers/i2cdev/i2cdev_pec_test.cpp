@@ -103,7 +103,6 @@ TEST(I2cDevPec, AnOverrideOfTheSettingsTurnsItOnWithoutTheFile) {
   EXPECT_EQ(I2cDevOptionsFromSettings(s).bus, "3");
 }
 
-// A bad code is a failed read like any other: the register layer retries it.
 TEST(I2cDevPec, ABadCodeIsRetriedByTheRegisterLayer) {
   I2cDevRig rig;
   rig.Charger().pecWords = true;

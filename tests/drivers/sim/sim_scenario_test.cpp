@@ -24,7 +24,6 @@ TEST(SimScenarioParse, ABadLineIsRefusedWithItsNumber) {
   }
 }
 
-// Steps may share a time: they apply together, in the file's order.
 TEST(SimScenarioParse, StepsAtOneTimeAreKeptInFileOrder) {
   std::string error;
   const auto s = ParseScenario(
