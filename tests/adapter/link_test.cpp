@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <tuple>
 
 #include "LinkRig.h"
 #include "support/RecordingSink.h"
@@ -25,31 +26,25 @@ TEST_F(LinkTest, CreatedOnFirstCallAndGoneAfterCloseDevice) {
 }
 
 TEST_F(LinkTest, OpenFirstFreeDeviceOpensTheFirstListedName) {
-  struct Case {
-    std::string names;
-    int32_t count;
-    int16_t openResult;
-    bool expected;
-    std::string opened;
-  } cases[] = {
+  // The names listed and their count, OpenDevice's result (only -1 is failure), the answer,
+  // the open made.
+  const std::tuple<std::string, int32_t, int16_t, bool, std::string> cases[] = {
       {"A,B", 2, 0, true, "OpenDevice(A)"}, {"A", 1, 0, true, "OpenDevice(A)"},
-      {"A", 1, 5, true, "OpenDevice(A)"},  // only -1 is failure
-      {"A", 1, -1, false, "OpenDevice(A)"}, {"", 0, 0, false, ""},
-  };
-  for (const auto& c : cases) {
+      {"A", 1, 5, true, "OpenDevice(A)"},   {"A", 1, -1, false, "OpenDevice(A)"},
+      {"", 0, 0, false, ""}};
+  for (const auto& [names, count, openResult, expected, opened] : cases) {
     fake_ = {};
-    fake_.listNames = c.names;
-    fake_.listCount = c.count;
-    fake_.openResult = c.openResult;
+    fake_.listNames = names;
+    fake_.listCount = count;
+    fake_.openResult = openResult;
     RecordingSink sink;
     ScopedSink scope(&sink);
-    EXPECT_EQ(Link().OpenFirstFreeDevice(), c.expected) << c.names;
+    EXPECT_EQ(Link().OpenFirstFreeDevice(), expected) << names;
     EXPECT_TRUE(sink.messages.empty());
-    if (c.opened.empty()) {
+    if (opened.empty())
       EXPECT_EQ(fake_.calls, std::vector<std::string>{"ListFreeDevices(16)"});
-    } else {
-      EXPECT_EQ(fake_.calls.back(), c.opened);
-    }
+    else
+      EXPECT_EQ(fake_.calls.back(), opened);
   }
 }
 

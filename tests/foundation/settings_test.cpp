@@ -79,7 +79,6 @@ TEST_F(SettingsTest, CommSettingsAreClampedIntoTheirVariables) {
   }
 }
 
-// A load reads the file once: every key it takes comes from that one reading.
 TEST_F(SettingsTest, ALoadTakesEveryKeyFromOneReadingOfTheFile) {
   WriteIni(
       "[Colors]\nBitHi=1\nBitLo=2\nBitUnknown=3\n[Target]\nAddress=18\n[Settings]\nCommMode=0\n"

@@ -22,16 +22,9 @@ std::vector<std::string> LinesOf(std::string_view text, bool* lastEnded = nullpt
 TEST(TextFileLines, EveryLineEndEndsALine) {
   using V = std::vector<std::string>;
   const std::pair<std::string, V> cases[] = {
-      {"a\nb\n", V{"a", "b"}},
-      {"a\r\nb\r\n", V{"a", "b"}},
-      {"a\rb\r", V{"a", "b"}},
-      {"a\r\rb\n\nc", V{"a", "", "b", "", "c"}},
-      {"a\n\r\nb", V{"a", "", "b"}},
-      {"\xEF\xBB\xBF"
-       "a\rb",
-       V{"a", "b"}},
-      {"\xEF\xBB\xBF", V{}},
-      {"", V{}},
+      {"a\nb\n", V{"a", "b"}},         {"a\r\nb\r\n", V{"a", "b"}},   {"a\rb\r", V{"a", "b"}},
+      {"a\n\r\nb", V{"a", "", "b"}},  {"a\r\rb\n\nc", V{"a", "", "b", "", "c"}},
+      {"\xEF\xBB\xBF" "a\rb", V{"a", "b"}}, {"\xEF\xBB\xBF", V{}}, {"", V{}},
       {"a\xEF\xBB\xBF\n", V{"a\xEF\xBB\xBF"}},  // only at the start is it a mark
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(LinesOf(text), expected) << text;
@@ -48,16 +41,11 @@ TEST(TextFileLines, TheLastLineSaysWhetherItEnded) {
 }
 
 TEST(TextFileLines, ATextLineIsUtf8WithoutControlsButTab) {
-  const std::pair<std::string, bool> cases[] = {{"a\tb", true},
-                                                {"temp\xC3\xA9rature", true},
-                                                {"\xF0\x9F\x94\x8B", true},
-                                                {"a\x01", false},
-                                                {"a\x7F", false},
-                                                {"\xC3", false},
-                                                {"\xC0\xAF", false},
-                                                {"\xED\xA0\x80", false},
-                                                {"\xF5\x80\x80\x80", false},
-                                                {std::string("a\0b", 3), false}};
+  const std::pair<std::string, bool> cases[] = {
+      {"a\tb", true},      {"temp\xC3\xA9rature", true}, {"\xF0\x9F\x94\x8B", true},
+      {"a\x01", false},    {"a\x7F", false},              {"\xC3", false},
+      {"\xC0\xAF", false}, {"\xED\xA0\x80", false},      {"\xF5\x80\x80\x80", false},
+      {std::string("a\0b", 3), false}};
   for (const auto& [line, text] : cases) EXPECT_EQ(TextFile::IsTextLine(line), text) << line;
 }
 
@@ -67,13 +55,8 @@ TEST(TextFileShown, ATokenShowsFortyCharactersAndNoInvisibleOnes) {
       {std::string(40, 'x'), std::string(40, 'x')},
       {std::string(41, 'x'), std::string(40, 'x') + "..."},
       {std::string(39, 'x') + "\xC3\xA9\xC3\xA9", std::string(39, 'x') + "\xC3\xA9..."},
-      {"\xEF\xBB\xBF"
-       "1",
-       "\\u{FEFF}1"},
-      {"Ac\xE2\x80\x8BPresent", "Ac\\u{200B}Present"},
-      {"a\xC2\xA0", "a\\u{00A0}"},
-      {"a\tb\x01", "a\\x09b\\x01"},
-      {"\xFF\xC3", "\\xFF\\xC3"},
+      {"\xEF\xBB\xBF" "1", "\\u{FEFF}1"},   {"Ac\xE2\x80\x8BPresent", "Ac\\u{200B}Present"},
+      {"a\xC2\xA0", "a\\u{00A0}"}, {"a\tb\x01", "a\\x09b\\x01"}, {"\xFF\xC3", "\\xFF\\xC3"},
   };
   for (const auto& [token, shown] : cases) EXPECT_EQ(TextFile::Shown(token), shown) << token;
   EXPECT_EQ(TextFile::Quote("Frob"), "'Frob'");

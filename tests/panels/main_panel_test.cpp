@@ -67,12 +67,10 @@ TEST_F(MainPanelTest, BusModeLabelTogglesOnClick) {
 
 TEST_F(MainPanelTest, ReadsUseTheirRegisterAndTheDeviceAddress) {
   Load();
-  for (const auto& [button, read] :
-       std::vector<std::pair<const char*, const char*>>{{"cmdReadStat", "R13"},
-                                                        {"cmdReadCtrlReg", "R12"},
-                                                        {"cmdReadVoltDAC", "R15"},
-                                                        {"cmdReadCurrDAC", "R14"},
-                                                        {"cmdReadIpCurrDAC", "R3F"}}) {
+  const std::pair<const char*, const char*> reads[] = {
+      {"cmdReadStat", "R13"}, {"cmdReadCtrlReg", "R12"}, {"cmdReadVoltDAC", "R15"},
+      {"cmdReadCurrDAC", "R14"}, {"cmdReadIpCurrDAC", "R3F"}};
+  for (const auto& [button, read] : reads) {
     Board().ClearHistory();
     Click(button);
     EXPECT_EQ(Sequence(), read) << button;
@@ -397,10 +395,6 @@ TEST_F(MainPanelTest, EveryPaintedEntryContrastsWithItsTextOnADarkTheme) {
     }
   }
 }
-
-}  // namespace
-
-namespace {
 
 // The note under a DAC entry, before Write: what the register will hold when the typed value is
 // not a whole step of the DAC (its lowest bit's weight).

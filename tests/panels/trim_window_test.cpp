@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QPointer>
 #include <QTest>
-#include <QTimer>
 #include <chrono>
 #include <tuple>
 
@@ -248,32 +247,10 @@ TEST_F(TrimWindowTest, AfterReadAllOnlyTheFocusedBitBoxShowsItsSelection) {
   EXPECT_EQ(showingSelection(), (std::vector<std::pair<int, int>>{{5, 3}}));
 }
 
+// Every name wraps at its spaces, in a readable size, and its ink (bearings included), measured
+// as its label paints it, lies inside the label's frame and margin; in the application's font
+// and in others a desktop may give it.
 TEST_F(TrimWindowTest, EveryBitNameIsReadableInFull) {
-  Open();
-  for (int row = 0; row < frmTrim::kRows; ++row) {
-    for (int bit = 0; bit < 16; ++bit) {
-      const QLabel* cell = trim->ctlTrimReg(row)->lblBitLabel(bit);
-      const QFontMetrics fm(cell->font());
-      // Where the label lays out its text: inside its frame, less its margin.
-      const QRect area = cell->contentsRect().adjusted(cell->margin(), cell->margin(),
-                                                       -cell->margin(), -cell->margin());
-      const std::string where =
-          std::to_string(row) + "/" + std::to_string(bit) + " " + cell->text().toStdString();
-      EXPECT_TRUE(cell->wordWrap()) << where;
-      EXPECT_GE(cell->margin(), 1) << where << ": lines keep clear of the frame";
-      EXPECT_GE(cell->font().pointSizeF(), 6.0) << where;
-      for (const QString& word : cell->text().split(' ', Qt::SkipEmptyParts))
-        EXPECT_LE(fm.horizontalAdvance(word), area.width()) << where << ": " << word.toStdString();
-      EXPECT_LE(fm.boundingRect(area, Qt::TextWordWrap | Qt::AlignCenter, cell->text()).height(),
-                area.height())
-          << where;
-    }
-  }
-}
-
-// Every name's ink (bearings included), measured as its label paints it, lies inside the label's
-// frame and margin; in the application's font and in others a desktop may give it.
-TEST_F(TrimWindowTest, EveryBitNamesInkFitsItsLabel) {
   const QFont original = QApplication::font();
   for (const char* family : {"", "DejaVu Sans", "DejaVu Serif", "Nimbus Sans"}) {
     QFont f = original;
@@ -284,10 +261,14 @@ TEST_F(TrimWindowTest, EveryBitNamesInkFitsItsLabel) {
       for (int bit = 0; bit < 16; ++bit) {
         const QLabel* cell = trim->ctlTrimReg(row)->lblBitLabel(bit);
         const QFontMetrics fm(cell->font(), cell);
+        // Where the label lays out its text: inside its frame, less its margin.
         const QRect area = cell->contentsRect().adjusted(cell->margin(), cell->margin(),
                                                          -cell->margin(), -cell->margin());
         const std::string where = std::string(family) + " " + std::to_string(row) + "/" +
                                   std::to_string(bit) + " " + cell->text().toStdString();
+        EXPECT_TRUE(cell->wordWrap()) << where;
+        EXPECT_GE(cell->margin(), 1) << where << ": lines keep clear of the frame";
+        EXPECT_GE(cell->font().pointSizeF(), 6.0) << where;
         for (const QString& word : cell->text().split(' ', Qt::SkipEmptyParts))
           EXPECT_LE(std::max(fm.boundingRect(word).width(), fm.horizontalAdvance(word)),
                     area.width())

@@ -16,6 +16,16 @@ I2cDevOptions WithPec() {
   return o;
 }
 
+// A charger that speaks SMBus words with a packet error code, 0x41A0 in its register 0x15.
+class I2cDevPec : public ::testing::Test {
+ protected:
+  I2cDevPec() {
+    rig.Charger().pecWords = true;
+    rig.Charger().words[0x15] = 0x41A0;
+  }
+  I2cDevRig rig;
+};
+
 TEST(PacketErrorCode, MatchesTheCrc8OfTheSmbusStandard) {
   struct Case {
     std::vector<uint8_t> bytes;
@@ -25,13 +35,11 @@ TEST(PacketErrorCode, MatchesTheCrc8OfTheSmbusStandard) {
       {{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 0xF4},  // the CRC-8/SMBUS check value
       {{0xFF}, 0xF3},  // the last entry of the usual lookup table
   };
-  for (const Case& c : cases) EXPECT_EQ(PacketErrorCode(c.bytes), c.pec) << c.bytes.size() << " bytes";
+  for (const Case& c : cases)
+    EXPECT_EQ(PacketErrorCode(c.bytes), c.pec) << c.bytes.size() << " bytes";
 }
 
-TEST(I2cDevPec, AWordReadWithAGoodCodeDeliversTheWord) {
-  I2cDevRig rig;
-  rig.Charger().pecWords = true;
-  rig.Charger().words[0x15] = 0x41A0;
+TEST_F(I2cDevPec, AWordReadWithAGoodCodeDeliversTheWord) {
   auto d = rig.Opened(WithPec());
   int16_t w = 0;
   EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), VB_OK);
@@ -40,10 +48,7 @@ TEST(I2cDevPec, AWordReadWithAGoodCodeDeliversTheWord) {
   EXPECT_EQ(rig.kernel.calls.back().length, 1 + 3) << "command out; low, high and PEC in";
 }
 
-TEST(I2cDevPec, AWordReadWithABadCodeIsBadPecAndLeavesTheWord) {
-  I2cDevRig rig;
-  rig.Charger().pecWords = true;
-  rig.Charger().words[0x15] = 0x41A0;
+TEST_F(I2cDevPec, AWordReadWithABadCodeIsBadPecAndLeavesTheWord) {
   rig.Charger().corruptNextPecReads = 1;
   auto d = rig.Opened(WithPec());
   int16_t w = 0x1234;
@@ -51,9 +56,7 @@ TEST(I2cDevPec, AWordReadWithABadCodeIsBadPecAndLeavesTheWord) {
   EXPECT_EQ(w, 0x1234);
 }
 
-TEST(I2cDevPec, AWordWriteCarriesTheCodeTheChargerChecks) {
-  I2cDevRig rig;
-  rig.Charger().pecWords = true;
+TEST_F(I2cDevPec, AWordWriteCarriesTheCodeTheChargerChecks) {
   auto d = rig.Opened(WithPec());
   EXPECT_EQ(d->SmbWriteWord(0x14, 0x0380, 0x67), VB_OK);
   EXPECT_EQ(rig.Charger().words[0x14], 0x0380);
@@ -61,8 +64,7 @@ TEST(I2cDevPec, AWordWriteCarriesTheCodeTheChargerChecks) {
   EXPECT_EQ(rig.kernel.Count("WriteWord"), 0);
 }
 
-TEST(I2cDevPec, WithoutPlainI2cTheAdapterCannotCarryPecWords) {
-  I2cDevRig rig;
+TEST_F(I2cDevPec, WithoutPlainI2cTheAdapterCannotCarryPecWords) {
   rig.UsbBus().funcs = FakeKernel::kAllFuncs & ~static_cast<unsigned long>(I2C_FUNC_I2C);
   auto d = rig.Opened(WithPec());
   const std::size_t before = rig.kernel.calls.size();
@@ -72,8 +74,7 @@ TEST(I2cDevPec, WithoutPlainI2cTheAdapterCannotCarryPecWords) {
   EXPECT_EQ(rig.kernel.calls.size(), before);
 }
 
-TEST(I2cDevPec, OffByDefaultTheKernelsSmbusWordsCarryTheTraffic) {
-  I2cDevRig rig;
+TEST_F(I2cDevPec, OffByDefaultTheKernelsSmbusWordsCarryTheTraffic) {
   auto d = rig.Opened();
   int16_t w = 0;
   EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), VB_OK);
@@ -83,7 +84,7 @@ TEST(I2cDevPec, OffByDefaultTheKernelsSmbusWordsCarryTheTraffic) {
   EXPECT_EQ(rig.kernel.Count("Transfer"), 0);
 }
 
-TEST(I2cDevPec, TheSettingsKeyTurnsItOn) {
+TEST_F(I2cDevPec, TheSettingsKeyTurnsItOn) {
   struct Case {
     const char* ini;
     bool pec;
@@ -95,7 +96,7 @@ TEST(I2cDevPec, TheSettingsKeyTurnsItOn) {
   }
 }
 
-TEST(I2cDevPec, AnOverrideOfTheSettingsTurnsItOnWithoutTheFile) {
+TEST_F(I2cDevPec, AnOverrideOfTheSettingsTurnsItOnWithoutTheFile) {
   TempDir dir;
   const std::string path = dir.Write("k.ini", "[Adapter]\nBus=3\n");
   const Settings::Snapshot s = Settings::Snapshot::Load(path)->With("Adapter", "Pec", "1");
@@ -103,11 +104,7 @@ TEST(I2cDevPec, AnOverrideOfTheSettingsTurnsItOnWithoutTheFile) {
   EXPECT_EQ(I2cDevOptionsFromSettings(s).bus, "3");
 }
 
-// A bad code is a failed read like any other: the register layer retries it.
-TEST(I2cDevPec, ABadCodeIsRetriedByTheRegisterLayer) {
-  I2cDevRig rig;
-  rig.Charger().pecWords = true;
-  rig.Charger().words[0x15] = 0x41A0;
+TEST_F(I2cDevPec, ABadCodeIsRetriedByTheRegisterLayer) {
   rig.Charger().corruptNextPecReads = 1;
   frmUSB link(rig.Opened(WithPec()));
   RegisterAccess access(link, {0x67, false, true, 1}, nullptr);

@@ -85,13 +85,12 @@ TEST(I2cDevAddress, AnAddressClaimedByAKernelDriverIsBusyAndSaidSoUnlessForced) 
   EXPECT_THAT(I2cDevDiagnostics(), HasSubstr("used anyway"));
 }
 
-// One errno of each kind, and one outside the table.
+// Every errno of the table, and one outside it.
 TEST(I2cDevErrno, EachKernelErrorReadsAsItsStatus) {
-  const std::map<int, int16_t> expected{{ENXIO, 772},    {ETIMEDOUT, 8}, {EBUSY, 94},
-                                        {ENODEV, 2},     {EBADMSG, 3},   {EPROTO, 5},
-                                        {EOPNOTSUPP, 7}, {EINTR, 100}};
+  std::vector<ErrnoStatus> rows(I2cDevErrnoTable().begin(), I2cDevErrnoTable().end());
+  rows.push_back({EINTR, VB_UNKNOWN});
   I2cDevRig rig;
-  for (const auto& [error, status] : expected) {
+  for (const auto& [error, status] : rows) {
     SCOPED_TRACE(strerrorname_np(error));
     auto d = rig.Opened();  // a fresh control: ENODEV and ESHUTDOWN end the old one
     rig.kernel.failNext = {error};
@@ -107,24 +106,17 @@ TEST(I2cDevErrno, EachKernelErrorReadsAsItsStatus) {
   }
 }
 
-// Every row of the errno table, as the bench sees it: each errno its own status, none more.
-TEST(I2cDevErrno, EveryRowOfTheTableReadsAsItsStatus) {
+// The errno table, which the reads above follow: each errno its own status, none more.
+TEST(I2cDevErrno, EveryRowOfTheTableHasItsStatus) {
   const std::map<int, int16_t> expected{
       {ENXIO, VB_T2H_NACK},         {EREMOTEIO, VB_T2H_NACK},  {ETIMEDOUT, VB_TIMEOUT_ERROR},
       {EAGAIN, VB_BUS_BUSY},        {EBUSY, VB_BUS_BUSY},      {EBADMSG, VB_BAD_PEC},
       {EPROTO, VB_WRONG_NUM_BYTES}, {ENODEV, VB_NO_USB},       {ESHUTDOWN, VB_NO_USB},
       {EOPNOTSUPP, VB_INCORRECT_PARAM}, {EINVAL, VB_INCORRECT_PARAM}, {EIO, VB_UNKNOWN}};
-  ASSERT_EQ(I2cDevErrnoTable().size(), expected.size()) << "a new row needs its status here";
-  for (const ErrnoStatus& row : I2cDevErrnoTable())
-    EXPECT_TRUE(expected.contains(row.error)) << strerrorname_np(row.error) << " unexpected";
-  I2cDevRig rig;
-  for (const auto& [error, status] : expected) {
-    SCOPED_TRACE(strerrorname_np(error));
-    auto d = rig.Opened();
-    rig.kernel.failNext = {error};
-    int16_t w = 0;
-    EXPECT_EQ(d->SmbReadWord(0x15, w, 0x67), status);
-  }
+  std::map<int, int16_t> table;
+  for (const ErrnoStatus& row : I2cDevErrnoTable()) table[row.error] = row.status;
+  EXPECT_EQ(I2cDevErrnoTable().size(), expected.size()) << "one row per errno";
+  EXPECT_EQ(table, expected);
 }
 
 // Every transaction with the functionality it needs.

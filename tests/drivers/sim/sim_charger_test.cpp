@@ -40,11 +40,9 @@ class SimCharger : public SimRig {
 
 TEST_F(SimCharger, StatusFollowsTheBoardConditions) {
   // AC: ACDET and AC2SYS; battery alone: AC<BT and BAT2SYS; CHGOFF unless charging with both.
-  const std::pair<Conditions, uint16_t> cases[] = {{{true, true, true}, 0x8080},
-                                                   {{true, true, false}, 0x8082},
-                                                   {{true, false, true}, 0x8082},
-                                                   {{false, true, true}, 0x2042},
-                                                   {{false, true, false}, 0x2042}};
+  const std::pair<Conditions, uint16_t> cases[] = {
+      {{true, true, true}, 0x8080},   {{true, true, false}, 0x8082}, {{true, false, true}, 0x8082},
+      {{false, true, true}, 0x2042}, {{false, true, false}, 0x2042}};
   for (const auto& [conditions, status] : cases) {
     board->SetConditions(conditions);
     EXPECT_EQ(Read(kStatus), status)

@@ -21,26 +21,23 @@ class SimFaults : public SimRig {
       out.push_back(op == 'r' ? ReadAs(kChargeVoltage, w) : Write(kChargeVoltage, 12000));
     return out;
   }
-  using Cases = std::tuple<std::function<void(Board&)>, std::string_view, std::vector<int16_t>>;
-  void ExpectRuns(std::initializer_list<Cases> cases) {
-    for (const auto& [arm, ops, statuses] : cases) {
-      Attach(std::make_shared<Board>());
-      arm(*board);
-      EXPECT_EQ(Run(ops), statuses) << ops;
-    }
-  }
 };
 
 TEST_F(SimFaults, EachModeFailsTheTransactionsOfItsScope) {
   // clang-format off
-  ExpectRuns({
+  const std::tuple<std::function<void(Board&)>, std::string_view, std::vector<int16_t>> cases[] = {
       {[](Board& b) { b.FailEveryNth(3, VB_TIMEOUT_ERROR); }, "rrrrrrr", {0, 0, 8, 0, 0, 8, 0}},
       {[](Board& b) { b.FailNext(2, VB_BUS_BUSY); }, "rwrr", {94, 94, 0, 0}},
       {[](Board& b) { b.FailAtRate(1.0, 7, VB_LOST_SYNC); }, "rwrw", std::vector<int16_t>(4, VB_LOST_SYNC)},
       {[](Board& b) { b.FailEveryNth(2, VB_TIMEOUT_ERROR, FaultScope::Writes); }, "rwrrwr", {0, 0, 0, 0, 8, 0}},
       {[](Board& b) { b.FailNext(1, VB_TIMEOUT_ERROR, FaultScope::Reads); }, "wrr", {0, 8, 0}},
-  });
+  };
   // clang-format on
+  for (const auto& [arm, ops, statuses] : cases) {
+    Attach(std::make_shared<Board>());
+    arm(*board);
+    EXPECT_EQ(Run(ops), statuses) << ops;
+  }
 }
 
 // The notes name the every-Nth mode with its English ordinal, teens included.

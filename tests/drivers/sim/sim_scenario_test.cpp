@@ -1,12 +1,7 @@
 // The simulated board's scenario: conditions that change with the board's clock.
-
-#include <unistd.h>
-
 #include "SimRig.h"
 #include "drivers/Drivers.h"
-#include "foundation/Settings.h"
 #include "support/ManualClock.h"
-#include "support/TempDir.h"
 
 namespace sim {
 namespace {
@@ -29,17 +24,14 @@ TEST(SimScenarioParse, ABadLineIsRefusedWithItsNumber) {
   }
 }
 
-// Steps may share a time: they apply together, in the file's order.
 TEST(SimScenarioParse, StepsAtOneTimeAreKeptInFileOrder) {
   std::string error;
   const auto s = ParseScenario(
       "0 AcPresent=0\n0 Charging=1\n1.5 AcPresent=1\n1.5 BatteryTemperature=hot\n", error);
   ASSERT_TRUE(s) << error;
+  using enum ScenarioStep::Key;
   const std::pair<int64_t, ScenarioStep::Key> expected[] = {
-      {0, ScenarioStep::Key::AcPresent},
-      {0, ScenarioStep::Key::Charging},
-      {1500000, ScenarioStep::Key::AcPresent},
-      {1500000, ScenarioStep::Key::BatteryTemperature}};
+      {0, AcPresent}, {0, Charging}, {1500000, AcPresent}, {1500000, BatteryTemperature}};
   ASSERT_EQ(s->steps.size(), std::size(expected));
   for (std::size_t i = 0; i < s->steps.size(); ++i) {
     EXPECT_EQ(s->steps[i].at.count(), expected[i].first) << i;
@@ -119,49 +111,6 @@ TEST_F(SimScenarioBoard, StatusShowsTemperatureAndShutdown) {
     EXPECT_EQ(Read(kStatus), status);
     clock.Advance(seconds(1));
   }
-}
-
-class SimScenarioSettings : public ::testing::Test {
- protected:
-  SimScenarioSettings() { Board::ResetShared(); }
-  ~SimScenarioSettings() override {
-    Settings::SetFile("");
-    Board::ResetShared();
-  }
-  TempDir dir;
-};
-
-TEST_F(SimScenarioSettings, AnUnusableFileKeepsTheAdapterShut) {
-  dir.Write("run.txt", "1 AcPresent=0\n2 AcPresent=maybe\n");
-  const std::pair<const char*, std::string> cases[] = {
-      {"run.txt", "/run.txt, line 2: AcPresent must be 0 or 1\n"},
-      {"gone.txt", "/gone.txt: cannot be read (missing, or not a plain file)\n"}};
-  for (const auto& [file, why] : cases) {
-    Board::ResetShared();
-    Settings::SetFile(dir.Write("korvo.ini", std::string("[Simulator]\nScenario=") + file + "\n"));
-    Adapter adapter;
-    EXPECT_EQ(adapter.OpenDevice(kAdapterName), -1) << file;
-    EXPECT_EQ(SimDiagnostics(), "Scenario file " + dir.Path() + why);
-  }
-}
-
-TEST_F(SimScenarioSettings, AFileOverOneMegabyteIsRefusedAsTooLarge) {
-  const std::string path = dir.Write("big.txt", "");
-  ASSERT_EQ(::truncate(path.c_str(), 89 << 20), 0);  // sparse: nothing to write
-  Settings::SetFile(dir.Write("korvo.ini", "[Simulator]\nScenario=big.txt\n"));
-  Adapter adapter;
-  EXPECT_EQ(adapter.OpenDevice(kAdapterName), -1);
-  EXPECT_EQ(SimDiagnostics(),
-            "Scenario file " + path + ": larger than 1 MB, too large for a scenario\n");
-}
-
-TEST_F(SimScenarioSettings, AFileIsTakenRelativeToTheSettings) {
-  dir.Write("run.txt", "2.5 AcPresent=0\n");
-  Settings::SetFile(dir.Write("korvo.ini", "[Simulator]\nScenario=run.txt\n"));
-  Adapter adapter;
-  EXPECT_EQ(adapter.OpenDevice(kAdapterName), 0);
-  EXPECT_EQ(Board::Shared()->GetScenario().steps.size(), 1u);
-  EXPECT_EQ(SimDiagnostics(), "");
 }
 
 }  // namespace
