@@ -40,10 +40,6 @@ class SrReaderTest : public ::testing::Test {
         {clock_.Now(), AccessSource::kScanTick, AccessKind::kRead, address, value, status, 9});
     clock_.Advance(1ms);
   }
-  void Reading(recording::Recorder& r, double value) {
-    r.OnInstrumentReading({clock_.Now(), "PSU", "I1", "PSU CH1 current", "current", "mA", value});
-    clock_.Advance(1ms);
-  }
   // Three ticks of all five registers, a reading after the first; the second 0x3F read fails.
   std::string Record(std::chrono::milliseconds period) {
     const std::string path = dir_.File("run.sr");
@@ -56,7 +52,9 @@ class SrReaderTest : public ::testing::Test {
       Read(*r, 0x14, t.charge);
       Read(*r, 0x15, t.battery);
       Read(*r, 0x3F, t.input, t.inputFails ? VB_T2H_ERR_TIMEOUT : 0);
-      if (&t == &kTicks[0]) Reading(*r, 250.5);
+      if (&t == &kTicks[0])
+        r->OnInstrumentReading(
+            {clock_.Now(), "PSU", "I1", "PSU CH1 current", "current", "mA", 250.5});
     }
     r->Close();
     EXPECT_TRUE(r->Error().empty()) << r->Error();
