@@ -130,20 +130,6 @@ TEST_F(SigrokTest, LibraryLogNeverReachesTheTerminal) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
-TEST_F(SigrokTest, LibraryLogGoesToTheChosenRoute) {
-  std::vector<std::string> lines;
-  std::mutex m;
-  RouteLibraryLog(LibraryLog::kError, [&](const std::string& line) {
-    const std::lock_guard lock(m);
-    lines.push_back(line);
-  });
-  std::string reason;
-  EXPECT_FALSE(backend_->Open(Config("scpi-pps:conn=tcp-raw/127.0.0.1/1"), reason));
-  RouteLibraryLog(LibraryLog::kNone, nullptr);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_NE(lines[0].find("Failed to connect"), std::string::npos) << lines[0];
-}
-
 // Through the bench, as korvoctl uses it.
 class SigrokBenchTest : public SigrokTest {
  protected:
