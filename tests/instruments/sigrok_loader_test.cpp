@@ -23,13 +23,6 @@ std::string ProgramDir() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
 
-// The reason Open gives with modulePaths.
-std::string OpenReason(const std::vector<std::string>& modulePaths) {
-  std::string reason;
-  EXPECT_EQ(MakeSigrokBackend(modulePaths)->Open(Config("demo"), reason), nullptr);
-  return reason;
-}
-
 }  // namespace
 
 TEST(SigrokLoader, LooksBesideTheProgramThenInLibKorvo) {
@@ -63,7 +56,8 @@ TEST_P(SigrokLoaderRefuses, ForeignModuleMakesInstrumentsAbsent) {
   const std::string path = std::string(GetParam().path).empty()
                                ? dir.Write("korvo-sigrok.so", "not ELF")
                                : GetParam().path;
-  const std::string reason = OpenReason({path});
+  std::string reason;
+  EXPECT_EQ(MakeSigrokBackend({path})->Open(Config("demo"), reason), nullptr);
   EXPECT_EQ(reason.rfind("cannot load the instrument module " + path + ": ", 0), 0u) << reason;
   EXPECT_NE(reason.find(GetParam().error), std::string::npos) << reason;
 }

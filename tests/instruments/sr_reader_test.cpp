@@ -40,10 +40,6 @@ class SrReaderTest : public ::testing::Test {
         {clock_.Now(), AccessSource::kScanTick, AccessKind::kRead, address, value, status, 9});
     clock_.Advance(1ms);
   }
-  void Reading(recording::Recorder& r, double value) {
-    r.OnInstrumentReading({clock_.Now(), "PSU", "I1", "PSU CH1 current", "current", "mA", value});
-    clock_.Advance(1ms);
-  }
   // Three ticks of all five registers, a reading after the first; the second 0x3F read fails.
   std::string Record(std::chrono::milliseconds period) {
     const std::string path = dir_.File("run.sr");
@@ -56,7 +52,9 @@ class SrReaderTest : public ::testing::Test {
       Read(*r, 0x14, t.charge);
       Read(*r, 0x15, t.battery);
       Read(*r, 0x3F, t.input, t.inputFails ? VB_T2H_ERR_TIMEOUT : 0);
-      if (&t == &kTicks[0]) Reading(*r, 250.5);
+      if (&t == &kTicks[0])
+        r->OnInstrumentReading(
+            {clock_.Now(), "PSU", "I1", "PSU CH1 current", "current", "mA", 250.5});
     }
     r->Close();
     EXPECT_TRUE(r->Error().empty()) << r->Error();
@@ -88,24 +86,29 @@ class SrReaderVariant : public SrReaderTest,
 
 }  // namespace
 
+// Once each, also where a tick is written as several samples (300 ms at 10 Hz).
 TEST_F(SrReaderTest, EveryTickComesBackWithTheValuesRecorded) {
-  std::string message;
-  const std::optional<Recording> rec = instruments::ReadSrRecording(Record(500ms), message);
-  ASSERT_TRUE(rec) << message;
-  struct Lane {
-    uint8_t address;
-    uint16_t Tick::*value;
-  };
-  for (const Lane& lane : {Lane{0x12, &Tick::control}, Lane{0x13, &Tick::status},
-                           Lane{0x14, &Tick::charge}, Lane{0x15, &Tick::battery}}) {
-    const std::vector<RecordedAccess> a = Of(*rec, lane.address);
-    ASSERT_EQ(a.size(), 3u) << int(lane.address);
-    for (std::size_t t = 0; t < 3; ++t) {
-      EXPECT_EQ(a[t].us, int64_t(t) * 500000) << int(lane.address) << " tick " << t;
-      EXPECT_EQ(a[t].value, kTicks[t].*lane.value) << int(lane.address) << " tick " << t;
-      EXPECT_TRUE(a[t].hasValue);
-      EXPECT_EQ(a[t].status, 0);
-      EXPECT_EQ(a[t].kind, AccessKind::kRead);
+  for (std::chrono::milliseconds period : {500ms, 300ms}) {
+    SCOPED_TRACE(period.count());
+    std::string message;
+    const std::optional<Recording> rec = instruments::ReadSrRecording(Record(period), message);
+    ASSERT_TRUE(rec) << message;
+    struct Lane {
+      uint8_t address;
+      uint16_t Tick::*value;
+    };
+    for (const Lane& lane : {Lane{0x12, &Tick::control}, Lane{0x13, &Tick::status},
+                             Lane{0x14, &Tick::charge}, Lane{0x15, &Tick::battery}}) {
+      const std::vector<RecordedAccess> a = Of(*rec, lane.address);
+      ASSERT_EQ(a.size(), 3u) << int(lane.address);
+      for (std::size_t t = 0; t < 3; ++t) {
+        EXPECT_EQ(a[t].us, int64_t(t) * period.count() * 1000)
+            << int(lane.address) << " tick " << t;
+        EXPECT_EQ(a[t].value, kTicks[t].*lane.value) << int(lane.address) << " tick " << t;
+        EXPECT_TRUE(a[t].hasValue);
+        EXPECT_EQ(a[t].status, 0);
+        EXPECT_EQ(a[t].kind, AccessKind::kRead);
+      }
     }
   }
 }
@@ -133,18 +136,6 @@ TEST_F(SrReaderTest, InstrumentReadingsComeBackWithCaptionAndUnit) {
   ASSERT_EQ(rec->readings.size(), 2u);
   EXPECT_EQ(rec->readings[0], (recording::RecordedReading{500000, 0, 250.5}));
   EXPECT_EQ(rec->readings[1], (recording::RecordedReading{1000000, 0, 250.5}));
-}
-
-TEST_F(SrReaderTest, RepeatedSamplesOfATickComeBackAsOneTick) {
-  std::string message;
-  const std::optional<Recording> rec = instruments::ReadSrRecording(Record(300ms), message);
-  ASSERT_TRUE(rec) << message;
-  const std::vector<RecordedAccess> status = Of(*rec, 0x13);
-  ASSERT_EQ(status.size(), 3u);
-  for (std::size_t t = 0; t < 3; ++t) {
-    EXPECT_EQ(status[t].us, int64_t(t) * 300000);
-    EXPECT_EQ(status[t].value, kTicks[t].status);
-  }
 }
 
 TEST_F(SrReaderTest, TheRecordingStartsItsLengthBeforeTheFileWasLastWritten) {

@@ -43,6 +43,12 @@ class SrRecorderTest : public ::testing::Test {
     clock_.Advance(1ms);
   }
   std::string File(const std::string& name) { return dir_.File(name); }
+  std::unique_ptr<recording::Recorder> Open(const std::string& path, const RecorderOptions& o) {
+    std::string message;
+    auto r = recording::Recorder::Open(path, o, message);
+    EXPECT_TRUE(r) << message;
+    return r;
+  }
 
   ManualClock clock_;
   TempDir dir_{"korvo_sr"};
@@ -81,9 +87,8 @@ TEST_F(SrRecorderTest, ChannelsAreNamedBitsSetPointsAndReadingsWithUnits) {
 
 TEST_F(SrRecorderTest, SigrokReadsOneSampleATickWithReadingsHeldToTheNext) {
   const std::string path = File("run.sr");
-  std::string message;
-  auto r = recording::Recorder::Open(path, Options(), message);
-  ASSERT_TRUE(r) << message;
+  auto r = Open(path, Options());
+  ASSERT_TRUE(r);
   Read(*r, 0x13, 0x0001);
   Read(*r, 0x15, 16800);
   Reading(*r, 100);  // after tick 0's reads: shown from tick 1
@@ -117,9 +122,8 @@ TEST_F(SrRecorderTest, SigrokReadsOneSampleATickWithReadingsHeldToTheNext) {
 
 TEST_F(SrRecorderTest, ReadingsAfterTheLastTickGetAClosingSample) {
   const std::string path = File("run.sr");
-  std::string message;
-  auto r = recording::Recorder::Open(path, Options(), message);
-  ASSERT_TRUE(r) << message;
+  auto r = Open(path, Options());
+  ASSERT_TRUE(r);
   Read(*r, 0x13, 1);
   Reading(*r, 250);
   r->Close();
@@ -133,9 +137,8 @@ TEST_F(SrRecorderTest, EveryTickRepeatsWhenThePeriodIsNoWholeRate) {
   RecorderOptions o = Options();
   o.period = 300ms;
   const std::string path = File("run.sr");
-  std::string message;
-  auto r = recording::Recorder::Open(path, o, message);
-  ASSERT_TRUE(r) << message;
+  auto r = Open(path, o);
+  ASSERT_TRUE(r);
   Read(*r, 0x15, 100);
   Read(*r, 0x15, 200);
   r->Close();
@@ -147,9 +150,8 @@ TEST_F(SrRecorderTest, EveryTickRepeatsWhenThePeriodIsNoWholeRate) {
 
 TEST_F(SrRecorderTest, AnEmptyRecordingIsStillASession) {
   const std::string path = File("empty.sr");
-  std::string message;
-  auto r = recording::Recorder::Open(path, Options(), message);
-  ASSERT_TRUE(r) << message;
+  auto r = Open(path, Options());
+  ASSERT_TRUE(r);
   r->Close();
   SrContents c = ReadSr(path, dir_.Path());
   EXPECT_TRUE(c.ok) << c.show;
@@ -167,9 +169,8 @@ TEST_F(SrRecorderTest, RemovedFileStopsTheRecordingAtTheNextChunk) {
   RecorderOptions o = Options();
   o.noticeRemoval = true;
   const std::string path = File("run.sr");
-  std::string message;
-  auto r = recording::Recorder::Open(path, o, message);
-  ASSERT_TRUE(r) << message;
+  auto r = Open(path, o);
+  ASSERT_TRUE(r);
   std::string error;
   r->SetErrorHandler([&](const std::string& m) { error = m; });
   std::filesystem::remove(path);

@@ -83,7 +83,6 @@ class JournalFileTest : public JournalTest {
   std::vector<std::string> errors_;
 };
 
-// An older, longer file of the same name leaves nothing behind.
 TEST_F(JournalFileTest, AnExistingFileIsReplacedWhole) {
   const std::string path = dir_.File("j.csv");
   std::ofstream(path) << std::string(100000, 'x');

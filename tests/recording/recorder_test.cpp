@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 #include "recording/Recorder.h"
@@ -55,6 +54,13 @@ class RecorderTest : public ::testing::Test {
       if (body) lines.push_back(l);
     }
     return lines;
+  }
+  // The identifier a VCD in the folder declares wire under.
+  std::string Id(const std::string& name, const std::string& wire) {
+    const std::string text = Slurp(dir_.Path() + "/" + name);
+    const std::size_t end = text.find(" " + wire + " $end");
+    const std::size_t start = text.rfind(' ', end - 1) + 1;
+    return text.substr(start, end - start);
   }
 
   TempDir dir_;
@@ -144,33 +150,10 @@ TEST_F(RecorderTest, AFailedWriteLeavesOnlyWholeRows) {
   EXPECT_EQ(Slurp(dir_.Path() + "/run.csv"), before);
 }
 
-TEST_F(RecorderTest, VcdDeclaresEveryBitOfEachRecordedRegisterAsAWire) {
-  options_.registers = {0x13, 0x12};
-  auto r = Open("run.vcd");
-  r->Close();
-  const std::string text = Slurp(dir_.Path() + "/run.vcd");
-  EXPECT_NE(text.find("$scope module 0x13 $end\n$var wire 1 "), std::string::npos);
-  EXPECT_NE(text.find(" 0x13.ACDET $end"), std::string::npos);
-  EXPECT_NE(text.find(" 0x12.CHGEND $end\n$upscope $end"), std::string::npos);
-  std::size_t wires = 0;
-  for (std::size_t p = 0; (p = text.find("$var wire 1 ", p)) != std::string::npos; ++p) ++wires;
-  EXPECT_EQ(wires, 32u);
-}
-
 TEST_F(RecorderTest, VcdWritesOnlyChanges) {
   options_.registers = {0x13};
   auto r = Open("run.vcd");
-  const auto ids = [&] {  // bit -> identifier, from the declarations
-    std::map<std::string, std::string> byName;
-    std::istringstream in(Slurp(dir_.Path() + "/run.vcd"));
-    for (std::string l; std::getline(in, l);) {
-      std::istringstream w(l);
-      std::string var, wire, width, id, name;
-      if (w >> var >> wire >> width >> id >> name && var == "$var") byName[name] = id;
-    }
-    return byName;
-  }();
-  const std::string acdet = ids.at("0x13.ACDET"), chgoff = ids.at("0x13.CHGOFF");
+  const std::string acdet = Id("run.vcd", "0x13.ACDET"), chgoff = Id("run.vcd", "0x13.CHGOFF");
   clock_.Advance(microseconds(10));
   r->OnRegisterAccess(Read(0x13, 0x8000));
   clock_.Advance(microseconds(10));
@@ -227,21 +210,11 @@ TEST(VcdTimescale, AStepIsOneTenOrAHundredOfAUnit) {
     EXPECT_EQ(recording::ParseVcdTimescale(text), step) << text;
 }
 
-TEST_F(RecorderTest, VcdFollowsTheDefaultScanUnlessToldOtherwise) {
-  const std::pair<std::optional<nanoseconds>, std::string> cases[] = {
-      {std::nullopt, "$timescale 1 ms $end"},  // the default 500 ms scan
-      {microseconds(10), "$timescale 10 us $end"},
-  };
-  for (const auto& [step, header] : cases) {
-    recording::RecorderOptions o;
-    o.clock = &clock_;
-    if (step) o.timescale = *step;
-    std::string message;
-    auto r = recording::Recorder::Open(dir_.Path() + "/run.vcd", o, message);
-    ASSERT_TRUE(r) << message;
-    r->Close();
-    EXPECT_NE(Slurp(dir_.Path() + "/run.vcd").find(header), std::string::npos) << header;
-  }
+TEST_F(RecorderTest, VcdStepFollowsTheDefaultScanWhenNoneIsChosen) {
+  options_ = {};
+  options_.clock = &clock_;
+  Open("run.vcd")->Close();
+  EXPECT_NE(Slurp(dir_.Path() + "/run.vcd").find("$timescale 1 ms $end"), std::string::npos);
 }
 
 TEST_F(RecorderTest, VcdTimesCountInTheChosenStep) {
@@ -282,6 +255,47 @@ TEST_F(RecorderTest, VcdReadsOfOneTickKeepTheirOrder) {
                         {"#0", 0}, {"#500", 16}, {"#501", 16}, {"#502", 1}, {"#503", 0}}));
 }
 
+// ------------------------------------------------------------------ CSV: instrument readings
+
+class InstrumentRowsTest : public RecorderTest {
+ protected:
+  // The rows after the header once reading is recorded, after into the recording.
+  std::string RowsOf(recording::InstrumentReading reading, milliseconds after = {}) {
+    auto r = Open("run.csv");
+    clock_.Advance(after);
+    reading.time = clock_.Now();
+    r->OnInstrumentReading(reading);
+    r->Close();
+    return Slurp(dir_.Path() + "/run.csv").substr(recording::kCsvHeader.size() + 2);
+  }
+  recording::InstrumentReading Reading(std::string_view caption, std::string_view unit,
+                                       double value) {
+    return {{}, "PSU", "I1", caption, "current", unit, value};
+  }
+};
+
+TEST_F(InstrumentRowsTest, CsvReadingGoesInTheMilliColumn) {
+  EXPECT_EQ(RowsOf(Reading("PSU CH1 current", "mA", 1792.9), milliseconds(1500)),
+            "1.500000,2024-05-01T10:00:01.500+00:00,PSU,measure,,PSU CH1 current,,,1792.9,0,"
+            "Communication OK\r\n");
+}
+
+TEST_F(InstrumentRowsTest, CsvOtherUnitsGoInTheDecimalColumnNamedInTheCaption) {
+  const std::string row = RowsOf(Reading("PSU CH1 power", "W", 34.0645));
+  EXPECT_EQ(row.substr(row.find(",PSU,")),
+            ",PSU,measure,,PSU CH1 power (W),,34.0645,,0,Communication OK\r\n");
+}
+
+TEST_F(InstrumentRowsTest, CsvReadingKeepsSevenSignificantDigits) {
+  EXPECT_NE(RowsOf(Reading("PSU CH1 current", "mA", 2048.000123)).find(",,,2048,0,"),
+            std::string::npos);
+}
+
+TEST_F(InstrumentRowsTest, CsvLabelWithCommaIsQuoted) {
+  EXPECT_NE(RowsOf({{}, "Load, left", "I1", "Load, left CH1 current", "current", "mA", 5})
+                .find(",\"Load, left\",measure,,\"Load, left CH1 current\","),
+            std::string::npos);
+}
 
 // ------------------------------------------------------------------ VCD: instrument channels
 
@@ -375,13 +389,11 @@ TEST_F(VcdChannelsTest, EachChannelIsARealInItsInstrumentsScope) {
 TEST_F(VcdChannelsTest, ChannelsDoNotMoveTheWiresOrTheirNames) {
   options_.registers = {0x12, 0x13};
   options_.vectors = true;
-  Open("wires.vcd")->Close();
   options_.channels = {kCurrent};
   Open("both.vcd")->Close();
-  const std::string wires = Declarations(dir_.Path() + "/wires.vcd");
-  const std::string both = Declarations(dir_.Path() + "/both.vcd");
-  const std::string end = "$enddefinitions $end\n";
-  EXPECT_EQ(both.substr(0, wires.size() - end.size()), wires.substr(0, wires.size() - end.size()));
+  const std::string_view h = kTwoRegisterHeader;
+  const std::string_view wires = h.substr(0, h.rfind("$enddefinitions"));
+  EXPECT_EQ(Declarations(dir_.Path() + "/both.vcd").substr(0, wires.size()), wires);
 }
 
 TEST_F(VcdChannelsTest, AReadingIsARealValueChange) {

@@ -16,10 +16,6 @@ using recording::AccessSource;
 
 const std::string kHeader = std::string(recording::kCsvHeader) + "\r\n";
 
-std::optional<recording::Recording> Parse(const std::string& text, recording::RecordingError& e) {
-  return recording::ParseRecording(text, e);
-}
-
 TEST(RecordingReaderTest, WhatTheCsvRecorderWroteReadsBackTheSame) {
   ScopedTz tz("CET-1");
   ManualClock clock;
@@ -39,7 +35,7 @@ TEST(RecordingReaderTest, WhatTheCsvRecorderWroteReadsBackTheSame) {
   r->Close();
 
   recording::RecordingError error;
-  const auto rec = Parse(out.str(), error);
+  const auto rec = recording::ParseRecording(out.str(), error);
   ASSERT_TRUE(rec) << error.line << ": " << error.reason;
   EXPECT_EQ(rec->start, clock.WallNow() - duration_cast<recording::WallTime::duration>(clock.Now() - t0));
   const std::vector<recording::RecordedAccess> accesses = {
@@ -74,7 +70,7 @@ TEST(RecordingReaderTest, AFileThatIsNotARecordingIsRefusedWithItsLine) {
   };
   for (const auto& [text, line, word] : cases) {
     recording::RecordingError error;
-    EXPECT_FALSE(Parse(text, error)) << text;
+    EXPECT_FALSE(recording::ParseRecording(text, error)) << text;
     EXPECT_EQ(error.line, line) << text;
     EXPECT_NE(error.reason.find(word), std::string::npos) << error.reason;
   }
@@ -84,7 +80,7 @@ TEST(RecordingReaderTest, LfLineEndsAndAMissingLastLineEndAreAccepted) {
   const std::string text = std::string(recording::kCsvHeader) +
                            "\n1.5,2024-05-01T10:00:01.500+00:00,scan tick,read,0x13,,0x0001,1,,0,OK";
   recording::RecordingError error;
-  const auto rec = Parse(text, error);
+  const auto rec = recording::ParseRecording(text, error);
   ASSERT_TRUE(rec) << error.reason;
   ASSERT_EQ(rec->accesses.size(), 1u);
   EXPECT_EQ(rec->accesses[0].us, 1'500'000);

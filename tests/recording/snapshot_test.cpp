@@ -69,17 +69,6 @@ TEST(SnapshotTest, ABadFileIsRefusedWithItsLine) {
   }
 }
 
-// A snapshot saved by an editor with Windows line ends reads as the original.
-TEST(SnapshotTest, CrLfLineEndsReadAsLf) {
-  std::string text;
-  for (char c : recording::FormatSnapshot(Sample())) text += c == '\n' ? "\r\n" : std::string(1, c);
-  recording::SnapshotError error;
-  const std::optional<Snapshot> s = recording::ParseSnapshot(text, error);
-  ASSERT_TRUE(s) << error.line << ": " << error.reason;
-  EXPECT_EQ(s->values, Sample().values);
-  EXPECT_EQ(s->description, "Board 7");
-}
-
 // Every bit of every register a preset writes is compared, and named by its number.
 TEST(SnapshotCompare, EveryBitOfEveryPresetRegisterIsFound) {
   const uint8_t compared[] = {0x10, 0x11, 0x12, 0x14, 0x15, 0x16, 0x18, 0x3F};

@@ -1,16 +1,9 @@
 // Boards of a caller's own beside the main link: each with its link, settings and messages.
-#include <gtest/gtest.h>
-
-#include "adapter/frmUSB.h"
-#include "drivers/Drivers.h"
+#include "RegisterRig.h"
 #include "drivers/sim/SimBoard.h"
 #include "drivers/sim/SimDriver.h"
-#include "registers/RegisterAccess.h"
 #include "registers/Spins.h"
-#include "foundation/Settings.h"
-#include "support/FakeZentio.h"
 #include "support/ObserverLog.h"
-#include "support/RecordingSink.h"
 
 namespace {
 
@@ -23,21 +16,8 @@ struct OwnBoard {
   RegisterAccess access;
 };
 
-class SeveralBoardsTest : public ::testing::Test {
- protected:
-  SeveralBoardsTest() {
-    Settings::ResetToDefaults();
-    frmUSB::SetControlFactory([this] { return std::make_unique<FakeZentio>(mainFake_); });
-  }
-  ~SeveralBoardsTest() override {
-    if (frmUSB::Loaded()) frmUSB::Get().CloseDevice();
-    frmUSB::SetControlFactory(&CreateSelectedControl);
-    Settings::ResetToDefaults();
-  }
-  FakeZentio::State mainFake_;
-  RecordingSink processSink_;
-  ScopedMessageSink scope_{&processSink_};
-};
+// The rig's control and sink stand for the main link's and the process-wide ones.
+using SeveralBoardsTest = RegisterRig;
 
 TEST_F(SeveralBoardsTest, EachOwnAccessReachesOnlyItsOwnLink) {
   OwnBoard a({0x66, false, true, 0});
@@ -72,14 +52,6 @@ TEST_F(SeveralBoardsTest, AnOwnAccessKeepsItsSettingsWhateverTheProcessWideOnesS
   }
 }
 
-TEST_F(SeveralBoardsTest, TheMainAccessFollowsTheProcessWideSettingsAsTheyChange) {
-  RegisterAccess main;
-  modGlobals::DeviceAddress = 0x20;
-  EXPECT_EQ(main.Comm().deviceAddress, 0x20);
-  modGlobals::ReadRetryCount = 3;
-  EXPECT_EQ(main.Comm().readRetryCount, 3);
-}
-
 TEST_F(SeveralBoardsTest, AnOwnAccessMessagesGoToItsSinkAndNowhereElse) {
   RecordingSink own;
   OwnBoard board({0x66, false, true, 0}, &own);
@@ -87,7 +59,7 @@ TEST_F(SeveralBoardsTest, AnOwnAccessMessagesGoToItsSinkAndNowhereElse) {
   int16_t v = 0;
   board.access.ReadRegister("CS: Status", 0x15, v, 0x66);
   EXPECT_EQ(own.messages.size(), 1u);
-  EXPECT_TRUE(processSink_.messages.empty());
+  EXPECT_TRUE(sink_.messages.empty());
 }
 
 TEST_F(SeveralBoardsTest, AnOwnAccessWithoutSinkStillReturnsTheStatus) {
@@ -95,7 +67,7 @@ TEST_F(SeveralBoardsTest, AnOwnAccessWithoutSinkStillReturnsTheStatus) {
   board.fake.statuses = {8};
   int16_t v = 0;
   EXPECT_EQ(board.access.ReadRegister("CS: Status", 0x15, v, 0x66), 8);
-  EXPECT_TRUE(processSink_.messages.empty());
+  EXPECT_TRUE(sink_.messages.empty());
 }
 
 TEST_F(SeveralBoardsTest, ObserversOfOneBoardHearNothingOfAnother) {
@@ -122,8 +94,8 @@ TEST_F(SeveralBoardsTest, ABurnOnAnOwnBoardUsesItsAddressDelayAndConfirmation) {
                                       "QueryError()", "SmbWriteWord(23,513,18)", "QueryError()"}));
   EXPECT_EQ(own.messages, (std::vector<std::string>{std::string(Spins::kBurnConfirmText),
                                                     std::string(Spins::kBurnCompleteText)}));
-  EXPECT_TRUE(processSink_.messages.empty());
-  EXPECT_TRUE(mainFake_.calls.empty());
+  EXPECT_TRUE(sink_.messages.empty());
+  EXPECT_TRUE(fake_.calls.empty());
 }
 
 TEST_F(SeveralBoardsTest, ADeclinedConfirmationOnAnOwnBoardWritesNothing) {
@@ -141,7 +113,7 @@ TEST_F(SeveralBoardsTest, ClosingAnOwnLinkLeavesItAndTheMainLinkInPlace) {
   board.link.CloseDevice();
   EXPECT_EQ(board.fake.closes, 1);
   EXPECT_TRUE(frmUSB::Loaded());
-  EXPECT_EQ(mainFake_.closes, 0);
+  EXPECT_EQ(fake_.closes, 0);
 }
 
 TEST_F(SeveralBoardsTest, TwoOwnSimulatedBoardsHoldTheirOwnRegisters) {

@@ -86,15 +86,10 @@ TEST_F(SpinsTest, RegistersGoInTheFixedOrder) {
   modGlobals::DeviceAddress = 0x66;
   const Spins::SpinReport r = spins_.ApplySpin("Custom 1");
   EXPECT_EQ(r.written, 8);
-  EXPECT_EQ(Writes(), (std::vector<Write>{{0x17, 0x0201},
-                                          {0x10, 0x0000},
-                                          {0x11, 0x0A0F},
-                                          {0x12, 0x0000},
-                                          {0x14, 0x0400},
-                                          {0x15, 0x2EE0},
-                                          {0x16, 0x0102},
-                                          {0x18, 0xFFFF},
-                                          {0x3F, 0x0800}}));
+  const std::vector<Write> inOrder = {{0x17, 0x0201}, {0x10, 0x0000}, {0x11, 0x0A0F},
+                                      {0x12, 0x0000}, {0x14, 0x0400}, {0x15, 0x2EE0},
+                                      {0x16, 0x0102}, {0x18, 0xFFFF}, {0x3F, 0x0800}};
+  EXPECT_EQ(Writes(), inOrder);
   for (const Transaction& t : board_->History()) EXPECT_EQ(t.target, 0x66);
 }
 
@@ -227,7 +222,6 @@ TEST_F(SpinsTest, BurnIsCompleteOnlyIfBothWritesGoIn) {
   EXPECT_EQ(board_->BurnCount(), 2);  // the complete burn and the one whose closing write failed
 }
 
-// The example settings file in the repository: its sample presets go in cleanly.
 TEST_F(SpinsTest, ExampleSettingsFileSamplesApplyCleanly) {
   const std::filesystem::path example = KORVO_EXAMPLE_INI;
   ASSERT_TRUE(std::filesystem::exists(example)) << example;
