@@ -2,11 +2,6 @@
 // show the same messages, while the endpoint serves what they read.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <sstream>
 
 #include "Exposition.h"
@@ -28,18 +23,6 @@ std::vector<std::string> Traffic(const sim::Board& board) {
   return t;
 }
 
-uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-  return ntohs(sa.sin_port);
-}
-
 class MetricsTrafficTest : public MainWindowFixture {
  protected:
   void SetUp() override {
@@ -58,7 +41,7 @@ TEST_F(MetricsTrafficTest, ReadAllPutsTheSameTrafficOnTheBusWithMetricsOn) {
   sim::Board::ResetShared();
   Board().FailEveryNth(4, VB_TIMEOUT_ERROR, sim::FaultScope::Reads);
   sink.Clear();
-  const uint16_t port = FreePort();
+  const uint16_t port = loopback::FreePort();
   std::string error;
   auto endpoint = metrics::BenchEndpoint::Start(std::to_string(port), {}, error);
   ASSERT_TRUE(endpoint) << error;
