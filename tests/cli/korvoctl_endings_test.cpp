@@ -101,6 +101,7 @@ TEST_F(KorvoctlEndingsTest, AnOutputThatIsAnotherFileOfTheRunIsRefusedFirst) {
        "--output '" + Path("link.csv") + "'" + settings},
       {{"--journal", Path("hard.csv"), "read", "0x13"},
        "--journal '" + Path("hard.csv") + "'" + settings},
+      {{"snapshot", ini_}, "snapshot '" + ini_ + "'" + settings},
       {{"snapshot", Path("link.csv")}, "snapshot '" + Path("link.csv") + "'" + settings},
       {{"--journal", Path("snap.ini"), "compare", Path("snap.ini")},
        "--journal '" + Path("snap.ini") + "' is the snapshot file '" + Path("snap.ini") +

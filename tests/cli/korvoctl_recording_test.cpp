@@ -100,12 +100,6 @@ TEST_F(KorvoctlRecordingTest, SnapshotWritesASpinSectionNamedByTheCaption) {
   EXPECT_EQ(s->time, "2024-05-01T10:00:00.000+00:00");
 }
 
-TEST_F(KorvoctlRecordingTest, SnapshotNeverWritesTheSettingsFile) {
-  EXPECT_EQ(Run({"snapshot", ini_}), kExitUsage);
-  EXPECT_EQ(Slurp(ini_), "");
-  EXPECT_NE(err_.str().find("is the settings file"), std::string::npos);
-}
-
 TEST_F(KorvoctlRecordingTest, CompareExitsFourWhenTheRegistersDiffer) {
   ASSERT_EQ(Run({"snapshot", Path("a.ini")}), kExitOk);
   EXPECT_EQ(Run({"compare", Path("a.ini")}), kExitOk);
