@@ -24,8 +24,7 @@ struct Family {
 
 struct Parsed {
   std::map<std::string, Family> families;
-  std::vector<std::string> order;  // family names as they came
-  std::string error;               // first problem; empty when none
+  std::string error;  // first problem; empty when none
 
   // The value of the sample name{labels}, if present.
   std::optional<double> Value(const std::string& name,
@@ -89,7 +88,6 @@ inline Parsed Parse(const std::string& text) {
       const std::string arg = sp == std::string::npos ? "" : rest.substr(sp + 1);
       if (!ValidName(name)) fail("bad family name", line);
       Family& f = p.families[name];
-      if (f.help.empty() && f.type.empty()) p.order.push_back(name);
       if (!f.samples.empty()) fail("HELP or TYPE after samples", line);
       if (line[2] == 'H') {
         // HELP escapes only backslash and newline.
