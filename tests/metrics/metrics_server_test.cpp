@@ -21,15 +21,8 @@ using namespace std::chrono_literals;
 // Resident memory of this process, in kB.
 long RssKb() {
   std::ifstream f("/proc/self/status");
-  std::string key;
-  long value = 0;
-  while (f >> key) {
-    if (key == "VmRSS:") {
-      f >> value;
-      return value;
-    }
-    f.ignore(1 << 12, '\n');
-  }
+  for (std::string line; std::getline(f, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
   return 0;
 }
 
