@@ -188,9 +188,7 @@ TEST_F(KorvoctlRecordingTest, VcdTimeStepFollowsThePeriodUnlessTimescaleIsGiven)
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{}, "$timescale 1 ms $end"},  // the default 500 ms
       {{"--period", "10"}, "$timescale 100 us $end"},
-      {{"--period", "0"}, "$timescale 1 us $end"},
       {{"--period", "10", "--timescale", "10ms"}, "$timescale 10 ms $end"},
-      {{"--timescale", "1 us"}, "$timescale 1 us $end"},
   };
   for (auto [args, header] : cases) {
     args.insert(args.end(), {"--count", "1", "--output", Path("run.vcd"), "watch"});
