@@ -100,12 +100,6 @@ TEST_F(KorvoctlRecordingTest, SnapshotWritesASpinSectionNamedByTheCaption) {
   EXPECT_EQ(s->time, "2024-05-01T10:00:00.000+00:00");
 }
 
-TEST_F(KorvoctlRecordingTest, SnapshotNeverWritesTheSettingsFile) {
-  EXPECT_EQ(Run({"snapshot", ini_}), kExitUsage);
-  EXPECT_EQ(Slurp(ini_), "");
-  EXPECT_NE(err_.str().find("is the settings file"), std::string::npos);
-}
-
 TEST_F(KorvoctlRecordingTest, CompareExitsFourWhenTheRegistersDiffer) {
   ASSERT_EQ(Run({"snapshot", Path("a.ini")}), kExitOk);
   EXPECT_EQ(Run({"compare", Path("a.ini")}), kExitOk);
@@ -194,9 +188,7 @@ TEST_F(KorvoctlRecordingTest, VcdTimeStepFollowsThePeriodUnlessTimescaleIsGiven)
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{}, "$timescale 1 ms $end"},  // the default 500 ms
       {{"--period", "10"}, "$timescale 100 us $end"},
-      {{"--period", "0"}, "$timescale 1 us $end"},
       {{"--period", "10", "--timescale", "10ms"}, "$timescale 10 ms $end"},
-      {{"--timescale", "1 us"}, "$timescale 1 us $end"},
   };
   for (auto [args, header] : cases) {
     args.insert(args.end(), {"--count", "1", "--output", Path("run.vcd"), "watch"});

@@ -1,8 +1,7 @@
 // korvoctl watch --output FILE.sr: a sigrok session sigrok-cli reads back, from the simulated
-// board and from libsigrok's own instruments (the simulated bench over scpi-pps, and demo).
+// board and from libsigrok's own instruments (the simulated bench over scpi-pps).
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
@@ -77,19 +76,6 @@ TEST_F(KorvoctlSrTest, WatchSrHoldsAnInstrumentChannelInMilliamperes) {
   ASSERT_LE(i.size(), 4u);
   EXPECT_EQ(i.back(), 2048);
   EXPECT_EQ(c.values.at("0x15.BATTERY_VOLTAGE_mV").size(), i.size());
-}
-
-TEST_F(KorvoctlSrTest, WatchSrHoldsTheDemoDriversChannels) {
-  const std::string sr = Path("run.sr");
-  ASSERT_EQ(Run({"--instrument", "demo label=Demo channels=A0,A1", "--output", sr, "--count",
-                 "2", "watch"}),
-            kExitOk)
-      << err_.str();
-  const SrContents c = Sr(sr);
-  ASSERT_EQ(c.analog.size(), 5u) << c.show;
-  EXPECT_EQ(c.analog[3].rfind("Demo.", 0), 0u) << c.analog[3];
-  EXPECT_EQ(c.analog[4].rfind("Demo.", 0), 0u) << c.analog[4];
-  EXPECT_FALSE(std::isnan(c.values.at(c.analog[3]).back()));
 }
 
 TEST_F(KorvoctlSrTest, UnwritableSrIsReportedLikeAnUnwritableCsv) {

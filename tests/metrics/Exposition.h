@@ -24,8 +24,7 @@ struct Family {
 
 struct Parsed {
   std::map<std::string, Family> families;
-  std::vector<std::string> order;  // family names as they came
-  std::string error;               // first problem; empty when none
+  std::string error;  // first problem; empty when none
 
   // The value of the sample name{labels}, if present.
   std::optional<double> Value(const std::string& name,
@@ -67,6 +66,23 @@ inline std::string FamilyOf(const std::string& sample, const std::map<std::strin
   return {};
 }
 
+// The escaped text from text[i] up to the first unescaped stop (or the end), leaving i there:
+// HELP escapes backslash and newline, a label value also the double quote. False on a bad escape.
+inline bool Unescape(const std::string& text, std::size_t& i, char stop, std::string& out) {
+  bool ok = true;
+  for (; i < text.size() && text[i] != stop; ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    const char c = ++i < text.size() ? text[i] : '\0';
+    if (c == 'n') out += '\n';
+    else if (c == '\\' || (c == '"' && stop == '"')) out += c;
+    else ok = false;
+  }
+  return ok;
+}
+
 inline Parsed Parse(const std::string& text) {
   Parsed p;
   auto fail = [&](const std::string& why, const std::string& line) {
@@ -89,22 +105,10 @@ inline Parsed Parse(const std::string& text) {
       const std::string arg = sp == std::string::npos ? "" : rest.substr(sp + 1);
       if (!ValidName(name)) fail("bad family name", line);
       Family& f = p.families[name];
-      if (f.help.empty() && f.type.empty()) p.order.push_back(name);
       if (!f.samples.empty()) fail("HELP or TYPE after samples", line);
       if (line[2] == 'H') {
-        // HELP escapes only backslash and newline.
-        std::string help;
-        for (std::size_t i = 0; i < arg.size(); ++i) {
-          if (arg[i] == '\\' && i + 1 < arg.size()) {
-            const char c = arg[++i];
-            if (c == 'n') help += '\n';
-            else if (c == '\\') help += '\\';
-            else fail("bad escape in HELP", line);
-          } else {
-            help += arg[i];
-          }
-        }
-        f.help = help;
+        std::size_t i = 0;
+        if (!Unescape(arg, i, '\0', f.help)) fail("bad escape in HELP", line);
       } else {
         f.type = arg;
         if (arg != "counter" && arg != "gauge" && arg != "histogram" && arg != "summary" &&
@@ -131,23 +135,8 @@ inline Parsed Parse(const std::string& text) {
         if (!ValidName(label)) fail("bad label name", line);
         std::string value;
         std::size_t j = eq + 2;
-        bool closed = false;
-        for (; j < line.size(); ++j) {
-          if (line[j] == '\\') {
-            if (j + 1 >= line.size()) break;
-            const char c = line[++j];
-            if (c == 'n') value += '\n';
-            else if (c == '\\') value += '\\';
-            else if (c == '"') value += '"';
-            else fail("bad escape in label value", line);
-          } else if (line[j] == '"') {
-            closed = true;
-            break;
-          } else {
-            value += line[j];
-          }
-        }
-        if (!closed) {
+        if (!Unescape(line, j, '"', value)) fail("bad escape in label value", line);
+        if (j >= line.size()) {
           fail("unterminated label value", line);
           break;
         }

@@ -75,6 +75,30 @@ inline bool Closed(int fd, std::chrono::milliseconds timeout) {
   return false;
 }
 
+// A socket listening on a free loopback port, which is in use while it lives.
+class Listener {
+ public:
+  Listener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    ::listen(fd_, 1);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+  }
+  ~Listener() { ::close(fd_); }
+  uint16_t Port() const { return port_; }
+
+ private:
+  int fd_;
+  uint16_t port_ = 0;
+};
+
+// A loopback port that was free a moment ago.
+inline uint16_t FreePort() { return Listener().Port(); }
+
 struct Response {
   int status = 0;  // 0: no answer
   std::string headers, body;

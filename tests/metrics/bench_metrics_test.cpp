@@ -128,11 +128,7 @@ TEST(BenchMetricsTest, StatusAndControlBitsFollowTheirRegisters) {
   } cases[] = {
       {RegisterTable::Variant::rk5190, 0x13, 0x8000, "korvo_status_bit", "ACDET", 1},
       {RegisterTable::Variant::rk5190, 0x13, 0x7FFF, "korvo_status_bit", "ACDET", 0},
-      {RegisterTable::Variant::rk5190, 0x13, 0x0100, "korvo_status_bit", "TSHUT", 1},
-      {RegisterTable::Variant::rk5190, 0x13, 0x0001, "korvo_status_bit", "InhibCHG", 1},
-      {RegisterTable::Variant::rk5190, 0x13, 0x2000, "korvo_status_bit", "AC<BT", 1},
       {RegisterTable::Variant::rk5191, 0x13, 0x4000, "korvo_status_bit", "BDET", 1},
-      {RegisterTable::Variant::rk5190, 0x12, 0x0001, "korvo_control_bit", "CHGEND", 1},
       {RegisterTable::Variant::rk5190, 0x12, 0x0010, "korvo_control_bit", "LEARN", 1},
       {RegisterTable::Variant::rk5190, 0x12, 0xFFEF, "korvo_control_bit", "LEARN", 0},
   };

@@ -2,11 +2,6 @@
 // the registers' metrics.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QCheckBox>
 
 #include "Exposition.h"
@@ -19,23 +14,11 @@
 
 namespace {
 
-uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-  return ntohs(sa.sin_port);
-}
-
 class InstrumentEndpointTest : public MonitorFixture {};
 
 TEST_F(InstrumentEndpointTest, TheWindowsInstrumentsAreServedWithTheirPresence) {
   LoadMonitored();
-  const uint16_t port = FreePort();
+  const uint16_t port = loopback::FreePort();
   std::string error;
   auto endpoint = metrics::BenchEndpoint::Start(std::to_string(port), {}, error, {"PSU", "Load"});
   ASSERT_TRUE(endpoint) << error;

@@ -2,12 +2,7 @@
 // show the same messages, while the endpoint serves what they read.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <sstream>
+#include <tuple>
 
 #include "Exposition.h"
 #include "Loopback.h"
@@ -17,27 +12,12 @@
 
 namespace {
 
-std::vector<std::string> Traffic(const sim::Board& board) {
-  std::vector<std::string> t;
-  for (const sim::Transaction& x : board.History()) {
-    std::ostringstream s;
-    s << int(x.kind) << ' ' << int(x.command) << ' ' << x.value << ' ' << x.target << ' '
-      << x.status;
-    t.push_back(s.str());
-  }
+// Every bus transaction, without its timing.
+std::vector<std::tuple<int, int, int, int, int>> Traffic(const sim::Board& board) {
+  std::vector<std::tuple<int, int, int, int, int>> t;
+  for (const sim::Transaction& x : board.History())
+    t.emplace_back(static_cast<int>(x.kind), x.command, x.value, x.target, x.status);
   return t;
-}
-
-uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-  return ntohs(sa.sin_port);
 }
 
 class MetricsTrafficTest : public MainWindowFixture {
@@ -50,7 +30,7 @@ class MetricsTrafficTest : public MainWindowFixture {
 
 TEST_F(MetricsTrafficTest, ReadAllPutsTheSameTrafficOnTheBusWithMetricsOn) {
   Click("cmdReadAll");
-  const std::vector<std::string> plainTraffic = Traffic(Board());
+  const auto plainTraffic = Traffic(Board());
   const std::vector<std::string> plainMessages = sink.messages;
   ASSERT_EQ(plainTraffic.size(), 5u);
   ASSERT_FALSE(plainMessages.empty());
@@ -58,7 +38,7 @@ TEST_F(MetricsTrafficTest, ReadAllPutsTheSameTrafficOnTheBusWithMetricsOn) {
   sim::Board::ResetShared();
   Board().FailEveryNth(4, VB_TIMEOUT_ERROR, sim::FaultScope::Reads);
   sink.Clear();
-  const uint16_t port = FreePort();
+  const uint16_t port = loopback::FreePort();
   std::string error;
   auto endpoint = metrics::BenchEndpoint::Start(std::to_string(port), {}, error);
   ASSERT_TRUE(endpoint) << error;

@@ -7,18 +7,23 @@
 #include <thread>
 
 #include "Exposition.h"
-#include "Loopback.h"
 #include "instruments/Bench.h"
 #include "instruments/ScriptedBackend.h"
 #include "metrics/InstrumentMetrics.h"
 #include "metrics/MetricFamilies.h"
-#include "metrics/MetricsServer.h"
 #include "support/RecordingSink.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Labels = std::map<std::string, std::string>;
+
+const std::string kVolts = "korvo_instrument_voltage_volts";
+const std::string kAmperes = "korvo_instrument_current_amperes";
+
+Labels Channel(const std::string& instrument, const std::string& channel) {
+  return {{"instrument", instrument}, {"channel", channel}};
+}
 
 recording::InstrumentReading Reading(std::string_view instrument, std::string_view channel,
                                      std::string_view quantity, std::string_view unit,
@@ -59,7 +64,7 @@ TEST(InstrumentMetricsTest, ReadingsAreInBaseUnitsOneFamilyPerQuantityAndUnit) {
     ASSERT_TRUE(p.families.count(c.family)) << c.family;
     EXPECT_EQ(p.families.at(c.family).type, "gauge") << c.family;
     EXPECT_FALSE(p.families.at(c.family).help.empty()) << c.family;
-    const auto v = p.Value(c.family, {{"instrument", "DMM"}, {"channel", "P1"}});
+    const auto v = p.Value(c.family, Channel("DMM", "P1"));
     ASSERT_TRUE(v) << c.family;
     EXPECT_NEAR(*v, c.expected, 1e-9) << c.family;
   }
@@ -69,9 +74,7 @@ TEST(InstrumentMetricsTest, AValueKeepsASinglePrecisionReadingsSevenDigits) {
   metrics::InstrumentMetrics m({"PSU"});
   // 15.2 V as a float, delivered in mV.
   m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", static_cast<double>(15.2f) * 1000));
-  EXPECT_EQ(
-      Scrape(m).Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}),
-      15.2);
+  EXPECT_EQ(Scrape(m).Value(kVolts, Channel("PSU", "V1")), 15.2);
 }
 
 TEST(InstrumentMetricsTest, EachChannelHoldsItsNewestReading) {
@@ -81,13 +84,10 @@ TEST(InstrumentMetricsTest, EachChannelHoldsItsNewestReading) {
   m.OnInstrumentReading(Reading("Load", "V1", "voltage", "mV", 4900));
   m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", 12000));
   const auto p = Scrape(m);
-  EXPECT_EQ(p.Count("korvo_instrument_voltage_volts"), 3u);
-  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}),
-            12);
-  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V2"}}),
-            3.3);
-  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts", {{"instrument", "Load"}, {"channel", "V1"}}),
-            4.9);
+  EXPECT_EQ(p.Count(kVolts), 3u);
+  EXPECT_EQ(p.Value(kVolts, Channel("PSU", "V1")), 12);
+  EXPECT_EQ(p.Value(kVolts, Channel("PSU", "V2")), 3.3);
+  EXPECT_EQ(p.Value(kVolts, Channel("Load", "V1")), 4.9);
 }
 
 TEST(InstrumentMetricsTest, EveryInstrumentIsDownUntilSaidUp) {
@@ -109,17 +109,12 @@ TEST(InstrumentMetricsTest, AnAbsentInstrumentsReadingsHideUntilNewOnesCome) {
   m.OnInstrumentReading(Reading("Load", "I1", "current", "mA", 100));
   m.SetUp("PSU", false);
   auto p = Scrape(m);
-  EXPECT_FALSE(
-      p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}));
-  EXPECT_EQ(
-      p.Value("korvo_instrument_current_amperes", {{"instrument", "Load"}, {"channel", "I1"}}),
-      0.1);
+  EXPECT_FALSE(p.Value(kVolts, Channel("PSU", "V1")));
+  EXPECT_EQ(p.Value(kAmperes, Channel("Load", "I1")), 0.1);
   m.SetUp("PSU", true);
-  EXPECT_EQ(Scrape(m).Count("korvo_instrument_voltage_volts"), 0u);
+  EXPECT_EQ(Scrape(m).Count(kVolts), 0u);
   m.OnInstrumentReading(Reading("PSU", "V1", "voltage", "mV", 6000));
-  EXPECT_EQ(
-      Scrape(m).Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}),
-      6);
+  EXPECT_EQ(Scrape(m).Value(kVolts, Channel("PSU", "V1")), 6);
 }
 
 TEST(InstrumentMetricsTest, AChannelSwitchedToAnotherQuantityShowsOnlyTheNewOne) {
@@ -127,9 +122,8 @@ TEST(InstrumentMetricsTest, AChannelSwitchedToAnotherQuantityShowsOnlyTheNewOne)
   m.OnInstrumentReading(Reading("DMM", "P1", "voltage", "mV", 5000));
   m.OnInstrumentReading(Reading("DMM", "P1", "current", "mA", 20));
   const auto p = Scrape(m);
-  EXPECT_FALSE(p.families.count("korvo_instrument_voltage_volts"));
-  EXPECT_EQ(p.Value("korvo_instrument_current_amperes", {{"instrument", "DMM"}, {"channel", "P1"}}),
-            0.02);
+  EXPECT_FALSE(p.families.count(kVolts));
+  EXPECT_EQ(p.Value(kAmperes, Channel("DMM", "P1")), 0.02);
 }
 
 TEST(InstrumentMetricsTest, NoInstrumentFamilyWithoutInstruments) {
@@ -142,21 +136,11 @@ TEST(InstrumentMetricsTest, NoInstrumentFamilyWithoutInstruments) {
   EXPECT_FALSE(Scrape(none).families.count("korvo_instrument_up"));
 }
 
-TEST(InstrumentMetricsTest, LabelsWithQuotesAndBackslashesReadBack) {
-  metrics::InstrumentMetrics m({"PSU \"A\"\\1"});
-  m.OnInstrumentReading(Reading("PSU \"A\"\\1", "CH\n1", "voltage", "mV", 1000));
-  const auto p = Scrape(m);
-  EXPECT_EQ(p.Value("korvo_instrument_voltage_volts",
-                    {{"instrument", "PSU \"A\"\\1"}, {"channel", "CH\n1"}}),
-            1);
-}
-
 TEST(InstrumentMetricsTest, SeriesBeyondTheBoundAreNotExposed) {
   metrics::InstrumentMetrics m({"Logger"});
   for (std::size_t i = 0; i < metrics::InstrumentMetrics::kMaxSeries + 10; ++i)
     m.OnInstrumentReading(Reading("Logger", "T" + std::to_string(i), "voltage", "mV", 1));
-  EXPECT_EQ(Scrape(m).Count("korvo_instrument_voltage_volts"),
-            metrics::InstrumentMetrics::kMaxSeries);
+  EXPECT_EQ(Scrape(m).Count(kVolts), metrics::InstrumentMetrics::kMaxSeries);
 }
 
 TEST(InstrumentMetricsTest, AScrapeWhileReadingsArriveIsAlwaysWhole) {
@@ -170,7 +154,7 @@ TEST(InstrumentMetricsTest, AScrapeWhileReadingsArriveIsAlwaysWhole) {
   });
   for (int i = 0; i < 200; ++i) {
     auto p = Scrape(m);
-    for (const auto& s : p.families["korvo_instrument_voltage_volts"].samples) {
+    for (const auto& s : p.families[kVolts].samples) {
       EXPECT_EQ(s.value, 1);
       EXPECT_EQ(s.labels.at("instrument"), "PSU");
     }
@@ -179,8 +163,7 @@ TEST(InstrumentMetricsTest, AScrapeWhileReadingsArriveIsAlwaysWhole) {
   owner.join();
 }
 
-// Through the bench and its threads, as korvoctl follows it: delivered readings, then each
-// instrument's presence.
+// Through the bench and its threads, as korvoctl follows it: each instrument's presence.
 class InstrumentMetricsBenchTest : public ::testing::Test {
  protected:
   InstrumentMetricsBenchTest() {
@@ -188,23 +171,14 @@ class InstrumentMetricsBenchTest : public ::testing::Test {
     options_.retry = 20ms;
     options_.readTimeout = 5s;
   }
-  static instruments::InstrumentConfig Config(const std::string& label) {
-    instruments::InstrumentConfig s;
-    s.text = "fake:conn=" + label;
-    s.driver = "fake";
-    s.label = label;
-    return s;
-  }
-  void Deliver(instruments::Bench& bench) {
-    bench.Deliver({&metrics_});
-    for (const instruments::InstrumentState& s : bench.States()) metrics_.SetUp(s.label, s.present);
-  }
   // Delivers until the scrape satisfies done; a generous deadline, never a fixed wait.
   template <typename Done>
   bool ScrapeUntil(instruments::Bench& bench, Done done) {
     const auto until = std::chrono::steady_clock::now() + 30s;
     while (std::chrono::steady_clock::now() < until) {
-      Deliver(bench);
+      bench.Deliver({&metrics_});
+      for (const instruments::InstrumentState& s : bench.States())
+        metrics_.SetUp(s.label, s.present);
       if (done(Scrape(metrics_))) return true;
       std::this_thread::yield();
     }
@@ -218,36 +192,16 @@ class InstrumentMetricsBenchTest : public ::testing::Test {
   ScopedSink scope_{&sink_};
 };
 
-TEST_F(InstrumentMetricsBenchTest, ValuesAreTheReadingsDelivered) {
-  backend_->Add("PSU");
-  instruments::Bench bench(backend_, {Config("PSU")}, options_);
-  bench.Start();
-  ASSERT_TRUE(bench.WaitSettled(30s));
-  bench.ReadOnce(30s);
-  ASSERT_TRUE(ScrapeUntil(bench, [](const exposition::Parsed& p) {
-    return p.Count("korvo_instrument_current_amperes") == 1;
-  }));
-  const auto p = Scrape(metrics_);
-  // The scripted device gives 15.2 V and 2.048 A: delivered as 15200 mV and 2048 mA.
-  EXPECT_NEAR(
-      *p.Value("korvo_instrument_voltage_volts", {{"instrument", "PSU"}, {"channel", "V1"}}), 15.2,
-      1e-9);
-  EXPECT_NEAR(
-      *p.Value("korvo_instrument_current_amperes", {{"instrument", "PSU"}, {"channel", "I1"}}),
-      2.048, 1e-9);
-  EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "PSU"}}), 1);
-}
-
 TEST_F(InstrumentMetricsBenchTest, UpGoesToZeroWhenAbsentAndBackToOne) {
   auto s = backend_->Add("PSU");
   s->answers = {Script::Answer::kValues, Script::Answer::kFail};
-  instruments::Bench bench(backend_, {Config("PSU")}, options_);
+  instruments::Bench bench(backend_, {*instruments::ParseInstrument("fake label=PSU").config},
+                           options_);
   bench.Start();
   ASSERT_TRUE(bench.WaitSettled(30s));
   bench.ReadOnce(30s);
   ASSERT_TRUE(ScrapeUntil(bench, [](const exposition::Parsed& p) {
-    return p.Value("korvo_instrument_up", {{"instrument", "PSU"}}) == 1 &&
-           p.Count("korvo_instrument_voltage_volts") == 1;
+    return p.Value("korvo_instrument_up", {{"instrument", "PSU"}}) == 1 && p.Count(kVolts) == 1;
   }));
   {  // the next read fails, and so does opening it again, until the test lets it
     const std::lock_guard lock(s->mutex);
@@ -257,34 +211,15 @@ TEST_F(InstrumentMetricsBenchTest, UpGoesToZeroWhenAbsentAndBackToOne) {
   ASSERT_TRUE(ScrapeUntil(bench, [](const exposition::Parsed& p) {
     return p.Value("korvo_instrument_up", {{"instrument", "PSU"}}) == 0;
   }));
-  EXPECT_EQ(Scrape(metrics_).Count("korvo_instrument_voltage_volts"), 0u);
+  EXPECT_EQ(Scrape(metrics_).Count(kVolts), 0u);
   {
     const std::lock_guard lock(s->mutex);
     s->openFails = false;
   }
   ASSERT_TRUE(ScrapeUntil(bench, [&](const exposition::Parsed& p) {
     bench.Trigger();
-    return p.Value("korvo_instrument_up", {{"instrument", "PSU"}}) == 1 &&
-           p.Count("korvo_instrument_voltage_volts") == 1;
+    return p.Value("korvo_instrument_up", {{"instrument", "PSU"}}) == 1 && p.Count(kVolts) == 1;
   }));
-}
-
-TEST(InstrumentMetricsServerTest, TheEndpointServesTheInstrumentsBesideTheBench) {
-  auto bench = std::make_shared<metrics::BenchMetrics>(metrics::BoardInfo{});
-  auto instruments = std::make_shared<metrics::InstrumentMetrics>(std::vector<std::string>{"PSU"});
-  instruments->SetUp("PSU", true);
-  instruments->OnInstrumentReading(Reading("PSU", "I1", "current", "mA", 1500));
-  std::string error;
-  auto server = metrics::MetricsServer::Start({"127.0.0.1", 0}, bench, error, {}, instruments);
-  ASSERT_TRUE(server) << error;
-  const auto r = loopback::Get(server->Port());
-  ASSERT_EQ(r.status, 200);
-  const auto p = exposition::Parse(r.body);
-  EXPECT_EQ(p.error, "");
-  EXPECT_EQ(p.Value("korvo_instrument_up", {{"instrument", "PSU"}}), 1);
-  EXPECT_EQ(p.Value("korvo_instrument_current_amperes", {{"instrument", "PSU"}, {"channel", "I1"}}),
-            1.5);
-  EXPECT_TRUE(p.Value("korvo_up"));
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <fstream>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "Exposition.h"
@@ -19,15 +21,8 @@ using namespace std::chrono_literals;
 // Resident memory of this process, in kB.
 long RssKb() {
   std::ifstream f("/proc/self/status");
-  std::string key;
-  long value = 0;
-  while (f >> key) {
-    if (key == "VmRSS:") {
-      f >> value;
-      return value;
-    }
-    f.ignore(1 << 12, '\n');
-  }
+  for (std::string line; std::getline(f, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
   return 0;
 }
 
@@ -46,36 +41,23 @@ class MetricsServerTest : public ::testing::Test {
 };
 
 TEST(ListenAddressTest, TextsAreReadOrRefused) {
-  struct Case {
-    std::string text;
-    bool ok;
-    std::string host;
-    uint16_t port;
-  } cases[] = {
-      {"9100", true, "127.0.0.1", 9100},
-      {"0.0.0.0:9100", true, "0.0.0.0", 9100},
-      {"192.168.1.7:65535", true, "192.168.1.7", 65535},
-      {"127.0.0.1:1", true, "127.0.0.1", 1},
-      {"0", false, "", 0},
-      {"65536", false, "", 0},
-      {"0x2380", false, "", 0},
-      {"", false, "", 0},
-      {"127.0.0.1:", false, "", 0},
-      {"localhost:9100", false, "", 0},
-      {"256.0.0.1:9100", false, "", 0},
-      {":9100", false, "", 0},
-      {"9100x", false, "", 0},
+  const std::tuple<std::string, std::string, uint16_t> read[] = {
+      {"9100", "127.0.0.1", 9100},
+      {"0.0.0.0:9100", "0.0.0.0", 9100},
+      {"192.168.1.7:65535", "192.168.1.7", 65535},
+      {"127.0.0.1:1", "127.0.0.1", 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& [text, host, port] : read) {
     std::string error;
-    const auto a = metrics::ParseListenAddress(c.text, error);
-    EXPECT_EQ(a.has_value(), c.ok) << c.text;
-    if (a) {
-      EXPECT_EQ(a->host, c.host) << c.text;
-      EXPECT_EQ(a->port, c.port) << c.text;
-    } else {
-      EXPECT_FALSE(error.empty()) << c.text;
-    }
+    const auto a = metrics::ParseListenAddress(text, error);
+    ASSERT_TRUE(a) << text << ": " << error;
+    EXPECT_EQ(std::pair(a->host, a->port), std::pair(host, port)) << text;
+  }
+  for (const char* text : {"0", "65536", "0x2380", "", "127.0.0.1:", "localhost:9100",
+                           "256.0.0.1:9100", ":9100", "9100x"}) {
+    std::string error;
+    EXPECT_FALSE(metrics::ParseListenAddress(text, error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
   }
 }
 

@@ -4,17 +4,6 @@ import pytest
 import korvo
 
 
-def test_write_reads_back_what_was_written(board):
-    board.write(0x15, 12000)
-    assert board.read(0x15) == 12000
-
-
-def test_write_with_verify_is_a_write_then_a_read(board):
-    board.start_trace()
-    board.write(0x15, 16800)
-    assert [t[0] for t in board.stop_trace()] == ["WriteSMBusWord_", "ReadSMBusWord_"]
-
-
 def test_write_without_verify_is_the_write_alone(ini):
     with korvo.open(settings=ini("[Settings]\nVerifyWrite=0\n")) as b:
         b.start_trace()
