@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +52,22 @@ class MonitorFixture : public MainWindowFixture {
   static QByteArray ReadFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  QString WriteFile(const char* name, const QByteArray& bytes) const {
+    QFile f(TempPath(name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()) << name;
+    return TempPath(name);
+  }
+  // Everything the board saw, field by field.
+  std::vector<std::string> Traffic() {
+    std::vector<std::string> traffic;
+    for (const sim::Transaction& t : Board().History()) {
+      char buf[48];
+      std::snprintf(buf, sizeof buf, "%d:%02X=%04X@%02X/%d", static_cast<int>(t.kind), t.command,
+                    t.value, t.target, t.status);
+      traffic.push_back(buf);
+    }
+    return traffic;
   }
 
   QTemporaryDir userConfig;

@@ -7,9 +7,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTreeWidget>
-#include <cstdio>
 
 #include "adapter/frmUSB.h"
 #include "foundation/Settings.h"
@@ -19,8 +17,6 @@
 #include "monitor/JournalModel.h"
 #include "monitor/MonitorFixture.h"
 #include "monitor/frmInstruments.h"
-#include "monitor/frmJournal.h"
-#include "monitor/frmPlot.h"
 #include "support/ObserverLog.h"
 
 namespace {
@@ -34,12 +30,17 @@ class InstrumentsWindowTest : public MonitorFixture {
     Close();
     window.reset();
   }
-  // The main window with the monitor, and a bench of scripted instruments named by labels.
-  void LoadWithBench(const std::vector<std::string>& labels) {
+  // The main window with the monitor, and a bench of scripted instruments named by labels;
+  // with `absent`, none of them opens, for that reason.
+  void LoadWithBench(const std::vector<std::string>& labels, const char* absent = nullptr) {
     LoadMonitored();
     std::vector<instruments::InstrumentConfig> configs;
     for (const std::string& l : labels) {
       scripts[l] = backend->Add(l);
+      if (absent) {
+        scripts[l]->openFails = true;
+        scripts[l]->openReason = absent;
+      }
       configs.push_back(*instruments::ParseInstrument("fake label=" + l).config);
     }
     monitor->SetInstrumentBackend([b = backend] { return b; });
@@ -100,27 +101,14 @@ TEST_F(InstrumentsWindowTest, ListsAnInstrumentsChannelsWithValueAndUnit) {
 }
 
 TEST_F(InstrumentsWindowTest, AnAbsentInstrumentShowsItsReason) {
-  LoadMonitored();
-  scripts["Load"] = backend->Add("Load");
-  scripts["Load"]->openFails = true;
-  scripts["Load"]->openReason = "no device found";
-  instruments::BenchOptions o;
-  o.clock = &clock;
-  monitor->AddBench(std::make_unique<instruments::Bench>(
-      backend, std::vector{*instruments::ParseInstrument("fake label=Load").config}, o));
+  LoadWithBench({"Load"}, "no device found");
   frmInstruments* w = Open();
   ASSERT_TRUE(WaitUntil(
       [&] { return Cell(w, "Load", "", frmInstruments::kState) == "absent: no device found"; }));
 }
 
 TEST_F(InstrumentsWindowTest, AnAbsentInstrumentIsAJournalRowWithItAsTarget) {
-  LoadMonitored();
-  scripts["Load"] = backend->Add("Load");
-  scripts["Load"]->openFails = true;
-  instruments::BenchOptions o;
-  o.clock = &clock;
-  monitor->AddBench(std::make_unique<instruments::Bench>(
-      backend, std::vector{*instruments::ParseInstrument("fake label=Load").config}, o));
+  LoadWithBench({"Load"}, "no device found");
   monitor::JournalModel model(monitor->Journal());
   ASSERT_TRUE(WaitUntil([&] {
     model.Sync();
@@ -315,14 +303,7 @@ class InstrumentsObservationTest : public InstrumentsWindowTest {
     if (instruments) {
       EXPECT_TRUE(WaitUntil([&] { return monitor->LatestReadings().size() == 4; }));
     }
-    Observed o;
-    for (const sim::Transaction& t : Board().History()) {
-      char buf[48];
-      std::snprintf(buf, sizeof buf, "%d:%02X=%04X@%02X/%d", static_cast<int>(t.kind), t.command,
-                    t.value, t.target, t.status);
-      o.traffic.push_back(buf);
-    }
-    o.messages = sink.messages;
+    const Observed o{Traffic(), sink.messages};
     Close();
     window.reset();
     frmUSB::Get().CloseDevice();

@@ -1,20 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QProcess>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
-#include <cstdio>
 
 #include "adapter/frmUSB.h"
 #include "instruments/SrRecorder.h"
@@ -25,8 +21,6 @@
 #include "recording/Recorder.h"
 
 namespace {
-
-using Kind = sim::Transaction::Kind;
 
 class MonitorTest : public MonitorFixture {
  protected:
@@ -309,14 +303,7 @@ class ObservationTest : public MonitorTest {
       spins.cmdWriteTrim(5)->click();
     }
     settle();
-    Observed o;
-    for (const sim::Transaction& t : Board().History()) {
-      char buf[48];
-      std::snprintf(buf, sizeof buf, "%d:%02X=%04X@%02X/%d", static_cast<int>(t.kind), t.command,
-                    t.value, t.target, t.status);
-      o.traffic.push_back(buf);
-    }
-    o.messages = sink.messages;
+    const Observed o{Traffic(), sink.messages};
     EXPECT_EQ(monitor != nullptr && monitor->Recording(), monitored);
     Close();
     window.reset();
