@@ -13,7 +13,6 @@
 #include "foundation/Settings.h"
 #include "instruments/Bench.h"
 #include "instruments/ScriptedBackend.h"
-#include "instruments/SigrokBackend.h"
 #include "monitor/JournalModel.h"
 #include "monitor/MonitorFixture.h"
 #include "monitor/frmInstruments.h"
@@ -215,30 +214,6 @@ TEST_F(InstrumentsWindowTest, ReadingsReachARecordingStartedWithRecord) {
   EXPECT_TRUE(csv.contains("measure")) << csv.toStdString();
   EXPECT_TRUE(csv.contains(",2048,")) << csv.toStdString();
   EXPECT_TRUE(csv.contains(",15200,")) << csv.toStdString();
-}
-
-TEST_F(InstrumentsWindowTest, LibsigroksDemoDriverIsListedWithItsChannelValues) {
-  LoadMonitored();
-  monitor->SetInstrumentBackend([] { return instruments::MakeSigrokBackend(); });
-  ASSERT_EQ(monitor->AddInstrument("demo label=GEN"), "");
-  frmInstruments* w = Open();
-  StartScan();
-  ASSERT_TRUE(TickUntil([&] {
-    w->Refresh();
-    QTreeWidgetItem* top = w->Row(QStringLiteral("GEN"));
-    if (!top || !top->text(frmInstruments::kState).startsWith("reading")) return false;
-    for (int c = 0; c < top->childCount(); ++c)
-      if (top->child(c)->text(frmInstruments::kState) == "no reading") return false;
-    return top->childCount() > 0;
-  }));
-  QTreeWidgetItem* top = w->Row(QStringLiteral("GEN"));
-  for (int c = 0; c < top->childCount(); ++c) {
-    bool number = false;
-    top->child(c)->text(frmInstruments::kState).toDouble(&number);
-    EXPECT_TRUE(number) << top->child(c)->text(frmInstruments::kName).toStdString();
-  }
-  EXPECT_TRUE(top->text(frmInstruments::kState).contains("Demo"))
-      << top->text(frmInstruments::kState).toStdString();
 }
 
 // --- an instrument's rows in the journal ---

@@ -26,6 +26,15 @@ class PlotReviewTest : public PlotFixture {
       if (l.address == RegisterTable::kControl) mask |= static_cast<uint16_t>(1u << l.bit);
     return static_cast<uint16_t>(v ^ mask);
   }
+  // The plot paused over reads at 1 s and at `seconds`.
+  frmPlot* PausedOver(double seconds) {
+    frmPlot* plot = OpenPlot();
+    ReadAllAt(1);
+    ReadAllAt(seconds);
+    plot->SetPaused(true);
+    plot->Refresh();
+    return plot;
+  }
   // Opens `path` for review with the plot's Open...
   void OpenFile(frmPlot* plot, const QString& path) {
     sink.Clear();
@@ -106,11 +115,7 @@ TEST_F(PlotReviewTest, TwoCursorsSnapToTheEdgesAndGiveDeltaT) {
 }
 
 TEST_F(PlotReviewTest, DraggingACursorMovesItAndLeavesTheRange) {
-  frmPlot* plot = OpenPlot();
-  ReadAllAt(1);
-  ReadAllAt(30);
-  plot->SetPaused(true);
-  plot->Refresh();
+  frmPlot* plot = PausedOver(30);
   const double end = plot->ViewEnd();
   ClickAt(plot, PointAt(plot, 10));
   ASSERT_EQ(plot->Cursors().size(), 1u);
@@ -157,11 +162,8 @@ TEST_F(PlotReviewTest, ARegisterShownAsAValueReadsInHexOrDecimal) {
 }
 
 TEST_F(PlotReviewTest, AnEventsTextShowsOnHover) {
-  frmPlot* plot = OpenPlot();
-  ReadAllAt(1);
-  ReadAllAt(20);
+  frmPlot* plot = PausedOver(20);
   plot->AddEvent(start + seconds(5), QStringLiteral("PSU absent: no answer"));
-  plot->SetPaused(true);
   plot->Refresh();
   Hover(plot, 5);
   EXPECT_TRUE(Text(plot, "lblReadout").contains(QLatin1String("PSU absent: no answer")))
@@ -310,11 +312,7 @@ TEST_F(PlotReviewTest, TheMainWindowsTrafficAndMessagesAreUnchangedWithThePlotOp
 }
 
 TEST_F(PlotReviewTest, ASavedImageKeepsTheCursorsAndTheirReadout) {
-  frmPlot* plot = OpenPlot();
-  ReadAllAt(1);
-  ReadAllAt(20);
-  plot->SetPaused(true);
-  plot->Refresh();
+  frmPlot* plot = PausedOver(20);
   const QImage without = plot->Picture();
   ClickAt(plot, PointAt(plot, 5));
   ClickAt(plot, PointAt(plot, 15));
@@ -327,11 +325,7 @@ TEST_F(PlotReviewTest, ASavedImageKeepsTheCursorsAndTheirReadout) {
 }
 
 TEST_F(PlotReviewTest, ARightClickRemovesTheNearerCursor) {
-  frmPlot* plot = OpenPlot();
-  ReadAllAt(1);
-  ReadAllAt(30);
-  plot->SetPaused(true);
-  plot->Refresh();
+  frmPlot* plot = PausedOver(30);
   ClickAt(plot, PointAt(plot, 10));
   ClickAt(plot, PointAt(plot, 20));
   Mouse(plot, QEvent::MouseButtonPress, PointAt(plot, 11), Qt::RightButton, Qt::RightButton);

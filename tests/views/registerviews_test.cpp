@@ -37,12 +37,8 @@ TYPED_TEST_SUITE(EditableViewTest, EditableViews);
 
 TYPED_TEST(EditableViewTest, NothingIsClipped) { ExpectNothingClipped(this->view); }
 
-class StatRegisterTest : public ::testing::Test {
- protected:
+TEST(StatRegisterTest, Rk5191RenamesThreeBitsOnlyAndStillFits) {
   ctlStatRegister view;
-};
-
-TEST_F(StatRegisterTest, Rk5191RenamesThreeBitsOnlyAndStillFits) {
   view.SetValue(0x0200);
   view.Makerk5191();
   EXPECT_EQ(view.lblBit(8)->text() + view.lblBit(9)->text() + view.lblBit(10)->text() +
