@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "adapter/frmUSB.h"
 #include "monitor/FileDialogs.h"
 #include "monitor/Monitor.h"
 #include "observation/Clock.h"
@@ -57,6 +58,20 @@ class MonitorFixture : public MainWindowFixture {
     QFile f(TempPath(name));
     EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()) << name;
     return TempPath(name);
+  }
+  // What the board saw and the user was told, then the main window closed and the adapter and
+  // board fresh for a second run.
+  struct Observed {
+    std::vector<std::string> traffic;
+    std::vector<std::string> messages;
+  };
+  Observed ObserveAndClose() {
+    Observed o{Traffic(), sink.messages};
+    Close();
+    window.reset();
+    frmUSB::Get().CloseDevice();
+    sim::Board::ResetShared();
+    return o;
   }
   // Everything the board saw, field by field.
   std::vector<std::string> Traffic() {

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QTreeWidget>
 
-#include "adapter/frmUSB.h"
 #include "foundation/Settings.h"
 #include "instruments/Bench.h"
 #include "instruments/ScriptedBackend.h"
@@ -247,11 +246,6 @@ TEST(InstrumentJournalRows, LeaveTheLinksStatisticsAndShowInItsCsv) {
 
 // --- the instruments only observe ---
 
-struct Observed {
-  std::vector<std::string> traffic;
-  std::vector<std::string> messages;
-};
-
 class InstrumentsObservationTest : public InstrumentsWindowTest {
  protected:
   // Read All, Write All and three scan ticks with every fifth transaction failing; with the
@@ -278,12 +272,7 @@ class InstrumentsObservationTest : public InstrumentsWindowTest {
     if (instruments) {
       EXPECT_TRUE(WaitUntil([&] { return monitor->LatestReadings().size() == 4; }));
     }
-    const Observed o{Traffic(), sink.messages};
-    Close();
-    window.reset();
-    frmUSB::Get().CloseDevice();
-    sim::Board::ResetShared();
-    return o;
+    return ObserveAndClose();
   }
 };
 

@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QTimer>
 
-#include "adapter/frmUSB.h"
 #include "instruments/SrRecorder.h"
 #include "monitor/MonitorFixture.h"
 #include "monitor/frmJournal.h"
@@ -263,11 +262,6 @@ TEST_F(MonitorTest, PlotAndJournalCloseWithTheMainWindow) {
 
 // --- recording, plot and journal only observe ---
 
-struct Observed {
-  std::vector<std::string> traffic;
-  std::vector<std::string> messages;
-};
-
 class ObservationTest : public MonitorTest {
  protected:
   // Read All, Write All, three scan ticks and a spin, with every fifth transaction failing.
@@ -303,13 +297,8 @@ class ObservationTest : public MonitorTest {
       spins.cmdWriteTrim(5)->click();
     }
     settle();
-    const Observed o{Traffic(), sink.messages};
     EXPECT_EQ(monitor != nullptr && monitor->Recording(), monitored);
-    Close();
-    window.reset();
-    frmUSB::Get().CloseDevice();
-    sim::Board::ResetShared();
-    return o;
+    return ObserveAndClose();
   }
 };
 
