@@ -209,13 +209,21 @@ TEST_F(PlotReviewTest, ARecordingOpenedEqualsTheDataRecorded) {
   EXPECT_FALSE(plot->Reviewing());
 }
 
-TEST_F(PlotReviewTest, AFileThatIsNotARecordingIsRefusedWithItsLine) {
+TEST_F(PlotReviewTest, AFileThatIsNotARecordingIsRefusedWithTheReason) {
   frmPlot* plot = OpenPlot();
-  OpenFile(plot, WriteFile("notes.csv", QByteArray(recording::kCsvHeader.data()) +
-                                            "\r\n1.0,then,scan tick,read,0x15,,0x41A0,16800,16800,0\r\n"));
-  EXPECT_FALSE(plot->Reviewing());
-  ASSERT_EQ(sink.messages.size(), 1u);
-  EXPECT_NE(sink.messages[0].find("is not a Korvo recording: line 2:"), std::string::npos) << sink.messages[0];
+  const std::tuple<const char*, QByteArray, std::string> cases[] = {
+      {"notes.csv",
+       QByteArray(recording::kCsvHeader.data()) +
+           "\r\n1.0,then,scan tick,read,0x15,,0x41A0,16800,16800,0\r\n",
+       "line 2: 10 fields where a row has 11."},
+      {"notes.sr", "not a session\n", "not a sigrok session (no zip archive)."}};
+  for (const auto& [name, contents, reason] : cases) {
+    const QString path = WriteFile(name, contents);
+    OpenFile(plot, path);
+    EXPECT_FALSE(plot->Reviewing()) << name;
+    EXPECT_EQ(sink.messages, std::vector<std::string>{path.toStdString() +
+                                                      " is not a Korvo recording: " + reason});
+  }
 }
 
 TEST_F(PlotReviewTest, OpenOffersKorvoCsvAndSigrokSessions) {
@@ -268,17 +276,6 @@ TEST_F(PlotReviewTest, ASrRecordingOpenedShowsEveryTickRecorded) {
     for (std::size_t i = 0; i < monitor->History().Series(address)->Size(); ++i)
       failed += !monitor->History().Series(address)->At(i).ok;
   EXPECT_GT(failed, 0);  // the failure reached the recording
-}
-
-TEST_F(PlotReviewTest, ASessionKorvoDidNotWriteIsRefusedWithTheReason) {
-  frmPlot* plot = OpenPlot();
-  const QString path = WriteFile("notes.sr", "not a session\n");
-  OpenFile(plot, path);
-  EXPECT_FALSE(plot->Reviewing());
-  ASSERT_EQ(sink.messages.size(), 1u);
-  EXPECT_EQ(
-      sink.messages[0],
-      path.toStdString() + " is not a Korvo recording: not a sigrok session (no zip archive).");
 }
 
 TEST_F(PlotReviewTest, TheMainWindowsTrafficAndMessagesAreUnchangedWithThePlotOpen) {
