@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "monitor/PlotFixture.h"
-#include "monitor/plot_chart_texts.h"
 
 namespace {
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "monitor/PlotFixture.h"
-#include "monitor/plot_chart_texts.h"
 
 namespace {
 
