@@ -54,27 +54,20 @@ TEST(RegisterViewText, EveryPaintedCellContrastsWithItsTextOnADarkTheme) {
   ctlCtrlRegister ctrl;
   ctlDACRegister dac;
   ctlTrimRegister trim;
-  // High, low, unknown colours.
-  const std::tuple<int32_t, int32_t, int32_t> colours[] = {
+  struct Colours {
+    int32_t hi, lo, unknown;
+  };
+  const Colours colours[] = {
       {kHi, kLo, kUnknown}, {0x000000, 0x202020, 0xFFFFFF}, {0x0000FF, 0x00FF00, 0xFF0000}};
-  for (const auto& colour : colours) {
-    // Plain variables, not structured bindings: clang 14 cannot capture those in a lambda.
-    const int32_t hiColour = std::get<0>(colour), loColour = std::get<1>(colour),
-                  unknownColour = std::get<2>(colour);
-    for (std::optional<int32_t> value :
-         {std::optional<int32_t>(), std::optional<int32_t>(0x5A5A)}) {
-      auto paint = [&](auto& view) {
-        view.SetBitHiColor(hiColour);
-        view.SetBitLoColor(loColour);
-        view.SetBitUnknownColor(unknownColour);
-        view.SetValue(value);
+  for (const Colours& c : colours) {
+    for (std::optional<int32_t> value : {std::optional<int32_t>(), std::optional<int32_t>(0x5A5A)}) {
+      auto paint = [&](auto&... views) {
+        ((views.SetBitHiColor(c.hi), views.SetBitLoColor(c.lo), views.SetBitUnknownColor(c.unknown),
+          views.SetValue(value)),
+         ...);
       };
-      paint(stat);
-      paint(ctrl);
-      paint(dac);
-      paint(trim);
-      for (QWidget* view : {static_cast<QWidget*>(&stat), static_cast<QWidget*>(&ctrl),
-                            static_cast<QWidget*>(&dac), static_cast<QWidget*>(&trim)}) {
+      paint(stat, ctrl, dac, trim);
+      for (QWidget* view : std::initializer_list<QWidget*>{&stat, &ctrl, &dac, &trim}) {
         for (QLabel* cell : view->findChildren<QLabel*>()) {
           const int32_t background = BackgroundOf(cell);
           const int32_t text = BgrFromColor(cell->palette().color(QPalette::WindowText));
