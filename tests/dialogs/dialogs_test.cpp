@@ -88,15 +88,20 @@ TEST(SysInfo, WithoutARegistryItSaysItIsUnavailable) {
 
 class AboutTest : public MainWindowFixture {};
 
-TEST_F(AboutTest, AboutIsOneWindowOwnedByTheMainWindow) {
+TEST_F(AboutTest, AboutAndLegendAreOneWindowEachOwnedByTheMainWindow) {
   Load();
   Click("cmdAbout");
+  Click("cmdLegend");
   frmSplash* about = frmSplash::Instance();
-  ASSERT_NE(about, nullptr);
+  frmLegend* legend = window->Legend();
+  ASSERT_TRUE(about && legend);
   EXPECT_EQ(about->parentWidget(), window.get());
   Click("cmdAbout");
+  Click("cmdLegend");
   EXPECT_EQ(frmSplash::Instance(), about);
+  EXPECT_EQ(window->Legend(), legend);
   EXPECT_EQ(window->findChildren<frmSplash*>().size(), 1);
+  EXPECT_EQ(window->findChildren<frmLegend*>().size(), 1);
 }
 
 TEST_F(AboutTest, AboutShowsTheControlsOwnTextEachTime) {
@@ -143,13 +148,6 @@ TEST_F(AboutTest, AboutNamesTheSettingsFileRead) {
     Close();
     Flush();
   }
-}
-
-TEST_F(AboutTest, OneLegendWhateverTheClicks) {
-  Load();
-  Click("cmdLegend");
-  Click("cmdLegend");
-  EXPECT_EQ(window->findChildren<frmLegend*>().size(), 1);
 }
 
 TEST_F(AboutTest, OwnedWindowsCloseWithTheMainWindow) {

@@ -7,11 +7,13 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "adapter/frmUSB.h"
 #include "monitor/FileDialogs.h"
 #include "monitor/Monitor.h"
 #include "observation/Clock.h"
@@ -51,6 +53,36 @@ class MonitorFixture : public MainWindowFixture {
   static QByteArray ReadFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  QString WriteFile(const char* name, const QByteArray& bytes) const {
+    QFile f(TempPath(name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()) << name;
+    return TempPath(name);
+  }
+  // What the board saw and the user was told, then the main window closed and the adapter and
+  // board fresh for a second run.
+  struct Observed {
+    std::vector<std::string> traffic;
+    std::vector<std::string> messages;
+  };
+  Observed ObserveAndClose() {
+    Observed o{Traffic(), sink.messages};
+    Close();
+    window.reset();
+    frmUSB::Get().CloseDevice();
+    sim::Board::ResetShared();
+    return o;
+  }
+  // Everything the board saw, field by field.
+  std::vector<std::string> Traffic() {
+    std::vector<std::string> traffic;
+    for (const sim::Transaction& t : Board().History()) {
+      char buf[48];
+      std::snprintf(buf, sizeof buf, "%d:%02X=%04X@%02X/%d", static_cast<int>(t.kind), t.command,
+                    t.value, t.target, t.status);
+      traffic.push_back(buf);
+    }
+    return traffic;
   }
 
   QTemporaryDir userConfig;

@@ -172,14 +172,9 @@ TEST_P(ContrastTest, EveryTextReachesFourAndAHalfToOne) {
 }
 
 std::string CaseName(const ::testing::TestParamInfo<std::tuple<Window, Theme>>& info) {
-  const Window w = std::get<0>(info.param);
-  const Theme theme = std::get<1>(info.param);
-  return std::string(w == Window::kJournal   ? "Journal"
-                     : w == Window::kCompare ? "Compare"
-                                             : "Record") +
-         (theme == Theme::kLight  ? "Light"
-          : theme == Theme::kDark ? "Dark"
-                                  : "DarkLater");
+  const char* windows[] = {"Journal", "Compare", "Record"};
+  const char* themes[] = {"Light", "Dark", "DarkLater"};
+  return std::string(windows[int(std::get<0>(info.param))]) + themes[int(std::get<1>(info.param))];
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -7,20 +7,14 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTreeWidget>
-#include <cstdio>
 
-#include "adapter/frmUSB.h"
 #include "foundation/Settings.h"
 #include "instruments/Bench.h"
 #include "instruments/ScriptedBackend.h"
-#include "instruments/SigrokBackend.h"
 #include "monitor/JournalModel.h"
 #include "monitor/MonitorFixture.h"
 #include "monitor/frmInstruments.h"
-#include "monitor/frmJournal.h"
-#include "monitor/frmPlot.h"
 #include "support/ObserverLog.h"
 
 namespace {
@@ -34,12 +28,17 @@ class InstrumentsWindowTest : public MonitorFixture {
     Close();
     window.reset();
   }
-  // The main window with the monitor, and a bench of scripted instruments named by labels.
-  void LoadWithBench(const std::vector<std::string>& labels) {
+  // The main window with the monitor, and a bench of scripted instruments named by labels;
+  // with `absent`, none of them opens, for that reason.
+  void LoadWithBench(const std::vector<std::string>& labels, const char* absent = nullptr) {
     LoadMonitored();
     std::vector<instruments::InstrumentConfig> configs;
     for (const std::string& l : labels) {
       scripts[l] = backend->Add(l);
+      if (absent) {
+        scripts[l]->openFails = true;
+        scripts[l]->openReason = absent;
+      }
       configs.push_back(*instruments::ParseInstrument("fake label=" + l).config);
     }
     monitor->SetInstrumentBackend([b = backend] { return b; });
@@ -100,27 +99,14 @@ TEST_F(InstrumentsWindowTest, ListsAnInstrumentsChannelsWithValueAndUnit) {
 }
 
 TEST_F(InstrumentsWindowTest, AnAbsentInstrumentShowsItsReason) {
-  LoadMonitored();
-  scripts["Load"] = backend->Add("Load");
-  scripts["Load"]->openFails = true;
-  scripts["Load"]->openReason = "no device found";
-  instruments::BenchOptions o;
-  o.clock = &clock;
-  monitor->AddBench(std::make_unique<instruments::Bench>(
-      backend, std::vector{*instruments::ParseInstrument("fake label=Load").config}, o));
+  LoadWithBench({"Load"}, "no device found");
   frmInstruments* w = Open();
   ASSERT_TRUE(WaitUntil(
       [&] { return Cell(w, "Load", "", frmInstruments::kState) == "absent: no device found"; }));
 }
 
 TEST_F(InstrumentsWindowTest, AnAbsentInstrumentIsAJournalRowWithItAsTarget) {
-  LoadMonitored();
-  scripts["Load"] = backend->Add("Load");
-  scripts["Load"]->openFails = true;
-  instruments::BenchOptions o;
-  o.clock = &clock;
-  monitor->AddBench(std::make_unique<instruments::Bench>(
-      backend, std::vector{*instruments::ParseInstrument("fake label=Load").config}, o));
+  LoadWithBench({"Load"}, "no device found");
   monitor::JournalModel model(monitor->Journal());
   ASSERT_TRUE(WaitUntil([&] {
     model.Sync();
@@ -229,30 +215,6 @@ TEST_F(InstrumentsWindowTest, ReadingsReachARecordingStartedWithRecord) {
   EXPECT_TRUE(csv.contains(",15200,")) << csv.toStdString();
 }
 
-TEST_F(InstrumentsWindowTest, LibsigroksDemoDriverIsListedWithItsChannelValues) {
-  LoadMonitored();
-  monitor->SetInstrumentBackend([] { return instruments::MakeSigrokBackend(); });
-  ASSERT_EQ(monitor->AddInstrument("demo label=GEN"), "");
-  frmInstruments* w = Open();
-  StartScan();
-  ASSERT_TRUE(TickUntil([&] {
-    w->Refresh();
-    QTreeWidgetItem* top = w->Row(QStringLiteral("GEN"));
-    if (!top || !top->text(frmInstruments::kState).startsWith("reading")) return false;
-    for (int c = 0; c < top->childCount(); ++c)
-      if (top->child(c)->text(frmInstruments::kState) == "no reading") return false;
-    return top->childCount() > 0;
-  }));
-  QTreeWidgetItem* top = w->Row(QStringLiteral("GEN"));
-  for (int c = 0; c < top->childCount(); ++c) {
-    bool number = false;
-    top->child(c)->text(frmInstruments::kState).toDouble(&number);
-    EXPECT_TRUE(number) << top->child(c)->text(frmInstruments::kName).toStdString();
-  }
-  EXPECT_TRUE(top->text(frmInstruments::kState).contains("Demo"))
-      << top->text(frmInstruments::kState).toStdString();
-}
-
 // --- an instrument's rows in the journal ---
 
 TEST(InstrumentJournalRows, LeaveTheLinksStatisticsAndShowInItsCsv) {
@@ -284,11 +246,6 @@ TEST(InstrumentJournalRows, LeaveTheLinksStatisticsAndShowInItsCsv) {
 
 // --- the instruments only observe ---
 
-struct Observed {
-  std::vector<std::string> traffic;
-  std::vector<std::string> messages;
-};
-
 class InstrumentsObservationTest : public InstrumentsWindowTest {
  protected:
   // Read All, Write All and three scan ticks with every fifth transaction failing; with the
@@ -315,19 +272,7 @@ class InstrumentsObservationTest : public InstrumentsWindowTest {
     if (instruments) {
       EXPECT_TRUE(WaitUntil([&] { return monitor->LatestReadings().size() == 4; }));
     }
-    Observed o;
-    for (const sim::Transaction& t : Board().History()) {
-      char buf[48];
-      std::snprintf(buf, sizeof buf, "%d:%02X=%04X@%02X/%d", static_cast<int>(t.kind), t.command,
-                    t.value, t.target, t.status);
-      o.traffic.push_back(buf);
-    }
-    o.messages = sink.messages;
-    Close();
-    window.reset();
-    frmUSB::Get().CloseDevice();
-    sim::Board::ResetShared();
-    return o;
+    return ObserveAndClose();
   }
 };
 

@@ -10,7 +10,6 @@
 #include "monitor/JournalModel.h"
 #include "monitor/MonitorFixture.h"
 #include "monitor/frmJournal.h"
-#include "support/ManualClock.h"
 
 namespace {
 
@@ -34,6 +33,15 @@ class JournalTest : public MonitorFixture {
     return t->viewport()->rect().contains(t->visualRect(t->model()->index(rows - 1, 0)));
   }
   void ScanTicks(int ticks) { scan->Advance(ticks * window->Panel()->Timer1()->Period()); }
+  // Opened forty ticks into a scan, once it shows the newest row.
+  monitor::frmJournal* OpenDuringAScan() {
+    LoadMonitored();
+    QTest::mouseClick(Child<QCheckBox>("ContinuousScan"), Qt::LeftButton);
+    ScanTicks(40);
+    Click("cmdJournal");
+    EXPECT_TRUE(WaitUntil([&] { return NewestRowShown(monitor->JournalWindow()); }));
+    return monitor->JournalWindow();
+  }
 };
 
 TEST_F(JournalTest, NewestTransactionIsTheBottomRow) {
@@ -64,31 +72,8 @@ TEST_F(JournalTest, FailuresOnlyShowsTheFailedTransactions) {
   for (int r = 0; r < 3; ++r) EXPECT_EQ(Cell(m, r, JournalModel::kStatus), "VB_TIMEOUT_ERROR") << r;
 }
 
-TEST_F(JournalTest, ItFollowsNewRowsOnlyWhileScrolledToTheBottom) {
-  monitor::frmJournal* w = OpenJournal();
-  QScrollBar* bar = w->Table()->verticalScrollBar();
-  for (const bool atBottom : {false, true}) {
-    for (int i = 0; i < 20; ++i) Click("cmdReadAll");
-    w->Refresh();
-    ASSERT_GT(bar->maximum(), 0);
-    if (atBottom) {
-      w->Table()->scrollToBottom();
-    } else {
-      bar->setValue(0);
-    }
-    for (int i = 0; i < 20; ++i) Click("cmdReadAll");
-    w->Refresh();
-    EXPECT_EQ(bar->value(), atBottom ? bar->maximum() : 0) << atBottom;
-  }
-}
-
 TEST_F(JournalTest, OpenedDuringAScanItShowsAndFollowsTheNewestRow) {
-  LoadMonitored();
-  QTest::mouseClick(Child<QCheckBox>("ContinuousScan"), Qt::LeftButton);
-  ScanTicks(40);
-  Click("cmdJournal");
-  monitor::frmJournal* w = monitor->JournalWindow();
-  ASSERT_TRUE(WaitUntil([&] { return NewestRowShown(w); }));
+  monitor::frmJournal* w = OpenDuringAScan();
   for (int round = 0; round < 3; ++round) {
     ScanTicks(5);
     EXPECT_TRUE(WaitUntil([&] { return NewestRowShown(w); })) << round;
@@ -96,12 +81,7 @@ TEST_F(JournalTest, OpenedDuringAScanItShowsAndFollowsTheNewestRow) {
 }
 
 TEST_F(JournalTest, ScrolledAwayItStaysAndBackAtTheBottomItFollows) {
-  LoadMonitored();
-  QTest::mouseClick(Child<QCheckBox>("ContinuousScan"), Qt::LeftButton);
-  ScanTicks(40);
-  Click("cmdJournal");
-  monitor::frmJournal* w = monitor->JournalWindow();
-  ASSERT_TRUE(WaitUntil([&] { return NewestRowShown(w); }));
+  monitor::frmJournal* w = OpenDuringAScan();
   QScrollBar* bar = w->Table()->verticalScrollBar();
   bar->triggerAction(QAbstractSlider::SliderPageStepSub);
   const uint64_t top = w->Model()->Entry(w->Table()->rowAt(0)).sequence;

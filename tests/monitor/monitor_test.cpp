@@ -1,22 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QProcess>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
-#include <cstdio>
 
-#include "adapter/frmUSB.h"
 #include "instruments/SrRecorder.h"
 #include "monitor/MonitorFixture.h"
 #include "monitor/frmJournal.h"
@@ -25,8 +20,6 @@
 #include "recording/Recorder.h"
 
 namespace {
-
-using Kind = sim::Transaction::Kind;
 
 class MonitorTest : public MonitorFixture {
  protected:
@@ -269,11 +262,6 @@ TEST_F(MonitorTest, PlotAndJournalCloseWithTheMainWindow) {
 
 // --- recording, plot and journal only observe ---
 
-struct Observed {
-  std::vector<std::string> traffic;
-  std::vector<std::string> messages;
-};
-
 class ObservationTest : public MonitorTest {
  protected:
   // Read All, Write All, three scan ticks and a spin, with every fifth transaction failing.
@@ -309,20 +297,8 @@ class ObservationTest : public MonitorTest {
       spins.cmdWriteTrim(5)->click();
     }
     settle();
-    Observed o;
-    for (const sim::Transaction& t : Board().History()) {
-      char buf[48];
-      std::snprintf(buf, sizeof buf, "%d:%02X=%04X@%02X/%d", static_cast<int>(t.kind), t.command,
-                    t.value, t.target, t.status);
-      o.traffic.push_back(buf);
-    }
-    o.messages = sink.messages;
     EXPECT_EQ(monitor != nullptr && monitor->Recording(), monitored);
-    Close();
-    window.reset();
-    frmUSB::Get().CloseDevice();
-    sim::Board::ResetShared();
-    return o;
+    return ObserveAndClose();
   }
 };
 

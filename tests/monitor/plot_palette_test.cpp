@@ -3,18 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractAxis>
-#include <QChart>
-#include <QChartView>
-#include <QLabel>
 #include <QLegend>
 #include <QLineSeries>
 #include <algorithm>
 #include <memory>
 #include <sstream>
 
-#include "monitor/BitTimeline.h"
-#include "monitor/MonitorFixture.h"
-#include "monitor/frmPlot.h"
+#include "monitor/PlotFixture.h"
 #include "support/gui/DarkTheme.h"
 #include "views/BitBoxes.h"
 
@@ -48,37 +43,26 @@ double MostContrast(const QColor& a, const QBrush& b) {
   return highest;
 }
 
+// Light; dark from the start; dark chosen while the plot is open (a desktop theme changed).
 enum class Theme { kLight, kDarkBeforeOpening, kDarkWhileOpen };
-const char* Name(Theme t) {
-  switch (t) {
-    case Theme::kLight: return "light";
-    case Theme::kDarkBeforeOpening: return "dark before opening";
-    case Theme::kDarkWhileOpen: return "dark while open";
-  }
-  return "";
-}
 
-class PlotPaletteTest : public MonitorFixture {
+class PlotPaletteTest : public PlotFixture, public ::testing::WithParamInterface<Theme> {
  protected:
   // Opens the plot after a Read All under the theme; `dark` keeps the dark palette on.
-  frmPlot* OpenUnder(Theme theme) {
-    if (theme == Theme::kDarkBeforeOpening) dark = std::make_unique<DarkTheme>();
+  frmPlot* OpenUnderTheme() {
+    if (GetParam() == Theme::kDarkBeforeOpening) dark = std::make_unique<DarkTheme>();
     LoadMonitored();
     Click("cmdReadAll");
-    Click("cmdPlot");
-    frmPlot* plot = monitor->Plot();
-    if (theme == Theme::kDarkWhileOpen) dark = std::make_unique<DarkTheme>();
+    frmPlot* plot = OpenPlot();
+    if (GetParam() == Theme::kDarkWhileOpen) dark = std::make_unique<DarkTheme>();
     QCoreApplication::processEvents();
     plot->Refresh();
     return plot;
   }
-  void Reset() {
+  // The window goes before the palette it was opened under.
+  void TearDown() override {
     Close();
     window.reset();
-    dark.reset();
-  }
-  static QChart* ChartOf(frmPlot* plot) {
-    return plot->findChild<QChartView*>(QStringLiteral("chartView"))->chart();
   }
 
   std::unique_ptr<DarkTheme> dark;
@@ -116,49 +100,43 @@ std::string LowContrastTexts(frmPlot* plot, QChart* chart) {
   return low.str();
 }
 
-TEST_F(PlotPaletteTest, EveryTextReadsAtLeastFourAndAHalfToOne) {
-  for (Theme theme : {Theme::kLight, Theme::kDarkBeforeOpening, Theme::kDarkWhileOpen}) {
-    frmPlot* plot = OpenUnder(theme);
-    EXPECT_EQ(LowContrastTexts(plot, ChartOf(plot)), "") << Name(theme);
-    Reset();
+TEST_P(PlotPaletteTest, EveryTextReadsAtLeastFourAndAHalfToOne) {
+  frmPlot* plot = OpenUnderTheme();
+  EXPECT_EQ(LowContrastTexts(plot, ChartOf(plot)), "");
+}
+
+TEST_P(PlotPaletteTest, ChartGroundIsThePalettesBase) {
+  frmPlot* plot = OpenUnderTheme();
+  const QColor base = QApplication::palette().color(QPalette::Base);
+  EXPECT_LT(MostContrast(base, ChartOf(plot)->backgroundBrush()), 1.2);
+}
+
+TEST_P(PlotPaletteTest, GridLinesAreFaintButVisibleOnTheChart) {
+  QChart* chart = ChartOf(OpenUnderTheme());
+  for (QAbstractAxis* axis : chart->axes()) {
+    if (!axis->isGridLineVisible()) continue;
+    const QColor grid = axis->gridLinePen().color();
+    EXPECT_LT(MostContrast(grid, chart->backgroundBrush()), 2.0) << axis->titleText().toStdString();
+    EXPECT_GT(Contrast(grid, chart->backgroundBrush()), 1.1) << axis->titleText().toStdString();
   }
 }
 
-TEST_F(PlotPaletteTest, ChartGroundIsThePalettesBase) {
-  for (Theme theme : {Theme::kLight, Theme::kDarkBeforeOpening, Theme::kDarkWhileOpen}) {
-    frmPlot* plot = OpenUnder(theme);
-    const QColor base = QApplication::palette().color(QPalette::Base);
-    EXPECT_LT(MostContrast(base, ChartOf(plot)->backgroundBrush()), 1.2) << Name(theme);
-    Reset();
+TEST_P(PlotPaletteTest, EveryLineStandsOutThreeToOneFromTheChart) {
+  QChart* chart = ChartOf(OpenUnderTheme());
+  for (QAbstractSeries* s : chart->series()) {
+    const QColor line = static_cast<QLineSeries*>(s)->pen().color();
+    EXPECT_GE(Contrast(line, chart->backgroundBrush()), 3.0) << s->name().toStdString();
   }
 }
 
-TEST_F(PlotPaletteTest, GridLinesAreFaintButVisibleOnTheChart) {
-  for (Theme theme : {Theme::kLight, Theme::kDarkBeforeOpening, Theme::kDarkWhileOpen}) {
-    frmPlot* plot = OpenUnder(theme);
-    QChart* chart = ChartOf(plot);
-    const QBrush ground = chart->backgroundBrush();
-    for (QAbstractAxis* axis : chart->axes()) {
-      if (!axis->isGridLineVisible()) continue;
-      const QColor grid = axis->gridLinePen().color();
-      EXPECT_LT(MostContrast(grid, ground), 2.0) << Name(theme) << " " << axis->titleText().toStdString();
-      EXPECT_GT(Contrast(grid, ground), 1.1) << Name(theme) << " " << axis->titleText().toStdString();
-    }
-    Reset();
-  }
-}
-
-TEST_F(PlotPaletteTest, EveryLineStandsOutThreeToOneFromTheChart) {
-  for (Theme theme : {Theme::kLight, Theme::kDarkBeforeOpening, Theme::kDarkWhileOpen}) {
-    frmPlot* plot = OpenUnder(theme);
-    QChart* chart = ChartOf(plot);
-    const QBrush ground = chart->backgroundBrush();
-    for (QAbstractSeries* s : chart->series()) {
-      const QColor line = static_cast<QLineSeries*>(s)->pen().color();
-      EXPECT_GE(Contrast(line, ground), 3.0) << Name(theme) << " " << s->name().toStdString();
-    }
-    Reset();
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Themes, PlotPaletteTest,
+                         ::testing::Values(Theme::kLight, Theme::kDarkBeforeOpening,
+                                           Theme::kDarkWhileOpen),
+                         [](const auto& p) {
+                           return std::string(p.param == Theme::kLight ? "Light"
+                                              : p.param == Theme::kDarkBeforeOpening
+                                                  ? "DarkBeforeOpening"
+                                                  : "DarkWhileOpen");
+                         });
 
 }  // namespace

@@ -2,22 +2,12 @@
 // events, instruments beside the set points, and recordings opened for review.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QChart>
-#include <QChartView>
-#include <QDateTime>
-#include <QLabel>
+#include <QImage>
 #include <QLineSeries>
-#include <QMouseEvent>
-#include <QPushButton>
-#include <QSettings>
-#include <sstream>
 
-#include "adapter/frmUSB.h"
+#include "adapter/ErrorCodes.h"
 #include "instruments/SrRecorder.h"
-#include "monitor/BitTimeline.h"
-#include "monitor/MonitorFixture.h"
-#include "monitor/frmPlot.h"
+#include "monitor/PlotFixture.h"
 #include "panels/frmSpins.h"
 #include "recording/Recorder.h"
 
@@ -27,64 +17,8 @@ using monitor::BitTimeline;
 using monitor::frmPlot;
 using namespace std::chrono;
 
-class PlotReviewTest : public MonitorFixture {
+class PlotReviewTest : public PlotFixture {
  protected:
-  frmPlot* OpenPlot() {
-    if (!monitor) LoadMonitored("", "", &clock);
-    Click("cmdPlot");
-    frmPlot* plot = monitor->Plot();
-    plot->Refresh();
-    return plot;
-  }
-  void At(double seconds) {
-    clock.Advance(start + duration_cast<nanoseconds>(duration<double>(seconds)) - clock.Now());
-  }
-  void ReadAllAt(double seconds) {
-    At(seconds);
-    Click("cmdReadAll");
-  }
-  void Measure(double seconds, double mA) {
-    At(seconds);
-    window->Registers().NotifyInstrumentReading(
-        {clock.Now(), "PSU", "I1", "PSU CH1 current", "current", "mA", mA});
-  }
-  QWidget* ChartArea(frmPlot* plot) {
-    return plot->findChild<QChartView*>(QStringLiteral("chartView"))->viewport();
-  }
-  QChart* ChartOf(frmPlot* plot) {
-    return plot->findChild<QChartView*>(QStringLiteral("chartView"))->chart();
-  }
-  QPointF PointAt(frmPlot* plot, double t) {
-    const QRectF area = ChartOf(plot)->plotArea();
-    return {area.left() + (t - plot->ViewStart()) / (plot->ViewEnd() - plot->ViewStart()) * area.width(),
-            area.center().y()};
-  }
-  void Mouse(frmPlot* plot, QEvent::Type type, QPointF at, Qt::MouseButton button,
-             Qt::MouseButtons held) {
-    QWidget* area = ChartArea(plot);
-    QMouseEvent e(type, at, area->mapToGlobal(at), button, held, Qt::NoModifier);
-    QApplication::sendEvent(area, &e);
-  }
-  void ClickAt(frmPlot* plot, QPointF at) {
-    Mouse(plot, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
-    Mouse(plot, QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
-  }
-  void Hover(frmPlot* plot, double t) {
-    Mouse(plot, QEvent::MouseMove, PointAt(plot, t), Qt::NoButton, Qt::NoButton);
-  }
-  QString Readout(frmPlot* plot) {
-    return plot->findChild<QLabel*>(QStringLiteral("lblReadout"))->text();
-  }
-  void Choose(frmPlot* plot, const QString& key, bool on) {
-    QAction* a = plot->findChild<QAction*>(QStringLiteral("lane:") + key);
-    ASSERT_NE(a, nullptr) << key.toStdString();
-    a->setChecked(on);
-  }
-  std::vector<QString> LaneNames(frmPlot* plot) {
-    std::vector<QString> names;
-    for (const BitTimeline::Lane& l : plot->Timeline()->Lanes()) names.push_back(l.name);
-    return names;
-  }
   // A control register value with every named bit flipped: an edge in every control lane.
   uint16_t Flipped(uint16_t v) {
     uint16_t mask = 0;
@@ -92,9 +26,32 @@ class PlotReviewTest : public MonitorFixture {
       if (l.address == RegisterTable::kControl) mask |= static_cast<uint16_t>(1u << l.bit);
     return static_cast<uint16_t>(v ^ mask);
   }
-
-  ManualClock clock;
-  const recording::MonoTime start = clock.Now();
+  // The plot paused over reads at 1 s and at `seconds`.
+  frmPlot* PausedOver(double seconds) {
+    frmPlot* plot = OpenPlot();
+    ReadAllAt(1);
+    ReadAllAt(seconds);
+    plot->SetPaused(true);
+    plot->Refresh();
+    return plot;
+  }
+  // Opens `path` for review with the plot's Open...
+  void OpenFile(frmPlot* plot, const QString& path) {
+    sink.Clear();
+    dialogs.answer = path;
+    plot->findChild<QPushButton*>(QStringLiteral("cmdOpen"))->click();
+  }
+  // Loads the monitored main window and records its register access to `name`.
+  std::unique_ptr<recording::Recorder> StartRecorder(const char* name,
+                                                     recording::RecorderOptions options) {
+    LoadMonitored("", "", &clock);
+    options.clock = &clock;
+    std::string message;
+    auto recorder = recording::Recorder::Open(TempPath(name).toStdString(), options, message);
+    EXPECT_TRUE(recorder) << message;
+    if (recorder) window->Registers().AddObserver(*recorder);
+    return recorder;
+  }
 };
 
 TEST_F(PlotReviewTest, ReadoutAtAKnownTimeShowsEveryLanesValue) {
@@ -104,7 +61,7 @@ TEST_F(PlotReviewTest, ReadoutAtAKnownTimeShowsEveryLanesValue) {
   ReadAllAt(4);
   plot->Refresh();
   Hover(plot, 3);
-  const QString readout = Readout(plot);
+  const QString readout = Text(plot, "lblReadout");
   const uint16_t status = Board().Peek(RegisterTable::kStatus);
   for (const QString& part :
        {QStringLiteral("voltage 16800 mV"), QStringLiteral("PSU CH1 current 2031.0 mA"),
@@ -153,23 +110,16 @@ TEST_F(PlotReviewTest, TwoCursorsSnapToTheEdgesAndGiveDeltaT) {
   ASSERT_EQ(cursors.size(), 2u);
   EXPECT_NEAR(cursors[0], 2.0, 1e-6);
   EXPECT_NEAR(cursors[1], 7.0, 1e-6);
-  const QString text = plot->findChild<QLabel*>(QStringLiteral("lblCursors"))->text();
-  EXPECT_TRUE(text.contains(QString::fromUtf8("\u0394t 5.000 s"))) << text.toStdString();
+  EXPECT_TRUE(Text(plot, "lblCursors").contains(QString::fromUtf8("\u0394t 5.000 s")))
+      << Text(plot, "lblCursors").toStdString();
 }
 
 TEST_F(PlotReviewTest, DraggingACursorMovesItAndLeavesTheRange) {
-  frmPlot* plot = OpenPlot();
-  ReadAllAt(1);
-  ReadAllAt(30);
-  plot->SetPaused(true);
-  plot->Refresh();
+  frmPlot* plot = PausedOver(30);
   const double end = plot->ViewEnd();
   ClickAt(plot, PointAt(plot, 10));
   ASSERT_EQ(plot->Cursors().size(), 1u);
-  const QPointF from = PointAt(plot, plot->Cursors()[0]), to = PointAt(plot, 20);
-  Mouse(plot, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-  Mouse(plot, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
-  Mouse(plot, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  Drag(plot, PointAt(plot, plot->Cursors()[0]), PointAt(plot, 20));
   ASSERT_EQ(plot->Cursors().size(), 1u);
   EXPECT_NEAR(plot->Cursors()[0], 20, 0.2);
   EXPECT_EQ(plot->ViewEnd(), end);
@@ -212,27 +162,19 @@ TEST_F(PlotReviewTest, ARegisterShownAsAValueReadsInHexOrDecimal) {
 }
 
 TEST_F(PlotReviewTest, AnEventsTextShowsOnHover) {
-  frmPlot* plot = OpenPlot();
-  ReadAllAt(1);
-  ReadAllAt(20);
+  frmPlot* plot = PausedOver(20);
   plot->AddEvent(start + seconds(5), QStringLiteral("PSU absent: no answer"));
-  plot->SetPaused(true);
   plot->Refresh();
   Hover(plot, 5);
-  EXPECT_TRUE(Readout(plot).contains(QLatin1String("PSU absent: no answer"))) << Readout(plot).toStdString();
+  EXPECT_TRUE(Text(plot, "lblReadout").contains(QLatin1String("PSU absent: no answer")))
+      << Text(plot, "lblReadout").toStdString();
   Hover(plot, 12);
-  EXPECT_FALSE(Readout(plot).contains(QLatin1String("PSU absent")));
+  EXPECT_FALSE(Text(plot, "lblReadout").contains(QLatin1String("PSU absent")));
 }
 
 TEST_F(PlotReviewTest, ARecordingOpenedEqualsTheDataRecorded) {
-  LoadMonitored("", "", &clock);
-  recording::RecorderOptions options;
-  options.clock = &clock;
-  std::string message;
-  const QString path = TempPath("run.csv");
-  auto csv = recording::Recorder::Open(path.toStdString(), options, message);
-  ASSERT_TRUE(csv) << message;
-  window->Registers().AddObserver(*csv);
+  auto csv = StartRecorder("run.csv", {});
+  ASSERT_TRUE(csv);
   ReadAllAt(1);
   Measure(1.25, 2031);
   Board().FailNext(5, 8);
@@ -243,8 +185,7 @@ TEST_F(PlotReviewTest, ARecordingOpenedEqualsTheDataRecorded) {
   csv->Close();
 
   frmPlot* plot = OpenPlot();
-  dialogs.answer = path;
-  plot->findChild<QPushButton*>(QStringLiteral("cmdOpen"))->click();
+  OpenFile(plot, TempPath("run.csv"));
   ASSERT_TRUE(plot->Reviewing()) << (sink.messages.empty() ? "" : sink.messages.back());
   const monitor::SampleHistory& live = monitor->History();
   const monitor::SampleHistory& opened = plot->History();
@@ -268,20 +209,21 @@ TEST_F(PlotReviewTest, ARecordingOpenedEqualsTheDataRecorded) {
   EXPECT_FALSE(plot->Reviewing());
 }
 
-TEST_F(PlotReviewTest, AFileThatIsNotARecordingIsRefusedWithItsLine) {
+TEST_F(PlotReviewTest, AFileThatIsNotARecordingIsRefusedWithTheReason) {
   frmPlot* plot = OpenPlot();
-  const QString path = TempPath("notes.csv");
-  {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(recording::kCsvHeader.data()) + "\r\n1.0,then,scan tick,read,0x15,,0x41A0,16800,16800,0\r\n");
+  const std::tuple<const char*, QByteArray, std::string> cases[] = {
+      {"notes.csv",
+       QByteArray(recording::kCsvHeader.data()) +
+           "\r\n1.0,then,scan tick,read,0x15,,0x41A0,16800,16800,0\r\n",
+       "line 2: 10 fields where a row has 11."},
+      {"notes.sr", "not a session\n", "not a sigrok session (no zip archive)."}};
+  for (const auto& [name, contents, reason] : cases) {
+    const QString path = WriteFile(name, contents);
+    OpenFile(plot, path);
+    EXPECT_FALSE(plot->Reviewing()) << name;
+    EXPECT_EQ(sink.messages, std::vector<std::string>{path.toStdString() +
+                                                      " is not a Korvo recording: " + reason});
   }
-  sink.Clear();
-  dialogs.answer = path;
-  plot->findChild<QPushButton*>(QStringLiteral("cmdOpen"))->click();
-  EXPECT_FALSE(plot->Reviewing());
-  ASSERT_EQ(sink.messages.size(), 1u);
-  EXPECT_NE(sink.messages[0].find("is not a Korvo recording: line 2:"), std::string::npos) << sink.messages[0];
 }
 
 TEST_F(PlotReviewTest, OpenOffersKorvoCsvAndSigrokSessions) {
@@ -295,16 +237,11 @@ TEST_F(PlotReviewTest, OpenOffersKorvoCsvAndSigrokSessions) {
 
 TEST_F(PlotReviewTest, ASrRecordingOpenedShowsEveryTickRecorded) {
   instruments::InstallSrRecordings();
-  LoadMonitored("", "", &clock);
   recording::RecorderOptions options;
-  options.clock = &clock;
   options.period = milliseconds(500);
   options.registers = {0x13, 0x15};
-  std::string message;
-  const QString path = TempPath("run.sr");
-  auto sr = recording::Recorder::Open(path.toStdString(), options, message);
-  ASSERT_TRUE(sr) << message;
-  window->Registers().AddObserver(*sr);
+  auto sr = StartRecorder("run.sr", options);
+  ASSERT_TRUE(sr);
   ReadAllAt(1);
   Board().FailNext(5, 8);
   ReadAllAt(2);
@@ -314,8 +251,7 @@ TEST_F(PlotReviewTest, ASrRecordingOpenedShowsEveryTickRecorded) {
   ASSERT_TRUE(sr->Error().empty()) << sr->Error();
 
   frmPlot* plot = OpenPlot();
-  dialogs.answer = path;
-  plot->findChild<QPushButton*>(QStringLiteral("cmdOpen"))->click();
+  OpenFile(plot, TempPath("run.sr"));
   ASSERT_TRUE(plot->Reviewing()) << (sink.messages.empty() ? "" : sink.messages.back());
   EXPECT_EQ(plot->findChild<QLabel*>(QStringLiteral("lblState"))->text(), QStringLiteral("run.sr"));
   // One sample a tick at the period, each tick's values as the live plot has them; a failed read
@@ -342,35 +278,6 @@ TEST_F(PlotReviewTest, ASrRecordingOpenedShowsEveryTickRecorded) {
   EXPECT_GT(failed, 0);  // the failure reached the recording
 }
 
-TEST_F(PlotReviewTest, ASessionKorvoDidNotWriteIsRefusedWithTheReason) {
-  frmPlot* plot = OpenPlot();
-  const QString path = TempPath("notes.sr");
-  {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("not a session\n");
-  }
-  sink.Clear();
-  dialogs.answer = path;
-  plot->findChild<QPushButton*>(QStringLiteral("cmdOpen"))->click();
-  EXPECT_FALSE(plot->Reviewing());
-  ASSERT_EQ(sink.messages.size(), 1u);
-  EXPECT_EQ(
-      sink.messages[0],
-      path.toStdString() + " is not a Korvo recording: not a sigrok session (no zip archive).");
-}
-
-// Everything the board saw, field by field.
-std::vector<std::string> Traffic(const sim::Board& board) {
-  std::vector<std::string> t;
-  for (const sim::Transaction& x : board.History()) {
-    std::ostringstream s;
-    s << int(x.kind) << ' ' << int(x.command) << ' ' << x.value << ' ' << x.target << ' ' << x.status;
-    t.push_back(s.str());
-  }
-  return t;
-}
-
 TEST_F(PlotReviewTest, TheMainWindowsTrafficAndMessagesAreUnchangedWithThePlotOpen) {
   LoadMonitored("[SpinCustom 1]\n0x10=1234\n0x15=3A98\n", "", &clock);
   auto everything = [&] {
@@ -383,7 +290,7 @@ TEST_F(PlotReviewTest, TheMainWindowsTrafficAndMessagesAreUnchangedWithThePlotOp
     Click("cmdReadAll");
   };
   everything();
-  const std::vector<std::string> plainTraffic = Traffic(Board());
+  const std::vector<std::string> plainTraffic = Traffic();
   const std::vector<std::string> plainMessages = sink.messages;
   ASSERT_GT(plainTraffic.size(), 20u);
   ASSERT_FALSE(plainMessages.empty());
@@ -397,20 +304,12 @@ TEST_F(PlotReviewTest, TheMainWindowsTrafficAndMessagesAreUnchangedWithThePlotOp
   everything();
   Measure(3, 2031);
   plot->Refresh();
-  EXPECT_EQ(Traffic(Board()), plainTraffic);
+  EXPECT_EQ(Traffic(), plainTraffic);
   EXPECT_EQ(sink.messages, plainMessages);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(PlotReviewTest, ASavedImageKeepsTheCursorsAndTheirReadout) {
-  frmPlot* plot = OpenPlot();
-  ReadAllAt(1);
-  ReadAllAt(20);
-  plot->SetPaused(true);
-  plot->Refresh();
+  frmPlot* plot = PausedOver(20);
   const QImage without = plot->Picture();
   ClickAt(plot, PointAt(plot, 5));
   ClickAt(plot, PointAt(plot, 15));
@@ -422,16 +321,8 @@ TEST_F(PlotReviewTest, ASavedImageKeepsTheCursorsAndTheirReadout) {
   EXPECT_NE(plot->Picture(), without);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(PlotReviewTest, ARightClickRemovesTheNearerCursor) {
-  frmPlot* plot = OpenPlot();
-  ReadAllAt(1);
-  ReadAllAt(30);
-  plot->SetPaused(true);
-  plot->Refresh();
+  frmPlot* plot = PausedOver(30);
   ClickAt(plot, PointAt(plot, 10));
   ClickAt(plot, PointAt(plot, 20));
   Mouse(plot, QEvent::MouseButtonPress, PointAt(plot, 11), Qt::RightButton, Qt::RightButton);

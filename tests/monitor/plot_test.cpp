@@ -1,41 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <QChart>
-#include <QChartView>
 #include <QDateTime>
 #include <QImage>
-#include <QLabel>
-#include <QMouseEvent>
-#include <QPushButton>
 #include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 
-#include "monitor/BitTimeline.h"
-#include "monitor/MonitorFixture.h"
-#include "monitor/plot_chart_texts.h"
-#include "monitor/frmPlot.h"
+#include "monitor/PlotFixture.h"
 
 namespace {
 
 using monitor::BitTimeline;
 using monitor::frmPlot;
 
-class PlotTest : public MonitorFixture {
+class PlotTest : public PlotFixture {
  protected:
-  frmPlot* OpenPlot(const std::string& args = "") {
-    LoadMonitored("", args, &clock);
-    Click("cmdPlot");
-    return monitor->Plot();
-  }
-  // Read All at `seconds` after the program started.
-  void ReadAllAt(double seconds) {
-    clock.Advance(start +
-                  std::chrono::duration_cast<std::chrono::nanoseconds>(
-                      std::chrono::duration<double>(seconds)) -
-                  clock.Now());
-    Click("cmdReadAll");
-  }
   std::size_t Lane(const frmPlot* plot, const char* name) {
     const auto& lanes = plot->Timeline()->Lanes();
     for (std::size_t i = 0; i < lanes.size(); ++i)
@@ -47,48 +26,6 @@ class PlotTest : public MonitorFixture {
     const double fraction = (seconds - plot->ViewStart()) / (plot->ViewEnd() - plot->ViewStart());
     return static_cast<std::size_t>(fraction * static_cast<double>(plot->Timeline()->Columns()));
   }
-  QWidget* ChartArea(frmPlot* plot) {
-    return plot->findChild<QChartView*>(QStringLiteral("chartView"))->viewport();
-  }
-  QChart* ChartOf(frmPlot* plot) {
-    return plot->findChild<QChartView*>(QStringLiteral("chartView"))->chart();
-  }
-  // Drags the chart 100 px to the right, as a user does.
-  void Drag(frmPlot* plot) {
-    QWidget* area = ChartArea(plot);
-    const QPointF from(area->width() / 2.0, area->height() / 2.0), to = from + QPointF(100, 0);
-    QMouseEvent press(QEvent::MouseButtonPress, from, area->mapToGlobal(from), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent move(QEvent::MouseMove, to, area->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, to, area->mapToGlobal(to), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(area, &press);
-    QApplication::sendEvent(area, &move);
-    QApplication::sendEvent(area, &release);
-  }
-  // Moves the pointer, no button held, over the plot at the time t (seconds).
-  void Hover(frmPlot* plot, double t) {
-    QWidget* area = ChartArea(plot);
-    const QRectF plotArea = ChartOf(plot)->plotArea();
-    const QPointF at(plotArea.left() + (t - plot->ViewStart()) /
-                                           (plot->ViewEnd() - plot->ViewStart()) *
-                                           plotArea.width(),
-                     plotArea.center().y());
-    QMouseEvent move(QEvent::MouseMove, at, area->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(area, &move);
-  }
-  QString Text(frmPlot* plot, const char* name) {
-    if (auto* b = plot->findChild<QPushButton*>(QLatin1String(name))) return b->text();
-    if (auto* l = plot->findChild<QLabel*>(QLatin1String(name)))
-      return l->isVisibleTo(plot) ? l->text() : QString();
-    ADD_FAILURE() << "no " << name;
-    return {};
-  }
-
-  ManualClock clock;
-  const recording::MonoTime start = clock.Now();  // when the plot's time axis starts
 };
 
 TEST_F(PlotTest, AFailedReadIsAGapInTheLineNotAZero) {
@@ -113,8 +50,7 @@ TEST_F(PlotTest, TheTimelineHasALaneForEveryNamedBitOfTheVariant) {
            {"", {"ACDET", "AC<BT", "InhibCHG", "CHGEND", "BATDP2"}, "BHOT"},
            {"rk5191", {"ACDET", "BCOLD", "BHOT", "BDET", "LEARN"}, "RSVD"}}) {
     frmPlot* plot = OpenPlot(args);
-    std::vector<QString> names;
-    for (const BitTimeline::Lane& l : plot->Timeline()->Lanes()) names.push_back(l.name);
+    const std::vector<QString> names = LaneNames(plot);
     for (const QString& n : has)
       EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n.toStdString();
     EXPECT_EQ(std::find(names.begin(), names.end(), hasNot), names.end()) << args;
@@ -151,12 +87,12 @@ TEST_F(PlotTest, ItFollowsTheNewestSampleUnlessPaused) {
   ReadAllAt(100);
   plot->Refresh();
   EXPECT_NEAR(plot->ViewEnd(), 100, 1e-3);
-  QTest::mouseClick(plot->findChild<QPushButton*>(QStringLiteral("cmdPause")), Qt::LeftButton);
+  ClickButton(plot, "cmdPause");
   ReadAllAt(200);
   plot->Refresh();
   EXPECT_TRUE(plot->Paused());
   EXPECT_NEAR(plot->ViewEnd(), 100, 1e-3);
-  QTest::mouseClick(plot->findChild<QPushButton*>(QStringLiteral("cmdPause")), Qt::LeftButton);
+  ClickButton(plot, "cmdPause");
   EXPECT_NEAR(plot->ViewEnd(), 200, 1e-3);
 }
 
@@ -177,19 +113,8 @@ TEST_F(PlotTest, DraggingMovesTheTimeAxisAndPauses) {
   frmPlot* plot = OpenPlot();
   ReadAllAt(120);
   plot->Refresh();
-  QWidget* area = ChartArea(plot);
-  const QPointF middle(area->width() / 2.0, area->height() / 2.0);
   const double end = plot->ViewEnd();
-  QMouseEvent press(QEvent::MouseButtonPress, middle, area->mapToGlobal(middle), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  const QPointF right = middle + QPointF(100, 0);
-  QMouseEvent move(QEvent::MouseMove, right, area->mapToGlobal(right), Qt::NoButton, Qt::LeftButton,
-                   Qt::NoModifier);
-  QMouseEvent release(QEvent::MouseButtonRelease, right, area->mapToGlobal(right), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(area, &press);
-  QApplication::sendEvent(area, &move);
-  QApplication::sendEvent(area, &release);
+  Drag(plot);
   EXPECT_TRUE(plot->Paused());
   EXPECT_LT(plot->ViewEnd(), end - 1);  // dragged to the right: earlier times come into view
 }
@@ -219,7 +144,7 @@ TEST_F(PlotTest, SaveImageWritesAPng) {
   plot->resize(900, 760);
   ReadAllAt(1);
   dialogs.answer = TempPath("plot.png");
-  QTest::mouseClick(plot->findChild<QPushButton*>(QStringLiteral("cmdSaveImage")), Qt::LeftButton);
+  ClickButton(plot, "cmdSaveImage");
   ASSERT_EQ(dialogs.asked.size(), 1u);
   EXPECT_TRUE(dialogs.asked[0].suggested.endsWith(QStringLiteral(".png")));
   QImage image;
@@ -230,12 +155,8 @@ TEST_F(PlotTest, SaveImageWritesAPng) {
 
 TEST_F(PlotTest, WhilePausedTheButtonSaysFollowAndTheStateShows) {
   const std::vector<std::pair<const char*, std::function<void(frmPlot*)>>> pausers = {
-      {"Pause clicked",
-       [](frmPlot* plot) {
-         QTest::mouseClick(plot->findChild<QPushButton*>(QStringLiteral("cmdPause")),
-                           Qt::LeftButton);
-       }},
-      {"dragged", [this](frmPlot* plot) { Drag(plot); }},
+      {"Pause clicked", [](frmPlot* plot) { ClickButton(plot, "cmdPause"); }},
+      {"dragged", [](frmPlot* plot) { Drag(plot); }},
   };
   for (const auto& [how, pause] : pausers) {
     frmPlot* plot = OpenPlot();
@@ -246,7 +167,7 @@ TEST_F(PlotTest, WhilePausedTheButtonSaysFollowAndTheStateShows) {
     ASSERT_TRUE(plot->Paused()) << how;
     EXPECT_EQ(Text(plot, "cmdPause"), "Follow") << how;
     EXPECT_EQ(Text(plot, "lblState"), "Paused") << how;
-    QTest::mouseClick(plot->findChild<QPushButton*>(QStringLiteral("cmdPause")), Qt::LeftButton);
+    ClickButton(plot, "cmdPause");
     EXPECT_FALSE(plot->Paused()) << how;
     EXPECT_EQ(Text(plot, "cmdPause"), "Pause") << how;
     EXPECT_EQ(Text(plot, "lblState"), "") << how;

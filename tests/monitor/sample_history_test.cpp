@@ -22,10 +22,6 @@ TEST(SampleHistoryTest, HoldsAnHourOfAFiftyMillisecondScan) {
   EXPECT_GE(monitor::SampleHistory::kCapacity, std::size_t{3600 * 20});
 }
 
-}  // namespace
-
-namespace {
-
 using recording::AccessKind;
 using recording::AccessSource;
 using namespace std::chrono;
@@ -74,12 +70,6 @@ TEST_F(HistoryEventsTest, ScanTicksFarApartMarkAPause) {
   EXPECT_EQ(Texts()[0], "Scan paused for 5.0 s");
 }
 
-TEST_F(HistoryEventsTest, AnAddedEventSortsByItsTime) {
-  Read(2, 0x15, 0, 8);
-  history.AddEvent(At(1), "PSU absent");
-  EXPECT_EQ(history.Events().front().text, "PSU absent");
-}
-
 TEST_F(HistoryEventsTest, InstrumentReadingsAreKeptPerChannel) {
   history.OnInstrumentReading({At(1), "PSU", "I1", "PSU CH1 current", "current", "mA", 2031});
   history.OnInstrumentReading({At(2), "PSU", "V1", "PSU CH1 voltage", "voltage", "mV", 16790});
@@ -98,10 +88,6 @@ TEST_F(HistoryEventsTest, ChangedBitsAreThoseThatTookBothValues) {
   Read(3, 0x13, 0x0013);
   EXPECT_EQ(history.ChangedBits(0x13), 0x0002);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(HistoryEventsTest, AnEventToldLateLeavesTheFailuresMarkCounting) {
   Read(2, 0x15, 0, 8);

@@ -99,11 +99,7 @@ TEST_F(TrimSnapshotTest, CompareGivesDacRegistersInTheirUnitBesideTheHex) {
 }
 
 TEST_F(TrimSnapshotTest, ABadSnapshotFileIsRefusedBeforeTheChipIsRead) {
-  QFile f(TempPath("bad.ini"));
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write("[SpinCustom 1]\n0x10=XYZ\n");
-  f.close();
-  dialogs.answer = TempPath("bad.ini");
+  dialogs.answer = WriteFile("bad.ini", "[SpinCustom 1]\n0x10=XYZ\n");
   Board().ClearHistory();
   ClickTrim("cmdCompare");
   EXPECT_TRUE(Board().History().empty());

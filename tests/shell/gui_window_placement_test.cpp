@@ -89,38 +89,32 @@ TEST(WindowPlacementRoom, ShrunkBesideOrOffTheMainWindowsControls) {
                                        QRect(824, 520, 80, 26), QRect(910, 520, 80, 26)};
   struct Row {
     const char* name;
-    QRect available, anchor;
-    std::vector<QRect> others;
-    QSize wanted, minimum;
+    WindowPlacement::Request r;
     QRect expected;  // outer frame; invalid: only checked to be off the controls
   };
-  const std::vector<Row> rows = {
+  const Row rows[] = {
       // The plot at 1366x768: neither side holds 507x728; the right one holds the floor.
-      {"plot", QRect(0, 0, 1366, 768), main, {}, QSize(900, 760), QSize(507, 728),
+      {"plot",
+       {QRect(0, 0, 1366, 768), main, main, controls, {}, frame, QSize(900, 760), QSize(507, 728)},
        QRect(1008, 0, 358, 768)},
       // Compare, opened from a test-mode window that fills the right side: over that window,
       // not over the main window, and not shrunk to the 140 px below it.
-      {"compare", QRect(0, 0, 1366, 768), QRect(1008, 0, 358, 768), {QRect(1008, 0, 358, 768)},
-       QSize(640, 420), QSize(99, 112), QRect(1008, 0, 358, 454)},
+      {"compare",
+       {QRect(0, 0, 1366, 768), QRect(1008, 0, 358, 768), main, controls,
+        {QRect(1008, 0, 358, 768)}, frame, QSize(640, 420), QSize(99, 112)},
+       QRect(1008, 0, 358, 454)},
       // A screen the main window all but fills: over it, off its title bar and buttons.
-      {"cramped", QRect(0, 0, 1100, 700), main, {}, QSize(400, 300), QSize(300, 200), QRect()},
+      {"cramped",
+       {QRect(0, 0, 1100, 700), main, main, controls, {}, frame, QSize(400, 300), QSize(300, 200)},
+       QRect()},
   };
   for (const Row& row : rows) {
-    WindowPlacement::Request r;
-    r.available = row.available;
-    r.anchor = row.anchor;
-    r.main = main;
-    r.mainKeepOff = controls;
-    r.keepClear = row.others;
-    r.frame = frame;
-    r.wanted = row.wanted;
-    r.minimum = row.minimum;
-    const WindowPlacement::Result p = WindowPlacement::Place(r);
-    EXPECT_TRUE(row.available.contains(p.frame)) << row.name << " at " << Describe(p.frame);
+    const WindowPlacement::Result p = WindowPlacement::Place(row.r);
+    EXPECT_TRUE(row.r.available.contains(p.frame)) << row.name << " at " << Describe(p.frame);
     EXPECT_EQ(p.client, p.frame.marginsRemoved(frame)) << row.name;
-    EXPECT_GE(p.client.width(), std::min(row.wanted.width(), WindowPlacement::kFloor.width()))
+    EXPECT_GE(p.client.width(), std::min(row.r.wanted.width(), WindowPlacement::kFloor.width()))
         << row.name;
-    EXPECT_GE(p.client.height(), std::min(row.wanted.height(), WindowPlacement::kFloor.height()))
+    EXPECT_GE(p.client.height(), std::min(row.r.wanted.height(), WindowPlacement::kFloor.height()))
         << row.name;
     for (const QRect& c : controls)
       EXPECT_FALSE(p.frame.intersects(c)) << row.name << " at " << Describe(p.frame) << " over "

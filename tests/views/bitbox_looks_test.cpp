@@ -143,19 +143,19 @@ TEST(BitBoxLooks, BoxesLookAsPlainLineEditsAfterAResize) {
   for (std::optional<int32_t> v : kValues) ExpectPlainLooks(kind, &view, v, "narrower");
 }
 
-// The rule itself, without anything kept between calls.
-int32_t ContrastingByRule(int32_t bgr) {
-  return ContrastRatio(bgr, 0x000000) >= ContrastRatio(bgr, 0xFFFFFF) ? 0x000000 : 0xFFFFFF;
-}
-
 TEST(BitCellTextColor, FollowsTheBackgroundWhateverCameBefore) {
-  // More colours than are kept, light and dark mixed, each asked for several times.
-  const std::vector<int32_t> colors = {0xCFCFCF, 0x000000, 0x8080FF, 0x7FBF00, 0xFFFFFF,
-                                       0x202020, 0x00FFFF, 0x800000, 0x767676, 0x777777};
-  for (int round = 0; round < 3; ++round) {
-    for (size_t i = 0; i < colors.size(); ++i) {
-      const int32_t c = colors[(i * (round + 3)) % colors.size()];
-      EXPECT_EQ(ContrastingTextColor(c), ContrastingByRule(c)) << std::hex << c;
+  // More backgrounds than are kept, light and dark mixed (0x00BBGGRR), with the text colour of
+  // the higher contrast; each asked for several times in changing orders.
+  constexpr int32_t kBlack = 0x000000, kWhite = 0xFFFFFF;
+  const std::pair<int32_t, int32_t> cases[] = {
+      {0xCFCFCF, kBlack}, {0x000000, kWhite}, {0x8080FF, kBlack}, {0x7FBF00, kBlack},
+      {0xFFFFFF, kBlack}, {0x202020, kWhite}, {0x00FFFF, kBlack}, {0x800000, kWhite},
+      {0x767676, kBlack}, {0x595959, kWhite}};
+  const std::size_t n = std::size(cases);
+  for (std::size_t round = 0; round < 3; ++round) {
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto& [background, text] = cases[(i * (round + 3)) % n];
+      EXPECT_EQ(ContrastingTextColor(background), text) << std::hex << background;
     }
   }
 }

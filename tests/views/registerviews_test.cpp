@@ -37,12 +37,8 @@ TYPED_TEST_SUITE(EditableViewTest, EditableViews);
 
 TYPED_TEST(EditableViewTest, NothingIsClipped) { ExpectNothingClipped(this->view); }
 
-class StatRegisterTest : public ::testing::Test {
- protected:
+TEST(StatRegisterTest, Rk5191RenamesThreeBitsOnlyAndStillFits) {
   ctlStatRegister view;
-};
-
-TEST_F(StatRegisterTest, Rk5191RenamesThreeBitsOnlyAndStillFits) {
   view.SetValue(0x0200);
   view.Makerk5191();
   EXPECT_EQ(view.lblBit(8)->text() + view.lblBit(9)->text() + view.lblBit(10)->text() +
@@ -58,27 +54,20 @@ TEST(RegisterViewText, EveryPaintedCellContrastsWithItsTextOnADarkTheme) {
   ctlCtrlRegister ctrl;
   ctlDACRegister dac;
   ctlTrimRegister trim;
-  // High, low, unknown colours.
-  const std::tuple<int32_t, int32_t, int32_t> colours[] = {
+  struct Colours {
+    int32_t hi, lo, unknown;
+  };
+  const Colours colours[] = {
       {kHi, kLo, kUnknown}, {0x000000, 0x202020, 0xFFFFFF}, {0x0000FF, 0x00FF00, 0xFF0000}};
-  for (const auto& colour : colours) {
-    // Plain variables, not structured bindings: clang 14 cannot capture those in a lambda.
-    const int32_t hiColour = std::get<0>(colour), loColour = std::get<1>(colour),
-                  unknownColour = std::get<2>(colour);
-    for (std::optional<int32_t> value :
-         {std::optional<int32_t>(), std::optional<int32_t>(0x5A5A)}) {
-      auto paint = [&](auto& view) {
-        view.SetBitHiColor(hiColour);
-        view.SetBitLoColor(loColour);
-        view.SetBitUnknownColor(unknownColour);
-        view.SetValue(value);
+  for (const Colours& c : colours) {
+    for (std::optional<int32_t> value : {std::optional<int32_t>(), std::optional<int32_t>(0x5A5A)}) {
+      auto paint = [&](auto&... views) {
+        ((views.SetBitHiColor(c.hi), views.SetBitLoColor(c.lo), views.SetBitUnknownColor(c.unknown),
+          views.SetValue(value)),
+         ...);
       };
-      paint(stat);
-      paint(ctrl);
-      paint(dac);
-      paint(trim);
-      for (QWidget* view : {static_cast<QWidget*>(&stat), static_cast<QWidget*>(&ctrl),
-                            static_cast<QWidget*>(&dac), static_cast<QWidget*>(&trim)}) {
+      paint(stat, ctrl, dac, trim);
+      for (QWidget* view : std::initializer_list<QWidget*>{&stat, &ctrl, &dac, &trim}) {
         for (QLabel* cell : view->findChildren<QLabel*>()) {
           const int32_t background = BackgroundOf(cell);
           const int32_t text = BgrFromColor(cell->palette().color(QPalette::WindowText));
@@ -97,24 +86,16 @@ TEST(RegisterViewToolTips, EveryBitCellAndBoxGivesItsBitNumberAndName) {
   ctlCtrlRegister ctrl;
   ctlDACRegister dac;
   ctlTrimRegister trim;
-  trim.SetBitDescription(
-      QStringLiteral("BG CRUD 2|BG CRUD 1|BG CRUD 0|ICHG XLATR 3|ICHG XLATR 2|"
-                     "ICHG XLATR 1|ICHG XLATR 0|IAC  4|IAC  3|IAC  2|IAC  1|"
-                     "IAC  0|IAC XLATR 3|IAC XLATR 2|IAC XLATR 1|AC < BAT"));
-  auto tip = [](int bit, const char* name) {
-    return QStringLiteral("Bit %1").arg(bit) +
-           (*name ? QStringLiteral(": ") + QString::fromLatin1(name) : QString());
-  };
-  // A view, a bit, its name, the widgets that carry its tooltip.
-  const std::vector<std::tuple<const char*, int, const char*, std::vector<QWidget*>>> cases = {
-      {"status", 13, "AC<BT", {stat.BitLabel(13), stat.lblBit(13), stat.lblBit(29)}},
-      {"control", 0, "CHGEND", {ctrl.lblBit(0), ctrl.lblBit(16), ctrl.txtBitVal(0)}},
-      {"DAC", 3, "", {dac.lblBit(3), dac.txtBitVal(3)}},
-      {"trim", 15, "BG CRUD 2", {trim.lblBitLabel(15), trim.lblBit(15), trim.txtBitVal(15)}}};
-  for (const auto& [view, bit, name, widgets] : cases) {
+  trim.SetBitDescription(QStringLiteral("BG CRUD 2") + QString(15, '|'));  // bit 15 first
+  // A view, the tooltip of one of its bits, the widgets that carry it.
+  const std::vector<std::tuple<const char*, const char*, std::vector<QWidget*>>> cases = {
+      {"status", "Bit 13: AC<BT", {stat.BitLabel(13), stat.lblBit(13), stat.lblBit(29)}},
+      {"control", "Bit 0: CHGEND", {ctrl.lblBit(0), ctrl.lblBit(16), ctrl.txtBitVal(0)}},
+      {"DAC", "Bit 3", {dac.lblBit(3), dac.txtBitVal(3)}},
+      {"trim", "Bit 15: BG CRUD 2", {trim.lblBitLabel(15), trim.lblBit(15), trim.txtBitVal(15)}}};
+  for (const auto& [view, tip, widgets] : cases) {
     for (QWidget* w : widgets)
-      EXPECT_EQ(w->toolTip().toStdString(), tip(bit, name).toStdString())
-          << view << " " << w->objectName().toStdString();
+      EXPECT_EQ(w->toolTip().toStdString(), tip) << view << " " << w->objectName().toStdString();
   }
 }
 
