@@ -215,35 +215,6 @@ TEST_F(InstrumentsWindowTest, ReadingsReachARecordingStartedWithRecord) {
   EXPECT_TRUE(csv.contains(",15200,")) << csv.toStdString();
 }
 
-// --- an instrument's rows in the journal ---
-
-TEST(InstrumentJournalRows, LeaveTheLinksStatisticsAndShowInItsCsv) {
-  ManualClock clock;
-  recording::Journal journal(clock);
-  using recording::TransactionEvent;
-  journal.OnTransaction({clock.Now(), "ReadSMBusWord_", "13", 0x67, 0, {}});
-  journal.OnTransaction({clock.Now(),
-                         "Instrument absent",
-                         "no device found",
-                         TransactionEvent::kNoTarget,
-                         1,
-                         {},
-                         "Load"});
-  journal.OnTransaction({clock.Now(), "ReadSMBusWord_", "14", 0x67, 0, {}});
-  const recording::JournalStatistics s = journal.Statistics();
-  EXPECT_EQ(s.total, 2u);
-  ASSERT_EQ(s.byStatus.size(), 1u);
-  EXPECT_EQ(s.byStatus[0].count, 2u);
-  EXPECT_EQ(journal.Size(), 3u);
-  QTemporaryDir dir;
-  const std::string path = dir.filePath(QStringLiteral("j.csv")).toStdString();
-  std::string message;
-  ASSERT_TRUE(recording::SaveJournalCsv(journal, path, message)) << message;
-  QFile f(QString::fromStdString(path));
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(f.readAll().contains(",Instrument absent(no device found),Load,1,absent,0\r\n"));
-}
-
 // --- the instruments only observe ---
 
 class InstrumentsObservationTest : public InstrumentsWindowTest {

@@ -41,6 +41,25 @@ TEST_F(JournalTest, CsvHasOneRowPerKeptEntry) {
             "2,0.001502,2024-05-01T10:00:00.001+00:00,Delay(64),,8,VB_TIMEOUT_ERROR,2\r\n");
 }
 
+// An instrument's rows are shown, but they are not the link's traffic.
+TEST_F(JournalTest, InstrumentRowsLeaveTheLinksStatisticsAndShowInTheCsv) {
+  recording::Journal j(clock_);
+  Tell(j, "ReadSMBusWord_", "13", 0);
+  j.OnTransaction({clock_.Now(), "Instrument absent", "no device found",
+                   TransactionEvent::kNoTarget, 1, {}, "Load"});
+  Tell(j, "ReadSMBusWord_", "14", 0);
+  const recording::JournalStatistics s = j.Statistics();
+  EXPECT_EQ(s.total, 2u);
+  ASSERT_EQ(s.byStatus.size(), 1u);
+  EXPECT_EQ(s.byStatus[0].count, 2u);
+  std::ostringstream out;
+  recording::StreamSink sink(out, "test");
+  ASSERT_TRUE(j.WriteCsv(sink));
+  EXPECT_NE(out.str().find(",Instrument absent(no device found),Load,1,absent,0\r\n"),
+            std::string::npos)
+      << out.str();
+}
+
 TEST_F(JournalTest, StatisticsPrintAsText) {
   recording::Journal j(clock_);
   Tell(j, "ReadSMBusWord_", "13", 0, milliseconds(250));
