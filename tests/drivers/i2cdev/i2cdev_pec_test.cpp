@@ -2,6 +2,8 @@
 // and the traffic with the option off.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "I2cDevFakeKernel.h"
 #include "adapter/ErrorCodes.h"
 #include "adapter/frmUSB.h"
@@ -81,6 +83,27 @@ TEST_F(I2cDevPec, OffByDefaultTheKernelsSmbusWordsCarryTheTraffic) {
   EXPECT_EQ(d->SmbWriteWord(0x14, 1, 0x67), VB_OK);
   EXPECT_EQ(rig.kernel.Count("ReadWord"), 1);
   EXPECT_EQ(rig.kernel.Count("WriteWord"), 1);
+  EXPECT_EQ(rig.kernel.Count("Transfer"), 0);
+}
+
+// The code is Korvo's for words only: blocks and bytes go through the kernel's calls as before.
+TEST_F(I2cDevPec, BlocksAndBytesGoAsWithoutIt) {
+  auto d = rig.Opened(WithPec());
+  std::vector<uint8_t> buffer(32);
+  int16_t length = 0;
+  const std::vector<uint8_t> bytes = {1, 2, 3};
+  struct Case {
+    const char* call;
+    std::function<int16_t()> run;
+  } cases[] = {
+      {"SendByte", [&] { return d->SmbSendCommand(0x10, 0x67); }},
+      {"ReadBlock", [&] { return d->SmbReadBlock(0x10, buffer, length, 0x67); }},
+      {"WriteBlock", [&] { return d->SmbWriteBlock(0x10, bytes, 3, 0x67); }},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.run(), VB_OK) << c.call;
+    EXPECT_EQ(rig.kernel.Count(c.call), 1) << c.call;
+  }
   EXPECT_EQ(rig.kernel.Count("Transfer"), 0);
 }
 
