@@ -11,9 +11,11 @@ inline void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-// A reader's message: bounded whatever the input (tokens are cut to 40 characters), and
-// without control characters, which would hide or garble what the user reads.
-inline void CheckMessage(std::string_view message, std::size_t limit = 400) {
+// A reader's message: bounded whatever the input, and without control characters, which would
+// hide or garble what the user reads. A token is cut to 40 characters, but each invisible one is
+// shown as an escape of 8 ("\u{FEFF}"): a token takes at most 325 characters with "..." and its
+// quotes, and the longest reason around it about 100.
+inline void CheckMessage(std::string_view message, std::size_t limit = 480) {
   Check(!message.empty() && message.size() <= limit);
   for (char c : message) Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
 }
