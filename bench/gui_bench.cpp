@@ -194,6 +194,29 @@ monitor::Monitor& Monitored(Session& s, const std::string& recording, int window
   return m;
 }
 
+// Runs the benchmark's ticks, each after a flip of every register and whatever before() does
+// (timed with the tick), and counts the median tick in wall-clock (median_us) and in this
+// thread's processor time (median_cpu_us), which a busy machine stretches less.
+template <typename Before>
+void TimeTicks(benchmark::State& state, Session& s, Before before) {
+  uint16_t v = 0;
+  std::vector<double> us, cpuUs;
+  for (auto _ : state) {
+    v = static_cast<uint16_t>(~v);
+    PokeAll(v);
+    const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = ThreadCpuUs();
+    before();
+    s.window->Panel()->Timer1_Timer();
+    cpuUs.push_back(ThreadCpuUs() - cpuStart);
+    us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+                     .count());
+  }
+  state.counters["median_us"] = MedianUs(us);
+  state.counters["median_cpu_us"] = MedianUs(cpuUs);
+  state.counters["messages"] = s.sink.count;
+}
+
 // The whole timer tick, as BM_ScanTimerTick, without the monitor (0) and with it: 1 recording,
 // 2 plot window, 4 journal window, 7 all three (registered: 0 and 7). median_us / median_cpu_us:
 // the median tick in wall-clock and in processor time. Ticks run back to back here, so the
@@ -204,21 +227,7 @@ void BM_ScanTimerTickObserved(benchmark::State& state) {
   const std::string file = ScratchPath("tick.csv");
   const int what = static_cast<int>(state.range(0));
   if (what) Monitored(s, what & 1 ? file : std::string(), what >> 1);
-  uint16_t v = 0;
-  std::vector<double> us, cpuUs;
-  for (auto _ : state) {
-    v = static_cast<uint16_t>(~v);
-    PokeAll(v);
-    const auto start = std::chrono::steady_clock::now();
-    const double cpuStart = ThreadCpuUs();
-    s.window->Panel()->Timer1_Timer();
-    cpuUs.push_back(ThreadCpuUs() - cpuStart);
-    us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
-                     .count());
-  }
-  state.counters["median_us"] = MedianUs(us);
-  state.counters["median_cpu_us"] = MedianUs(cpuUs);
-  state.counters["messages"] = s.sink.count;
+  TimeTicks(state, s, [] {});
   if (what) {
     monitor::Monitor& m = *s.window->Monitor();
     if (m.Plot()) state.counters["plot_refreshes"] = m.Plot()->RefreshCount();
@@ -258,30 +267,13 @@ struct FakeInstruments {
 
 // The whole timer tick, as BM_ScanTimerTick, with the plot open, recording on (to tmpfs) and
 // two instruments' readings (FakeInstruments) delivered before every tick and timed with it.
-// median_cpu_us: the median of this thread's processor time per tick, which a busy machine
-// stretches less than the wall clock (median_us).
 void BM_ScanTimerTickPlotRecordingInstruments(benchmark::State& state) {
   Session s;
   const std::string file = ScratchPath("instruments.csv");
   monitor::Monitor& m = Monitored(s, file, 1);
   FakeInstruments instruments;
   RegisterAccess& access = s.window->Registers();
-  uint16_t v = 0;
-  std::vector<double> us, cpuUs;
-  for (auto _ : state) {
-    v = static_cast<uint16_t>(~v);
-    PokeAll(v);
-    const auto start = std::chrono::steady_clock::now();
-    const double cpuStart = ThreadCpuUs();
-    instruments.Deliver(access);
-    s.window->Panel()->Timer1_Timer();
-    cpuUs.push_back(ThreadCpuUs() - cpuStart);
-    us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
-                     .count());
-  }
-  state.counters["median_us"] = MedianUs(us);
-  state.counters["median_cpu_us"] = MedianUs(cpuUs);
-  state.counters["messages"] = s.sink.count;
+  TimeTicks(state, s, [&] { instruments.Deliver(access); });
   if (m.Plot()) state.counters["plot_refreshes"] = m.Plot()->RefreshCount();
   m.StopRecording();
   std::remove(file.c_str());

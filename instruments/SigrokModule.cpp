@@ -110,6 +110,31 @@ std::string UnitSymbol(const sigrok::Unit* unit) {
   }
 }
 
+// An analog packet's samples as floats, sample by sample, each sample holding every channel in
+// channels' order; empty when the packet holds none.
+struct AnalogSamples {
+  std::shared_ptr<sigrok::Analog> analog;
+  std::vector<std::shared_ptr<sigrok::Channel>> channels;
+  unsigned count = 0;
+  std::vector<float> values;
+  float At(unsigned sample, std::size_t channel) const {
+    return values[sample * channels.size() + channel];
+  }
+};
+
+AnalogSamples SamplesOf(sigrok::Packet& packet) {
+  AnalogSamples a;
+  a.analog = std::dynamic_pointer_cast<sigrok::Analog>(packet.payload());
+  if (!a.analog) return a;
+  const unsigned n = a.analog->num_samples();
+  a.channels = a.analog->channels();
+  if (n == 0 || a.channels.empty()) return a;
+  a.count = n;
+  a.values.resize(static_cast<std::size_t>(n) * a.channels.size());
+  a.analog->get_data_as_float(a.values.data());
+  return a;
+}
+
 std::string What(const std::exception& e) {
   std::string reason = e.what();
   std::string lib = TakeLastLibraryError();
@@ -182,20 +207,15 @@ class SigrokDevice final : public Device {
  private:
   void OnPacket(sigrok::Packet& packet) {
     if (packet.type() != sigrok::PacketType::ANALOG || onValue_ == nullptr) return;
-    auto analog = std::dynamic_pointer_cast<sigrok::Analog>(packet.payload());
-    if (!analog) return;
-    const unsigned n = analog->num_samples();
-    const auto channels = analog->channels();
-    if (n == 0 || channels.empty()) return;
-    std::vector<float> data(static_cast<std::size_t>(n) * channels.size());
-    analog->get_data_as_float(data.data());
+    const AnalogSamples a = SamplesOf(packet);
+    if (a.count == 0) return;
     RawValue v;
-    v.quantity = Lower(analog->mq()->name());
-    v.unit = UnitSymbol(analog->unit());
+    v.quantity = Lower(a.analog->mq()->name());
+    v.unit = UnitSymbol(a.analog->unit());
     // The last sample of each channel: the newest reading.
-    for (std::size_t c = 0; c < channels.size(); ++c) {
-      v.channel = channels[c]->name();
-      v.value = data[(n - 1) * channels.size() + c];
+    for (std::size_t c = 0; c < a.channels.size(); ++c) {
+      v.channel = a.channels[c]->name();
+      v.value = a.At(a.count - 1, c);
       ++values_;
       (*onValue_)(v);
     }
@@ -506,18 +526,12 @@ class SessionReader {
       }
       logicSamples_ += n;
     } else if (packet.type() == sigrok::PacketType::ANALOG) {
-      auto analog = std::dynamic_pointer_cast<sigrok::Analog>(packet.payload());
-      if (!analog) return;
-      const unsigned n = analog->num_samples();
-      const auto channels = analog->channels();
-      if (n == 0 || channels.empty()) return;
-      std::vector<float> values(static_cast<std::size_t>(n) * channels.size());
-      analog->get_data_as_float(values.data());
-      for (std::size_t c = 0; c < channels.size(); ++c) {
-        const auto it = analogOf_.find(channels[c]->name());
+      const AnalogSamples a = SamplesOf(packet);
+      for (std::size_t c = 0; c < a.channels.size() && a.count > 0; ++c) {
+        const auto it = analogOf_.find(a.channels[c]->name());
         if (it == analogOf_.end()) continue;
         std::vector<float>& to = analog_[it->second];
-        for (unsigned s = 0; s < n; ++s) to.push_back(values[s * channels.size() + c]);
+        for (unsigned s = 0; s < a.count; ++s) to.push_back(a.At(s, c));
       }
     }
   }

@@ -139,7 +139,7 @@ class SigrokBenchTest : public SigrokTest {
     while (std::chrono::steady_clock::now() < until) {
       bench.Deliver({});
       if (done()) return true;
-      std::this_thread::sleep_for(1ms);
+      std::this_thread::yield();
     }
     return false;
   }
