@@ -31,6 +31,9 @@ struct Api {
   decltype(&korvo_sigrok_writer_open) writerOpen;
   decltype(&korvo_sigrok_writer_append) writerAppend;
   decltype(&korvo_sigrok_writer_close) writerClose;
+  decltype(&korvo_sigrok_session_read) sessionRead;
+  decltype(&korvo_sigrok_session_contents) sessionContents;
+  decltype(&korvo_sigrok_session_free) sessionFree;
 };
 
 // Modules stay loaded for the rest of the run: libsigrok's threads and glib do not take being
@@ -107,6 +110,9 @@ std::shared_ptr<const Api> Load(const std::string& path, std::string& reason) {
   KORVO_SYM(writerOpen, korvo_sigrok_writer_open);
   KORVO_SYM(writerAppend, korvo_sigrok_writer_append);
   KORVO_SYM(writerClose, korvo_sigrok_writer_close);
+  KORVO_SYM(sessionRead, korvo_sigrok_session_read);
+  KORVO_SYM(sessionContents, korvo_sigrok_session_contents);
+  KORVO_SYM(sessionFree, korvo_sigrok_session_free);
 #undef KORVO_SYM
   if (missing) {
     ::dlclose(handle);
@@ -342,6 +348,24 @@ bool SrWriter::Close() {
     if (error_.empty()) error_ = "libsigrok could not end the file";
   }
   return error_.empty();
+}
+
+SessionRead ReadSession(const std::string& path, const std::vector<std::string>& modulePaths,
+                        const std::function<void(const korvo_sigrok_session_data&)>& use,
+                        std::string& reason) {
+  const std::shared_ptr<const Api> api = LoadFirst(modulePaths, reason);
+  if (!api) return SessionRead::kNoModule;
+  korvo_sigrok_session* session = api->sessionRead(path.c_str());
+  if (session == nullptr) {
+    reason = Text(api->lastError());
+    if (reason.empty()) reason = "unknown error";
+    return SessionRead::kUnreadable;
+  }
+  // Freed however use ends.
+  const std::unique_ptr<korvo_sigrok_session, decltype(api->sessionFree)> held(session,
+                                                                              api->sessionFree);
+  use(*api->sessionContents(session));
+  return SessionRead::kOk;
 }
 
 std::string SrUnavailableReason(const std::vector<std::string>& modulePaths) {

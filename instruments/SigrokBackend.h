@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "instruments/Instrument.h"
+#include "instruments/SigrokModule.h"
 
 namespace instruments {
 
@@ -37,5 +38,13 @@ std::shared_ptr<Backend> MakeSigrokBackend(const std::vector<std::string>& modul
 inline std::shared_ptr<Backend> MakeSigrokBackend() {
   return MakeSigrokBackend(SigrokModulePaths());
 }
+
+// A sigrok session file read through the module: the contents are handed to use while they
+// last. kNoModule: the module does not load; kUnreadable: libsigrok cannot read the file. reason
+// says why either way.
+enum class SessionRead { kOk, kNoModule, kUnreadable };
+SessionRead ReadSession(const std::string& path, const std::vector<std::string>& modulePaths,
+                        const std::function<void(const korvo_sigrok_session_data&)>& use,
+                        std::string& reason);
 
 }  // namespace instruments

@@ -1,7 +1,5 @@
 #include "instruments/SrReader.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -13,6 +11,7 @@
 #include <numeric>
 
 #include "adapter/ErrorCodes.h"
+#include "instruments/SigrokBackend.h"
 #include "instruments/SigrokModule.h"
 #include "instruments/SrWriter.h"
 #include "recording/BitNames.h"
@@ -23,38 +22,6 @@ namespace {
 
 using recording::Recording;
 using recording::RecordingChannel;
-
-struct Session {
-  decltype(&korvo_sigrok_session_read) read = nullptr;
-  decltype(&korvo_sigrok_session_contents) contents = nullptr;
-  decltype(&korvo_sigrok_session_free) free = nullptr;
-  decltype(&korvo_sigrok_last_error) lastError = nullptr;
-};
-
-// The module the writer uses, loaded (and its version checked) by the same loader; nullopt with
-// reason when it does not load.
-std::optional<Session> SessionApi(const std::vector<std::string>& modulePaths,
-                                  std::string& reason) {
-  reason = SrUnavailableReason(modulePaths);
-  if (!reason.empty()) return std::nullopt;
-  for (const std::string& path : modulePaths) {
-    if (::access(path.c_str(), F_OK) != 0) continue;
-    // Already loaded: this only takes its handle, which stays for the run as the loader's does.
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
-    if (handle == nullptr) break;
-    Session s;
-    s.read = reinterpret_cast<decltype(s.read)>(::dlsym(handle, "korvo_sigrok_session_read"));
-    s.contents =
-        reinterpret_cast<decltype(s.contents)>(::dlsym(handle, "korvo_sigrok_session_contents"));
-    s.free = reinterpret_cast<decltype(s.free)>(::dlsym(handle, "korvo_sigrok_session_free"));
-    s.lastError =
-        reinterpret_cast<decltype(s.lastError)>(::dlsym(handle, "korvo_sigrok_last_error"));
-    if (s.read && s.contents && s.free && s.lastError) return s;
-    break;
-  }
-  reason = "the instrument module cannot read sessions";
-  return std::nullopt;
-}
 
 bool IsZip(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -239,24 +206,27 @@ std::optional<Recording> ReadSrRecording(const std::string& path, std::string& m
     return std::nullopt;
   }
   std::string reason;
-  const std::optional<Session> api = SessionApi(modulePaths, reason);
-  if (!api) {
+  std::optional<Recording> rec;
+  std::string failed;
+  const SessionRead read = ReadSession(
+      path, modulePaths,
+      [&](const korvo_sigrok_session_data& d) {
+        try {
+          rec = Convert(d, path);
+        } catch (const Fail& f) {
+          failed = f.reason;
+        }
+      },
+      reason);
+  if (read == SessionRead::kNoModule) {
     message = "Cannot open " + path + ": " + reason + ".";
     return std::nullopt;
   }
-  korvo_sigrok_session* session = api->read(path.c_str());
-  if (session == nullptr) {
-    const char* e = api->lastError();
-    message = refused + "libsigrok cannot read it (" + (e ? e : "unknown error") + ").";
+  if (read == SessionRead::kUnreadable) {
+    message = refused + "libsigrok cannot read it (" + reason + ").";
     return std::nullopt;
   }
-  std::optional<Recording> rec;
-  try {
-    rec = Convert(*api->contents(session), path);
-  } catch (const Fail& f) {
-    message = refused + f.reason + ".";
-  }
-  api->free(session);
+  if (!rec) message = refused + failed + ".";
   return rec;
 }
 

@@ -182,6 +182,45 @@ TEST_F(SrReaderTest, AFileThatIsNoSessionIsRefused) {
   EXPECT_EQ(message, path + " is not a Korvo recording: not a sigrok session (no zip archive).");
 }
 
+// A zip archive holding one empty file "notes.txt", stored: no sigrok session inside.
+std::string ZipOfOneEmptyFile() {
+  auto le = [](std::string& out, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  const std::string name = "notes.txt";
+  std::string zip = "PK\x03\x04";
+  le(zip, 20, 2);
+  le(zip, 0, 2 + 2 + 4 + 4 + 4 + 4);  // flags, stored, time and date, CRC and sizes of nothing
+  le(zip, static_cast<uint32_t>(name.size()), 2);
+  le(zip, 0, 2);
+  zip += name;
+  const auto central = static_cast<uint32_t>(zip.size());
+  zip += "PK\x01\x02";
+  le(zip, 20, 2);
+  le(zip, 20, 2);
+  le(zip, 0, 2 + 2 + 4 + 4 + 4 + 4);
+  le(zip, static_cast<uint32_t>(name.size()), 2);
+  le(zip, 0, 2 + 2 + 2 + 2 + 4 + 4);  // extra, comment, disk, attributes, local header at 0
+  zip += name;
+  const auto centralSize = static_cast<uint32_t>(zip.size()) - central;
+  zip += "PK\x05\x06";
+  le(zip, 0, 4);
+  le(zip, 1, 2);
+  le(zip, 1, 2);
+  le(zip, centralSize, 4);
+  le(zip, central, 4);
+  le(zip, 0, 2);
+  return zip;
+}
+
+TEST_F(SrReaderTest, AnArchiveLibsigrokCannotReadIsRefusedWithItsReason) {
+  const std::string path = dir_.Write("other.sr", ZipOfOneEmptyFile());
+  std::string message;
+  EXPECT_FALSE(instruments::ReadSrRecording(path, message));
+  EXPECT_EQ(message.rfind(path + " is not a Korvo recording: libsigrok cannot read it (", 0), 0u)
+      << message;
+}
+
 TEST_F(SrReaderTest, WithoutTheModuleTheReasonNamesIt) {
   const std::string path = Record(500ms);
   const std::string module = dir_.File("absent/korvo-sigrok.so");
