@@ -190,17 +190,17 @@ std::string ZipOfOneEmptyFile() {
   const std::string name = "notes.txt";
   std::string zip = "PK\x03\x04";
   le(zip, 20, 2);
-  le(zip, 0, 2 + 2 + 4 + 4 + 4 + 4);  // flags, stored, time and date, CRC and sizes of nothing
+  zip.append(2 + 2 + 4 + 4 + 4 + 4, '\0');  // flags, stored, time and date, CRC and sizes of nothing
   le(zip, static_cast<uint32_t>(name.size()), 2);
-  le(zip, 0, 2);
+  zip.append(2, '\0');
   zip += name;
   const auto central = static_cast<uint32_t>(zip.size());
   zip += "PK\x01\x02";
   le(zip, 20, 2);
   le(zip, 20, 2);
-  le(zip, 0, 2 + 2 + 4 + 4 + 4 + 4);
+  zip.append(2 + 2 + 4 + 4 + 4 + 4, '\0');
   le(zip, static_cast<uint32_t>(name.size()), 2);
-  le(zip, 0, 2 + 2 + 2 + 2 + 4 + 4);  // extra, comment, disk, attributes, local header at 0
+  zip.append(2 + 2 + 2 + 2 + 4 + 4, '\0');  // extra, comment, disk, attributes, local header at 0
   zip += name;
   const auto centralSize = static_cast<uint32_t>(zip.size()) - central;
   zip += "PK\x05\x06";
